@@ -1,0 +1,271 @@
+#include "platform/file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "platform/os_error.h"
+
+namespace vosk {
+
+int OsCodeFromErrno(int err) {
+  switch (err) {
+    case 0: return kOsNone;
+    case ENOENT: return kOsFileNotFound;
+    case ENOTDIR: return kOsPathNotFound;
+    case EMFILE: case ENFILE: return kOsTooManyFiles;
+    case EACCES: case EPERM: case EISDIR: return kOsAccessDenied;
+    case EROFS: return kOsWriteProtected;
+    case EIO: case ENXIO: case ENODEV: return kOsNotReady;
+    case EWOULDBLOCK: return kOsSharingViolation;
+    case EDEADLK: case ENOLCK: return kOsLockViolation;
+    case ENOSPC: case EDQUOT: case EFBIG: return kOsDiskFull;
+    case EEXIST: return kOsFileExists;
+    case EMLINK: return kOsDirectoryFull;
+    default: return kOsGeneric;
+  }
+}
+
+File::File(File&& other) noexcept
+    : fd_(other.fd_), last_error_(other.last_error_), path_(std::move(other.path_)) {
+  other.fd_ = -1;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    fd_ = other.fd_;
+    last_error_ = other.last_error_;
+    path_ = std::move(other.path_);
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+namespace {
+
+// Takes the share-mode lock of an open; returns 0 or the OsCode of the refusal.
+int TakeShareLock(int fd, Share share) {
+  int op = (share == Share::kExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
+  while (flock(fd, op) != 0) {
+    if (errno == EINTR) continue;
+    return errno == EWOULDBLOCK ? kOsSharingViolation : OsCodeFromErrno(errno);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int File::Open(const std::string& path, Access access, Share share) {
+  Close();
+  std::string name = ResolveCase(path);
+  int fd = ::open(name.c_str(), (access == Access::kRead ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+  if (fd < 0) return last_error_ = OsCodeFromErrno(errno);
+  struct stat st;
+  if (fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return last_error_ = kOsAccessDenied;
+  }
+  if (int rc = TakeShareLock(fd, share)) {
+    ::close(fd);
+    return last_error_ = rc;
+  }
+  fd_ = fd;
+  path_ = name;
+  return last_error_ = 0;
+}
+
+int File::Create(const std::string& path, Share share) {
+  Close();
+  std::string name = NormalizeSeparators(path);
+  // Open without truncating first: the share lock must be held before the old contents go.
+  int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) return last_error_ = OsCodeFromErrno(errno);
+  if (int rc = TakeShareLock(fd, share)) {
+    ::close(fd);
+    return last_error_ = rc;
+  }
+  if (ftruncate(fd, 0) != 0) {
+    int rc = OsCodeFromErrno(errno);
+    ::close(fd);
+    return last_error_ = rc;
+  }
+  fd_ = fd;
+  path_ = name;
+  return last_error_ = 0;
+}
+
+void File::Close() {
+  if (fd_ >= 0) {
+    ::close(fd_);  // drops the flock and every OFD lock of this open file
+    fd_ = -1;
+  }
+}
+
+int64_t File::ReadAt(void* buf, size_t len, uint64_t offset) {
+  size_t done = 0;
+  while (done < len) {
+    ssize_t n = ::pread(fd_, static_cast<char*>(buf) + done, len - done,
+                        static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      last_error_ = OsCodeFromErrno(errno);
+      return -1;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+int64_t File::WriteAt(const void* buf, size_t len, uint64_t offset) {
+  size_t done = 0;
+  while (done < len) {
+    ssize_t n = ::pwrite(fd_, static_cast<const char*>(buf) + done, len - done,
+                         static_cast<off_t>(offset + done));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      last_error_ = OsCodeFromErrno(errno);
+      return -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
+int64_t File::Size() {
+  struct stat st;
+  if (fstat(fd_, &st) != 0) {
+    last_error_ = OsCodeFromErrno(errno);
+    return -1;
+  }
+  return st.st_size;
+}
+
+bool File::Truncate(uint64_t size) {
+  if (ftruncate(fd_, static_cast<off_t>(size)) != 0) {
+    last_error_ = OsCodeFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool File::Commit() {
+  if (fdatasync(fd_) != 0) {
+    last_error_ = OsCodeFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool File::Lock(uint64_t offset, uint64_t length, bool exclusive, bool wait) {
+  struct flock fl = {};
+  fl.l_type = exclusive ? F_WRLCK : F_RDLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = static_cast<off_t>(length);
+  fl.l_pid = 0;  // required for OFD locks
+  while (fcntl(fd_, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) != 0) {
+    if (errno == EINTR) continue;
+    last_error_ = (errno == EAGAIN || errno == EACCES) ? kOsLockViolation : OsCodeFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool File::Unlock(uint64_t offset, uint64_t length) {
+  struct flock fl = {};
+  fl.l_type = F_UNLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = static_cast<off_t>(length);
+  if (fcntl(fd_, F_OFD_SETLK, &fl) != 0) {
+    last_error_ = OsCodeFromErrno(errno);
+    return false;
+  }
+  return true;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return ::stat(ResolveCase(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DeleteFile(const std::string& path) { return ::unlink(ResolveCase(path).c_str()) == 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  return ::rename(ResolveCase(from).c_str(), NormalizeSeparators(to).c_str()) == 0;
+}
+
+std::string NormalizeSeparators(const std::string& path) {
+  std::string s = path;
+  for (char& c : s) {
+    if (c == '\\') c = '/';
+  }
+  return s;
+}
+
+std::string ResolveCase(const std::string& path) {
+  std::string name = NormalizeSeparators(path);
+  struct stat st;
+  if (name.empty() || ::stat(name.c_str(), &st) == 0) return name;
+  size_t slash = name.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : name.substr(0, slash));
+  std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+  // The directory itself may differ in case too.
+  if (slash != std::string::npos && slash != 0 && ::stat(dir.c_str(), &st) != 0) {
+    dir = ResolveCase(dir);
+  }
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return name;
+  std::string found;
+  while (struct dirent* e = ::readdir(d)) {
+    if (strcasecmp(e->d_name, base.c_str()) == 0) {
+      found = e->d_name;
+      break;
+    }
+  }
+  ::closedir(d);
+  if (found.empty()) return name;
+  if (slash == std::string::npos) return found;
+  return (dir == "/" ? std::string() : dir) + "/" + found;
+}
+
+std::string FullPath(const std::string& path) {
+  std::string name = NormalizeSeparators(path);
+  if (!name.empty() && name[0] == '/') return name;
+  char cwd[PATH_MAX];
+  if (!::getcwd(cwd, sizeof cwd)) return name;
+  std::string base = cwd;
+  if (name.empty() || name == ".") return base;
+  if (base.back() != '/') base += '/';
+  return base + name;
+}
+
+std::string TempDirectory() {
+  const char* t = std::getenv("TMPDIR");
+  std::string dir = (t && *t) ? t : "/tmp";
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+std::vector<std::string> ListDirectory(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = ::opendir(dir.empty() ? "." : NormalizeSeparators(dir).c_str());
+  if (!d) return names;
+  while (struct dirent* e = ::readdir(d)) {
+    std::string n = e->d_name;
+    if (n != "." && n != "..") names.push_back(n);
+  }
+  ::closedir(d);
+  return names;
+}
+
+}  // namespace vosk

@@ -1,0 +1,81 @@
+#ifndef VOSK_RDD_DB_COMMANDS_H_
+#define VOSK_RDD_DB_COMMANDS_H_
+
+// The database command interface: free functions acting on the current work area, as the
+// Application and the command-line tool call them. With no table in the current area they
+// raise "Workarea not in use" (DBCMD 35/2001) unless stated otherwise.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "expr/value.h"
+
+namespace vosk {
+
+// Opens a table. new_area true = first free area, false = the current one (closing what is
+// there). driver empty = default driver; alias empty = the file's base name; shared nullopt =
+// not the EXCLUSIVE setting. True on success.
+bool DBUSEAREA(bool new_area, const std::string& driver, const std::string& file,
+               const std::string& alias = "", std::optional<bool> shared = std::nullopt,
+               bool read_only = false, const std::string& codepage = "");
+// Creates a table from a structure array ({name, type, len, dec[, flags]} per field).
+// keep_open: nullopt = close after creating, true = open in a new area, false = in the current.
+bool DBCREATE(const std::string& file, const ValueArray& structure,
+              const std::string& driver = "", std::optional<bool> keep_open = std::nullopt,
+              const std::string& alias = "", const std::string& codepage = "");
+void DBCLOSEAREA();
+void DBCLOSEALL();
+void DBSELECTAREA(int area);
+void DBSELECTAREA(const std::string& designator);
+int SELECT();
+int SELECT(const Value& designator);
+std::string ALIAS(int area = 0);
+bool USED();
+// Returns the previous default; an unknown name raises "Argument error" (1015).
+std::string RDDSETDEFAULT(const std::string& driver = "");
+
+bool DBAPPEND(bool release_locks = true);
+void DBDELETE();
+void DBRECALL();
+void DBCOMMIT();
+void DBGOTOP();
+void DBGOBOTTOM();
+void DBGOTO(const Value& record);
+void DBSKIP(int64_t count = 1);
+
+bool BOF();
+bool EOF_();  // EOF() of the command set; EOF itself is a C library macro.
+bool FOUND();
+bool DELETED();
+uint32_t RECNO();
+uint32_t LASTREC();
+uint32_t RECCOUNT();
+int FCOUNT();
+std::string FIELDNAME(int pos);
+int FIELDPOS(const std::string& name);
+Value FIELDGET(int pos);
+// Returns the value when the write succeeded, nil otherwise.
+Value FIELDPUT(int pos, const Value& value);
+Value FIELDTYPE(int pos);
+int FIELDLEN(int pos);
+int FIELDDEC(int pos);
+// {name, type letter, length, decimals, flags} for every visible field.
+Value DBSTRUCT();
+
+bool RLOCK();
+bool FLOCK();
+void DBUNLOCK();
+// Returns the network-error flag, then sets it when a value is given.
+bool NETERR(std::optional<bool> value = std::nullopt);
+
+bool DBPACK(const Value& progress_block = Value(), int step = 0);
+bool DBZAP();
+std::string DBFILTER();
+
+Value DBINFO(int code, const Value& new_value = Value());
+Value RDDINFO(int code, const Value& new_value = Value(), const std::string& driver = "");
+
+}  // namespace vosk
+
+#endif  // VOSK_RDD_DB_COMMANDS_H_

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "expr/value.h"
+#include "rdd/work_area.h"
 
 namespace vosk {
 
@@ -69,12 +70,27 @@ void DBUNLOCK();
 // Returns the network-error flag, then sets it when a value is given.
 bool NETERR(std::optional<bool> value = std::nullopt);
 
+// Evaluates block over the scope of records (for, while, next, record, rest).
+bool DBEVAL(const std::function<void()>& block, const Scope& scope = Scope());
+// Installs the locate condition and runs it; DBCONTINUE searches again.
+bool DBLOCATE(const Scope& scope);
+bool DBCONTINUE();
+// Installs a filter compiled from text (true on success); an empty text clears it.
+bool DBSETFILTER(const std::string& text);
+void DBCLEARFILTER();
+
 bool DBPACK(const Value& progress_block = Value(), int step = 0);
 bool DBZAP();
 std::string DBFILTER();
 
 Value DBINFO(int code, const Value& new_value = Value());
 Value RDDINFO(int code, const Value& new_value = Value(), const std::string& driver = "");
+// Record inquiry of the current area (code 1 deleted, 2 locked, 7 raw record, ...).
+Value DBRECORDINFO(int code, uint32_t recno = 0);
+
+// Registers the built-in drivers and installs the engine's access for expressions. Safe to
+// call more than once.
+void InitDatabaseEngine();
 
 }  // namespace vosk
 

@@ -1,0 +1,585 @@
+#include "rdd/db_commands.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "expr/runtime_error.h"
+#include "expr/settings.h"
+#include "rdd/driver_registry.h"
+#include "rdd/work_area.h"
+#include "rdd/work_area_table.h"
+
+namespace vosk {
+namespace {
+
+bool g_neterr = false;
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Raises a command-layer error (subsystem "DBCMD").
+ErrorAnswer CommandError(int gen_code, int sub_code, bool can_default = false,
+                         const std::string& operation = "") {
+  RuntimeError e;
+  e.gen_code = gen_code;
+  e.subsystem = "DBCMD";
+  e.sub_code = sub_code;
+  e.operation = operation;
+  e.can_default = can_default;
+  return RaiseError(std::move(e));
+}
+
+// The current area's table, or nullptr after raising "Workarea not in use".
+WorkArea* Current() {
+  WorkArea* a = CurrentArea();
+  if (!a) CommandError(kEgNoTable, 2001, true);
+  return a;
+}
+
+Driver* DriverByName(const std::string& name) {
+  if (name.empty()) return DefaultDriver();
+  std::string up = Upper(name);
+  if (up.size() > 32) up.resize(32);
+  return FindDriver(up);
+}
+
+}  // namespace
+
+void InitDatabaseEngine() { RegisterBuiltinDrivers(); }
+
+bool DBUSEAREA(bool new_area, const std::string& driver, const std::string& file,
+               const std::string& alias, std::optional<bool> shared, bool read_only,
+               const std::string& codepage) {
+  InitDatabaseEngine();
+  int number;
+  if (new_area) {
+    number = FirstFreeArea();
+    if (number == 0) {
+      CommandError(kEgLimit, 1001);
+      return false;
+    }
+    SelectAreaNumber(number);
+  } else {
+    number = CurrentAreaNumber();
+    if (number < 1 || number > kMaxArea) {
+      number = FirstFreeArea();
+      SelectAreaNumber(number);
+    }
+    if (CurrentArea()) DBCLOSEAREA();
+  }
+  g_neterr = false;
+  Driver* d = DriverByName(driver);
+  std::unique_ptr<WorkArea> area = d ? d->NewArea() : nullptr;
+  if (!area || Failed(area->new_area())) {
+    CommandError(kEgArg, 1015);
+    return false;
+  }
+  if (file.empty()) {
+    CommandError(kEgArg, 1005);
+    return false;
+  }
+  OpenInfo info;
+  info.area = number;
+  info.file = file;
+  info.alias = alias;
+  info.shared = shared.has_value() ? *shared : !GlobalSettings().exclusive();
+  info.read_only = read_only;
+  info.codepage = codepage;
+  area->set_area_number(number);
+  if (Failed(area->open(info))) return false;
+  InstallArea(number, std::move(area));
+  return true;
+}
+
+bool DBCREATE(const std::string& file, const ValueArray& structure, const std::string& driver,
+              std::optional<bool> keep_open, const std::string& alias,
+              const std::string& codepage) {
+  InitDatabaseEngine();
+  for (const Value& row : structure) {
+    if (!row.is_array() || row.array().size() < 4 || !row.array()[0].is_string() ||
+        !row.array()[1].is_string() || !row.array()[2].is_numeric() ||
+        !row.array()[3].is_numeric()) {
+      CommandError(kEgArg, 1014);
+      return false;
+    }
+  }
+  if (file.empty()) {
+    CommandError(kEgArg, 1014);
+    return false;
+  }
+  int previous = CurrentAreaNumber();
+  Driver* d = DriverByName(driver);
+  std::unique_ptr<WorkArea> area = d ? d->NewArea() : nullptr;
+  if (!area || Failed(area->new_area())) {
+    CommandError(kEgArg, 1015);
+    return false;
+  }
+  int number = 0;
+  if (keep_open.has_value()) {
+    if (*keep_open) {
+      number = FirstFreeArea();
+    } else {
+      number = CurrentAreaNumber();
+      if (CurrentArea()) DBCLOSEAREA();
+    }
+    area->set_area_number(number);
+  }
+  OpenInfo info;
+  info.area = number;
+  info.file = file;
+  info.alias = alias;
+  info.codepage = codepage;
+  if (Failed(area->create_fields(structure)) || Failed(area->create(info))) {
+    (void)area->close();
+    SelectAreaNumber(previous);
+    return false;
+  }
+  if (!keep_open.has_value()) {
+    Status s = area->close();
+    return Ok(s);
+  }
+  InstallArea(number, std::move(area));
+  SelectAreaNumber(number);
+  return true;
+}
+
+void DBCLOSEAREA() {
+  int number = CurrentAreaNumber();
+  WorkArea* a = CurrentArea();
+  if (!a) return;
+  // Children of this area lose their parent; parents drop relations into it.
+  ForEachArea([&](WorkArea* other) {
+    if (other == a) return;
+    for (const Relation& r : other->relations()) {
+      if (r.child_area == number) {
+        (void)other->clear_relations();
+        break;
+      }
+    }
+  });
+  Status s = a->close();
+  ReleaseArea(number);
+  (void)s;
+}
+
+void DBCLOSEALL() {
+  // Relation children are closed after their parents have dropped them.
+  for (int pass = 0; pass < 16; ++pass) {
+    bool any = false;
+    ForEachArea([&](WorkArea* a) {
+      if (a->parent_count() > 0) return;
+      any = true;
+      (void)a->clear_relations();
+    });
+    if (!any) break;
+    bool left = false;
+    ForEachArea([&](WorkArea* a) {
+      if (a->parent_count() > 0) {
+        left = true;
+        return;
+      }
+      int n = a->area_number();
+      (void)a->close();
+      ReleaseArea(n);
+    });
+    if (!left) break;
+  }
+  ForEachArea([](WorkArea* a) {
+    int n = a->area_number();
+    (void)a->close();
+    ReleaseArea(n);
+  });
+  SelectAreaNumber(1);
+}
+
+void DBSELECTAREA(int area) {
+  if (area < 1 || area > kMaxArea) area = FirstFreeArea();
+  SelectAreaNumber(area);
+}
+
+void DBSELECTAREA(const std::string& designator) {
+  for (;;) {
+    int n = AreaOfDesignator(designator);
+    size_t b = designator.find_first_not_of(' ');
+    bool numeric = b != std::string::npos && std::isdigit(static_cast<unsigned char>(designator[b]));
+    if (n == 0 && !numeric) {
+      RuntimeError e;
+      e.gen_code = kEgNoAlias;
+      e.subsystem = "BASE";
+      e.sub_code = 1002;
+      e.operation = designator;
+      e.can_retry = true;
+      if (RaiseError(std::move(e)).retry()) continue;
+      return;
+    }
+    if (n == 0 || n == kMemvarArea) n = FirstFreeArea();
+    SelectAreaNumber(n);
+    return;
+  }
+}
+
+int SELECT() { return CurrentAreaNumber(); }
+
+int SELECT(const Value& designator) {
+  if (!designator.is_string()) return 0;
+  if (!IsValidAlias(designator.str())) return 0;
+  return AreaOfDesignator(designator.str());
+}
+
+std::string ALIAS(int area) {
+  WorkArea* a = area == 0 ? CurrentArea() : AreaAt(area);
+  return a ? a->alias_name() : std::string();
+}
+
+bool USED() { return CurrentArea() != nullptr; }
+
+std::string RDDSETDEFAULT(const std::string& driver) {
+  InitDatabaseEngine();
+  Driver* current = DefaultDriver();
+  std::string previous = current ? current->name() : std::string();
+  if (!driver.empty()) {
+    Driver* d = FindDriver(Upper(driver));
+    if (!d) {
+      CommandError(kEgArg, 1015);
+      return previous;
+    }
+    SetDefaultDriver(d);
+  }
+  return previous;
+}
+
+bool DBAPPEND(bool release_locks) {
+  WorkArea* a = Current();
+  if (!a) return false;
+  g_neterr = false;
+  return Ok(a->append(release_locks));
+}
+
+void DBDELETE() {
+  if (WorkArea* a = Current()) (void)a->delete_record();
+}
+
+void DBRECALL() {
+  if (WorkArea* a = Current()) (void)a->recall();
+}
+
+void DBCOMMIT() {
+  if (WorkArea* a = Current()) (void)a->flush();
+}
+
+void DBGOTOP() {
+  if (WorkArea* a = Current()) (void)a->go_top();
+}
+
+void DBGOBOTTOM() {
+  if (WorkArea* a = Current()) (void)a->go_bottom();
+}
+
+void DBGOTO(const Value& record) {
+  WorkArea* a = Current();
+  if (!a) return;
+  if (record.is_nil()) {
+    CommandError(kEgArg, 1003);
+    return;
+  }
+  (void)a->go_to_id(record);
+}
+
+void DBSKIP(int64_t count) {
+  if (WorkArea* a = Current()) (void)a->skip(count);
+}
+
+bool BOF() {
+  WorkArea* a = CurrentArea();
+  return a ? a->bof() : true;
+}
+
+bool EOF_() {
+  WorkArea* a = CurrentArea();
+  return a ? a->eof() : true;
+}
+
+bool FOUND() {
+  WorkArea* a = CurrentArea();
+  return a ? a->found() : false;
+}
+
+bool DELETED() {
+  WorkArea* a = CurrentArea();
+  bool d = false;
+  if (a) (void)a->is_deleted(&d);
+  return d;
+}
+
+uint32_t RECNO() {
+  WorkArea* a = CurrentArea();
+  return a ? a->record_number() : 0;
+}
+
+uint32_t LASTREC() {
+  WorkArea* a = CurrentArea();
+  uint32_t n = 0;
+  if (a) (void)a->record_count(&n);
+  return n;
+}
+
+uint32_t RECCOUNT() { return LASTREC(); }
+
+int FCOUNT() {
+  WorkArea* a = CurrentArea();
+  return a ? a->field_count() : 0;
+}
+
+std::string FIELDNAME(int pos) {
+  WorkArea* a = CurrentArea();
+  return a ? a->field_name(pos) : std::string();
+}
+
+// Field lookup: blanks and alias prefixes (the area's alias, FIELD, _FIELD and their
+// abbreviations) are stripped, then the upper-cased name is compared with each field.
+int FIELDPOS(const std::string& name) {
+  WorkArea* a = CurrentArea();
+  if (!a) return 0;
+  std::string s = name;
+  size_t b = s.find_first_not_of(" \t\r\n");
+  s = b == std::string::npos ? std::string() : s.substr(b);
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  while (s.find("->") != std::string::npos) {
+    size_t arrow = s.find("->");
+    std::string prefix = Upper(s.substr(0, arrow));
+    while (!prefix.empty() && prefix.back() == ' ') prefix.pop_back();
+    if (prefix == a->alias_name() || prefix == "FIEL" || prefix == "FIELD" || prefix == "_FIE" ||
+        prefix == "_FIEL" || prefix == "_FIELD") {
+      s = s.substr(arrow + 2);
+      size_t nb = s.find_first_not_of(' ');
+      s = nb == std::string::npos ? std::string() : s.substr(nb);
+    } else {
+      break;
+    }
+  }
+  s = Upper(s);
+  if (s.size() > 63) s.resize(63);
+  for (int i = 1; i <= a->field_count(); ++i) {
+    if (a->field_name(i) == s) return i;
+  }
+  return 0;
+}
+
+Value FIELDGET(int pos) {
+  WorkArea* a = CurrentArea();
+  if (!a || pos < 1 || pos > a->field_count()) return Value();
+  Value v;
+  if (Failed(a->get_value(pos, &v))) return Value();
+  return v;
+}
+
+Value FIELDPUT(int pos, const Value& value) {
+  WorkArea* a = Current();
+  if (!a || pos < 1 || pos > a->field_count()) return Value();
+  if (Failed(a->put_value(pos, value))) return Value();
+  return value;
+}
+
+Value FIELDTYPE(int pos) {
+  WorkArea* a = CurrentArea();
+  Value v;
+  if (!a || pos < 1 || pos > a->field_count() || Failed(a->field_info(pos, 2, &v))) return Value();
+  return v;
+}
+
+int FIELDLEN(int pos) {
+  WorkArea* a = CurrentArea();
+  Value v;
+  if (!a || pos < 1 || pos > a->field_count() || Failed(a->field_info(pos, 3, &v))) return 0;
+  return static_cast<int>(v.number());
+}
+
+int FIELDDEC(int pos) {
+  WorkArea* a = CurrentArea();
+  Value v;
+  if (!a || pos < 1 || pos > a->field_count() || Failed(a->field_info(pos, 4, &v))) return 0;
+  return static_cast<int>(v.number());
+}
+
+Value DBSTRUCT() {
+  ValueArray rows;
+  WorkArea* a = CurrentArea();
+  if (!a) return Value::Array();
+  for (int i = 1; i <= a->field_count(); ++i) {
+    ValueArray row;
+    for (int what = 1; what <= 5; ++what) {
+      Value v;
+      (void)a->field_info(i, what, &v);
+      row.push_back(v);
+    }
+    rows.push_back(Value::Array(std::move(row)));
+  }
+  return Value::Array(std::move(rows));
+}
+
+bool RLOCK() {
+  WorkArea* a = Current();
+  bool locked = false;
+  if (a) (void)a->lock(1, 0, &locked);
+  return locked;
+}
+
+bool FLOCK() {
+  WorkArea* a = Current();
+  bool locked = false;
+  if (a) (void)a->lock(3, 0, &locked);
+  return locked;
+}
+
+void DBUNLOCK() {
+  if (WorkArea* a = Current()) (void)a->unlock(0);
+}
+
+bool NETERR(std::optional<bool> value) {
+  bool previous = g_neterr;
+  if (value.has_value()) g_neterr = *value;
+  return previous;
+}
+
+bool DBEVAL(const std::function<void()>& block, const Scope& scope) {
+  WorkArea* a = Current();
+  return a && Ok(a->eval(block, scope));
+}
+
+bool DBLOCATE(const Scope& scope) {
+  WorkArea* a = CurrentArea();
+  if (!a) {
+    CommandError(kEgNoTable, 35, true);
+    return false;
+  }
+  if (Failed(a->set_locate(scope)) || Failed(a->locate(false))) return false;
+  return a->found();
+}
+
+bool DBCONTINUE() {
+  WorkArea* a = Current();
+  if (!a || Failed(a->locate(true))) return false;
+  return a->found();
+}
+
+bool DBSETFILTER(const std::string& text) {
+  WorkArea* a = Current();
+  if (!a) return false;
+  if (text.empty()) return Ok(a->clear_filter());
+  Condition c;
+  if (Failed(a->compile(text, &c))) return false;
+  return Ok(a->set_filter(c));
+}
+
+void DBCLEARFILTER() {
+  if (WorkArea* a = Current()) (void)a->clear_filter();
+}
+
+bool DBPACK(const Value& progress_block, int step) {
+  WorkArea* a = Current();
+  if (!a) return false;
+  a->scratch() = progress_block.is_nil()
+                     ? Value()
+                     : Value::Array({progress_block, Value::Integer(step)});
+  Status s = a->pack();
+  a->scratch() = Value();
+  return Ok(s);
+}
+
+bool DBZAP() {
+  WorkArea* a = Current();
+  return a && Ok(a->zap());
+}
+
+std::string DBFILTER() {
+  WorkArea* a = CurrentArea();
+  return a ? a->filter_text() : std::string();
+}
+
+Value DBINFO(int code, const Value& new_value) {
+  WorkArea* a = Current();
+  if (!a) return Value();
+  Value out;
+  (void)a->info(code, new_value, &out);
+  return out;
+}
+
+Value DBRECORDINFO(int code, uint32_t recno) {
+  WorkArea* a = Current();
+  if (!a) return Value();
+  Value out;
+  (void)a->record_info(recno, code, &out);
+  return out;
+}
+
+// Driver-wide inquiries of the DBF family.
+Value RDDINFO(int code, const Value& nv, const std::string& driver) {
+  InitDatabaseEngine();
+  Driver* d = DriverByName(driver);
+  if (!d) {
+    CommandError(kEgArg, 2019);
+    return Value();
+  }
+  DbfDriverSettings& s = d->settings();
+  Settings& g = GlobalSettings();
+  auto text_setting = [&](std::string* target) {
+    Value prev = Value::String(*target);
+    if (nv.is_string()) *target = nv.str();
+    return prev;
+  };
+  auto int_setting = [&](int* target, int lo, int hi) {
+    Value prev = Value::Integer(*target);
+    if (nv.is_numeric() && nv.number() >= lo && nv.number() <= hi) *target = static_cast<int>(nv.number());
+    return prev;
+  };
+  switch (code) {
+    case 1: case 2: case 10: return Value::Logical(true);
+    case 5: {
+      Value prev = Value::String(s.table_ext);
+      if (nv.is_string() && nv.str().size() > 1 && nv.str()[0] == '.') {
+        s.table_ext = nv.str().substr(0, 10);
+      }
+      return prev;
+    }
+    case 6: {
+      std::string cur = s.memo_ext.empty()
+                            ? (s.memo_type == 2 ? ".fpt" : s.memo_type == 3 ? ".smt" : ".dbt")
+                            : s.memo_ext;
+      Value prev = Value::String(cur);
+      if (nv.is_string()) s.memo_ext = nv.str();
+      return prev;
+    }
+    case 13: return int_setting(&s.table_kind, 1, 3);
+    case 14: return int_setting(&s.memo_type, 1, 3);
+    case 16: {
+      Value prev = Value::Integer(s.lock_scheme ? s.lock_scheme : g.dbflockscheme());
+      if (nv.is_numeric() && nv.number() >= 1 && nv.number() <= 5) s.lock_scheme = static_cast<int>(nv.number());
+      return prev;
+    }
+    case 19: return text_setting(&s.trigger);
+    case 32: return int_setting(&s.memo_block_size, 0, 0x7FFFFFFF);
+    case 37: return Value::Logical(d->name() == "DBFBLOB");
+    case 40:
+    case 41: {
+      std::string* target = code == 40 ? &s.pending_trigger : &s.pending_password;
+      Value prev = Value::String(*target);
+      if (nv.is_string()) *target = nv.str();
+      else target->clear();
+      return prev;
+    }
+    case 42: return text_setting(&s.password);
+    case 44: {
+      Value prev = Value::Logical(s.read_mode == 3);
+      if (nv.is_logical()) s.read_mode = nv.logical() ? 3 : 2;
+      return prev;
+    }
+    case 22: case 24: case 25: case 26: case 27: case 28: return Value::Logical(false);
+    case 3: case 4: case 7: case 8: case 9: return Value::String(std::string());
+    case 12: case 33: return Value::Integer(0);
+    default: return code <= 40 ? Value::Logical(false) : Value();
+  }
+}
+
+}  // namespace vosk

@@ -1,0 +1,1650 @@
+#include "rdd/dbf1/dbf_area.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "expr/decimal_text.h"
+#include "expr/settings.h"
+#include "platform/os_error.h"
+#include "platform/system.h"
+#include "rdd/byte_order.h"
+#include "rdd/work_area_table.h"
+
+namespace vosk {
+namespace {
+
+constexpr size_t kReadAheadBytes = 256 * 1024;
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+bool HasExtension(const std::string& name) {
+  size_t slash = name.find_last_of("/\\");
+  size_t dot = name.rfind('.');
+  return dot != std::string::npos && (slash == std::string::npos || dot > slash);
+}
+
+std::string BaseName(const std::string& name) {
+  size_t slash = name.find_last_of("/\\:");
+  std::string base = slash == std::string::npos ? name : name.substr(slash + 1);
+  size_t dot = base.rfind('.');
+  if (dot != std::string::npos) base.resize(dot);
+  return base;
+}
+
+// Applies FILECASE to the file part of a name the program creates.
+std::string ApplyFileCase(const std::string& name) {
+  int mode = GlobalSettings().filecase();
+  if (mode == kCaseMixed) return name;
+  size_t slash = name.find_last_of("/\\");
+  size_t start = slash == std::string::npos ? 0 : slash + 1;
+  std::string out = name;
+  for (size_t i = start; i < out.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(out[i]);
+    out[i] = static_cast<char>(mode == kCaseUpper ? std::toupper(c) : std::tolower(c));
+  }
+  return out;
+}
+
+// Codepage byte of a Visual FoxPro header, by codepage name (0 when not listed).
+uint8_t VfpCodepageByte(const char* name) {
+  static const struct { const char* name; uint8_t byte; } kTable[] = {
+      {"cp437", 0x01}, {"plmaz", 0x69}, {"cp737", 0x6A}, {"cp850", 0x02}, {"cp852", 0x64},
+      {"cp857", 0x6B}, {"cp861", 0x67}, {"cp865", 0x66}, {"cp866", 0x65}, {"cp874", 0x7C},
+      {"kamenicky", 0x68}, {"cp1250", 0xC8}, {"cp1251", 0xC9}, {"cp1252", 0x03},
+      {"cp1253", 0xCB}, {"cp1254", 0xCA}, {"cp1255", 0x7D}, {"cp1256", 0x7E},
+  };
+  for (const auto& e : kTable) {
+    if (std::strcmp(e.name, name) == 0) return e.byte;
+  }
+  return 0;
+}
+
+int64_t Pow10i(int d) {
+  int64_t p = 1;
+  for (int i = 0; i < d && i < 18; ++i) p *= 10;
+  return p;
+}
+
+// Signed little-endian integer of 1, 2, 3, 4 or 8 bytes.
+int64_t GetSigned(const uint8_t* p, int width) {
+  switch (width) {
+    case 1: return static_cast<int8_t>(p[0]);
+    case 2: return static_cast<int16_t>(GetLe16(p));
+    case 3: {
+      uint32_t v = GetLe24(p);
+      return (v & 0x800000) ? static_cast<int64_t>(v) - 0x1000000 : static_cast<int64_t>(v);
+    }
+    case 4: return static_cast<int32_t>(GetLe32(p));
+    default: return static_cast<int64_t>(GetLe64(p));
+  }
+}
+
+void PutSigned(uint8_t* p, int width, int64_t v) {
+  switch (width) {
+    case 1: p[0] = static_cast<uint8_t>(v); break;
+    case 2: PutLe16(p, static_cast<uint16_t>(v)); break;
+    case 3: PutLe24(p, static_cast<uint32_t>(v)); break;
+    case 4: PutLe32(p, static_cast<uint32_t>(v)); break;
+    default: PutLe64(p, static_cast<uint64_t>(v)); break;
+  }
+}
+
+// Display width of a binary integer of a stored width.
+int IntegerDisplayWidth(int width) {
+  switch (width) {
+    case 1: return 4;
+    case 2: return 6;
+    case 3: return 10;
+    case 4: return 10;
+    default: return 20;
+  }
+}
+
+// Smallest binary width that holds v.
+int NeededIntegerWidth(int64_t v) {
+  if (v >= -128 && v <= 127) return 1;
+  if (v >= -32768 && v <= 32767) return 2;
+  if (v >= -8388608 && v <= 8388607) return 3;
+  if (v >= std::numeric_limits<int32_t>::min() && v <= std::numeric_limits<int32_t>::max()) {
+    return 4;
+  }
+  return 8;
+}
+
+}  // namespace
+
+DbfArea::~DbfArea() {
+  if (data_.is_open()) {
+    try {
+      (void)DbfArea::close();
+    } catch (...) {
+      // A destructor must not throw; the files are closed by their owners.
+    }
+  }
+}
+
+bool DbfArea::SchemeOf(int scheme, bool structural_bag, LockScheme* out) {
+  switch (scheme) {
+    case 1:
+    case 2: *out = {1000000000ULL, LockDirection::kUp, 1000000000ULL}; return true;
+    case 3:
+      if (structural_bag) *out = {0x7FFFFFFEULL, LockDirection::kDown, 0x07FFFFFFULL};
+      else *out = {0x40000000ULL, LockDirection::kByRecord, 0x3FFFFFFDULL};
+      return true;
+    case 4: *out = {4000000000ULL, LockDirection::kUp, 294967295ULL}; return true;
+    case 5: *out = {0x7FFFFFFF00000001ULL, LockDirection::kUp, 0x7FFFFFFEULL}; return true;
+    default: return false;
+  }
+}
+
+uint8_t DbfArea::VersionByteFor(TableKind kind, MemoKind memo, bool autoinc, bool memo_present,
+                                bool enciphered) {
+  uint8_t v;
+  if (kind == TableKind::kVfp) {
+    v = autoinc ? 0x31 : 0x30;
+  } else if (kind == TableKind::kDbase4) {
+    v = memo_present ? 0x8B : 0x03;
+  } else {
+    switch (memo) {
+      case MemoKind::kDbt: v = 0x83; break;
+      case MemoKind::kFpt: v = 0xF5; break;
+      case MemoKind::kSmt: v = 0xE5; break;
+      default: v = 0x03; break;
+    }
+    if (enciphered) v = static_cast<uint8_t>((v & 0xF6) | 0x06);
+  }
+  return v;
+}
+
+Status DbfArea::new_area() {
+  if (Failed(WorkArea::new_area())) return kFailure;
+  record_len_ = 1;
+  read_mode_flag_ = 1;
+  table_kind_ = static_cast<TableKind>(std::clamp(driver_->settings().table_kind, 1, 3));
+  return kSuccess;
+}
+
+// --- header ---
+
+Status DbfArea::read_header() {
+  for (;;) {
+    int64_t n = data_.ReadAt(header_.data(), kDbfHeaderSize, 0);
+    if (n != kDbfHeaderSize) {
+      if (DriverError(kEdfRead, file_name_, n < 0 ? data_.last_error() : 0, "", true).retry()) {
+        continue;
+      }
+      return kFailure;
+    }
+    table_kind_ = TableKind::kStandard;
+    memo_kind_ = MemoKind::kNone;
+    memo_present_ = false;
+    autoinc_ = false;
+    table_enciphered_ = false;
+    stamp_fields_ = false;
+    bool ok = true;
+    switch (header_[kHdrVersion]) {
+      case 0x02: case 0x03: break;
+      case 0x04: case 0x7B: case 0x8B:
+        table_kind_ = TableKind::kDbase4;
+        memo_kind_ = MemoKind::kDbt;
+        memo_present_ = true;
+        break;
+      case 0x06: table_enciphered_ = true; break;
+      case 0x30: case 0x31: case 0x32:
+        table_kind_ = TableKind::kVfp;
+        if (header_[kHdrTableFlags] & kTblMemo) {
+          memo_kind_ = MemoKind::kFpt;
+          memo_present_ = true;
+        }
+        autoinc_ = header_[kHdrVersion] != 0x30;
+        break;
+      case 0x83: memo_kind_ = MemoKind::kDbt; memo_present_ = true; break;
+      case 0x86: memo_kind_ = MemoKind::kDbt; memo_present_ = true; table_enciphered_ = true; break;
+      case 0xE5: memo_kind_ = MemoKind::kSmt; memo_present_ = true; break;
+      case 0xE6: memo_kind_ = MemoKind::kSmt; memo_present_ = true; table_enciphered_ = true; break;
+      case 0xF5: memo_kind_ = MemoKind::kFpt; memo_present_ = true; break;
+      case 0xF6: memo_kind_ = MemoKind::kFpt; memo_present_ = true; table_enciphered_ = true; break;
+      default: ok = false; break;
+    }
+    if (!ok) {
+      if (DriverError(kEdfCorrupt, file_name_, 0, "", true).retry()) continue;
+      return kFailure;
+    }
+    header_len_ = GetLe16(header_.data() + kHdrHeaderLen);
+    structural_bag_ = (header_[kHdrTableFlags] & kTblStructuralBag) != 0;
+    return kSuccess;
+  }
+}
+
+Status DbfArea::write_header() {
+  if (read_only_) {
+    DriverError(kEdfReadonly, file_name_);
+    return kFailure;
+  }
+  header_[kHdrVersion] = VersionByteFor(table_kind_, memo_kind_, autoinc_, memo_present_,
+                                        table_enciphered_);
+  uint8_t flags = header_[kHdrTableFlags] & static_cast<uint8_t>(~(kTblStructuralBag | kTblMemo));
+  if (structural_bag_) flags |= kTblStructuralBag;
+  if (table_kind_ == TableKind::kVfp && memo_kind_ == MemoKind::kFpt) flags |= kTblMemo;
+  header_[kHdrTableFlags] = flags;
+  if (table_kind_ == TableKind::kVfp) {
+    if (uint8_t b = VfpCodepageByte(CodepageName(codepage_))) header_[kHdrCodepage] = b;
+  }
+  LocalTime now = Now();
+  header_[kHdrYear] = static_cast<uint8_t>((now.year - 1900) & 0xFF);
+  header_[kHdrYear + 1] = static_cast<uint8_t>(now.month);
+  header_[kHdrYear + 2] = static_cast<uint8_t>(now.day);
+
+  bool took_lock = false;
+  if (shared_) {
+    if (!header_locked_) {
+      if (!LockHeader(true)) {
+        DriverError(kEdfLock, file_name_, data_.last_error());
+        return kFailure;
+      }
+      took_lock = true;
+    }
+    if (Failed(RefreshCount())) {
+      if (took_lock) UnlockHeader();
+      return kFailure;
+    }
+  } else {
+    // Exactly one EOF byte follows the last record.
+    uint64_t end = static_cast<uint64_t>(header_len_) + static_cast<uint64_t>(rec_count_) * record_len_;
+    int64_t size = data_.Size();
+    if (size >= 0 && static_cast<uint64_t>(size) != end + 1) {
+      uint8_t eof = kDbfEofByte;
+      if (data_.WriteAt(&eof, 1, end) != 1 || !data_.Truncate(end + 1)) {
+        DriverError(kEdfWrite, file_name_, data_.last_error());
+        return kFailure;
+      }
+      DropReadAhead();
+    }
+  }
+  PutLe32(header_.data() + kHdrRecCount, rec_count_);
+  PutLe16(header_.data() + kHdrHeaderLen, header_len_);
+  PutLe16(header_.data() + kHdrRecordLen, record_len_);
+  int64_t n = data_.WriteAt(header_.data(), kDbfHeaderSize, 0);
+  if (took_lock) UnlockHeader();
+  if (n != kDbfHeaderSize) {
+    DriverError(kEdfWrite, file_name_, data_.last_error());
+    return kFailure;
+  }
+  data_flush_pending_ = true;
+  header_dirty_ = false;
+  return kSuccess;
+}
+
+Status DbfArea::RefreshCount() {
+  int64_t size = data_.Size();
+  if (size < 0) {
+    DriverError(kEdfRead, file_name_, data_.last_error());
+    return kFailure;
+  }
+  uint64_t count = size > header_len_ ? (static_cast<uint64_t>(size) - header_len_) / record_len_ : 0;
+  rec_count_ = static_cast<uint32_t>(std::min<uint64_t>(count, 0xFFFFFFFFULL));
+  return kSuccess;
+}
+
+// --- open, create, close ---
+
+Status DbfArea::open(const OpenInfo& in) {
+  OpenInfo info = in;
+  if (lock_scheme_ == 0) {
+    lock_scheme_ = driver_->settings().lock_scheme;
+    if (lock_scheme_ == 0) lock_scheme_ = GlobalSettings().dbflockscheme();
+    if (lock_scheme_ == 0) lock_scheme_ = 1;
+  }
+  Codepage cp = kProgramCodepage;
+  if (!info.codepage.empty()) (void)CodepageFromName(info.codepage, &cp);
+  codepage_ = cp;
+  shared_ = info.shared;
+  read_only_ = info.read_only;
+  if (GlobalSettings().autoshare() == 2) shared_ = false;
+  file_name_ = info.file;
+  if (!HasExtension(file_name_) && GlobalSettings().defextensions()) {
+    file_name_ += driver_->settings().table_ext;
+  }
+  file_name_ = ResolveCase(file_name_);
+  if (info.alias.empty()) info.alias = Upper(BaseName(file_name_));
+
+  for (;;) {
+    int rc = data_.Open(file_name_, read_only_ ? Access::kRead : Access::kReadWrite,
+                        shared_ ? Share::kDenyNone : Share::kExclusive);
+    if (rc == 0) break;
+    if (!DriverError(kEdfOpen, file_name_, rc, "", true, true).retry()) {
+      (void)close();
+      return kFailure;
+    }
+  }
+  if (Failed(read_header())) {
+    (void)close();
+    return kFailure;
+  }
+  auto corrupt = [&]() {
+    DriverError(kEdfCorrupt, file_name_);
+    (void)close();
+    return kFailure;
+  };
+  if (header_len_ < kDbfHeaderSize) return corrupt();  // records cannot start inside the header
+
+  int max_fields = (header_len_ - kDbfHeaderSize) / kDbfFieldSize;
+  std::vector<uint8_t> desc(static_cast<size_t>(max_fields) * kDbfFieldSize);
+  for (;;) {
+    int64_t n = desc.empty() ? 0 : data_.ReadAt(desc.data(), desc.size(), kDbfHeaderSize);
+    if (n == static_cast<int64_t>(desc.size())) break;
+    // A descriptor area cut short is accepted only when its terminator was read.
+    bool terminated = false;
+    for (int64_t off = 0; n > 0 && off < n; off += kDbfFieldSize) {
+      if (desc[static_cast<size_t>(off)] == kDbfHeaderEnd) {
+        terminated = true;
+        break;
+      }
+    }
+    if (terminated) break;
+    bool os = n < 0;
+    if (DriverError(os ? kEdfRead : kEdfCorrupt, file_name_, os ? data_.last_error() : 0, "", true)
+            .retry()) {
+      continue;
+    }
+    (void)close();
+    return kFailure;
+  }
+
+  (void)set_field_extent(max_fields);
+  std::vector<Field> system_fields;
+  uint32_t offset = 1;
+  int null_bits = 0;
+  bool vfp = table_kind_ == TableKind::kVfp;
+  for (int i = 0; i < max_fields; ++i) {
+    const uint8_t* d = desc.data() + static_cast<size_t>(i) * kDbfFieldSize;
+    if (d[0] == kDbfHeaderEnd) break;
+    Field f;
+    size_t len = 0;
+    while (len < kDbfMaxFieldName && d[len] != 0) ++len;
+    f.name.assign(reinterpret_cast<const char*>(d), len);
+    f.letter = static_cast<char>(d[kFldType]);
+    f.flags = vfp ? d[kFldFlags] : 0;
+    f.desc_index = static_cast<uint16_t>(i);
+    int width = d[kFldLen];
+    int dec = d[kFldDec];
+    int char_width = width + 256 * dec;
+    f.decimals = 0;
+    switch (std::toupper(static_cast<unsigned char>(f.letter))) {
+      case 'C': f.kind = FieldKind::kCharacter; f.length = static_cast<uint16_t>(char_width); break;
+      case 'L': f.kind = FieldKind::kLogical; f.length = static_cast<uint16_t>(width); break;
+      case 'D': f.kind = FieldKind::kDate; f.length = (width == 3 || width == 4) ? width : 8; break;
+      case 'N': f.kind = FieldKind::kNumeric; f.length = width; f.decimals = dec; break;
+      case 'F': f.kind = FieldKind::kFloat; f.length = width; f.decimals = dec; break;
+      case 'I':
+        f.kind = FieldKind::kInteger;
+        f.length = (width >= 1 && width <= 4) || width == 8 ? width : 4;
+        f.decimals = dec;
+        break;
+      case '2': case '4':
+        f.kind = FieldKind::kInteger;
+        f.length = static_cast<uint16_t>(f.letter - '0');
+        break;
+      case 'Y':
+        f.kind = FieldKind::kCurrency;
+        f.length = (width >= 1 && width <= 4) || width == 8 ? width : 8;
+        f.decimals = 4;
+        break;
+      case 'B':
+        if (table_kind_ == TableKind::kDbase4 && width == 10) {
+          f.kind = FieldKind::kBinaryMemo;
+          f.length = 10;
+        } else {
+          if (width != 8) return corrupt();
+          f.kind = FieldKind::kDouble;
+          f.length = 8;
+          f.decimals = dec;
+        }
+        break;
+      case '8': case 'O':
+        if (width != 8) return corrupt();
+        f.kind = FieldKind::kDouble;
+        f.length = 8;
+        f.decimals = dec;
+        break;
+      case 'T':
+        if (width != 8 && width != 4) return corrupt();
+        f.kind = width == 8 ? FieldKind::kTimestamp : FieldKind::kTime;
+        f.length = width;
+        break;
+      case '@': case '=': case '^':
+        if (width != 8) return corrupt();
+        f.kind = f.letter == '@' ? FieldKind::kModTime
+                 : f.letter == '=' ? FieldKind::kModStamp : FieldKind::kRowVersion;
+        f.length = 8;
+        stamp_fields_ = true;
+        break;
+      case '+':
+        if (width != 4) return corrupt();
+        f.kind = FieldKind::kAutoInc;
+        f.length = 4;
+        break;
+      case 'Q': f.kind = FieldKind::kVarLength; f.length = static_cast<uint16_t>(char_width); break;
+      case 'V':
+        if (vfp) {
+          f.kind = FieldKind::kVarLength;
+          f.length = static_cast<uint16_t>(char_width);
+        } else {
+          f.kind = FieldKind::kVariant;
+          f.length = static_cast<uint16_t>(char_width);
+        }
+        break;
+      case 'M': case 'P': case 'W': case 'G': {
+        if (width != 10 && width != 4) return corrupt();
+        char l = static_cast<char>(std::toupper(static_cast<unsigned char>(f.letter)));
+        f.kind = l == 'M' ? FieldKind::kMemo : l == 'P' ? FieldKind::kPicture
+                 : l == 'W' ? FieldKind::kBlob : FieldKind::kGeneral;
+        f.length = width;
+        break;
+      }
+      case '0': {
+        std::string up = Upper(f.name);
+        if (up != "_NULLFLAGS" && up != "_DBASELOCK") return corrupt();
+        f.kind = FieldKind::kSystem;
+        f.length = static_cast<uint16_t>(width);
+        f.flags |= kFfSystem;
+        break;
+      }
+      default: return corrupt();
+    }
+    if (f.length == 0 && f.kind != FieldKind::kSystem) return corrupt();
+    if (f.flags & kFfAutoInc) autoinc_ = true;
+    if (vfp && f.kind != FieldKind::kSystem) {
+      if (f.flags & kFfNullable) f.null_bit = null_bits++;
+      if (f.kind == FieldKind::kVarLength) null_bits++;
+    }
+    f.offset = offset;
+    offset += f.length;
+    if (offset > 0xFFFF) return corrupt();
+    if (f.kind == FieldKind::kSystem) {
+      system_fields.push_back(std::move(f));
+    } else {
+      (void)add_field(std::move(f));
+    }
+  }
+  for (Field& f : system_fields) {
+    std::string up = Upper(f.name);
+    (void)add_field(std::move(f));
+    if (up == "_NULLFLAGS") null_flags_field_ = static_cast<int>(fields_.size());
+    if (up == "_DBASELOCK") dbase_lock_field_ = static_cast<int>(fields_.size());
+  }
+  record_len_ = static_cast<uint16_t>(offset);
+
+  if (Failed(WorkArea::open(info))) {
+    (void)close();
+    return kFailure;
+  }
+  record_.assign(record_len_, ' ');
+  valid_ = false;
+  if (Failed(RefreshCount())) {
+    (void)close();
+    return kFailure;
+  }
+  read_ahead_ = read_only_ || !shared_;
+  return go_top();
+}
+
+Status DbfArea::create(const OpenInfo& in) {
+  OpenInfo info = in;
+  file_name_ = info.file;
+  if (!HasExtension(file_name_) && GlobalSettings().defextensions()) {
+    file_name_ += driver_->settings().table_ext;
+  }
+  file_name_ = ApplyFileCase(NormalizeSeparators(file_name_));
+  if (lock_scheme_ == 0) {
+    lock_scheme_ = driver_->settings().lock_scheme;
+    if (lock_scheme_ == 0) lock_scheme_ = GlobalSettings().dbflockscheme();
+    if (lock_scheme_ == 0) lock_scheme_ = 1;
+  }
+  bool has_memo = std::any_of(fields_.begin(), fields_.end(),
+                              [](const Field& f) { return IsMemoKind(f.kind) || f.kind == FieldKind::kVariant; });
+  if (table_kind_ == TableKind::kDbase4) {
+    memo_kind_ = MemoKind::kDbt;
+  } else if (table_kind_ == TableKind::kVfp) {
+    memo_kind_ = MemoKind::kFpt;
+  } else if (memo_kind_ == MemoKind::kNone) {
+    Value v;
+    (void)this->info(133, Value(), &v);
+    int kind = v.is_numeric() ? static_cast<int>(v.number()) : 0;
+    if (kind < 1 || kind > 3) kind = driver_->settings().memo_type;
+    memo_kind_ = static_cast<MemoKind>(std::clamp(kind, 1, 3));
+  }
+  memo_present_ = has_memo;
+  if (!has_memo) memo_kind_ = MemoKind::kNone;
+
+  bool vfp = table_kind_ == TableKind::kVfp;
+  // Null bits of Visual FoxPro tables.
+  int null_bits = 0;
+  if (vfp) {
+    for (Field& f : fields_) {
+      if (f.kind == FieldKind::kSystem) continue;
+      if (f.flags & kFfNullable) f.null_bit = null_bits++;
+      if (f.kind == FieldKind::kVarLength) null_bits++;
+    }
+  }
+  size_t n = fields_.size() + (null_bits > 0 ? 1 : 0);
+  size_t header_size = kDbfHeaderSize + kDbfFieldSize * n + (vfp ? 1 : 2);
+  if (header_size > kDbfMaxHeaderLength) {
+    CreateError(1021);
+    return kFailure;
+  }
+  for (;;) {
+    int rc = data_.Create(file_name_, Share::kExclusive);
+    if (rc == 0) break;
+    if (!CreateError(kEdfCreate, rc, true).retry()) {
+      (void)close();
+      return kFailure;
+    }
+  }
+  if (null_bits > 0) {
+    Field nf;
+    nf.name = "_NullFlags";
+    nf.kind = FieldKind::kSystem;
+    nf.letter = '0';
+    nf.length = static_cast<uint16_t>((null_bits + 7) / 8);
+    nf.flags = kFfSystem | kFfBinary;
+    (void)add_field(std::move(nf));
+    null_flags_field_ = static_cast<int>(fields_.size());
+  }
+
+  // Descriptors, in field order (the system field last).
+  std::vector<uint8_t> desc(kDbfFieldSize * n + (vfp ? 1 : 2) + 1, 0);
+  uint32_t offset = 1;
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    Field& f = fields_[i];
+    uint8_t* d = desc.data() + i * kDbfFieldSize;
+    std::string name = f.name.substr(0, kDbfMaxFieldName);
+    std::memcpy(d, name.data(), name.size());
+    char letter;
+    uint8_t len_byte = static_cast<uint8_t>(f.length & 0xFF);
+    uint8_t dec_byte = static_cast<uint8_t>(f.decimals);
+    switch (f.kind) {
+      case FieldKind::kCharacter: letter = 'C'; dec_byte = static_cast<uint8_t>(f.length >> 8); break;
+      case FieldKind::kLogical: letter = 'L'; break;
+      case FieldKind::kDate: letter = 'D'; break;
+      case FieldKind::kNumeric: letter = 'N'; break;
+      case FieldKind::kFloat: letter = 'F'; break;
+      case FieldKind::kInteger: letter = 'I'; break;
+      case FieldKind::kCurrency:
+        if (vfp && f.length == 8) {
+          letter = 'Y';
+          f.decimals = 4;
+          dec_byte = 4;
+        } else {
+          letter = 'I';
+          f.kind = FieldKind::kInteger;
+        }
+        break;
+      case FieldKind::kDouble:
+      case FieldKind::kDoubleCurrency:
+        letter = table_kind_ == TableKind::kDbase4 ? 'O' : 'B';
+        f.kind = FieldKind::kDouble;
+        break;
+      case FieldKind::kBinaryMemo: letter = 'B'; break;
+      case FieldKind::kTimestamp: case FieldKind::kTime: letter = 'T'; break;
+      case FieldKind::kModTime: letter = '@'; stamp_fields_ = true; break;
+      case FieldKind::kModStamp: letter = '='; stamp_fields_ = true; break;
+      case FieldKind::kRowVersion: letter = '^'; stamp_fields_ = true; break;
+      case FieldKind::kAutoInc: letter = '+'; autoinc_ = true; break;
+      case FieldKind::kVarLength: letter = vfp ? 'V' : 'Q'; dec_byte = static_cast<uint8_t>(f.length >> 8); break;
+      case FieldKind::kVariant: letter = 'V'; break;
+      case FieldKind::kMemo: letter = 'M'; break;
+      case FieldKind::kPicture: letter = 'P'; break;
+      case FieldKind::kBlob: letter = 'W'; break;
+      case FieldKind::kGeneral: letter = 'G'; break;
+      case FieldKind::kSystem: letter = '0'; break;
+      default: {
+        CreateError(1020);  // the format cannot store this kind
+        (void)close();
+        return kFailure;
+      }
+    }
+    f.letter = letter;
+    d[kFldType] = static_cast<uint8_t>(letter);
+    if (vfp) PutLe16(d + kFldOffset, static_cast<uint16_t>(offset));
+    d[kFldLen] = len_byte;
+    d[kFldDec] = dec_byte;
+    if (f.kind == FieldKind::kVarLength || f.kind == FieldKind::kVariant ||
+        IsMemoKind(f.kind)) {
+      if (f.kind != FieldKind::kMemo) f.flags |= kFfBinary;
+    }
+    d[kFldFlags] = f.flags;
+    if (f.kind == FieldKind::kAutoInc || f.kind == FieldKind::kRowVersion ||
+        (f.flags & kFfAutoInc)) {
+      if (f.kind != FieldKind::kRowVersion) PutLe32(d + kFldCounter, 1);
+      d[kFldStep] = 1;
+      if (f.flags & kFfAutoInc) autoinc_ = true;
+    }
+    f.offset = offset;
+    f.desc_index = static_cast<uint16_t>(i);
+    offset += f.length;
+    if (offset > 0xFFFF) {
+      CreateError(1021);
+      (void)close();
+      return kFailure;
+    }
+  }
+  record_len_ = static_cast<uint16_t>(offset);
+  size_t term = kDbfFieldSize * n;
+  desc[term] = kDbfHeaderEnd;
+  header_len_ = static_cast<uint16_t>(kDbfHeaderSize + term + (vfp ? 1 : 2));
+  desc[term + (vfp ? 1 : 2)] = kDbfEofByte;
+
+  shared_ = false;
+  read_only_ = false;
+  rec_count_ = 0;
+  Codepage cp = kProgramCodepage;
+  if (!info.codepage.empty()) (void)CodepageFromName(info.codepage, &cp);
+  codepage_ = cp;
+  header_.fill(0);
+  header_dirty_ = true;
+  if (data_.WriteAt(desc.data(), desc.size(), kDbfHeaderSize) != static_cast<int64_t>(desc.size())) {
+    DriverError(kEdfWrite, file_name_, data_.last_error());
+    (void)close();
+    return kFailure;
+  }
+  if (Failed(write_header())) {
+    (void)close();
+    return kFailure;
+  }
+  if (info.alias.empty()) info.alias = Upper(BaseName(file_name_));
+  if (Failed(WorkArea::create(info))) {
+    (void)close();
+    return kFailure;
+  }
+  record_.assign(record_len_, ' ');
+  if (Failed(RefreshCount())) return kFailure;
+  read_ahead_ = true;
+  return go_top();
+}
+
+ErrorAnswer DbfArea::CreateError(int sub_code, int os_code, bool can_retry) {
+  RuntimeError e;
+  e.gen_code = kEgCreate;
+  e.sub_code = sub_code;
+  e.os_code = os_code;
+  e.file_name = file_name_;
+  e.can_retry = can_retry;
+  return error(std::move(e));
+}
+
+Status DbfArea::close() {
+  Status result = kSuccess;
+  pending_parent_ = nullptr;
+  if (data_.is_open()) {
+    if (Failed(go_cold())) result = kFailure;
+    (void)unlock(0);
+    if (header_dirty_ && !read_only_ && Failed(write_header())) result = kFailure;
+    if (GlobalSettings().hardcommit() && data_flush_pending_ && !read_only_) data_.Commit();
+  }
+  (void)WorkArea::close();
+  std::string name = data_.path();
+  data_.Close();
+  if (temporary_ && !name.empty()) DeleteFile(name);
+  record_.clear();
+  cache_.clear();
+  cache_count_ = 0;
+  valid_ = positioned_ = hot_ = appended_ = false;
+  header_dirty_ = false;
+  return result;
+}
+
+// --- record buffer ---
+
+const uint8_t* DbfArea::RawRecord() {
+  if (!valid_ && Failed(ReadRecord())) return nullptr;
+  return record_.data();
+}
+
+Status DbfArea::ReadRecord() {
+  if (valid_) return kSuccess;
+  if (!positioned_) {
+    valid_ = true;
+    return kSuccess;
+  }
+  if (recno_ > rec_count_) {
+    if (shared_ && Failed(RefreshCount())) return kFailure;
+    if (recno_ > rec_count_) {
+      valid_ = true;
+      eof_ = true;
+      return kSuccess;
+    }
+  }
+  if (read_ahead_) {
+    if (cache_count_ == 0 || recno_ < cache_first_ || recno_ >= cache_first_ + cache_count_) {
+      uint32_t want = static_cast<uint32_t>(std::max<size_t>(1, kReadAheadBytes / record_len_));
+      want = std::min(want, rec_count_ - recno_ + 1);
+      cache_.resize(static_cast<size_t>(want) * record_len_);
+      uint64_t off = header_len_ + static_cast<uint64_t>(recno_ - 1) * record_len_;
+      int64_t n = data_.ReadAt(cache_.data(), cache_.size(), off);
+      cache_first_ = recno_;
+      cache_count_ = n > 0 ? static_cast<uint32_t>(n / record_len_) : 0;
+    }
+    if (cache_count_ > 0 && recno_ >= cache_first_ && recno_ < cache_first_ + cache_count_) {
+      std::memcpy(record_.data(),
+                  cache_.data() + static_cast<size_t>(recno_ - cache_first_) * record_len_,
+                  record_len_);
+      deleted_ = record_[0] == kRecDeleted;
+      valid_ = true;
+      return kSuccess;
+    }
+  }
+  uint64_t off = header_len_ + static_cast<uint64_t>(recno_ - 1) * record_len_;
+  int64_t n = data_.ReadAt(record_.data(), record_len_, off);
+  if (n != record_len_) {
+    DriverError(kEdfRead, file_name_, n < 0 ? data_.last_error() : 0);
+    return kFailure;
+  }
+  deleted_ = record_[0] == kRecDeleted;
+  valid_ = true;
+  return kSuccess;
+}
+
+Status DbfArea::BlankFill(bool take_counters) {
+  record_[0] = kRecLive;
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    const Field& f = fields_[i];
+    uint8_t* p = record_.data() + f.offset;
+    bool counter = f.kind == FieldKind::kAutoInc ||
+                   ((f.flags & kFfAutoInc) &&
+                    (f.kind == FieldKind::kNumeric || f.kind == FieldKind::kFloat ||
+                     f.kind == FieldKind::kInteger || f.kind == FieldKind::kDouble));
+    if (counter && !take_counters && appended_) continue;  // rollback keeps the values
+    switch (f.kind) {
+      case FieldKind::kCharacter: case FieldKind::kLogical: case FieldKind::kNumeric:
+      case FieldKind::kFloat:
+        std::memset(p, ' ', f.length);
+        break;
+      case FieldKind::kDate: std::memset(p, f.length == 8 ? ' ' : 0, f.length); break;
+      default:
+        std::memset(p, IsMemoKind(f.kind) && f.length == 10 ? ' ' : 0, f.length);
+        break;
+    }
+    if (counter && take_counters) {
+      int64_t next = 0;
+      if (Failed(NextCounter(static_cast<int>(i), &next))) return kFailure;
+      if (f.kind == FieldKind::kNumeric || f.kind == FieldKind::kFloat) {
+        std::string text = f.decimals > 0
+                               ? FormatDecimal(static_cast<double>(next) / Pow10i(f.decimals), f.decimals)
+                               : std::to_string(next);
+        text = RightAlign(text, f.length);
+        std::memcpy(p, text.data(), f.length);
+      } else if (f.kind == FieldKind::kDouble) {
+        double d = static_cast<double>(next) / static_cast<double>(Pow10i(f.decimals));
+        uint64_t bits;
+        std::memcpy(&bits, &d, 8);
+        PutLe64(p, bits);
+      } else {
+        PutSigned(p, f.length, next);
+      }
+    }
+  }
+  return kSuccess;
+}
+
+Status DbfArea::NextCounter(int field_index, int64_t* out) {
+  const Field& f = fields_[static_cast<size_t>(field_index)];
+  uint8_t d[kDbfFieldSize];
+  uint64_t off = kDbfHeaderSize + static_cast<uint64_t>(f.desc_index) * kDbfFieldSize;
+  if (data_.ReadAt(d, kDbfFieldSize, off) != kDbfFieldSize) {
+    DriverError(kEdfRead, file_name_, data_.last_error());
+    return kFailure;
+  }
+  uint32_t counter = GetLe32(d + kFldCounter);
+  *out = counter;
+  uint8_t next[4];
+  PutLe32(next, counter + d[kFldStep]);
+  if (!read_only_ && data_.WriteAt(next, 4, off + kFldCounter) != 4) {
+    DriverError(kEdfWrite, file_name_, data_.last_error());
+    return kFailure;
+  }
+  return kSuccess;
+}
+
+// --- navigation ---
+
+Status DbfArea::go_to(uint32_t recno) {
+  if (Failed(go_cold())) return kFailure;
+  if (pending_parent_ && Failed(force_relation())) return kFailure;
+  if (recno > rec_count_ && shared_ && Failed(RefreshCount())) return kFailure;
+  if (recno >= 1 && recno <= rec_count_) {
+    recno_ = recno;
+    valid_ = false;
+    bof_ = eof_ = false;
+    positioned_ = true;
+  } else {
+    recno_ = rec_count_ + 1;
+    bof_ = eof_ = true;
+    positioned_ = false;
+    deleted_ = false;
+    if (Failed(BlankFill(false))) return kFailure;
+    valid_ = true;
+  }
+  found_ = false;
+  if (!relations_.empty()) return sync_children();
+  return kSuccess;
+}
+
+Status DbfArea::go_to_id(const Value& id) {
+  if (!id.is_numeric()) {
+    DriverError(kEdfDataType, "", 0, "", false, true);
+    return kFailure;
+  }
+  double n = id.number();
+  uint32_t r = n < 0 ? 0 : (n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(n));
+  return go_to(r);
+}
+
+Status DbfArea::go_top() {
+  top_ = true;
+  bottom_ = false;
+  if (Failed(go_to(1))) return kFailure;
+  return skip_filter(1);
+}
+
+Status DbfArea::go_bottom() {
+  if (Failed(go_cold())) return kFailure;
+  if (shared_ && Failed(RefreshCount())) return kFailure;
+  top_ = false;
+  bottom_ = true;
+  if (Failed(go_to(rec_count_))) return kFailure;
+  return skip_filter(-1);
+}
+
+Status DbfArea::skip_raw(int64_t n) {
+  if (n == 0) {
+    bool b = bof_, e = eof_;
+    if (Failed(go_cold())) return kFailure;
+    valid_ = false;
+    DropReadAhead();
+    if (Failed(ReadRecord())) return kFailure;
+    bof_ = b;
+    eof_ = e;
+    return kSuccess;
+  }
+  if (n > 0 || static_cast<uint64_t>(-n) < recno_) {
+    int64_t target = static_cast<int64_t>(recno_) + n;
+    if (target > 0xFFFFFFFFLL) target = 0xFFFFFFFFLL;
+    return go_to(static_cast<uint32_t>(target));
+  }
+  if (Failed(go_to(1))) return kFailure;
+  bof_ = true;
+  return kSuccess;
+}
+
+Status DbfArea::skip(int64_t n) {
+  if (pending_parent_ && Failed(force_relation())) return kFailure;
+  top_ = bottom_ = false;
+  if (n == 0 || filter_ || GlobalSettings().deleted()) return WorkArea::skip(n);
+  if (Failed(skip_raw(n))) return kFailure;
+  if (bof_ && n < 0) {
+    if (Failed(go_top())) return kFailure;
+    bof_ = true;
+  }
+  if (n < 0) eof_ = false; else bof_ = false;
+  return kSuccess;
+}
+
+// --- fields ---
+
+Status DbfArea::DecodeField(const Field& f, Value* out) {
+  const uint8_t* p = record_.data() + f.offset;
+  switch (f.kind) {
+    case FieldKind::kCharacter: {
+      std::string s(reinterpret_cast<const char*>(p), f.length);
+      if (!(f.flags & kFfBinary) && codepage_ != kProgramCodepage) {
+        TranslateBytes(&s, codepage_, kProgramCodepage);
+      }
+      *out = Value::String(std::move(s));
+      break;
+    }
+    case FieldKind::kLogical:
+      *out = Value::Logical(p[0] == 'T' || p[0] == 't' || p[0] == 'Y' || p[0] == 'y');
+      break;
+    case FieldKind::kDate:
+      if (f.length == 3) *out = Value::Date(static_cast<int32_t>(GetLe24(p)));
+      else if (f.length == 4) *out = Value::Date(static_cast<int32_t>(GetLe32(p)));
+      else *out = Value::Date(DateFromDigits(std::string_view(reinterpret_cast<const char*>(p), 8)));
+      break;
+    case FieldKind::kNumeric:
+    case FieldKind::kFloat: {
+      int64_t i = 0;
+      bool is_int = false;
+      double d = ParseDecimal(std::string_view(reinterpret_cast<const char*>(p), f.length), &i, &is_int);
+      if (f.decimals > 0) {
+        *out = Value::Double(d, f.length - f.decimals - 1, f.decimals);
+      } else if (is_int) {
+        *out = Value::Integer(i, f.length);
+      } else {
+        *out = Value::Double(d, f.length, 0);
+      }
+      break;
+    }
+    case FieldKind::kInteger:
+    case FieldKind::kCurrency:
+    case FieldKind::kAutoInc:
+    case FieldKind::kRowVersion: {
+      int w = f.length;
+      if (w != 1 && w != 2 && w != 3 && w != 4 && w != 8) {
+        DriverError(kEdfDataType, "", 0, f.name, false, true);
+        return kFailure;
+      }
+      int64_t v = GetSigned(p, w);
+      if (f.decimals > 0) {
+        *out = Value::Double(static_cast<double>(v) / static_cast<double>(Pow10i(f.decimals)),
+                             IntegerDisplayWidth(w), f.decimals);
+      } else {
+        *out = Value::Integer(v, IntegerDisplayWidth(w));
+      }
+      break;
+    }
+    case FieldKind::kDouble:
+    case FieldKind::kDoubleCurrency: {
+      uint64_t bits = GetLe64(p);
+      double d;
+      std::memcpy(&d, &bits, 8);
+      *out = Value::Double(d, f.decimals ? 19 - f.decimals : 20, f.decimals);
+      break;
+    }
+    case FieldKind::kTimestamp:
+    case FieldKind::kModTime:
+    case FieldKind::kModStamp:
+      *out = Value::Timestamp(static_cast<int32_t>(GetLe32(p)), static_cast<int32_t>(GetLe32(p + 4)));
+      break;
+    case FieldKind::kTime:
+      *out = Value::Timestamp(0, static_cast<int32_t>(GetLe32(p)));
+      break;
+    case FieldKind::kVariant:
+      if (f.length == 3) {
+        *out = Value::Date(static_cast<int32_t>(GetLe24(p)));
+        break;
+      }
+      if (f.length == 4) {
+        *out = Value::Integer(static_cast<int32_t>(GetLe32(p)), 10);
+        break;
+      }
+      [[fallthrough]];
+    default:
+      DriverError(kEdfDataType, "", 0, f.name, false, true);
+      return kFailure;
+  }
+  if (null_flags_field_ > 0 && f.null_bit >= 0) {
+    const Field& nf = fields_[static_cast<size_t>(null_flags_field_ - 1)];
+    int byte = f.null_bit / 8;
+    if (byte < nf.length && (record_[nf.offset + byte] >> (f.null_bit % 8)) & 1) *out = Value();
+  }
+  return kSuccess;
+}
+
+Status DbfArea::get_value(int pos, Value* out) {
+  if (pos < 1 || pos > static_cast<int>(fields_.size())) {
+    DriverError(kEdfDataType, "", 0, "", false, true);
+    return kFailure;
+  }
+  if (pending_parent_ && Failed(force_relation())) return kFailure;
+  if (!valid_ && Failed(ReadRecord())) return kFailure;
+  return DecodeField(fields_[static_cast<size_t>(pos - 1)], out);
+}
+
+Status DbfArea::get_value_length(int pos, uint32_t* out) {
+  if (pos < 1 || pos > static_cast<int>(fields_.size())) return kFailure;
+  *out = fields_[static_cast<size_t>(pos - 1)].length;
+  return kSuccess;
+}
+
+Status DbfArea::EncodeField(const Field& f, const Value& v) {
+  uint8_t* p = record_.data() + f.offset;
+  auto type_error = [&]() {
+    DriverError(kEdfDataType, "", 0, f.name, false, true);
+    return kFailure;
+  };
+  auto width_error = [&]() {
+    DriverError(kEdfDataWidth, "", 0, f.name, false, true);
+    return kFailure;
+  };
+  switch (f.kind) {
+    case FieldKind::kCharacter: {
+      if (!v.is_string()) return type_error();
+      size_t n = std::min<size_t>(v.str().size(), f.length);
+      std::memcpy(p, v.str().data(), n);
+      if (!(f.flags & kFfBinary) && codepage_ != kProgramCodepage) {
+        TranslateBytes(reinterpret_cast<char*>(p), n, kProgramCodepage, codepage_);
+      }
+      std::memset(p + n, ' ', f.length - n);
+      break;
+    }
+    case FieldKind::kLogical:
+      if (!v.is_logical()) return type_error();
+      p[0] = v.logical() ? 'T' : 'F';
+      break;
+    case FieldKind::kDate:
+      if (!v.is_date() && !v.is_timestamp()) return type_error();
+      if (f.length == 3) PutLe24(p, static_cast<uint32_t>(v.julian()));
+      else if (f.length == 4) PutLe32(p, static_cast<uint32_t>(v.julian()));
+      else std::memcpy(p, DateToDigits(v.julian()).data(), 8);
+      break;
+    case FieldKind::kNumeric:
+    case FieldKind::kFloat: {
+      if (!v.is_numeric()) return type_error();
+      std::string text = v.is_integer() ? FormatDecimal(v.integer(), f.decimals)
+                                        : FormatDecimal(v.dbl(), f.decimals);
+      if (text.empty() || static_cast<int>(text.size()) > f.length) {
+        std::memset(p, '*', f.length);
+        return width_error();
+      }
+      std::string aligned = RightAlign(text, f.length);
+      std::memcpy(p, aligned.data(), f.length);
+      break;
+    }
+    case FieldKind::kInteger: {
+      if (!v.is_numeric()) return type_error();
+      int needed;
+      int64_t iv = 0;
+      if (f.decimals > 0 || !v.is_integer()) {
+        double d = v.number() * static_cast<double>(Pow10i(f.decimals));
+        d = std::round(d);
+        if (!(d >= -9.2233720368547758e18 && d < 9.2233720368547758e18)) {
+          needed = 99;
+        } else {
+          iv = static_cast<int64_t>(d);
+          needed = NeededIntegerWidth(iv);
+        }
+      } else {
+        iv = v.integer();
+        needed = NeededIntegerWidth(iv);
+      }
+      if (needed > f.length) return width_error();
+      if (f.length >= 5 && f.length <= 7) return type_error();
+      PutSigned(p, f.length, iv);
+      break;
+    }
+    case FieldKind::kDouble:
+    case FieldKind::kDoubleCurrency: {
+      if (!v.is_numeric()) return type_error();
+      double d = v.number();
+      uint64_t bits;
+      std::memcpy(&bits, &d, 8);
+      PutLe64(p, bits);
+      break;
+    }
+    case FieldKind::kTimestamp:
+    case FieldKind::kModTime:
+      if (!v.is_date() && !v.is_timestamp()) return type_error();
+      PutLe32(p, static_cast<uint32_t>(v.julian()));
+      PutLe32(p + 4, static_cast<uint32_t>(v.is_timestamp() ? v.millis() : 0));
+      break;
+    case FieldKind::kTime:
+      if (!v.is_date() && !v.is_timestamp()) return type_error();
+      PutLe32(p, static_cast<uint32_t>(v.is_timestamp() ? v.millis() : 0));
+      break;
+    case FieldKind::kVariant:
+      if (f.length == 3 && (v.is_date() || v.is_timestamp())) {
+        PutLe24(p, static_cast<uint32_t>(v.julian()));
+        break;
+      }
+      if (f.length == 4 && v.is_numeric()) {
+        double d = v.number();
+        if (d < -2147483648.0 || d > 2147483647.0) return width_error();
+        PutLe32(p, static_cast<uint32_t>(static_cast<int32_t>(d)));
+        break;
+      }
+      return type_error();
+    default:
+      return type_error();
+  }
+  if (null_flags_field_ > 0 && f.null_bit >= 0) {
+    const Field& nf = fields_[static_cast<size_t>(null_flags_field_ - 1)];
+    int byte = f.null_bit / 8;
+    if (byte < nf.length) record_[nf.offset + byte] &= static_cast<uint8_t>(~(1u << (f.null_bit % 8)));
+  }
+  return kSuccess;
+}
+
+Status DbfArea::put_value(int pos, const Value& value) {
+  if (pos < 1 || pos > static_cast<int>(fields_.size())) {
+    DriverError(kEdfDataType, "", 0, "", false, true);
+    return kFailure;
+  }
+  if (pending_parent_ && Failed(force_relation())) return kFailure;
+  if (!valid_ && Failed(ReadRecord())) return kFailure;
+  if (!positioned_) return kSuccess;
+  if (!hot_ && Failed(go_hot())) return kFailure;
+  const Field& f = fields_[static_cast<size_t>(pos - 1)];
+  if (value.is_nil() && f.null_bit >= 0 && null_flags_field_ > 0) {
+    const Field& nf = fields_[static_cast<size_t>(null_flags_field_ - 1)];
+    record_[nf.offset + f.null_bit / 8] |= static_cast<uint8_t>(1u << (f.null_bit % 8));
+    return kSuccess;
+  }
+  return EncodeField(f, value);
+}
+
+Status DbfArea::go_hot() {
+  if (read_only_) {
+    DriverError(kEdfReadonly, file_name_);
+    return kFailure;
+  }
+  if (shared_ && !file_locked_ &&
+      std::find(locks_.begin(), locks_.end(), recno_) == locks_.end()) {
+    DriverError(kEdfUnlocked, file_name_);
+    return kFailure;
+  }
+  hot_ = true;
+  return kSuccess;
+}
+
+void DbfArea::StampFields() {
+  LocalTime now = Now();
+  int32_t julian = JulianFromYmd(now.year, now.month, now.day);
+  int32_t millis = ((now.hour * 60 + now.minute) * 60 + now.second) * 1000 + now.millisecond;
+  bool row_version_taken = false;
+  uint64_t row_version = 0;
+  for (const Field& f : fields_) {
+    uint8_t* p = record_.data() + f.offset;
+    if (f.kind == FieldKind::kModTime || f.kind == FieldKind::kModStamp) {
+      PutLe32(p, static_cast<uint32_t>(julian));
+      PutLe32(p + 4, static_cast<uint32_t>(millis));
+    } else if (f.kind == FieldKind::kRowVersion) {
+      if (!row_version_taken) {
+        uint8_t c[8];
+        uint64_t off = kDbfHeaderSize + static_cast<uint64_t>(f.desc_index) * kDbfFieldSize + kFldRowVer;
+        if (data_.ReadAt(c, 8, off) == 8) {
+          row_version = GetLe64(c) + 1;
+          PutLe64(c, row_version);
+          (void)data_.WriteAt(c, 8, off);
+        }
+        row_version_taken = true;
+      }
+      PutLe64(p, row_version);
+    }
+  }
+}
+
+Status DbfArea::WriteRecordAt(uint32_t recno, const uint8_t* data) {
+  uint64_t off = header_len_ + static_cast<uint64_t>(recno - 1) * record_len_;
+  DropReadAhead();
+  int64_t n;
+  if (appended_ && recno == rec_count_) {
+    // The new last record carries the end-of-file byte with it.
+    std::vector<uint8_t> buf(data, data + record_len_);
+    buf.push_back(kDbfEofByte);
+    n = data_.WriteAt(buf.data(), buf.size(), off) - 1;
+  } else {
+    n = data_.WriteAt(data, record_len_, off);
+  }
+  if (n != record_len_) {
+    DriverError(kEdfWrite, file_name_, data_.last_error());
+    return kFailure;
+  }
+  data_flush_pending_ = true;
+  return kSuccess;
+}
+
+Status DbfArea::go_cold() {
+  if (!hot_) return kSuccess;
+  if (stamp_fields_) StampFields();
+  if (Failed(put_record(nullptr))) return kFailure;
+  if (appended_) {
+    header_dirty_ = true;
+    appended_ = false;
+  }
+  if (shared_ && header_dirty_) return write_header();
+  return kSuccess;
+}
+
+Status DbfArea::put_record(const std::string* buffer) {
+  if (buffer) {
+    if (pending_parent_ && Failed(force_relation())) return kFailure;
+    if (!positioned_) return kSuccess;
+    if (!hot_ && Failed(go_hot())) return kFailure;
+    size_t n = std::min(buffer->size(), record_.size());
+    std::memcpy(record_.data(), buffer->data(), n);
+    if (record_[0] == kRecCipherDeleted) record_[0] = kRecDeleted;
+    if (record_[0] == kRecCipherLive) record_[0] = kRecLive;
+    deleted_ = record_[0] == kRecDeleted;
+    valid_ = true;
+    return kSuccess;
+  }
+  if (Failed(WriteRecordAt(recno_, record_.data()))) return kFailure;
+  hot_ = false;
+  return kSuccess;
+}
+
+Status DbfArea::get_record(std::string* out) {
+  if (!out) return kSuccess;
+  if (!valid_ && Failed(ReadRecord())) return kFailure;
+  out->assign(reinterpret_cast<const char*>(record_.data()), record_.size());
+  return kSuccess;
+}
+
+// --- record changes ---
+
+Status DbfArea::append(bool release_locks) {
+  if (Failed(go_cold())) return kFailure;
+  if (read_only_) {
+    DriverError(kEdfReadonly, file_name_);
+    return kFailure;
+  }
+  if (pending_parent_ && Failed(force_relation())) return kFailure;
+  bool took_append_lock = false;
+  if (shared_) {
+    if (!LockHeader(true)) {
+      DriverError(kEdfAppendLock, file_name_, data_.last_error(), "", false, true);
+      return kFailure;
+    }
+    took_append_lock = true;
+    if (Failed(RefreshCount())) {
+      UnlockHeader();
+      return kFailure;
+    }
+    if (!file_locked_) {
+      if (release_locks) (void)unlock(0);
+      if (!LockRecord(rec_count_ + 1)) {
+        UnlockHeader();
+        DriverError(kEdfAppendLock, file_name_, 0, "", false, true);
+        return kFailure;
+      }
+    }
+  }
+  appended_ = true;
+  if (Failed(BlankFill(true))) {
+    appended_ = false;
+    if (took_append_lock) UnlockHeader();
+    return kFailure;
+  }
+  ++rec_count_;
+  recno_ = rec_count_;
+  positioned_ = true;
+  hot_ = true;
+  header_dirty_ = true;
+  valid_ = true;
+  found_ = bof_ = eof_ = deleted_ = false;
+  if (shared_) {
+    Status s = go_cold();
+    UnlockHeader();
+    return s;
+  }
+  return kSuccess;
+}
+
+Status DbfArea::delete_record() {
+  if (pending_parent_ && Failed(force_relation())) return kFailure;
+  if (!valid_ && Failed(ReadRecord())) return kFailure;
+  if (!positioned_) return kSuccess;
+  if (!hot_ && Failed(go_hot())) return kFailure;
+  record_[0] = kRecDeleted;
+  deleted_ = true;
+  return kSuccess;
+}
+
+Status DbfArea::recall() {
+  if (pending_parent_ && Failed(force_relation())) return kFailure;
+  if (!valid_ && Failed(ReadRecord())) return kFailure;
+  if (!positioned_) return kSuccess;
+  if (!hot_ && Failed(go_hot())) return kFailure;
+  record_[0] = kRecLive;
+  deleted_ = false;
+  return kSuccess;
+}
+
+Status DbfArea::is_deleted(bool* out) {
+  if (pending_parent_ && Failed(force_relation())) return kFailure;
+  if (!valid_ && Failed(ReadRecord())) return kFailure;
+  *out = deleted_;
+  return kSuccess;
+}
+
+Status DbfArea::record_count(uint32_t* out) {
+  if (shared_ && Failed(RefreshCount())) return kFailure;
+  *out = rec_count_;
+  return kSuccess;
+}
+
+Status DbfArea::flush() {
+  if (Failed(go_cold())) return kFailure;
+  if (header_dirty_ && Failed(write_header())) return kFailure;
+  if (GlobalSettings().hardcommit() && data_flush_pending_) {
+    data_.Commit();
+    data_flush_pending_ = false;
+  }
+  return kSuccess;
+}
+
+Status DbfArea::pack_record(uint32_t recno, bool* keep) {
+  *keep = !deleted_;
+  return kSuccess;
+}
+
+Status DbfArea::pack() {
+  if (read_only_) {
+    DriverError(kEdfReadonly, file_name_);
+    return kFailure;
+  }
+  if (shared_) {
+    DriverError(kEdfShared, file_name_);
+    return kFailure;
+  }
+  if (Failed(go_cold())) return kFailure;
+  uint32_t new_count = 0;
+  uint32_t count = rec_count_;
+  for (uint32_t j = 1; j <= count; ++j) {
+    if (Failed(go_to(j)) || Failed(ReadRecord())) return kFailure;
+    bool keep = false;
+    if (Failed(pack_record(j, &keep))) return kFailure;
+    if (!keep) continue;
+    ++new_count;
+    if (new_count != j && Failed(WriteRecordAt(new_count, record_.data()))) return kFailure;
+  }
+  DropReadAhead();
+  if (new_count != rec_count_) {
+    rec_count_ = new_count;
+    header_dirty_ = true;
+    if (Failed(write_header())) return kFailure;
+  }
+  return go_to(1);
+}
+
+Status DbfArea::zap() {
+  if (read_only_) {
+    DriverError(kEdfReadonly, file_name_);
+    return kFailure;
+  }
+  if (shared_) {
+    DriverError(kEdfShared, file_name_);
+    return kFailure;
+  }
+  if (Failed(go_cold())) return kFailure;
+  rec_count_ = 0;
+  header_dirty_ = true;
+  for (const Field& f : fields_) {
+    if (f.kind == FieldKind::kAutoInc || (f.flags & kFfAutoInc)) {
+      uint8_t zero[4] = {0, 0, 0, 0};
+      uint64_t off = kDbfHeaderSize + static_cast<uint64_t>(f.desc_index) * kDbfFieldSize + kFldCounter;
+      if (data_.WriteAt(zero, 4, off) != 4) {
+        DriverError(kEdfWrite, file_name_, data_.last_error());
+        return kFailure;
+      }
+    }
+  }
+  DropReadAhead();
+  if (Failed(write_header())) return kFailure;
+  return go_to(0);
+}
+
+// --- inquiries ---
+
+Status DbfArea::record_info(uint32_t recno, int code, Value* out) {
+  bool moved = false;
+  uint32_t back = recno_;
+  if (recno != 0 && recno != recno_ && (code == 1 || (code >= 6 && code <= 9))) {
+    if (Failed(go_to(recno))) return kFailure;
+    moved = true;
+  }
+  Status s = kSuccess;
+  switch (code) {
+    case 1: {
+      bool d = false;
+      s = is_deleted(&d);
+      *out = Value::Logical(d);
+      break;
+    }
+    case 2: {
+      uint32_t r = recno ? recno : recno_;
+      *out = Value::Logical(!shared_ || file_locked_ ||
+                            std::find(locks_.begin(), locks_.end(), r) != locks_.end());
+      break;
+    }
+    case 3: *out = Value::Integer(record_len_); break;
+    case 4: *out = Value::Integer(recno ? recno : recno_); break;
+    case 5: *out = Value::Logical((recno == 0 || recno == recno_) && hot_); break;
+    case 6: *out = Value::Logical(false); break;
+    case 7:
+    case 9: {
+      std::string raw;
+      s = get_record(&raw);
+      *out = Value::String(raw);
+      break;
+    }
+    case 8: *out = Value::String(std::string()); break;
+    default: s = WorkArea::record_info(recno, code, out); break;
+  }
+  if (moved) (void)go_to(back);
+  return s;
+}
+
+Status DbfArea::info(int code, const Value& nv, Value* out) {
+  switch (code) {
+    case 1: case 2: *out = Value::Logical(true); return kSuccess;
+    case 3: *out = Value::Integer(header_len_); return kSuccess;
+    case 4: {
+      int y = header_[kHdrYear] + 1900;
+      *out = Value::Date(JulianFromYmd(y, header_[kHdrYear + 1], header_[kHdrYear + 2]));
+      return kSuccess;
+    }
+    case 7: *out = Value::Integer(record_len_); return kSuccess;
+    case 8: {
+      ValueArray a;
+      for (uint32_t r : locks_) a.push_back(Value::Integer(r));
+      *out = Value::Array(std::move(a));
+      return kSuccess;
+    }
+    case 9: *out = Value::String(driver_->settings().table_ext); return kSuccess;
+    case 10: *out = Value::String(FullPath(file_name_)); return kSuccess;
+    case 20: *out = Value::Logical(file_locked_); return kSuccess;
+    case 23: *out = Value::Integer(data_.is_open() ? data_.fd() : -1); return kSuccess;
+    case 31: *out = Value::Integer(static_cast<int64_t>(locks_.size())); return kSuccess;
+    case 32: *out = Value::Logical(valid_); return kSuccess;
+    case 35: {
+      LockScheme ls;
+      *out = SchemeOf(lock_scheme_, structural_bag_, &ls) ? Value::Integer(static_cast<int64_t>(ls.base))
+                                                          : Value::Integer(0);
+      return kSuccess;
+    }
+    case 36:
+      *out = Value::Logical(shared_);
+      if (nv.is_logical()) shared_ = nv.logical();
+      return kSuccess;
+    case 38: *out = Value::Integer(-1); return kSuccess;
+    case 101:
+    case 102: {
+      int arg = nv.is_numeric() ? static_cast<int>(nv.number()) : 0;
+      std::string s = arg == 1 ? "0.1 (DBF)"
+                      : arg == 2 ? "0.1 (DBF:" + std::to_string(driver_->index()) + ")" : "0.1";
+      *out = Value::String(s);
+      return kSuccess;
+    }
+    case 128:
+      *out = Value::Integer(lock_scheme_);
+      if (nv.is_numeric() && nv.number() >= 1 && nv.number() <= 5) {
+        lock_scheme_ = static_cast<int>(nv.number());
+      }
+      return kSuccess;
+    case 129: *out = Value::Logical(read_only_); return kSuccess;
+    case 130:
+      if (hot_) {
+        if (appended_) {
+          (void)BlankFill(false);
+          deleted_ = false;
+        } else {
+          valid_ = false;
+          hot_ = false;
+        }
+      }
+      *out = Value::Logical(true);
+      return kSuccess;
+    case 132: *out = Value::Logical(table_enciphered_); return kSuccess;
+    case 133: *out = Value::Integer(static_cast<int>(memo_kind_)); return kSuccess;
+    case 136: *out = Value::Integer(static_cast<int>(table_kind_)); return kSuccess;
+    case 143: {
+      *out = Value::Logical((driver_->settings().read_mode & read_mode_flag_) != 0);
+      if (nv.is_logical()) read_mode_flag_ = nv.logical() ? 2 : 0;
+      else if (!nv.is_nil()) read_mode_flag_ = 1;
+      return kSuccess;
+    }
+    case 144: *out = Value::Logical(positioned_); return kSuccess;
+    case 146:
+      *out = Value::Logical(temporary_);
+      if (nv.is_logical() && !data_.is_open()) temporary_ = nv.logical();
+      return kSuccess;
+    case 147:
+      *out = Value::Logical(header_[kHdrFlagByte] != 0);
+      if (nv.is_logical() && !read_only_) {
+        header_[kHdrFlagByte] = nv.logical() ? 1 : 0;
+        header_dirty_ = true;
+        return write_header();
+      }
+      return kSuccess;
+    default: return WorkArea::info(code, nv, out);
+  }
+}
+
+// --- relations and filters ---
+
+Status DbfArea::child_sync(WorkArea* parent, const Relation& rel) {
+  if (Failed(go_cold())) return kFailure;
+  pending_parent_ = parent;
+  pending_relation_ = rel;
+  return sync_children();
+}
+
+Status DbfArea::force_relation() {
+  WorkArea* parent = pending_parent_;
+  if (!parent) return kSuccess;
+  pending_parent_ = nullptr;
+  if (parent->eof()) return go_to(0);
+  Value key = pending_relation_.key ? pending_relation_.key.eval() : Value();
+  return go_to_id(key.is_numeric() ? key : Value::Integer(0));
+}
+
+Status DbfArea::clear_filter() {
+  if (pending_parent_ && Failed(force_relation())) return kFailure;
+  return WorkArea::clear_filter();
+}
+
+Status DbfArea::set_filter(const Condition& cond) {
+  if (pending_parent_ && Failed(force_relation())) return kFailure;
+  return WorkArea::set_filter(cond);
+}
+
+// --- locks ---
+
+bool DbfArea::LockRange(uint64_t offset, uint64_t length, bool wait) {
+  return data_.Lock(offset, length, true, wait);
+}
+
+void DbfArea::UnlockRange(uint64_t offset, uint64_t length) { (void)data_.Unlock(offset, length); }
+
+bool DbfArea::LockRecord(uint32_t recno) {
+  if (std::find(locks_.begin(), locks_.end(), recno) != locks_.end()) return true;
+  LockScheme ls;
+  if (!SchemeOf(lock_scheme_, structural_bag_, &ls)) return false;
+  uint64_t off = ls.direction == LockDirection::kUp ? ls.base + recno
+                 : ls.direction == LockDirection::kDown
+                     ? ls.base - recno
+                     : ls.base + header_len_ + static_cast<uint64_t>(recno - 1) * record_len_;
+  if (!LockRange(off, 1, false)) return false;
+  locks_.push_back(recno);
+  return true;
+}
+
+void DbfArea::UnlockRecord(uint32_t recno) {
+  auto it = std::find(locks_.begin(), locks_.end(), recno);
+  if (it == locks_.end()) return;
+  LockScheme ls;
+  if (SchemeOf(lock_scheme_, structural_bag_, &ls)) {
+    uint64_t off = ls.direction == LockDirection::kUp ? ls.base + recno
+                   : ls.direction == LockDirection::kDown
+                       ? ls.base - recno
+                       : ls.base + header_len_ + static_cast<uint64_t>(recno - 1) * record_len_;
+    UnlockRange(off, 1);
+  }
+  locks_.erase(it);
+}
+
+bool DbfArea::LockHeader(bool wait) {
+  if (header_locked_) return true;
+  LockScheme ls;
+  if (!SchemeOf(lock_scheme_, structural_bag_, &ls)) return false;
+  header_locked_ = LockRange(ls.base, 1, wait);
+  return header_locked_;
+}
+
+void DbfArea::UnlockHeader() {
+  if (!header_locked_) return;
+  LockScheme ls;
+  if (SchemeOf(lock_scheme_, structural_bag_, &ls)) UnlockRange(ls.base, 1);
+  header_locked_ = false;
+}
+
+// kind: 1 record lock releasing the others, 2 record lock keeping them, 3 file lock.
+Status DbfArea::lock(int kind, uint32_t recno, bool* locked) {
+  *locked = false;
+  if (!shared_) {
+    *locked = true;
+    if (kind == 3) file_locked_ = true;
+    return kSuccess;
+  }
+  if (kind == 3) {
+    if (file_locked_) {
+      *locked = true;
+      return kSuccess;
+    }
+    if (Failed(go_cold())) return kFailure;
+    (void)unlock(0);
+    LockScheme ls;
+    if (!SchemeOf(lock_scheme_, structural_bag_, &ls)) return kSuccess;
+    uint64_t start = ls.direction == LockDirection::kDown ? ls.base - ls.file_lock_length : ls.base + 1;
+    file_locked_ = LockRange(start, ls.file_lock_length, false);
+    *locked = file_locked_;
+    if (file_locked_) {
+      valid_ = false;
+      DropReadAhead();
+    }
+    return kSuccess;
+  }
+  if (recno == 0) recno = recno_;
+  if (file_locked_) {
+    *locked = true;
+    return kSuccess;
+  }
+  if (kind == 1) {
+    if (Failed(go_cold())) return kFailure;
+    for (uint32_t r : std::vector<uint32_t>(locks_)) {
+      if (r != recno) UnlockRecord(r);
+    }
+  }
+  *locked = LockRecord(recno);
+  if (*locked && recno == recno_) valid_ = false;  // re-read what the lock protects now
+  return kSuccess;
+}
+
+Status DbfArea::unlock(uint32_t recno) {
+  if (!data_.is_open()) return kSuccess;
+  if (shared_ && Failed(go_cold())) return kFailure;
+  if (recno != 0) {
+    UnlockRecord(recno);
+    return kSuccess;
+  }
+  for (uint32_t r : std::vector<uint32_t>(locks_)) UnlockRecord(r);
+  if (file_locked_ && shared_) {
+    LockScheme ls;
+    if (SchemeOf(lock_scheme_, structural_bag_, &ls)) {
+      uint64_t start = ls.direction == LockDirection::kDown ? ls.base - ls.file_lock_length : ls.base + 1;
+      UnlockRange(start, ls.file_lock_length);
+    }
+  }
+  file_locked_ = false;
+  return kSuccess;
+}
+
+}  // namespace vosk

@@ -1,0 +1,160 @@
+#ifndef VOSK_RDD_DBF1_DBF_AREA_H_
+#define VOSK_RDD_DBF1_DBF_AREA_H_
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "rdd/dbf1/dbf_format.h"
+#include "rdd/driver_registry.h"
+#include "rdd/work_area.h"
+
+namespace vosk {
+
+// The DBF driver: tables in the DBF format, their record buffer, navigation with BOF/EOF and
+// the phantom record, field encoding, append, delete, recall, commit, pack and zap.
+//
+// Invariants:
+//  - record_ holds record_len_ bytes; it is meaningful only while valid_ is set.
+//  - recno_ is in 1..rec_count_ + 1; rec_count_ + 1 is the phantom record (positioned_ false).
+//  - hot_ implies valid_; a hot record is written by go_cold before the area moves.
+class DbfArea : public WorkArea {
+ public:
+  explicit DbfArea(Driver* driver) : WorkArea(driver) {}
+  ~DbfArea() override;
+
+  Status go_bottom() override;
+  Status go_to(uint32_t recno) override;
+  Status go_to_id(const Value& id) override;
+  Status go_top() override;
+  Status skip(int64_t n) override;
+  Status skip_raw(int64_t n) override;
+  Status append(bool release_locks) override;
+  Status delete_record() override;
+  Status is_deleted(bool* out) override;
+  Status flush() override;
+  Status get_record(std::string* out) override;
+  Status get_value(int pos, Value* out) override;
+  Status get_value_length(int pos, uint32_t* out) override;
+  Status go_cold() override;
+  Status go_hot() override;
+  Status put_record(const std::string* buffer) override;
+  Status put_value(int pos, const Value& value) override;
+  Status recall() override;
+  Status record_count(uint32_t* out) override;
+  Status record_info(uint32_t recno, int code, Value* out) override;
+  uint32_t record_number() const override { return recno_; }
+  Status close() override;
+  Status create(const OpenInfo& info) override;
+  Status info(int code, const Value& new_value, Value* out) override;
+  Status new_area() override;
+  Status open(const OpenInfo& info) override;
+  Status pack() override;
+  Status pack_record(uint32_t recno, bool* keep) override;
+  Status zap() override;
+  Status child_sync(WorkArea* parent, const Relation& rel) override;
+  Status force_relation() override;
+  Status clear_filter() override;
+  Status set_filter(const Condition& cond) override;
+  Status lock(int kind, uint32_t recno, bool* locked) override;
+  Status unlock(uint32_t recno) override;
+  Status read_header() override;
+  Status write_header() override;
+
+  // --- the engine's fast paths (used by record transfer and the command-line tool) ---
+  // The raw record bytes of the current record, read if needed; nullptr on failure.
+  const uint8_t* RawRecord();
+  // Lets sequential readers take records from a read-ahead buffer (read-only or exclusive
+  // tables only; shared writers always read the file).
+  void set_read_ahead(bool on) { read_ahead_ = on; }
+
+  const std::string& file_name() const { return file_name_; }
+  uint16_t header_length() const { return header_len_; }
+  uint16_t record_length() const { return record_len_; }
+  TableKind table_kind() const { return table_kind_; }
+  MemoKind memo_kind() const { return memo_kind_; }
+  uint8_t version_byte() const { return header_[kHdrVersion]; }
+  bool shared() const { return shared_; }
+  bool read_only() const { return read_only_; }
+  int lock_scheme() const { return lock_scheme_; }
+
+  // Lock regions of a scheme; false for a scheme outside 1-5.
+  static bool SchemeOf(int scheme, bool structural_bag, LockScheme* out);
+  // Version byte written for a table kind, memo kind and flags.
+  static uint8_t VersionByteFor(TableKind kind, MemoKind memo, bool autoinc, bool memo_present,
+                                bool enciphered);
+
+ protected:
+  // Reads the current record into the buffer when it is not valid yet.
+  Status ReadRecord();
+  // Recomputes the record count from the file size.
+  Status RefreshCount();
+  // Fills the buffer with the blank record; with take_counters the autoincrement fields
+  // receive their next values (append).
+  Status BlankFill(bool take_counters);
+  Status DecodeField(const Field& f, Value* out);
+  Status EncodeField(const Field& f, const Value& v);
+  // Takes the next value of an autoincrement counter from the descriptor on disk.
+  Status NextCounter(int field_index, int64_t* out);
+  Status WriteRecordAt(uint32_t recno, const uint8_t* data);
+  bool LockRange(uint64_t offset, uint64_t length, bool wait);
+  void UnlockRange(uint64_t offset, uint64_t length);
+  bool LockRecord(uint32_t recno);
+  void UnlockRecord(uint32_t recno);
+  bool LockHeader(bool wait);
+  void UnlockHeader();
+  void StampFields();
+  // "Create error" (general 20) with a subcode.
+  ErrorAnswer CreateError(int sub_code, int os_code = 0, bool can_retry = false);
+  void DropReadAhead() { cache_count_ = 0; }
+  bool TableHasNullFlags() const { return null_flags_field_ > 0; }
+
+  File data_;
+  std::string file_name_;
+  std::array<uint8_t, kDbfHeaderSize> header_{};
+  uint16_t header_len_ = 0;
+  uint16_t record_len_ = 1;
+  TableKind table_kind_ = TableKind::kStandard;
+  MemoKind memo_kind_ = MemoKind::kNone;
+  int lock_scheme_ = 0;
+  std::vector<uint8_t> record_;
+  uint32_t rec_count_ = 0;
+  uint32_t recno_ = 0;
+  bool autoinc_ = false;
+  bool memo_present_ = false;
+  bool structural_bag_ = false;
+  bool stamp_fields_ = false;
+  bool data_flush_pending_ = false;
+  bool shared_ = false;
+  bool read_only_ = false;
+  bool valid_ = false;
+  bool positioned_ = false;
+  bool hot_ = false;
+  bool appended_ = false;
+  bool deleted_ = false;
+  bool table_enciphered_ = false;
+  bool header_dirty_ = false;
+  bool file_locked_ = false;
+  bool header_locked_ = false;
+  bool temporary_ = false;
+  int null_flags_field_ = 0;  // 1-based index into fields_ of _NullFlags, 0 = none
+  int dbase_lock_field_ = 0;  // 1-based index of _DBASELOCK, 0 = none
+  std::vector<uint32_t> locks_;  // record numbers locked, in locking order
+  WorkArea* pending_parent_ = nullptr;  // relation waiting to reposition this child
+  Relation pending_relation_;
+  int read_mode_flag_ = 1;
+  // Read-ahead of consecutive records for sequential scans.
+  bool read_ahead_ = false;
+  std::vector<uint8_t> cache_;
+  uint32_t cache_first_ = 0;  // record number of the first cached record
+  uint32_t cache_count_ = 0;
+};
+
+// Registers "DBF" (and the memo-capable names that build on it).
+void RegisterDbfDriver();
+
+}  // namespace vosk
+
+#endif  // VOSK_RDD_DBF1_DBF_AREA_H_

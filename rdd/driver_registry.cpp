@@ -1,0 +1,86 @@
+#include "rdd/driver_registry.h"
+
+#include <mutex>
+
+#include "expr/runtime_error.h"
+#include "rdd/dbf1/dbf_area.h"
+#include "rdd/work_area.h"
+
+namespace vosk {
+namespace {
+
+struct Registry {
+  std::vector<std::unique_ptr<Driver>> drivers;
+  Driver* default_driver = nullptr;
+};
+
+Registry& TheRegistry() {
+  static Registry r;
+  return r;
+}
+
+}  // namespace
+
+bool Driver::IsA(const std::string& name) const {
+  for (const Driver* d = this; d; d = d->parent()) {
+    if (d->name() == name) return true;
+  }
+  return false;
+}
+
+int RegisterDriver(const std::string& name, int kind, const std::string& parent,
+                   AreaFactory factory) {
+  Registry& r = TheRegistry();
+  if (FindDriver(name)) return kAlreadyRegistered;
+  if (!factory) return kNoExportFunction;
+  Driver* parent_driver = nullptr;
+  if (!parent.empty()) {
+    parent_driver = FindDriver(parent);
+    if (!parent_driver) return kExportFailed;
+  }
+  auto d = std::make_unique<Driver>(name, kind, static_cast<int>(r.drivers.size()), parent_driver,
+                                    std::move(factory));
+  if (parent_driver) d->settings() = parent_driver->settings();
+  r.drivers.push_back(std::move(d));
+  return kRegistered;
+}
+
+Driver* FindDriver(const std::string& name) {
+  for (auto& d : TheRegistry().drivers) {
+    if (d->name() == name) return d.get();
+  }
+  return nullptr;
+}
+
+Driver* DefaultDriver() {
+  Registry& r = TheRegistry();
+  if (r.default_driver) return r.default_driver;
+  for (const char* n : {"DBFNTX", "DBFCDX", "DBFFPT", "DBF"}) {
+    if (Driver* d = FindDriver(n)) return d;
+  }
+  return nullptr;
+}
+
+void SetDefaultDriver(Driver* driver) { TheRegistry().default_driver = driver; }
+
+void RegisterBuiltinDrivers() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    auto dbf = [](Driver* d) -> std::unique_ptr<WorkArea> { return std::make_unique<DbfArea>(d); };
+    // The memo layer and the order drivers build on DBF; until their own classes exist they
+    // serve tables through the DBF class (memo values report "Data type error", order
+    // operations "Operation not supported").
+    const struct { const char* name; const char* parent; } kDrivers[] = {
+        {"DBF", ""}, {"DBFFPT", "DBF"}, {"DBFBLOB", "DBF"},
+        {"DBFNTX", "DBFFPT"}, {"DBFCDX", "DBFFPT"},
+    };
+    for (const auto& d : kDrivers) {
+      if (RegisterDriver(d.name, 1, d.parent, dbf) != kRegistered) {
+        throw InternalError(9004, std::string("Driver registration failed: ") + d.name);
+      }
+      if (std::string(d.name) == "DBFFPT") FindDriver("DBFFPT")->settings().memo_type = 2;
+    }
+  });
+}
+
+}  // namespace vosk

@@ -1,0 +1,217 @@
+#ifndef VOSK_RDD_WORK_AREA_H_
+#define VOSK_RDD_WORK_AREA_H_
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "expr/runtime_error.h"
+#include "expr/status.h"
+#include "expr/value.h"
+#include "rdd/codepage.h"
+#include "rdd/field.h"
+
+namespace vosk {
+
+class Driver;
+
+// A compiled condition or expression evaluated in a work area, with its text.
+struct Condition {
+  std::function<Value()> eval;
+  std::string text;
+  explicit operator bool() const { return static_cast<bool>(eval); }
+  // True only when the condition yields logical true.
+  bool IsTrue() const {
+    Value v = eval();
+    return v.is_logical() && v.logical();
+  }
+};
+
+// Compiles an expression text into a Condition for the current work area. Installed by the
+// expression layer's glue (see rdd/expression_glue.h); nullptr until then.
+using ConditionCompiler = std::function<bool(const std::string& text, Condition* out)>;
+void SetConditionCompiler(ConditionCompiler compiler);
+const ConditionCompiler& GetConditionCompiler();
+
+// What an open or create is asked to do.
+struct OpenInfo {
+  int area = 0;
+  std::string file;
+  std::string alias;
+  bool shared = false;
+  bool read_only = false;
+  std::string codepage;  // empty: the program's code page
+};
+
+// One row of a structure array, decoded.
+struct FieldSpec {
+  std::string name;
+  char type = 'C';
+  int length = 0;
+  int decimals = 0;
+  int flags = 0;
+};
+
+// The scope of DBEVAL and of locate.
+struct Scope {
+  Condition for_cond;
+  Condition while_cond;
+  std::optional<int64_t> next;
+  std::optional<uint32_t> record;
+  bool rest = false;
+};
+
+// One relation of a parent area to a child area.
+struct Relation {
+  Condition key;
+  bool scoped = false;
+  int child_area = 0;
+};
+
+// The base work area: the operations every driver inherits. A driver overrides only the
+// operations its layer supplies and reaches the inherited one with Base::op.
+//
+// Invariants:
+//  - fields_ holds the visible fields first and the hidden system fields after them.
+//  - An area is bound to one registered driver for its whole life.
+class WorkArea {
+ public:
+  explicit WorkArea(Driver* driver) : driver_(driver) {}
+  virtual ~WorkArea() = default;
+  WorkArea(const WorkArea&) = delete;
+  WorkArea& operator=(const WorkArea&) = delete;
+
+  // --- position flags ---
+  virtual bool bof() const { return bof_; }
+  virtual bool eof() const { return eof_; }
+  virtual bool found() const { return found_; }
+  void set_found(bool f) { found_ = f; }
+
+  // --- navigation ---
+  virtual Status go_bottom() { return Unsupported("go_bottom"); }
+  virtual Status go_to(uint32_t recno) { return Unsupported("go_to"); }
+  virtual Status go_to_id(const Value& id) { return Unsupported("go_to_id"); }
+  virtual Status go_top() { return Unsupported("go_top"); }
+  virtual Status seek(const Value& key, bool soft, bool find_last) { return Unsupported("seek"); }
+  virtual Status skip(int64_t n);
+  virtual Status skip_filter(int direction);
+  virtual Status skip_raw(int64_t n) { return Unsupported("skip_raw"); }
+
+  // --- structure ---
+  // Adds one decoded field (name normalised here: leading blanks, tabs, CR and LF skipped,
+  // trailing blanks removed, upper-cased, at most 10 characters).
+  virtual Status add_field(Field field);
+  virtual Status append(bool release_locks) { return Unsupported("append"); }
+  // Checks and adds every row of a structure array.
+  virtual Status create_fields(const ValueArray& structure);
+  virtual Status delete_record() { return Unsupported("delete_record"); }
+  virtual Status is_deleted(bool* out) { return Unsupported("is_deleted"); }
+  virtual int field_count() const { return static_cast<int>(fields_.size()) - hidden_fields_; }
+  // Value of a field-info inquiry: name, type letter, length, decimals, flags.
+  virtual Status field_info(int pos, int what, Value* out);
+  virtual std::string field_name(int pos) const;
+  virtual Status flush() { return Unsupported("flush"); }
+  virtual Status get_record(std::string* out) { return Unsupported("get_record"); }
+  virtual Status get_value(int pos, Value* out) { return Unsupported("get_value"); }
+  virtual Status get_value_length(int pos, uint32_t* out) { return Unsupported("get_value_length"); }
+  virtual Status go_cold() { return Unsupported("go_cold"); }
+  virtual Status go_hot() { return Unsupported("go_hot"); }
+  virtual Status put_record(const std::string* buffer) { return Unsupported("put_record"); }
+  virtual Status put_value(int pos, const Value& value) { return Unsupported("put_value"); }
+  virtual Status recall() { return Unsupported("recall"); }
+  virtual Status record_count(uint32_t* out) { return Unsupported("record_count"); }
+  virtual Status record_info(uint32_t recno, int code, Value* out);
+  virtual uint32_t record_number() const { return 0; }
+  virtual Value record_id() const { return Value::Integer(record_number()); }
+  virtual Status set_field_extent(int count);
+  virtual const std::string& alias_name() const { return alias_; }
+  virtual Status close();
+  virtual Status create(const OpenInfo& info);
+  virtual Status info(int code, const Value& new_value, Value* out);
+  virtual Status new_area() { return kSuccess; }
+  virtual Status open(const OpenInfo& info);
+  virtual std::string system_name() const;
+  virtual Status eval(const std::function<void()>& block, const Scope& scope);
+  virtual Status pack() { return Unsupported("pack"); }
+  virtual Status pack_record(uint32_t recno, bool* keep) { return Unsupported("pack_record"); }
+  virtual Status zap() { return Unsupported("zap"); }
+
+  // --- relations ---
+  virtual Status child_end(WorkArea* parent, const Relation& rel);
+  virtual Status child_start(WorkArea* parent, const Relation& rel);
+  virtual Status child_sync(WorkArea* parent, const Relation& rel) { return Unsupported("child_sync"); }
+  virtual Status sync_children();
+  virtual Status clear_relations();
+  virtual Status force_relation() { return kSuccess; }
+  virtual int relation_area(int n) const;
+  virtual std::string relation_text(int n) const;
+  virtual Status set_relation(const Relation& rel);
+
+  // --- filters and locate ---
+  virtual Status clear_filter();
+  virtual Status clear_locate();
+  virtual std::string filter_text() const { return filter_.text; }
+  virtual Status set_filter(const Condition& cond);
+  virtual Status set_locate(const Scope& scope);
+  virtual Status locate(bool continue_search);
+  virtual Status compile(const std::string& text, Condition* out);
+
+  // --- errors ---
+  // Raises a runtime error on behalf of the area (subsystem = driver name).
+  virtual ErrorAnswer error(RuntimeError err);
+
+  // --- locks ---
+  virtual Status lock(int kind, uint32_t recno, bool* locked) { return Unsupported("lock"); }
+  virtual Status unlock(uint32_t recno) { return Unsupported("unlock"); }
+
+  // --- memo files ---
+  virtual Status create_memo_file(const OpenInfo* info) { return Unsupported("create_memo_file"); }
+  virtual Status open_memo_file(const OpenInfo& info) { return Unsupported("open_memo_file"); }
+  virtual Status get_value_to_file(int pos, const std::string& file) { return Unsupported("get_value_to_file"); }
+  virtual Status put_value_from_file(int pos, const std::string& file) { return Unsupported("put_value_from_file"); }
+
+  // --- header ---
+  virtual Status read_header() { return Unsupported("read_header"); }
+  virtual Status write_header() { return Unsupported("write_header"); }
+
+  // --- accessors ---
+  Driver* driver() const { return driver_; }
+  int area_number() const { return area_; }
+  void set_area_number(int a) { area_ = a; }
+  void set_alias(std::string a) { alias_ = std::move(a); }
+  const std::vector<Field>& fields() const { return fields_; }
+  const Field& field(int pos) const { return fields_[pos - 1]; }  // REQUIRES: 1 <= pos
+  const Condition& filter() const { return filter_; }
+  Value& scratch() { return scratch_; }
+  int parent_count() const { return parent_count_; }
+  const std::vector<Relation>& relations() const { return relations_; }
+  Codepage codepage() const { return codepage_; }
+
+ protected:
+  // "Operation not supported" (general 30) for an operation this driver lacks.
+  Status Unsupported(const char* op);
+  // Raises a driver error with the general code its subcode implies.
+  ErrorAnswer DriverError(int sub_code, const std::string& file = "", int os_code = 0,
+                          const std::string& operation = "", bool can_retry = false,
+                          bool can_default = false);
+
+  Driver* driver_;
+  int area_ = 0;
+  std::string alias_;
+  std::vector<Field> fields_;
+  int hidden_fields_ = 0;
+  bool bof_ = true, eof_ = true, found_ = false, top_ = false, bottom_ = false;
+  Condition filter_;
+  Scope locate_;
+  std::vector<Relation> relations_;
+  int parent_count_ = 0;
+  Value scratch_;
+  Codepage codepage_ = kProgramCodepage;
+};
+
+}  // namespace vosk
+
+#endif  // VOSK_RDD_WORK_AREA_H_

@@ -1,0 +1,36 @@
+#ifndef VOSK_CLI_FIELD_TEXT_H_
+#define VOSK_CLI_FIELD_TEXT_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "expr/value.h"
+#include "rdd/codepage.h"
+#include "rdd/field.h"
+
+namespace vosk {
+
+// The text forms of field values that dbutool reads and writes (UTF-8):
+//   character  the text without trailing blanks
+//   numbers    decimal text with the field's decimals, no leading blanks; blank field: empty
+//   date       YYYY-MM-DD; empty date: empty
+//   timestamp  YYYY-MM-DD HH:MM:SS.mmm (time fields: HH:MM:SS.mmm)
+//   logical    T or F; an unset byte (blank or "?"): empty
+//   null       empty
+
+// Appends the text of a field taken from raw record bytes. Returns false when the field is of
+// a kind that must be read through the driver (memo kinds).
+bool AppendFieldText(std::string* out, const Field& field, const uint8_t* record,
+                     Codepage text_cp, bool is_null);
+
+// Parses the text form of a value for a field. On failure returns false with *why set.
+bool ParseFieldText(std::string_view text, const Field& field, Codepage text_cp, Value* out,
+                    std::string* why);
+
+// Text of a timestamp (julian day, milliseconds).
+std::string TimestampText(int32_t julian, int32_t millis);
+
+}  // namespace vosk
+
+#endif  // VOSK_CLI_FIELD_TEXT_H_

@@ -1,0 +1,22 @@
+#ifndef VOSK_CLI_TOOL_H_
+#define VOSK_CLI_TOOL_H_
+
+#include <string>
+#include <vector>
+
+namespace vosk {
+
+// Runs one dbutool command line (without the program name); returns the exit status.
+int RunTool(const std::vector<std::string>& args);
+
+// Options common to the commands: positional arguments and --name [value] pairs.
+struct ToolArgs {
+  std::vector<std::string> positional;
+  std::vector<std::pair<std::string, std::string>> options;  // name without "--", value
+  bool Has(const std::string& name) const;
+  std::string Get(const std::string& name, const std::string& def = "") const;
+};
+
+}  // namespace vosk
+
+#endif  // VOSK_CLI_TOOL_H_

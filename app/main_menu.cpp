@@ -1,0 +1,252 @@
+#include "app/main_menu.h"
+
+#include "app/ansi.h"
+#include "app/current_table.h"
+#include "app/filename.h"
+#include "app/order_info.h"
+#include "app/ui.h"
+#include "app/voskdbu.h"
+#include "rdd/db_commands.h"
+
+namespace vosk {
+namespace {
+
+using Kind = MenuItem::Kind;
+
+MenuItem Item(const char* prompt, const char* shortcut, const char* message, Action action,
+              When when = When::kAlways, Check check = Check::kNone) {
+  return MenuItem{Kind::kCommand, Ansi(prompt), shortcut, Ansi(message), action, when, check};
+}
+MenuItem Separator() { return MenuItem{Kind::kSeparator, "", "", "", Action::kNone}; }
+
+std::vector<Menu> BuildMenus() {
+  Menu file{"&File",
+            {
+                Item("Nuova tabella...", "", "Per creare una nuova tabella", Action::kNuovaTabella),
+                Item("Nuovo indice...", "", "Per creare un nuovo indice", Action::kNuovoIndice),
+                Item("Nuovo TAG...", "", "Per creare un nuovo TAG nell'indice corrente",
+                     Action::kNuovoTag, When::kHasOrders),
+                Separator(),
+                Item("Nuovo VOSK Software DBU", "CTRL-+", "Per lanciare un altro VOSK Software DBU",
+                     Action::kNuovaIstanza),
+                Separator(),
+                Item("Apri tabella...", "F2", "Per aprire una tabella diversa",
+                     Action::kApriTabella),
+                Item("Apri indice...", "CTRL-I", "Per aprire un indice", Action::kApriIndice),
+                Item("Seleziona TAG", "CTRL-T", "Per scegliere il TAG da attivare",
+                     Action::kSelezionaTag, When::kHasOrders),
+                Separator(),
+                Item("Copia tabella...", "", "Per copiare la tabella corrente",
+                     Action::kCopiaTabella),
+                Item("Importa record...", "", "Per importare record da una tabella esterna",
+                     Action::kImportaRecord),
+                Separator(),
+                Item("Apri indice automaticamente", "",
+                     "Per attivare l'apertura automatica dell'indice avente lo stesso nome della "
+                     "tabella",
+                     Action::kAutoOpen, When::kAlways, Check::kAutoOpen),
+                Separator(),
+                MenuItem{Kind::kSubmenu, "Tabelle aperte di recente", "", "", Action::kNone},
+                Separator(),
+                Item("Esci", "", "Per uscire dal programma", Action::kEsci),
+            }};
+  Menu modifica{
+      "&Modifica",
+      {
+          Item("Nuovo record", "INS", "Per creare un nuovo record", Action::kNuovoRecord),
+          Item("Cancella/ripristina record corrente", "CANC",
+               "Per cancellare o ripristinare il record selezionato",
+               Action::kCancellaRipristina),
+          Item("Duplica record corrente", "CTRL-D",
+               "Per creare un nuovo record copiando i dati da quello selezionato",
+               Action::kDuplicaRecord),
+          Separator(),
+          Item("Modifica campo", "Invio", "Per modificare il contenuto del campo selezionato",
+               Action::kModificaCampo),
+          Item("Sostituisci valori...", "F6",
+               "Per modificare il contenuto di un campo di più record",
+               Action::kSostituisciValori),
+          Item("Cancella record...", "", "Per cancellare un gruppo di record",
+               Action::kCancellaRecord),
+          Item("Modifica struttura tabella...", "F3",
+               "Per modificare la struttura della tabella corrente", Action::kModificaStruttura),
+          Item("Modifica proprietà campo...", "",
+               "Per modificare le proprietà del campo selezionato", Action::kModificaProprieta),
+          Item("Modifica TAG attivo...", "", "Per modificare il TAG attivo dell'indice corrente",
+               Action::kModificaTag, When::kIndexNotEmpty),
+          Item("Elimina TAG...", "", "Per eliminare un tag TAG dall'indice corrente",
+               Action::kEliminaTag, When::kHasOrders),
+          Separator(),
+          Item("Ricostruisci indice attivo...", "",
+               "Per ricostruire tutti i TAG dell'indice corrente", Action::kRicostruisciIndice,
+               When::kIndexNotNil),
+          Separator(),
+          Item("Svuota tabella", "", "Per eliminare fisicamente tutti i record della tabella",
+               Action::kSvuotaTabella),
+          Item("Compatta tabella", "", "Per compattare la tabella", Action::kCompattaTabella),
+          Separator(),
+          Item("DBFNTX", "", "Per attivare il database driver DBFNTX", Action::kDriverNtx,
+               When::kAlways, Check::kRddNtx),
+          Item("DBFCDX", "", "Per attivare il database driver DBFCDX", Action::kDriverCdx,
+               When::kAlways, Check::kRddCdx),
+          Separator(),
+          Item("Memo DBT", "", "Per attivare il formato memo DBT", Action::kMemoDbt,
+               When::kAlways, Check::kMemoDbt),
+          Item("Memo FPT", "", "Per attivare il formato memo FPT", Action::kMemoFpt,
+               When::kAlways, Check::kMemoFpt),
+          Separator(),
+          Item("Codifica ANSI", "", "Per attivare la codifica ANSI (Windows)",
+               Action::kCodificaAnsi, When::kAlways, Check::kCodificaAnsi),
+          Item("Codifica OEM", "", "Per attivare la codifica OEM (DOS)", Action::kCodificaOem,
+               When::kAlways, Check::kCodificaOem),
+      }};
+  Menu visualizza{
+      "&Visualizza",
+      {
+          Item("Vai al record...", "CTRL-R", "Per spostare la selezione su uno specifico record",
+               Action::kVaiAlRecord),
+          Item("Vai alla prima colonna", "F11", "Per spostare la selezione sulla prima colonna",
+               Action::kPrimaColonna),
+          Item("Vai all'ultima colonna", "F12", "Per spostare la selezione sull'ultima colonna",
+               Action::kUltimaColonna),
+          Item("Cerca colonna...", "F9", "Per spostare la selezione su una specifica colonna",
+               Action::kCercaColonna),
+          Item("Continua ricerca colonna...", "F7",
+               "Per riprendere la ricerca della colonna da quella corrente",
+               Action::kContinuaRicerca),
+          Item("Imposta vista...", "F4", "Per specificare le colonne visibili",
+               Action::kImpostaVista),
+          Item("Imposta filtro...", "F8", "Per filtrare i record in base ad una condizione",
+               Action::kImpostaFiltro),
+          Item("Imposta password...", "", "Per impostare la password di una tabella crittata",
+               Action::kImpostaPassword),
+          Separator(),
+          Item("Nessun ordinamento né filtro", "", "Per vedere tutti i record in ordine fisico",
+               Action::kOrdina),
+          Separator(),
+          Item("Aggiorna", "F5", "Per aggiornare i dati visualizzati", Action::kAggiorna),
+      }};
+  Menu info{"?", {Item("Informazioni", "", "Informazioni sul programma", Action::kInformazioni)}};
+  return {file, modifica, visualizza, info};
+}
+
+// An entry of the menu bar, for the button drop-down menus that repeat it.
+MenuItem FromMenus(size_t menu, const char* prompt) {
+  for (const MenuItem& item : MainMenus()[menu].items) {
+    if (item.prompt == Ansi(prompt)) return item;
+  }
+  return Separator();
+}
+
+std::vector<ToolButton> BuildButtons() {
+  MenuItem new_table = FromMenus(0, "Nuova tabella...");
+  new_table.action = Action::kNuovaTabellaNoTitle;
+  std::vector<MenuItem> nuovo = {
+      new_table,
+      FromMenus(0, "Nuovo indice..."),
+      FromMenus(0, "Nuovo TAG..."),
+      Separator(),
+      FromMenus(0, "Nuovo VOSK Software DBU"),
+      Separator(),
+      FromMenus(1, "Nuovo record"),
+      FromMenus(1, "Duplica record corrente"),
+  };
+  std::vector<MenuItem> apri = {
+      FromMenus(0, "Apri tabella..."),
+      FromMenus(0, "Apri indice..."),
+      FromMenus(0, "Seleziona TAG"),
+  };
+  return {
+      {"NUOVO", "Nuova tabella", Action::kNuovaTabellaNoTitle, false, nuovo},
+      {"APRI", "Apri tabella (F2)", Action::kApriTabella, false, apri},
+      {"COPIATAB", "Copia tabella", Action::kCopiaTabella, true, {}},
+      {"IMPORTAREC", "Importa record", Action::kImportaRecord, false, {}},
+      {"CERCACOL", "Cerca colonna (F9)", Action::kCercaColonna, true, {}},
+      {"VISTACOL", "Imposta vista (F4)", Action::kImpostaVista, false, {}},
+      {"FILTRO", "Imposta filtro (F8)", Action::kImpostaFiltro, false, {}},
+      {"CHIUDI", Ansi("Nessun ordinamento né filtro"), Action::kOrdina, false, {}},
+      {"AGGIORNA", "Aggiorna (F5)", Action::kAggiorna, true, {}},
+      {"ESCI", "Esci", Action::kEsci, true, {}},
+  };
+}
+
+// The commands that exist so far. The others come with the work on their parts of the
+// program; until then their entries are disabled.
+using Command = void (*)(Browse*);
+
+void NuovaIstanza(Browse*) { GetUi().StartInstance(CurTable().cCurTable); }
+void Esci(Browse*) { GetUi().CloseMainWindow(); }
+
+Command CommandOf(Action action) {
+  switch (action) {
+    case Action::kNuovaIstanza: return &NuovaIstanza;
+    case Action::kEsci: return &Esci;
+    default: return nullptr;
+  }
+}
+
+}  // namespace
+
+const std::vector<Menu>& MainMenus() {
+  static const std::vector<Menu> menus = BuildMenus();
+  return menus;
+}
+
+const std::vector<ToolButton>& ButtonBar() {
+  static const std::vector<ToolButton> buttons = BuildButtons();
+  return buttons;
+}
+
+const std::vector<StatusItem>& StatusItems() {
+  static const std::vector<StatusItem> items = {
+      {20, std::nullopt, "VUOTO", "Password non impostata", false, Action::kImpostaPassword},
+      {55, 0x008000, "", "", true, Action::kSwitchDriver},
+      {33, 0x800000, "", "", true, Action::kSwitchMemo},
+      {37, 0x808000, "", "", true, Action::kSwitchCodifica},
+  };
+  return items;
+}
+
+std::string StatusItemText(int item) {
+  switch (item) {
+    case 2: return RDDSETDEFAULT();
+    case 3: {
+      Value memo = RDDINFO(14);
+      return memo.is_numeric() && memo.number() == 1 ? "DBT" : "FPT";
+    }
+    case 4: return StartupValues().codifica;
+    default: return "";
+  }
+}
+
+bool ItemEnabled(Action action, When when) {
+  if (CommandOf(action) == nullptr) return false;
+  switch (when) {
+    case When::kAlways: return true;
+    case When::kHasOrders: return OrderCount() > 0;
+    case When::kIndexNotEmpty:
+      return CurTable().cCurIndex.has_value() && !CurTable().cCurIndex->empty();
+    case When::kIndexNotNil: return CurTable().cCurIndex.has_value();
+  }
+  return false;
+}
+
+bool ItemChecked(Check check) {
+  switch (check) {
+    case Check::kNone: return false;
+    case Check::kAutoOpen: return IniLogical("AutoOpen", "No");
+    case Check::kRddNtx: return IniString("RDD", "DBFNTX") == "DBFNTX";
+    case Check::kRddCdx: return IniString("RDD", "DBFNTX") != "DBFNTX";
+    case Check::kMemoDbt: return IniInt("Memo", 1) == 1;
+    case Check::kMemoFpt: return IniInt("Memo", 1) != 1;
+    case Check::kCodificaAnsi: return IniString("Codifica", "ANSI") == "ANSI";
+    case Check::kCodificaOem: return IniString("Codifica", "ANSI") != "ANSI";
+  }
+  return false;
+}
+
+void RunAction(Action action, Browse* oBrw) {
+  if (Command command = CommandOf(action)) command(oBrw);
+}
+
+}  // namespace vosk

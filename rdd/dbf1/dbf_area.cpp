@@ -11,6 +11,7 @@
 #include "platform/os_error.h"
 #include "platform/system.h"
 #include "rdd/byte_order.h"
+#include "rdd/trigger.h"
 #include "rdd/work_area_table.h"
 
 namespace vosk {
@@ -296,6 +297,18 @@ Status DbfArea::RefreshCount() {
 
 Status DbfArea::open(const OpenInfo& in) {
   OpenInfo info = in;
+  DbfDriverSettings& ds = driver_->settings();
+  trigger_ = !ds.pending_trigger.empty() ? ds.pending_trigger : ds.trigger;
+  ds.pending_trigger.clear();
+  trigger_active_ = !trigger_.empty() && FindTriggerFunction(trigger_) != nullptr;
+  if (trigger_active_) {
+    Value name = Value::String(info.file);
+    if (!FireTrigger(kTrgPreUse, &name)) {
+      trigger_active_ = false;
+      return kFailure;
+    }
+    if (name.is_string()) info.file = name.str();
+  }
   if (lock_scheme_ == 0) {
     lock_scheme_ = driver_->settings().lock_scheme;
     if (lock_scheme_ == 0) lock_scheme_ = GlobalSettings().dbflockscheme();
@@ -481,6 +494,10 @@ Status DbfArea::open(const OpenInfo& in) {
   }
   record_len_ = static_cast<uint16_t>(offset);
 
+  std::string password = !ds.pending_password.empty() ? ds.pending_password : ds.password;
+  ds.pending_password.clear();
+  if (!password.empty() && !memo_present_) key_ = KeyFromPassword(password);
+
   if (Failed(WorkArea::open(info))) {
     (void)close();
     return kFailure;
@@ -492,7 +509,9 @@ Status DbfArea::open(const OpenInfo& in) {
     return kFailure;
   }
   read_ahead_ = read_only_ || !shared_;
-  return go_top();
+  if (Failed(go_top())) return kFailure;
+  (void)FireTrigger(kTrgPostUse);
+  return kSuccess;
 }
 
 Status DbfArea::create(const OpenInfo& in) {
@@ -649,6 +668,15 @@ Status DbfArea::create(const OpenInfo& in) {
   codepage_ = cp;
   header_.fill(0);
   header_dirty_ = true;
+  {
+    DbfDriverSettings& ds = driver_->settings();
+    std::string password = !ds.pending_password.empty() ? ds.pending_password : ds.password;
+    ds.pending_password.clear();
+    if (!password.empty() && !has_memo) {
+      key_ = KeyFromPassword(password);
+      table_enciphered_ = true;
+    }
+  }
   if (data_.WriteAt(desc.data(), desc.size(), kDbfHeaderSize) != static_cast<int64_t>(desc.size())) {
     DriverError(kEdfWrite, file_name_, data_.last_error());
     (void)close();
@@ -681,6 +709,7 @@ ErrorAnswer DbfArea::CreateError(int sub_code, int os_code, bool can_retry) {
 
 Status DbfArea::close() {
   Status result = kSuccess;
+  if (data_.is_open() && !FireTrigger(kTrgPreClose)) return kFailure;
   pending_parent_ = nullptr;
   if (data_.is_open()) {
     if (Failed(go_cold())) result = kFailure;
@@ -697,6 +726,12 @@ Status DbfArea::close() {
   cache_count_ = 0;
   valid_ = positioned_ = hot_ = appended_ = false;
   header_dirty_ = false;
+  if (key_) {
+    key_->fill(0);
+    key_.reset();
+  }
+  (void)FireTrigger(kTrgPostClose);
+  trigger_active_ = false;
   return result;
 }
 
@@ -735,8 +770,7 @@ Status DbfArea::ReadRecord() {
       std::memcpy(record_.data(),
                   cache_.data() + static_cast<size_t>(recno_ - cache_first_) * record_len_,
                   record_len_);
-      deleted_ = record_[0] == kRecDeleted;
-      valid_ = true;
+      AcceptReadRecord();
       return kSuccess;
     }
   }
@@ -746,9 +780,19 @@ Status DbfArea::ReadRecord() {
     DriverError(kEdfRead, file_name_, n < 0 ? data_.last_error() : 0);
     return kFailure;
   }
+  AcceptReadRecord();
+  return kSuccess;
+}
+
+void DbfArea::AcceptReadRecord() {
+  uint8_t flag = record_[0];
+  record_enciphered_ = flag == kRecCipherDeleted || flag == kRecCipherLive;
+  if (record_enciphered_) {
+    if (key_) DecipherBytes(*key_, record_.data() + 1, record_len_ - 1u);
+    record_[0] = flag == kRecCipherDeleted ? kRecDeleted : kRecLive;
+  }
   deleted_ = record_[0] == kRecDeleted;
   valid_ = true;
-  return kSuccess;
 }
 
 Status DbfArea::BlankFill(bool take_counters) {
@@ -994,7 +1038,12 @@ Status DbfArea::get_value(int pos, Value* out) {
   }
   if (pending_parent_ && Failed(force_relation())) return kFailure;
   if (!valid_ && Failed(ReadRecord())) return kFailure;
-  return DecodeField(fields_[static_cast<size_t>(pos - 1)], out);
+  if (Failed(DecodeField(fields_[static_cast<size_t>(pos - 1)], out))) return kFailure;
+  if (trigger_active_) {
+    Value field = Value::Integer(pos);
+    (void)FireTrigger(kTrgGet, &field, out);
+  }
+  return kSuccess;
 }
 
 Status DbfArea::get_value_length(int pos, uint32_t* out) {
@@ -1111,11 +1160,18 @@ Status DbfArea::EncodeField(const Field& f, const Value& v) {
   return kSuccess;
 }
 
-Status DbfArea::put_value(int pos, const Value& value) {
+Status DbfArea::put_value(int pos, const Value& in) {
   if (pos < 1 || pos > static_cast<int>(fields_.size())) {
     DriverError(kEdfDataType, "", 0, "", false, true);
     return kFailure;
   }
+  Value changed;
+  if (trigger_active_) {
+    Value field = Value::Integer(pos);
+    changed = in;
+    if (!FireTrigger(kTrgPut, &field, &changed)) return kFailure;
+  }
+  const Value& value = trigger_active_ ? changed : in;
   if (pending_parent_ && Failed(force_relation())) return kFailure;
   if (!valid_ && Failed(ReadRecord())) return kFailure;
   if (!positioned_) return kSuccess;
@@ -1192,6 +1248,13 @@ Status DbfArea::WriteRecordAt(uint32_t recno, const uint8_t* data) {
 
 Status DbfArea::go_cold() {
   if (!hot_) return kSuccess;
+  if (trigger_active_) {
+    WorkArea* parent = pending_parent_;
+    pending_parent_ = nullptr;  // the relation waits while the trigger runs
+    bool go_on = FireTrigger(kTrgUpdate);
+    pending_parent_ = parent;
+    if (!go_on) return kFailure;
+  }
   if (stamp_fields_) StampFields();
   if (Failed(put_record(nullptr))) return kFailure;
   if (appended_) {
@@ -1209,13 +1272,22 @@ Status DbfArea::put_record(const std::string* buffer) {
     if (!hot_ && Failed(go_hot())) return kFailure;
     size_t n = std::min(buffer->size(), record_.size());
     std::memcpy(record_.data(), buffer->data(), n);
-    if (record_[0] == kRecCipherDeleted) record_[0] = kRecDeleted;
-    if (record_[0] == kRecCipherLive) record_[0] = kRecLive;
+    if (record_[0] == kRecCipherDeleted || record_[0] == kRecCipherLive) {
+      record_[0] = record_[0] == kRecCipherDeleted ? kRecDeleted : kRecLive;
+      if (!memo_present_) record_enciphered_ = true;
+    }
     deleted_ = record_[0] == kRecDeleted;
     valid_ = true;
     return kSuccess;
   }
-  if (Failed(WriteRecordAt(recno_, record_.data()))) return kFailure;
+  if (key_ && (record_enciphered_ || !memo_present_)) {
+    std::vector<uint8_t> copy(record_);
+    copy[0] = copy[0] == kRecDeleted ? kRecCipherDeleted : kRecCipherLive;
+    EncipherBytes(*key_, copy.data() + 1, copy.size() - 1);
+    if (Failed(WriteRecordAt(recno_, copy.data()))) return kFailure;
+  } else if (Failed(WriteRecordAt(recno_, record_.data()))) {
+    return kFailure;
+  }
   hot_ = false;
   return kSuccess;
 }
@@ -1231,6 +1303,7 @@ Status DbfArea::get_record(std::string* out) {
 
 Status DbfArea::append(bool release_locks) {
   if (Failed(go_cold())) return kFailure;
+  if (!FireTrigger(kTrgAppend)) return kFailure;
   if (read_only_) {
     DriverError(kEdfReadonly, file_name_);
     return kFailure;
@@ -1269,6 +1342,7 @@ Status DbfArea::append(bool release_locks) {
   header_dirty_ = true;
   valid_ = true;
   found_ = bof_ = eof_ = deleted_ = false;
+  record_enciphered_ = key_.has_value() && !memo_present_;
   if (shared_) {
     Status s = go_cold();
     UnlockHeader();
@@ -1278,6 +1352,7 @@ Status DbfArea::append(bool release_locks) {
 }
 
 Status DbfArea::delete_record() {
+  if (!FireTrigger(kTrgDelete)) return kFailure;
   if (pending_parent_ && Failed(force_relation())) return kFailure;
   if (!valid_ && Failed(ReadRecord())) return kFailure;
   if (!positioned_) return kSuccess;
@@ -1288,6 +1363,7 @@ Status DbfArea::delete_record() {
 }
 
 Status DbfArea::recall() {
+  if (!FireTrigger(kTrgRecall)) return kFailure;
   if (pending_parent_ && Failed(force_relation())) return kFailure;
   if (!valid_ && Failed(ReadRecord())) return kFailure;
   if (!positioned_) return kSuccess;
@@ -1334,6 +1410,7 @@ Status DbfArea::pack() {
     DriverError(kEdfShared, file_name_);
     return kFailure;
   }
+  if (!FireTrigger(kTrgPack)) return kFailure;
   if (Failed(go_cold())) return kFailure;
   uint32_t new_count = 0;
   uint32_t count = rec_count_;
@@ -1363,6 +1440,7 @@ Status DbfArea::zap() {
     DriverError(kEdfShared, file_name_);
     return kFailure;
   }
+  if (!FireTrigger(kTrgZap)) return kFailure;
   if (Failed(go_cold())) return kFailure;
   rec_count_ = 0;
   header_dirty_ = true;
@@ -1482,7 +1560,25 @@ Status DbfArea::info(int code, const Value& nv, Value* out) {
       }
       *out = Value::Logical(true);
       return kSuccess;
+    case 131:
+      return nv.is_string() ? SetPassword(nv.str(), out) : (*out = Value(), kSuccess);
     case 132: *out = Value::Logical(table_enciphered_); return kSuccess;
+    case 138:
+      *out = Value::String(trigger_);
+      if (nv.is_string()) {
+        trigger_ = nv.str();
+        trigger_active_ = !trigger_.empty() && FindTriggerFunction(trigger_) != nullptr;
+      } else if (nv.is_logical()) {
+        trigger_active_ = nv.logical() && !trigger_.empty() && FindTriggerFunction(trigger_);
+      }
+      return kSuccess;
+    case 140:
+    case 141: {
+      std::string pw = nv.is_string() ? nv.str() : std::string();
+      Status s = CipherTable(code == 140, pw);
+      *out = Value::Logical(code == 140 ? table_enciphered_ : !table_enciphered_);
+      return s;
+    }
     case 133: *out = Value::Integer(static_cast<int>(memo_kind_)); return kSuccess;
     case 136: *out = Value::Integer(static_cast<int>(table_kind_)); return kSuccess;
     case 143: {
@@ -1538,21 +1634,80 @@ Status DbfArea::set_filter(const Condition& cond) {
 
 // --- locks ---
 
-bool DbfArea::LockRange(uint64_t offset, uint64_t length, bool wait) {
-  return data_.Lock(offset, length, true, wait);
+namespace {
+
+// Byte of a record's lock in a scheme.
+uint64_t RecordLockOffset(const LockScheme& ls, uint32_t recno, uint16_t header_len,
+                          uint16_t record_len) {
+  switch (ls.direction) {
+    case LockDirection::kUp: return ls.base + recno;
+    case LockDirection::kDown: return ls.base - recno;
+    default: return ls.base + header_len + static_cast<uint64_t>(recno - 1) * record_len;
+  }
 }
 
-void DbfArea::UnlockRange(uint64_t offset, uint64_t length) { (void)data_.Unlock(offset, length); }
+uint64_t FileLockStart(const LockScheme& ls) {
+  return ls.direction == LockDirection::kDown ? ls.base - ls.file_lock_length : ls.base + 1;
+}
+
+}  // namespace
+
+Status DbfArea::raw_lock(int action, uint32_t recno) {
+  if (!shared_) return kSuccess;
+  LockScheme ls;
+  if (!SchemeOf(lock_scheme_, structural_bag_, &ls)) return kFailure;
+  switch (action) {
+    case 1:
+      if (!file_locked_) {
+        if (!data_.Lock(FileLockStart(ls), ls.file_lock_length, true, false)) return kFailure;
+        file_locked_ = true;
+      }
+      return kSuccess;
+    case 2:
+      if (file_locked_) {
+        file_locked_ = false;
+        if (!data_.Unlock(FileLockStart(ls), ls.file_lock_length)) return kFailure;
+      }
+      return kSuccess;
+    case 3:
+      if (file_locked_) return kSuccess;
+      return data_.Lock(RecordLockOffset(ls, recno, header_len_, record_len_), 1, true, false)
+                 ? kSuccess : kFailure;
+    case 4:
+      if (file_locked_) return kSuccess;
+      return data_.Unlock(RecordLockOffset(ls, recno, header_len_, record_len_), 1) ? kSuccess
+                                                                                   : kFailure;
+    case 5:
+    case 7:
+      if (!header_locked_) {
+        while (!data_.Lock(ls.base, 1, true, true)) SleepMillis(0);
+        header_locked_ = true;
+      }
+      return kSuccess;
+    case 6:
+    case 8:
+      if (header_locked_) {
+        header_locked_ = false;
+        if (!data_.Unlock(ls.base, 1)) return kFailure;
+      }
+      return kSuccess;
+    case 9: {
+      uint64_t off = RecordLockOffset(ls, recno, header_len_, record_len_);
+      if (!data_.Lock(off, 1, true, false)) return kFailure;
+      (void)data_.Unlock(off, 1);
+      return kSuccess;
+    }
+    default: return kFailure;
+  }
+}
+
+bool DbfArea::LockHeader(bool wait) { return Ok(raw_lock(5, 0)); }
+
+void DbfArea::UnlockHeader() { (void)raw_lock(6, 0); }
 
 bool DbfArea::LockRecord(uint32_t recno) {
   if (std::find(locks_.begin(), locks_.end(), recno) != locks_.end()) return true;
-  LockScheme ls;
-  if (!SchemeOf(lock_scheme_, structural_bag_, &ls)) return false;
-  uint64_t off = ls.direction == LockDirection::kUp ? ls.base + recno
-                 : ls.direction == LockDirection::kDown
-                     ? ls.base - recno
-                     : ls.base + header_len_ + static_cast<uint64_t>(recno - 1) * record_len_;
-  if (!LockRange(off, 1, false)) return false;
+  if (Failed(raw_lock(3, recno))) return false;
   locks_.push_back(recno);
   return true;
 }
@@ -1560,91 +1715,192 @@ bool DbfArea::LockRecord(uint32_t recno) {
 void DbfArea::UnlockRecord(uint32_t recno) {
   auto it = std::find(locks_.begin(), locks_.end(), recno);
   if (it == locks_.end()) return;
-  LockScheme ls;
-  if (SchemeOf(lock_scheme_, structural_bag_, &ls)) {
-    uint64_t off = ls.direction == LockDirection::kUp ? ls.base + recno
-                   : ls.direction == LockDirection::kDown
-                       ? ls.base - recno
-                       : ls.base + header_len_ + static_cast<uint64_t>(recno - 1) * record_len_;
-    UnlockRange(off, 1);
-  }
+  (void)raw_lock(4, recno);
   locks_.erase(it);
 }
 
-bool DbfArea::LockHeader(bool wait) {
-  if (header_locked_) return true;
-  LockScheme ls;
-  if (!SchemeOf(lock_scheme_, structural_bag_, &ls)) return false;
-  header_locked_ = LockRange(ls.base, 1, wait);
-  return header_locked_;
+Status DbfArea::RefreshLockedRecord() {
+  if (!positioned_) return go_to(recno_);
+  if (!hot_) {
+    if (Failed(go_cold())) return kFailure;
+    valid_ = false;
+    DropReadAhead();
+  }
+  return kSuccess;
 }
 
-void DbfArea::UnlockHeader() {
-  if (!header_locked_) return;
-  LockScheme ls;
-  if (SchemeOf(lock_scheme_, structural_bag_, &ls)) UnlockRange(ls.base, 1);
-  header_locked_ = false;
+void DbfArea::WriteDbaseLock(uint32_t recno) {
+  if (dbase_lock_field_ == 0 || recno < 1 || recno > rec_count_) return;
+  const Field& f = fields_[static_cast<size_t>(dbase_lock_field_ - 1)];
+  if (f.length < 4) return;
+  std::vector<uint8_t> bytes(f.length, 0);
+  uint64_t off = header_len_ + static_cast<uint64_t>(recno - 1) * record_len_ + f.offset;
+  if (data_.ReadAt(bytes.data(), bytes.size(), off) != static_cast<int64_t>(bytes.size())) return;
+  LocalTime now = Now();
+  uint8_t stamp[6] = {static_cast<uint8_t>(now.hour), static_cast<uint8_t>(now.minute),
+                      static_cast<uint8_t>(now.second), static_cast<uint8_t>(now.year - 1900),
+                      static_cast<uint8_t>(now.month), static_cast<uint8_t>(now.day)};
+  for (size_t i = 0; i < 6 && 2 + i + 1 < bytes.size(); ++i) bytes[2 + i] = stamp[i];
+  if (f.length >= 24) {
+    std::string host = ComputerName();
+    for (size_t i = 0; i < 16; ++i) bytes[8 + i] = i < host.size() && i < 15 ? static_cast<uint8_t>(host[i]) : 0;
+  }
+  // From field offset 2 to the second-last byte of the field.
+  size_t len = bytes.size() - 3;
+  (void)data_.WriteAt(bytes.data() + 2, len, off + 2);
 }
 
-// kind: 1 record lock releasing the others, 2 record lock keeping them, 3 file lock.
-Status DbfArea::lock(int kind, uint32_t recno, bool* locked) {
+Status DbfArea::lock(int method, uint32_t recno, bool* locked) {
   *locked = false;
   if (!shared_) {
     *locked = true;
-    if (kind == 3) file_locked_ = true;
     return kSuccess;
   }
-  if (kind == 3) {
+  if (pending_parent_ && Failed(force_relation())) return kFailure;
+  if (method == 3) {
     if (file_locked_) {
       *locked = true;
       return kSuccess;
     }
     if (Failed(go_cold())) return kFailure;
-    (void)unlock(0);
-    LockScheme ls;
-    if (!SchemeOf(lock_scheme_, structural_bag_, &ls)) return kSuccess;
-    uint64_t start = ls.direction == LockDirection::kDown ? ls.base - ls.file_lock_length : ls.base + 1;
-    file_locked_ = LockRange(start, ls.file_lock_length, false);
-    *locked = file_locked_;
-    if (file_locked_) {
-      valid_ = false;
+    for (uint32_t r : std::vector<uint32_t>(locks_)) UnlockRecord(r);
+    if (Ok(raw_lock(1, 0))) {
       DropReadAhead();
+      if (Failed(RefreshLockedRecord())) return kFailure;
     }
+    *locked = file_locked_;
     return kSuccess;
   }
-  if (recno == 0) recno = recno_;
+  if (method != 1 && method != 2) return kSuccess;
   if (file_locked_) {
     *locked = true;
     return kSuccess;
   }
-  if (kind == 1) {
+  if (recno == 0 || method == 1) recno = recno_;
+  if (method == 1) {
     if (Failed(go_cold())) return kFailure;
     for (uint32_t r : std::vector<uint32_t>(locks_)) {
       if (r != recno) UnlockRecord(r);
     }
   }
-  *locked = LockRecord(recno);
-  if (*locked && recno == recno_) valid_ = false;  // re-read what the lock protects now
+  if (std::find(locks_.begin(), locks_.end(), recno) != locks_.end()) {
+    *locked = true;
+    return kSuccess;
+  }
+  if (!LockRecord(recno)) return kSuccess;
+  *locked = true;
+  if (recno == recno_ && Failed(RefreshLockedRecord())) return kFailure;
+  WriteDbaseLock(recno);
   return kSuccess;
 }
 
 Status DbfArea::unlock(uint32_t recno) {
-  if (!data_.is_open()) return kSuccess;
-  if (shared_ && Failed(go_cold())) return kFailure;
-  if (recno != 0) {
+  if (!data_.is_open() || !shared_) return kSuccess;
+  if (Failed(go_cold())) return kFailure;
+  if (recno != 0 && std::find(locks_.begin(), locks_.end(), recno) != locks_.end()) {
     UnlockRecord(recno);
-    return kSuccess;
+  } else if (recno == 0) {
+    for (uint32_t r : std::vector<uint32_t>(locks_)) UnlockRecord(r);
   }
-  for (uint32_t r : std::vector<uint32_t>(locks_)) UnlockRecord(r);
-  if (file_locked_ && shared_) {
-    LockScheme ls;
-    if (SchemeOf(lock_scheme_, structural_bag_, &ls)) {
-      uint64_t start = ls.direction == LockDirection::kDown ? ls.base - ls.file_lock_length : ls.base + 1;
-      UnlockRange(start, ls.file_lock_length);
+  if (file_locked_) return raw_lock(2, 0);
+  return kSuccess;
+}
+
+bool DbfArea::LockIndexFile(File* file, bool lock, bool shared, bool wait, uint32_t* position) {
+  uint64_t base;
+  uint32_t pool;
+  switch (lock_scheme_) {
+    case 1: base = 1000000000ULL; pool = 0; break;
+    case 3: base = 0x7FFFFFFEULL; pool = 0; break;
+    case 5: base = 0x7FFFFFFF00000001ULL; pool = 0; break;
+    case 2:
+    case 4: base = 0xFFFEFFFFULL; pool = 65536; break;
+    default: return false;
+  }
+  if (!lock) {
+    if (pool == 0) return file->Unlock(base, 1);
+    return *position == 0 ? file->Unlock(base, pool + 1) : file->Unlock(base + *position, 1);
+  }
+  for (;;) {
+    bool ok;
+    if (pool == 0) {
+      ok = file->Lock(base, 1, !shared, false);
+      *position = 0;
+    } else if (!shared) {
+      ok = file->Lock(base, pool + 1, true, false);
+      *position = 0;
+    } else {
+      uint32_t p = 1 + RandomU32() % pool;
+      ok = file->Lock(base + p, 1, false, false);
+      *position = p;
+    }
+    if (ok || !wait) return ok;
+    SleepMillis(0);
+  }
+}
+
+// --- enciphered tables and triggers ---
+
+bool DbfArea::FireTrigger(int event, Value* extra, Value* value) {
+  if (!trigger_active_) return true;
+  const TriggerFunction* fn = FindTriggerFunction(trigger_);
+  if (!fn) return true;
+  Value none;
+  return (*fn)(event, area_, extra ? extra : &none, value);
+}
+
+Status DbfArea::SetPassword(const std::string& password, Value* previous) {
+  *previous = Value();
+  if (memo_present_) return kSuccess;  // tables with memo fields are never enciphered
+  if (key_) *previous = Value::String(std::string(key_->begin(), key_->end()));
+  if (data_.is_open() && Failed(go_cold())) return kFailure;
+  valid_ = false;
+  DropReadAhead();
+  if (key_) {
+    key_->fill(0);
+    key_.reset();
+  }
+  if (!password.empty()) key_ = KeyFromPassword(password);
+  return kSuccess;
+}
+
+Status DbfArea::CipherTable(bool encipher, const std::string& password) {
+  if (encipher) {
+    if (read_only_ || shared_ || table_enciphered_ || memo_present_) return kFailure;
+  } else if (!table_enciphered_) {
+    return kFailure;
+  }
+  if (Failed(go_cold())) return kFailure;
+  uint32_t count = 0;
+  if (Failed(record_count(&count))) return kFailure;
+  std::optional<CipherKey> old_key = key_;
+  std::optional<CipherKey> new_key;
+  if (encipher) new_key = KeyFromPassword(password);
+  for (uint32_t r = 1; r <= count; ++r) {
+    key_ = old_key;
+    if (Failed(go_to(r)) || Failed(ReadRecord())) {
+      key_ = old_key;
+      return kFailure;
+    }
+    key_ = new_key;
+    hot_ = true;
+    record_enciphered_ = encipher;
+    if (Failed(put_record(nullptr))) {
+      key_ = old_key;
+      return kFailure;
     }
   }
-  file_locked_ = false;
-  return kSuccess;
+  if (old_key) {
+    CipherKey wipe = *old_key;
+    wipe.fill(0);
+  }
+  key_ = new_key;
+  table_enciphered_ = encipher;
+  header_dirty_ = true;
+  valid_ = false;
+  DropReadAhead();
+  if (Failed(write_header())) return kFailure;
+  return go_top();
 }
 
 }  // namespace vosk

@@ -3,11 +3,13 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/file.h"
 #include "rdd/dbf1/dbf_format.h"
+#include "rdd/dbf1/record_cipher.h"
 #include "rdd/driver_registry.h"
 #include "rdd/work_area.h"
 
@@ -58,10 +60,22 @@ class DbfArea : public WorkArea {
   Status force_relation() override;
   Status clear_filter() override;
   Status set_filter(const Condition& cond) override;
-  Status lock(int kind, uint32_t recno, bool* locked) override;
+  // method 1: lock the current record releasing the others; 2: lock recno (0 = current)
+  // keeping the others; 3: file lock. A refused lock answers *locked = false, no error.
+  Status lock(int method, uint32_t recno, bool* locked) override;
   Status unlock(uint32_t recno) override;
   Status read_header() override;
   Status write_header() override;
+
+  // Low-level lock actions on the data file's lock regions: 1 file lock, 2 file unlock,
+  // 3 record lock, 4 record unlock, 5 header lock, 6 header unlock, 7 append lock, 8 append
+  // unlock, 9 record lock test. Succeeds without doing anything on tables not shared.
+  Status raw_lock(int action, uint32_t recno);
+
+  // Locks or unlocks an index file of this table at the positions of the table's lock scheme
+  // (pool 0: one byte at the base; pool 65536: 65537 bytes exclusively, or one random byte of
+  // the pool shared). *position remembers which byte a shared lock took, for the unlock.
+  bool LockIndexFile(File* file, bool lock, bool shared, bool wait, uint32_t* position);
 
   // --- the engine's fast paths (used by record transfer and the command-line tool) ---
   // The raw record bytes of the current record, read if needed; nullptr on failure.
@@ -89,6 +103,9 @@ class DbfArea : public WorkArea {
  protected:
   // Reads the current record into the buffer when it is not valid yet.
   Status ReadRecord();
+  // Completes a record just read into the buffer: the "D"/"E" deletion bytes of enciphered
+  // records are turned into "*"/blank and the rest deciphered with the table key.
+  void AcceptReadRecord();
   // Recomputes the record count from the file size.
   Status RefreshCount();
   // Fills the buffer with the blank record; with take_counters the autoincrement fields
@@ -99,13 +116,21 @@ class DbfArea : public WorkArea {
   // Takes the next value of an autoincrement counter from the descriptor on disk.
   Status NextCounter(int field_index, int64_t* out);
   Status WriteRecordAt(uint32_t recno, const uint8_t* data);
-  bool LockRange(uint64_t offset, uint64_t length, bool wait);
-  void UnlockRange(uint64_t offset, uint64_t length);
   bool LockRecord(uint32_t recno);
   void UnlockRecord(uint32_t recno);
   bool LockHeader(bool wait);
   void UnlockHeader();
   void StampFields();
+  // Calls the trigger function when triggers are on; false refuses the operation.
+  bool FireTrigger(int event, Value* extra = nullptr, Value* value = nullptr);
+  // Sets the table key from a password (empty: no key); *previous gets the old key or nil.
+  Status SetPassword(const std::string& password, Value* previous);
+  // Enciphers or deciphers every record (whole-table encipher / decipher).
+  Status CipherTable(bool encipher, const std::string& password);
+  // Writes lock time, date and computer name into the _DBASELOCK field of a record on disk.
+  void WriteDbaseLock(uint32_t recno);
+  // Re-reads the current record after a lock protects it.
+  Status RefreshLockedRecord();
   // "Create error" (general 20) with a subcode.
   ErrorAnswer CreateError(int sub_code, int os_code = 0, bool can_retry = false);
   void DropReadAhead() { cache_count_ = 0; }
@@ -145,6 +170,10 @@ class DbfArea : public WorkArea {
   WorkArea* pending_parent_ = nullptr;  // relation waiting to reposition this child
   Relation pending_relation_;
   int read_mode_flag_ = 1;
+  std::optional<CipherKey> key_;      // record cipher key; wiped when released
+  bool record_enciphered_ = false;    // the buffer is (to be) stored enciphered
+  std::string trigger_;               // trigger function name
+  bool trigger_active_ = false;
   // Read-ahead of consecutive records for sequential scans.
   bool read_ahead_ = false;
   std::vector<uint8_t> cache_;

@@ -1,0 +1,44 @@
+#include "gui/dispatcher.h"
+
+#include <QCoreApplication>
+#include <exception>
+#include <string>
+
+#include "app/messages.h"
+#include "expr/runtime_error.h"
+
+namespace vosk {
+namespace {
+
+void Quit(int code) { QCoreApplication::exit(code); }
+
+// Shows a fatal text without letting a second failure escape.
+void ShowFatal(const std::string& text) {
+  try {
+    POPMSG(text, 1);
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+void RunCommand(const std::function<void()>& command) {
+  try {
+    command();
+  } catch (const Abandon&) {
+    // The command's recovery point: its message has been shown.
+  } catch (const ProgramEnd& end) {
+    Quit(end.code());
+  } catch (const InternalError& e) {
+    ShowFatal(std::string("Errore interno ") + e.what());
+    Quit(e.number());
+  } catch (const std::exception& e) {
+    ShowFatal(std::string("Errore inatteso: ") + e.what());
+    Quit(1);
+  } catch (...) {
+    ShowFatal("Errore inatteso.");
+    Quit(1);
+  }
+}
+
+}  // namespace vosk

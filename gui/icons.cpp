@@ -1,0 +1,161 @@
+#include "gui/icons.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <QPixmap>
+
+namespace vosk {
+namespace {
+
+// Every picture is drawn on a 24 x 24 grid.
+constexpr int kGrid = 24;
+
+const QColor kInk(40, 40, 40);
+const QColor kPaper(255, 255, 255);
+const QColor kFolder(232, 186, 60);
+const QColor kGreen(40, 150, 60);
+const QColor kRed(200, 40, 40);
+const QColor kBlue(40, 90, 180);
+const QColor kHeader(170, 195, 230);
+
+// A small table: header row and grid lines.
+void Table(QPainter& p, QRectF r) {
+  p.setPen(QPen(kInk, 1));
+  p.setBrush(kPaper);
+  p.drawRect(r);
+  QRectF head(r.left(), r.top(), r.width(), r.height() / 4);
+  p.fillRect(head.adjusted(0.5, 0.5, 0, 0), kHeader);
+  p.drawLine(QPointF(r.left(), head.bottom()), QPointF(r.right(), head.bottom()));
+  for (int i = 1; i < 3; ++i) {
+    qreal y = head.bottom() + (r.bottom() - head.bottom()) * i / 3;
+    p.drawLine(QPointF(r.left(), y), QPointF(r.right(), y));
+  }
+  qreal x = r.left() + r.width() / 2;
+  p.drawLine(QPointF(x, r.top()), QPointF(x, r.bottom()));
+}
+
+void Arrow(QPainter& p, QPointF from, QPointF to, const QColor& c) {
+  p.setPen(QPen(c, 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  p.drawLine(from, to);
+  QLineF line(to, from);
+  QLineF a = line, b = line;
+  a.setLength(5);
+  b.setLength(5);
+  a.setAngle(line.angle() + 35);
+  b.setAngle(line.angle() - 35);
+  p.drawLine(a);
+  p.drawLine(b);
+}
+
+void Funnel(QPainter& p, const QColor& fill) {
+  QPainterPath path;
+  path.moveTo(3, 4);
+  path.lineTo(21, 4);
+  path.lineTo(14, 12);
+  path.lineTo(14, 20);
+  path.lineTo(10, 18);
+  path.lineTo(10, 12);
+  path.closeSubpath();
+  p.setPen(QPen(kInk, 1.2));
+  p.setBrush(fill);
+  p.drawPath(path);
+}
+
+void Draw(QPainter& p, const std::string& name) {
+  if (name == "NUOVO") {
+    QPainterPath page;
+    page.moveTo(5, 2);
+    page.lineTo(14, 2);
+    page.lineTo(19, 7);
+    page.lineTo(19, 22);
+    page.lineTo(5, 22);
+    page.closeSubpath();
+    p.setPen(QPen(kInk, 1.2));
+    p.setBrush(kPaper);
+    p.drawPath(page);
+    p.drawPolyline(QPolygonF({QPointF(14, 2), QPointF(14, 7), QPointF(19, 7)}));
+    p.setPen(QPen(kGreen, 2.5, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(12, 11), QPointF(12, 19));
+    p.drawLine(QPointF(8, 15), QPointF(16, 15));
+  } else if (name == "APRI") {
+    p.setPen(QPen(kInk, 1.2));
+    p.setBrush(kFolder.darker(115));
+    p.drawRect(QRectF(2, 6, 17, 14));
+    p.drawRect(QRectF(2, 4, 7, 2));
+    QPolygonF flap({QPointF(5, 10), QPointF(22, 10), QPointF(19, 20), QPointF(2, 20)});
+    p.setBrush(kFolder);
+    p.drawPolygon(flap);
+  } else if (name == "COPIATAB") {
+    Table(p, QRectF(2, 2, 13, 12));
+    Table(p, QRectF(9, 10, 13, 12));
+  } else if (name == "IMPORTAREC") {
+    Table(p, QRectF(8, 6, 14, 16));
+    Arrow(p, QPointF(1, 3), QPointF(12, 14), kGreen);
+  } else if (name == "CERCACOL") {
+    Table(p, QRectF(2, 2, 14, 18));
+    p.setPen(QPen(kBlue, 2));
+    p.setBrush(QColor(255, 255, 255, 170));
+    p.drawEllipse(QPointF(14, 13), 5, 5);
+    p.setPen(QPen(kBlue, 3, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(18, 17), QPointF(22, 21));
+  } else if (name == "VISTACOL") {
+    p.setPen(QPen(kInk, 1));
+    for (int i = 0; i < 4; ++i) {
+      QRectF col(2 + i * 5, 3, 4, 18);
+      p.setBrush(i % 2 ? QColor(210, 210, 210) : kHeader);
+      p.drawRect(col);
+    }
+    p.setPen(QPen(kGreen, 2.2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPolyline(QPolygonF({QPointF(13, 17), QPointF(16, 20), QPointF(22, 12)}));
+  } else if (name == "FILTRO") {
+    Funnel(p, kBlue.lighter(150));
+  } else if (name == "CHIUDI") {
+    Funnel(p, QColor(200, 200, 200));
+    p.setPen(QPen(kRed, 2.5, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(15, 14), QPointF(21, 20));
+    p.drawLine(QPointF(21, 14), QPointF(15, 20));
+  } else if (name == "AGGIORNA") {
+    p.setPen(QPen(kGreen, 2.5, Qt::SolidLine, Qt::RoundCap));
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(4, 4, 16, 16), 30 * 16, 240 * 16);
+    Arrow(p, QPointF(19, 5), QPointF(19, 10), kGreen);
+  } else if (name == "ESCI") {
+    p.setPen(QPen(kInk, 1.2));
+    p.setBrush(QColor(150, 100, 60));
+    p.drawRect(QRectF(3, 2, 11, 20));
+    p.setBrush(kFolder);
+    p.drawEllipse(QPointF(11.5, 12), 1, 1);
+    Arrow(p, QPointF(10, 12), QPointF(22, 12), kRed);
+  } else if (name == "CRYPTED") {
+    p.setPen(QPen(kInk, 2));
+    p.setBrush(Qt::NoBrush);
+    p.drawArc(QRectF(7, 3, 10, 12), 0, 180 * 16);
+    p.drawLine(QPointF(7, 9), QPointF(7, 11));
+    p.drawLine(QPointF(17, 9), QPointF(17, 11));
+    p.setPen(QPen(kInk, 1));
+    p.setBrush(kFolder);
+    p.drawRect(QRectF(5, 11, 14, 10));
+  } else if (name == "ICONA") {
+    Table(p, QRectF(2, 3, 20, 18));
+  }
+  // VUOTO and unknown names: blank.
+}
+
+}  // namespace
+
+QIcon DrawnIcon(const std::string& name) {
+  QIcon icon;
+  for (int scale : {1, 2}) {
+    QPixmap pixmap(kGrid * scale, kGrid * scale);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(scale, scale);
+    Draw(p, name);
+    p.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
+}
+
+}  // namespace vosk

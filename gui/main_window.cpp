@@ -1,0 +1,244 @@
+#include "gui/main_window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QMenuBar>
+#include <QMouseEvent>
+#include <QStatusBar>
+#include <QToolButton>
+#include <functional>
+
+#include "app/voskdbu.h"
+#include "gui/dispatcher.h"
+#include "gui/icons.h"
+#include "gui/text.h"
+
+namespace vosk {
+
+// The browse's place until the grid exists: a plain area that answers the browse's questions
+// for the first column.
+class PlainBrowseArea : public QWidget, public Browse {
+ public:
+  explicit PlainBrowseArea(QWidget* parent) : QWidget(parent) {
+    setAutoFillBackground(true);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Dark));  // the application workspace
+    setPalette(pal);
+    setFocusPolicy(Qt::StrongFocus);
+  }
+  int nColAct() const override { return 1; }
+  void Refresh() override { update(); }
+};
+
+namespace {
+
+// A status-bar item that runs an action when clicked.
+class StatusItemLabel : public QLabel {
+ public:
+  StatusItemLabel(std::function<void()> on_click, QWidget* parent)
+      : QLabel(parent), on_click_(std::move(on_click)) {}
+
+ protected:
+  void mousePressEvent(QMouseEvent* event) override {
+    if (event->button() == Qt::LeftButton && isEnabled()) on_click_();
+    QLabel::mousePressEvent(event);
+  }
+
+ private:
+  std::function<void()> on_click_;
+};
+
+QString ColourStyle(uint32_t rgb) {
+  return QString("color: #%1;").arg(rgb, 6, 16, QLatin1Char('0'));
+}
+
+}  // namespace
+
+MainWindow::MainWindow() {
+  setObjectName("oWnd");
+  setWindowTitle(FromApp(MainWindowTitle()));
+  setWindowIcon(DrawnIcon("ICONA"));
+  setContextMenuPolicy(Qt::NoContextMenu);
+
+  for (const Menu& menu : MainMenus()) {
+    QMenu* qmenu = menuBar()->addMenu(FromApp(menu.title));
+    BuildMenu(menu.items, qmenu, true);
+  }
+  BuildButtonBar();
+  BuildStatusBar();
+
+  browse_area_ = new PlainBrowseArea(this);
+  setCentralWidget(browse_area_);
+  SetStatusText(STATMSG(browse_area_).value_or(""));
+  browse_area_->setFocus();
+}
+
+MainWindow::~MainWindow() = default;
+
+QMenu* MainWindow::BuildMenu(const std::vector<MenuItem>& items, QMenu* menu, bool in_menu_bar) {
+  for (const MenuItem& item : items) {
+    switch (item.kind) {
+      case MenuItem::Kind::kSeparator:
+        menu->addSeparator();
+        break;
+      case MenuItem::Kind::kSubmenu:
+        menu->addMenu(FromApp(item.prompt));
+        break;
+      case MenuItem::Kind::kCommand: {
+        QAction* action = menu->addAction(FromApp(item.FullPrompt()));
+        action->setStatusTip(FromApp(item.message));
+        if (item.check != Check::kNone) {
+          action->setCheckable(true);
+          action->setChecked(ItemChecked(item.check));
+        }
+        Action id = item.action;
+        connect(action, &QAction::triggered, this, [this, id] { Run(id); });
+        entries_.push_back({action, item.prompt, id, item.when, in_menu_bar});
+        break;
+      }
+    }
+  }
+  connect(menu, &QMenu::aboutToShow, this, [this, menu] { UpdateEnabled(menu); });
+  UpdateEnabled(menu);
+  return menu;
+}
+
+void MainWindow::UpdateEnabled(QMenu* menu) {
+  RunCommand([&] {
+    for (const Entry& e : entries_) {
+      if (menu->actions().contains(e.action)) e.action->setEnabled(ItemEnabled(e.id, e.when));
+    }
+  });
+}
+
+void MainWindow::BuildButtonBar() {
+  button_bar_ = addToolBar("Pulsanti");
+  button_bar_->setObjectName("ButtonBar");
+  button_bar_->setMovable(false);
+  button_bar_->setFloatable(false);
+  button_bar_->setContextMenuPolicy(Qt::PreventContextMenu);
+  button_bar_->setIconSize(QSize(24, 24));
+  button_bar_->toggleViewAction()->setVisible(false);
+  for (const ToolButton& b : ButtonBar()) {
+    if (b.group_start) {
+      auto* gap = new QWidget(button_bar_);
+      gap->setFixedWidth(8);
+      button_bar_->addWidget(gap);
+    }
+    auto* button = new QToolButton(button_bar_);
+    button->setObjectName(QString::fromStdString(b.bitmap));
+    button->setIcon(DrawnIcon(b.bitmap));
+    button->setToolTip(FromApp(b.tooltip));
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setEnabled(ItemEnabled(b.action, When::kAlways));
+    int width = kButtonSize;
+    if (!b.drop_down.empty()) {
+      auto* menu = new QMenu(button);
+      BuildMenu(b.drop_down, menu, false);
+      button->setMenu(menu);
+      button->setPopupMode(QToolButton::MenuButtonPopup);
+      button->setEnabled(true);  // the arrow opens the menu even when the button's own
+                                 // command is not there
+      width += kDropDownArrowWidth;
+    }
+    button->setFixedSize(width, kButtonSize);
+    Action id = b.action;
+    connect(button, &QToolButton::clicked, this, [this, id] {
+      if (ItemEnabled(id, When::kAlways)) Run(id);
+      // After a button the keyboard focus goes back to the browse.
+      if (browse_area_) browse_area_->setFocus();
+    });
+    button_bar_->addWidget(button);
+  }
+}
+
+void MainWindow::BuildStatusBar() {
+  QStatusBar* bar = statusBar();
+  status_message_ = new QLabel(bar);
+  status_message_->setObjectName("StatusMessage");
+  bar->addWidget(status_message_, 1);
+  const auto& items = StatusItems();
+  for (size_t i = 0; i < items.size(); ++i) {
+    const StatusItem& item = items[i];
+    Action id = item.click;
+    auto* label = new StatusItemLabel([this, id] {
+      if (ItemEnabled(id, When::kAlways)) Run(id);
+    }, bar);
+    label->setObjectName(QString("StatusItem%1").arg(i + 1));
+    label->setFixedWidth(item.width);
+    label->setAlignment(Qt::AlignCenter);
+    label->setFrameShape(QFrame::Panel);
+    label->setFrameShadow(QFrame::Sunken);
+    if (item.colour) label->setStyleSheet(ColourStyle(*item.colour));
+    if (!item.bitmap.empty()) label->setPixmap(DrawnIcon(item.bitmap).pixmap(16, 16));
+    label->setToolTip(FromApp(item.tooltip));
+    label->setEnabled(item.starts_active);
+    bar->addPermanentWidget(label);
+    status_items_.push_back(label);
+  }
+  RunCommand([this] {
+    for (int item = 2; item <= 4; ++item) SetStatusItem(item, StatusItemText(item));
+  });
+}
+
+void MainWindow::Run(Action action) {
+  RunCommand([this, action] { RunAction(action, browse_area_); });
+}
+
+std::vector<QAction*> MainWindow::MenuActions(const std::string& prompt) const {
+  std::vector<QAction*> found;
+  for (const Entry& e : entries_) {
+    if (e.in_menu_bar && e.prompt == prompt) found.push_back(e.action);
+  }
+  return found;
+}
+
+void MainWindow::SetMenuCheck(const std::string& prompt, bool checked) {
+  for (QAction* action : MenuActions(prompt)) action->setChecked(checked);
+}
+
+void MainWindow::SetStatusItem(int item, const std::string& text) {
+  if (item >= 1 && item <= static_cast<int>(status_items_.size())) {
+    status_item(item)->setText(FromApp(text));
+  }
+}
+
+void MainWindow::SetStatusText(const std::string& text) { status_message_->setText(FromApp(text)); }
+
+Browse* MainWindow::browse() { return browse_area_; }
+
+void MainWindow::ShowWithSavedGeometry() {
+  RunCommand([] { RESIZE(std::nullopt); });
+  recording_geometry_ = true;
+}
+
+void MainWindow::Place(int top, int left, int width, int height, bool maximized) {
+  move(left, top);
+  resize(width, height);
+  if (maximized) {
+    showMaximized();
+  } else {
+    showNormal();
+  }
+}
+
+void MainWindow::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  if (recording_geometry_) RunCommand([] { RESIZE(-1); });
+}
+
+void MainWindow::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  if (!recording_geometry_ || isMinimized()) return;
+  int type = isMaximized() ? 2 : 0;
+  RunCommand([type] { RESIZE(type); });
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  recording_geometry_ = false;
+  QMainWindow::closeEvent(event);
+  QCoreApplication::quit();
+}
+
+}  // namespace vosk

@@ -1,0 +1,235 @@
+#include "gui/qt_ui.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStringList>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/filename.h"
+#include "app/voskdbu.h"
+#include "gui/main_window.h"
+#include "gui/text.h"
+
+namespace vosk {
+namespace {
+
+// "*.DBF" -> "*.DBF *.dbf"; patterns without letters stay as they are.
+QString BothCases(const QString& patterns) {
+  QStringList out;
+  for (const QString& p : patterns.split(';', Qt::SkipEmptyParts)) {
+    QString t = p.trimmed();
+    out << t;
+    if (t.toLower() != t) out << t.toLower();
+    if (t.toUpper() != t) out << t.toUpper();
+  }
+  out.removeDuplicates();
+  return out.join(' ');
+}
+
+}  // namespace
+
+QString QtFileFilter(const std::string& filter) {
+  QStringList parts = FromApp(filter).split('|');
+  QStringList filters;
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    QString description = parts[i];
+    int paren = description.indexOf('(');
+    if (paren > 0) description = description.left(paren).trimmed();
+    filters << description + " (" + BothCases(parts[i + 1]) + ")";
+  }
+  return filters.join(";;");
+}
+
+QtUi::QtUi(QString screenshot) : screenshot_(std::move(screenshot)) {}
+
+QtUi::~QtUi() = default;
+
+int QtUi::MessageBox(const std::string& text, const std::string& title, MessageKind kind) {
+  QMessageBox box(window_ ? static_cast<QWidget*>(window_.get()) : nullptr);
+  box.setWindowTitle(FromApp(title));
+  box.setText(FromApp(text));
+  struct Button {
+    QMessageBox::StandardButton standard;
+    const char* text;
+    int id;
+  };
+  std::vector<Button> buttons;
+  QMessageBox::StandardButton default_button = QMessageBox::NoButton;
+  switch (kind) {
+    case MessageKind::kInformation:
+      box.setIcon(QMessageBox::Information);
+      buttons = {{QMessageBox::Ok, "OK", kButtonOk}};
+      break;
+    case MessageKind::kOkCancel:
+      box.setIcon(QMessageBox::Question);
+      buttons = {{QMessageBox::Ok, "OK", kButtonOk}, {QMessageBox::Cancel, "Annulla", kButtonCancel}};
+      break;
+    case MessageKind::kYesNoCancel:
+      box.setIcon(QMessageBox::Question);
+      buttons = {{QMessageBox::Yes, "S\u00EC", kButtonYes},
+                 {QMessageBox::No, "No", kButtonNo},
+                 {QMessageBox::Cancel, "Annulla", kButtonCancel}};
+      break;
+    case MessageKind::kYesNo:
+    case MessageKind::kYesNoDefaultNo:
+      box.setIcon(QMessageBox::Question);
+      buttons = {{QMessageBox::Yes, "S\u00EC", kButtonYes}, {QMessageBox::No, "No", kButtonNo}};
+      if (kind == MessageKind::kYesNoDefaultNo) default_button = QMessageBox::No;
+      break;
+    case MessageKind::kStopOkCancel:
+      box.setIcon(QMessageBox::Critical);
+      buttons = {{QMessageBox::Ok, "OK", kButtonOk}, {QMessageBox::Cancel, "Annulla", kButtonCancel}};
+      break;
+  }
+  QMessageBox::StandardButtons standard;
+  for (const Button& b : buttons) standard |= b.standard;
+  box.setStandardButtons(standard);
+  for (const Button& b : buttons) box.button(b.standard)->setText(QString::fromUtf8(b.text));
+  box.setDefaultButton(default_button != QMessageBox::NoButton ? default_button
+                                                               : buttons.front().standard);
+  // Esc: Cancel where there is one, else No (else OK).
+  box.setEscapeButton(box.button(standard & QMessageBox::Cancel ? QMessageBox::Cancel
+                                 : standard & QMessageBox::No   ? QMessageBox::No
+                                                                : QMessageBox::Ok));
+  int pressed = box.exec();
+  for (const Button& b : buttons) {
+    if (pressed == b.standard) return b.id;
+  }
+  return kind == MessageKind::kYesNo || kind == MessageKind::kYesNoDefaultNo ? kButtonNo
+                                                                              : kButtonCancel;
+}
+
+void QtUi::ProgressOpen(const std::string& text, const std::string& title) {
+  progress_ = std::make_unique<QDialog>(window_.get(), Qt::Tool | Qt::WindowTitleHint);
+  progress_->setWindowTitle(FromApp(title));
+  auto* layout = new QVBoxLayout(progress_.get());
+  progress_text_ = new QLabel(FromApp(text), progress_.get());
+  progress_text_->setMinimumWidth(280);
+  progress_text_->setAlignment(Qt::AlignCenter);
+  progress_bar_ = new QProgressBar(progress_.get());
+  progress_bar_->setRange(0, 100);
+  progress_bar_->hide();
+  layout->addWidget(progress_text_);
+  layout->addWidget(progress_bar_);
+  progress_->setModal(false);
+  progress_->show();
+  QCoreApplication::processEvents();
+}
+
+void QtUi::ProgressSetText(const std::string& text) {
+  if (progress_text_) progress_text_->setText(FromApp(text));
+}
+
+void QtUi::ProgressSetPosition(int position) {
+  if (!progress_bar_) return;
+  progress_bar_->show();
+  progress_bar_->setValue(position);
+}
+
+void QtUi::ProgressClose() {
+  progress_.reset();
+  progress_text_ = nullptr;
+  progress_bar_ = nullptr;
+}
+
+void QtUi::ProcessEvents() { QCoreApplication::processEvents(); }
+
+void QtUi::Beep() { QApplication::beep(); }
+
+std::string QtUi::GetFileName(const std::string& filter, const std::string& title,
+                              int default_filter, const std::string& initial_dir, bool save) {
+  QFileDialog dialog(window_.get(), FromApp(title), FromApp(initial_dir), QtFileFilter(filter));
+  dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  QStringList filters = dialog.nameFilters();
+  if (default_filter >= 1 && default_filter <= filters.size()) {
+    dialog.selectNameFilter(filters[default_filter - 1]);
+  }
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return "";
+  return PathToApp(dialog.selectedFiles().front());
+}
+
+MainWindow* QtUi::BuildMainWindow() {
+  window_ = std::make_unique<MainWindow>();
+  return window_.get();
+}
+
+void QtUi::RunMainWindow() {
+  BuildMainWindow();
+  window_->ShowWithSavedGeometry();
+  if (!screenshot_.isEmpty()) {
+    QTimer::singleShot(500, window_.get(), [this] {
+      window_->grab().save(screenshot_, "PNG");
+      window_->close();
+    });
+  }
+  QApplication::exec();
+  window_.reset();
+}
+
+void QtUi::CloseMainWindow() {
+  if (window_) window_->close();
+}
+
+void QtUi::SetWindowTitle(const std::string& title) {
+  if (window_) window_->setWindowTitle(FromApp(title));
+}
+
+void QtUi::SetMenuCheck(const std::string& prompt, bool checked) {
+  if (window_) window_->SetMenuCheck(prompt, checked);
+}
+
+void QtUi::SetStatusItem(int item, const std::string& text) {
+  if (window_) window_->SetStatusItem(item, text);
+}
+
+void QtUi::SetStatusText(const std::string& text) {
+  if (window_) window_->SetStatusText(text);
+}
+
+WindowRect QtUi::MainWindowRect() {
+  if (!window_) return {};
+  // Position of the frame, size of the window proper: applied back by ShowMainWindow the same
+  // way, so the window does not grow by its frame at every start.
+  QPoint pos = window_->pos();
+  QSize size = window_->size();
+  return {pos.x(), pos.y(), pos.x() + size.width(), pos.y() + size.height()};
+}
+
+bool QtUi::MainWindowMinimized() { return window_ && window_->isMinimized(); }
+
+void QtUi::ShowMainWindow(int top, int left, int width, int height, bool maximized) {
+  if (window_) window_->Place(top, left, width, height, maximized);
+}
+
+int QtUi::ScreenWidth() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  return screen ? screen->size().width() : 1024;
+}
+
+int QtUi::ScreenHeight() {
+  QScreen* screen = QGuiApplication::primaryScreen();
+  return screen ? screen->size().height() : 768;
+}
+
+void QtUi::StartInstance(const std::string& parameters) {
+  // The table path goes as one argument, blanks and all.
+  QProcess::startDetached(QString::fromStdString(GETMODULEFILENAME()),
+                          {QFile::decodeName(parameters.c_str())});
+}
+
+void QtUi::OpenMailto(const std::string& url) {
+  QDesktopServices::openUrl(QUrl(FromApp(url), QUrl::TolerantMode));
+}
+
+}  // namespace vosk

@@ -526,8 +526,10 @@ Status DbfArea::create(const OpenInfo& in) {
     if (lock_scheme_ == 0) lock_scheme_ = GlobalSettings().dbflockscheme();
     if (lock_scheme_ == 0) lock_scheme_ = 1;
   }
-  bool has_memo = std::any_of(fields_.begin(), fields_.end(),
-                              [](const Field& f) { return IsMemoKind(f.kind) || f.kind == FieldKind::kVariant; });
+  // Variants of width 3 and 4 hold their value in the record; wider ones refer to the memo file.
+  bool has_memo = std::any_of(fields_.begin(), fields_.end(), [](const Field& f) {
+    return IsMemoKind(f.kind) || (f.kind == FieldKind::kVariant && f.length >= 6);
+  });
   if (table_kind_ == TableKind::kDbase4) {
     memo_kind_ = MemoKind::kDbt;
   } else if (table_kind_ == TableKind::kVfp) {

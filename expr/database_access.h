@@ -1,6 +1,7 @@
 #ifndef VOSK_EXPR_DATABASE_ACCESS_H_
 #define VOSK_EXPR_DATABASE_ACCESS_H_
 
+#include <cstdint>
 #include <string_view>
 
 #include "expr/status.h"
@@ -32,6 +33,14 @@ class DatabaseAccess {
   // Functions that ask a work area (RECNO, EOF, DELETED, ORDKEYNO, DBSEEK, ...). Sets *known to
   // false when the engine does not provide a function of that (upper-case) name.
   virtual Value CallFunction(std::string_view name, const ValueArray& args, bool* known) = 0;
+
+  // A stamp of what an area holds, so that compiled expressions can keep the field positions
+  // and alias areas they resolved: while an area's stamp stays the same nonzero number, its
+  // alias and the positions of its fields by name have not changed. An engine changes the
+  // stamp whenever a table is opened in or closed from the area (any counter that never
+  // repeats will do). 0 means "not tracked": names are then resolved at every evaluation,
+  // which is correct but slower.
+  virtual uint64_t AreaStamp(int area) { return 0; }
 };
 
 // The installed access, or nullptr when no engine is present.

@@ -29,7 +29,7 @@ Value Value::Double(double d, int width, int decimals) {
   v.type_ = Type::kDouble;
   v.d_ = d;
   if (decimals < 0) decimals = GlobalSettings().decimals();
-  if (width == 0) width = 10;
+  if (width == 0) width = (d > -1000000000.0 && d < 10000000000.0) ? 10 : 20;
   v.width_ = static_cast<int16_t>(width);
   v.decimals_ = static_cast<int16_t>(decimals);
   return v;
@@ -74,6 +74,14 @@ Value Value::Block(std::shared_ptr<const CodeBlock> block) {
   v.type_ = Type::kBlock;
   v.block_ = std::move(block);
   return v;
+}
+
+void Value::AssignString(std::string_view s, bool memo) {
+  type_ = Type::kString;
+  memo_ = memo;
+  s_.assign(s.data(), s.size());
+  if (arr_) arr_.reset();
+  if (block_) block_.reset();
 }
 
 char Value::type_letter() const {
@@ -122,7 +130,7 @@ bool YmdFromJulian(int32_t julian, int* year, int* month, int* day) {
 std::string DateToDigits(int32_t julian) {
   int y, m, d;
   if (!YmdFromJulian(julian, &y, &m, &d)) return std::string(8, ' ');
-  char buf[16];
+  char buf[32];
   std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
   return std::string(buf, 8);
 }

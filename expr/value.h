@@ -33,7 +33,9 @@ class Value {
 
   static Value Logical(bool b);
   static Value Integer(int64_t i, int width = 0);  // width 0: the natural width
-  static Value Double(double d, int width = 0, int decimals = -1);  // -1: DECIMALS setting
+  // width 0: the natural width, 10 for -1e9 < d < 1e10 and 20 beyond; decimals -1: the
+  // DECIMALS setting.
+  static Value Double(double d, int width = 0, int decimals = -1);
   static Value Date(int32_t julian);
   static Value Timestamp(int32_t julian, int32_t millis);
   static Value String(std::string s, bool memo = false);
@@ -69,6 +71,10 @@ class Value {
   ValueArray& mutable_array() { return *arr_; }
   const std::shared_ptr<ValueArray>& array_ref() const { return arr_; }
   const std::shared_ptr<const CodeBlock>& block() const { return block_; }
+
+  // Makes this value the text s, reusing the storage of a previous text (no allocation when
+  // the capacity suffices): the evaluator keeps one value per node and refills it per record.
+  void AssignString(std::string_view s, bool memo = false);
 
   void set_width(int w) { width_ = static_cast<int16_t>(w); }
   void set_decimals(int d) { decimals_ = static_cast<int16_t>(d); }

@@ -20,14 +20,14 @@ struct CurrentTableState {
   // number of the column the view is sorted by; a text = the key expression of the filter
   // dialog.
   Value xCurOrder;
-  std::optional<std::string> cCurIndex;   // index file opened by the user or automatically
-  std::optional<std::string> cCurFilter;  // condition text of the active filter
-  std::vector<bool> aFieldVis;            // per field: shown as a column
-  std::vector<int> aViewCols;             // field numbers of the shown columns, ascending
-  std::optional<std::string> cPassword;   // applied to the table after every open
+  std::optional<std::string> cCurIndex;      // index file opened by the user or automatically
+  std::optional<std::string> cCurFilter;     // condition text of the active filter
+  std::vector<bool> aFieldVis;               // per field: shown as a column
+  std::vector<int> aViewCols;                // field numbers of the shown columns, ascending
+  std::optional<std::string> cPassword;      // applied to the table after every open
   std::optional<int> nSavedTop, nSavedLeft;  // window position before the last move
-  std::string cColSearch;                 // last column-search text
-  int nArrSearchPos = 0;                  // type-ahead state of field-list browses
+  std::string cColSearch;                    // last column-search text
+  int nArrSearchPos = 0;                     // type-ahead state of field-list browses
   std::string cArrSearchBuf;
 };
 

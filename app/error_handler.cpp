@@ -25,18 +25,28 @@ std::string Upper(std::string s) {
 std::string AbandonMessage(const RuntimeError& e) {
   const std::string name = Upper(e.file_name);
   switch (e.os_code) {
-    case kOsNotReady: return "Disco " + name + " non pronto.";
-    case 27: case 31: return "Disco " + name + " non formattato.";
-    case kOsWriteProtected: return "Disco " + name + " protetto da scrittura.";
-    case kOsDirectoryFull: return "Directory " + name + " piena.";
-    default: break;
+    case kOsNotReady:
+      return "Disco " + name + " non pronto.";
+    case 27:  // sector not found
+    case 31:  // general failure: also what an errno without a code of its own becomes
+      return "Disco " + name + " non formattato.";
+    case kOsWriteProtected:
+      return "Disco " + name + " protetto da scrittura.";
+    case kOsDirectoryFull:
+      return "Directory " + name + " piena.";
+    default:
+      break;
   }
   if (e.sub_code == 2016) return "Spazio sul disco " + name + " insufficiente.";
   switch (e.os_code) {
-    case kOsAccessDenied: return "Impossibile accedere al file " + name + ".";
-    case kOsPathNotFound: return "Percorso " + name + " non trovato.";
-    case kOsFileNotFound: return "Impossibile aprire il file " + name + ".";
-    default: break;
+    case kOsAccessDenied:
+      return "Impossibile accedere al file " + name + ".";
+    case kOsPathNotFound:
+      return "Percorso " + name + " non trovato.";
+    case kOsFileNotFound:
+      return "Impossibile aprire il file " + name + ".";
+    default:
+      break;
   }
   if (e.sub_code == kEdfCorrupt || e.gen_code == kEgCorruption) {
     return "Il file " + name + " risulta corrotto.";
@@ -50,8 +60,8 @@ ErrorAnswer HandleError(Ui& ui, const RuntimeError& e) {
     throw Abandon(e);
   }
   if (e.gen_code == kEgZeroDiv) return ErrorAnswer::Substitute(Value::Integer(0));
-  if (e.can_default && ((e.gen_code == kEgOpen && (e.os_code == kOsSharingViolation ||
-                                                   e.os_code == kOsAccessDenied)) ||
+  if (e.can_default && ((e.gen_code == kEgOpen &&
+                         (e.os_code == kOsSharingViolation || e.os_code == kOsAccessDenied)) ||
                         e.gen_code == kEgAppendLock)) {
     NETERR(true);
     return ErrorAnswer::Default();
@@ -92,8 +102,7 @@ std::string ERRORMESSAGE(const RuntimeError& oError) {
   // The database commands push no frame of their own, so the innermost frame is the
   // Application routine that called them.
   if (const RoutineFrame* frame = InnermostFrame()) {
-    text += ";Function: " + std::string(frame->name()) + "  Line: " +
-            std::to_string(frame->line());
+    text += ";Function: " + std::string(frame->name()) + "  Line: " + std::to_string(frame->line());
   }
   return text;
 }
@@ -102,12 +111,22 @@ std::string ErrorReportMailto(const std::string& error_text) {
   std::string body = "Applicazione: " + GETMODULEFILENAME() + "%0d%0a%0d%0a";
   for (char c : error_text) {
     switch (c) {
-      case '&': body += "%26"; break;
-      case ';': body += "%0d%0a"; break;
+      case '&':
+        body += "%26";
+        break;
+      case ';':
+        body += "%0d%0a";
+        break;
       // Not in the report's alphabet, but a bare % or # would cut or garble the link.
-      case '%': body += "%25"; break;
-      case '#': body += "%23"; break;
-      default: body += c; break;
+      case '%':
+        body += "%25";
+        break;
+      case '#':
+        body += "%23";
+        break;
+      default:
+        body += c;
+        break;
     }
   }
   return "mailto:?subject=Rapporto di errore&body=" + body;

@@ -20,43 +20,41 @@ MenuItem Item(const char* prompt, const char* shortcut, const char* message, Act
 MenuItem Separator() { return MenuItem{Kind::kSeparator, "", "", "", Action::kNone}; }
 
 std::vector<Menu> BuildMenus() {
-  Menu file{"&File",
-            {
-                Item("Nuova tabella...", "", "Per creare una nuova tabella", Action::kNuovaTabella),
-                Item("Nuovo indice...", "", "Per creare un nuovo indice", Action::kNuovoIndice),
-                Item("Nuovo TAG...", "", "Per creare un nuovo TAG nell'indice corrente",
-                     Action::kNuovoTag, When::kHasOrders),
-                Separator(),
-                Item("Nuovo VOSK Software DBU", "CTRL-+", "Per lanciare un altro VOSK Software DBU",
-                     Action::kNuovaIstanza),
-                Separator(),
-                Item("Apri tabella...", "F2", "Per aprire una tabella diversa",
-                     Action::kApriTabella),
-                Item("Apri indice...", "CTRL-I", "Per aprire un indice", Action::kApriIndice),
-                Item("Seleziona TAG", "CTRL-T", "Per scegliere il TAG da attivare",
-                     Action::kSelezionaTag, When::kHasOrders),
-                Separator(),
-                Item("Copia tabella...", "", "Per copiare la tabella corrente",
-                     Action::kCopiaTabella),
-                Item("Importa record...", "", "Per importare record da una tabella esterna",
-                     Action::kImportaRecord),
-                Separator(),
-                Item("Apri indice automaticamente", "",
-                     "Per attivare l'apertura automatica dell'indice avente lo stesso nome della "
-                     "tabella",
-                     Action::kAutoOpen, When::kAlways, Check::kAutoOpen),
-                Separator(),
-                MenuItem{Kind::kSubmenu, "Tabelle aperte di recente", "", "", Action::kNone},
-                Separator(),
-                Item("Esci", "", "Per uscire dal programma", Action::kEsci),
-            }};
+  Menu file{
+      "&File",
+      {
+          Item("Nuova tabella...", "", "Per creare una nuova tabella", Action::kNuovaTabella),
+          Item("Nuovo indice...", "", "Per creare un nuovo indice", Action::kNuovoIndice),
+          Item("Nuovo TAG...", "", "Per creare un nuovo TAG nell'indice corrente",
+               Action::kNuovoTag, When::kHasOrders),
+          Separator(),
+          Item("Nuovo VOSK Software DBU", "CTRL-+", "Per lanciare un altro VOSK Software DBU",
+               Action::kNuovaIstanza),
+          Separator(),
+          Item("Apri tabella...", "F2", "Per aprire una tabella diversa", Action::kApriTabella),
+          Item("Apri indice...", "CTRL-I", "Per aprire un indice", Action::kApriIndice),
+          Item("Seleziona TAG", "CTRL-T", "Per scegliere il TAG da attivare", Action::kSelezionaTag,
+               When::kHasOrders),
+          Separator(),
+          Item("Copia tabella...", "", "Per copiare la tabella corrente", Action::kCopiaTabella),
+          Item("Importa record...", "", "Per importare record da una tabella esterna",
+               Action::kImportaRecord),
+          Separator(),
+          Item("Apri indice automaticamente", "",
+               "Per attivare l'apertura automatica dell'indice avente lo stesso nome della "
+               "tabella",
+               Action::kAutoOpen, When::kAlways, Check::kAutoOpen),
+          Separator(),
+          MenuItem{Kind::kSubmenu, "Tabelle aperte di recente", "", "", Action::kNone},
+          Separator(),
+          Item("Esci", "", "Per uscire dal programma", Action::kEsci),
+      }};
   Menu modifica{
       "&Modifica",
       {
           Item("Nuovo record", "INS", "Per creare un nuovo record", Action::kNuovoRecord),
           Item("Cancella/ripristina record corrente", "CANC",
-               "Per cancellare o ripristinare il record selezionato",
-               Action::kCancellaRipristina),
+               "Per cancellare o ripristinare il record selezionato", Action::kCancellaRipristina),
           Item("Duplica record corrente", "CTRL-D",
                "Per creare un nuovo record copiando i dati da quello selezionato",
                Action::kDuplicaRecord),
@@ -64,8 +62,7 @@ std::vector<Menu> BuildMenus() {
           Item("Modifica campo", "Invio", "Per modificare il contenuto del campo selezionato",
                Action::kModificaCampo),
           Item("Sostituisci valori...", "F6",
-               "Per modificare il contenuto di un campo di più record",
-               Action::kSostituisciValori),
+               "Per modificare il contenuto di un campo di più record", Action::kSostituisciValori),
           Item("Cancella record...", "", "Per cancellare un gruppo di record",
                Action::kCancellaRecord),
           Item("Modifica struttura tabella...", "F3",
@@ -90,10 +87,10 @@ std::vector<Menu> BuildMenus() {
           Item("DBFCDX", "", "Per attivare il database driver DBFCDX", Action::kDriverCdx,
                When::kAlways, Check::kRddCdx),
           Separator(),
-          Item("Memo DBT", "", "Per attivare il formato memo DBT", Action::kMemoDbt,
-               When::kAlways, Check::kMemoDbt),
-          Item("Memo FPT", "", "Per attivare il formato memo FPT", Action::kMemoFpt,
-               When::kAlways, Check::kMemoFpt),
+          Item("Memo DBT", "", "Per attivare il formato memo DBT", Action::kMemoDbt, When::kAlways,
+               Check::kMemoDbt),
+          Item("Memo FPT", "", "Per attivare il formato memo FPT", Action::kMemoFpt, When::kAlways,
+               Check::kMemoFpt),
           Separator(),
           Item("Codifica ANSI", "", "Per attivare la codifica ANSI (Windows)",
                Action::kCodificaAnsi, When::kAlways, Check::kCodificaAnsi),
@@ -179,9 +176,12 @@ void Esci(Browse*) { GetUi().CloseMainWindow(); }
 
 Command CommandOf(Action action) {
   switch (action) {
-    case Action::kNuovaIstanza: return &NuovaIstanza;
-    case Action::kEsci: return &Esci;
-    default: return nullptr;
+    case Action::kNuovaIstanza:
+      return &NuovaIstanza;
+    case Action::kEsci:
+      return &Esci;
+    default:
+      return nullptr;
   }
 }
 
@@ -209,38 +209,52 @@ const std::vector<StatusItem>& StatusItems() {
 
 std::string StatusItemText(int item) {
   switch (item) {
-    case 2: return RDDSETDEFAULT();
+    case 2:
+      return RDDSETDEFAULT();
     case 3: {
       Value memo = RDDINFO(14);
       return memo.is_numeric() && memo.number() == 1 ? "DBT" : "FPT";
     }
-    case 4: return StartupValues().codifica;
-    default: return "";
+    case 4:
+      return StartupValues().codifica;
+    default:
+      return "";
   }
 }
 
 bool ItemEnabled(Action action, When when) {
   if (CommandOf(action) == nullptr) return false;
   switch (when) {
-    case When::kAlways: return true;
-    case When::kHasOrders: return OrderCount() > 0;
+    case When::kAlways:
+      return true;
+    case When::kHasOrders:
+      return OrderCount() > 0;
     case When::kIndexNotEmpty:
       return CurTable().cCurIndex.has_value() && !CurTable().cCurIndex->empty();
-    case When::kIndexNotNil: return CurTable().cCurIndex.has_value();
+    case When::kIndexNotNil:
+      return CurTable().cCurIndex.has_value();
   }
   return false;
 }
 
 bool ItemChecked(Check check) {
   switch (check) {
-    case Check::kNone: return false;
-    case Check::kAutoOpen: return IniLogical("AutoOpen", "No");
-    case Check::kRddNtx: return IniString("RDD", "DBFNTX") == "DBFNTX";
-    case Check::kRddCdx: return IniString("RDD", "DBFNTX") != "DBFNTX";
-    case Check::kMemoDbt: return IniInt("Memo", 1) == 1;
-    case Check::kMemoFpt: return IniInt("Memo", 1) != 1;
-    case Check::kCodificaAnsi: return IniString("Codifica", "ANSI") == "ANSI";
-    case Check::kCodificaOem: return IniString("Codifica", "ANSI") != "ANSI";
+    case Check::kNone:
+      return false;
+    case Check::kAutoOpen:
+      return IniLogical("AutoOpen", "No");
+    case Check::kRddNtx:
+      return IniString("RDD", "DBFNTX") == "DBFNTX";
+    case Check::kRddCdx:
+      return IniString("RDD", "DBFNTX") != "DBFNTX";
+    case Check::kMemoDbt:
+      return IniInt("Memo", 1) == 1;
+    case Check::kMemoFpt:
+      return IniInt("Memo", 1) != 1;
+    case Check::kCodificaAnsi:
+      return IniString("Codifica", "ANSI") == "ANSI";
+    case Check::kCodificaOem:
+      return IniString("Codifica", "ANSI") != "ANSI";
   }
   return false;
 }

@@ -18,42 +18,75 @@ class Browse;
 enum class Action {
   kNone,
   // File
-  kNuovaTabella,           // create a table, then set the title
-  kNuovaTabellaNoTitle,    // the same from the button's drop-down menu, title untouched
-  kNuovoIndice, kNuovoTag, kNuovaIstanza, kApriTabella, kApriIndice, kSelezionaTag,
-  kCopiaTabella, kImportaRecord, kAutoOpen, kEsci,
+  kNuovaTabella,         // create a table, then set the title
+  kNuovaTabellaNoTitle,  // the same from the button's drop-down menu, title untouched
+  kNuovoIndice,
+  kNuovoTag,
+  kNuovaIstanza,
+  kApriTabella,
+  kApriIndice,
+  kSelezionaTag,
+  kCopiaTabella,
+  kImportaRecord,
+  kAutoOpen,
+  kEsci,
   // Modifica
-  kNuovoRecord, kCancellaRipristina, kDuplicaRecord, kModificaCampo, kSostituisciValori,
-  kCancellaRecord, kModificaStruttura, kModificaProprieta, kModificaTag, kEliminaTag,
-  kRicostruisciIndice, kSvuotaTabella, kCompattaTabella, kDriverNtx, kDriverCdx, kMemoDbt,
-  kMemoFpt, kCodificaAnsi, kCodificaOem,
+  kNuovoRecord,
+  kCancellaRipristina,
+  kDuplicaRecord,
+  kModificaCampo,
+  kSostituisciValori,
+  kCancellaRecord,
+  kModificaStruttura,
+  kModificaProprieta,
+  kModificaTag,
+  kEliminaTag,
+  kRicostruisciIndice,
+  kSvuotaTabella,
+  kCompattaTabella,
+  kDriverNtx,
+  kDriverCdx,
+  kMemoDbt,
+  kMemoFpt,
+  kCodificaAnsi,
+  kCodificaOem,
   // Visualizza
-  kVaiAlRecord, kPrimaColonna, kUltimaColonna, kCercaColonna, kContinuaRicerca, kImpostaVista,
-  kImpostaFiltro, kImpostaPassword, kOrdina, kAggiorna,
+  kVaiAlRecord,
+  kPrimaColonna,
+  kUltimaColonna,
+  kCercaColonna,
+  kContinuaRicerca,
+  kImpostaVista,
+  kImpostaFiltro,
+  kImpostaPassword,
+  kOrdina,
+  kAggiorna,
   // ?
   kInformazioni,
   // Status-bar items
-  kSwitchDriver, kSwitchMemo, kSwitchCodifica,
+  kSwitchDriver,
+  kSwitchMemo,
+  kSwitchCodifica,
 };
 
 // When an entry is enabled (besides its command existing).
 enum class When {
   kAlways,
-  kHasOrders,        // ORDCOUNT() > 0
-  kIndexNotEmpty,    // cCurIndex is not empty
-  kIndexNotNil,      // cCurIndex is not nil
+  kHasOrders,      // ORDCOUNT() > 0
+  kIndexNotEmpty,  // cCurIndex is not empty
+  kIndexNotNil,    // cCurIndex is not nil
 };
 
 // Which setting gives an entry's initial check mark.
 enum class Check {
-  kNone,             // not checkable
-  kAutoOpen,         // "AutoOpen" is true
-  kRddNtx,           // "RDD" = "DBFNTX"
-  kRddCdx,           // "RDD" is not "DBFNTX"
-  kMemoDbt,          // "Memo" = 1
-  kMemoFpt,          // "Memo" is not 1
-  kCodificaAnsi,     // "Codifica" = "ANSI"
-  kCodificaOem,      // "Codifica" is not "ANSI"
+  kNone,          // not checkable
+  kAutoOpen,      // "AutoOpen" is true
+  kRddNtx,        // "RDD" = "DBFNTX"
+  kRddCdx,        // "RDD" is not "DBFNTX"
+  kMemoDbt,       // "Memo" = 1
+  kMemoFpt,       // "Memo" is not 1
+  kCodificaAnsi,  // "Codifica" = "ANSI"
+  kCodificaOem,   // "Codifica" is not "ANSI"
 };
 
 struct MenuItem {
@@ -80,7 +113,7 @@ const std::vector<Menu>& MainMenus();
 
 // A button of the button bar (33 x 33 pixels; 13 wider with a drop-down menu).
 struct ToolButton {
-  std::string bitmap;   // name of its picture
+  std::string bitmap;  // name of its picture
   std::string tooltip;
   Action action = Action::kNone;
   bool group_start = false;         // preceded by a gap
@@ -93,9 +126,9 @@ const std::vector<ToolButton>& ButtonBar();
 
 // An item of the status bar, after its message area. Texts come from StatusItemText().
 struct StatusItem {
-  int width = 0;                    // pixels
-  std::optional<uint32_t> colour;   // text colour 0xRRGGBB; nullopt = default
-  std::string bitmap;               // picture instead of a text ("" for none)
+  int width = 0;                   // pixels
+  std::optional<uint32_t> colour;  // text colour 0xRRGGBB; nullopt = default
+  std::string bitmap;              // picture instead of a text ("" for none)
   std::string tooltip;
   bool starts_active = true;
   Action click = Action::kNone;

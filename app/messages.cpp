@@ -24,8 +24,7 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
-void Progress(Ui& ui, const std::string& text, const std::string& title,
-              const ProgressOptions& o) {
+void Progress(Ui& ui, const std::string& text, const std::string& title, const ProgressOptions& o) {
   ProgressPopup& p = Popup();
   if (!text.empty() && !p.open) {
     ui.ProgressOpen(text, title);
@@ -58,13 +57,26 @@ std::string O2A(std::string_view text) {
   std::string out(text);
   for (char& c : out) {
     switch (static_cast<unsigned char>(c)) {
-      case 0x85: c = static_cast<char>(0xE0); break;  // à
-      case 0x8A: c = static_cast<char>(0xE8); break;  // è
-      case 0x82: c = static_cast<char>(0xE9); break;  // é
-      case 0x8D: c = static_cast<char>(0xEC); break;  // ì
-      case 0x95: c = static_cast<char>(0xF2); break;  // ò
-      case 0x97: c = static_cast<char>(0xF9); break;  // ù
-      default: break;
+      case 0x85:
+        c = static_cast<char>(0xE0);
+        break;  // à
+      case 0x8A:
+        c = static_cast<char>(0xE8);
+        break;  // è
+      case 0x82:
+        c = static_cast<char>(0xE9);
+        break;  // é
+      case 0x8D:
+        c = static_cast<char>(0xEC);
+        break;  // ì
+      case 0x95:
+        c = static_cast<char>(0xF2);
+        break;  // ò
+      case 0x97:
+        c = static_cast<char>(0xF9);
+        break;  // ù
+      default:
+        break;
     }
   }
   return out;
@@ -89,10 +101,18 @@ Value POPMSG(Ui& ui, std::string_view text, int kind, std::string_view title,
     if (kind >= 2) ui.Beep();
     int button = ui.MessageBox(shown, caption, static_cast<MessageKind>(kind));
     switch (kind) {
-      case 1: break;
-      case 3: result = Value::Integer(button); break;
-      case 4: case 5: result = Value::Logical(button == kButtonYes); break;
-      default: result = Value::Logical(button == kButtonOk); break;
+      case 1:
+        break;
+      case 3:
+        result = Value::Integer(button);
+        break;
+      case 4:
+      case 5:
+        result = Value::Logical(button == kButtonYes);
+        break;
+      default:
+        result = Value::Logical(button == kButtonOk);
+        break;
     }
   }
   ui.ProcessEvents();

@@ -17,10 +17,10 @@ class Ui;
 // Options of a progress call (the fourth to ninth arguments of POPMSG; the fifth and sixth, the
 // pop-up's display options, have no counterpart here).
 struct ProgressOptions {
-  bool replace_text = false;      // 4th: an open pop-up takes the new text
-  std::optional<int> position;    // 7th: moves the progress position
-  bool keep_open = false;         // 8th: a call without text does not close the pop-up
-  bool next_page = false;         // 9th: advances the page counter, shown as the text
+  bool replace_text = false;    // 4th: an open pop-up takes the new text
+  std::optional<int> position;  // 7th: moves the progress position
+  bool keep_open = false;       // 8th: a call without text does not close the pop-up
+  bool next_page = false;       // 9th: advances the page counter, shown as the text
 };
 
 // POPMSG(cText, nType, cTitle, ...). The text is trimmed, converted by O2A and every ";" becomes

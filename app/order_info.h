@@ -11,12 +11,12 @@
 
 namespace vosk {
 
-int OrderCount();            // ORDCOUNT()
-uint32_t OrderKeyNo();       // ORDKEYNO()
-uint32_t OrderKeyCount();    // ORDKEYCOUNT()
-std::string OrderFocus();    // ORDSETFOCUS(): name of the controlling order
-std::string OrderKey();      // ORDKEY()
-bool OrderIsUnique();        // ORDISUNIQUE()
+int OrderCount();          // ORDCOUNT()
+uint32_t OrderKeyNo();     // ORDKEYNO()
+uint32_t OrderKeyCount();  // ORDKEYCOUNT()
+std::string OrderFocus();  // ORDSETFOCUS(): name of the controlling order
+std::string OrderKey();    // ORDKEY()
+bool OrderIsUnique();      // ORDISUNIQUE()
 
 }  // namespace vosk
 

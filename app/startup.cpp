@@ -37,7 +37,11 @@ bool Quietly(Step step) {
 
 std::string SetDefaultDriver(const std::string& driver) {
   for (const std::string& name : {driver, std::string("DBFFPT"), std::string("DBF")}) {
-    if (Quietly([&] { RDDSETDEFAULT(name); return true; })) return name;
+    if (Quietly([&] {
+          RDDSETDEFAULT(name);
+          return true;
+        }))
+      return name;
   }
   return "";
 }
@@ -55,7 +59,10 @@ void StartUp(Ui& ui) {
   InstallErrorHandler(ui);
   SetDefaultDriver("DBFCDX");
   SET(kSetDbfLockScheme, Value::Integer(4));
-  Quietly([] { RDDINFO(6, Value::String(".DBT")); return true; });
+  Quietly([] {
+    RDDINFO(6, Value::String(".DBT"));
+    return true;
+  });
   SETCENTURY(Value::Logical(true));
   SET(kSetDateFormat, Value::String("dd/mm/yyyy"));
   SET(kSetDeleted, Value::Logical(true));

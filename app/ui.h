@@ -14,12 +14,12 @@ namespace vosk {
 
 // Kinds of the modal message box (the nType of POPMSG).
 enum class MessageKind : int {
-  kInformation = 1,    // OK
-  kOkCancel = 2,       // question
-  kYesNoCancel = 3,    // question
-  kYesNo = 4,          // question
-  kYesNoDefaultNo = 5, // question, No preselected
-  kStopOkCancel = 6,   // stop sign
+  kInformation = 1,     // OK
+  kOkCancel = 2,        // question
+  kYesNoCancel = 3,     // question
+  kYesNo = 4,           // question
+  kYesNoDefaultNo = 5,  // question, No preselected
+  kStopOkCancel = 6,    // stop sign
 };
 
 // Buttons as MessageBox() reports them.

@@ -36,7 +36,8 @@ std::string OpenFailureMessage(const RuntimeError& e, const std::string& table) 
     return "Il file " + name + " risulta corrotto.";
   }
   if (e.os_code == kOsAccessDenied || e.os_code == kOsSharingViolation) {
-    return Ansi("Il file ") + name + Ansi(" è già aperto in modo esclusivo oppure è in sola lettura.");
+    return Ansi("Il file ") + name +
+           Ansi(" è già aperto in modo esclusivo oppure è in sola lettura.");
   }
   if (e.os_code == kOsNone && e.gen_code == kEgOpen && CFILEEXT(name).empty()) name += ".DBF";
   return "Impossibile aprire il file " + name + ".";

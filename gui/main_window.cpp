@@ -162,9 +162,11 @@ void MainWindow::BuildStatusBar() {
   for (size_t i = 0; i < items.size(); ++i) {
     const StatusItem& item = items[i];
     Action id = item.click;
-    auto* label = new StatusItemLabel([this, id] {
-      if (ItemEnabled(id, When::kAlways)) Run(id);
-    }, bar);
+    auto* label = new StatusItemLabel(
+        [this, id] {
+          if (ItemEnabled(id, When::kAlways)) Run(id);
+        },
+        bar);
     label->setObjectName(QString("StatusItem%1").arg(i + 1));
     label->setFixedWidth(item.width);
     label->setAlignment(Qt::AlignCenter);

@@ -72,7 +72,8 @@ int QtUi::MessageBox(const std::string& text, const std::string& title, MessageK
       break;
     case MessageKind::kOkCancel:
       box.setIcon(QMessageBox::Question);
-      buttons = {{QMessageBox::Ok, "OK", kButtonOk}, {QMessageBox::Cancel, "Annulla", kButtonCancel}};
+      buttons = {{QMessageBox::Ok, "OK", kButtonOk},
+                 {QMessageBox::Cancel, "Annulla", kButtonCancel}};
       break;
     case MessageKind::kYesNoCancel:
       box.setIcon(QMessageBox::Question);
@@ -88,7 +89,8 @@ int QtUi::MessageBox(const std::string& text, const std::string& title, MessageK
       break;
     case MessageKind::kStopOkCancel:
       box.setIcon(QMessageBox::Critical);
-      buttons = {{QMessageBox::Ok, "OK", kButtonOk}, {QMessageBox::Cancel, "Annulla", kButtonCancel}};
+      buttons = {{QMessageBox::Ok, "OK", kButtonOk},
+                 {QMessageBox::Cancel, "Annulla", kButtonCancel}};
       break;
   }
   QMessageBox::StandardButtons standard;
@@ -106,7 +108,7 @@ int QtUi::MessageBox(const std::string& text, const std::string& title, MessageK
     if (pressed == b.standard) return b.id;
   }
   return kind == MessageKind::kYesNo || kind == MessageKind::kYesNoDefaultNo ? kButtonNo
-                                                                              : kButtonCancel;
+                                                                             : kButtonCancel;
 }
 
 void QtUi::ProgressOpen(const std::string& text, const std::string& title) {

@@ -31,9 +31,8 @@ class QtUi : public Ui {
   void ProgressClose() override;
   void ProcessEvents() override;
   void Beep() override;
-  std::string GetFileName(const std::string& filter, const std::string& title,
-                          int default_filter, const std::string& initial_dir,
-                          bool save) override;
+  std::string GetFileName(const std::string& filter, const std::string& title, int default_filter,
+                          const std::string& initial_dir, bool save) override;
   void RunMainWindow() override;
   void CloseMainWindow() override;
   void SetWindowTitle(const std::string& title) override;

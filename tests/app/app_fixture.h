@@ -16,9 +16,9 @@
 
 #include "app/current_table.h"
 #include "app/filename.h"
+#include "app/scripted_ui.h"
 #include "app/startup.h"
 #include "app/ui.h"
-#include "app/scripted_ui.h"
 #include "app/voskdbu.h"
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
@@ -35,8 +35,14 @@ struct DbfField {
 // padded to its field's width), 0x1A.
 inline void WriteDbf(const std::string& path, const std::vector<DbfField>& fields,
                      const std::vector<std::vector<std::string>>& rows) {
-  auto le16 = [](std::string& s, int v) { s += char(v & 0xFF); s += char((v >> 8) & 0xFF); };
-  auto le32 = [&](std::string& s, uint32_t v) { le16(s, v & 0xFFFF); le16(s, v >> 16); };
+  auto le16 = [](std::string& s, int v) {
+    s += char(v & 0xFF);
+    s += char((v >> 8) & 0xFF);
+  };
+  auto le32 = [&](std::string& s, uint32_t v) {
+    le16(s, v & 0xFFFF);
+    le16(s, v >> 16);
+  };
   int record_len = 1;
   for (const DbfField& f : fields) record_len += f.len;
   std::string b;
@@ -102,12 +108,16 @@ class AppTest : public ::testing::Test {
     std::vector<std::vector<std::string>> rows;
     for (int i = 1; i <= 10; ++i) {
       std::string n = std::to_string(i);
-      rows.push_back({std::string(4 - n.size(), ' ') + n, "Cliente " + n + std::string(12 - 8 - n.size(), ' '),
-                      "Roma      ", "20240115", i % 2 ? "T" : "F"});
+      rows.push_back({std::string(4 - n.size(), ' ') + n,
+                      "Cliente " + n + std::string(12 - 8 - n.size(), ' '), "Roma      ",
+                      "20240115", i % 2 ? "T" : "F"});
     }
     WriteDbf(Path(name),
-             {{"CODICE", 'N', 4, 0}, {"NOME", 'C', 12, 0}, {"CITTA", 'C', 10, 0},
-              {"DATA", 'D', 8, 0}, {"ATTIVO", 'L', 1, 0}},
+             {{"CODICE", 'N', 4, 0},
+              {"NOME", 'C', 12, 0},
+              {"CITTA", 'C', 10, 0},
+              {"DATA", 'D', 8, 0},
+              {"ATTIVO", 'L', 1, 0}},
              rows);
     return Path(name);
   }

@@ -69,8 +69,8 @@ TEST_F(MainTest, TableWithoutFieldsEndsWithThreeLineMessage) {
   RunMain("VUOTA.DBF");
   EXPECT_FALSE(in_window_);
   ASSERT_EQ(ui_.messages.size(), 1u);
-  EXPECT_EQ(ui_.messages[0].text, "Impossibile aprire il file\n" + Path("VUOTA.DBF") +
-                                       Ansi("\nperché privo di campi."));
+  EXPECT_EQ(ui_.messages[0].text,
+            "Impossibile aprire il file\n" + Path("VUOTA.DBF") + Ansi("\nperché privo di campi."));
   EXPECT_EQ(SELECT(Value::String("DBF")), 0);
 }
 
@@ -137,8 +137,10 @@ TEST_F(MainTest, MemoFilesBesideTheTableChooseTheExtension) {
     const char* memo;  // "Memo" of the INI file
     const char* expected;
   } cases[] = {
-      {false, false, "2", ".FPT"}, {true, false, "2", ".DBT"},
-      {false, true, "1", ".FPT"},  {true, true, "1", ".FPT"},
+      {false, false, "2", ".FPT"},
+      {true, false, "2", ".DBT"},
+      {false, true, "1", ".FPT"},
+      {true, true, "1", ".FPT"},
   };
   MakeClienti();
   for (const Case& c : cases) {

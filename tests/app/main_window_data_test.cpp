@@ -47,12 +47,12 @@ TEST_F(MainWindowDataTest, MenusHoldTheirEntriesInOrder) {
                    : item.kind == MenuItem::Kind::kSubmenu ? "*" + item.prompt
                                                            : item.FullPrompt());
   }
-  EXPECT_EQ(file, (std::vector<std::string>{
-                      "Nuova tabella...", "Nuovo indice...", "Nuovo TAG...", "-",
-                      "Nuovo VOSK Software DBU\tCTRL-+", "-", "Apri tabella...\tF2",
-                      "Apri indice...\tCTRL-I", "Seleziona TAG\tCTRL-T", "-", "Copia tabella...",
-                      "Importa record...", "-", "Apri indice automaticamente", "-",
-                      "*Tabelle aperte di recente", "-", "Esci"}));
+  EXPECT_EQ(file, (std::vector<std::string>{"Nuova tabella...", "Nuovo indice...", "Nuovo TAG...",
+                                            "-", "Nuovo VOSK Software DBU\tCTRL-+", "-",
+                                            "Apri tabella...\tF2", "Apri indice...\tCTRL-I",
+                                            "Seleziona TAG\tCTRL-T", "-", "Copia tabella...",
+                                            "Importa record...", "-", "Apri indice automaticamente",
+                                            "-", "*Tabelle aperte di recente", "-", "Esci"}));
   EXPECT_EQ(menus[1].items.size(), 25u);
   EXPECT_EQ(menus[2].items.size(), 12u);
   ASSERT_EQ(menus[3].items.size(), 1u);
@@ -108,9 +108,9 @@ TEST_F(MainWindowDataTest, ButtonBarAndStatusItems) {
   const auto& buttons = ButtonBar();
   std::vector<std::string> names;
   for (const ToolButton& b : buttons) names.push_back(b.bitmap + (b.group_start ? "|" : ""));
-  EXPECT_EQ(names, (std::vector<std::string>{"NUOVO", "APRI", "COPIATAB|", "IMPORTAREC",
-                                              "CERCACOL|", "VISTACOL", "FILTRO", "CHIUDI",
-                                              "AGGIORNA|", "ESCI|"}));
+  EXPECT_EQ(names,
+            (std::vector<std::string>{"NUOVO", "APRI", "COPIATAB|", "IMPORTAREC", "CERCACOL|",
+                                      "VISTACOL", "FILTRO", "CHIUDI", "AGGIORNA|", "ESCI|"}));
   EXPECT_EQ(buttons[1].tooltip, "Apri tabella (F2)");
   EXPECT_EQ(buttons[7].tooltip, Ansi("Nessun ordinamento né filtro"));
   ASSERT_EQ(buttons[0].drop_down.size(), 8u);
@@ -142,8 +142,7 @@ TEST_F(MainWindowDataTest, StatusTextAndItemsOnAnOpenTable) {
 
     FakeBrowse second(2);
     DBGOTO(Value::Integer(3));
-    EXPECT_EQ(STATMSG(&second),
-              "Campo: 2/5     RecNo: 3/10     KeyNo: 0/10     ");
+    EXPECT_EQ(STATMSG(&second), "Campo: 2/5     RecNo: 3/10     KeyNo: 0/10     ");
     DBGOBOTTOM();
     DBSKIP(1);
     FakeBrowse none(0);

@@ -1,11 +1,12 @@
 // POPMSG, O2A and the error handler of the Application.
 
+#include "app/messages.h"
+
 #include <gtest/gtest.h>
 
 #include "app/ansi.h"
 #include "app/app_fixture.h"
 #include "app/error_handler.h"
-#include "app/messages.h"
 #include "rdd/db_commands.h"
 
 namespace vosk {
@@ -64,10 +65,10 @@ TEST_F(MessagesTest, O2AConvertsTheSixItalianLetters) {
 TEST_F(MessagesTest, ProgressPopupLifecycle) {
   POPMSG("Copia in corso...");
   EXPECT_EQ(ProgressText(), "Copia in corso...");
-  POPMSG("Ignorato");                                         // open: the text stays
+  POPMSG("Ignorato");  // open: the text stays
   POPMSG("Nuovo testo", 0, "", {.replace_text = true});
-  POPMSG("", 0, "", {.position = 40, .keep_open = true});     // moves, stays open
-  POPMSG("", 0, "", {.next_page = true});                     // page counter, stays open
+  POPMSG("", 0, "", {.position = 40, .keep_open = true});  // moves, stays open
+  POPMSG("", 0, "", {.next_page = true});                  // page counter, stays open
   POPMSG("", 0, "", {.next_page = true});
   EXPECT_EQ(ProgressText(), "2");
   POPMSG();
@@ -173,15 +174,14 @@ TEST_F(ErrorHandlerTest, UnexpectedErrorOffersMailThenEnds) {
               "email?");
   }
   ASSERT_EQ(ui_.mails.size(), 1u) << "only OK opens the mail client";
-  EXPECT_EQ(ui_.mails[0], "mailto:?subject=Rapporto di errore&body=Applicazione: " +
-                              GETMODULEFILENAME() +
-                              "%0d%0a%0d%0aError DBF/1001  Open error: dati/clienti.dbf");
+  EXPECT_EQ(ui_.mails[0],
+            "mailto:?subject=Rapporto di errore&body=Applicazione: " + GETMODULEFILENAME() +
+                "%0d%0a%0d%0aError DBF/1001  Open error: dati/clienti.dbf");
 }
 
 TEST_F(ErrorHandlerTest, MailBodyEncodesAmpersandAndSemicolon) {
-  EXPECT_EQ(ErrorReportMailto("a&b;c%d"),
-            "mailto:?subject=Rapporto di errore&body=Applicazione: " + GETMODULEFILENAME() +
-                "%0d%0a%0d%0aa%26b%0d%0ac%25d");
+  EXPECT_EQ(ErrorReportMailto("a&b;c%d"), "mailto:?subject=Rapporto di errore&body=Applicazione: " +
+                                              GETMODULEFILENAME() + "%0d%0a%0d%0aa%26b%0d%0ac%25d");
 }
 
 TEST_F(ErrorHandlerTest, ErrorMessageText) {

@@ -137,10 +137,16 @@ TEST_F(IniTest, UnknownDriverFallsBackQuietly) {
 TEST_F(IniTest, LeftoversOfEarlierRunsAreRemoved) {
   namespace fs = std::filesystem;
   fs::create_directories(Path("cur/keep.dir"));
-  fs::create_directories(Path("tmp/\x7F" "123/inner"));
+  fs::create_directories(
+      Path("tmp/\x7F"
+           "123/inner"));
   fs::create_directories(Path("tmp/normal"));
-  fs::create_directories(Path("cur/\x7F" "dir"));
-  for (const char* f : {"cur/\x7FVIEW1.NTX", "cur/\x7Fx", "cur/keep.dbf", "tmp/\x7F" "123/inner/f",
+  fs::create_directories(
+      Path("cur/\x7F"
+           "dir"));
+  for (const char* f : {"cur/\x7FVIEW1.NTX", "cur/\x7Fx", "cur/keep.dbf",
+                        "tmp/\x7F"
+                        "123/inner/f",
                         "tmp/\x7Ffile", "tmp/normal/f"}) {
     std::ofstream(Path(f)) << "x";
   }
@@ -148,8 +154,13 @@ TEST_F(IniTest, LeftoversOfEarlierRunsAreRemoved) {
   EXPECT_FALSE(fs::exists(Path("cur/\x7FVIEW1.NTX")));
   EXPECT_FALSE(fs::exists(Path("cur/\x7Fx")));
   EXPECT_TRUE(fs::exists(Path("cur/keep.dbf")));
-  EXPECT_TRUE(fs::exists(Path("cur/\x7F" "dir"))) << "only files of the current directory";
-  EXPECT_FALSE(fs::exists(Path("tmp/\x7F" "123")));
+  EXPECT_TRUE(
+      fs::exists(Path("cur/\x7F"
+                      "dir")))
+      << "only files of the current directory";
+  EXPECT_FALSE(
+      fs::exists(Path("tmp/\x7F"
+                      "123")));
   EXPECT_TRUE(fs::exists(Path("tmp/\x7Ffile"))) << "only directories of the temporary folder";
   EXPECT_TRUE(fs::exists(Path("tmp/normal/f")));
 }

@@ -1,5 +1,7 @@
 // The main window built by MAIN over the sample table, and the Qt side of the Ui.
 
+#include "gui/main_window.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -20,7 +22,6 @@
 #include "app/voskdbu.h"
 #include "expr/runtime_error.h"
 #include "gui/dispatcher.h"
-#include "gui/main_window.h"
 #include "gui/qt_ui.h"
 #include "rdd/db_commands.h"
 
@@ -35,8 +36,11 @@ class MainWindowTest : public ::testing::Test {
     table_ = dir_ + "/CLIENTI.DBF";
     std::filesystem::copy_file(VOSK_SOURCE_DIR "/samples/CLIENTI.DBF", table_);
     SetIniFileName(dir_ + "/VOSKDBU.INI");
-    for (auto [key, value] : {std::pair{"Maximized", "No"}, {"Top", "100"}, {"Left", "50"},
-                              {"Width", "640"}, {"Height", "480"}}) {
+    for (auto [key, value] : {std::pair{"Maximized", "No"},
+                              {"Top", "100"},
+                              {"Left", "50"},
+                              {"Width", "640"},
+                              {"Height", "480"}}) {
       WRITEPPROSTRING("Parametri", key, value);
     }
     CurTable() = CurrentTableState{};
@@ -205,8 +209,8 @@ TEST(QtUiTest, FileFiltersMatchBothLetterCases) {
 
 // Presses a button of the message box that is about to open and records its texts.
 struct BoxPress {
-  QString button;      // text of the button to press
-  QStringList texts;   // texts of all its buttons
+  QString button;     // text of the button to press
+  QStringList texts;  // texts of all its buttons
   QString default_button;
 };
 
@@ -232,10 +236,8 @@ TEST(QtUiTest, MessageBoxesSpeakItalian) {
     const char* default_button;
     bool result;
   } cases[] = {
-      {2, "OK", "OK,Annulla", "OK", true},
-      {2, "Annulla", "OK,Annulla", "OK", false},
-      {4, "S\u00EC", "S\u00EC,No", "S\u00EC", true},
-      {5, "S\u00EC", "S\u00EC,No", "No", true},
+      {2, "OK", "OK,Annulla", "OK", true},           {2, "Annulla", "OK,Annulla", "OK", false},
+      {4, "S\u00EC", "S\u00EC,No", "S\u00EC", true}, {5, "S\u00EC", "S\u00EC,No", "No", true},
       {5, "No", "S\u00EC,No", "No", false},
   };
   for (const Case& c : cases) {

@@ -54,9 +54,9 @@ TEST_F(ProfileTest, ReadsSectionsAndKeysWithoutRegardToCase) {
       "RDD=SECOND\r\n"
       "[Mru]\r\n"
       "File1=/tmp/x.dbf\r\n");
-  EXPECT_EQ(Get("PARAMETRI", "RDD"), "DBFCDX");  // the first entry of a key wins
+  EXPECT_EQ(Get("PARAMETRI", "RDD"), "DBFCDX");       // the first entry of a key wins
   EXPECT_EQ(Get("Parametri", "Codifica"), "  OEM ");  // quotes keep the blanks inside
-  EXPECT_EQ(Get("Parametri", "Vuoto"), "");            // present but empty: not the default
+  EXPECT_EQ(Get("Parametri", "Vuoto"), "");           // present but empty: not the default
   EXPECT_EQ(Get("Parametri", "Uguale"), "a=b");
   EXPECT_EQ(Get("Parametri", "SoloNome"), "<def>");
   EXPECT_EQ(Get("Parametri", "File1"), "<def>");  // keys belong to their own section
@@ -81,9 +81,9 @@ TEST_F(ProfileTest, IntegerReading) {
     const char* value;
     int expected;
   } cases[] = {
-      {"42", 42}, {"  -17", -17}, {"+5", 5}, {"12px", 12}, {"abc", 0},
-      {"", 99},  // empty value: the default
-      {"007", 7},  {"4294967295", -1},
+      {"42", 42},   {"  -17", -17},     {"+5", 5},
+      {"12px", 12}, {"abc", 0},         {"", 99},  // empty value: the default
+      {"007", 7},   {"4294967295", -1},
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(WriteProfileString("S", "K", std::string(c.value), file_));

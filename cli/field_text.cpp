@@ -1,8 +1,10 @@
 #include "cli/field_text.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "expr/decimal_text.h"
 #include "rdd/byte_order.h"
@@ -170,6 +172,16 @@ bool AppendFieldText(std::string* out, const Field& f, const uint8_t* rec, Codep
         out->append(t);
         return true;
       }
+      if (t.find_first_of("eE") != std::string_view::npos) {
+        // Exponent form, as some programs write floats: the number the whole text denotes.
+        std::string text(t);
+        char* end = nullptr;
+        double d = std::strtod(text.c_str(), &end);
+        if (end != text.c_str() && std::isfinite(d)) {
+          out->append(FormatDecimal(d, f.decimals));
+          return true;
+        }
+      }
       int64_t i = 0;
       bool is_int = false;
       double d = ParseDecimal(t, &i, &is_int);
@@ -244,6 +256,8 @@ bool ParseTimeText(std::string_view t, int32_t* millis) {
   return true;
 }
 
+// Accepts [sign] digits [. digits] [e [sign] digits], the forms that listing writes (doubles
+// far from 1 are listed with an exponent).
 bool ParseNumberText(std::string_view t, Value* out) {
   if (t.empty()) return false;
   size_t i = 0;
@@ -257,10 +271,33 @@ bool ParseNumberText(std::string_view t, Value* out) {
     } else if (t[i] == '.' && !point) {
       point = true;
     } else {
-      return false;
+      break;
     }
   }
   if (!digit) return false;
+  if (i < t.size()) {
+    if (t[i] != 'e' && t[i] != 'E') return false;
+    size_t e = i + 1;
+    if (e < t.size() && (t[e] == '-' || t[e] == '+')) ++e;
+    if (e == t.size() || t.find_first_not_of("0123456789", e) != std::string_view::npos) {
+      return false;
+    }
+    std::string text(t);
+    double d = std::strtod(text.c_str(), nullptr);
+    if (!std::isfinite(d)) return false;
+    *out = Value::Double(d, 20, 0);
+    return true;
+  }
+  if (!point) {
+    // Every integer of 64 bits exactly, whatever its count of digits.
+    int64_t iv = 0;
+    const char* b = t.data() + (t[0] == '+' ? 1 : 0);
+    auto [end, ec] = std::from_chars(b, t.data() + t.size(), iv);
+    if (ec == std::errc() && end == t.data() + t.size()) {
+      *out = Value::Integer(iv);
+      return true;
+    }
+  }
   int64_t iv = 0;
   bool is_int = false;
   double d = ParseDecimal(t, &iv, &is_int);

@@ -1,5 +1,6 @@
 #include "cli/tool.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -8,6 +9,8 @@
 
 #include "cli/csv.h"
 #include "cli/field_text.h"
+#include "expr/expression.h"
+#include "expr/number_text.h"
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
 #include "rdd/db_commands.h"
@@ -18,8 +21,15 @@ namespace vosk {
 namespace {
 
 // Options that take a value.
-const std::set<std::string> kValued = {"fields", "csv-file", "memo", "kind", "password",
-                                       "for", "recno", "tag", "driver"};
+const std::set<std::string> kValued = {"fields", "memo", "kind", "password", "for", "tag",
+                                       "driver", "index"};
+
+// Options whose taking a value depends on the command: "append --csv FILE" and
+// "eval --recno N", while "list --csv" and "list --recno" are switches.
+bool TakesValue(const std::string& name, const std::string& command) {
+  if (kValued.count(name)) return true;
+  return (name == "csv" && command == "append") || (name == "recno" && command == "eval");
+}
 
 struct UsageError {
   std::string text;
@@ -183,13 +193,38 @@ int CmdList(const ToolArgs& a) {
   }
   o += csv ? "\r\n" : "\n";
 
-  // Null flags of Visual FoxPro tables.
+  // Null flags of Visual FoxPro tables. A variable-length field owns the bit after its null
+  // bit (bits are handed out in field order); when set, the field's last byte holds the length
+  // of its value.
   const Field* null_flags = nullptr;
-  for (const Field& f : fields) {
-    if (f.kind == FieldKind::kSystem && f.name == "_NULLFLAGS") null_flags = &f;
+  std::vector<int> length_bit(fields.size(), -1);
+  int next_bit = 0;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const Field& f = fields[i];
+    if (f.kind == FieldKind::kSystem) {
+      if (f.name == "_NULLFLAGS") null_flags = &f;
+      continue;
+    }
+    if (f.null_bit >= 0) next_bit = f.null_bit + 1;
+    if (f.kind == FieldKind::kVarLength) length_bit[i] = next_bit++;
   }
+  auto bit_set = [&](const uint8_t* rec, int bit) {
+    return null_flags && bit >= 0 && bit / 8 < null_flags->length &&
+           ((rec[null_flags->offset + bit / 8] >> (bit % 8)) & 1);
+  };
+  std::unique_ptr<Expression> cond;
+  if (a.Has("for")) {
+    CompileError err;
+    cond = Compile(a.Get("for"), &err);
+    if (!cond) throw Abandon(err.ToRuntimeError(a.Get("for")));
+  }
+  bool count_only = a.Has("count");
+  if (count_only) o.clear();
+  uint64_t passed = 0;
   ScopedErrorHandler quiet([](const RuntimeError& e) -> ErrorAnswer {
-    if (e.gen_code == kEgDataType) return ErrorAnswer::Default();  // value left empty
+    if (e.gen_code == kEgDataType && e.sub_code == kEdfDataType) {
+      return ErrorAnswer::Default();  // a value the driver cannot decode is left empty
+    }
     throw Abandon(e);
   });
   (void)t->go_top();
@@ -197,19 +232,28 @@ int CmdList(const ToolArgs& a) {
     const uint8_t* rec = t->RawRecord();
     if (!rec) throw Abandon(RuntimeError{kEgRead, "DBF", kEdfRead, 0, "", g_table});
     bool deleted = rec[0] == '*';
-    if (deleted && !all) {
+    if ((deleted && !all) || (cond && !cond->EvalLogical())) {
       (void)t->skip(1);
       continue;
     }
+    ++passed;
+    if (count_only) {
+      (void)t->skip(1);
+      continue;
+    }
+    rec = t->RawRecord();
     first = true;
     if (recno) { add_sep(); o += std::to_string(t->record_number()); }
     if (all) { add_sep(); if (deleted) o.push_back('*'); }
     for (int c : cols) {
       add_sep();
       const Field& f = fields[static_cast<size_t>(c - 1)];
-      bool is_null = null_flags && f.null_bit >= 0 &&
-                     ((rec[null_flags->offset + f.null_bit / 8] >> (f.null_bit % 8)) & 1);
-      if (!AppendFieldText(&o, f, rec, cp, is_null)) {
+      bool is_null = bit_set(rec, f.null_bit);
+      if (f.kind == FieldKind::kVarLength && bit_set(rec, length_bit[static_cast<size_t>(c - 1)])) {
+        Field shorter = f;
+        shorter.length = std::min<uint16_t>(rec[f.offset + f.length - 1], f.length - 1);
+        AppendFieldText(&o, shorter, rec, cp, is_null);
+      } else if (!AppendFieldText(&o, f, rec, cp, is_null)) {
         Value v;
         if (Ok(t->get_value(c, &v)) && v.is_string()) {
           if (csv) AppendCsvField(&o, ToUtf8(v.str(), cp));
@@ -222,7 +266,60 @@ int CmdList(const ToolArgs& a) {
     out.MaybeFlush();
     (void)t->skip(1);
   }
+  if (count_only) o = std::to_string(passed) + "\n";
   out.Flush();
+  DBCLOSEAREA();
+  return 0;
+}
+
+// One line: the value's type letter, a tab and the value's text.
+std::string EvalLine(const Value& v, Codepage cp) {
+  std::string text;
+  switch (v.type()) {
+    case Value::Type::kNil: text = "NIL"; break;
+    case Value::Type::kLogical: text = v.logical() ? "T" : "F"; break;
+    case Value::Type::kInteger:
+    case Value::Type::kDouble: {
+      text = StrOf(v);
+      size_t b = text.find_first_not_of(' ');
+      text = b == std::string::npos ? std::string() : text.substr(b);
+      break;
+    }
+    case Value::Type::kDate: {
+      int y, m, d;
+      if (YmdFromJulian(v.julian(), &y, &m, &d)) {
+        char buf[16];
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
+        text = buf;
+      }
+      break;
+    }
+    case Value::Type::kTimestamp: text = TimestampText(v.julian(), v.millis()); break;
+    case Value::Type::kString: text = ToUtf8(v.str(), cp); break;
+    default: text = ToUtf8(ValueToText(v), cp); break;
+  }
+  return std::string(1, v.type_letter()) + "\t" + text + "\n";
+}
+
+int CmdEval(const ToolArgs& a) {
+  if (a.positional.size() < 3) throw UsageError{"eval needs TABLE and EXPR"};
+  DbfArea* t = OpenTable(a.positional[1], true, true);
+  Codepage cp = a.Has("oem") ? Codepage::kCp850 : Codepage::kCp1252;
+  long recno = a.Has("recno") ? std::strtol(a.Get("recno").c_str(), nullptr, 10) : 1;
+  (void)t->go_to(static_cast<uint32_t>(recno < 0 ? 0 : recno));
+  try {
+    CompileError err;
+    std::unique_ptr<Expression> e = Compile(a.positional[2], &err);
+    if (!e) throw Abandon(err.ToRuntimeError(a.positional[2]));
+    Value v = e->Eval();
+    std::fputs(EvalLine(v, cp).c_str(), stdout);
+  } catch (const Abandon& ex) {
+    const RuntimeError& r = ex.error();
+    std::string desc = r.description.empty() ? GeneralDescription(r.gen_code) : r.description;
+    std::printf("E\t%d/%d %s\n", r.gen_code, r.sub_code, desc.c_str());
+    DBCLOSEALL();
+    return 1;
+  }
   DBCLOSEAREA();
   return 0;
 }
@@ -373,6 +470,8 @@ void PrintUsage() {
   std::fputs(
       "usage: dbutool info TABLE [--json]\n"
       "       dbutool list TABLE [--csv] [--all] [--recno] [--oem] [--fields A,B]\n"
+      "                          [--for EXPR] [--count]\n"
+      "       dbutool eval TABLE EXPR [--recno N] [--oem]\n"
       "       dbutool create TABLE NAME:TYPE:LEN[:DEC] ... [--memo DBT|FPT] [--kind db3|db4|vfp]\n"
       "       dbutool append TABLE --csv FILE [--oem] [--exclusive]\n"
       "       dbutool pack TABLE\n"
@@ -398,6 +497,13 @@ std::string ToolArgs::Get(const std::string& name, const std::string& def) const
 
 int RunTool(const std::vector<std::string>& argv) {
   ToolArgs a;
+  std::string command;
+  for (const std::string& s : argv) {
+    if (s.compare(0, 2, "--") != 0) {
+      command = s;
+      break;
+    }
+  }
   for (size_t i = 0; i < argv.size(); ++i) {
     const std::string& s = argv[i];
     if (s.size() > 2 && s.compare(0, 2, "--") == 0) {
@@ -406,9 +512,7 @@ int RunTool(const std::vector<std::string>& argv) {
       if (eq != std::string::npos) {
         value = name.substr(eq + 1);
         name.resize(eq);
-      } else if ((kValued.count(name) || (name == "csv" && !a.positional.empty() &&
-                                          a.positional[0] == "append")) &&
-                 i + 1 < argv.size()) {
+      } else if (TakesValue(name, command) && i + 1 < argv.size()) {
         value = argv[++i];
       }
       a.options.emplace_back(name, value);
@@ -425,6 +529,7 @@ int RunTool(const std::vector<std::string>& argv) {
     ApplyStartupSettings();
     if (cmd == "info") return CmdInfo(a);
     if (cmd == "list") return CmdList(a);
+    if (cmd == "eval") return CmdEval(a);
     if (cmd == "create") return CmdCreate(a);
     if (cmd == "append") return CmdAppend(a);
     if (cmd == "pack") return CmdPackZap(a, false);

@@ -585,7 +585,10 @@ Status DbfArea::create(const OpenInfo& in) {
   for (size_t i = 0; i < fields_.size(); ++i) {
     Field& f = fields_[i];
     uint8_t* d = desc.data() + i * kDbfFieldSize;
-    std::string name = f.name.substr(0, kDbfMaxFieldName);
+    // Names are held upper-case; the null-flags field is written as other programs name it.
+    std::string name = static_cast<int>(i) + 1 == null_flags_field_
+                           ? std::string("_NullFlags")
+                           : f.name.substr(0, kDbfMaxFieldName);
     std::memcpy(d, name.data(), name.size());
     char letter;
     uint8_t len_byte = static_cast<uint8_t>(f.length & 0xFF);

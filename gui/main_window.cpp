@@ -69,7 +69,7 @@ MainWindow::MainWindow() {
 
   browse_area_ = new PlainBrowseArea(this);
   setCentralWidget(browse_area_);
-  SetStatusText(STATMSG(browse_area_).value_or(""));
+  RunCommand([this] { SetStatusText(STATMSG(browse_area_).value_or("")); });
   browse_area_->setFocus();
 }
 

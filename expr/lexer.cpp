@@ -53,7 +53,7 @@ constexpr Symbol kSymbols[] = {
     {"<", Tok::kLt},        {">", Tok::kGt},      {"$", Tok::kDollar}, {"+", Tok::kPlus},
     {"-", Tok::kMinus},     {"*", Tok::kStar},    {"/", Tok::kSlash},  {"%", Tok::kPercent},
     {"^", Tok::kPower},     {"!", Tok::kNot},     {"|", Tok::kBitOr},  {"@", Tok::kAt},
-    {"&", Tok::kMacro},     {"(", Tok::kLParen},  {")", Tok::kRParen}, {"]", Tok::kRBracket},
+    {"&", Tok::kMacro},     {"(", Tok::kLParen},  {")", Tok::kRParen}, {"[", Tok::kLBracket}, {"]", Tok::kRBracket},
     {"{", Tok::kLBrace},    {"}", Tok::kRBrace},  {",", Tok::kComma},  {":", Tok::kColon},
     {".", Tok::kDot},
 };

@@ -9,14 +9,14 @@
 // date); T as TTOS; L as .T. / .F.; U as NIL; A as ValueToText; B as the block's text.
 //
 // Lines starting with ">" are evaluated for their effect (settings, memory variables); lines
-// starting with "!" are driver directives:
-//   !reset            settings, memory variables and the fake tables back to the start
-//   !select n         makes area n current
-//   !handler zero     the error handler substitutes 0 for a zero divisor (as the Application)
-//   !handler stop     every error stops the case (default)
-//   !limit n          the string length limit (0 restores it)
-//   !nested on|off    .AND./.OR. chains kept nested to the right
-//   !close n          closes the table of area n
+// starting with "%" are driver directives:
+//   %reset            settings, memory variables and the fake tables back to the start
+//   %select n         makes area n current
+//   %handler zero     the error handler substitutes 0 for a zero divisor (as the Application)
+//   %handler stop     every error stops the case (default)
+//   %limit n          the string length limit (0 restores it)
+//   %nested on|off    .AND./.OR. chains kept nested to the right
+//   %close n          closes the table of area n
 
 #include <gtest/gtest.h>
 
@@ -67,7 +67,8 @@ std::string Render(const Value& v) {
     case 'D':
       return v.julian() == 0 ? "empty" : DateToDigits(v.julian());
     case 'T':
-      return TimestampToDigits(v.julian(), v.millis());
+      return v.julian() == 0 && v.millis() == 0 ? "empty"
+                                                : TimestampToDigits(v.julian(), v.millis());
     default:
       return ValueToText(v);
   }
@@ -109,7 +110,7 @@ class CaseRunner {
 
   // Runs one line; returns an empty string when it passed, else what went wrong.
   std::string Run(const std::string& line) {
-    if (line[0] == '!') return Directive(line.substr(1));
+    if (line[0] == '%') return Directive(line.substr(1));
     if (line[0] == '>') {
       std::string result;
       Evaluate(line.substr(1), &result);

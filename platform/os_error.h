@@ -18,7 +18,7 @@ enum OsCode : int {
   kOsDiskFull = 39,
   kOsFileExists = 80,
   kOsDirectoryFull = 82,
-  kOsGeneric = 31,
+  kOsGeneric = 1,  // any other failure: no rule of the error handler matches it
 };
 
 // Maps an errno value to the codes above (one table for the whole program).

@@ -74,6 +74,9 @@ constexpr int kNotOperandPrecedence = 38;
 constexpr int kMaxParseDepth = 200;
 // Height of the finished tree (long operator chains build deep trees).
 constexpr int kMaxTreeHeight = 512;
+// Operators in one chain: re-balancing walks the left spine of the chain built so far, so a
+// chain costs quadratic time in its length.
+constexpr size_t kMaxChainOperators = 1024;
 
 int PrecedenceOf(Op op) {
   for (const BinaryRule& r : kBinaryRules) {
@@ -169,6 +172,9 @@ class Parser {
     while (const BinaryRule* rule = BinaryRuleAt(Peek())) {
       if (rule->precedence < min_precedence) break;
       int position = Next().position;
+      if (operators.size() == kMaxChainOperators) {
+        Fail(position, "too many operators in one expression", 8);
+      }
       operators.emplace_back(rule, position);
       operands.push_back(ParseUnary());
     }

@@ -52,6 +52,7 @@ class RddTest : public ::testing::Test {
 
   void SetUp() override {
     GlobalSettings().Reset();
+    SET(kSetHardCommit, Value::Logical(false));  // no fsync: the tests read through the cache
     InitDatabaseEngine();
     for (const char* name : {"DBF", "DBFFPT", "DBFBLOB", "DBFNTX", "DBFCDX"}) {
       saved_[name] = FindDriver(name)->settings();

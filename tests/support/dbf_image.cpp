@@ -74,7 +74,7 @@ std::string DbfImage::Bytes() const {
   b += '\x0D';
   b += '\0';
   // Records start at the header length, whatever lies in between.
-  b.resize(static_cast<size_t>(HeaderLength()), '\0');
+  if (b.size() < static_cast<size_t>(HeaderLength())) b.resize(static_cast<size_t>(HeaderLength()), '\0');
   for (const std::string& r : records) b += r;
   if (eof_byte) b += '\x1A';
   return b;

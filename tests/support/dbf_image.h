@@ -33,7 +33,8 @@ struct DbfImage {
   std::vector<DbfDescriptor> fields;
   std::vector<std::string> records;   // each: deletion byte followed by the field bytes
   int64_t header_count = -1;          // record count at offset 4; -1: records.size()
-  int header_length = -1;             // -1: 32 + 32 x n + 2 (0x0D and one 0x00)
+  int header_length = -1;             // -1: 32 + 32 x n + 2 (0x0D and one 0x00); a smaller
+                                      // one is only written into the header
   bool eof_byte = true;
 
   // 1 + the sum of the descriptor lengths (character fields: length + 256 x decimals).

@@ -1,0 +1,178 @@
+// Open modes and the writes they refuse, and the exact bytes that record and file locks take in
+// each lock scheme, probed through a second open of the data file.
+
+#include <string>
+
+#include "platform/file.h"
+#include "platform/os_error.h"
+#include "rdd_fixture.h"
+
+namespace vosk {
+namespace {
+
+class DbfAccessTest : public RddTest {
+ protected:
+  // Header length 98 (two descriptors) and record length 20 (1 + 10 + 9), six records.
+  std::string MakeTable(uint8_t table_flags = 0) {
+    test::DbfImage img;
+    img.fields = {{"NAME", 'C', 10}, {"AMOUNT", 'N', 9}};
+    img.table_flags = table_flags;
+    for (int i = 1; i <= 6; ++i) {
+      std::string n = std::to_string(i);
+      img.records.push_back(test::Record({"name" + n + "     ", std::string(8, ' ') + n}));
+    }
+    return Write("locks.dbf", img);
+  }
+};
+
+TEST_F(DbfAccessTest, ExclusiveOpenRefusesASecondOpenWithSharingViolation) {
+  std::string path = MakeTable();
+  ASSERT_TRUE(Use(path, false, false, "FIRST"));
+  File other;
+  EXPECT_EQ(other.Open(path, Access::kRead, Share::kDenyNone), kOsSharingViolation);
+  EXPECT_FALSE(other.is_open());
+  EXPECT_FALSE(Use(path, true, true, "SECOND"));
+  EXPECT_LAST_ERROR(kEgOpen, 1001);
+  EXPECT_EQ(LastError()->os_code, kOsSharingViolation);
+  EXPECT_TRUE(LastError()->can_retry);
+  EXPECT_FALSE(USED());
+  // Once the first area is closed the file opens again.
+  DBSELECTAREA("FIRST");
+  DBCLOSEAREA();
+  EXPECT_EQ(other.Open(path, Access::kRead, Share::kExclusive), 0);
+}
+
+TEST_F(DbfAccessTest, SharedOpensCoexistButRefuseAnExclusiveOne) {
+  std::string path = MakeTable();
+  ASSERT_TRUE(Use(path, true, false, "A1"));
+  ASSERT_TRUE(Use(path, true, true, "A2"));
+  File other;
+  EXPECT_EQ(other.Open(path, Access::kReadWrite, Share::kExclusive), kOsSharingViolation);
+  EXPECT_EQ(other.Open(path, Access::kRead, Share::kDenyNone), 0);
+}
+
+TEST_F(DbfAccessTest, ReadOnlyOpenRefusesEveryWrite) {
+  std::string path = MakeTable();
+  std::string before = Bytes(path);
+  ASSERT_TRUE(Use(path, false, true));
+  EXPECT_TRUE(DBINFO(129).logical());
+  EXPECT_TRUE(FIELDPUT(1, Value::String("x")).is_nil());
+  EXPECT_LAST_ERROR(kEgReadonly, 1025);
+  errors_.clear();
+  DBDELETE();
+  EXPECT_LAST_ERROR(kEgReadonly, 1025);
+  errors_.clear();
+  EXPECT_FALSE(DBAPPEND());
+  EXPECT_LAST_ERROR(kEgReadonly, 1025);
+  errors_.clear();
+  EXPECT_FALSE(DBPACK());
+  EXPECT_LAST_ERROR(kEgReadonly, 1025);
+  errors_.clear();
+  EXPECT_FALSE(DBZAP());
+  EXPECT_LAST_ERROR(kEgReadonly, 1025);
+  DBCLOSEAREA();
+  EXPECT_EQ(Bytes(path), before);
+}
+
+TEST_F(DbfAccessTest, SharedWritesNeedALock) {
+  std::string path = MakeTable();
+  ASSERT_TRUE(Use(path, true));
+  DBGOTO(Value::Integer(2));
+  EXPECT_TRUE(FIELDPUT(1, Value::String("changed")).is_nil());
+  EXPECT_LAST_ERROR(kEgUnlocked, 1022);
+  errors_.clear();
+  DBDELETE();
+  EXPECT_LAST_ERROR(kEgUnlocked, 1022);
+  errors_.clear();
+  ASSERT_TRUE(RLOCK());
+  EXPECT_EQ(FIELDPUT(1, Value::String("changed")).str(), "changed");
+  DBUNLOCK();
+  EXPECT_TRUE(errors_.empty()) << ErrorText();
+  EXPECT_EQ(test::FieldBytes(Bytes(path), 2, "NAME"), "changed   ");
+}
+
+TEST_F(DbfAccessTest, PackAndZapOnASharedTableRequireExclusiveAndChangeNothing) {
+  std::string path = MakeTable();
+  ASSERT_TRUE(Use(path, true));
+  ASSERT_TRUE(FLOCK());
+  DBGOTO(Value::Integer(3));
+  DBDELETE();
+  DBCOMMIT();
+  std::string before = Bytes(path);
+  errors_.clear();
+  EXPECT_FALSE(DBPACK());
+  EXPECT_LAST_ERROR(kEgShared, 1023);
+  errors_.clear();
+  EXPECT_FALSE(DBZAP());
+  EXPECT_LAST_ERROR(kEgShared, 1023);
+  EXPECT_EQ(LASTREC(), 6u);
+  DBCLOSEAREA();
+  EXPECT_EQ(Bytes(path), before);
+}
+
+// Where a scheme puts the lock of record 5 and the file lock.
+struct SchemeCase {
+  int scheme;
+  bool structural_bag;
+  uint64_t record5;
+  uint64_t file_first;  // first byte of the file lock
+  uint64_t file_last;   // last byte of the file lock
+  uint64_t base;        // DBINFO(35)
+};
+
+TEST_F(DbfAccessTest, LockBytesOfEveryScheme) {
+  const SchemeCase cases[] = {
+      {1, false, 1000000000ULL + 5, 1000000001ULL, 2000000000ULL, 1000000000ULL},
+      {2, false, 1000000000ULL + 5, 1000000001ULL, 2000000000ULL, 1000000000ULL},
+      {3, false, 0x40000000ULL + 98 + 4 * 20, 0x40000001ULL, 0x7FFFFFFDULL, 0x40000000ULL},
+      {3, true, 0x7FFFFFFEULL - 5, 0x7FFFFFFEULL - 0x07FFFFFFULL, 0x7FFFFFFDULL, 0x7FFFFFFEULL},
+      {4, false, 4000000000ULL + 5, 4000000001ULL, 4294967295ULL, 4000000000ULL},
+      {5, false, 0x7FFFFFFF00000001ULL + 5, 0x7FFFFFFF00000002ULL, 0x7FFFFFFF7FFFFFFFULL,
+       0x7FFFFFFF00000001ULL},
+  };
+  for (const SchemeCase& c : cases) {
+    SCOPED_TRACE(testing::Message() << "scheme " << c.scheme << (c.structural_bag ? " bag" : ""));
+    SET(kSetDbfLockScheme, Value::Integer(c.scheme));
+    std::string path = MakeTable(c.structural_bag ? 0x01 : 0x00);
+    ASSERT_TRUE(Use(path, true)) << ErrorText();
+    EXPECT_EQ(DBINFO(128).number(), c.scheme);
+    EXPECT_EQ(static_cast<uint64_t>(DBINFO(35).integer()), c.base);
+    File probe;
+    ASSERT_EQ(probe.Open(path, Access::kReadWrite, Share::kDenyNone), 0);
+    auto free_byte = [&](uint64_t offset) {
+      if (!probe.Lock(offset, 1, true, false)) return false;
+      EXPECT_TRUE(probe.Unlock(offset, 1));
+      return true;
+    };
+
+    DBGOTO(Value::Integer(5));
+    ASSERT_TRUE(RLOCK());
+    EXPECT_FALSE(free_byte(c.record5));
+    EXPECT_TRUE(free_byte(c.record5 - 1));
+    EXPECT_TRUE(free_byte(c.record5 + 1));
+    DBUNLOCK();
+    EXPECT_TRUE(free_byte(c.record5));
+
+    ASSERT_TRUE(FLOCK());
+    EXPECT_FALSE(free_byte(c.file_first));
+    EXPECT_FALSE(free_byte(c.file_last));
+    EXPECT_TRUE(free_byte(c.file_first - 1));
+    EXPECT_TRUE(free_byte(c.file_last + 1));
+    DBUNLOCK();
+    EXPECT_TRUE(free_byte(c.file_first));
+    EXPECT_TRUE(free_byte(c.file_last));
+
+    // A record lock held elsewhere refuses ours and the file lock.
+    ASSERT_TRUE(probe.Lock(c.record5, 1, true, false));
+    EXPECT_FALSE(RLOCK());
+    EXPECT_FALSE(FLOCK());
+    DBGOTO(Value::Integer(4));
+    EXPECT_TRUE(RLOCK());
+    EXPECT_TRUE(probe.Unlock(c.record5, 1));
+    DBCLOSEAREA();
+  }
+  EXPECT_TRUE(errors_.empty()) << ErrorText();
+}
+
+}  // namespace
+}  // namespace vosk

@@ -374,6 +374,22 @@ bool ParseFieldText(std::string_view text, const Field& f, Codepage cp, Value* o
         return false;
       }
       return true;
+    case FieldKind::kMemo:
+    case FieldKind::kPicture:
+    case FieldKind::kBlob:
+    case FieldKind::kGeneral:
+    case FieldKind::kBinaryMemo:
+    case FieldKind::kVariant: {
+      // Memo fields take the text whole, in the table's code page.
+      std::string bytes;
+      size_t bad = 0;
+      if (!FromUtf8(text, cp, &bytes, &bad)) {
+        *why = "character not in the table's code page at byte " + std::to_string(bad + 1);
+        return false;
+      }
+      *out = Value::String(std::move(bytes), f.kind != FieldKind::kVariant);
+      return true;
+    }
     default:
       *why = "field type cannot be written from text";
       return false;

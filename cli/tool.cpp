@@ -50,7 +50,7 @@ void ApplyStartupSettings() {
 
 DbfArea* OpenTable(const std::string& file, bool shared, bool read_only) {
   g_table = file;
-  if (!DBUSEAREA(true, "DBF", file, "T", shared, read_only)) {
+  if (!DBUSEAREA(true, "DBFFPT", file, "T", shared, read_only)) {
     throw Abandon(RuntimeError{kEgOpen, "DBF", kEdfOpen, 0, "", file});
   }
   return dynamic_cast<DbfArea*>(CurrentArea());
@@ -356,11 +356,11 @@ int CmdCreate(const ToolArgs& a) {
   std::string memo = a.Get("memo", "DBT");
   int memo_type = memo == "FPT" || memo == "fpt" ? 2 : memo == "DBT" || memo == "dbt" ? 1 : 0;
   if (memo_type == 0) throw UsageError{"unknown memo kind " + memo};
-  Value old_kind = RDDINFO(13, Value::Integer(table_kind), "DBF");
-  Value old_memo = RDDINFO(14, Value::Integer(memo_type), "DBF");
-  bool ok = DBCREATE(file, structure, "DBF");
-  RDDINFO(13, old_kind, "DBF");
-  RDDINFO(14, old_memo, "DBF");
+  Value old_kind = RDDINFO(13, Value::Integer(table_kind), "DBFFPT");
+  Value old_memo = RDDINFO(14, Value::Integer(memo_type), "DBFFPT");
+  bool ok = DBCREATE(file, structure, "DBFFPT");
+  RDDINFO(13, old_kind, "DBFFPT");
+  RDDINFO(14, old_memo, "DBFFPT");
   if (!ok) throw Abandon(RuntimeError{kEgCreate, "DBF", kEdfCreate, 0, "", file});
   return 0;
 }

@@ -6,6 +6,7 @@
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
 #include "rdd/driver_registry.h"
+#include "rdd/dbffpt/memo_format.h"
 #include "rdd/work_area.h"
 #include "rdd/work_area_table.h"
 
@@ -524,6 +525,7 @@ Value RDDINFO(int code, const Value& nv, const std::string& driver) {
   }
   DbfDriverSettings& s = d->settings();
   Settings& g = GlobalSettings();
+  const bool memo_driver = d->IsA("DBFFPT") || d->name() == "DBFBLOB";
   auto text_setting = [&](std::string* target) {
     Value prev = Value::String(*target);
     if (nv.is_string()) *target = nv.str();
@@ -552,14 +554,33 @@ Value RDDINFO(int code, const Value& nv, const std::string& driver) {
       return prev;
     }
     case 13: return int_setting(&s.table_kind, 1, 3);
-    case 14: return int_setting(&s.memo_type, 1, 3);
+    case 14:
+      if (d->name() == "DBFBLOB") return Value::Integer(s.memo_type);  // always FPT
+      return int_setting(&s.memo_type, 1, 3);
     case 16: {
       Value prev = Value::Integer(s.lock_scheme ? s.lock_scheme : g.dbflockscheme());
       if (nv.is_numeric() && nv.number() >= 1 && nv.number() <= 5) s.lock_scheme = static_cast<int>(nv.number());
       return prev;
     }
     case 19: return text_setting(&s.trigger);
-    case 32: return int_setting(&s.memo_block_size, 0, 0x7FFFFFFF);
+    case 32: {
+      if (!memo_driver) return int_setting(&s.memo_block_size, 0, 0x7FFFFFFF);
+      // The stored size, else the global setting when valid, else the size of the memo kind.
+      int cur = s.memo_block_size;
+      if (!IsValidBlockSize(cur)) {
+        cur = IsValidBlockSize(g.mblocksize()) ? g.mblocksize()
+              : s.memo_type == 1 ? kDbtBlockSize
+              : s.memo_type == 3 ? kDefaultSmtBlockSize : kDefaultFptBlockSize;
+      }
+      Value prev = Value::Integer(cur);
+      if (nv.is_numeric() && IsValidBlockSize(static_cast<int64_t>(nv.number()))) {
+        s.memo_block_size = static_cast<int>(nv.number());
+      }
+      return prev;
+    }
+    case 33:
+      if (!memo_driver) return Value::Integer(0);
+      return int_setting(&s.memo_variant, 1, 4);
     case 37: return Value::Logical(d->name() == "DBFBLOB");
     case 40:
     case 41: {
@@ -577,7 +598,7 @@ Value RDDINFO(int code, const Value& nv, const std::string& driver) {
     }
     case 22: case 24: case 25: case 26: case 27: case 28: return Value::Logical(false);
     case 3: case 4: case 7: case 8: case 9: return Value::String(std::string());
-    case 12: case 33: return Value::Integer(0);
+    case 12: return Value::Integer(0);
     default: return code <= 40 ? Value::Logical(false) : Value();
   }
 }

@@ -4,6 +4,7 @@
 
 #include "expr/runtime_error.h"
 #include "rdd/dbf1/dbf_area.h"
+#include "rdd/dbffpt/fpt_area.h"
 #include "rdd/work_area.h"
 
 namespace vosk {
@@ -67,18 +68,21 @@ void RegisterBuiltinDrivers() {
   static std::once_flag once;
   std::call_once(once, [] {
     auto dbf = [](Driver* d) -> std::unique_ptr<WorkArea> { return std::make_unique<DbfArea>(d); };
-    // The memo layer and the order drivers build on DBF; until their own classes exist they
-    // serve tables through the DBF class (memo values report "Data type error", order
-    // operations "Operation not supported").
-    const struct { const char* name; const char* parent; } kDrivers[] = {
-        {"DBF", ""}, {"DBFFPT", "DBF"}, {"DBFBLOB", "DBF"},
-        {"DBFNTX", "DBFFPT"}, {"DBFCDX", "DBFFPT"},
+    auto fpt = [](Driver* d) -> std::unique_ptr<WorkArea> { return std::make_unique<FptArea>(d); };
+    // The order drivers build on the memo layer; until their own classes exist they serve
+    // tables through the memo layer's class (order operations "Operation not supported").
+    const struct { const char* name; const char* parent; bool memo; } kDrivers[] = {
+        {"DBF", "", false}, {"DBFFPT", "DBF", true}, {"DBFBLOB", "DBF", true},
+        {"DBFNTX", "DBFFPT", true}, {"DBFCDX", "DBFFPT", true},
     };
     for (const auto& d : kDrivers) {
-      if (RegisterDriver(d.name, 1, d.parent, dbf) != kRegistered) {
+      if (RegisterDriver(d.name, 1, d.parent, d.memo ? AreaFactory(fpt) : AreaFactory(dbf)) !=
+          kRegistered) {
         throw InternalError(9004, std::string("Driver registration failed: ") + d.name);
       }
-      if (std::string(d.name) == "DBFFPT") FindDriver("DBFFPT")->settings().memo_type = 2;
+      if (std::string(d.name) == "DBFFPT" || std::string(d.name) == "DBFBLOB") {
+        FindDriver(d.name)->settings().memo_type = 2;
+      }
     }
   });
 }

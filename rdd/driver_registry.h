@@ -26,6 +26,7 @@ struct DbfDriverSettings {
   int memo_type = 1;        // default memo kind of new tables: 1 DBT, 2 FPT, 3 SMT
   std::string memo_ext;     // default memo extension; empty: by memo kind
   int memo_block_size = 0;  // default block size of new memo files; 0: by memo kind
+  int memo_variant = 3;     // default FPT variant: 1 plain, 2 SIx, 3 FlexFile, 4 CLIP
 };
 
 using AreaFactory = std::function<std::unique_ptr<WorkArea>(Driver*)>;

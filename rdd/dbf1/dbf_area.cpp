@@ -494,6 +494,14 @@ Status DbfArea::open(const OpenInfo& in) {
   }
   record_len_ = static_cast<uint16_t>(offset);
 
+  bool has_memo = std::any_of(fields_.begin(), fields_.end(), [](const Field& f) {
+    return IsMemoKind(f.kind) || (f.kind == FieldKind::kVariant && f.length >= 6);
+  });
+  if (has_memo && Failed(open_memo_file(info))) {
+    (void)close();
+    return kFailure;
+  }
+
   std::string password = !ds.pending_password.empty() ? ds.pending_password : ds.password;
   ds.pending_password.clear();
   if (!password.empty() && !memo_present_) key_ = KeyFromPassword(password);
@@ -688,6 +696,10 @@ Status DbfArea::create(const OpenInfo& in) {
     return kFailure;
   }
   if (Failed(write_header())) {
+    (void)close();
+    return kFailure;
+  }
+  if (has_memo && Failed(create_memo_file(&info))) {
     (void)close();
     return kFailure;
   }
@@ -1425,7 +1437,11 @@ Status DbfArea::pack() {
     if (Failed(pack_record(j, &keep))) return kFailure;
     if (!keep) continue;
     ++new_count;
-    if (new_count != j && Failed(WriteRecordAt(new_count, record_.data()))) return kFailure;
+    // pack_record may have changed the record (memo references): then it is written too.
+    if ((new_count != j || hot_) && Failed(WriteRecordAt(new_count, record_.data()))) {
+      return kFailure;
+    }
+    hot_ = false;
   }
   DropReadAhead();
   if (new_count != rec_count_) {

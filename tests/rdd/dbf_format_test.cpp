@@ -102,15 +102,15 @@ TEST_F(DbfFormatTest, VersionByteOnWriteFollowsTableKindAndMemoKind) {
   const std::vector<FieldRow> counter = {{"ID", "+", 4, 0}, {"A", "C", 5, 0}};
   const WriteCase cases[] = {
       {"standard", "DBF", 1, 1, plain, 0x03, 0x00},
-      {"standard DBT", "DBF", 1, 1, memo, 0x83, 0x00},
+      {"standard DBT", "DBFFPT", 1, 1, memo, 0x83, 0x00},
       {"standard FPT", "DBFFPT", 1, 2, memo, 0xF5, 0x00},
-      {"standard SMT", "DBF", 1, 3, memo, 0xE5, 0x00},
+      {"standard SMT", "DBFFPT", 1, 3, memo, 0xE5, 0x00},
       {"standard autoincrement", "DBF", 1, 1, counter, 0x03, 0x00},
       {"standard variants 3 and 4", "DBF", 1, 1, {{"D", "V", 3, 0}, {"I", "V", 4, 0}}, 0x03, 0x00},
       {"dBase IV", "DBF", 3, 1, plain, 0x03, 0x00},
-      {"dBase IV memo", "DBF", 3, 1, memo, 0x8B, 0x00},
+      {"dBase IV memo", "DBFFPT", 3, 1, memo, 0x8B, 0x00},
       {"Visual FoxPro", "DBF", 2, 1, plain, 0x30, 0x00},
-      {"Visual FoxPro memo", "DBF", 2, 1, memo, 0x30, 0x02},
+      {"Visual FoxPro memo", "DBFFPT", 2, 1, memo, 0x30, 0x02},
       {"Visual FoxPro autoincrement", "DBF", 2, 1, counter, 0x31, 0x00},
   };
   int n = 0;

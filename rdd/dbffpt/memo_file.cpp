@@ -53,8 +53,9 @@ void MemoFile::PutWord(uint8_t* p, uint32_t v) const {
 uint64_t MemoFile::BlocksFor(uint64_t length) const {
   switch (kind_) {
     case MemoKind::kDbt:
+      // The text and both terminator bytes lie inside the value's own blocks.
       return dbase4_blocks_ ? (length + kDbt4BlockHeader + block_size_ - 1) / block_size_
-                            : (length + block_size_) / block_size_;
+                            : (length + 2 + block_size_ - 1) / block_size_;
     case MemoKind::kSmt: return (length + block_size_ - 1) / block_size_;
     default: return (length + kFptBlockHeader + block_size_ - 1) / block_size_;
   }

@@ -31,7 +31,8 @@
 //
 // DBT block (dBase III form, written for standard tables):
 //   the text, then 0x1A 0x1A; the length is the distance to the first 0x1A, found by
-//   scanning. A value of length n takes floor((n + 512) / 512) blocks.
+//   scanning. A value of length n takes ceil((n + 2) / 512) blocks, so that both terminator
+//   bytes lie in its own blocks.
 // DBT block (dBase IV form, written for dBase IV tables and recognised everywhere):
 //   OFFSET  SIZE   DESCRIPTION
 //        0     4   0xFF 0xFF 0x08 0x00

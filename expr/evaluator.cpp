@@ -493,6 +493,71 @@ class ActiveMark {
   Program* p_;
 };
 
+// Releases a program's slot references when an activation ends, also when it is abandoned.
+class ReleaseOnExit {
+ public:
+  explicit ReleaseOnExit(Program* p) : p_(p->blocks.empty() ? nullptr : p) {}
+  ~ReleaseOnExit() {
+    if (p_ != nullptr) p_->ReleaseReferences();
+  }
+  ReleaseOnExit(const ReleaseOnExit&) = delete;
+  ReleaseOnExit& operator=(const ReleaseOnExit&) = delete;
+
+ private:
+  Program* p_;
+};
+
+// Whether a value holds `target` (an array or a parameter set), through arrays and the
+// parameters kept by blocks. Storing such a value into the target would make a reference
+// cycle that is never freed.
+bool Reaches(const Value& v, const void* target, std::vector<const void*>* seen) {
+  if (v.is_array()) {
+    const void* a = v.array_ref().get();
+    if (a == target) return true;
+    for (const void* s : *seen) {
+      if (s == a) return false;
+    }
+    seen->push_back(a);
+    for (const Value& item : v.array()) {
+      if (Reaches(item, target, seen)) return true;
+    }
+    return false;
+  }
+  if (v.is_block()) {
+    for (const Env* env = v.block()->env().get(); env != nullptr; env = env->parent.get()) {
+      if (env == target) return true;
+      bool visited = false;
+      for (const void* s : *seen) visited = visited || s == env;
+      if (visited) return false;
+      seen->push_back(env);
+      for (const Value& item : env->vars) {
+        if (Reaches(item, target, seen)) return true;
+      }
+    }
+  }
+  return false;
+}
+
+bool WouldContainItself(const Value& v, const void* target) {
+  if (!v.is_array() && !v.is_block()) return false;
+  std::vector<const void*> seen;
+  return Reaches(v, target, &seen);
+}
+
+bool SelfReference(const char* operation) {
+  Raise(kEgArg, kSubSelfReference, operation, false, false);
+  return false;
+}
+
+// A copy of a parameter chain, for a block literal evaluated inside an activation.
+std::shared_ptr<Env> Snapshot(const std::shared_ptr<Env>& env) {
+  if (!env) return nullptr;
+  auto copy = std::make_shared<Env>();
+  copy->vars = env->vars;
+  copy->parent = Snapshot(env->parent);
+  return copy;
+}
+
 class SelectedArea {
  public:
   SelectedArea(DatabaseAccess* db, int area) : db_(db), previous_(db->SelectArea(area)) {}
@@ -811,9 +876,17 @@ class Evaluator {
       case NodeKind::kMemvar:
         StoreMemvar(lv, v);
         return;
-      case NodeKind::kParam:
-        ParamRef(lv) = v;
+      case NodeKind::kParam: {
+        Value& target = ParamRef(lv);
+        Env* env = env_ ? env_->get() : nullptr;
+        for (int i = 0; i < lv->param_up && env; ++i) env = env->parent.get();
+        if (WouldContainItself(v, env)) {
+          SelfReference(":=");
+          return;
+        }
+        target = v;
         return;
+      }
       case NodeKind::kField:
         StoreField(lv, db != nullptr ? db->CurrentArea() : 0, v);
         return;
@@ -885,6 +958,10 @@ class Evaluator {
     std::shared_ptr<ValueArray> array;
     size_t pos;
     if (!IndexTarget(lv, true, &array, &pos)) return;
+    if (WouldContainItself(v, array.get())) {
+      SelfReference("array assign");
+      return;
+    }
     (*array)[pos] = v;
   }
 
@@ -944,7 +1021,7 @@ class Evaluator {
         return n->slot;
       }
       case NodeKind::kBlock: {
-        std::shared_ptr<Env> env = env_ ? *env_ : nullptr;
+        std::shared_ptr<Env> env = env_ ? Snapshot(*env_) : nullptr;
         n->slot = Value::Block(std::make_shared<CodeBlock>(program_->shared_from_this(),
                                                            n->block_index, n->param_count,
                                                            std::move(env)));
@@ -990,6 +1067,7 @@ class Evaluator {
       return n->slot;
     }
     ActiveMark mark(run);
+    ReleaseOnExit release(run);
     Evaluator inner(run, nullptr);
     n->slot = inner.Eval(run->root);
     return n->slot;
@@ -1028,15 +1106,18 @@ Program* IdleProgram(Program* p) {
   return p->clones.back().get();
 }
 
-const Value& EvalProgram(Program* p) {
+const Value& EvalProgram(Program* p, Value* copy) {
   DepthCharge charge(p->height);
   if (!charge.ok()) {
-    p->root->slot = Value();
-    return p->root->slot;
+    *copy = Value();
+    return *copy;
   }
   ActiveMark mark(p);
   Evaluator ev(p, nullptr);
-  return ev.Eval(p->root);
+  if (p->blocks.empty()) return ev.Eval(p->root);
+  ReleaseOnExit release(p);
+  *copy = ev.Eval(p->root);
+  return *copy;
 }
 
 void CallBlockValue(const Value& block, const Value* const* args, int count, Value* result) {
@@ -1050,6 +1131,7 @@ void CallBlockValue(const Value& block, const Value* const* args, int count, Val
     return;
   }
   ActiveMark mark(p);
+  ReleaseOnExit release(p);
   auto env = std::make_shared<Env>();
   env->vars.resize(static_cast<size_t>(cb.param_count()));
   for (int i = 0; i < count && i < cb.param_count(); ++i) env->vars[static_cast<size_t>(i)] = *args[i];

@@ -43,6 +43,7 @@ enum ExprSubCode : int {
   kSubBitXor = 1139,
   kSubShiftLeft = 1140,
   kSubShiftRight = 1141,
+  kSubSelfReference = 1142,  // storing a value into an array or parameter that it contains
   kSubStringOverflowPlus = 1209,   // 3 "String overflow"
   kSubStringOverflowMinus = 1210,
   kSubStringOverflowFunction = 1234,  // a function's result would exceed the string limit

@@ -60,9 +60,10 @@ bool Expression::calls_user_function() const { return program_->calls_user_funct
 
 const Value& Expression::EvalRef() {
   Program* run = expr_internal::IdleProgram(program_.get());
-  if (run == program_.get()) return expr_internal::EvalProgram(run);
+  const Value& v = expr_internal::EvalProgram(run, &result_);
+  if (run == program_.get() || &v == &result_) return v;
   // A re-entrant evaluation ran on a clone whose slots the next one reuses: keep a copy.
-  result_ = expr_internal::EvalProgram(run);
+  result_ = v;
   return result_;
 }
 

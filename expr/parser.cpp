@@ -616,6 +616,14 @@ class Folder {
 
 }  // namespace
 
+void Program::ReleaseReferences() {
+  for (const std::unique_ptr<Node>& n : nodes) {
+    if (n->kind != NodeKind::kLiteral && (n->slot.is_array() || n->slot.is_block())) {
+      n->slot = Value();
+    }
+  }
+}
+
 Node* Program::NewNode(NodeKind kind, int position) {
   nodes.push_back(std::make_unique<Node>());
   Node* n = nodes.back().get();

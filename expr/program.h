@@ -145,9 +145,15 @@ struct Program : std::enable_shared_from_this<Program> {
   std::vector<std::shared_ptr<Program>> clones;
 
   Node* NewNode(NodeKind kind, int position);
+  // Drops the arrays and blocks that result slots still hold after an activation. A block
+  // made by this program holds the program, so keeping it in a slot would be a reference
+  // cycle; only programs with block literals can make one.
+  void ReleaseReferences();
 };
 
-// Parameters of one code-block activation, linked to those of the enclosing block.
+// Parameters of one code-block activation, linked to those of the enclosing block. A block
+// literal evaluated inside an activation keeps a copy of the whole chain as it is at that
+// moment (its parameters are detached from the activation that created it).
 struct Env {
   std::vector<Value> vars;
   std::shared_ptr<Env> parent;
@@ -161,8 +167,9 @@ std::shared_ptr<Program> CompileProgram(std::string_view text, bool nested_logic
 Program* IdleProgram(Program* p);
 
 // Evaluates the program's root (top level, no parameters). The reference is valid until the
-// next evaluation of the same program.
-const Value& EvalProgram(Program* p);
+// next evaluation of the same program; for a program with block literals the result is in
+// *copy instead (and the reference designates it), because its slots are released.
+const Value& EvalProgram(Program* p, Value* copy);
 
 // Calls a block value with arguments; the result goes into *result.
 void CallBlockValue(const Value& block, const Value* const* args, int count, Value* result);

@@ -7,6 +7,7 @@
 #include "expr/settings.h"
 #include "rdd/driver_registry.h"
 #include "rdd/dbffpt/memo_format.h"
+#include "rdd/expression_glue.h"
 #include "rdd/work_area.h"
 #include "rdd/work_area_table.h"
 
@@ -48,7 +49,10 @@ Driver* DriverByName(const std::string& name) {
 
 }  // namespace
 
-void InitDatabaseEngine() { RegisterBuiltinDrivers(); }
+void InitDatabaseEngine() {
+  RegisterBuiltinDrivers();
+  InstallExpressionGlue();
+}
 
 bool DBUSEAREA(bool new_area, const std::string& driver, const std::string& file,
                const std::string& alias, std::optional<bool> shared, bool read_only,

@@ -1,5 +1,7 @@
 #include "cli/field_text.h"
 
+#include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -12,9 +14,11 @@
 namespace vosk {
 namespace {
 
-// UTF-8 forms of every byte of a code page, built once per code page.
+// UTF-8 forms of every byte of a code page, built once per code page. The UTF-8 form of a
+// byte of 0x80 or more never holds an ASCII byte, so quoting can be decided on the raw bytes.
 struct Utf8Table {
-  std::string text[256];
+  char bytes[256][4];
+  uint8_t size[256];
 };
 
 const Utf8Table& TableFor(Codepage cp) {
@@ -22,7 +26,9 @@ const Utf8Table& TableFor(Codepage cp) {
     Utf8Table t;
     for (int b = 0; b < 256; ++b) {
       char ch = static_cast<char>(b);
-      t.text[b] = ToUtf8(std::string_view(&ch, 1), c);
+      std::string utf8 = ToUtf8(std::string_view(&ch, 1), c);
+      t.size[b] = static_cast<uint8_t>(std::min<size_t>(utf8.size(), 4));
+      std::memcpy(t.bytes[b], utf8.data(), t.size[b]);
     }
     return t;
   };
@@ -31,41 +37,143 @@ const Utf8Table& TableFor(Codepage cp) {
   return cp == Codepage::kCp850 ? oem : ansi;
 }
 
-void AppendText(std::string* out, const uint8_t* p, size_t n, Codepage cp) {
-  while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == 0)) --n;
-  bool plain = true;
-  for (size_t i = 0; i < n; ++i) {
-    if (p[i] >= 0x80 || p[i] == '"' || p[i] == ',' || p[i] == '\r' || p[i] == '\n') {
-      plain = false;
+// Bytes that make text leave the plain path: 1 = needs CSV quoting, 2 = not ASCII.
+struct ByteClasses {
+  uint8_t of[256] = {};
+  constexpr ByteClasses() {
+    of[static_cast<uint8_t>('"')] = of[static_cast<uint8_t>(',')] = 1;
+    of[static_cast<uint8_t>('\r')] = of[static_cast<uint8_t>('\n')] = 1;
+    for (int b = 0x80; b < 0x100; ++b) of[b] = 2;
+  }
+};
+constexpr ByteClasses kByteClasses;
+
+// Eight bytes at a time: listing a table is mostly copying text. Words are loaded
+// little-endian (the first byte is the lowest).
+static_assert(std::endian::native == std::endian::little);
+constexpr uint64_t kEachByte = 0x0101010101010101ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+uint64_t Load8(const uint8_t* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// Nonzero when some byte of w equals c (exact as a yes/no answer).
+uint64_t HasByte(uint64_t w, uint8_t c) {
+  uint64_t v = w ^ (kEachByte * c);
+  return (v - kEachByte) & ~v & kHighBits;
+}
+
+bool IsPlain(uint64_t w) {
+  return (w & kHighBits) == 0 && !HasByte(w, '"') && !HasByte(w, ',') && !HasByte(w, '\r') &&
+         !HasByte(w, '\n');
+}
+
+// Classes (as in kByteClasses) of the bytes of p[0, n).
+uint8_t ClassesOf(const uint8_t* p, size_t n) {
+  if (n >= 8) {
+    size_t i = 0;
+    while (i + 8 <= n && IsPlain(Load8(p + i))) i += 8;
+    if (i + 8 > n && IsPlain(Load8(p + n - 8))) return 0;  // the tail, overlapping
+  }
+  uint8_t classes = 0;
+  for (size_t i = 0; i < n; ++i) classes |= kByteClasses.of[p[i]];
+  return classes;
+}
+
+// Length of p[0, n) without its trailing blanks and NULs.
+size_t TrimmedLength(const uint8_t* p, size_t n) {
+  while (n >= 8) {
+    uint64_t other = Load8(p + n - 8) ^ (kEachByte * ' ');
+    if (other != 0) {
+      n -= static_cast<size_t>(__builtin_clzll(other)) / 8;  // blanks at the high addresses
       break;
     }
+    n -= 8;
   }
-  if (plain) {
+  while (n > 0 && (p[n - 1] == ' ' || p[n - 1] == 0)) --n;
+  return n;
+}
+
+void AppendText(std::string* out, const uint8_t* p, size_t n, Codepage cp) {
+  n = TrimmedLength(p, n);
+  uint8_t classes = ClassesOf(p, n);
+  if (classes == 0) {
     out->append(reinterpret_cast<const char*>(p), n);
     return;
   }
-  std::string utf8;
   const Utf8Table& t = TableFor(cp);
-  for (size_t i = 0; i < n; ++i) utf8 += t.text[p[i]];
-  bool quote = utf8.find_first_of(",\"\r\n") != std::string::npos;
-  if (!quote) {
-    out->append(utf8);
-    return;
+  bool quote = classes & 1;
+  if (quote) out->push_back('"');
+  for (size_t i = 0; i < n; ++i) {
+    uint8_t c = p[i];
+    if (c < 0x80) {
+      if (c == '"' && quote) out->push_back('"');
+      out->push_back(static_cast<char>(c));
+    } else {
+      out->append(t.bytes[c], t.size[c]);
+    }
   }
-  out->push_back('"');
-  for (char c : utf8) {
-    if (c == '"') out->push_back('"');
-    out->push_back(c);
+  if (quote) out->push_back('"');
+}
+
+// Appends n decimal digits of v (0 <= v < 10^n).
+void AppendDigits(std::string* out, int v, int n) {
+  char buf[4];
+  for (int i = n - 1; i >= 0; --i) {
+    buf[i] = static_cast<char>('0' + v % 10);
+    v /= 10;
   }
-  out->push_back('"');
+  out->append(buf, static_cast<size_t>(n));
 }
 
 void AppendDate(std::string* out, int32_t julian) {
   int y, m, d;
   if (!YmdFromJulian(julian, &y, &m, &d)) return;
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, d);
-  out->append(buf);
+  AppendDigits(out, y, 4);
+  out->push_back('-');
+  AppendDigits(out, m, 2);
+  out->push_back('-');
+  AppendDigits(out, d, 2);
+}
+
+// A date stored as YYYYMMDD digits; a valid date (year 1-9999, a day of the month) is copied
+// as it stands, anything else lists as empty.
+void AppendDigitsDate(std::string* out, const uint8_t* p) {
+  const char* c = reinterpret_cast<const char*>(p);
+  int v[8];
+  for (int i = 0; i < 8; ++i) {
+    v[i] = c[i] - '0';
+    if (v[i] < 0 || v[i] > 9) return;
+  }
+  int y = v[0] * 1000 + v[1] * 100 + v[2] * 10 + v[3];
+  int m = v[4] * 10 + v[5];
+  int d = v[6] * 10 + v[7];
+  static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (y < 1 || m < 1 || m > 12 || d < 1) return;
+  bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+  if (d > kDays[m - 1] + (m == 2 && leap ? 1 : 0)) return;
+  char buf[10] = {c[0], c[1], c[2], c[3], '-', c[4], c[5], '-', c[6], c[7]};
+  out->append(buf, sizeof buf);
+}
+
+// Stored numeric text that is already in the listed form: [-]digits, with a point and exactly
+// `decimals` digits after it when decimals > 0, at least one digit before the point.
+bool IsCanonicalNumber(std::string_view t, int decimals) {
+  size_t i = t[0] == '-' ? 1 : 0;
+  size_t digits_before = 0;
+  for (; i < t.size() && t[i] >= '0' && t[i] <= '9'; ++i) ++digits_before;
+  if (digits_before == 0) return false;
+  if (decimals == 0) return i == t.size();
+  if (i == t.size() || t[i] != '.' || t.size() - i - 1 != static_cast<size_t>(decimals)) {
+    return false;
+  }
+  for (++i; i < t.size(); ++i) {
+    if (t[i] < '0' || t[i] > '9') return false;
+  }
+  return true;
 }
 
 int64_t Pow10i(int d) {
@@ -152,23 +260,17 @@ bool AppendFieldText(std::string* out, const Field& f, const uint8_t* rec, Codep
     case FieldKind::kDate:
       if (f.length == 3) AppendDate(out, static_cast<int32_t>(GetLe24(p)));
       else if (f.length == 4) AppendDate(out, static_cast<int32_t>(GetLe32(p)));
-      else AppendDate(out, DateFromDigits(std::string_view(reinterpret_cast<const char*>(p), 8)));
+      else AppendDigitsDate(out, p);
       return true;
     case FieldKind::kNumeric:
     case FieldKind::kFloat: {
-      std::string_view t(reinterpret_cast<const char*>(p), f.length);
-      size_t b = t.find_first_not_of(' ');
-      if (b == std::string_view::npos) return true;
-      t = t.substr(b);
-      while (!t.empty() && t.back() == ' ') t.remove_suffix(1);
-      // The stored text is already the canonical form when it has the field's decimals.
-      size_t dot = t.find('.');
-      bool canonical = t.find_first_not_of("-0123456789.") == std::string_view::npos &&
-                       (f.decimals == 0 ? dot == std::string_view::npos
-                                        : dot != std::string_view::npos &&
-                                              t.size() - dot - 1 == f.decimals && dot > 0 &&
-                                              !(t[0] == '-' && dot == 1));
-      if (canonical) {
+      const char* c = reinterpret_cast<const char*>(p);
+      size_t b = 0, e = f.length;
+      while (b < e && c[b] == ' ') ++b;
+      if (b == e) return true;  // blank
+      while (c[e - 1] == ' ') --e;
+      std::string_view t(c + b, e - b);
+      if (IsCanonicalNumber(t, f.decimals)) {
         out->append(t);
         return true;
       }

@@ -191,7 +191,8 @@ int CmdList(const ToolArgs& a) {
     add_sep();
     o += fields[static_cast<size_t>(c - 1)].name;
   }
-  o += csv ? "\r\n" : "\n";
+  const std::string_view eol = csv ? "\r\n" : "\n";
+  o.append(eol);
 
   // Null flags of Visual FoxPro tables. A variable-length field owns the bit after its null
   // bit (bits are handed out in field order); when set, the field's last byte holds the length
@@ -241,7 +242,7 @@ int CmdList(const ToolArgs& a) {
       (void)t->skip(1);
       continue;
     }
-    rec = t->RawRecord();
+    if (cond) rec = t->RawRecord();
     first = true;
     if (recno) { add_sep(); o += std::to_string(t->record_number()); }
     if (all) { add_sep(); if (deleted) o.push_back('*'); }
@@ -262,7 +263,7 @@ int CmdList(const ToolArgs& a) {
         rec = t->RawRecord();
       }
     }
-    o += csv ? "\r\n" : "\n";
+    o.append(eol);
     out.MaybeFlush();
     (void)t->skip(1);
   }

@@ -876,7 +876,8 @@ Status FptArea::PutVariant(const Field& f, const Value& v) {
       return kFailure;
     }
   }
-  PutLe32(image.data() + w - kVarTrailer, block);
+  // Without a memo part the block-number bytes belong to the inline value.
+  if (memo_part) PutLe32(image.data() + w - kVarTrailer, block);
   PutLe16(image.data() + w - 2, type);
   std::memcpy(p, image.data(), image.size());
   return kSuccess;

@@ -16,73 +16,75 @@ void AppendCsvField(std::string* out, std::string_view text) {
   out->push_back('"');
 }
 
-int CsvReader::Get() {
-  if (pending_ != -2) {
-    int c = pending_;
-    pending_ = -2;
-    return c;
-  }
-  return std::getc(in_);
+int CsvReader::Refill() {
+  len_ = std::fread(buf_, 1, sizeof buf_, in_);
+  pos_ = 0;
+  if (len_ == 0) return EOF;
+  return buf_[pos_++];
 }
 
 bool CsvReader::Next(std::vector<std::string>* fields, std::string* error) {
-  fields->clear();
   error->clear();
   int c = Get();
   if (c == EOF) return false;
   record_line_ = line_;
-  std::string field;
+  size_t count = 0;
+  // The next field, reusing a string of an earlier record.
+  auto next_field = [&]() -> std::string& {
+    if (count == fields->size()) fields->emplace_back();
+    std::string& f = (*fields)[count++];
+    f.clear();
+    return f;
+  };
+  std::string* field = &next_field();
   bool quoted = false;
   for (;;) {
-    if (c == EOF) {
-      fields->push_back(std::move(field));
-      return true;
-    }
-    if (field.empty() && !quoted && c == '"') {
+    if (c == EOF) break;
+    if (field->empty() && !quoted && c == '"') {
       quoted = true;
       for (;;) {
         c = Get();
         if (c == EOF) {
           *error = "unterminated quoted field";
-          fields->push_back(std::move(field));
+          fields->resize(count);
           return true;
         }
         if (c == '\n') ++line_;
         if (c == '"') {
-          int d = Get();
-          if (d == '"') {
-            field.push_back('"');
+          c = Get();
+          if (c == '"') {
+            field->push_back('"');
             continue;
           }
-          c = d;
           break;
         }
-        field.push_back(static_cast<char>(c));
+        field->push_back(static_cast<char>(c));
       }
       continue;
     }
     if (c == ',') {
-      fields->push_back(std::move(field));
-      field.clear();
+      field = &next_field();
       quoted = false;
       c = Get();
       continue;
     }
     if (c == '\r' || c == '\n') {
-      if (c == '\r') {
-        int d = Get();
-        if (d != '\n') pending_ = d;
-      }
+      if (c == '\r' && Get() != '\n' && pos_ > 0) Unget();
       ++line_;
-      fields->push_back(std::move(field));
-      return true;
+      break;
     }
-    if (quoted) {
-      *error = "text after a closing quote";
+    if (quoted) *error = "text after a closing quote";
+    // A run of plain bytes at once.
+    size_t start = pos_ - 1;
+    while (pos_ < len_ && buf_[pos_] != ',' && buf_[pos_] != '\r' && buf_[pos_] != '\n' &&
+           buf_[pos_] != '"') {
+      ++pos_;
     }
-    field.push_back(static_cast<char>(c));
+    field->append(reinterpret_cast<const char*>(buf_ + start), pos_ - start);
     c = Get();
   }
+  fields->resize(count);
+  return true;
 }
 
 }  // namespace vosk

@@ -16,17 +16,24 @@ void AppendCsvField(std::string* out, std::string_view text);
 class CsvReader {
  public:
   explicit CsvReader(std::FILE* in) : in_(in) {}
+  CsvReader(const CsvReader&) = delete;
+  CsvReader& operator=(const CsvReader&) = delete;
   // Reads the next record; false at end of input. *error is set for a malformed record.
+  // The strings of *fields are reused from call to call.
   bool Next(std::vector<std::string>* fields, std::string* error);
   // Line on which the last record returned started (1-based).
   long record_line() const { return record_line_; }
 
  private:
-  int Get();
+  int Get() { return pos_ < len_ ? buf_[pos_++] : Refill(); }
+  void Unget() { --pos_; }  // REQUIRES: the last Get() returned a byte
+  int Refill();
   std::FILE* in_;
   long line_ = 1;
   long record_line_ = 0;
-  int pending_ = -2;  // one byte of look-ahead; -2 = none
+  unsigned char buf_[64 * 1024];
+  size_t pos_ = 0;  // next byte of buf_
+  size_t len_ = 0;  // bytes in buf_
 };
 
 }  // namespace vosk

@@ -359,7 +359,9 @@ int CmdCreate(const ToolArgs& a) {
   if (memo_type == 0) throw UsageError{"unknown memo kind " + memo};
   Value old_kind = RDDINFO(13, Value::Integer(table_kind), "DBFFPT");
   Value old_memo = RDDINFO(14, Value::Integer(memo_type), "DBFFPT");
-  bool ok = DBCREATE(file, structure, "DBFFPT");
+  // An alias of our own: the one made from the file name may be taken (a table named "e" or
+  // "m" would clash with the area letters).
+  bool ok = DBCREATE(file, structure, "DBFFPT", std::nullopt, "T");
   RDDINFO(13, old_kind, "DBFFPT");
   RDDINFO(14, old_memo, "DBFFPT");
   if (!ok) throw Abandon(RuntimeError{kEgCreate, "DBF", kEdfCreate, 0, "", file});
@@ -436,14 +438,17 @@ int CmdAppend(const ToolArgs& a) {
       fail("-", "append failed");
       break;
     }
-    for (size_t i = 0; i < positions.size() && !status; ++i) {
-      if (positions[i] < 0 || values[i].is_nil()) continue;
-      const Field& f = fields[static_cast<size_t>(positions[i] - 1)];
+    {
+      const Field* f = nullptr;  // the field being written
       ScopedErrorHandler h([&](const RuntimeError& e) -> ErrorAnswer {
-        fail(f.name, e.description.empty() ? GeneralDescription(e.gen_code) : e.description);
+        fail(f->name, e.description.empty() ? GeneralDescription(e.gen_code) : e.description);
         return ErrorAnswer::Default();
       });
-      (void)t->put_value(positions[i], values[i]);
+      for (size_t i = 0; i < positions.size() && !status; ++i) {
+        if (positions[i] < 0 || values[i].is_nil()) continue;
+        f = &fields[static_cast<size_t>(positions[i] - 1)];
+        (void)t->put_value(positions[i], values[i]);
+      }
     }
     if (status) {
       // The failed record is not kept half-written: roll it back and mark it deleted.

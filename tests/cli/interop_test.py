@@ -282,6 +282,17 @@ class PeersReadOurTables(TempDirTest):
                                         memo=memo if letters[name] == "M" else False)
                 diffs.assert_none(self)
 
+    def test_tables_named_like_area_letters(self):
+        # The alias made from such a name designates an area; creating must not depend on it.
+        for name in ("e", "M"):
+            with self.subTest(name=name):
+                path = self.path(name + ".dbf")
+                run_tool("create", path, "CODE:C:4")
+                source = self.path(name + ".csv")
+                write_csv(source, ["CODE"], [{"CODE": "ok"}])
+                run_tool("append", path, "--csv", source)
+                self.assertEqual([r["CODE"] for r in dbfread.DBF(path)], ["ok"])
+
     def test_python_dbf_reads_our_tables(self):
         for kind, fields, peer_kind in OUR_TABLES:
             if not peer_kind:

@@ -147,7 +147,7 @@ int DecimalsOf(const Value& v) { return v.is_integer() ? 0 : v.decimals(); }
 
 void SetDouble(Value* out, double d, int dec) {
   if (dec > 15) dec = 15;
-  *out = Value::Double(d, 0, dec);
+  out->SetDouble(d, 0, dec);
 }
 
 bool IsDateLike(const Value& v) { return v.is_date() || v.is_timestamp(); }
@@ -162,14 +162,14 @@ void SetTimestampMillis(Value* out, int64_t total) {
   if (day < std::numeric_limits<int32_t>::min() || day > std::numeric_limits<int32_t>::max()) {
     day = 0;
   }
-  *out = Value::Timestamp(static_cast<int32_t>(day), static_cast<int32_t>(ms));
+  out->SetTimestamp(static_cast<int32_t>(day), static_cast<int32_t>(ms));
 }
 
 void SetDateDays(Value* out, int64_t julian) {
   if (julian < std::numeric_limits<int32_t>::min() || julian > std::numeric_limits<int32_t>::max()) {
     julian = 0;
   }
-  *out = Value::Date(static_cast<int32_t>(julian));
+  out->SetDate(static_cast<int32_t>(julian));
 }
 
 // A date or timestamp moved by a number of days.
@@ -196,7 +196,7 @@ bool Add(Op op, const Value& a, const Value& b, Value* out) {
   if (a.is_numeric() && b.is_numeric()) {
     int64_t r;
     if (a.is_integer() && b.is_integer() && !__builtin_add_overflow(a.integer(), b.integer(), &r)) {
-      *out = Value::Integer(r);
+      out->SetInteger(r);
     } else {
       SetDouble(out, a.number() + b.number(), std::max(DecimalsOf(a), DecimalsOf(b)));
     }
@@ -230,7 +230,7 @@ bool Subtract(Op op, const Value& a, const Value& b, Value* out) {
   if (a.is_numeric() && b.is_numeric()) {
     int64_t r;
     if (a.is_integer() && b.is_integer() && !__builtin_sub_overflow(a.integer(), b.integer(), &r)) {
-      *out = Value::Integer(r);
+      out->SetInteger(r);
     } else {
       SetDouble(out, a.number() - b.number(), std::max(DecimalsOf(a), DecimalsOf(b)));
     }
@@ -243,7 +243,7 @@ bool Subtract(Op op, const Value& a, const Value& b, Value* out) {
     return true;
   }
   if (a.is_date() && b.is_date()) {
-    *out = Value::Integer(static_cast<int64_t>(a.julian()) - b.julian());
+    out->SetInteger(static_cast<int64_t>(a.julian()) - b.julian());
     return true;
   }
   if (IsDateLike(a) && IsDateLike(b)) {
@@ -265,7 +265,7 @@ bool Arithmetic(Op op, const Value& a, const Value& b, Value* out) {
       int64_t r;
       if (a.is_integer() && b.is_integer() &&
           !__builtin_mul_overflow(a.integer(), b.integer(), &r)) {
-        *out = Value::Integer(r);
+        out->SetInteger(r);
       } else {
         SetDouble(out, a.number() * b.number(), DecimalsOf(a) + DecimalsOf(b));
       }
@@ -279,13 +279,13 @@ bool Arithmetic(Op op, const Value& a, const Value& b, Value* out) {
       if (b.number() == 0.0) return ZeroDivide(op, out);
       if (a.is_integer() && b.is_integer()) {
         // INT64_MIN % -1 overflows in C++; its value is 0.
-        *out = Value::Integer(b.integer() == -1 ? 0 : a.integer() % b.integer());
+        out->SetInteger(b.integer() == -1 ? 0 : a.integer() % b.integer());
       } else {
         SetDouble(out, std::fmod(a.number(), b.number()), std::max(DecimalsOf(a), DecimalsOf(b)));
       }
       return true;
     case Op::kPower:
-      *out = Value::Double(std::pow(a.number(), b.number()));
+      out->SetDouble(std::pow(a.number(), b.number()));
       return true;
     default:
       return OperandError(op, out);
@@ -320,7 +320,7 @@ bool Bitwise(Op op, const Value& a, const Value& b, Value* out) {
     }
     default: break;
   }
-  *out = Value::Integer(r);
+  out->SetInteger(r);
   return true;
 }
 
@@ -442,8 +442,31 @@ bool Relational(Op op, const Value& a, const Value& b, Value* out) {
     default:
       return OperandError(op, out);
   }
-  *out = Value::Logical(result);
+  out->SetLogical(result);
   return true;
+}
+
+// The comparison operators on two numbers, the most frequent case of filters and conditions,
+// without the general dispatch. False when the operands or the operator are of another kind.
+inline bool CompareNumbers(Op op, const Value& a, const Value& b, bool* result) {
+  if (!a.is_numeric() || !b.is_numeric()) return false;
+  int cmp;
+  if (a.is_integer() && b.is_integer()) {
+    cmp = a.integer() < b.integer() ? -1 : a.integer() > b.integer() ? 1 : 0;
+  } else {
+    double x = a.number(), y = b.number();
+    if (x != x || y != y) return false;  // NaN: the general path decides
+    cmp = x < y ? -1 : x > y ? 1 : 0;
+  }
+  switch (op) {
+    case Op::kEq: case Op::kEqEq: *result = cmp == 0; return true;
+    case Op::kNe: *result = cmp != 0; return true;
+    case Op::kLt: *result = cmp < 0; return true;
+    case Op::kLe: *result = cmp <= 0; return true;
+    case Op::kGt: *result = cmp > 0; return true;
+    case Op::kGe: *result = cmp >= 0; return true;
+    default: return false;
+  }
 }
 
 bool Binary(Op op, const Value& a, const Value& b, Value* out) {
@@ -756,7 +779,7 @@ class Evaluator {
       }
       // Short-circuit: .F. decides .AND., .T. decides .OR.
       if (a.logical() == (n->op == Op::kOr)) {
-        n->slot = Value::Logical(a.logical());
+        n->slot.SetLogical(a.logical());
         return n->slot;
       }
       const Value& b = Eval(n->right);
@@ -764,12 +787,17 @@ class Evaluator {
         OperandError(n->op, &n->slot);
         return n->slot;
       }
-      n->slot = Value::Logical(b.logical());
+      n->slot.SetLogical(b.logical());
       return n->slot;
     }
     const Value& a = Eval(n->left);
     const Value& b = Eval(n->right);
-    Binary(n->op, a, b, &n->slot);
+    bool result;
+    if (CompareNumbers(n->op, a, b, &result)) {
+      n->slot.SetLogical(result);
+    } else {
+      Binary(n->op, a, b, &n->slot);
+    }
     return n->slot;
   }
 
@@ -778,7 +806,7 @@ class Evaluator {
       case Op::kNot: {
         const Value& a = Eval(n->left);
         if (a.is_logical()) {
-          n->slot = Value::Logical(!a.logical());
+          n->slot.SetLogical(!a.logical());
         } else {
           OperandError(n->op, &n->slot);
         }
@@ -791,12 +819,12 @@ class Evaluator {
           if (n->op == Op::kPlus) {
             n->slot = a;
           } else if (a.integer() == INT64_MIN) {
-            n->slot = Value::Double(-a.number(), 20, 0);
+            n->slot.SetDouble(-a.number(), 20, 0);
           } else {
-            n->slot = Value::Integer(-a.integer(), a.width());
+            n->slot.SetInteger(-a.integer(), a.width());
           }
         } else if (a.is_double()) {
-          n->slot = Value::Double(n->op == Op::kNeg ? -a.dbl() : a.dbl(), a.width(), a.decimals());
+          n->slot.SetDouble(n->op == Op::kNeg ? -a.dbl() : a.dbl(), a.width(), a.decimals());
         } else if (a.is_date()) {
           n->slot = n->op == Op::kNeg ? Value::Integer(-static_cast<int64_t>(a.julian())) : a;
         } else {

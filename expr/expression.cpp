@@ -59,7 +59,8 @@ const std::string& Expression::text() const { return program_->text; }
 bool Expression::calls_user_function() const { return program_->calls_user_function; }
 
 const Value& Expression::EvalRef() {
-  Program* run = expr_internal::IdleProgram(program_.get());
+  Program* run = program_->active == 0 ? program_.get()
+                                        : expr_internal::IdleProgram(program_.get());
   const Value& v = expr_internal::EvalProgram(run, &result_);
   if (run == program_.get() || &v == &result_) return v;
   // A re-entrant evaluation ran on a clone whose slots the next one reuses: keep a copy.

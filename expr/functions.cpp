@@ -140,7 +140,7 @@ void SetText(Value* result, std::string_view text, const char* function) {
 void SetNumber(Value* result, double d, int dec) {
   if (dec > 15) dec = 15;
   if (dec < 0) dec = 0;
-  *result = Value::Double(d, 0, dec);
+  result->SetDouble(d, 0, dec);
 }
 
 }  // namespace builtins

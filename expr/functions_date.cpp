@@ -25,7 +25,7 @@ void Time(const FunctionArgs&, Value* r) { r->AssignString(TimeOfDayText(MillisN
 
 // SECONDS(): seconds since midnight, with hundredths.
 void Seconds(const FunctionArgs&, Value* r) {
-  *r = Value::Double(static_cast<double>(MillisNow() / 10) / 100.0, 0, 2);
+  r->SetDouble(static_cast<double>(MillisNow() / 10) / 100.0, 0, 2);
 }
 
 // DAY / MONTH / YEAR with the display widths 3, 3 and 5.
@@ -34,7 +34,7 @@ void DatePart(const FunctionArgs& a, Value* r, int part, int sub_code, const cha
   int y = 0, m = 0, d = 0;
   YmdFromJulian(a[0].julian(), &y, &m, &d);
   int value = part == 0 ? d : part == 1 ? m : y;
-  *r = Value::Integer(value, part == 2 ? 5 : 3);
+  r->SetInteger(value, part == 2 ? 5 : 3);
 }
 
 void Day(const FunctionArgs& a, Value* r) { DatePart(a, r, 0, 1114, "DAY"); }
@@ -43,7 +43,7 @@ void Year(const FunctionArgs& a, Value* r) { DatePart(a, r, 2, 1112, "YEAR"); }
 
 void Dow(const FunctionArgs& a, Value* r) {
   if (!IsDay(a[0])) return RaiseArgumentError(r, 1115, "DOW");
-  *r = Value::Integer(DayOfWeek(a[0].julian()), 3);
+  r->SetInteger(DayOfWeek(a[0].julian()), 3);
 }
 
 void Cdow(const FunctionArgs& a, Value* r) {
@@ -70,16 +70,16 @@ void Dtos(const FunctionArgs& a, Value* r) {
 
 void Ctod(const FunctionArgs& a, Value* r) {
   if (!a[0].is_string()) return RaiseArgumentError(r, 1119, "CTOD");
-  *r = Value::Date(TextToDate(a[0].str()));
+  r->SetDate(TextToDate(a[0].str()));
 }
 
 void Stod(const FunctionArgs& a, Value* r) {
   if (a[0].is_nil()) {
-    *r = Value::Date(0);
+    r->SetDate(0);
     return;
   }
   if (!a[0].is_string()) return RaiseArgumentError(r, kSubFunctionArgument, "STOD");
-  *r = Value::Date(DateFromDigits(a[0].str()));
+  r->SetDate(DateFromDigits(a[0].str()));
 }
 
 void Ctot(const FunctionArgs& a, Value* r) {
@@ -108,7 +108,7 @@ void Ttoc(const FunctionArgs& a, Value* r) {
 
 void Ttod(const FunctionArgs& a, Value* r) {
   if (!IsDay(a[0])) return RaiseArgumentError(r, kSubFunctionArgument, "TTOD");
-  *r = Value::Date(a[0].julian());
+  r->SetDate(a[0].julian());
 }
 
 void Ttos(const FunctionArgs& a, Value* r) {
@@ -130,7 +130,7 @@ void Isleap(const FunctionArgs& a, Value* r) {
     return RaiseArgumentError(r, kSubFunctionArgument, "ISLEAP");
   }
   bool leap = year != 0 && ((year % 4 == 0 && year % 100 != 0) || year % 400 == 0);
-  *r = Value::Logical(leap);
+  r->SetLogical(leap);
 }
 
 constexpr Row kRows[] = {

@@ -75,9 +75,9 @@ void Int(const FunctionArgs& a, Value* r) {
   }
   double t = std::trunc(a[0].dbl());
   if (t > -9.2e18 && t < 9.2e18) {
-    *r = Value::Integer(static_cast<int64_t>(t), a[0].width());
+    r->SetInteger(static_cast<int64_t>(t), a[0].width());
   } else {
-    *r = Value::Double(t, a[0].width(), 0);
+    r->SetDouble(t, a[0].width(), 0);
   }
 }
 
@@ -86,14 +86,14 @@ void Round(const FunctionArgs& a, Value* r) {
   int dec = static_cast<int>(std::clamp<int64_t>(IntArg(a[1], 0), -kMaxStrDecimals,
                                                  kMaxStrDecimals));
   if (a[0].is_integer() && dec >= 0) {
-    *r = Value::Integer(a[0].integer());
+    r->SetInteger(a[0].integer());
     return;
   }
   double d = RoundHalfUp(a[0].number(), dec);
   if (dec <= 0 && d > -9.2e18 && d < 9.2e18) {
-    *r = Value::Integer(static_cast<int64_t>(d));
+    r->SetInteger(static_cast<int64_t>(d));
   } else {
-    *r = Value::Double(d, 0, std::max(dec, 0));
+    r->SetDouble(d, 0, std::max(dec, 0));
   }
 }
 
@@ -105,7 +105,7 @@ void Abs(const FunctionArgs& a, Value* r) {
                                   : Value::Integer(v.integer() < 0 ? -v.integer() : v.integer(),
                                                    v.width());
   } else {
-    *r = Value::Double(std::fabs(v.dbl()), v.width(), v.decimals());
+    r->SetDouble(std::fabs(v.dbl()), v.width(), v.decimals());
   }
 }
 
@@ -133,19 +133,19 @@ void Min(const FunctionArgs& a, Value* r) { Extreme(a, r, false, 1092, "MIN"); }
 
 void Exp(const FunctionArgs& a, Value* r) {
   if (!a[0].is_numeric()) return RaiseArgumentError(r, 1096, "EXP");
-  *r = Value::Double(std::exp(a[0].number()));
+  r->SetDouble(std::exp(a[0].number()));
 }
 
 void Log(const FunctionArgs& a, Value* r) {
   if (!a[0].is_numeric()) return RaiseArgumentError(r, 1095, "LOG");
   double x = a[0].number();
-  *r = Value::Double(x > 0 ? std::log(x) : -HUGE_VAL);
+  r->SetDouble(x > 0 ? std::log(x) : -HUGE_VAL);
 }
 
 void Sqrt(const FunctionArgs& a, Value* r) {
   if (!a[0].is_numeric()) return RaiseArgumentError(r, 1097, "SQRT");
   double x = a[0].number();
-  *r = Value::Double(x > 0 ? std::sqrt(x) : 0.0);
+  r->SetDouble(x > 0 ? std::sqrt(x) : 0.0);
 }
 
 void TransformFn(const FunctionArgs& a, Value* r) {
@@ -177,9 +177,9 @@ void Hextonum(const FunctionArgs& a, Value* r) {
   }
   if (!valid) v = 0;
   if (v <= static_cast<uint64_t>(INT64_MAX)) {
-    *r = Value::Integer(static_cast<int64_t>(v));
+    r->SetInteger(static_cast<int64_t>(v));
   } else {
-    *r = Value::Double(static_cast<double>(v), 0, 0);
+    r->SetDouble(static_cast<double>(v), 0, 0);
   }
 }
 

@@ -44,7 +44,7 @@ void Empty(const FunctionArgs& a, Value* r) {
     case Value::Type::kArray: empty = v.array().empty(); break;
     case Value::Type::kBlock: empty = false; break;
   }
-  *r = Value::Logical(empty);
+  r->SetLogical(empty);
 }
 
 // EVAL(bBlock, args...): the block's value for the arguments.
@@ -89,7 +89,7 @@ void Fieldpos(const FunctionArgs& a, Value* r) {
   size_t start = name.find_first_not_of(' ');
   size_t end = name.find_last_not_of(' ');
   name = start == std::string::npos ? std::string() : name.substr(start, end - start + 1);
-  *r = Value::Integer(area > 0 && !name.empty() ? db->FieldPos(area, name) : 0);
+  r->SetInteger(area > 0 && !name.empty() ? db->FieldPos(area, name) : 0);
 }
 
 void Set(const FunctionArgs& a, Value* r) {
@@ -99,7 +99,7 @@ void Set(const FunctionArgs& a, Value* r) {
 }
 
 void Setcentury(const FunctionArgs& a, Value* r) {
-  *r = Value::Logical(a.size() >= 1 ? SETCENTURY(a[0]) : GlobalSettings().century());
+  r->SetLogical(a.size() >= 1 ? SETCENTURY(a[0]) : GlobalSettings().century());
 }
 
 constexpr Row kRows[] = {

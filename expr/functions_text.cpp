@@ -221,7 +221,7 @@ void Charrepl(const FunctionArgs& a, Value* r) {
 void At(const FunctionArgs& a, Value* r) {
   if (!a[0].is_string() || !a[1].is_string()) return RaiseArgumentError(r, 1108, "AT");
   size_t hit = a[0].str().empty() ? std::string::npos : a[1].str().find(a[0].str());
-  *r = Value::Integer(hit == std::string::npos ? 0 : static_cast<int64_t>(hit) + 1);
+  r->SetInteger(hit == std::string::npos ? 0 : static_cast<int64_t>(hit) + 1);
 }
 
 // RAT(cSearch, cString): position of the last occurrence, as AT.
@@ -230,7 +230,7 @@ void Rat(const FunctionArgs& a, Value* r) {
     return RaiseArgumentError(r, kSubFunctionArgument, "RAT");
   }
   size_t hit = a[0].str().empty() ? std::string::npos : a[1].str().rfind(a[0].str());
-  *r = Value::Integer(hit == std::string::npos ? 0 : static_cast<int64_t>(hit) + 1);
+  r->SetInteger(hit == std::string::npos ? 0 : static_cast<int64_t>(hit) + 1);
 }
 
 // Start positions (0-based) of the non-overlapping occurrences of search in s, from `from`.
@@ -253,7 +253,7 @@ void Occurs(const FunctionArgs& a, Value* r) {
   if (!a[0].is_string() || !a[1].is_string()) {
     return RaiseArgumentError(r, kSubFunctionArgument, "OCCURS");
   }
-  *r = Value::Integer(static_cast<int64_t>(Occurrences(a[0].str(), a[1].str(), 0).size()));
+  r->SetInteger(static_cast<int64_t>(Occurrences(a[0].str(), a[1].str(), 0).size()));
 }
 
 // AFTERATNUM / BEFORATNUM(cSearch, cString[, nNth[, nIgnore]]): the text after (before) the
@@ -285,9 +285,9 @@ void Beforatnum(const FunctionArgs& a, Value* r) { AtNum(a, r, false, "BEFORATNU
 // LEN(x): bytes of a text, elements of an array.
 void Len(const FunctionArgs& a, Value* r) {
   if (a[0].is_string()) {
-    *r = Value::Integer(static_cast<int64_t>(a[0].str().size()));
+    r->SetInteger(static_cast<int64_t>(a[0].str().size()));
   } else if (a[0].is_array()) {
-    *r = Value::Integer(static_cast<int64_t>(a[0].array().size()));
+    r->SetInteger(static_cast<int64_t>(a[0].array().size()));
   } else {
     RaiseArgumentError(r, 1111, "LEN");
   }
@@ -297,7 +297,7 @@ void Len(const FunctionArgs& a, Value* r) {
 void Asc(const FunctionArgs& a, Value* r) {
   if (!a[0].is_string()) return RaiseArgumentError(r, 1107, "ASC");
   const std::string& s = a[0].str();
-  *r = Value::Integer(s.empty() ? 0 : static_cast<unsigned char>(s[0]));
+  r->SetInteger(s.empty() ? 0 : static_cast<unsigned char>(s[0]));
 }
 
 // CHR(n): the byte n modulo 256.
@@ -313,7 +313,7 @@ void Chr(const FunctionArgs& a, Value* r) {
 // that is not text.
 template <bool (*Test)(char)>
 void FirstByteTest(const FunctionArgs& a, Value* r) {
-  *r = Value::Logical(a[0].is_string() && !a[0].str().empty() && Test(a[0].str()[0]));
+  r->SetLogical(a[0].is_string() && !a[0].str().empty() && Test(a[0].str()[0]));
 }
 bool IsAlphaByte(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 bool IsDigitByte(char c) { return c >= '0' && c <= '9'; }
@@ -336,14 +336,14 @@ void Descend(const FunctionArgs& a, Value* r) {
     *r = v.integer() == INT64_MIN ? Value::Double(-v.number(), 20, 0)
                                   : Value::Integer(-v.integer(), v.width());
   } else if (v.is_double()) {
-    *r = Value::Double(-v.dbl(), v.width(), v.decimals());
+    r->SetDouble(-v.dbl(), v.width(), v.decimals());
   } else if (v.is_date()) {
-    *r = Value::Integer(kDescendBase - v.julian());
+    r->SetInteger(kDescendBase - v.julian());
   } else if (v.is_timestamp()) {
     double value = v.julian() + static_cast<double>(v.millis()) / kMillisPerDay;
-    *r = Value::Double(static_cast<double>(kDescendBase) - value, 0, 8);
+    r->SetDouble(static_cast<double>(kDescendBase) - value, 0, 8);
   } else if (v.is_logical()) {
-    *r = Value::Logical(!v.logical());
+    r->SetLogical(!v.logical());
   } else {
     *r = Value();
   }

@@ -15,24 +15,33 @@ Value Value::Logical(bool b) {
 
 Value Value::Integer(int64_t i, int width) {
   Value v;
-  v.type_ = Type::kInteger;
-  v.i_ = i;
-  if (width == 0) {
-    width = (i >= -999999999 && i <= 9999999999LL) ? 10 : 20;
-  }
-  v.width_ = static_cast<int16_t>(width);
+  v.SetInteger(i, width);
   return v;
 }
 
 Value Value::Double(double d, int width, int decimals) {
   Value v;
-  v.type_ = Type::kDouble;
-  v.d_ = d;
+  v.SetDouble(d, width, decimals);
+  return v;
+}
+
+void Value::SetInteger(int64_t i, int width) {
+  Become(Type::kInteger);
+  i_ = i;
+  if (width == 0) {
+    width = (i >= -999999999 && i <= 9999999999LL) ? 10 : 20;
+  }
+  width_ = static_cast<int16_t>(width);
+  decimals_ = 0;
+}
+
+void Value::SetDouble(double d, int width, int decimals) {
+  Become(Type::kDouble);
+  d_ = d;
   if (decimals < 0) decimals = GlobalSettings().decimals();
   if (width == 0) width = (d > -1000000000.0 && d < 10000000000.0) ? 10 : 20;
-  v.width_ = static_cast<int16_t>(width);
-  v.decimals_ = static_cast<int16_t>(decimals);
-  return v;
+  width_ = static_cast<int16_t>(width);
+  decimals_ = static_cast<int16_t>(decimals);
 }
 
 Value Value::Date(int32_t julian) {

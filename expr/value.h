@@ -72,9 +72,27 @@ class Value {
   const std::shared_ptr<ValueArray>& array_ref() const { return arr_; }
   const std::shared_ptr<const CodeBlock>& block() const { return block_; }
 
-  // Makes this value the text s, reusing the storage of a previous text (no allocation when
-  // the capacity suffices): the evaluator keeps one value per node and refills it per record.
+  // In-place setters with the meaning of the factories above. They keep the storage of a
+  // previous text (no allocation when its capacity suffices) and cost far less than assigning
+  // a new value: the evaluator keeps one value per node and refills it for every record, and
+  // an engine filling field values can do the same.
   void AssignString(std::string_view s, bool memo = false);
+  void SetNil() { Become(Type::kNil); }
+  void SetLogical(bool b) {
+    Become(Type::kLogical);
+    b_ = b;
+  }
+  void SetInteger(int64_t i, int width = 0);
+  void SetDouble(double d, int width = 0, int decimals = -1);
+  void SetDate(int32_t julian) {
+    Become(Type::kDate);
+    julian_ = julian;
+  }
+  void SetTimestamp(int32_t julian, int32_t millis) {
+    Become(Type::kTimestamp);
+    julian_ = julian;
+    millis_ = millis;
+  }
 
   void set_width(int w) { width_ = static_cast<int16_t>(w); }
   void set_decimals(int d) { decimals_ = static_cast<int16_t>(d); }
@@ -84,6 +102,14 @@ class Value {
   char type_letter() const;
 
  private:
+  // Changes the type, dropping shared references; the text storage is kept.
+  void Become(Type t) {
+    type_ = t;
+    memo_ = false;
+    if (arr_) arr_.reset();
+    if (block_) block_.reset();
+  }
+
   Type type_ = Type::kNil;
   bool b_ = false;
   bool memo_ = false;

@@ -308,6 +308,12 @@ Status FptArea::create_memo_file(const OpenInfo* info) {
 
 Status FptArea::open_memo_file(const OpenInfo& info) {
   MemoKind kind = blob() ? MemoKind::kFpt : memo_kind_;
+  if (kind == MemoKind::kNone && table_kind_ == TableKind::kVfp) {
+    // Some writers leave the memo flag of Visual FoxPro headers clear; the only memo file
+    // such a table can have is an FPT file.
+    kind = memo_kind_ = MemoKind::kFpt;
+    memo_present_ = true;
+  }
   if (static_cast<int>(kind) < 1 || static_cast<int>(kind) > 3) {
     RuntimeError e;
     e.gen_code = kEgOpen;

@@ -91,7 +91,9 @@ Status WorkArea::Unsupported(const char* op) {
 Status WorkArea::skip(int64_t n) {
   if (n == 0) return skip_raw(0);
   int dir = n > 0 ? 1 : -1;
-  for (int64_t i = 0; i < (n > 0 ? n : -n); ++i) {
+  // |n| in unsigned arithmetic: n may be the most negative 64-bit number.
+  uint64_t count = n > 0 ? static_cast<uint64_t>(n) : 0 - static_cast<uint64_t>(n);
+  for (uint64_t i = 0; i < count; ++i) {
     if (Failed(skip_raw(dir)) || Failed(skip_filter(dir))) return kFailure;
     if (bof_ || eof_) break;
   }

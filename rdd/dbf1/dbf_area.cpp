@@ -903,7 +903,8 @@ Status DbfArea::go_to_id(const Value& id) {
     return kFailure;
   }
   double n = id.number();
-  uint32_t r = n < 0 ? 0 : (n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(n));
+  // NaN and negative numbers go to record 0 (the phantom record), like numbers past the end.
+  uint32_t r = !(n >= 0) ? 0 : (n > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(n));
   return go_to(r);
 }
 
@@ -934,11 +935,12 @@ Status DbfArea::skip_raw(int64_t n) {
     eof_ = e;
     return kSuccess;
   }
-  if (n > 0 || static_cast<uint64_t>(-n) < recno_) {
-    int64_t target = static_cast<int64_t>(recno_) + n;
-    if (target > 0xFFFFFFFFLL) target = 0xFFFFFFFFLL;
-    return go_to(static_cast<uint32_t>(target));
+  // |n| in unsigned arithmetic: n may be the most negative 64-bit number.
+  uint64_t distance = n > 0 ? static_cast<uint64_t>(n) : 0 - static_cast<uint64_t>(n);
+  if (n > 0) {
+    return go_to(static_cast<uint32_t>(std::min<uint64_t>(recno_ + distance, 0xFFFFFFFFULL)));
   }
+  if (distance < recno_) return go_to(static_cast<uint32_t>(recno_ - distance));
   if (Failed(go_to(1))) return kFailure;
   bof_ = true;
   return kSuccess;
@@ -1196,8 +1198,12 @@ Status DbfArea::put_value(int pos, const Value& in) {
   const Field& f = fields_[static_cast<size_t>(pos - 1)];
   if (value.is_nil() && f.null_bit >= 0 && null_flags_field_ > 0) {
     const Field& nf = fields_[static_cast<size_t>(null_flags_field_ - 1)];
-    record_[nf.offset + f.null_bit / 8] |= static_cast<uint8_t>(1u << (f.null_bit % 8));
-    return kSuccess;
+    int byte = f.null_bit / 8;
+    // A _NullFlags field of another program may be too short for its bits: no bit, no null.
+    if (byte < nf.length) {
+      record_[nf.offset + byte] |= static_cast<uint8_t>(1u << (f.null_bit % 8));
+      return kSuccess;
+    }
   }
   return EncodeField(f, value);
 }

@@ -1,0 +1,124 @@
+#!/usr/bin/env bash
+# Memo benchmark: writing and then reading memos in a Visual FoxPro table with an FPT file,
+# dbutool against python3-dbf doing the same in one run on the same data.
+#
+#   bench/memo.sh [MEMOS]        (default 100000)
+#
+# The data: MEMOS records (NAME C10, NOTE M4), each memo 200 to 4,000 bytes of printable text
+# from a deterministic generator, in a CSV file.
+# 1. Write: dbutool create + append --exclusive from the CSV, against python3-dbf creating the
+#    same table and appending the same rows.
+# 2. Read: dbutool list --csv of the whole table into /dev/null, against python3-dbf reading
+#    every record's memo.
+# Both sides read their own table and the other's (the read of the other's table checks that
+# the memos agree). Each timing is the best of REPS runs (default 3). Results go to stdout and
+# to bench/out/memo-<date>.txt.
+#
+# Environment: DBUTOOL (a built dbutool; default: build it in build-bench/), REPS.
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+memos="${1:-100000}"
+reps="${REPS:-3}"
+out_dir="$root/bench/out"
+work="$out_dir/memo-data"
+mkdir -p "$work"
+py=/usr/bin/python3
+
+if [[ -z "${DBUTOOL:-}" ]]; then
+  cmake -S "$root" -B "$root/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DVOSK_BUILD_GUI=OFF -DVOSK_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$root/build-bench" --target dbutool >/dev/null
+  DBUTOOL="$root/build-bench/cli/dbutool"
+fi
+"$py" -c 'import dbf' 2>/dev/null || { echo "memo: python3-dbf missing (scripts/setup.sh bench)" >&2; exit 1; }
+
+csv="$work/memo.csv"
+report="$out_dir/memo-$(date +%Y%m%d-%H%M%S).txt"
+
+# Deterministic memos: a Park-Miller generator picks each length and a text offset.
+"$py" - "$memos" "$csv" <<'PY'
+import sys
+n, path = int(sys.argv[1]), sys.argv[2]
+alphabet = ''.join(chr(c) for c in range(32, 127) if chr(c) not in '",')
+pool = (alphabet * 100)
+seed = 20240229
+with open(path, 'w', newline='') as f:
+    f.write('NAME,NOTE\r\n')
+    for i in range(n):
+        seed = seed * 16807 % 2147483647
+        length = 200 + seed % 3801
+        seed = seed * 16807 % 2147483647
+        start = seed % (len(pool) - 4001)
+        f.write('R%09d,%s\r\n' % (i, pool[start:start + length]))
+PY
+
+peer="$work/peer.py"
+cat >"$peer" <<'PY'
+import csv, sys, dbf
+mode, table = sys.argv[1], sys.argv[2]
+if mode == 'write':
+    t = dbf.Table(table, 'name C(10); note M', dbf_type='vfp', codepage='cp1252')
+    t.open(dbf.READ_WRITE)
+    with open(sys.argv[3], newline='') as f:
+        r = csv.reader(f)
+        next(r)
+        for name, note in r:
+            t.append((name, note))
+    t.close()
+else:
+    t = dbf.Table(table, codepage='cp1252')
+    t.open(dbf.READ_ONLY)
+    total = 0
+    for rec in t:
+        total += len(rec['note'])
+    t.close()
+    print(total)
+PY
+
+best() {  # best of $reps wall-clock seconds of a command
+  local b=""
+  for ((i = 0; i < reps; i++)); do
+    local s e
+    s=$(date +%s.%N)
+    "$@" >/dev/null
+    e=$(date +%s.%N)
+    local d
+    d=$(echo "$e - $s" | bc)
+    if [[ -z "$b" ]] || (( $(echo "$d < $b" | bc) )); then b=$d; fi
+  done
+  echo "$b"
+}
+
+ours="$work/ours.dbf"
+theirs="$work/theirs.dbf"
+write_ours() {
+  rm -f "$ours" "${ours%.dbf}.fpt"
+  "$DBUTOOL" create "$ours" NAME:C:10 NOTE:M:4 --kind vfp --memo FPT
+  "$DBUTOOL" append "$ours" --csv "$csv" --exclusive
+}
+write_theirs() {
+  rm -f "$theirs" "${theirs%.dbf}.fpt"
+  "$py" "$peer" write "$theirs" "$csv"
+}
+
+t_write_ours=$(best write_ours)
+t_write_theirs=$(best write_theirs)
+t_read_ours=$(best "$DBUTOOL" list "$ours" --csv)
+t_read_theirs=$(best "$py" "$peer" read "$theirs")
+
+# Cross-check: each side reads the other's table to the same total memo length.
+ours_total=$("$DBUTOOL" list "$theirs" --csv --fields NOTE | tail -n +2 | tr -d '\r\n' | wc -c)
+theirs_total=$("$py" "$peer" read "$ours")
+csv_total=$(tail -n +2 "$csv" | cut -d, -f2- | tr -d '\r\n' | wc -c)
+
+{
+  echo "memo benchmark, $(date -Is), $memos memos of 200-4000 bytes, best of $reps"
+  echo "memo file sizes: ours $(stat -c %s "${ours%.dbf}.fpt") bytes, python3-dbf $(stat -c %s "${theirs%.dbf}.fpt") bytes"
+  printf '%-28s %10s %10s %8s\n' "" "dbutool" "python3-dbf" "ratio"
+  printf '%-28s %10.3f %10.3f %8.1f\n' "write (create + append)" "$t_write_ours" "$t_write_theirs" \
+         "$(echo "$t_write_theirs / $t_write_ours" | bc -l)"
+  printf '%-28s %10.3f %10.3f %8.1f\n' "read every memo" "$t_read_ours" "$t_read_theirs" \
+         "$(echo "$t_read_theirs / $t_read_ours" | bc -l)"
+  echo "memo bytes: csv $csv_total, dbutool reading python3-dbf's table $ours_total, python3-dbf reading ours $theirs_total"
+} | tee "$report"

@@ -1,7 +1,10 @@
 #include "app/main_menu.h"
 
 #include "app/ansi.h"
+#include "app/browse.h"
+#include "app/browse_view.h"
 #include "app/current_table.h"
+#include "app/open_table.h"
 #include "app/filename.h"
 #include "app/order_info.h"
 #include "app/ui.h"
@@ -173,15 +176,66 @@ using Command = void (*)(Browse*);
 
 void NuovaIstanza(Browse*) { GetUi().StartInstance(CurTable().cCurTable); }
 void Esci(Browse*) { GetUi().CloseMainWindow(); }
+void ApriTabella(Browse* b) {
+  APRITAB(b);
+  GetUi().SetWindowTitle(MainWindowTitle());
+}
+void ApriIndice(Browse* b) { APRIIND(b); }
+void SelezionaTag(Browse* b) { SELEZTAG(b); }
+void AutoOpen(Browse* b) { AUTOOPEN(b); }
+void ModificaCampo(Browse* b) { TASTI(b, kVkReturn, false); }
+void DriverNtx(Browse* b) { CAMBIARDD(b, "DBFNTX"); }
+void DriverCdx(Browse* b) { CAMBIARDD(b, "DBFCDX"); }
+void MemoDbt(Browse* b) { CAMBIAMEMO(b, 1); }
+void MemoFpt(Browse* b) { CAMBIAMEMO(b, 2); }
+void CodificaAnsi(Browse* b) { CAMBIAANSI(b, "ANSI"); }
+void CodificaOem(Browse* b) { CAMBIAANSI(b, "OEM"); }
+void VaiAlRecord(Browse* b) { VAIALREC(b); }
+void PrimaColonna(Browse* b) { TASTI(b, kVkF11, false); }
+void UltimaColonna(Browse* b) { TASTI(b, kVkF12, false); }
+void CercaColonna(Browse* b) { CERCACOL(b); }
+void ContinuaRicerca(Browse* b) { CERCACOL(b, false); }
+void ImpostaVista(Browse* b) { VISTACOL(b); }
+void Ordina(Browse* b) { ORDINA(b); }
+void Aggiorna(Browse* b) {
+  if (b) b->Refresh();
+}
+void SwitchDriver(Browse* b) { CAMBIARDD(b, RDDSETDEFAULT() == "DBFNTX" ? "DBFCDX" : "DBFNTX"); }
+void SwitchMemo(Browse* b) {
+  Value memo = RDDINFO(14);
+  CAMBIAMEMO(b, memo.is_numeric() && memo.number() == 1 ? 2 : 1);
+}
+void SwitchCodifica(Browse* b) {
+  CAMBIAANSI(b, IniString("Codifica", "ANSI") == "ANSI" ? "OEM" : "ANSI");
+}
 
 Command CommandOf(Action action) {
   switch (action) {
-    case Action::kNuovaIstanza:
-      return &NuovaIstanza;
-    case Action::kEsci:
-      return &Esci;
-    default:
-      return nullptr;
+    case Action::kNuovaIstanza: return &NuovaIstanza;
+    case Action::kEsci: return &Esci;
+    case Action::kApriTabella: return &ApriTabella;
+    case Action::kApriIndice: return OrderBagsSupported() ? &ApriIndice : nullptr;
+    case Action::kSelezionaTag: return OrderBagsSupported() ? &SelezionaTag : nullptr;
+    case Action::kAutoOpen: return &AutoOpen;
+    case Action::kModificaCampo: return &ModificaCampo;
+    case Action::kDriverNtx: return &DriverNtx;
+    case Action::kDriverCdx: return &DriverCdx;
+    case Action::kMemoDbt: return &MemoDbt;
+    case Action::kMemoFpt: return &MemoFpt;
+    case Action::kCodificaAnsi: return &CodificaAnsi;
+    case Action::kCodificaOem: return &CodificaOem;
+    case Action::kVaiAlRecord: return &VaiAlRecord;
+    case Action::kPrimaColonna: return &PrimaColonna;
+    case Action::kUltimaColonna: return &UltimaColonna;
+    case Action::kCercaColonna: return &CercaColonna;
+    case Action::kContinuaRicerca: return &ContinuaRicerca;
+    case Action::kImpostaVista: return &ImpostaVista;
+    case Action::kOrdina: return &Ordina;
+    case Action::kAggiorna: return &Aggiorna;
+    case Action::kSwitchDriver: return &SwitchDriver;
+    case Action::kSwitchMemo: return &SwitchMemo;
+    case Action::kSwitchCodifica: return &SwitchCodifica;
+    default: return nullptr;
   }
 }
 

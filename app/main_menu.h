@@ -60,6 +60,7 @@ enum class Action {
   kImpostaFiltro,
   kImpostaPassword,
   kOrdina,
+  kOrdinaColonna,  // sort by the current column (context menu)
   kAggiorna,
   // ?
   kInformazioni,
@@ -98,6 +99,7 @@ struct MenuItem {
   Action action = Action::kNone;
   When when = When::kAlways;
   Check check = Check::kNone;
+  std::vector<MenuItem> submenu;  // the entries of a kSubmenu (context menu)
 
   // The prompt as displayed: prompt, a tab and the shortcut when there is one.
   std::string FullPrompt() const { return shortcut.empty() ? prompt : prompt + "\t" + shortcut; }

@@ -5,11 +5,17 @@
 namespace vosk {
 
 int OrderCount() { return 0; }
-// Without orders the key position is not known yet: 0 of the record count.
-uint32_t OrderKeyNo() { return 0; }
+uint32_t OrderKeyNo() { return EOF_() ? 0 : RECNO(); }
 uint32_t OrderKeyCount() { return LASTREC(); }
+void OrderKeyGoto(uint32_t key_no) { DBGOTO(Value::Integer(key_no)); }
 std::string OrderFocus() { return ""; }
 std::string OrderKey() { return ""; }
 bool OrderIsUnique() { return false; }
+std::string OrderBagExt() { return RDDSETDEFAULT() == "DBFCDX" ? ".cdx" : ".ntx"; }
+bool OrderFindRec(uint32_t record) {
+  DBGOTO(Value::Integer(record));
+  return !EOF_() && RECNO() == record;
+}
+bool OrderBagsSupported() { return false; }
 
 }  // namespace vosk

@@ -1,22 +1,30 @@
 #ifndef VOSK_APP_ORDER_INFO_H_
 #define VOSK_APP_ORDER_INFO_H_
 
-// What the status text and the menus ask of the orders of the current work area. Until the
-// order interface of the engine exists the current table has no orders: these answer as a work
-// area without any would, and they are the one place to connect to ORDCOUNT, ORDKEYNO,
-// ORDKEYCOUNT, ORDSETFOCUS, ORDKEY and ORDISUNIQUE.
+// What the Application asks of the orders of the current work area. The order interface of the
+// engine is not connected yet: these answer as a work area in natural order (no orders, key
+// position = record number, key count = record count), and they are the one place to connect to
+// ORDCOUNT, ORDKEYNO, ORDKEYCOUNT, ORDKEYGOTO, ORDSETFOCUS, ORDKEY, ORDFOR, ORDISUNIQUE,
+// ORDBAGEXT, ORDLISTCLEAR, ORDLISTADD and ORDFINDREC.
 
 #include <cstdint>
 #include <string>
 
 namespace vosk {
 
-int OrderCount();          // ORDCOUNT()
-uint32_t OrderKeyNo();     // ORDKEYNO()
-uint32_t OrderKeyCount();  // ORDKEYCOUNT()
-std::string OrderFocus();  // ORDSETFOCUS(): name of the controlling order
-std::string OrderKey();    // ORDKEY()
-bool OrderIsUnique();      // ORDISUNIQUE()
+int OrderCount();                    // ORDCOUNT()
+uint32_t OrderKeyNo();               // ORDKEYNO(): 0 at end of file
+uint32_t OrderKeyCount();            // ORDKEYCOUNT()
+void OrderKeyGoto(uint32_t key_no);  // ORDKEYGOTO()
+std::string OrderFocus();            // ORDSETFOCUS(): name of the controlling order
+std::string OrderKey();              // ORDKEY()
+bool OrderIsUnique();                // ORDISUNIQUE()
+std::string OrderBagExt();           // ORDBAGEXT() of the default driver, with the dot
+// ORDFINDREC(n): positions on record n within the controlling order; false when it is not
+// reachable there.
+bool OrderFindRec(uint32_t record);
+// Whether order bags can be opened (ORDLISTCLEAR / ORDLISTADD exist).
+bool OrderBagsSupported();
 
 }  // namespace vosk
 

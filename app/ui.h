@@ -9,8 +9,13 @@
 // such text into UTF-8 for display. Line breaks are "\n".
 
 #include <string>
+#include <vector>
+
+#include "app/main_menu.h"
 
 namespace vosk {
+
+struct Dialog;
 
 // Kinds of the modal message box (the nType of POPMSG).
 enum class MessageKind : int {
@@ -75,6 +80,17 @@ class Ui {
   virtual void ShowMainWindow(int top, int left, int width, int height, bool maximized) = 0;
   virtual int ScreenWidth() = 0;
   virtual int ScreenHeight() = 0;
+
+  // Runs a dialog description modally (the protocol of app/dialog.h decides when it closes);
+  // returns its result: 1 when closed by "&Conferma", else 0.
+  virtual int RunDialog(Dialog& dlg) = 0;
+  // Shows a pop-up menu at (x, y) of the browse and returns the action chosen (kNone when
+  // dismissed).
+  virtual Action PopupMenu(const std::vector<MenuItem>& items, int x, int y) = 0;
+  // Rebuilds the "Tabelle aperte di recente" submenu: one entry per path, most recent first.
+  virtual void SetRecentFiles(const std::vector<std::string>& paths) = 0;
+  // Stops (false) or restarts (true) the refresh timer.
+  virtual void SetRefreshTimer(bool active) = 0;
 
   // Starts another instance of the program's own executable with this parameter text.
   virtual void StartInstance(const std::string& parameters) = 0;

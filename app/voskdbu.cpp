@@ -1,7 +1,10 @@
 #include "app/voskdbu.h"
 
 #include "app/ansi.h"
+#include "app/browse_view.h"
 #include "app/current_table.h"
+#include "app/open_table.h"
+#include "app/order_info.h"
 #include "app/error_handler.h"
 #include "app/filename.h"
 #include "app/messages.h"
@@ -29,48 +32,10 @@ bool NoTableName(const std::string& name) { return name.empty() || name == "." |
 // yet, so creation fails and the program ends, as it does when the user gives up creating.
 bool CreateTableWithoutBrowse() { return false; }
 
-// Why an open of `table` failed, in the words the test-open gives.
-std::string OpenFailureMessage(const RuntimeError& e, const std::string& table) {
-  std::string name = Upper(e.file_name.empty() ? table : e.file_name);
-  if (e.sub_code == kEdfCorrupt || e.gen_code == kEgCorruption) {
-    return "Il file " + name + " risulta corrotto.";
-  }
-  if (e.os_code == kOsAccessDenied || e.os_code == kOsSharingViolation) {
-    return Ansi("Il file ") + name +
-           Ansi(" è già aperto in modo esclusivo oppure è in sola lettura.");
-  }
-  if (e.os_code == kOsNone && e.gen_code == kEgOpen && CFILEEXT(name).empty()) name += ".DBF";
-  return "Impossibile aprire il file " + name + ".";
-}
-
-// Opens cCurTable in the current work area: default driver, alias "DBF", shared, read-write.
-// On failure shows why and returns false.
-bool OpenCurrentTable() {
-  const std::string& table = CurTable().cCurTable;
-  std::string message;
-  {
-    ScopedErrorHandler breakout([](const RuntimeError& e) -> ErrorAnswer { throw Abandon(e); });
-    try {
-      if (DBUSEAREA(false, "", table, kCurrentAlias, true, false)) return true;
-      RuntimeError in_use;  // refused quietly: held by another program
-      in_use.gen_code = kEgOpen;
-      in_use.os_code = kOsSharingViolation;
-      message = OpenFailureMessage(in_use, table);
-    } catch (const Abandon& abandon) {
-      message = OpenFailureMessage(abandon.error(), table);
-    }
-  }
-  POPMSG(message, 1);
-  return false;
-}
-
 void CloseCurrentTable() {
   ScopedErrorHandler quiet([](const RuntimeError& e) -> ErrorAnswer { throw Abandon(e); });
   try {
-    if (SELECT(Value::String(kCurrentAlias)) > 0) {
-      DBSELECTAREA(kCurrentAlias);
-      DBCLOSEAREA();
-    }
+    DBCLOSE(kCurrentAlias);
   } catch (const Abandon&) {
     // Nothing left to do for a table that will not close: the program is ending.
   }
@@ -83,6 +48,7 @@ void RunMain(std::string cFile) {
   ini.memo = IniInt("Memo", 1);
   ini.codifica = IniString("Codifica", "ANSI");
   ini.auto_open = IniLogical("AutoOpen", "No");
+  RegisterBrowseFunctions();
 
   SetDefaultDriver(ini.rdd);
   SetMemoFormat(ini.memo, ini.memo == 1 || VOSK() ? ".DBT" : ".FPT");
@@ -115,14 +81,26 @@ void RunMain(std::string cFile) {
   if (FileExists(base + ".FPT")) SetMemoFormat(ini.memo, ".FPT");
 
   frame.set_line(__LINE__);
+  if (!OKOPEN(cFile)) return;
+  const std::string index = AutoIndexName(cFile);
+  const bool with_index = ini.auto_open && OrderBagsSupported() && FileExists(index);
+  if (with_index && !OKOPEN(cFile, index)) return;
+
+  frame.set_line(__LINE__);
   CurTable().cCurTable = cFile;
-  if (!OpenCurrentTable()) return;
+  DBOPEN(false, "", cFile, kCurrentAlias, true, false);
+  if (!USED()) return;
   if (FCOUNT() == 0) {
     POPMSG(Ansi("Impossibile aprire il file;") + cFile + Ansi(";perché privo di campi."), 1);
     CloseCurrentTable();
     return;
   }
+  if (with_index && !OKOPEN(cFile, index)) {
+    CloseCurrentTable();
+    return;
+  }
   ShowAllFields(FCOUNT());
+  ADDMRU(cFile);
 
   frame.set_line(__LINE__);
   GetUi().RunMainWindow();

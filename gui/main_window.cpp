@@ -8,27 +8,15 @@
 #include <QToolButton>
 #include <functional>
 
+#include "app/browse_view.h"
+#include "app/open_table.h"
 #include "app/voskdbu.h"
 #include "gui/dispatcher.h"
+#include "gui/twbrowse_widget.h"
 #include "gui/icons.h"
 #include "gui/text.h"
 
 namespace vosk {
-
-// The browse's place until the grid exists: a plain area that answers the browse's questions
-// for the first column.
-class PlainBrowseArea : public QWidget, public Browse {
- public:
-  explicit PlainBrowseArea(QWidget* parent) : QWidget(parent) {
-    setAutoFillBackground(true);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, pal.color(QPalette::Dark));  // the application workspace
-    setPalette(pal);
-    setFocusPolicy(Qt::StrongFocus);
-  }
-  int nColAct() const override { return 1; }
-  void Refresh() override { update(); }
-};
 
 namespace {
 
@@ -67,10 +55,48 @@ MainWindow::MainWindow() {
   BuildButtonBar();
   BuildStatusBar();
 
-  browse_area_ = new PlainBrowseArea(this);
-  setCentralWidget(browse_area_);
-  RunCommand([this] { SetStatusText(STATMSG(browse_area_).value_or("")); });
-  browse_area_->setFocus();
+  grid_ = new TWBrowseWidget(this);
+  setCentralWidget(grid_);
+  TWBrowse* core = &grid_->core();
+  grid_->bKeyDown = [core](int vk, bool ctrl) { return TASTI(core, vk, ctrl); };
+  grid_->bLDblClick = [core] { TASTI(core, kVkReturn, false); };
+  grid_->bRClicked = [core](int y, int x) { RMENU(core, y, x); };
+  RunCommand([this, core] {
+    InstallBrowseHandlers(core);
+    REBUILDBRW(core);
+    core->Stabilize(true);
+    SetStatusText(STATMSG(core).value_or(""));
+  });
+  // Every 5 seconds the grid re-synchronises with the table, so that changes made by other
+  // programs appear; the timer is off while it works, so ticks never nest.
+  refresh_timer_.setInterval(5000);
+  connect(&refresh_timer_, &QTimer::timeout, this, [this, core] {
+    refresh_timer_.stop();
+    RunCommand([core] { core->Stabilize(false); });
+    refresh_timer_.start();
+  });
+  refresh_timer_.start();
+  grid_->setFocus();
+}
+
+void MainWindow::SetRecentFiles(const std::vector<std::string>& paths) {
+  if (!recent_menu_) return;
+  recent_menu_->clear();
+  for (const std::string& path : paths) {
+    QAction* action = recent_menu_->addAction(FromApp(path));
+    action->setStatusTip("Apri questa tabella");
+    connect(action, &QAction::triggered, this, [this, path] {
+      RunCommand([this, path] { BLOCKMRU(&grid_->core(), path); });
+    });
+  }
+}
+
+void MainWindow::SetRefreshTimer(bool active) {
+  if (active) {
+    refresh_timer_.start();
+  } else {
+    refresh_timer_.stop();
+  }
 }
 
 MainWindow::~MainWindow() = default;
@@ -81,9 +107,11 @@ QMenu* MainWindow::BuildMenu(const std::vector<MenuItem>& items, QMenu* menu, bo
       case MenuItem::Kind::kSeparator:
         menu->addSeparator();
         break;
-      case MenuItem::Kind::kSubmenu:
-        menu->addMenu(FromApp(item.prompt));
+      case MenuItem::Kind::kSubmenu: {
+        QMenu* sub = menu->addMenu(FromApp(item.prompt));
+        if (in_menu_bar) recent_menu_ = sub;
         break;
+      }
       case MenuItem::Kind::kCommand: {
         QAction* action = menu->addAction(FromApp(item.FullPrompt()));
         action->setStatusTip(FromApp(item.message));
@@ -147,7 +175,7 @@ void MainWindow::BuildButtonBar() {
     connect(button, &QToolButton::clicked, this, [this, id] {
       if (ItemEnabled(id, When::kAlways)) Run(id);
       // After a button the keyboard focus goes back to the browse.
-      if (browse_area_) browse_area_->setFocus();
+      if (grid_) grid_->setFocus();
     });
     button_bar_->addWidget(button);
   }
@@ -185,7 +213,7 @@ void MainWindow::BuildStatusBar() {
 }
 
 void MainWindow::Run(Action action) {
-  RunCommand([this, action] { RunAction(action, browse_area_); });
+  RunCommand([this, action] { RunAction(action, grid_ ? &grid_->core() : nullptr); });
 }
 
 std::vector<QAction*> MainWindow::MenuActions(const std::string& prompt) const {
@@ -208,7 +236,7 @@ void MainWindow::SetStatusItem(int item, const std::string& text) {
 
 void MainWindow::SetStatusText(const std::string& text) { status_message_->setText(FromApp(text)); }
 
-Browse* MainWindow::browse() { return browse_area_; }
+Browse* MainWindow::browse() { return grid_ ? &grid_->core() : nullptr; }
 
 void MainWindow::ShowWithSavedGeometry() {
   RunCommand([] { RESIZE(std::nullopt); });
@@ -239,6 +267,7 @@ void MainWindow::resizeEvent(QResizeEvent* event) {
 
 void MainWindow::closeEvent(QCloseEvent* event) {
   recording_geometry_ = false;
+  refresh_timer_.stop();
   QMainWindow::closeEvent(event);
   QCoreApplication::quit();
 }

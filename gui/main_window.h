@@ -7,6 +7,7 @@
 
 #include <QLabel>
 #include <QMainWindow>
+#include <QTimer>
 #include <QToolBar>
 #include <string>
 #include <vector>
@@ -32,6 +33,12 @@ class MainWindow : public QMainWindow {
   void SetStatusItem(int item, const std::string& text);
   void SetStatusText(const std::string& text);
   Browse* browse();
+  class TWBrowseWidget* grid() const { return grid_; }
+  // Rebuilds the "Tabelle aperte di recente" submenu.
+  void SetRecentFiles(const std::vector<std::string>& paths);
+  // Stops or restarts the refresh timer.
+  void SetRefreshTimer(bool active);
+  QMenu* recent_menu() const { return recent_menu_; }
 
   // For tests.
   QToolBar* button_bar() const { return button_bar_; }
@@ -65,7 +72,9 @@ class MainWindow : public QMainWindow {
   QToolBar* button_bar_ = nullptr;
   QLabel* status_message_ = nullptr;
   std::vector<QLabel*> status_items_;
-  class PlainBrowseArea* browse_area_ = nullptr;
+  class TWBrowseWidget* grid_ = nullptr;
+  QMenu* recent_menu_ = nullptr;
+  QTimer refresh_timer_;
   bool recording_geometry_ = false;  // moves and resizes are written to the settings file
 };
 

@@ -15,7 +15,13 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/dialog.h"
 #include "app/filename.h"
+#include "app/open_table.h"
+#include "gui/dispatcher.h"
+#include "gui/dialog_view.h"
+#include "gui/twbrowse_widget.h"
+#include <QMenu>
 #include "app/voskdbu.h"
 #include "gui/main_window.h"
 #include "gui/text.h"
@@ -163,6 +169,7 @@ std::string QtUi::GetFileName(const std::string& filter, const std::string& titl
 
 MainWindow* QtUi::BuildMainWindow() {
   window_ = std::make_unique<MainWindow>();
+  RunCommand([] { ADDMRU(); });  // the window's initialisation: the recently-used submenu
   return window_.get();
 }
 
@@ -222,6 +229,59 @@ int QtUi::ScreenWidth() {
 int QtUi::ScreenHeight() {
   QScreen* screen = QGuiApplication::primaryScreen();
   return screen ? screen->size().height() : 768;
+}
+
+int QtUi::RunDialog(Dialog& dlg) {
+  QPoint origin;
+  if (window_ && window_->grid()) origin = window_->grid()->GridToGlobal(QPoint(0, 0));
+  return RunDialogView(dlg, window_.get(), origin);
+}
+
+namespace {
+
+void AddItems(QMenu* menu, const std::vector<MenuItem>& items, Action* chosen) {
+  for (const MenuItem& item : items) {
+    switch (item.kind) {
+      case MenuItem::Kind::kSeparator:
+        menu->addSeparator();
+        break;
+      case MenuItem::Kind::kSubmenu:
+        AddItems(menu->addMenu(FromApp(item.prompt)), item.submenu, chosen);
+        break;
+      case MenuItem::Kind::kCommand: {
+        QAction* a = menu->addAction(FromApp(item.FullPrompt()));
+        a->setStatusTip(FromApp(item.message));
+        a->setEnabled(ItemEnabled(item.action, item.when));
+        if (item.check != Check::kNone) {
+          a->setCheckable(true);
+          a->setChecked(ItemChecked(item.check));
+        }
+        const Action id = item.action;
+        QObject::connect(a, &QAction::triggered, [chosen, id] { *chosen = id; });
+        break;
+      }
+    }
+  }
+}
+
+}  // namespace
+
+Action QtUi::PopupMenu(const std::vector<MenuItem>& items, int x, int y) {
+  QMenu menu(window_.get());
+  Action chosen = Action::kNone;
+  AddItems(&menu, items, &chosen);
+  QPoint at = window_ && window_->grid() ? window_->grid()->GridToGlobal(QPoint(x, y))
+                                         : QPoint(x, y);
+  menu.exec(at);
+  return chosen;
+}
+
+void QtUi::SetRecentFiles(const std::vector<std::string>& paths) {
+  if (window_) window_->SetRecentFiles(paths);
+}
+
+void QtUi::SetRefreshTimer(bool active) {
+  if (window_) window_->SetRefreshTimer(active);
 }
 
 void QtUi::StartInstance(const std::string& parameters) {

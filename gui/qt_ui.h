@@ -44,6 +44,10 @@ class QtUi : public Ui {
   void ShowMainWindow(int top, int left, int width, int height, bool maximized) override;
   int ScreenWidth() override;
   int ScreenHeight() override;
+  int RunDialog(Dialog& dlg) override;
+  Action PopupMenu(const std::vector<MenuItem>& items, int x, int y) override;
+  void SetRecentFiles(const std::vector<std::string>& paths) override;
+  void SetRefreshTimer(bool active) override;
   void StartInstance(const std::string& parameters) override;
   void OpenMailto(const std::string& url) override;
 

@@ -5,21 +5,16 @@
 
 #include "app/ansi.h"
 #include "app/app_fixture.h"
-#include "app/browse.h"
+#include "app/twbrowse.h"
 #include "app/main_menu.h"
 #include "rdd/db_commands.h"
 
 namespace vosk {
 namespace {
 
-class FakeBrowse : public Browse {
- public:
-  explicit FakeBrowse(int column) : column_(column) {}
-  int nColAct() const override { return column_; }
-  void Refresh() override {}
-
- private:
-  int column_;
+// A browse whose current column is `column`.
+struct FakeBrowse : TWBrowse {
+  explicit FakeBrowse(int column) : TWBrowse("DBF") { set_nColAct(column); }
 };
 
 const MenuItem* FindItem(const std::string& prompt) {
@@ -74,9 +69,11 @@ TEST_F(MainWindowDataTest, OnlyExistingCommandsAreEnabled) {
     const char* prompt;
     bool enabled;
   } cases[] = {
-      {"Nuovo VOSK Software DBU", true}, {"Esci", true},           {"Nuova tabella...", false},
-      {"Apri tabella...", false},        {"Seleziona TAG", false}, {"Aggiorna", false},
-      {"Informazioni", false},
+      {"Nuovo VOSK Software DBU", true}, {"Esci", true},          {"Nuova tabella...", false},
+      {"Apri tabella...", true},         {"Aggiorna", true},      {"Vai al record...", true},
+      {"Imposta vista...", true},        {"Codifica OEM", true},  {"Informazioni", false},
+      {"Imposta filtro...", false},      {"Nuovo record", false}, {"Apri indice...", false},
+      {"Seleziona TAG", false},
   };
   for (const Case& c : cases) {
     const MenuItem* item = FindItem(c.prompt);
@@ -142,7 +139,7 @@ TEST_F(MainWindowDataTest, StatusTextAndItemsOnAnOpenTable) {
 
     FakeBrowse second(2);
     DBGOTO(Value::Integer(3));
-    EXPECT_EQ(STATMSG(&second), "Campo: 2/5     RecNo: 3/10     KeyNo: 0/10     ");
+    EXPECT_EQ(STATMSG(&second), "Campo: 2/5     RecNo: 3/10     KeyNo: 3/10     ");
     DBGOBOTTOM();
     DBSKIP(1);
     FakeBrowse none(0);
@@ -171,7 +168,7 @@ TEST_F(MainWindowDataTest, ExistingCommands) {
   EXPECT_EQ(ui_.instances, (std::vector<std::string>{"/dati/con spazi/CLIENTI.DBF"}));
   RunAction(Action::kEsci, nullptr);
   EXPECT_EQ(ui_.closes, 1);
-  RunAction(Action::kApriTabella, nullptr);  // not there yet: nothing happens
+  RunAction(Action::kInformazioni, nullptr);  // not there yet: nothing happens
   EXPECT_TRUE(ui_.messages.empty());
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/dialog.h"
 #include "app/ui.h"
 
 namespace vosk {
@@ -28,6 +29,15 @@ class ScriptedUi : public Ui {
   // the file-dialog results.
   std::deque<int> answers;
   std::deque<std::string> file_results;
+  // Dialogs: each runs the next script, which types and presses through the helpers below;
+  // a dialog that the script leaves open is closed as by Esc. Without a script: Esc.
+  std::deque<std::function<void(Dialog&)>> dialog_scripts;
+  std::vector<std::string> dialogs;  // "<resource>|<title>" of every dialog run
+  Action popup_choice = Action::kNone;
+  std::vector<std::vector<MenuItem>> popups;
+  std::vector<std::string> recent;
+  bool timer_active = true;
+  std::function<void()> on_process_events;
   // Run in place of the main window's event loop.
   std::function<void()> on_main_window;
 
@@ -40,6 +50,7 @@ class ScriptedUi : public Ui {
   std::map<int, std::string> status_items;
   std::string status_text, title;
   int beeps = 0, events = 0, main_windows = 0, closes = 0;
+  bool closed_ = false;
 
   // Window geometry.
   WindowRect rect{0, 0, 800, 600};
@@ -67,7 +78,10 @@ class ScriptedUi : public Ui {
     progress.push_back("pos:" + std::to_string(position));
   }
   void ProgressClose() override { progress.push_back("close"); }
-  void ProcessEvents() override { ++events; }
+  void ProcessEvents() override {
+    ++events;
+    if (on_process_events) on_process_events();
+  }
   void Beep() override { ++beeps; }
   std::string GetFileName(const std::string& filter, const std::string& t, int,
                           const std::string& initial_dir, bool save) override {
@@ -93,6 +107,56 @@ class ScriptedUi : public Ui {
   }
   int ScreenWidth() override { return 1920; }
   int ScreenHeight() override { return 1080; }
+  int RunDialog(Dialog& dlg) override {
+    dialogs.push_back(dlg.resource + "|" + dlg.title);
+    closed_ = false;
+    dlg.result = 0;
+    if (!dialog_scripts.empty()) {
+      auto script = dialog_scripts.front();
+      dialog_scripts.pop_front();
+      script(dlg);
+    }
+    if (!closed_) DialogTryClose(dlg, std::nullopt);
+    return closed_ ? dlg.result : 0;
+  }
+  Action PopupMenu(const std::vector<MenuItem>& items, int, int) override {
+    popups.push_back(items);
+    return popup_choice;
+  }
+  void SetRecentFiles(const std::vector<std::string>& paths) override { recent = paths; }
+  void SetRefreshTimer(bool active) override { timer_active = active; }
+
+  // Script helpers. Types `keys` into the input field `name` as the user would: it takes the
+  // focus (all selected), each character goes through the field's filter, then it loses the
+  // focus.
+  static void Type(Dialog& dlg, const std::string& name, const std::string& keys) {
+    Control* c = CTL(dlg, name);
+    if (c == nullptr || !c->get) return;
+    c->get->GotFocus();
+    for (char k : keys) c->get->KeyChar(static_cast<unsigned char>(k));
+    c->get->LostFocus();
+  }
+  // Replaces the text of a memo control.
+  static void SetMemo(Dialog& dlg, const std::string& name, const std::string& text) {
+    Control* c = CTL(dlg, name);
+    if (c == nullptr) return;
+    c->value = Value::String(text, true);
+    c->changed = true;
+  }
+  // Presses Conferma (201), Annulla (202) or, with id 0, Esc. True when the dialog closed.
+  bool Press(Dialog& dlg, int id) {
+    std::optional<int> cargo;
+    if (id == kIdConferma) cargo = 1;
+    if (id == kIdAnnulla) cargo = 2;
+    if (DialogTryClose(dlg, cargo)) closed_ = true;
+    return closed_;
+  }
+  // Presses a button of the dialog's button bar.
+  bool Tool(Dialog& dlg, int id) {
+    if (dlg.on_tool && dlg.on_tool(dlg, id)) closed_ = true;
+    return closed_;
+  }
+
   void StartInstance(const std::string& parameters) override { instances.push_back(parameters); }
   void OpenMailto(const std::string& url) override { mails.push_back(url); }
 };

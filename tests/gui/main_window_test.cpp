@@ -105,7 +105,10 @@ TEST_F(MainWindowTest, TitleMenusButtonsAndStatusBar) {
     ASSERT_TRUE(nuovo && esci && apri);
     EXPECT_TRUE(nuovo->isEnabled());
     EXPECT_TRUE(esci->isEnabled());
-    EXPECT_FALSE(apri->isEnabled()) << "opening another table comes later";
+    EXPECT_TRUE(apri->isEnabled());
+    QAction* indice = MenuAction(file, "Apri indice...\tCTRL-I");
+    ASSERT_NE(indice, nullptr);
+    EXPECT_FALSE(indice->isEnabled()) << "index files open once the order interface is there";
     EXPECT_EQ(esci->statusTip(), "Per uscire dal programma");
 
     QAction* props = MenuAction(modifica, QString::fromUtf8("Modifica proprietà campo..."));
@@ -136,7 +139,7 @@ TEST_F(MainWindowTest, TitleMenusButtonsAndStatusBar) {
     EXPECT_TRUE(buttons[9]->isEnabled());
     EXPECT_EQ(buttons[7]->toolTip(), QString::fromUtf8("Nessun ordinamento né filtro"));
 
-    EXPECT_EQ(w.status_message()->text(), "Campo: 1/10     RecNo: 1/12     KeyNo: 0/12     ");
+    EXPECT_EQ(w.status_message()->text(), "Campo: 1/10     RecNo: 1/12     KeyNo: 1/12     ");
     EXPECT_EQ(w.status_item(1)->toolTip(), "Password non impostata");
     EXPECT_FALSE(w.status_item(1)->isEnabled());
     EXPECT_EQ(w.status_item(2)->text(), "DBFNTX");

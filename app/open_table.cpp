@@ -1,0 +1,315 @@
+#include "app/open_table.h"
+
+#include <strings.h>
+#include <unistd.h>
+
+#include "app/ansi.h"
+#include "app/browse.h"
+#include "app/browse_view.h"
+#include "app/current_table.h"
+#include "app/error_handler.h"
+#include "app/filename.h"
+#include "app/main_menu.h"
+#include "app/messages.h"
+#include "app/order_info.h"
+#include "app/startup.h"
+#include "app/ui.h"
+#include "app/voskdbu.h"
+#include "expr/runtime_error.h"
+#include "platform/file.h"
+#include "platform/os_error.h"
+#include "rdd/db_commands.h"
+
+namespace vosk {
+namespace {
+
+constexpr int kMruMax = 15;
+constexpr int kDbiPassword = 131;
+constexpr int kRddiMemoType = 14;
+constexpr int kRddiMemoExt = 6;
+
+std::string Upper(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return s;
+}
+
+bool SameText(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+}
+
+// The message OKOPEN gives for a failed open, "" when no rule matches. Each matching rule
+// replaces the message of the rules before it.
+std::string OkOpenMessage(const RuntimeError& e, const std::string& cIndex) {
+  const std::string name = Upper(e.file_name);
+  // An open that failed for a reason no rule names still failed: saying so beats letting the
+  // real open run into an error report that ends the program.
+  std::string message = "Impossibile aprire il file " + name + ".";
+  if (e.os_code == kOsFileNotFound) message = "Impossibile aprire il file " + name + ".";
+  if (e.os_code == kOsNone && e.gen_code == kEgOpen) {
+    message = "Impossibile aprire il file " + name + (CFILEEXT(name).empty() ? ".DBF" : "") + ".";
+  }
+  // A table held exclusively by another program: access denied, or the sharing violation
+  // through which this system's share modes report it.
+  if (e.os_code == kOsAccessDenied || e.os_code == kOsSharingViolation) {
+    message = Ansi("Il file ") + name +
+              Ansi(" è già aperto in modo esclusivo oppure è in sola lettura.");
+  }
+  // A file too short for its own header reads as a read error: it is corrupt as well.
+  if (e.sub_code == kEdfCorrupt || e.gen_code == kEgCorruption || e.sub_code == kEdfRead) {
+    message = "Il file " + name + " risulta corrotto.";
+  }
+  if (e.gen_code == kEgNoVar) {
+    message = "Il file indice " + cIndex + Ansi(" non è compatibile con la tabella specificata.");
+  }
+  return message;
+}
+
+void SetPassword(const std::optional<std::string>& password) {
+  DBINFO(kDbiPassword, Value::String(password.value_or("")));
+}
+
+void SetTitle() { GetUi().SetWindowTitle(MainWindowTitle()); }
+
+bool AutoOpenIndexExists(const std::string& index) {
+  return OrderBagsSupported() && FileExists(index);
+}
+
+}  // namespace
+
+void DBOPEN(bool lNew, const std::string& cDriver, const std::string& cFile,
+            const std::string& cAlias, bool lShared, bool lReadOnly) {
+  NETERR(false);
+  if (DBUSEAREA(lNew, cDriver, cFile, cAlias, lShared, lReadOnly)) {
+    SetPassword("");
+    return;
+  }
+  if (!NETERR()) return;
+  const std::optional<std::string> previous = ProgressText();
+  if (previous) POPMSG();
+  if (lShared) {
+    POPMSG(Ansi("E' in corso un'operazione di sistema..."));
+  } else {
+    POPMSG("Spegnere tutti i terminali...", 0, "Attenzione");
+  }
+  // No count and no cancel: the open waits until the other program lets the table go.
+  for (;;) {
+    NETERR(false);
+    const bool opened = DBUSEAREA(lNew, cDriver, cFile, cAlias, lShared, lReadOnly);
+    GetUi().ProcessEvents();
+    if (opened && !NETERR() && USED()) break;
+    ::usleep(100 * 1000);
+  }
+  SetPassword("");
+  POPMSG();
+  if (previous) POPMSG(*previous);
+}
+
+void DBCLOSE(const std::string& cAlias) {
+  const std::string alias = cAlias.empty() ? ALIAS() : cAlias;
+  if (alias.empty() || SELECT(Value::String(alias)) == 0) return;
+  const int previous = SELECT();
+  DBSELECTAREA(alias);
+  const int area = SELECT();
+  DBCLOSEAREA();
+  const std::string view = SETTEMP() + "\x7FVIEW" + std::to_string(area) + ".NTX";
+  ::unlink(view.c_str());
+  if (previous != area) DBSELECTAREA(previous);
+}
+
+bool OKOPEN(const std::string& cFile, const std::string& cIndex) {
+  RoutineFrame frame("OKOPEN", __LINE__);
+  std::string message;
+  const int previous = SELECT();
+  {
+    ScopedErrorHandler breakout([](const RuntimeError& e) -> ErrorAnswer { throw Abandon(e); });
+    try {
+      DBOPEN(true, "", cFile, "OKOPEN", true, false);
+      (void)cIndex;  // index bags open through the order interface once it is connected
+    } catch (const Abandon& abandon) {
+      message = OkOpenMessage(abandon.error(), cIndex);
+    }
+    try {
+      DBCLOSE("OKOPEN");
+    } catch (const Abandon&) {
+    }
+  }
+  if (previous > 0) DBSELECTAREA(previous);
+  if (!message.empty()) POPMSG(message, 1);
+  return message.empty();
+}
+
+std::string AutoIndexName(const std::string& table) {
+  const std::string base = CFILEPATH(table) + CFILENOEXT(table);
+  const std::string ext = OrderBagExt();
+  const std::string name = base + (VOSK() ? std::string(".NTX") : Upper(ext));
+  return FileExists(name) ? name : base + ext;
+}
+
+void APRITAB(Browse* oBrw, const std::string& cFile_in) {
+  RoutineFrame frame("APRITAB", __LINE__);
+  const bool auto_open = IniLogical("AutoOpen", "No");
+  std::string cFile = cFile_in;
+  if (cFile.empty()) {
+    cFile = CGETFILE("File DBF (*.DBF)|*.DBF", "Apri tabella...", 1,
+                     CFILEPATH(CurTable().cCurTable));
+  } else {
+    cFile = FULLNAME(cFile);
+  }
+  if (cFile.empty()) return;
+  if (CFILEEXT(cFile).empty()) cFile += ".DBF";
+  if (!FileExists(cFile)) {
+    POPMSG("Impossibile trovare il file " + cFile + ".", 1);
+    return;
+  }
+  if (!OKOPEN(cFile)) return;
+  const std::string index = AutoIndexName(cFile);
+  const bool with_index = auto_open && AutoOpenIndexExists(index);
+  if (with_index && !OKOPEN(cFile, index)) return;
+
+  frame.set_line(__LINE__);
+  CurrentTableState& state = CurTable();
+  state.cCurTable = cFile;
+  DBOPEN(false, "", cFile, kCurrentAlias, true, false);
+  state.cPassword.reset();
+  SetPassword(state.cPassword);
+  if (with_index) {
+    state.xCurOrder = Value();
+    state.cCurIndex = index;
+    state.cCurFilter.reset();
+  }
+  if (oBrw) {
+    REBUILDBRW(oBrw);
+    oBrw->set_nColAct(1);
+    oBrw->set_nColPos(1);
+    oBrw->SetHScrollPos(1);
+  } else {
+    ShowAllFields(FCOUNT());
+  }
+  if (!with_index) {
+    ORDINA(oBrw);
+  } else if (oBrw) {
+    oBrw->Refresh();
+  }
+  ADDMRU(cFile);
+}
+
+void APRIIND(Browse* oBrw) {
+  // Index bags open through the order interface; its menu entry stays disabled until then.
+  if (!OrderBagsSupported()) return;
+}
+
+std::vector<std::string> ATAG() {
+  std::vector<std::string> tags;
+  return tags;
+}
+
+void SELEZTAG(Browse* oBrw) {
+  if (OrderCount() == 0) return;
+}
+
+void AUTOOPEN(Browse* oBrw) {
+  const bool on = !IniLogical("AutoOpen", "No");
+  WriteIniLogical("AutoOpen", on);
+  GetUi().SetMenuCheck("Apri indice automaticamente", on);
+}
+
+std::vector<std::string> ReadMru() {
+  std::vector<std::string> list;
+  for (int i = 1;; ++i) {
+    std::string path = GETPVPROFSTRING("Mru", "File" + std::to_string(i), "");
+    if (path.empty()) break;
+    list.push_back(path);
+  }
+  return list;
+}
+
+void ADDMRU(const std::string& cFile_in) {
+  std::vector<std::string> list = ReadMru();
+  if (!cFile_in.empty()) {
+    // The file-name part as the directory spells it.
+    std::string cFile = cFile_in;
+    const std::string dir = CFILEPATH(cFile);
+    const std::string name = CFILENOPATH(cFile);
+    for (const std::string& entry : ListDirectory(dir.empty() ? "." : dir)) {
+      if (SameText(entry, name)) {
+        cFile = dir + entry;
+        break;
+      }
+    }
+    std::erase_if(list, [&](const std::string& e) { return SameText(e, cFile); });
+    list.insert(list.begin(), cFile);
+    if (static_cast<int>(list.size()) > kMruMax) list.resize(kMruMax);
+    for (size_t i = 0; i < list.size(); ++i) {
+      WRITEPPROSTRING("Mru", "File" + std::to_string(i + 1), list[i]);
+    }
+  }
+  GetUi().SetRecentFiles(list);
+}
+
+void BLOCKMRU(Browse* oBrw, const std::string& cFile) {
+  APRITAB(oBrw, cFile);
+  SetTitle();
+}
+
+void CAMBIARDD(Browse* oBrw, const std::string& cDriver) {
+  RoutineFrame frame("CAMBIARDD", __LINE__);
+  const int memo = IniInt("Memo", 1);
+  const Value extension = RDDINFO(kRddiMemoExt);
+  // A driver that is not part of the program falls back quietly to its nearest parent.
+  SetDefaultDriver(cDriver);
+  SetMemoFormat(memo, extension.is_string() ? extension.str() : ".DBT");
+  WRITEPPROSTRING(kIniSection, "RDD", cDriver);
+  CurrentTableState& state = CurTable();
+  DBOPEN(false, "", state.cCurTable, kCurrentAlias, true, false);
+  SetPassword(state.cPassword);
+  if (oBrw) REBUILDBRW(oBrw);
+  ORDINA(oBrw);
+  Ui& ui = GetUi();
+  ui.SetMenuCheck("DBFNTX", cDriver == "DBFNTX");
+  ui.SetMenuCheck("DBFCDX", cDriver == "DBFCDX");
+  ui.SetStatusItem(2, RDDSETDEFAULT());
+}
+
+void CAMBIAMEMO(Browse* oBrw, int nType) {
+  RDDINFO(kRddiMemoType, Value::Integer(nType));
+  RDDINFO(kRddiMemoExt, Value::String(nType == 1 || VOSK() ? ".DBT" : ".FPT"));
+  WRITEPPROSTRING(kIniSection, "Memo", std::to_string(nType));
+  if (oBrw == nullptr) return;
+  Ui& ui = GetUi();
+  ui.SetMenuCheck("Memo DBT", nType == 1);
+  ui.SetMenuCheck("Memo FPT", nType == 2);
+  ui.SetStatusItem(3, StatusItemText(3));
+}
+
+void CAMBIAANSI(Browse* oBrw, const std::string& cCod) {
+  RoutineFrame frame("CAMBIAANSI", __LINE__);
+  const uint32_t record = RECNO();
+  WRITEPPROSTRING(kIniSection, "Codifica", cCod);
+  CurrentTableState& state = CurTable();
+  DBOPEN(false, "", state.cCurTable, kCurrentAlias, true, false);
+  SetPassword(state.cPassword);
+  if (oBrw) REBUILDBRW(oBrw, false);
+  DBGOTO(Value::Integer(record));
+  ORDINA(oBrw);
+  Ui& ui = GetUi();
+  ui.SetMenuCheck("Codifica ANSI", cCod == "ANSI");
+  ui.SetMenuCheck("Codifica OEM", cCod == "OEM");
+  ui.SetStatusItem(4, cCod);
+}
+
+void ORDINA(Browse* oBrw) {
+  const uint32_t record = RECNO();
+  DBGOTO(Value::Integer(record));
+  KEYSEARCH();
+  CurrentTableState& state = CurTable();
+  state.xCurOrder = Value();
+  state.cCurIndex.reset();
+  state.cCurFilter.reset();
+  if (oBrw) oBrw->Refresh();
+}
+
+void KEYSEARCH() {}
+
+}  // namespace vosk

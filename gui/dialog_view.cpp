@@ -1,0 +1,262 @@
+#include "gui/dialog_view.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/ansi.h"
+#include "app/browse_view.h"
+#include "app/dialog.h"
+#include "gui/dispatcher.h"
+#include "gui/icons.h"
+#include "gui/text.h"
+#include "gui/tget_edit.h"
+
+namespace vosk {
+namespace {
+
+constexpr double kUnitX = 1.6, kUnitY = 1.6;  // dialog units to pixels
+
+class DialogView : public QDialog {
+ public:
+  DialogView(Dialog& dlg, QWidget* parent, QPoint origin);
+
+  void reject() override { TryClose(std::nullopt); }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void TryClose(std::optional<int> cargo);
+  void ControlChanged(int index);
+  void Toggle(int row);
+  void UpdateStatus();
+  int ToPxX(int du) const { return dlg_.popup ? du : static_cast<int>(du * kUnitX); }
+  int ToPxY(int du) const { return dlg_.popup ? du : static_cast<int>(du * kUnitY); }
+
+  Dialog& dlg_;
+  std::vector<QWidget*> widgets_;  // one per control
+  QLabel* status_ = nullptr;
+};
+
+DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(parent), dlg_(dlg) {
+  setObjectName(QString::fromStdString(dlg.resource.empty() ? "POPUP" : dlg.resource));
+  setWindowTitle(FromApp(dlg.title));
+  QFont fixed("Courier New");
+  fixed.setStyleHint(QFont::TypeWriter);
+  fixed.setPixelSize(12);
+  int top = 0;
+  if (!dlg.toolbar.empty()) {
+    auto* bar = new QToolBar(this);
+    bar->setIconSize(QSize(16, 16));
+    for (const Dialog::ToolButton& t : dlg.toolbar) {
+      if (t.group_start) bar->addSeparator();
+      QAction* a = bar->addAction(DrawnIcon(t.bitmap), FromApp(t.tooltip));
+      a->setObjectName(QString::fromStdString(t.bitmap));
+      a->setToolTip(FromApp(t.tooltip));
+      const int id = t.id;
+      connect(a, &QAction::triggered, this, [this, id] {
+        bool closed = false;
+        RunCommand([&] { closed = dlg_.on_tool && dlg_.on_tool(dlg_, id); });
+        if (closed) done(dlg_.result);
+        if (!widgets_.empty() && widgets_[0]) widgets_[0]->setFocus();
+      });
+    }
+    bar->setGeometry(0, 0, ToPxX(dlg.width), 28);
+    top = 28;
+  }
+  for (size_t i = 0; i < dlg.controls.size(); ++i) {
+    Control& c = dlg.controls[i];
+    QWidget* w = nullptr;
+    switch (c.kind) {
+      case ControlKind::kLabel:
+        w = new QLabel(FromApp(c.label), this);
+        break;
+      case ControlKind::kGet: {
+        auto* edit = new TGetEdit(c.get, this);
+        edit->setReadOnly(c.read_only);
+        if (dlg.popup) edit->setFrame(false);
+        if (dlg.background) {
+          const uint32_t rgb = *dlg.background;
+          edit->setStyleSheet(QString("background: #%1;").arg(rgb, 6, 16, QLatin1Char('0')));
+        }
+        connect(edit, &QLineEdit::returnPressed, this, [this] {
+          if (dlg_.popup) TryClose(1);
+        });
+        w = edit;
+        break;
+      }
+      case ControlKind::kMemo: {
+        auto* edit = new QPlainTextEdit(this);
+        edit->setPlainText(FromApp(c.value.is_string() ? c.value.str() : ""));
+        edit->setReadOnly(c.read_only);
+        connect(edit, &QPlainTextEdit::textChanged, this, [this, i, edit] {
+          Control& m = dlg_.controls[i];
+          std::string text = edit->toPlainText().toStdString();
+          m.value = Value::String(Ansi(text), true);
+          m.changed = true;
+        });
+        w = edit;
+        break;
+      }
+      case ControlKind::kCombo: {
+        auto* combo = new QComboBox(this);
+        for (const std::string& item : c.items) combo->addItem(FromApp(item));
+        w = combo;
+        break;
+      }
+      case ControlKind::kCheck: {
+        auto* check = new QCheckBox(FromApp(c.label), this);
+        check->setChecked(c.value.is_logical() && c.value.logical());
+        w = check;
+        break;
+      }
+      case ControlKind::kButton: {
+        auto* button = new QPushButton(FromApp(c.label), this);
+        button->setAutoDefault(false);
+        const int id = c.id;
+        connect(button, &QPushButton::clicked, this, [this, id] {
+          if (id == kIdConferma) TryClose(1);
+          if (id == kIdAnnulla) TryClose(2);
+        });
+        w = button;
+        break;
+      }
+      case ControlKind::kFieldList: {
+        auto* tree = new QTreeWidget(this);
+        tree->setObjectName("FieldList");
+        tree->setFont(fixed);
+        tree->setRootIsDecorated(false);
+        tree->setUniformRowHeights(true);
+        QStringList headers = FromApp(c.label).split('\t');
+        headers << "" << "";
+        tree->setHeaderLabels(headers);
+        const int widths[] = {100, 99, 50, 50, 16};
+        for (int col = 0; col < 5; ++col) tree->setColumnWidth(col, widths[col]);
+        for (const std::string& row : c.items) {
+          auto* item = new QTreeWidgetItem(tree, FromApp(row).split('\t'));
+          item->setTextAlignment(2, Qt::AlignRight);
+          item->setTextAlignment(3, Qt::AlignRight);
+        }
+        connect(tree, &QTreeWidget::currentItemChanged, this, [this, tree] {
+          dlg_.focus_row = tree->indexOfTopLevelItem(tree->currentItem());
+          UpdateStatus();
+        });
+        connect(tree, &QTreeWidget::itemClicked, this, [this, tree](QTreeWidgetItem* item, int col) {
+          if (col == 4) Toggle(tree->indexOfTopLevelItem(item));
+        });
+        tree->installEventFilter(this);
+        w = tree;
+        break;
+      }
+    }
+    w->setObjectName(QString::fromStdString(c.name.empty() ? "ctl" + std::to_string(c.id)
+                                                            : c.name));
+    if (dlg.fixed_font && c.kind != ControlKind::kButton) w->setFont(fixed);
+    w->setGeometry(ToPxX(c.col), top + ToPxY(c.row), ToPxX(c.width), ToPxY(c.height));
+    if (c.kind == ControlKind::kFieldList) {
+      w->setGeometry(0, top, ToPxX(dlg.width), ToPxY(dlg.height) - 22);
+    }
+    w->setEnabled(c.Enabled());
+    widgets_.push_back(w);
+  }
+  dlg.on_control_changed = [this](int index) { ControlChanged(index); };
+  if (dlg.status_text) {
+    status_ = new QLabel(this);
+    status_->setObjectName("DialogStatus");
+    status_->setFrameShape(QFrame::Panel);
+    status_->setFrameShadow(QFrame::Sunken);
+    status_->setGeometry(0, top + ToPxY(dlg.height) - 20, ToPxX(dlg.width), 20);
+  }
+  if (dlg.popup) {
+    setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
+    setGeometry(QRect(origin + QPoint(dlg.popup->left, dlg.popup->top),
+                      QSize(dlg.popup->right - dlg.popup->left,
+                            dlg.popup->bottom - dlg.popup->top)));
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Base));
+    setPalette(pal);
+  } else {
+    setFixedSize(ToPxX(dlg.width), top + ToPxY(dlg.height));
+  }
+  for (size_t i = 0; i < dlg.controls.size(); ++i) ControlChanged(static_cast<int>(i));
+  if (dlg.focus >= 0 && dlg.focus < static_cast<int>(widgets_.size())) {
+    widgets_[static_cast<size_t>(dlg.focus)]->setFocus();
+  }
+  UpdateStatus();
+}
+
+bool DialogView::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    auto* tree = qobject_cast<QTreeWidget*>(watched);
+    if (tree && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
+      Toggle(tree->indexOfTopLevelItem(tree->currentItem()));
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
+}
+
+void DialogView::Toggle(int row) {
+  if (row < 0) return;
+  RunCommand([&] { CAMBIAVIS(dlg_, row + 1); });
+}
+
+void DialogView::UpdateStatus() {
+  if (status_ && dlg_.status_text) status_->setText(FromApp(dlg_.status_text(dlg_)));
+}
+
+void DialogView::ControlChanged(int index) {
+  if (index < 0 || index >= static_cast<int>(widgets_.size())) return;
+  Control& c = dlg_.controls[static_cast<size_t>(index)];
+  QWidget* w = widgets_[static_cast<size_t>(index)];
+  if (auto* edit = dynamic_cast<TGetEdit*>(w)) edit->ShowCore();
+  if (auto* tree = qobject_cast<QTreeWidget*>(w)) {
+    for (int row = 0; row < tree->topLevelItemCount(); ++row) {
+      const bool on = row < static_cast<int>(c.marks.size()) && c.marks[static_cast<size_t>(row)];
+      tree->topLevelItem(row)->setText(4, on ? QString::fromUtf8("\u2714") : QString());
+    }
+  }
+  // The failing control is red while its message is shown.
+  QPalette pal = w->palette();
+  pal.setColor(QPalette::Base, c.failing ? QColor(255, 0, 0) : palette().color(QPalette::Base));
+  w->setPalette(pal);
+  if (c.failing) {
+    w->repaint();
+  } else if (dlg_.focus == index) {
+    w->setFocus();
+  }
+}
+
+void DialogView::TryClose(std::optional<int> cargo) {
+  // The focused field gives up its text before the checks.
+  if (QWidget* f = focusWidget()) {
+    for (size_t i = 0; i < widgets_.size(); ++i) {
+      if (widgets_[i] == f) dlg_.focus = static_cast<int>(i);
+    }
+  }
+  bool closes = false;
+  RunCommand([&] { closes = DialogTryClose(dlg_, cargo); });
+  if (closes) done(dlg_.result);
+}
+
+}  // namespace
+
+int RunDialogView(Dialog& dlg, QWidget* parent, QPoint origin) {
+  DialogView view(dlg, parent, origin);
+  view.exec();
+  dlg.on_control_changed = nullptr;
+  return dlg.result;
+}
+
+}  // namespace vosk

@@ -1,0 +1,34 @@
+#ifndef VOSK_GUI_TGET_EDIT_H_
+#define VOSK_GUI_TGET_EDIT_H_
+
+// The input field on screen: a line edit whose every typed character, Delete, focus change and
+// clipboard request goes through its TGet core, which decides what the text becomes.
+
+#include <QLineEdit>
+#include <memory>
+
+#include "app/tget.h"
+
+namespace vosk {
+
+class TGetEdit : public QLineEdit {
+ public:
+  TGetEdit(std::shared_ptr<TGet> core, QWidget* parent = nullptr);
+
+  TGet& core() { return *core_; }
+  // Shows the core's text, caret and selection.
+  void ShowCore();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+
+ private:
+  void SelectionToCore();
+  std::shared_ptr<TGet> core_;
+};
+
+}  // namespace vosk
+
+#endif  // VOSK_GUI_TGET_EDIT_H_

@@ -1,0 +1,291 @@
+// The browse view's commands through the scripted Ui: columns and cell texts, editing a cell,
+// go to record, column search, the column chooser, the keyboard map and the context menu.
+
+#include "app/browse_view.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "app/ansi.h"
+#include "app/app_fixture.h"
+#include "app/dialog.h"
+#include "app/twbrowse.h"
+#include "expr/expression.h"
+#include "expr/settings.h"
+#include "rdd/db_commands.h"
+
+namespace vosk {
+
+void RunWithTable(ScriptedUi& ui, const std::string& table,
+                  const std::function<void(TWBrowse&)>& body);
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class BrowseViewTest : public AppTest {
+ protected:
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> t;
+    for (const auto& m : ui_.messages) t.push_back(m.text);
+    return t;
+  }
+  // A script that types `keys` into `name` and confirms.
+  std::function<void(Dialog&)> TypeAndConfirm(std::string name, std::string keys) {
+    return [this, name, keys](Dialog& d) {
+      ScriptedUi::Type(d, name, keys);
+      ui_.Press(d, kIdConferma);
+    };
+  }
+  // Types into the cell editor and presses Enter.
+  std::function<void(Dialog&)> EditCell(std::string keys) { return TypeAndConfirm("uValue", keys); }
+};
+
+TEST_F(BrowseViewTest, ColumnsPicturesAndCellTexts) {
+  WriteDbf(Path("TIPI.DBF"),
+           {{"IMPORTO", 'N', 8, 2}, {"PEZZI", 'N', 5, 0}, {"NOTE", 'M', 10, 0},
+            {"ATTIVO", 'L', 1, 0}, {"NASCITA", 'D', 8, 0}, {"NOME", 'C', 6, 0}},
+           {{"   12.50", "    7", "          ", "T", "        ", "Anna  "}});
+  {
+    std::fstream f(Path("TIPI.DBF"), std::ios::in | std::ios::out | std::ios::binary);
+    f.put(static_cast<char>(0x83));  // a table with a DBT memo file
+  }
+  std::string dbt(512, '\0');
+  dbt[0] = 1;  // next free block
+  std::ofstream(Path("TIPI.DBT"), std::ios::binary) << dbt;
+  RunWithTable(ui_, Path("TIPI.DBF"), [&](TWBrowse& brw) {
+    EXPECT_EQ(MKPICTURE(1), "99999.99");
+    EXPECT_EQ(MKPICTURE(2), "99999");
+    EXPECT_EQ(MKPICTURE(4), "@! L");
+    EXPECT_EQ(MKPICTURE(6), std::nullopt);
+    EXPECT_EQ(RowExpressionText(),
+              "{ || { STR( FIELDGET( 1 ) ), STR( FIELDGET( 2 ) ), "
+              "IF( FIELDGET( 3 ) == '', ' [    ] ', ' [Memo] ' ), "
+              "IF( FIELDGET( 4 ), '.T.', '.F.' ), DTOCHR( FIELDGET( 5 ) ), FIELDGET( 6 ) } }");
+    EXPECT_EQ(brw.columns().aHeaders,
+              (std::vector<std::string>{"IMPORTO", "PEZZI", "NOTE", "ATTIVO", "NASCITA", "NOME"}));
+    EXPECT_EQ(brw.columns().aJustify,
+              (std::vector<bool>{true, true, false, false, false, false}));
+    const std::vector<std::string> cells = brw.columns().bLine();
+    ASSERT_EQ(cells.size(), 6u);
+    EXPECT_EQ(cells[0], "   12.50");
+    EXPECT_EQ(cells[3], ".T.");
+    EXPECT_EQ(cells[2], " [    ] ");
+    EXPECT_EQ(cells[4], "") << "an empty date shows nothing";
+    EXPECT_EQ(cells[5], "Anna  ");
+    // Width: the larger of header and measure (numbers 2 less) plus 7.
+    EXPECT_EQ(brw.columns().aColSizes[0], 7 * 8 - 2 + 7);
+    EXPECT_EQ(brw.columns().aColSizes[5], 7 * 6 + 7);
+    EXPECT_EQ(brw.columns().aColSizes[4], 7 * 10 + 7);
+  });
+}
+
+TEST_F(BrowseViewTest, EditingACellWritesItUnlessUnchangedOrLockedElsewhere) {
+  const std::string table = MakeClienti();
+  RunWithTable(ui_, table, [&](TWBrowse& brw) {
+    brw.set_nColAct(2);  // NOME
+    DBGOTO(Value::Integer(3));
+    brw.Refresh();
+
+    // Unchanged: nothing written, no lock taken (a lock elsewhere does not matter).
+    ASSERT_TRUE(DBUSEAREA(true, "", table, "ALTRO", true, false));
+    DBGOTO(Value::Integer(3));
+    ASSERT_TRUE(RLOCK());
+    DBSELECTAREA("DBF");
+    ui_.dialog_scripts.push_back([this](Dialog& d) { ui_.Press(d, kIdConferma); });
+    EDCOL(&brw, 2);
+    EXPECT_TRUE(ui_.messages.empty());
+
+    // Changed while another holds the record lock: refused with the message.
+    ui_.dialog_scripts.push_back(EditCell("Mario"));
+    EDCOL(&brw, 2);
+    EXPECT_EQ(Texts(), (std::vector<std::string>{
+                           "Il record risulta attualmente bloccato da un altro programma. "
+                           "Impossibile modificarne il contenuto."}));
+    EXPECT_EQ(FIELDGET(2).str(), "Cliente 3   ");
+
+    // Lock released: written, committed, the lock dropped again.
+    DBSELECTAREA("ALTRO");
+    DBUNLOCK();
+    DBCLOSEAREA();
+    DBSELECTAREA("DBF");
+    ui_.dialog_scripts.push_back(EditCell("Mario"));
+    EDCOL(&brw, 2);
+    EXPECT_EQ(FIELDGET(2).str(), "Mario       ");
+    EXPECT_NE(ReadFile(table).find("Mario       Roma"), std::string::npos);
+    EXPECT_FALSE(DBRECORDINFO(2).logical()) << "the record lock is released";
+
+    // Numbers, logicals and dates through their pictures.
+    ui_.dialog_scripts.push_back(EditCell("42"));
+    EDCOL(&brw, 1);
+    EXPECT_EQ(FIELDGET(1).number(), 42);
+    ui_.dialog_scripts.push_back(EditCell("f"));
+    EDCOL(&brw, 5);
+    EXPECT_FALSE(FIELDGET(5).logical());
+    ui_.messages.clear();
+    ui_.dialog_scripts.push_back(EditCell("31022024"));  // no such day: the editor stays
+    EDCOL(&brw, 4);
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Data non valida.", "Annullo le modifiche?"}));
+    EXPECT_EQ(ValueToText(FIELDGET(4)), "15/01/2024");
+
+    // Past the last column: a beep.
+    const int beeps = ui_.beeps;
+    EDCOL(&brw, 6);
+    EXPECT_EQ(ui_.beeps, beeps + 1);
+  });
+}
+
+TEST_F(BrowseViewTest, OemLetterShownAndEditedAsAnsiAndWrittenBackAsOem) {
+  Ini("Codifica", "OEM");
+  WriteDbf(Path("OEM.DBF"), {{"CITTA", 'C', 6, 0}}, {{"Cant\x85 "}});
+  RunWithTable(ui_, Path("OEM.DBF"), [&](TWBrowse& brw) {
+    EXPECT_EQ(brw.columns().bLine()[0], "Cant\xE0 ");  // à in ANSI
+    ui_.dialog_scripts.push_back([this](Dialog& d) {
+      EXPECT_EQ(CTL(d, "uValue")->get->text(), "Cant\xE0");
+      ScriptedUi::Type(d, "uValue", "Forl\xEC");  // ì typed
+      ui_.Press(d, kIdConferma);
+    });
+    EDCOL(&brw, 1);
+    EXPECT_EQ(FIELDGET(1).str(), "Forl\x8D ");  // ì in OEM
+    // A character CP850 cannot store is refused, never stored as something else.
+    ui_.dialog_scripts.push_back(EditCell("\x80uro"));  // the euro sign
+    EDCOL(&brw, 1);
+    EXPECT_EQ(FIELDGET(1).str(), "Forl\x8D ");
+    EXPECT_EQ(ui_.messages.size(), 1u);
+  });
+  EXPECT_NE(ReadFile(Path("OEM.DBF")).find("Forl\x8D "), std::string::npos);
+}
+
+TEST_F(BrowseViewTest, GoToRecordFindsVisibleRecordsOnly) {
+  const std::string table = MakeClienti();
+  RunWithTable(ui_, table, [&](TWBrowse& brw) {
+    ui_.dialog_scripts.push_back(TypeAndConfirm("nRec", "7"));
+    VAIALREC(&brw);
+    EXPECT_EQ(RECNO(), 7u);
+    EXPECT_EQ(brw.VScrollPos(), 7u);
+
+    DBGOTO(Value::Integer(4));
+    ASSERT_TRUE(RLOCK());
+    DBDELETE();
+    DBCOMMIT();
+    DBUNLOCK();
+    SET(kSetDeleted, Value::Logical(true));
+    DBGOTO(Value::Integer(7));
+    for (const char* wanted : {"4", "99"}) {  // hidden, and beyond the end
+      ui_.dialog_scripts.push_back(TypeAndConfirm("nRec", wanted));
+      VAIALREC(&brw);
+      EXPECT_EQ(RECNO(), 7u);
+    }
+    ui_.dialog_scripts.push_back(TypeAndConfirm("nRec", "0"));  // zero is not valid
+    VAIALREC(&brw);
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Record 4 non trovato.",
+                                                 "Record 99 non trovato.", "Campo non valido.",
+                                                 "Annullo le modifiche?"}));
+  });
+}
+
+TEST_F(BrowseViewTest, ColumnSearchDoesNotWrap) {
+  const std::string table = MakeClienti();  // CODICE NOME CITTA DATA ATTIVO
+  RunWithTable(ui_, table, [&](TWBrowse& brw) {
+    ui_.dialog_scripts.push_back(TypeAndConfirm("cCam", "a"));  // upper-cased: "A"
+    CERCACOL(&brw);
+    EXPECT_EQ(CurTable().cColSearch, "A");
+    EXPECT_EQ(brw.nColAct(), 3);  // CITTA
+    CERCACOL(&brw, false);
+    EXPECT_EQ(brw.nColAct(), 4);  // DATA
+    CERCACOL(&brw, false);
+    EXPECT_EQ(brw.nColAct(), 5);  // ATTIVO
+    CERCACOL(&brw, false);        // after the last match: not found, no wrap
+    EXPECT_EQ(brw.nColAct(), 5);
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Campo A non trovato."}));
+
+    CurTable().aFieldVis = {true, true, false, false, false};
+    CurTable().aViewCols = {1, 2};
+    REBUILDBRW(&brw, false);
+    ui_.dialog_scripts.push_back(TypeAndConfirm("cCam", "citta"));
+    CERCACOL(&brw);
+    EXPECT_EQ(ui_.messages.back().text, "Campo CITTA non trovato nella vista corrente.");
+    ui_.dialog_scripts.push_back(TypeAndConfirm("cCam", "  "));  // empty is not valid
+    CERCACOL(&brw);
+    EXPECT_EQ(ui_.messages[ui_.messages.size() - 2].text, "Campo non valido.");
+  });
+}
+
+TEST_F(BrowseViewTest, ColumnChooserStartsEmptyWithAllShownAndNeedsOneField) {
+  const std::string table = MakeClienti();
+  RunWithTable(ui_, table, [&](TWBrowse& brw) {
+    ui_.dialog_scripts.push_back([this](Dialog& d) {
+      EXPECT_EQ(d.controls[0].marks, std::vector<bool>(5, false));
+      EXPECT_EQ(d.controls[0].items[1], "NOME\tCarattere\t12\t0");
+      EXPECT_FALSE(ui_.Tool(d, 1)) << "OK with nothing selected does nothing";
+      CAMBIAVIS(d, 2);
+      CAMBIAVIS(d, 4);
+      EXPECT_TRUE(ui_.Tool(d, 1));
+    });
+    VISTACOL(&brw);
+    EXPECT_EQ(CurTable().aViewCols, (std::vector<int>{2, 4}));
+    EXPECT_EQ(brw.columns().aHeaders, (std::vector<std::string>{"NOME", "DATA"}));
+    EXPECT_EQ(brw.columns().bLine().size(), 2u);
+
+    // Some hidden: the chooser starts from the selection. Cancel after a toggle asks; No
+    // keeps it open. "Tutti" selects every field, then OK.
+    ui_.dialog_scripts.push_back([this](Dialog& d) {
+      EXPECT_EQ(d.controls[0].marks, (std::vector<bool>{false, true, false, true, false}));
+      CAMBIAVIS(d, 1);
+      ui_.answers = {kButtonNo};
+      EXPECT_FALSE(ui_.Tool(d, 2));
+      EXPECT_EQ(ui_.messages.back().text, "Annullo le modifiche?");
+      EXPECT_FALSE(ui_.Tool(d, 3));
+      EXPECT_TRUE(ui_.Tool(d, 1));
+    });
+    VISTACOL(&brw);
+    EXPECT_EQ(CurTable().aViewCols, (std::vector<int>{1, 2, 3, 4, 5}));
+  });
+}
+
+TEST_F(BrowseViewTest, KeyboardMapAndContextMenu) {
+  const std::string table = MakeClienti();
+  RunWithTable(ui_, table, [&](TWBrowse& brw) {
+    CurTable().aFieldVis = {true, false, true, false, true};
+    CurTable().aViewCols = {1, 3, 5};
+    REBUILDBRW(&brw, false);
+    EXPECT_TRUE(TASTI(&brw, kVkF12, false));
+    EXPECT_EQ(brw.nColAct(), 3);
+    EXPECT_EQ(brw.HScrollPos(), 3);
+    EXPECT_EQ(ui_.status_text.substr(0, 10), "Campo: 5/5");
+    EXPECT_TRUE(TASTI(&brw, kVkF11, false));
+    EXPECT_EQ(brw.nColAct(), 1);
+
+    EXPECT_FALSE(TASTI(&brw, kVkEscape, false)) << "Esc closes only with the switch";
+    Ini("Esc", "Si");
+    EXPECT_TRUE(TASTI(&brw, kVkEscape, false));
+    EXPECT_EQ(ui_.closes, 1);
+    EXPECT_FALSE(TASTI(&brw, 'R', false));
+    EXPECT_FALSE(TASTI(&brw, kVkDown, false)) << "navigation is the grid's";
+    EXPECT_TRUE(TASTI(&brw, kVkOemPlus, true));
+    EXPECT_EQ(ui_.instances, (std::vector<std::string>{table}));
+
+    ui_.popup_choice = Action::kUltimaColonna;
+    RMENU(&brw, 40, 30);
+    EXPECT_EQ(brw.nColAct(), 3);
+    ASSERT_EQ(ui_.popups.size(), 1u);
+    const std::vector<MenuItem>& items = ui_.popups[0];
+    EXPECT_EQ(items.front().prompt, "Nuovo record");
+    EXPECT_EQ(items.back().prompt, "Informazioni");
+    const auto driver = std::find_if(items.begin(), items.end(), [](const MenuItem& m) {
+      return m.prompt == "Driver di database";
+    });
+    ASSERT_NE(driver, items.end());
+    EXPECT_EQ(driver->submenu.size(), 8u);
+  });
+}
+
+}  // namespace
+}  // namespace vosk

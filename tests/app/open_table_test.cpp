@@ -1,0 +1,211 @@
+// Opening tables: the test-open and its messages, the waiting open, APRITAB, the recently-used
+// list and the switches of driver, memo format and encoding.
+
+#include "app/open_table.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include "app/ansi.h"
+#include "app/app_fixture.h"
+#include "app/browse_view.h"
+#include "app/messages.h"
+#include "app/twbrowse.h"
+#include "rdd/db_commands.h"
+
+namespace vosk {
+
+// Runs MAIN on `table`; `body` runs with the window's browse over the open table.
+inline void RunWithTable(ScriptedUi& ui, const std::string& table,
+                         const std::function<void(TWBrowse&)>& body) {
+  ui.on_main_window = [&] {
+    TWBrowse brw("DBF");
+    InstallBrowseHandlers(&brw);
+    REBUILDBRW(&brw);
+    brw.set_row_count(10);
+    brw.Stabilize(false);
+    body(brw);
+  };
+  MAIN(table);
+  ASSERT_EQ(ui.main_windows, 1);
+}
+
+namespace {
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// Another program holding a file exclusively: a share lock on its own open file.
+class ExclusiveHolder {
+ public:
+  explicit ExclusiveHolder(const std::string& path) : fd_(::open(path.c_str(), O_RDWR)) {
+    EXPECT_EQ(::flock(fd_, LOCK_EX | LOCK_NB), 0);
+  }
+  ~ExclusiveHolder() { Release(); }
+  void Release() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+class OpenTableTest : public AppTest {
+ protected:
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> t;
+    for (const auto& m : ui_.messages) t.push_back(m.text);
+    return t;
+  }
+};
+
+TEST_F(OpenTableTest, TestOpenExplainsWhyATableCannotBeOpened) {
+  const std::string good = MakeClienti();
+  std::ofstream(Path("ROTTA.DBF"), std::ios::binary) << std::string("\x03garbage", 8);
+  MakeClienti("TENUTA.DBF");
+  ExclusiveHolder holder(Path("TENUTA.DBF"));
+
+  EXPECT_TRUE(OKOPEN(good));
+  EXPECT_FALSE(OKOPEN(Path("ROTTA.DBF")));
+  EXPECT_FALSE(OKOPEN(Path("TENUTA.DBF")));
+  EXPECT_EQ(Texts(), (std::vector<std::string>{
+                         "Il file " + Upper(Path("ROTTA.DBF")) + " risulta corrotto.",
+                         "Il file " + Upper(Path("TENUTA.DBF")) +
+                             Ansi(" è già aperto in modo esclusivo oppure è in sola lettura."),
+                     }));
+  EXPECT_FALSE(USED()) << "the spare work area is closed again";
+  // A table held exclusively elsewhere fails quietly for the real open: NETERR, no message.
+  ui_.messages.clear();
+  EXPECT_FALSE(DBUSEAREA(true, "", Path("TENUTA.DBF"), "X", true, false));
+  EXPECT_TRUE(NETERR());
+  EXPECT_TRUE(ui_.messages.empty());
+}
+
+TEST_F(OpenTableTest, OpenWaitsWhileAnotherProgramHoldsTheTable) {
+  const std::string table = MakeClienti();
+  ExclusiveHolder holder(table);
+  POPMSG("Copia in corso...");  // a progress note of the running command
+  int rounds = 0;
+  ui_.on_process_events = [&] {
+    if (++rounds == 3) holder.Release();
+  };
+  ui_.progress.clear();
+  DBOPEN(false, "", table, "DBF", true, false);
+  EXPECT_TRUE(USED());
+  EXPECT_EQ(ALIAS(), "DBF");
+  EXPECT_EQ(ui_.progress, (std::vector<std::string>{
+                              "close",
+                              Ansi("open:E' in corso un'operazione di sistema...|Attenzione"),
+                              "close", "open:Copia in corso...|Attenzione"}));
+}
+
+TEST_F(OpenTableTest, OpenTableReplacesTheCurrentOneAndResetsTheView) {
+  const std::string first = MakeClienti();
+  const std::string second = MakeClienti("ALTRA.DBF");
+  RunWithTable(ui_, first, [&](TWBrowse& brw) {
+    CurTable().aFieldVis = {true, false, true, false, false};
+    CurTable().aViewCols = {1, 3};
+    CurTable().cCurFilter = "X";
+    brw.set_nColAct(2);
+    ui_.file_results = {Path("ALTRA")};  // without extension
+    APRITAB(&brw);
+    EXPECT_EQ(ui_.file_dialogs.back().initial_dir, dir_ + "/");
+    EXPECT_EQ(CurTable().cCurTable, second);
+    EXPECT_EQ(CurTable().aViewCols, (std::vector<int>{1, 2, 3, 4, 5}));
+    EXPECT_FALSE(CurTable().cCurFilter.has_value());
+    EXPECT_EQ(brw.nColAct(), 1);
+    EXPECT_EQ(brw.columns().aHeaders.size(), 5u);
+    EXPECT_EQ(ALIAS(), "DBF");
+
+    // A missing file and a corrupt one leave the current table open.
+    APRITAB(&brw, Path("NESSUNA.DBF"));
+    std::ofstream(Path("ROTTA.DBF"), std::ios::binary) << std::string("\x03garbage", 8);
+    APRITAB(&brw, Path("ROTTA.DBF"));
+    EXPECT_EQ(Texts(), (std::vector<std::string>{
+                           "Impossibile trovare il file " + Path("NESSUNA.DBF") + ".",
+                           "Il file " + Upper(Path("ROTTA.DBF")) + " risulta corrotto."}));
+    EXPECT_EQ(CurTable().cCurTable, second);
+    EXPECT_TRUE(USED());
+  });
+}
+
+TEST_F(OpenTableTest, RecentListMovesToFirstDropsTheSixteenthAndIgnoresCase) {
+  std::vector<std::string> tables;
+  for (int i = 1; i <= 16; ++i) tables.push_back(MakeClienti("T" + std::to_string(i) + ".DBF"));
+  for (int i = 0; i < 15; ++i) ADDMRU(tables[i]);
+  EXPECT_EQ(ReadMru().front(), tables[14]);
+  EXPECT_EQ(ReadMru().size(), 15u);
+
+  ADDMRU(tables[3]);  // reopened: moves to the first place, nothing drops
+  std::vector<std::string> mru = ReadMru();
+  EXPECT_EQ(mru.size(), 15u);
+  EXPECT_EQ(mru[0], tables[3]);
+  EXPECT_EQ(mru[1], tables[14]);
+
+  ADDMRU(tables[15]);  // a sixteenth table: the oldest (T1) drops
+  mru = ReadMru();
+  EXPECT_EQ(mru.size(), 15u);
+  EXPECT_EQ(mru[0], tables[15]);
+  EXPECT_EQ(std::count(mru.begin(), mru.end(), tables[0]), 0);
+
+  // The same path in other letters is the same entry, kept as the directory spells it.
+  ADDMRU(dir_ + "/t5.dbf");
+  mru = ReadMru();
+  EXPECT_EQ(mru.size(), 15u);
+  EXPECT_EQ(mru[0], tables[4]);
+  EXPECT_EQ(ui_.recent, mru);
+}
+
+TEST_F(OpenTableTest, RecentEntryOpensItsTableAndSetsTheTitle) {
+  const std::string first = MakeClienti();
+  const std::string other = MakeClienti("ALTRA.DBF");
+  RunWithTable(ui_, first, [&](TWBrowse& brw) {
+    EXPECT_EQ(ui_.recent, (std::vector<std::string>{first}));
+    BLOCKMRU(&brw, other);
+    EXPECT_EQ(ui_.recent, (std::vector<std::string>{other, first}));
+    EXPECT_EQ(ui_.title, "VOSK Software DBU - " + other);
+  });
+}
+
+TEST_F(OpenTableTest, StorageSwitchesWriteTheSettingsChecksAndStatusItems) {
+  const std::string table = MakeClienti();
+  RunWithTable(ui_, table, [&](TWBrowse& brw) {
+    DBGOTO(Value::Integer(4));
+    CAMBIAANSI(&brw, "OEM");
+    EXPECT_EQ(IniValue("Codifica"), "OEM");
+    EXPECT_EQ(RECNO(), 4u) << "the record stays across the reopen";
+    EXPECT_TRUE(ui_.checks["Codifica OEM"]);
+    EXPECT_FALSE(ui_.checks["Codifica ANSI"]);
+    EXPECT_EQ(ui_.status_items[4], "OEM");
+
+    CAMBIAMEMO(&brw, 2);
+    EXPECT_EQ(IniValue("Memo"), "2");
+    EXPECT_EQ(RDDINFO(6).str(), ".FPT");
+    EXPECT_EQ(ui_.status_items[3], "FPT");
+    EXPECT_TRUE(ui_.checks["Memo FPT"]);
+    Ini("Vosk", "Si");  // the maker switch keeps ".DBT"
+    CAMBIAMEMO(nullptr, 2);
+    EXPECT_EQ(RDDINFO(6).str(), ".DBT");
+
+    CAMBIARDD(&brw, "DBFNTX");
+    EXPECT_EQ(IniValue("RDD"), "DBFNTX");
+    EXPECT_TRUE(ui_.checks["DBFNTX"]);
+    EXPECT_FALSE(ui_.checks["DBFCDX"]);
+    EXPECT_EQ(ui_.status_items[2], RDDSETDEFAULT());
+    EXPECT_TRUE(USED());
+
+    AUTOOPEN(&brw);
+    EXPECT_EQ(IniValue("AutoOpen"), Ansi("Sì"));
+    EXPECT_TRUE(ui_.checks["Apri indice automaticamente"]);
+    AUTOOPEN(&brw);
+    EXPECT_EQ(IniValue("AutoOpen"), "No");
+  });
+}
+
+}  // namespace
+}  // namespace vosk

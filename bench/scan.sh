@@ -31,7 +31,10 @@ if [[ -z "${DBUTOOL:-}" ]]; then
 fi
 
 for tool in pgdbf dbview ogr2ogr sqlite3; do
-  command -v "$tool" >/dev/null || { echo "scan: $tool missing (scripts/setup.sh bench)" >&2; exit 1; }
+  if ! command -v "$tool" >/dev/null; then
+    echo "scan: $tool missing (scripts/setup.sh bench)" >&2
+    exit 1
+  fi
 done
 
 csv="$work/scan.csv"
@@ -102,7 +105,8 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'
 
 {
   echo "scan benchmark: $records records, best of $reps, $(date -u +%Y-%m-%dT%H:%M:%SZ)"
-  echo "machine: $(nproc) CPUs, $(uname -srm)"
+  echo "machine: $(nproc) CPUs, $(uname -srm), load $(cut -d' ' -f1 /proc/loadavg)"
+  echo "ratio = time / dbutool's time (above 1: slower than dbutool)"
   echo
 
   t_create=$(best_of create_table)
@@ -115,7 +119,8 @@ ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'
   }
   echo "load $(du -h "$csv" | cut -f1) of CSV    seconds   ratio to dbutool"
   printf "  %-28s %7s   %s\n" "dbutool create + append" "$t_create" "1.00"
-  printf "  %-28s %7s   %s\n" "sqlite3 .import (1 txn)" "$t_sqlite" "$(ratio "$t_sqlite" "$t_create")"
+  printf "  %-28s %7s   %s\n" "sqlite3 .import (1 txn)" "$t_sqlite" \
+    "$(ratio "$t_sqlite" "$t_create")"
   echo
 
   cat "$table" >/dev/null  # warm the page cache

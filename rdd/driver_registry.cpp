@@ -4,6 +4,7 @@
 
 #include "expr/runtime_error.h"
 #include "rdd/dbf1/dbf_area.h"
+#include "rdd/dbfntx/ntx_area.h"
 #include "rdd/dbffpt/fpt_area.h"
 #include "rdd/work_area.h"
 
@@ -69,15 +70,17 @@ void RegisterBuiltinDrivers() {
   std::call_once(once, [] {
     auto dbf = [](Driver* d) -> std::unique_ptr<WorkArea> { return std::make_unique<DbfArea>(d); };
     auto fpt = [](Driver* d) -> std::unique_ptr<WorkArea> { return std::make_unique<FptArea>(d); };
-    // The order drivers build on the memo layer; until their own classes exist they serve
-    // tables through the memo layer's class (order operations "Operation not supported").
+    auto ntx = [](Driver* d) -> std::unique_ptr<WorkArea> { return NewNtxArea(d); };
+    // The order drivers build on the memo layer; DBFCDX serves tables through the memo
+    // layer's class until its own exists (order operations "Operation not supported").
     const struct { const char* name; const char* parent; bool memo; } kDrivers[] = {
         {"DBF", "", false}, {"DBFFPT", "DBF", true}, {"DBFBLOB", "DBF", true},
         {"DBFNTX", "DBFFPT", true}, {"DBFCDX", "DBFFPT", true},
     };
     for (const auto& d : kDrivers) {
-      if (RegisterDriver(d.name, 1, d.parent, d.memo ? AreaFactory(fpt) : AreaFactory(dbf)) !=
-          kRegistered) {
+      AreaFactory factory = d.memo ? AreaFactory(fpt) : AreaFactory(dbf);
+      if (std::string(d.name) == "DBFNTX") factory = ntx;
+      if (RegisterDriver(d.name, 1, d.parent, factory) != kRegistered) {
         throw InternalError(9004, std::string("Driver registration failed: ") + d.name);
       }
       if (std::string(d.name) == "DBFFPT" || std::string(d.name) == "DBFBLOB") {

@@ -426,4 +426,31 @@ Status WorkArea::set_relation(const Relation& rel) {
   return kSuccess;
 }
 
+Status WorkArea::order_info(OrderInfoRequest* req) {
+  switch (req->code) {
+    case kOiNumber:
+    case kOiCount:
+    case kOiPosition:
+    case kOiKeyCount:
+      req->result = Value::Integer(0);
+      break;
+    case kOiCondition:
+    case kOiExpression:
+    case kOiName:
+    case kOiBagName:
+    case kOiBagExt:
+      req->result = Value::String("");
+      break;
+    case kOiIsDesc:
+    case kOiUnique:
+    case kOiCustom:
+      req->result = Value::Logical(false);
+      break;
+    default:
+      req->result = Value();
+      break;
+  }
+  return kSuccess;
+}
+
 }  // namespace vosk

@@ -13,6 +13,7 @@
 #include "expr/value.h"
 #include "rdd/codepage.h"
 #include "rdd/field.h"
+#include "rdd/order_types.h"
 
 namespace vosk {
 
@@ -159,6 +160,37 @@ class WorkArea {
   virtual Status locate(bool continue_search);
   virtual Status compile(const std::string& text, Condition* out);
 
+  // --- orders (the index engines override these) ---
+  // Opens an order bag and adds its orders to the order list.
+  virtual Status order_list_add(const std::string& bag, const Value& order) {
+    return Unsupported("order_list_add");
+  }
+  // Closes every bag but the structural one; no order stays controlling.
+  virtual Status order_list_clear() { return Unsupported("order_list_clear"); }
+  // Closes one bag of the list.
+  virtual Status order_list_delete(const std::string& bag) {
+    return Unsupported("order_list_delete");
+  }
+  // *previous = name of the controlling order; with an order spec (not nil) makes the order
+  // it resolves to controlling (none when it resolves to nothing).
+  virtual Status order_list_focus(const Value& order, const Value& bag, std::string* previous) {
+    previous->clear();
+    return Unsupported("order_list_focus");
+  }
+  virtual Status order_list_rebuild() { return Unsupported("order_list_rebuild"); }
+  // Keeps the order condition record for the next order_create (nullptr releases it).
+  virtual Status order_condition(std::unique_ptr<OrderCondition> cond) {
+    order_condition_ = std::move(cond);
+    return kSuccess;
+  }
+  virtual Status order_create(const OrderCreateInfo& info) { return Unsupported("order_create"); }
+  virtual Status order_destroy(const Value& order, const Value& bag) {
+    return Unsupported("order_destroy");
+  }
+  // Answers an order-info request; the base answers the neutral values (no orders).
+  virtual Status order_info(OrderInfoRequest* req);
+  const OrderCondition* pending_order_condition() const { return order_condition_.get(); }
+
   // --- errors ---
   // Raises a runtime error on behalf of the area (subsystem = driver name).
   virtual ErrorAnswer error(RuntimeError err);
@@ -210,6 +242,7 @@ class WorkArea {
   int parent_count_ = 0;
   Value scratch_;
   Codepage codepage_ = kProgramCodepage;
+  std::unique_ptr<OrderCondition> order_condition_;  // set by ORDCONDSET, used by create
 };
 
 }  // namespace vosk

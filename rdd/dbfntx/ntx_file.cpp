@@ -1,0 +1,543 @@
+#include "rdd/dbfntx/ntx_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "rdd/byte_order.h"
+#include "rdd/dbfntx/ntx_area.h"
+#include "rdd/dbfntx/ntx_order.h"
+#include "rdd/dbfntx/ntx_page.h"
+
+namespace vosk {
+namespace {
+
+// Clean pages kept between operations; more are kept while they are in use or changed.
+constexpr size_t kCacheCleanPages = 4096;
+
+std::string TextField(const uint8_t* p, int size) {
+  int n = 0;
+  while (n < size && p[n] != 0) ++n;
+  return std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
+}
+
+std::string NormalName(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  if (s.size() > kNtxMaxTagName) s.resize(kNtxMaxTagName);
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
+std::string BaseNameOf(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  size_t dot = base.find_last_of('.');
+  if (dot != std::string::npos && dot > 0) base.resize(dot);
+  return base;
+}
+
+}  // namespace
+
+NtxFile::NtxFile(NtxArea* area) : area_(area) {}
+
+NtxFile::~NtxFile() { Close(); }
+
+ErrorAnswer NtxFile::Error(int gen_code, int sub_code, int os_code, bool can_retry) const {
+  RuntimeError e;
+  e.gen_code = gen_code;
+  e.sub_code = sub_code;
+  e.os_code = os_code;
+  e.file_name = path_;
+  e.operation = path_;
+  e.can_retry = can_retry;
+  return area_->error(std::move(e));
+}
+
+Status NtxFile::Corrupt() const {
+  Error(kEgCorruption, kEdfCorrupt);
+  return kFailure;
+}
+
+void NtxFile::Close() {
+  cache_.clear();
+  changed_.clear();
+  if (file_.is_open()) {
+    if (file_locked_) UnlockFile();
+    std::string name = file_.path();
+    file_.Close();
+    if (temporary_ && !name.empty()) DeleteFile(name);
+  }
+  read_locks_ = write_locks_ = 0;
+}
+
+Status NtxFile::Open(const std::string& path, bool shared, bool read_only) {
+  path_ = path;
+  shared_ = shared;
+  read_only_ = read_only;
+  for (;;) {
+    int rc = file_.Open(path, read_only ? Access::kRead : Access::kReadWrite,
+                        shared ? Share::kDenyNone : Share::kExclusive);
+    if (rc == 0) break;
+    if (!Error(kEgOpen, 1003, rc, true).retry()) return kFailure;
+  }
+  if (Failed(ReadLock())) return kFailure;
+  Status s = ReadHeaders(true);
+  ReadUnlock();
+  return s;
+}
+
+Status NtxFile::Create(const std::string& path, bool shared, bool temporary, bool large) {
+  path_ = path;
+  shared_ = shared;
+  temporary_ = temporary;
+  large_ = large;
+  read_only_ = false;
+  for (;;) {
+    int rc = file_.Create(path, shared ? Share::kDenyNone : Share::kExclusive);
+    if (rc == 0) break;
+    if (!Error(kEgCreate, 1006, rc, true).retry()) return kFailure;
+  }
+  path_ = file_.path();
+  header_.fill(0);
+  update_counter_ = 0;
+  free_page_ = 0;
+  next_append_ = kNtxBlockSize;
+  return kSuccess;
+}
+
+// --- headers ---
+
+Status NtxFile::ReadHeaders(bool first_open) {
+  std::array<uint8_t, kNtxBlockSize> block{};
+  int64_t n = file_.ReadAt(block.data(), kNtxBlockSize, 0);
+  if (n < 0) {
+    Error(kEgRead, kEdfRead, file_.last_error());
+    return kFailure;
+  }
+  if (n < kNtxBlockSize) return Corrupt();  // the header block is cut short
+  int64_t size = file_.Size();
+  uint16_t sig = GetLe16(block.data());
+  bool compound = (sig & kNtxFlagCompound) != 0;
+  uint32_t counter;
+  uint64_t free_page, next_page = 0;
+  bool large = (sig & kNtxFlagLarge) != 0;
+  auto offset_of = [&](uint32_t ref) {
+    return large ? static_cast<uint64_t>(ref) * kNtxBlockSize : static_cast<uint64_t>(ref);
+  };
+  struct Dir {
+    std::string name;
+    uint64_t header;
+  };
+  std::vector<Dir> dir;
+  if (compound) {
+    int count = GetLe16(block.data() + kNtxCmpCount);
+    if (count > kNtxMaxTags) return Corrupt();  // more orders than a directory holds
+    counter = GetLe32(block.data() + kNtxCmpCounter);
+    free_page = offset_of(GetLe32(block.data() + kNtxCmpFree));
+    next_page = offset_of(GetLe32(block.data() + kNtxCmpNextPage));
+    for (int i = 0; i < count; ++i) {
+      const uint8_t* e = block.data() + kNtxCmpDirectory + i * kNtxCmpEntrySize;
+      if (e[0] <= 32) return Corrupt();  // directory name missing
+      uint32_t ref = GetLe32(e + kNtxCmpEntryHeader);
+      if (ref == 0) return Corrupt();    // order without a header block
+      dir.push_back({NormalName(TextField(e, kNtxTagNameSize)), offset_of(ref)});
+    }
+  } else {
+    counter = GetLe16(block.data() + kNtxHdrCounter);
+    free_page = offset_of(GetLe32(block.data() + kNtxHdrFree));
+    dir.push_back({"", 0});
+  }
+  bool changed = counter != update_counter_ || free_page != free_page_ ||
+                 std::memcmp(block.data(), header_.data(), kNtxBlockSize) != 0;
+  if (first_open) {
+    compound_ = compound;
+    large_ = large;
+  } else if (compound != compound_ || large != large_) {
+    return Corrupt();  // the file changed its layout under us
+  }
+  if (free_page % kNtxBlockSize != 0 || (size >= 0 && free_page >= static_cast<uint64_t>(size) &&
+                                         free_page != 0)) {
+    return Corrupt();  // free list outside the file
+  }
+  // Read every order header and check it before changing anything.
+  std::vector<std::unique_ptr<NtxOrder>> fresh;
+  for (const Dir& d : dir) {
+    std::array<uint8_t, kNtxBlockSize> hb{};
+    const uint8_t* h = block.data();
+    if (compound) {
+      if (d.header % kNtxBlockSize != 0) return Corrupt();
+      int64_t r = file_.ReadAt(hb.data(), kNtxBlockSize, d.header);
+      if (r < 0) {
+        Error(kEgRead, kEdfRead, file_.last_error());
+        return kFailure;
+      }
+      if (r < kNtxBlockSize) return Corrupt();  // header block beyond the end
+      h = hb.data();
+    }
+    auto o = std::make_unique<NtxOrder>(this);
+    if (!o->DecodeHeader(h)) return Corrupt();
+    if (o->root() % kNtxBlockSize != 0 || o->root() == 0 ||
+        (size >= 0 && o->root() >= static_cast<uint64_t>(size))) {
+      return Corrupt();  // root outside the file
+    }
+    o->set_header_offset(d.header);
+    if (compound) o->set_name(d.name);
+    else if (o->name().empty()) o->set_name(NormalName(BaseNameOf(path_)));
+    fresh.push_back(std::move(o));
+  }
+  header_ = block;
+  update_counter_ = counter;
+  free_page_ = free_page;
+  next_append_ = next_page;
+  if (next_append_ == 0 && size >= 0) {
+    next_append_ = (static_cast<uint64_t>(size) + kNtxBlockSize - 1) / kNtxBlockSize * kNtxBlockSize;
+  }
+  if (next_append_ < kNtxBlockSize) next_append_ = kNtxBlockSize;
+  if (first_open) {
+    orders_ = std::move(fresh);
+    return kSuccess;
+  }
+  if (!changed) return kSuccess;
+  // Another process wrote the file: the cache is stale; take roots and flags again.
+  DiscardCache();
+  for (auto& o : orders_) {
+    NtxOrder* match = nullptr;
+    for (auto& f : fresh) {
+      if (f->name() == o->name()) match = f.get();
+    }
+    if (match) {
+      o->set_root(match->root());
+      o->set_flags(match->flags());
+      o->set_header_offset(match->header_offset());
+    } else {
+      o->set_root(0);  // the order vanished
+    }
+    o->Touch();
+    o->cached_count = -1;
+  }
+  return kSuccess;
+}
+
+Status NtxFile::WriteHeaders() {
+  if (!header_changed_) return kSuccess;
+  ++update_counter_;
+  std::array<uint8_t, kNtxBlockSize> block{};
+  if (!compound_) {
+    if (orders_.empty()) return kSuccess;
+    orders_[0]->EncodeHeader(block.data(), update_counter_ & 0xFFFF, RefOf(free_page_));
+  } else {
+    PutLe16(block.data() + kNtxCmpSignature,
+            static_cast<uint16_t>(kNtxFlagCompound | (large_ ? kNtxFlagLarge : 0)));
+    PutLe16(block.data() + kNtxCmpCount, static_cast<uint16_t>(orders_.size()));
+    PutLe32(block.data() + kNtxCmpCounter, update_counter_);
+    PutLe32(block.data() + kNtxCmpFree, RefOf(free_page_));
+    PutLe32(block.data() + kNtxCmpNextPage, RefOf(next_append_));
+    for (size_t i = 0; i < orders_.size(); ++i) {
+      uint8_t* e = block.data() + kNtxCmpDirectory + i * kNtxCmpEntrySize;
+      std::memcpy(e, orders_[i]->name().data(),
+                  std::min<size_t>(orders_[i]->name().size(), kNtxMaxTagName));
+      PutLe32(e + kNtxCmpEntryHeader, RefOf(orders_[i]->header_offset()));
+      std::array<uint8_t, kNtxBlockSize> hb{};
+      orders_[i]->EncodeHeader(hb.data(), 0, 0);
+      if (file_.WriteAt(hb.data(), kNtxBlockSize, orders_[i]->header_offset()) != kNtxBlockSize) {
+        Error(kEgWrite, kEdfWrite, file_.last_error());
+        return kFailure;
+      }
+    }
+  }
+  if (file_.WriteAt(block.data(), kNtxBlockSize, 0) != kNtxBlockSize) {
+    Error(kEgWrite, kEdfWrite, file_.last_error());
+    return kFailure;
+  }
+  header_ = block;
+  header_changed_ = false;
+  return kSuccess;
+}
+
+Status NtxFile::AddOrder(std::unique_ptr<NtxOrder> order) {
+  if (!orders_.empty() && !compound_) {
+    // Convert to the compound layout: each order gets a header block of its own.
+    compound_ = true;
+    for (auto& o : orders_) {
+      uint64_t off;
+      if (Failed(TakePageOffset(*o, &off))) return kFailure;
+      o->set_header_offset(off);
+    }
+  }
+  if (compound_) {
+    if (orders_.size() >= static_cast<size_t>(kNtxMaxTags)) {
+      Error(kEgLimit, 1027);
+      return kFailure;
+    }
+    uint64_t off;
+    if (Failed(TakePageOffset(*order, &off))) return kFailure;
+    order->set_header_offset(off);
+  }
+  orders_.push_back(std::move(order));
+  header_changed_ = true;
+  return kSuccess;
+}
+
+void NtxFile::RemoveOrder(NtxOrder* order) {
+  for (size_t i = 0; i < orders_.size(); ++i) {
+    if (orders_[i].get() == order) {
+      orders_.erase(orders_.begin() + static_cast<long>(i));
+      break;
+    }
+  }
+  header_changed_ = true;
+}
+
+// --- locks ---
+
+Status NtxFile::LockFile(bool exclusive) {
+  if (!shared_) return kSuccess;
+  if (!area_->LockIndexFile(&file_, true, !exclusive, true, &lock_position_)) {
+    Error(kEgLock, kEdfLock, file_.last_error());
+    return kFailure;
+  }
+  file_locked_ = true;
+  return kSuccess;
+}
+
+void NtxFile::UnlockFile() {
+  if (!file_locked_) return;
+  if (!area_->LockIndexFile(&file_, false, false, false, &lock_position_)) {
+    throw InternalError(9108, "ntxIndexUnLockRead: unlock error.");
+  }
+  file_locked_ = false;
+}
+
+Status NtxFile::ReadLock() {
+  if (read_locks_ == 0 && write_locks_ == 0) {
+    if (shared_ && !area_->dirty_read()) {
+      if (Failed(LockFile(false))) return kFailure;
+      Status s = ReadHeaders(false);
+      if (Failed(s)) {
+        UnlockFile();
+        return kFailure;
+      }
+    }
+  }
+  ++read_locks_;
+  return kSuccess;
+}
+
+void NtxFile::ReadUnlock() {
+  if (read_locks_ <= 0) throw InternalError(9106, "ntxIndexUnLockRead: bad count of locks.");
+  if (--read_locks_ == 0 && write_locks_ == 0) UnlockFile();
+}
+
+Status NtxFile::WriteLock(bool reread) {
+  if (read_only_) throw InternalError(9101, "ntxIndexLockWrite: readonly index.");
+  if (read_locks_ > 0) throw InternalError(9105, "ntxIndexLockWrite: writeLock after readLock.");
+  if (write_locks_ == 0 && shared_) {
+    if (Failed(LockFile(true))) return kFailure;
+    if (reread && Failed(ReadHeaders(false))) {
+      UnlockFile();
+      return kFailure;
+    }
+  }
+  if (write_locks_ == 0) {
+    saved_free_page_ = free_page_;
+    saved_next_append_ = next_append_;
+    saved_roots_.clear();
+    for (auto& o : orders_) saved_roots_.push_back(o->root());
+  }
+  ++write_locks_;
+  return kSuccess;
+}
+
+Status NtxFile::WriteUnlock(bool discard) {
+  if (write_locks_ <= 0) throw InternalError(9106, "ntxIndexUnLockWrite: bad count of locks.");
+  if (read_locks_ > 0) {
+    throw InternalError(9105, "ntxIndexUnLockWrite: writeUnLock before readUnLock.");
+  }
+  Status s = kSuccess;
+  if (write_locks_ == 1) {
+    if (discard) {
+      // Back to the state at the first write lock: nothing of the change was written.
+      DiscardCache();
+      header_changed_ = false;
+      free_page_ = saved_free_page_;
+      next_append_ = saved_next_append_;
+      for (size_t i = 0; i < orders_.size() && i < saved_roots_.size(); ++i) {
+        orders_[i]->set_root(saved_roots_[i]);
+      }
+      for (auto& o : orders_) {
+        o->Touch();
+        o->cached_count = -1;
+      }
+    } else {
+      std::sort(changed_.begin(), changed_.end(),
+                [](NtxCachedPage* a, NtxCachedPage* b) { return a->offset < b->offset; });
+      for (NtxCachedPage* p : changed_) {
+        if (!p->changed) throw InternalError(9308, "ntxIndexFlush: unchaged page in the list.");
+        if (Ok(s) && Failed(WritePage(p))) s = kFailure;
+        p->changed = false;
+      }
+      changed_.clear();
+      if (Ok(s)) s = WriteHeaders();
+    }
+    UnlockFile();
+  }
+  --write_locks_;
+  return s;
+}
+
+// --- pages ---
+
+void NtxFile::DiscardCache() {
+  for (auto it = cache_.begin(); it != cache_.end();) {
+    if (it->second->uses > 0) {
+      it->second->changed = false;
+      ++it;  // held by a live handle; dropped when it comes back
+    } else {
+      it = cache_.erase(it);
+    }
+  }
+  changed_.clear();
+}
+
+NtxCachedPage* NtxFile::CacheSlot(uint64_t offset) {
+  auto it = cache_.find(offset);
+  if (it != cache_.end()) return it->second.get();
+  if (cache_.size() >= kCacheCleanPages) {
+    // Drop clean pages that nobody holds.
+    for (auto e = cache_.begin(); e != cache_.end() && cache_.size() > kCacheCleanPages / 2;) {
+      if (e->second->uses == 0 && !e->second->changed) {
+        e = cache_.erase(e);
+      } else {
+        ++e;
+      }
+    }
+  }
+  auto p = std::make_unique<NtxCachedPage>();
+  p->offset = offset;
+  NtxCachedPage* raw = p.get();
+  cache_.emplace(offset, std::move(p));
+  return raw;
+}
+
+Status NtxFile::ReadPage(const NtxOrder& order, uint64_t offset, NtxPageRef* ref) {
+  if (read_locks_ + write_locks_ == 0) {
+    throw InternalError(9103, "ntxBlockRead on not locked index file.");
+  }
+  // A page reference must name a whole block past the header.
+  if (offset < kNtxBlockSize || offset % kNtxBlockSize != 0) return Corrupt();
+  auto it = cache_.find(offset);
+  if (it == cache_.end()) {
+    NtxCachedPage* p = CacheSlot(offset);
+    int64_t n = file_.ReadAt(p->data.data(), kNtxBlockSize, offset);
+    if (n != kNtxBlockSize) {
+      cache_.erase(offset);
+      if (n < 0) {
+        Error(kEgRead, kEdfRead, file_.last_error());
+        return kFailure;
+      }
+      return Corrupt();  // page beyond the end of the file
+    }
+    NtxPageView v(p->data.data(), order.key_length(), order.max_keys());
+    if (!v.Check()) {
+      cache_.erase(offset);
+      return Corrupt();
+    }
+    ref->Reset(p);
+    return kSuccess;
+  }
+  ref->Reset(it->second.get());
+  return kSuccess;
+}
+
+void NtxFile::MarkChanged(NtxPageRef* ref) {
+  if (write_locks_ == 0) throw InternalError(9102, "ntxBlockWrite on not locked index file.");
+  NtxCachedPage* p = ref->page();
+  if (!p->changed) {
+    p->changed = true;
+    changed_.push_back(p);
+  }
+}
+
+Status NtxFile::WritePage(NtxCachedPage* p) {
+  if (file_.WriteAt(p->data.data(), kNtxBlockSize, p->offset) != kNtxBlockSize) {
+    Error(kEgWrite, kEdfWrite, file_.last_error());
+    return kFailure;
+  }
+  return kSuccess;
+}
+
+Status NtxFile::TakePageOffset(const NtxOrder& order, uint64_t* offset) {
+  if (free_page_ != 0) {
+    NtxPageRef ref;
+    if (Failed(ReadPage(order, free_page_, &ref))) return kFailure;
+    NtxPageView v(ref.data(), order.key_length(), order.max_keys());
+    *offset = free_page_;
+    free_page_ = OffsetOf(v.child(0));
+    ref.Release();
+    auto it = cache_.find(*offset);
+    if (it != cache_.end() && it->second->uses == 0) {
+      NtxCachedPage* p = it->second.get();
+      if (p->changed) changed_.erase(std::find(changed_.begin(), changed_.end(), p));
+      cache_.erase(it);
+    }
+  } else {
+    *offset = next_append_;
+    next_append_ += kNtxBlockSize;
+  }
+  header_changed_ = true;
+  return kSuccess;
+}
+
+Status NtxFile::NewPage(const NtxOrder& order, NtxPageRef* ref) {
+  uint64_t offset;
+  if (Failed(TakePageOffset(order, &offset))) return kFailure;
+  NtxCachedPage* p = CacheSlot(offset);
+  NtxPageView(p->data.data(), order.key_length(), order.max_keys()).Init();
+  ref->Reset(p);
+  MarkChanged(ref);
+  return kSuccess;
+}
+
+Status NtxFile::FreePage(const NtxOrder& order, uint64_t offset) {
+  NtxCachedPage* p = CacheSlot(offset);
+  if (p->uses > 0) throw InternalError(9305, "ntxPageGetBuffer: page used.");
+  NtxPageView v(p->data.data(), order.key_length(), order.max_keys());
+  v.Init();
+  v.set_child(0, RefOf(free_page_));
+  NtxPageRef ref;
+  ref.Reset(p);
+  MarkChanged(&ref);
+  free_page_ = offset;
+  header_changed_ = true;
+  return kSuccess;
+}
+
+Status NtxFile::WriteBlocks(const uint8_t* data, size_t count, uint64_t offset) {
+  if (write_locks_ == 0) throw InternalError(9102, "ntxBlockWrite on not locked index file.");
+  size_t bytes = count * kNtxBlockSize;
+  if (file_.WriteAt(data, bytes, offset) != static_cast<int64_t>(bytes)) {
+    Error(kEgWrite, kEdfWrite, file_.last_error());
+    return kFailure;
+  }
+  for (size_t i = 0; i < count; ++i) {
+    auto it = cache_.find(offset + i * kNtxBlockSize);
+    if (it != cache_.end() && it->second->uses == 0 && !it->second->changed) cache_.erase(it);
+  }
+  return kSuccess;
+}
+
+Status NtxFile::TruncateToHeader() {
+  DiscardCache();
+  if (!file_.Truncate(kNtxBlockSize)) {
+    Error(kEgWrite, kEdfWrite, file_.last_error());
+    return kFailure;
+  }
+  update_counter_ = 0;
+  free_page_ = 0;
+  next_append_ = kNtxBlockSize;
+  header_changed_ = true;
+  return kSuccess;
+}
+
+}  // namespace vosk

@@ -1,0 +1,644 @@
+#include "rdd/dbfntx/ntx_order.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "expr/expression.h"
+#include "rdd/byte_order.h"
+#include "rdd/dbfntx/ntx_key.h"
+#include "expr/expression.h"
+
+namespace vosk {
+namespace {
+
+// A path deeper than this cannot come from a sound file (1024-byte pages hold at least two
+// keys); it means a cycle of child references.
+constexpr int kMaxDepth = 64;
+
+std::string TextField(const uint8_t* p, int size) {
+  int n = 0;
+  while (n < size && p[n] != 0) ++n;
+  return std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
+}
+
+void PutTextField(uint8_t* p, int size, const std::string& s) {
+  std::memset(p, 0, static_cast<size_t>(size));
+  std::memcpy(p, s.data(), std::min<size_t>(s.size(), static_cast<size_t>(size)));
+}
+
+std::string NormalName(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  if (s.size() > kNtxMaxTagName) s.resize(kNtxMaxTagName);
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
+}  // namespace
+
+NtxOrder::~NtxOrder() = default;
+
+bool NtxOrder::DecodeHeader(const uint8_t* b) {
+  uint16_t sig = GetLe16(b + kNtxHdrSignature);
+  if (sig & kNtxFlagsInvalid) return false;              // unknown flag bits
+  if (!(sig & kNtxFlagDefault) && sig != 3) return false;  // not an order header
+  if (b[kNtxHdrKeyExpr] < 32) return false;              // key expression missing
+  int len = GetLe16(b + kNtxHdrKeyLength);
+  if (len < 1 || len > kNtxMaxKeyLength) return false;  // key length out of range
+  int item = GetLe16(b + kNtxHdrItemSize);
+  if (item != len + kNtxItemOverhead) return false;      // item size disagrees with key
+  int max = GetLe16(b + kNtxHdrMaxKeys);
+  // The page layout must fit in a block: 2 + (m + 1) * (k + 10) bytes.
+  if (max < 2 || 2 + (max + 1) * (len + 10) > kNtxBlockSize) return false;
+  flags_ = sig;
+  key_length_ = len;
+  key_decimals_ = GetLe16(b + kNtxHdrKeyDecimals);
+  if (key_decimals_ >= len) return false;  // decimals leave no room for digits
+  max_keys_ = max;
+  key_text_ = TextField(b + kNtxHdrKeyExpr, kNtxExprSize);
+  for_text_.clear();
+  if ((sig & kNtxFlagFor) && b[kNtxHdrForExpr] >= 32) {
+    for_text_ = TextField(b + kNtxHdrForExpr, kNtxExprSize);
+  }
+  unique_ = b[kNtxHdrUnique] != 0;
+  descending_ = b[kNtxHdrDescending] != 0;
+  custom_ = b[kNtxHdrCustom] != 0 || (sig & kNtxFlagCustom);
+  root_ = file_->OffsetOf(GetLe32(b + kNtxHdrRoot));
+  if (b[kNtxHdrTagName] >= 32) name_ = NormalName(TextField(b + kNtxHdrTagName, kNtxTagNameSize));
+  type_ = key_decimals_ > 0 ? 'N' : 0;  // known once the key has been evaluated
+  return true;
+}
+
+void NtxOrder::EncodeHeader(uint8_t* b, uint32_t counter, uint32_t free_ref) const {
+  std::memset(b, 0, kNtxBlockSize);
+  PutLe16(b + kNtxHdrSignature, flags_);
+  PutLe16(b + kNtxHdrCounter, static_cast<uint16_t>(counter));
+  PutLe32(b + kNtxHdrRoot, file_->RefOf(root_));
+  PutLe32(b + kNtxHdrFree, free_ref);
+  PutLe16(b + kNtxHdrItemSize, static_cast<uint16_t>(key_length_ + kNtxItemOverhead));
+  PutLe16(b + kNtxHdrKeyLength, static_cast<uint16_t>(key_length_));
+  PutLe16(b + kNtxHdrKeyDecimals, static_cast<uint16_t>(key_decimals_));
+  PutLe16(b + kNtxHdrMaxKeys, static_cast<uint16_t>(max_keys_));
+  PutLe16(b + kNtxHdrHalfPage, static_cast<uint16_t>(max_keys_ / 2));
+  PutTextField(b + kNtxHdrKeyExpr, kNtxExprSize, key_text_);
+  b[kNtxHdrUnique] = unique_ ? 1 : 0;
+  b[kNtxHdrDescending] = descending_ ? 1 : 0;
+  PutTextField(b + kNtxHdrForExpr, kNtxExprSize, for_text_);
+  PutTextField(b + kNtxHdrTagName, kNtxTagNameSize, name_);
+  b[kNtxHdrCustom] = custom_ ? 1 : 0;
+}
+
+void NtxOrder::Define(const std::string& name, const std::string& key_text,
+                      const std::string& for_text, char type, int length, int decimals,
+                      bool unique, bool descending, bool custom, uint16_t extra_flags) {
+  name_ = NormalName(name);
+  key_text_ = key_text.substr(0, kNtxExprSize);
+  for_text_ = for_text.substr(0, kNtxExprSize);
+  type_ = type;
+  key_length_ = length;
+  key_decimals_ = decimals;
+  max_keys_ = NtxMaxKeys(length);
+  unique_ = unique;
+  descending_ = descending;
+  custom_ = custom;
+  flags_ = kNtxFlagDefault | extra_flags;
+  if (!for_text_.empty() || (flags_ & kNtxFlagPartial)) flags_ |= kNtxFlagFor;
+  if (custom) flags_ |= kNtxFlagCustom;
+  if (file_->large()) flags_ |= kNtxFlagLarge;
+}
+
+bool NtxOrder::InScope(const uint8_t* key) const {
+  if (has_top && NtxCompare(key, key_length_, reinterpret_cast<const uint8_t*>(scope_top.data()),
+                            static_cast<int>(scope_top.size()), false) < 0) {
+    return false;
+  }
+  if (has_bottom &&
+      NtxCompare(key, key_length_, reinterpret_cast<const uint8_t*>(scope_bottom.data()),
+                 static_cast<int>(scope_bottom.size()), false) > 0) {
+    return false;
+  }
+  return true;
+}
+
+int NtxOrder::TreeCompare(const std::string& search, const uint8_t* key, bool exact) const {
+  int c = NtxCompare(reinterpret_cast<const uint8_t*>(search.data()),
+                     static_cast<int>(search.size()), key, key_length_, exact);
+  return descending_ ? -c : c;
+}
+
+Status NtxOrder::Load(NtxCursor* c) {
+  c->generation = generation_;
+  if (c->path.empty()) {
+    c->on = false;
+    return kSuccess;
+  }
+  NtxPageRef ref;
+  if (Failed(Page(c->path.back().page, &ref))) return kFailure;
+  NtxPageView v = View(&ref);
+  int i = c->path.back().index;
+  c->on = true;
+  c->key.assign(reinterpret_cast<const char*>(v.key(i)), static_cast<size_t>(key_length_));
+  c->recno = v.recno(i);
+  return kSuccess;
+}
+
+Status NtxOrder::SettleForward(NtxCursor* c) {
+  while (!c->path.empty()) {
+    NtxPageRef ref;
+    if (Failed(Page(c->path.back().page, &ref))) return kFailure;
+    if (c->path.back().index < View(&ref).count()) break;
+    c->path.pop_back();
+  }
+  return Load(c);
+}
+
+Status NtxOrder::SettleBackward(NtxCursor* c) {
+  while (!c->path.empty() && c->path.back().index == 0) c->path.pop_back();
+  if (!c->path.empty()) --c->path.back().index;
+  return Load(c);
+}
+
+Status NtxOrder::DescendLeft(NtxCursor* c, uint64_t offset) {
+  for (;;) {
+    if (static_cast<int>(c->path.size()) > kMaxDepth) return file_->Corrupt();
+    NtxPageRef ref;
+    if (Failed(Page(offset, &ref))) return kFailure;
+    NtxPageView v = View(&ref);
+    c->path.push_back({offset, 0});
+    uint32_t child = v.child(0);
+    if (child == 0) return kSuccess;
+    offset = file_->OffsetOf(child);
+  }
+}
+
+Status NtxOrder::DescendRight(NtxCursor* c, uint64_t offset) {
+  for (;;) {
+    if (static_cast<int>(c->path.size()) > kMaxDepth) return file_->Corrupt();
+    NtxPageRef ref;
+    if (Failed(Page(offset, &ref))) return kFailure;
+    NtxPageView v = View(&ref);
+    int n = v.count();
+    c->path.push_back({offset, n});
+    uint32_t child = v.child(n);
+    if (child == 0) return kSuccess;
+    offset = file_->OffsetOf(child);
+  }
+}
+
+Status NtxOrder::First(NtxCursor* c) {
+  c->path.clear();
+  c->between = false;
+  if (root_ == 0) return file_->Corrupt();  // an order without a root
+  if (Failed(DescendLeft(c, root_))) return kFailure;
+  return SettleForward(c);
+}
+
+Status NtxOrder::Last(NtxCursor* c) {
+  c->path.clear();
+  c->between = false;
+  if (root_ == 0) return file_->Corrupt();
+  if (Failed(DescendRight(c, root_))) return kFailure;
+  return SettleBackward(c);
+}
+
+Status NtxOrder::Next(NtxCursor* c) {
+  c->between = false;
+  if (c->path.empty()) {
+    c->on = false;
+    return kSuccess;
+  }
+  NtxCursor::Level& top = c->path.back();
+  uint32_t right;
+  {
+    NtxPageRef ref;
+    if (Failed(Page(top.page, &ref))) return kFailure;
+    NtxPageView v = View(&ref);
+    if (top.index >= v.count()) return file_->Corrupt();
+    right = v.child(top.index + 1);
+  }
+  ++top.index;
+  if (right != 0 && Failed(DescendLeft(c, file_->OffsetOf(right)))) return kFailure;
+  return SettleForward(c);
+}
+
+Status NtxOrder::Prev(NtxCursor* c) {
+  c->between = false;
+  if (c->path.empty()) {
+    c->on = false;
+    return kSuccess;
+  }
+  uint32_t left;
+  {
+    NtxPageRef ref;
+    if (Failed(Page(c->path.back().page, &ref))) return kFailure;
+    left = View(&ref).child(c->path.back().index);
+  }
+  if (left != 0 && Failed(DescendRight(c, file_->OffsetOf(left)))) return kFailure;
+  return SettleBackward(c);
+}
+
+Status NtxOrder::Descend(NtxCursor* c, const std::string& key, bool after, bool exact,
+                         uint32_t recno, bool* exact_match) {
+  c->path.clear();
+  c->between = false;
+  *exact_match = false;
+  if (root_ == 0) return file_->Corrupt();
+  bool by_recno = sort_recno() && recno != 0 && !after;
+  uint64_t offset = root_;
+  for (;;) {
+    if (static_cast<int>(c->path.size()) > kMaxDepth) return file_->Corrupt();
+    NtxPageRef ref;
+    if (Failed(Page(offset, &ref))) return kFailure;
+    NtxPageView v = View(&ref);
+    int lo = 0, hi = v.count();
+    while (lo < hi) {
+      int mid = (lo + hi) / 2;
+      int cmp = TreeCompare(key, v.key(mid), exact);
+      if (cmp == 0 && by_recno) {
+        uint32_t r = v.recno(mid);
+        if (r == recno) {
+          c->path.push_back({offset, mid});
+          *exact_match = true;
+          return kSuccess;
+        }
+        cmp = recno < r ? -1 : 1;
+      }
+      if (after ? cmp >= 0 : cmp > 0) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    c->path.push_back({offset, lo});
+    uint32_t child = v.child(lo);
+    if (child == 0) return kSuccess;
+    offset = file_->OffsetOf(child);
+  }
+}
+
+Status NtxOrder::Seek(NtxCursor* c, const std::string& key, bool after, bool exact,
+                      uint32_t recno) {
+  bool exact_match = false;
+  if (Failed(Descend(c, key, after, exact, recno, &exact_match))) return kFailure;
+  if (exact_match) return Load(c);
+  return SettleForward(c);
+}
+
+Status NtxOrder::Locate(NtxCursor* c, const std::string& key, uint32_t recno) {
+  if (Failed(Seek(c, key, false, true, sort_recno() ? recno : 0))) return kFailure;
+  if (!sort_recno()) {
+    while (c->on && c->recno != recno && c->key == key) {
+      if (Failed(Next(c))) return kFailure;
+    }
+  }
+  if (c->on && c->recno == recno && c->key == key) return kSuccess;
+  c->between = true;
+  c->key = key;
+  c->recno = recno;
+  return kSuccess;
+}
+
+// --- insertion ---
+
+Status NtxOrder::Insert(const std::string& key, uint32_t recno, bool* added) {
+  *added = false;
+  NtxCursor c;
+  if (unique_) {
+    if (Failed(Seek(&c, key, false, true))) return kFailure;
+    if (c.on && c.key == key) return kSuccess;  // an equal key exists
+  }
+  bool exact_match = false;
+  if (Failed(Descend(&c, key, !sort_recno(), true, recno, &exact_match))) return kFailure;
+  if (exact_match && !(flags_ & kNtxFlagMultiKey)) return kSuccess;
+  if (exact_match) {
+    // A multi-key order takes the same key and record again: insert before the match, at
+    // the leaf position reached through its left subtree.
+    NtxPageRef ref;
+    if (Failed(Page(c.path.back().page, &ref))) return kFailure;
+    uint32_t left = View(&ref).child(c.path.back().index);
+    if (left != 0 && Failed(DescendRight(&c, file_->OffsetOf(left)))) return kFailure;
+  }
+  NtxEntry e{0, recno, key};
+  if (Failed(InsertAt(std::move(c.path), std::move(e)))) return kFailure;
+  ++generation_;
+  *added = true;
+  return kSuccess;
+}
+
+Status NtxOrder::Gather(NtxPageRef* left, NtxPageRef* parent, int s, NtxPageRef* right,
+                        std::vector<NtxEntry>* entries, uint32_t* right_child) {
+  NtxPageView l = View(left), p = View(parent), r = View(right);
+  int a = l.count(), b = r.count();
+  entries->clear();
+  entries->reserve(static_cast<size_t>(a + b + 2));
+  for (int i = 0; i < a; ++i) entries->push_back(l.Entry(i));
+  NtxEntry sep = p.Entry(s);
+  sep.child = l.child(a);
+  entries->push_back(std::move(sep));
+  for (int i = 0; i < b; ++i) entries->push_back(r.Entry(i));
+  *right_child = r.child(b);
+  return kSuccess;
+}
+
+void NtxOrder::Spread(NtxPageRef* left, NtxPageRef* parent, int s, NtxPageRef* right,
+                      const std::vector<NtxEntry>& entries, int x, uint32_t right_child) {
+  NtxPageView l = View(left), p = View(parent), r = View(right);
+  const NtxEntry& sep = entries[static_cast<size_t>(x)];
+  l.Fill(entries.data(), x, sep.child);
+  p.SetEntry(s, file_->RefOf(left->offset()), sep.recno,
+             reinterpret_cast<const uint8_t*>(sep.key.data()));
+  r.Fill(entries.data() + x + 1, static_cast<int>(entries.size()) - x - 1, right_child);
+  file_->MarkChanged(left);
+  file_->MarkChanged(parent);
+  file_->MarkChanged(right);
+}
+
+Status NtxOrder::InsertAt(std::vector<NtxCursor::Level> path, NtxEntry e) {
+  const int m = max_keys_;
+  for (int lvl = static_cast<int>(path.size()) - 1; lvl >= 0; --lvl) {
+    const uint64_t off = path[static_cast<size_t>(lvl)].page;
+    const int i = path[static_cast<size_t>(lvl)].index;
+    NtxPageRef ref;
+    if (Failed(Page(off, &ref))) return kFailure;
+    NtxPageView v = View(&ref);
+    const int n = v.count();
+    if (i > n) return file_->Corrupt();
+    if (n < m) {
+      v.InsertAt(i, e.child, e.recno, reinterpret_cast<const uint8_t*>(e.key.data()));
+      file_->MarkChanged(&ref);
+      return kSuccess;
+    }
+    if (lvl > 0) {
+      // Full: let a neighbour under the same parent take keys when the two have room.
+      const NtxCursor::Level& up = path[static_cast<size_t>(lvl - 1)];
+      NtxPageRef pref;
+      if (Failed(Page(up.page, &pref))) return kFailure;
+      NtxPageView pv = View(&pref);
+      int pn = pv.count();
+      if (pn > 0) {
+        bool right = up.index < pn;
+        int s = right ? up.index : up.index - 1;
+        NtxPageRef other;
+        uint64_t other_off = file_->OffsetOf(pv.child(right ? up.index + 1 : up.index - 1));
+        if (other_off == 0 || other_off == off) return file_->Corrupt();
+        if (Failed(Page(other_off, &other))) return kFailure;
+        NtxPageRef* lp = right ? &ref : &other;
+        NtxPageRef* rp = right ? &other : &ref;
+        int a = View(lp).count(), b = View(rp).count();
+        if (a + b <= 2 * m - 2) {
+          std::vector<NtxEntry> entries;
+          uint32_t right_child;
+          (void)Gather(lp, &pref, s, rp, &entries, &right_child);
+          int g = right ? i : a + 1 + i;
+          int x = (a + b + 1) / 2;
+          entries.insert(entries.begin() + g, std::move(e));
+          Spread(lp, &pref, s, rp, entries, g <= x ? x + 1 : x, right_child);
+          return kSuccess;
+        }
+      }
+    }
+    // Split: a new page takes the first t/2 of the t = m + 1 keys, the next goes up.
+    std::vector<NtxEntry> entries;
+    entries.reserve(static_cast<size_t>(n + 1));
+    for (int k = 0; k < n; ++k) entries.push_back(v.Entry(k));
+    uint32_t right_child = v.child(n);
+    entries.insert(entries.begin() + i, std::move(e));
+    const int t = n + 1, half = t / 2;
+    NtxPageRef fresh;
+    if (Failed(file_->NewPage(*this, &fresh))) return kFailure;
+    NtxPageView f = View(&fresh);
+    f.Fill(entries.data(), half, entries[static_cast<size_t>(half)].child);
+    v.Fill(entries.data() + half + 1, t - half - 1, right_child);
+    file_->MarkChanged(&fresh);
+    file_->MarkChanged(&ref);
+    NtxEntry promoted = std::move(entries[static_cast<size_t>(half)]);
+    promoted.child = file_->RefOf(fresh.offset());
+    if (lvl == 0) {
+      NtxPageRef root;
+      if (Failed(file_->NewPage(*this, &root))) return kFailure;
+      NtxPageView rv = View(&root);
+      rv.InsertAt(0, promoted.child, promoted.recno,
+                  reinterpret_cast<const uint8_t*>(promoted.key.data()));
+      rv.set_child(1, file_->RefOf(off));
+      file_->MarkChanged(&root);
+      root_ = root.offset();
+      file_->MarkHeaderChanged();
+      return kSuccess;
+    }
+    e = std::move(promoted);
+  }
+  return kSuccess;
+}
+
+// --- deletion ---
+
+Status NtxOrder::Delete(const std::string& key, uint32_t recno, bool* deleted) {
+  *deleted = false;
+  NtxCursor c;
+  if (Failed(Locate(&c, key, recno))) return kFailure;
+  if (c.between || !c.on) return kSuccess;
+  std::vector<NtxCursor::Level> path = c.path;
+  {
+    NtxPageRef ref;
+    if (Failed(Page(path.back().page, &ref))) return kFailure;
+    NtxPageView v = View(&ref);
+    int i = path.back().index;
+    uint32_t left = v.child(i);
+    if (left != 0) {
+      // An inner key is replaced by the last key of the rightmost leaf of its left subtree.
+      NtxCursor d;
+      d.path = path;
+      if (Failed(DescendRight(&d, file_->OffsetOf(left)))) return kFailure;
+      NtxPageRef leaf;
+      if (Failed(Page(d.path.back().page, &leaf))) return kFailure;
+      NtxPageView lv = View(&leaf);
+      int ln = lv.count();
+      if (ln == 0) return file_->Corrupt();  // an empty leaf below an inner key
+      v.SetEntry(i, left, lv.recno(ln - 1), lv.key(ln - 1));
+      file_->MarkChanged(&ref);
+      d.path.back().index = ln - 1;
+      path = std::move(d.path);
+    }
+  }
+  {
+    NtxPageRef leaf;
+    if (Failed(Page(path.back().page, &leaf))) return kFailure;
+    View(&leaf).RemoveAt(path.back().index);
+    file_->MarkChanged(&leaf);
+  }
+  if (Failed(Rebalance(std::move(path)))) return kFailure;
+  ++generation_;
+  *deleted = true;
+  return kSuccess;
+}
+
+Status NtxOrder::Rebalance(std::vector<NtxCursor::Level> path) {
+  const int m = max_keys_;
+  for (int lvl = static_cast<int>(path.size()) - 1; lvl > 0; --lvl) {
+    const uint64_t off = path[static_cast<size_t>(lvl)].page;
+    NtxPageRef ref;
+    if (Failed(Page(off, &ref))) return kFailure;
+    if (View(&ref).count() >= m / 2) break;
+    const NtxCursor::Level& up = path[static_cast<size_t>(lvl - 1)];
+    NtxPageRef pref;
+    if (Failed(Page(up.page, &pref))) return kFailure;
+    NtxPageView pv = View(&pref);
+    int pn = pv.count();
+    if (pn == 0) return file_->Corrupt();  // a parent without keys above a page
+    bool right = up.index < pn;
+    int s = right ? up.index : up.index - 1;
+    uint64_t other_off = file_->OffsetOf(pv.child(right ? up.index + 1 : up.index - 1));
+    if (other_off == 0 || other_off == off) return file_->Corrupt();
+    NtxPageRef other;
+    if (Failed(Page(other_off, &other))) return kFailure;
+    NtxPageRef* lp = right ? &ref : &other;
+    NtxPageRef* rp = right ? &other : &ref;
+    int a = View(lp).count(), b = View(rp).count();
+    std::vector<NtxEntry> entries;
+    uint32_t right_child;
+    (void)Gather(lp, &pref, s, rp, &entries, &right_child);
+    if (a + b < m) {
+      // Merge: the left page takes the separator and every key of the right page.
+      View(lp).Fill(entries.data(), static_cast<int>(entries.size()), right_child);
+      uint64_t right_off = rp->offset();
+      uint32_t left_ref = file_->RefOf(lp->offset());
+      pv.RemoveAt(s);
+      pv.set_child(s, left_ref);
+      file_->MarkChanged(lp);
+      file_->MarkChanged(&pref);
+      rp->Release();
+      if (Failed(file_->FreePage(*this, right_off))) return kFailure;
+    } else {
+      Spread(lp, &pref, s, rp, entries, (a + b + 1) / 2, right_child);
+    }
+  }
+  // A root left without keys but with a child hands the root to that child.
+  NtxPageRef root;
+  if (Failed(Page(root_, &root))) return kFailure;
+  NtxPageView rv = View(&root);
+  if (rv.count() == 0 && rv.child(0) != 0) {
+    uint64_t old = root_;
+    root_ = file_->OffsetOf(rv.child(0));
+    root.Release();
+    file_->MarkHeaderChanged();
+    return file_->FreePage(*this, old);
+  }
+  return kSuccess;
+}
+
+// --- counting ---
+
+Status NtxOrder::SubtreeCount(uint64_t offset, int depth, int64_t* out) {
+  if (depth > kMaxDepth) return file_->Corrupt();
+  NtxPageRef ref;
+  if (Failed(Page(offset, &ref))) return kFailure;
+  NtxPageView v = View(&ref);
+  int n = v.count();
+  *out += n;
+  std::vector<uint32_t> children;
+  for (int i = 0; i <= n; ++i) {
+    if (v.child(i)) children.push_back(v.child(i));
+  }
+  ref.Release();
+  for (uint32_t ch : children) {
+    if (Failed(SubtreeCount(file_->OffsetOf(ch), depth + 1, out))) return kFailure;
+  }
+  return kSuccess;
+}
+
+Status NtxOrder::CountAll(int64_t* out) {
+  *out = 0;
+  if (root_ == 0) return file_->Corrupt();
+  return SubtreeCount(root_, 0, out);
+}
+
+Status NtxOrder::Position(const NtxCursor& c, int64_t* out) {
+  int64_t total = 0;
+  for (size_t lvl = 0; lvl < c.path.size(); ++lvl) {
+    bool last = lvl + 1 == c.path.size();
+    NtxPageRef ref;
+    if (Failed(Page(c.path[lvl].page, &ref))) return kFailure;
+    NtxPageView v = View(&ref);
+    int j = c.path[lvl].index;
+    std::vector<uint32_t> children;
+    for (int k = 0; k < j; ++k) {
+      if (v.child(k)) children.push_back(v.child(k));
+    }
+    if (last && v.child(j)) children.push_back(v.child(j));
+    total += j;
+    ref.Release();
+    for (uint32_t ch : children) {
+      if (Failed(SubtreeCount(file_->OffsetOf(ch), static_cast<int>(lvl) + 1, &total))) {
+        return kFailure;
+      }
+    }
+  }
+  *out = total + 1;
+  return kSuccess;
+}
+
+Status NtxOrder::MakeEmptyRoot() {
+  NtxPageRef root;
+  if (Failed(file_->NewPage(*this, &root))) return kFailure;
+  file_->MarkChanged(&root);
+  root_ = root.offset();
+  file_->MarkHeaderChanged();
+  ++generation_;
+  return kSuccess;
+}
+
+Status NtxOrder::FreeSubtree(uint64_t offset, int depth) {
+  if (depth > kMaxDepth) return file_->Corrupt();
+  std::vector<uint32_t> children;
+  {
+    NtxPageRef ref;
+    if (Failed(Page(offset, &ref))) return kFailure;
+    NtxPageView v = View(&ref);
+    for (int i = 0; i <= v.count(); ++i) {
+      if (v.child(i)) children.push_back(v.child(i));
+    }
+  }
+  for (uint32_t ch : children) {
+    if (Failed(FreeSubtree(file_->OffsetOf(ch), depth + 1))) return kFailure;
+  }
+  return file_->FreePage(*this, offset);
+}
+
+Status NtxOrder::FreeTree() {
+  if (root_ == 0) return kSuccess;
+  if (Failed(FreeSubtree(root_, 0))) return kFailure;
+  root_ = 0;
+  ++generation_;
+  return kSuccess;
+}
+
+Status NtxOrder::FixRightEdge() {
+  uint64_t offset = root_;
+  for (int depth = 0; offset != 0; ++depth) {
+    if (depth > kMaxDepth) return file_->Corrupt();
+    NtxPageRef parent;
+    if (Failed(Page(offset, &parent))) return kFailure;
+    NtxPageView pv = View(&parent);
+    int n = pv.count();
+    uint32_t right = pv.child(n);
+    if (right == 0) break;
+    NtxPageRef rp;
+    if (Failed(Page(file_->OffsetOf(right), &rp))) return kFailure;
+    int b = View(&rp).count();
+    if (b < max_keys_ / 2 && n > 0) {
+      NtxPageRef lp;
+      if (Failed(Page(file_->OffsetOf(pv.child(n - 1)), &lp))) return kFailure;
+      int a = View(&lp).count();
+      std::vector<NtxEntry> entries;
+      uint32_t right_child;
+      (void)Gather(&lp, &parent, n - 1, &rp, &entries, &right_child);
+      Spread(&lp, &parent, n - 1, &rp, entries, (a + b + 1) / 2, right_child);
+    }
+    offset = file_->OffsetOf(right);
+  }
+  ++generation_;
+  return kSuccess;
+}
+
+}  // namespace vosk

@@ -1,0 +1,155 @@
+#include "rdd/dbfntx/ntx_sort.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <queue>
+
+#include "platform/system.h"
+#include "rdd/byte_order.h"
+#include "rdd/dbfntx/ntx_file.h"
+
+namespace vosk {
+
+int64_t NtxSorter::RunSizeFor(uint64_t expected, int key_length) {
+  uint64_t r = std::max<uint64_t>(expected, 1);
+  int64_t entry = key_length + 4;
+  int64_t p = static_cast<int64_t>(std::ceil(std::sqrt(static_cast<double>(r) / entry))) * 128;
+  while (p < 1048576 / entry) p *= 2;
+  return std::min<int64_t>(p, static_cast<int64_t>(r));
+}
+
+NtxSorter::NtxSorter(NtxFile* bag, int key_length, bool descending, bool by_recno,
+                     uint64_t expected, int64_t run_keys)
+    : bag_(bag),
+      key_length_(key_length),
+      entry_size_(key_length + 4),
+      descending_(descending),
+      by_recno_(by_recno) {
+  run_keys_ = run_keys > 0 ? run_keys : RunSizeFor(expected, key_length);
+  if (run_keys_ < 1) run_keys_ = 1;
+  pool_.resize(static_cast<size_t>(run_keys_) * static_cast<size_t>(entry_size_));
+}
+
+NtxSorter::~NtxSorter() {
+  if (temp_.is_open()) {
+    temp_.Close();
+    DeleteFile(temp_name_);
+  }
+}
+
+int NtxSorter::Compare(const uint8_t* a, const uint8_t* b) const {
+  int c = std::memcmp(a, b, static_cast<size_t>(key_length_));
+  if (descending_) c = -c;
+  if (c == 0 && by_recno_) {
+    uint32_t ra = GetLe32(a + key_length_), rb = GetLe32(b + key_length_);
+    c = ra < rb ? -1 : ra > rb ? 1 : 0;
+  }
+  return c;
+}
+
+void NtxSorter::SortPool(std::vector<uint32_t>* order) const {
+  order->resize(static_cast<size_t>(in_pool_));
+  for (uint32_t i = 0; i < order->size(); ++i) (*order)[i] = i;
+  const uint8_t* base = pool_.data();
+  const size_t es = static_cast<size_t>(entry_size_);
+  std::stable_sort(order->begin(), order->end(), [&](uint32_t x, uint32_t y) {
+    return Compare(base + x * es, base + y * es) < 0;
+  });
+}
+
+Status NtxSorter::WriteRun() {
+  if (!temp_.is_open()) {
+    temp_name_ = TempDirectory() + "/ntxsort" + std::to_string(RandomU32()) + ".tmp";
+    int rc = temp_.Create(temp_name_, Share::kExclusive);
+    if (rc != 0) {
+      RuntimeError e{kEgCreate, "DBFNTX", 1060, rc, "", temp_name_, temp_name_};
+      RaiseError(std::move(e));
+      return kFailure;
+    }
+  }
+  std::vector<uint32_t> order;
+  SortPool(&order);
+  const size_t es = static_cast<size_t>(entry_size_);
+  std::vector<uint8_t> out;
+  out.reserve(order.size() * es);
+  for (uint32_t i : order) out.insert(out.end(), pool_.data() + i * es, pool_.data() + (i + 1) * es);
+  if (temp_.WriteAt(out.data(), out.size(), temp_size_) != static_cast<int64_t>(out.size())) {
+    RuntimeError e{kEgWrite, "DBFNTX", 1061, temp_.last_error(), "", temp_name_, temp_name_};
+    RaiseError(std::move(e));
+    return kFailure;
+  }
+  runs_.push_back(Run{temp_size_, in_pool_, {}, 0, 0});
+  temp_size_ += out.size();
+  in_pool_ = 0;
+  return kSuccess;
+}
+
+Status NtxSorter::Add(const uint8_t* key, uint32_t recno) {
+  if (in_pool_ == run_keys_ && Failed(WriteRun())) return kFailure;
+  uint8_t* p = pool_.data() + static_cast<size_t>(in_pool_) * static_cast<size_t>(entry_size_);
+  std::memcpy(p, key, static_cast<size_t>(key_length_));
+  PutLe32(p + key_length_, recno);
+  ++in_pool_;
+  return kSuccess;
+}
+
+Status NtxSorter::Refill(Run* r, size_t share) {
+  size_t n = static_cast<size_t>(std::min<int64_t>(r->left, static_cast<int64_t>(share)));
+  size_t bytes = n * static_cast<size_t>(entry_size_);
+  r->buffer.resize(bytes);
+  if (n > 0 && temp_.ReadAt(r->buffer.data(), bytes, r->offset) != static_cast<int64_t>(bytes)) {
+    RuntimeError e{kEgRead, "DBFNTX", 1062, temp_.last_error(), "", temp_name_, temp_name_};
+    RaiseError(std::move(e));
+    return kFailure;
+  }
+  r->offset += bytes;
+  r->left -= static_cast<int64_t>(n);
+  r->pos = 0;
+  r->filled = n;
+  return kSuccess;
+}
+
+Status NtxSorter::Finish(const std::function<Status(const uint8_t*, uint32_t)>& emit) {
+  const size_t es = static_cast<size_t>(entry_size_);
+  if (runs_.empty()) {
+    std::vector<uint32_t> order;
+    SortPool(&order);
+    for (uint32_t i : order) {
+      const uint8_t* p = pool_.data() + i * es;
+      if (Failed(emit(p, GetLe32(p + key_length_)))) return kFailure;
+    }
+    return kSuccess;
+  }
+  if (in_pool_ > 0 && Failed(WriteRun())) return kFailure;
+  // The pool memory is shared out among the runs as read buffers.
+  size_t share = std::max<size_t>(1, static_cast<size_t>(run_keys_) / runs_.size());
+  std::vector<uint8_t>().swap(pool_);
+  for (Run& r : runs_) {
+    if (Failed(Refill(&r, share))) return kFailure;
+  }
+  auto later = [&](size_t x, size_t y) {
+    int c = Compare(runs_[x].buffer.data() + runs_[x].pos * es,
+                    runs_[y].buffer.data() + runs_[y].pos * es);
+    return c != 0 ? c > 0 : x > y;  // equal keys: earlier runs first
+  };
+  std::priority_queue<size_t, std::vector<size_t>, decltype(later)> heap(later);
+  for (size_t i = 0; i < runs_.size(); ++i) {
+    if (runs_[i].filled > 0) heap.push(i);
+  }
+  while (!heap.empty()) {
+    size_t i = heap.top();
+    heap.pop();
+    Run& r = runs_[i];
+    const uint8_t* p = r.buffer.data() + r.pos * es;
+    if (Failed(emit(p, GetLe32(p + key_length_)))) return kFailure;
+    if (++r.pos == r.filled) {
+      if (r.left == 0) continue;
+      if (Failed(Refill(&r, share))) return kFailure;
+    }
+    heap.push(i);
+  }
+  return kSuccess;
+}
+
+}  // namespace vosk

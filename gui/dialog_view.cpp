@@ -134,7 +134,6 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
       }
       case ControlKind::kFieldList: {
         auto* tree = new QTreeWidget(this);
-        tree->setObjectName("FieldList");
         tree->setFont(fixed);
         tree->setRootIsDecorated(false);
         tree->setUniformRowHeights(true);

@@ -1,0 +1,187 @@
+// The real main window driven with key and mouse events: moving in the grid, editing a cell in
+// place and finding the new value in the file on disk, the column chooser.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QTreeWidget>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/current_table.h"
+#include "app/filename.h"
+#include "app/startup.h"
+#include "app/voskdbu.h"
+#include "expr/runtime_error.h"
+#include "gui/main_window.h"
+#include "gui/qt_ui.h"
+#include "gui/twbrowse_widget.h"
+#include "rdd/db_commands.h"
+
+namespace vosk {
+namespace {
+
+void Key(QWidget* target, int key, const QString& text = QString(),
+         Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+  QApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+  QApplication::sendEvent(target, &release);
+}
+
+void Type(QWidget* target, const QString& text) {
+  for (QChar c : text) Key(target, 0, QString(c));
+}
+
+void Click(QWidget* target, QPoint at, Qt::MouseButton button = Qt::LeftButton) {
+  QMouseEvent press(QEvent::MouseButtonPress, at, target->mapToGlobal(at), button, button,
+                    Qt::NoModifier);
+  QApplication::sendEvent(target, &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, target->mapToGlobal(at), button,
+                      Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(target, &release);
+}
+
+// Runs `step` on the modal dialog that the next command opens.
+void OnNextDialog(const std::function<void(QWidget*)>& step) {
+  QTimer::singleShot(0, [step] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    ASSERT_NE(dialog, nullptr);
+    step(dialog);
+  });
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class BrowseWidgetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/gui_grid_test.XXXXXX";
+    dir_ = ::mkdtemp(tmpl);
+    table_ = dir_ + "/CLIENTI.DBF";
+    std::filesystem::copy_file(VOSK_SOURCE_DIR "/samples/CLIENTI.DBF", table_);
+    SetIniFileName(dir_ + "/VOSKDBU.INI");
+    for (auto [key, value] : {std::pair{"Maximized", "No"},
+                              {"Width", "800"},
+                              {"Height", "250"}}) {
+      WRITEPPROSTRING("Parametri", key, value);
+    }
+    CurTable() = CurrentTableState{};
+    SetUi(&ui_);
+    StartUp(ui_);
+  }
+  void TearDown() override {
+    CLOSEALL();
+    SetErrorHandler(nullptr);
+    SetUi(nullptr);
+    SetIniFileName("");
+    std::filesystem::remove_all(dir_);
+  }
+
+  void WithMainWindow(const std::function<void(MainWindow&, TWBrowseWidget&)>& inspect) {
+    bool inspected = false;
+    QTimer::singleShot(0, [&] {
+      MainWindow* w = ui_.window();
+      if (w) {
+        inspect(*w, *w->grid());
+        inspected = true;
+        w->close();
+      } else {
+        QCoreApplication::quit();
+      }
+    });
+    QTimer guard;  // never hang the suite
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+    guard.start(20000);
+    MAIN(table_);
+    EXPECT_TRUE(inspected);
+  }
+
+  QtUi ui_;
+  std::string dir_, table_;
+};
+
+TEST_F(BrowseWidgetTest, KeysMoveTheCursorAndEnterEditsTheCellIntoTheFile) {
+  WithMainWindow([&](MainWindow& w, TWBrowseWidget& grid) {
+    TWBrowse& core = grid.core();
+    QApplication::processEvents();
+    ASSERT_GT(core.nRowCount(), 3);
+    ASSERT_LT(core.nRowCount(), 12) << "the window shows part of the table";
+    Key(&grid, Qt::Key_Down);
+    EXPECT_EQ(RECNO(), 2u);
+    EXPECT_EQ(core.nRowPos(), 2);
+    EXPECT_EQ(w.status_message()->text().left(29), "Campo: 1/10     RecNo: 2/12  ");
+    Key(&grid, Qt::Key_PageDown);
+    EXPECT_EQ(RECNO(), 2u + static_cast<uint32_t>(core.nRowCount()));
+    Key(&grid, Qt::Key_PageDown);  // fewer rows left than a page: the last one, at the bottom
+    EXPECT_EQ(RECNO(), 12u);
+    EXPECT_EQ(core.nRowPos(), core.nRowCount());
+    Key(&grid, Qt::Key_Home);
+    EXPECT_EQ(RECNO(), 1u);
+
+    // A click on the third data row, in the second column.
+    const int y = core.header_height() + 2 * core.row_height() + 3;
+    const int x = core.columns().aColSizes[0] + 5;
+    Click(grid.viewport(), QPoint(x, y));
+    EXPECT_EQ(RECNO(), 3u);
+    EXPECT_EQ(core.nColAct(), 2);
+
+    // Enter opens the cell editor over the cell; type, Enter, and it is in the file.
+    OnNextDialog([](QWidget* dialog) {
+      auto* edit = dialog->findChild<QLineEdit*>();
+      ASSERT_NE(edit, nullptr);
+      EXPECT_EQ(edit->text(), "Trattoria da Gino");
+      // The editor takes the focus when it opens (on the offscreen platform the window
+      // system does not activate windows, so the activation is done here).
+      dialog->activateWindow();
+      if (!edit->hasFocus()) {
+        QFocusEvent focus_in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(edit, &focus_in);
+      }
+      EXPECT_EQ(edit->selectedText(), "Trattoria da Gino") << "all selected: typing replaces it";
+      Type(edit, QString::fromUtf8("Osteria Là"));
+      Key(edit, Qt::Key_Return);
+    });
+    Key(&grid, Qt::Key_Return);
+    EXPECT_EQ(FIELDGET(2).str().substr(0, 11), "Osteria L\xE0 ");
+    EXPECT_NE(ReadFile(table_).find("Osteria L\xE0                    Piazza del Campo"),
+              std::string::npos);
+    EXPECT_EQ(RECNO(), 3u);
+  });
+}
+
+TEST_F(BrowseWidgetTest, ColumnChooserShowsTheChosenFields) {
+  WithMainWindow([&](MainWindow& w, TWBrowseWidget& grid) {
+    OnNextDialog([](QWidget* dialog) {
+      auto* list = dialog->findChild<QTreeWidget*>();
+      ASSERT_NE(list, nullptr);
+      EXPECT_EQ(list->topLevelItemCount(), 10);
+      list->setCurrentItem(list->topLevelItem(1));
+      Key(list, Qt::Key_Space);
+      list->setCurrentItem(list->topLevelItem(3));
+      Key(list, Qt::Key_Space);
+      EXPECT_EQ(list->topLevelItem(3)->text(4), QString::fromUtf8("\u2714"));
+      for (QAction* a : dialog->findChildren<QAction*>()) {
+        if (a->objectName() == "OK") a->trigger();
+      }
+    });
+    Key(&grid, Qt::Key_F4);
+    EXPECT_EQ(grid.core().columns().aHeaders, (std::vector<std::string>{"RAGSOC", "CITTA"}));
+    EXPECT_EQ(CurTable().aViewCols, (std::vector<int>{2, 4}));
+  });
+}
+
+}  // namespace
+}  // namespace vosk

@@ -36,7 +36,9 @@ class NtxTreeWriter {
       NtxPageView v = View(level);
       uint32_t below = level > 0 ? bag_->RefOf(last_closed_[level - 1]) : 0;
       if (v.count() < m_) {
-        v.InsertAt(v.count(), below, recno, key);
+        // Pages are filled in item order: the offset table keeps its fresh layout.
+        v.SetEntry(v.count(), below, recno, key);
+        v.set_count(v.count() + 1);
         return kSuccess;
       }
       v.set_child(m_, below);

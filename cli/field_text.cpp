@@ -176,12 +176,6 @@ bool IsCanonicalNumber(std::string_view t, int decimals) {
   return true;
 }
 
-int64_t Pow10i(int d) {
-  int64_t p = 1;
-  for (int i = 0; i < d && i < 18; ++i) p *= 10;
-  return p;
-}
-
 int64_t GetSigned(const uint8_t* p, int width) {
   switch (width) {
     case 1: return static_cast<int8_t>(p[0]);

@@ -98,11 +98,13 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
       }
       case ControlKind::kMemo: {
         auto* edit = new QPlainTextEdit(this);
-        edit->setPlainText(FromApp(c.value.is_string() ? c.value.str() : ""));
+        // Memo lines end in CR LF; the editor works with LF.
+        edit->setPlainText(FromApp(c.value.is_string() ? c.value.str() : "")
+                               .replace("\r\n", "\n"));
         edit->setReadOnly(c.read_only);
         connect(edit, &QPlainTextEdit::textChanged, this, [this, i, edit] {
           Control& m = dlg_.controls[i];
-          std::string text = edit->toPlainText().toStdString();
+          std::string text = edit->toPlainText().replace("\n", "\r\n").toStdString();
           m.value = Value::String(Ansi(text), true);
           m.changed = true;
         });
@@ -223,7 +225,7 @@ void DialogView::ControlChanged(int index) {
   if (auto* tree = qobject_cast<QTreeWidget*>(w)) {
     for (int row = 0; row < tree->topLevelItemCount(); ++row) {
       const bool on = row < static_cast<int>(c.marks.size()) && c.marks[static_cast<size_t>(row)];
-      tree->topLevelItem(row)->setText(4, on ? QString::fromUtf8("\u2714") : QString());
+      tree->topLevelItem(row)->setIcon(4, on ? DrawnIcon("SELECT") : QIcon());
     }
   }
   // The failing control is red while its message is shown.

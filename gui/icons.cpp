@@ -137,6 +137,22 @@ void Draw(QPainter& p, const std::string& name) {
     p.drawRect(QRectF(5, 11, 14, 10));
   } else if (name == "ICONA") {
     Table(p, QRectF(2, 3, 20, 18));
+  } else if (name == "OK" || name == "SELECT") {
+    p.setPen(QPen(kGreen, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.drawPolyline(QPolygonF({QPointF(5, 13), QPointF(10, 18), QPointF(19, 6)}));
+  } else if (name == "CANCEL") {
+    p.setPen(QPen(kRed, 3, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(6, 6), QPointF(18, 18));
+    p.drawLine(QPointF(18, 6), QPointF(6, 18));
+  } else if (name == "ALL") {
+    p.setPen(QPen(kGreen, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    for (int i = 0; i < 3; ++i) {
+      const qreal y = 5 + 6 * i;
+      p.drawPolyline(QPolygonF({QPointF(3, y + 2), QPointF(5, y + 4), QPointF(9, y)}));
+      p.setPen(QPen(kInk, 1.5));
+      p.drawLine(QPointF(12, y + 2), QPointF(21, y + 2));
+      p.setPen(QPen(kGreen, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    }
   }
   // VUOTO and unknown names: blank.
 }

@@ -3,7 +3,8 @@
 
 // The pictures of the button bar, the status bar and the window, drawn at run time: NUOVO,
 // APRI, COPIATAB, IMPORTAREC, CERCACOL, VISTACOL, FILTRO, CHIUDI, AGGIORNA, ESCI, CRYPTED,
-// VUOTO and ICONA. An unknown name gives a blank picture.
+// VUOTO and ICONA, and the column chooser's OK, CANCEL, ALL and SELECT. An unknown
+// name gives a blank picture.
 
 #include <QIcon>
 #include <string>

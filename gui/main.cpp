@@ -30,19 +30,21 @@ int main(int argc, char** argv) {
   QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
   QApplication::setFont(QFont("MS Sans Serif", 9));
 
-  // voskdbu [--screenshot FILE.png] [table]
-  QString screenshot;
+  // voskdbu [--screenshot FILE.png [--scene vistacol|memo]] [table]
+  QString screenshot, scene;
   std::string table;
   QStringList args = QApplication::arguments();
   for (int i = 1; i < args.size(); ++i) {
     if (args[i] == "--screenshot" && i + 1 < args.size()) {
       screenshot = args[++i];
+    } else if (args[i] == "--scene" && i + 1 < args.size()) {
+      scene = args[++i];
     } else if (table.empty()) {
       table = vosk::PathToApp(args[i]);
     }
   }
 
-  vosk::QtUi ui(screenshot);
+  vosk::QtUi ui(screenshot, scene);
   vosk::SetUi(&ui);
   vosk::RunCommand([&] {
     vosk::StartUp(ui);

@@ -16,6 +16,8 @@
 #include <QVBoxLayout>
 
 #include "app/dialog.h"
+#include "app/browse_view.h"
+#include "app/current_table.h"
 #include "app/filename.h"
 #include "app/open_table.h"
 #include "gui/dispatcher.h"
@@ -56,7 +58,8 @@ QString QtFileFilter(const std::string& filter) {
   return filters.join(";;");
 }
 
-QtUi::QtUi(QString screenshot) : screenshot_(std::move(screenshot)) {}
+QtUi::QtUi(QString screenshot, QString scene)
+    : screenshot_(std::move(screenshot)), scene_(std::move(scene)) {}
 
 QtUi::~QtUi() = default;
 
@@ -178,7 +181,29 @@ void QtUi::RunMainWindow() {
   window_->ShowWithSavedGeometry();
   if (!screenshot_.isEmpty()) {
     QTimer::singleShot(500, window_.get(), [this] {
-      window_->grab().save(screenshot_, "PNG");
+      if (!scene_.isEmpty()) {
+        dialog_shot_ = true;
+        RunCommand([this] {
+          Browse* b = window_->browse();
+          if (scene_ == "vistacol") {
+            // Two fields hidden, so that the chooser starts from a selection.
+            for (int hidden : {3, 7}) {
+              if (hidden <= static_cast<int>(CurTable().aFieldVis.size())) {
+                CurTable().aFieldVis[hidden - 1] = false;
+              }
+            }
+            VISTACOL(b);
+          } else {
+            TASTI(b, kVkF12, false);
+            TASTI(b, kVkReturn, false);
+          }
+        });
+      } else {
+        window_->activateWindow();
+        window_->grid()->setFocus();
+        QCoreApplication::processEvents();
+        window_->grab().save(screenshot_, "PNG");
+      }
       window_->close();
     });
   }
@@ -232,6 +257,15 @@ int QtUi::ScreenHeight() {
 }
 
 int QtUi::RunDialog(Dialog& dlg) {
+  if (dialog_shot_) {
+    dialog_shot_ = false;
+    QTimer::singleShot(500, [this] {
+      if (QWidget* d = QApplication::activeModalWidget()) {
+        d->grab().save(screenshot_, "PNG");
+        d->close();
+      }
+    });
+  }
   QPoint origin;
   if (window_ && window_->grid()) origin = window_->grid()->GridToGlobal(QPoint(0, 0));
   return RunDialogView(dlg, window_.get(), origin);

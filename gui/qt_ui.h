@@ -21,7 +21,9 @@ class QtUi : public Ui {
  public:
   // screenshot: when not empty, the main window is saved to this PNG file once shown and then
   // closed.
-  explicit QtUi(QString screenshot = QString());
+  // scene: "" the main window, "vistacol" the column chooser, "memo" the memo editor on the
+  // last column of the first record.
+  explicit QtUi(QString screenshot = QString(), QString scene = QString());
   ~QtUi() override;
 
   int MessageBox(const std::string& text, const std::string& title, MessageKind kind) override;
@@ -62,6 +64,8 @@ class QtUi : public Ui {
   QLabel* progress_text_ = nullptr;
   QProgressBar* progress_bar_ = nullptr;
   QString screenshot_;
+  QString scene_;
+  bool dialog_shot_ = false;  // the next dialog is saved to screenshot_ and closed
 };
 
 // A filter of the Application ("File DBF (*.DBF)|*.DBF|Tutti (*.*)|*.*") as a Qt file-dialog

@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Writes samples/CLIENTI.DBF, the small customer table the program opens by default.
+"""Writes samples/CLIENTI.DBF, the small customer table the program opens by default, and
+samples/ORDINI.DBF with its memo file ORDINI.DBT, a table of orders with notes.
 
 Run with the system Python and its dbf package (Debian python3-dbf):
     /usr/bin/python3 samples/make_sample.py
@@ -42,6 +43,29 @@ CLIENTI = [
      "075 5556060", (2024, 1, 10), 3500.00, True),
 ]
 
+ORDINI_TABLE = os.path.join(HERE, "ORDINI.DBF")
+ORDINI_FIELDS = "NUMERO N(6,0); CLIENTE N(5,0); DATA D; IMPORTO N(10,2); NOTE M"
+ORDINI = [
+    (1001, 1, (2024, 1, 8), 1250.00,
+     "Consegna al magazzino di via Roma.\r\nFattura a 30 giorni, chiamare prima."),
+    (1002, 3, (2024, 1, 9), 312.40, ""),
+    (1003, 6, (2024, 1, 12), 89.90, "Caffè in grani, 12 confezioni."),
+    (1004, 2, (2024, 2, 2), 4520.00,
+     "Ordine urgente: spedire con corriere espresso.\r\nReferente: sig.ra Bianchi."),
+    (1005, 7, (2024, 2, 20), 760.00, ""),
+]
+
+
+def write_ordini():
+    for leftover in (ORDINI_TABLE, os.path.join(HERE, "ORDINI.DBT")):
+        if os.path.exists(leftover):
+            os.remove(leftover)
+    table = dbf.Table(ORDINI_TABLE, ORDINI_FIELDS, codepage="cp1252", dbf_type="db3")
+    table.open(dbf.READ_WRITE)
+    for numero, cliente, data, importo, note in ORDINI:
+        table.append((numero, cliente, datetime.date(*data), importo, note))
+    table.close()
+
 
 def main():
     for leftover in (TABLE, os.path.join(HERE, "CLIENTI.DBT")):
@@ -54,6 +78,7 @@ def main():
         table.append((codice, ragsoc, indirizzo, citta, prov, cap, telefono,
                       datetime.date(*data), fido, attivo))
     table.close()
+    write_ordini()
 
 
 if __name__ == "__main__":

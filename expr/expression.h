@@ -18,6 +18,27 @@
 //
 // Thread safety: none. Expressions, memory variables and settings belong to the program's one
 // thread.
+//
+// The language beyond names, literals, calls and the operators of the precedence table:
+//  - Literals: numbers "12", "1.50" (a double with 2 decimals), ".5", hexadecimal "0x1F"; dates
+//    "0d20240131"; texts in "...", '...', [...] (where an operand is expected) and E"..." with
+//    the escapes \n \r \t \0 \xHH; .T. .Y. .F. .N. NIL.
+//  - Arrays {a, b}, indexed a[i] or a[i, j] from 1; code blocks {|x, y| e1, e2} (the value of
+//    the last expression). A block made inside another block's activation keeps a copy of the
+//    enclosing parameters as they are at that moment.
+//  - Assignments := += -= *= /= %= ^= and ++ / -- store into fields of the current area (or the
+//    aliased one), else into memory variables, which they create; also into parameters and
+//    array elements. A value that would contain itself (an array stored into itself, a block
+//    stored into the parameters it keeps) is refused with "Argument error" 1/1142: reference
+//    counting could never free it.
+//  - Keyword operators between operands: a LIKE b (b a pattern with * and ?), a HAS b (b occurs
+//    in a), a IN b (a occurs in the text b, or equals an element of the array b). Bitwise
+//    integers: | ^^ << >> at one precedence above ^.
+//  - Macros: &name and &(expr) compile the text and evaluate it (blocks' parameters are not
+//    visible inside); "&name." ends the name.
+//  - Limits: nesting deeper than 200 levels while parsing, a tree higher than 512 levels, more
+//    than 1024 operators in one chain, or evaluations (recursive blocks, macros) nested beyond
+//    2048 tree levels give "Operation too complex" (8/1450).
 
 #include <memory>
 #include <string>

@@ -442,14 +442,8 @@ Status NtxArea::seek(const Value& value, bool soft, bool find_last) {
                                   o->key_length(), false) == 0;
     if (c.on && (hit || soft)) {
       const uint8_t* ck = reinterpret_cast<const uint8_t*>(c.key.data());
-      bool below_top = o->has_top &&
-                       NtxCompare(ck, o->key_length(),
-                                  reinterpret_cast<const uint8_t*>(o->scope_top.data()),
-                                  static_cast<int>(o->scope_top.size()), false) < 0;
-      bool above_bottom = o->has_bottom &&
-                          NtxCompare(ck, o->key_length(),
-                                     reinterpret_cast<const uint8_t*>(o->scope_bottom.data()),
-                                     static_cast<int>(o->scope_bottom.size()), false) > 0;
+      bool below_top = o->has_top && o->CompareToScope(ck, o->scope_top) < 0;
+      bool above_bottom = o->has_bottom && o->CompareToScope(ck, o->scope_bottom) > 0;
       bool ascending = o->descending() == o->toggled();
       bool before_start = ascending ? below_top : above_bottom;
       if (before_start) {

@@ -108,16 +108,15 @@ void NtxOrder::Define(const std::string& name, const std::string& key_text,
   if (file_->large()) flags_ |= kNtxFlagLarge;
 }
 
+int NtxOrder::CompareToScope(const uint8_t* key, const std::string& scope) const {
+  int n = std::min<int>(key_length_, static_cast<int>(scope.size()));
+  return NtxCompare(key, n, reinterpret_cast<const uint8_t*>(scope.data()),
+                    static_cast<int>(scope.size()), false);
+}
+
 bool NtxOrder::InScope(const uint8_t* key) const {
-  if (has_top && NtxCompare(key, key_length_, reinterpret_cast<const uint8_t*>(scope_top.data()),
-                            static_cast<int>(scope_top.size()), false) < 0) {
-    return false;
-  }
-  if (has_bottom &&
-      NtxCompare(key, key_length_, reinterpret_cast<const uint8_t*>(scope_bottom.data()),
-                 static_cast<int>(scope_bottom.size()), false) > 0) {
-    return false;
-  }
+  if (has_top && CompareToScope(key, scope_top) < 0) return false;
+  if (has_bottom && CompareToScope(key, scope_bottom) > 0) return false;
   return true;
 }
 

@@ -96,6 +96,8 @@ class NtxOrder {
   std::string scope_top, scope_bottom;
   Value scope_top_value, scope_bottom_value;
   bool InScope(const uint8_t* key) const;
+  // A key compared with a scope value over the scope value's length (<0, 0, >0).
+  int CompareToScope(const uint8_t* key, const std::string& scope) const;
   bool scoped() const { return has_top || has_bottom; }
 
   // --- the key count kept between calls (-1: unknown) ---

@@ -87,8 +87,9 @@ class NtxTest : public RddTest {
   // Record numbers in the controlling order, top to bottom.
   std::vector<uint32_t> Walk() {
     std::vector<uint32_t> out;
+    size_t errors = errors_.size();
     DBGOTOP();
-    while (!EOF_()) {
+    while (!EOF_() && errors_.size() == errors) {
       out.push_back(RECNO());
       DBSKIP(1);
       if (out.size() > 1000000) break;
@@ -97,8 +98,9 @@ class NtxTest : public RddTest {
   }
   std::vector<uint32_t> WalkBack() {
     std::vector<uint32_t> out;
+    size_t errors = errors_.size();
     DBGOBOTTOM();
-    while (!BOF() && !EOF_()) {
+    while (!BOF() && !EOF_() && errors_.size() == errors) {
       out.push_back(RECNO());
       DBSKIP(-1);
       if (out.size() > 1000000) break;

@@ -37,6 +37,7 @@ class EngineAccess : public DatabaseAccess {
   int CurrentArea() override { return CurrentAreaNumber(); }
   int SelectArea(int area) override { return SelectAreaNumber(area); }
   int AreaOfAlias(std::string_view alias) override { return AreaOfDesignator(alias); }
+  uint64_t AreaStamp(int area) override { return AreaSlotStamp(area); }
 
   int FieldPos(int area, std::string_view name) override {
     WorkArea* a = AreaAt(area);

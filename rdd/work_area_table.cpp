@@ -10,6 +10,8 @@ namespace {
 
 struct AreaTable {
   std::map<int, std::unique_ptr<WorkArea>> areas;  // kept sorted by area number
+  std::map<int, uint64_t> stamps;                   // slots that ever held a table
+  uint64_t next_stamp = 2;                          // 1: a slot never used
   int current = 1;
 };
 
@@ -100,10 +102,21 @@ int AreaOfDesignator(std::string_view text) {
 
 void InstallArea(int number, std::unique_ptr<WorkArea> area) {
   area->set_area_number(number);
-  Table().areas[number] = std::move(area);
+  AreaTable& t = Table();
+  t.areas[number] = std::move(area);
+  t.stamps[number] = t.next_stamp++;
 }
 
-void ReleaseArea(int number) { Table().areas.erase(number); }
+void ReleaseArea(int number) {
+  AreaTable& t = Table();
+  if (t.areas.erase(number)) t.stamps[number] = t.next_stamp++;
+}
+
+uint64_t AreaSlotStamp(int number) {
+  const AreaTable& t = Table();
+  auto it = t.stamps.find(number);
+  return it == t.stamps.end() ? 1 : it->second;
+}
 
 void ForEachArea(const std::function<void(WorkArea*)>& f) {
   // Copy the numbers first: f may close areas.

@@ -1,6 +1,7 @@
 #ifndef VOSK_RDD_WORK_AREA_TABLE_H_
 #define VOSK_RDD_WORK_AREA_TABLE_H_
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -33,6 +34,8 @@ bool IsValidAlias(std::string_view text);
 // Places an area object in a slot (the slot must be empty) / takes it out and destroys it.
 void InstallArea(int number, std::unique_ptr<WorkArea> area);
 void ReleaseArea(int number);
+// A number that changes whenever a table is placed in or taken out of the slot (never 0).
+uint64_t AreaSlotStamp(int number);
 // Calls f on every area in use, in area order.
 void ForEachArea(const std::function<void(WorkArea*)>& f);
 

@@ -242,5 +242,20 @@ TEST_F(DbfNavigationTest, RollbackDiscardsChangesToTheCurrentRecord) {
   EXPECT_EQ(test::FieldBytes(Bytes(path_), 1, "NAME"), "r1  ");
 }
 
+TEST_F(DbfNavigationTest, RollbackOfAnAppendedRecordBlanksItAndKeepsItsCounter) {
+  path_ = Create("roll.dbf", {{"ID", "+", 4, 0}, {"NAME", "C", 4, 0}});
+  ASSERT_TRUE(Use(path_));
+  ASSERT_TRUE(DBAPPEND());
+  FIELDPUT(2, Value::String("abcd"));
+  DBDELETE();
+  DBINFO(130);
+  EXPECT_EQ(FIELDGET(1).integer(), 1);
+  EXPECT_EQ(FIELDGET(2).str(), "    ");
+  EXPECT_FALSE(DELETED());
+  DBCLOSEAREA();
+  EXPECT_EQ(test::FieldBytes(Bytes(path_), 1, "ID"), Le32(1));
+  EXPECT_TRUE(errors_.empty()) << ErrorText();
+}
+
 }  // namespace
 }  // namespace vosk

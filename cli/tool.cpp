@@ -9,6 +9,7 @@
 
 #include "cli/csv.h"
 #include "cli/field_text.h"
+#include "cli/index_commands.h"
 #include "expr/expression.h"
 #include "expr/number_text.h"
 #include "expr/runtime_error.h"
@@ -22,7 +23,7 @@ namespace {
 
 // Options that take a value.
 const std::set<std::string> kValued = {"fields", "memo", "kind", "password", "for", "tag",
-                                       "driver", "index"};
+                                       "driver", "index", "keys"};
 
 // Options whose taking a value depends on the command: "append --csv FILE" and
 // "eval --recno N", while "list --csv" and "list --recno" are switches.
@@ -169,7 +170,8 @@ class Output {
 };
 
 int CmdList(const ToolArgs& a) {
-  DbfArea* t = OpenTable(a.positional.at(1), true, true);
+  DbfArea* t = a.Has("index") ? OpenIndexedTable(a, true, true)
+                              : OpenTable(a.positional.at(1), true, true);
   bool csv = a.Has("csv");
   bool all = a.Has("all");
   bool recno = a.Has("recno");
@@ -476,12 +478,17 @@ void PrintUsage() {
   std::fputs(
       "usage: dbutool info TABLE [--json]\n"
       "       dbutool list TABLE [--csv] [--all] [--recno] [--oem] [--fields A,B]\n"
-      "                          [--for EXPR] [--count]\n"
+      "                          [--for EXPR] [--count] [--index BAG [--tag T]]\n"
       "       dbutool eval TABLE EXPR [--recno N] [--oem]\n"
       "       dbutool create TABLE NAME:TYPE:LEN[:DEC] ... [--memo DBT|FPT] [--kind db3|db4|vfp]\n"
       "       dbutool append TABLE --csv FILE [--oem] [--exclusive]\n"
       "       dbutool pack TABLE\n"
-      "       dbutool zap TABLE\n",
+      "       dbutool zap TABLE\n"
+      "       dbutool index TABLE BAG KEY [--tag T] [--for EXPR] [--unique] [--descending]\n"
+      "                                   [--driver D]\n"
+      "       dbutool seek TABLE BAG VALUE|--keys FILE [--soft] [--last] [--tag T]\n"
+      "       dbutool reindex TABLE BAG\n"
+      "       dbutool check TABLE BAG\n",
       stderr);
 }
 
@@ -533,6 +540,13 @@ int RunTool(const std::vector<std::string>& argv) {
   const std::string& cmd = a.positional[0];
   try {
     ApplyStartupSettings();
+    if (a.Has("password")) {
+      // The standing password of every table driver: tables opened or created by this
+      // command are read and written with its key.
+      for (const char* d : {"DBF", "DBFFPT", "DBFNTX", "DBFCDX"}) {
+        RDDINFO(42, Value::String(a.Get("password")), d);
+      }
+    }
     if (cmd == "info") return CmdInfo(a);
     if (cmd == "list") return CmdList(a);
     if (cmd == "eval") return CmdEval(a);
@@ -540,6 +554,10 @@ int RunTool(const std::vector<std::string>& argv) {
     if (cmd == "append") return CmdAppend(a);
     if (cmd == "pack") return CmdPackZap(a, false);
     if (cmd == "zap") return CmdPackZap(a, true);
+    if (cmd == "index") return CmdIndex(a);
+    if (cmd == "seek") return CmdSeek(a);
+    if (cmd == "reindex") return CmdReindex(a);
+    if (cmd == "check") return CmdCheck(a);
     PrintUsage();
     return 2;
   } catch (const UsageError& e) {

@@ -17,5 +17,7 @@ bool OrderFindRec(uint32_t record) {
   return !EOF_() && RECNO() == record;
 }
 bool OrderBagsSupported() { return false; }
+void OrderListClear() {}
+bool OrderListAdd(const std::string& bag) { return false; }
 
 }  // namespace vosk

@@ -25,6 +25,9 @@ std::string OrderBagExt();           // ORDBAGEXT() of the default driver, with 
 bool OrderFindRec(uint32_t record);
 // Whether order bags can be opened (ORDLISTCLEAR / ORDLISTADD exist).
 bool OrderBagsSupported();
+// ORDLISTCLEAR() and ORDLISTADD(bag); OrderListAdd is false when bags cannot be opened.
+void OrderListClear();
+bool OrderListAdd(const std::string& bag);
 
 }  // namespace vosk
 

@@ -1,6 +1,7 @@
 #include "app/twbrowse.h"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "app/order_info.h"
 #include "expr/settings.h"
@@ -9,9 +10,20 @@
 namespace vosk {
 namespace {
 
-// Runs `body` with `alias` selected, re-selecting the previous work area afterwards.
+// Runs `body` with `alias` selected, re-selecting the previous work area afterwards. A grid
+// whose table is not open (between a failed open and the next one) has no rows: the body does
+// not run and the answer is the empty one.
 template <typename F>
-auto InArea(const std::string& alias, F body) {
+auto InArea(const std::string& alias, F body) -> decltype(body()) {
+  using Result = decltype(body());
+  const bool in_use = alias.empty() ? USED() : SELECT(Value::String(alias)) > 0;
+  if (!in_use) {
+    if constexpr (std::is_void_v<Result>) {
+      return;
+    } else {
+      return Result{};
+    }
+  }
   struct Reselect {
     int previous = SELECT();
     ~Reselect() {

@@ -65,13 +65,17 @@ class ScopedArea {
 };
 
 // The field a key expression names when it is a single field (with an optional alias or
-// FIELD-> prefix), else "".
-std::string SingleFieldName(const std::string& text, const std::string& alias) {
+// FIELD-> prefix), else "". An alias prefix that no other open area uses is taken as this
+// table's own: other programs write the alias they had ("ntx_char->v1" for ntx-char.dbf).
+std::string SingleFieldName(const std::string& text, const std::string& alias, int area) {
   std::string t = Upper(Trim(text));
   size_t arrow = t.find("->");
   if (arrow != std::string::npos) {
     std::string prefix = Trim(t.substr(0, arrow));
-    if (prefix != alias && prefix != "FIELD" && prefix != "_FIELD") return "";
+    if (prefix != alias && prefix != "FIELD" && prefix != "_FIELD") {
+      int other = AreaOfDesignator(prefix);
+      if (other != 0 && other != area) return "";
+    }
     t = Trim(t.substr(arrow + 2));
   }
   if (t.empty() || !(std::isalpha(static_cast<unsigned char>(t[0])) || t[0] == '_')) return "";
@@ -110,7 +114,7 @@ ErrorAnswer NtxArea::OrderError(int gen_code, int sub_code, const std::string& o
 
 Status NtxArea::CompileOrder(NtxOrder* o) {
   o->key_field = 0;
-  std::string field = SingleFieldName(o->key_text(), alias_);
+  std::string field = SingleFieldName(o->key_text(), alias_, area_);
   if (!field.empty()) {
     for (size_t i = 0; i < fields_.size(); ++i) {
       const Field& f = fields_[i];

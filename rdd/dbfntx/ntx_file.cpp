@@ -99,6 +99,7 @@ Status NtxFile::Create(const std::string& path, bool shared, bool temporary, boo
     if (!Error(kEgCreate, 1006, rc, true).retry()) return kFailure;
   }
   path_ = file_.path();
+  unwritten_ = true;
   header_.fill(0);
   update_counter_ = 0;
   free_page_ = 0;
@@ -252,6 +253,7 @@ Status NtxFile::WriteHeaders() {
   }
   header_ = block;
   header_changed_ = false;
+  unwritten_ = false;
   return kSuccess;
 }
 
@@ -313,7 +315,7 @@ Status NtxFile::ReadLock() {
   if (read_locks_ == 0 && write_locks_ == 0) {
     if (shared_ && !area_->dirty_read()) {
       if (Failed(LockFile(false))) return kFailure;
-      Status s = ReadHeaders(false);
+      Status s = unwritten_ ? kSuccess : ReadHeaders(false);
       if (Failed(s)) {
         UnlockFile();
         return kFailure;
@@ -334,7 +336,7 @@ Status NtxFile::WriteLock(bool reread) {
   if (read_locks_ > 0) throw InternalError(9105, "ntxIndexLockWrite: writeLock after readLock.");
   if (write_locks_ == 0 && shared_) {
     if (Failed(LockFile(true))) return kFailure;
-    if (reread && Failed(ReadHeaders(false))) {
+    if (reread && !unwritten_ && Failed(ReadHeaders(false))) {
       UnlockFile();
       return kFailure;
     }

@@ -169,6 +169,7 @@ class NtxFile {
   uint64_t free_page_ = 0;    // byte offset of the first free page, 0 none
   uint64_t next_append_ = 0;  // byte offset of the next page appended
   bool header_changed_ = false;
+  bool unwritten_ = false;  // created here; no header on disk yet
   int read_locks_ = 0;
   int write_locks_ = 0;
   uint32_t lock_position_ = 0;  // byte of the pool a shared lock took

@@ -81,8 +81,10 @@ Status NtxFile::Open(const std::string& path, bool shared, bool read_only) {
     if (rc == 0) break;
     if (!Error(kEgOpen, 1003, rc, true).retry()) return kFailure;
   }
+  unwritten_ = true;  // the first lock does not reread: the headers are read here
   if (Failed(ReadLock())) return kFailure;
   Status s = ReadHeaders(true);
+  unwritten_ = false;
   ReadUnlock();
   return s;
 }

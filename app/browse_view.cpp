@@ -31,9 +31,9 @@
 namespace vosk {
 namespace {
 
-constexpr uint32_t kDeletedPane = 0xFFA0A0;       // RGB (255, 160, 160)
-constexpr uint32_t kDeletedFocus = 0x800000;      // RGB (128, 0, 0)
-constexpr uint32_t kEditorBack = 0xB8ED70;        // RGB (184, 237, 112)
+constexpr uint32_t kDeletedPane = 0xFFA0A0;        // RGB (255, 160, 160)
+constexpr uint32_t kDeletedFocus = 0x800000;       // RGB (128, 0, 0)
+constexpr uint32_t kEditorBack = 0xB8ED70;         // RGB (184, 237, 112)
 constexpr uint32_t kEditorBackDeleted = 0xF4EE79;  // RGB (244, 238, 121)
 constexpr char kRecordLocked[] =
     "Il record risulta attualmente bloccato da un altro programma. Impossibile modificarne il "
@@ -280,9 +280,7 @@ void REBUILDBRW(Browse* oBrw, bool lReset, bool lInitOnly) {
 void InstallBrowseHandlers(TWBrowse* oBrw) {
   oBrw->lHScroll = true;
   oBrw->lCellStyle = true;
-  auto deleted = [oBrw] {
-    return InAreaDeleted(oBrw->columns().cAlias);
-  };
+  auto deleted = [oBrw] { return InAreaDeleted(oBrw->columns().cAlias); };
   oBrw->nClrPane = [deleted]() -> std::optional<uint32_t> {
     if (deleted()) return kDeletedPane;
     return std::nullopt;
@@ -387,28 +385,53 @@ std::vector<MenuItem> ContextMenuItems() {
   nuovo.submenu = {new_table, from(0, "Nuovo indice..."), from(0, "Nuovo TAG..."), sep,
                    from(0, "Nuovo VOSK Software DBU")};
   MenuItem apri{MenuItem::Kind::kSubmenu, "Apri"};
-  apri.submenu = {from(0, "Apri tabella..."), from(0, "Apri indice..."),
-                  from(0, "Seleziona TAG"), sep, from(0, "Apri indice automaticamente")};
+  apri.submenu = {from(0, "Apri tabella..."), from(0, "Apri indice..."), from(0, "Seleziona TAG"),
+                  sep, from(0, "Apri indice automaticamente")};
   MenuItem driver{MenuItem::Kind::kSubmenu, "Driver di database"};
-  driver.submenu = {from(1, "DBFNTX"),        from(1, "DBFCDX"),       sep,
-                    from(1, "Memo DBT"),      from(1, "Memo FPT"),     sep,
+  driver.submenu = {from(1, "DBFNTX"),        from(1, "DBFCDX"),      sep,
+                    from(1, "Memo DBT"),      from(1, "Memo FPT"),    sep,
                     from(1, "Codifica ANSI"), from(1, "Codifica OEM")};
   return {
-      from(1, "Nuovo record"), from(1, "Cancella/ripristina record corrente"),
-      from(1, "Duplica record corrente"), sep,
-      from(1, "Modifica campo"), from(1, "Sostituisci valori..."), from(1, "Cancella record..."),
-      from(1, "Modifica struttura tabella..."), from(1, "Modifica proprietà campo..."),
-      from(1, "Modifica TAG attivo..."), from(1, "Elimina TAG..."), sep,
-      from(1, "Ricostruisci indice attivo..."), sep,
-      from(2, "Vai al record..."), from(2, "Vai alla prima colonna"),
-      from(2, "Vai all'ultima colonna"), from(2, "Cerca colonna..."),
-      from(2, "Continua ricerca colonna..."), from(2, "Imposta vista..."),
-      from(2, "Imposta filtro..."), from(2, "Imposta password..."), sep,
-      ordina_colonna, from(2, "Nessun ordinamento né filtro"), sep, from(2, "Aggiorna"), sep,
-      from(1, "Svuota tabella"), from(1, "Compatta tabella"), sep,
-      nuovo, sep, apri, sep,
-      from(0, "Copia tabella..."), from(0, "Importa record..."), sep,
-      driver, sep,
+      from(1, "Nuovo record"),
+      from(1, "Cancella/ripristina record corrente"),
+      from(1, "Duplica record corrente"),
+      sep,
+      from(1, "Modifica campo"),
+      from(1, "Sostituisci valori..."),
+      from(1, "Cancella record..."),
+      from(1, "Modifica struttura tabella..."),
+      from(1, "Modifica proprietà campo..."),
+      from(1, "Modifica TAG attivo..."),
+      from(1, "Elimina TAG..."),
+      sep,
+      from(1, "Ricostruisci indice attivo..."),
+      sep,
+      from(2, "Vai al record..."),
+      from(2, "Vai alla prima colonna"),
+      from(2, "Vai all'ultima colonna"),
+      from(2, "Cerca colonna..."),
+      from(2, "Continua ricerca colonna..."),
+      from(2, "Imposta vista..."),
+      from(2, "Imposta filtro..."),
+      from(2, "Imposta password..."),
+      sep,
+      ordina_colonna,
+      from(2, "Nessun ordinamento né filtro"),
+      sep,
+      from(2, "Aggiorna"),
+      sep,
+      from(1, "Svuota tabella"),
+      from(1, "Compatta tabella"),
+      sep,
+      nuovo,
+      sep,
+      apri,
+      sep,
+      from(0, "Copia tabella..."),
+      from(0, "Importa record..."),
+      sep,
+      driver,
+      sep,
       from(3, "Informazioni"),
   };
 }
@@ -424,8 +447,8 @@ bool ISPROTECTED(const std::string& dir_in) {
     POPMSG("Disco non pronto.", 1);
     return false;
   }
-  const std::string probe = (dir.back() == '/' ? dir : dir + "/") +
-                            std::string(8, '\x7F') + "." + std::string(3, '\x7F');
+  const std::string probe =
+      (dir.back() == '/' ? dir : dir + "/") + std::string(8, '\x7F') + "." + std::string(3, '\x7F');
   const int fd = ::open(probe.c_str(), O_CREAT | O_WRONLY | O_EXCL, 0600);
   if (fd < 0 && errno != EEXIST) {
     POPMSG("Disco protetto da scrittura.", 1);
@@ -462,33 +485,11 @@ void EDCOL(Browse* oBrw, int nCol) {
     shown = Value::String(OemToAnsi(current.str()));
   }
 
-  // The cell editor over the cell (DLGADJUST).
   Dialog dlg;
-  const CellRect cell = oBrw->CellRectOf(oBrw->nRowPos(), nCol);
-  const int col_width = oBrw->columns().aColSizes.size() >= static_cast<size_t>(nCol)
-                            ? oBrw->columns().aColSizes[nCol - 1]
-                            : 0;
-  const int w = std::min(col_width, oBrw->Width() - oBrw->VScrollBarWidth() - 1) - 1;
-  const int h = cell.bottom - cell.top - 1;
-  dlg.popup = CellRect{cell.top + 2, cell.left + 1, cell.top + 2 + h, cell.left + 1 + w};
-  dlg.width = w, dlg.height = h;
   dlg.fixed_font = true;
   dlg.background = DELETED() ? kEditorBackDeleted : kEditorBack;
-  Control get = Control::Get(101, "uValue", shown, MKPICTURE(n).value_or(""), 0, 1, w - 1, 15);
-  switch (type) {
-    case 'C':
-    case 'T':
-      break;
-    case 'D':
-      get.width = w - 1;
-      break;
-    case 'N':
-      get.width = w - 2;
-      break;
-    default:
-      get.col = 8, get.width = 10;
-      break;
-  }
+  Control get = Control::Get(101, "uValue", shown, MKPICTURE(n).value_or(""), 0, 1, 0, 15);
+  DLGADJUST(dlg, oBrw, get, nCol, n);
   dlg.Add(std::move(get));
   dlg.focus = 0;
   if (GetUi().RunDialog(dlg) != 1) return;
@@ -509,6 +510,30 @@ void EDCOL(Browse* oBrw, int nCol) {
   frame.set_line(__LINE__);
   if (!ISPROTECTED(CFILEPATH(state.cCurTable))) return;
   WriteField(oBrw, n, stored);
+}
+
+void DLGADJUST(Dialog& oDlg, Browse* oBrw, Control& oGet, int nCol, int nField) {
+  const CellRect cell = oBrw->CellRectOf(oBrw->nRowPos(), nCol);
+  const auto& sizes = oBrw->columns().aColSizes;
+  const int col_width = nCol >= 1 && nCol <= static_cast<int>(sizes.size()) ? sizes[nCol - 1] : 0;
+  const int w = std::min(col_width, oBrw->Width() - oBrw->VScrollBarWidth() - 1) - 1;
+  const int h = cell.bottom - cell.top - 1;
+  oDlg.popup = CellRect{cell.top + 2, cell.left + 1, cell.top + 2 + h, cell.left + 1 + w};
+  oDlg.width = w, oDlg.height = h;
+  oGet.row = 0, oGet.col = 1, oGet.height = 15;
+  switch (FieldType(nField)) {
+    case 'C':
+    case 'T':
+    case 'D':  // a date keeps its size: the cell's
+      oGet.width = w - 1;
+      break;
+    case 'N':
+      oGet.width = w - 2;
+      break;
+    default:
+      oGet.col = 8, oGet.width = 10;
+      break;
+  }
 }
 
 void EDMEMO(Browse* oBrw, int nField, const std::string& cCod) {
@@ -581,8 +606,7 @@ void CERCACOL(Browse* oBrw, bool lNew) {
     dlg.Add(Control::Label("Nome colonna:", 12, 8, 56, 10));
     std::string initial = state.cColSearch;
     if (initial.size() < 10) initial.resize(10, ' ');
-    Control& get =
-        dlg.Add(Control::Get(101, "cCam", Value::String(initial), "@!", 10, 66, 60, 12));
+    Control& get = dlg.Add(Control::Get(101, "cCam", Value::String(initial), "@!", 10, 66, 60, 12));
     get.valid = [](const Value& v) { return v.is_string() && !Trim(v.str()).empty(); };
     dlg.Add(Control::Button(kIdConferma, "&Conferma", 36, 60, 50, 14));
     dlg.Add(Control::Button(kIdAnnulla, "&Annulla", 36, 114, 50, 14));

@@ -38,10 +38,29 @@ bool InAreaDeleted(const std::string& alias);
 
 // Windows virtual-key codes that TASTI tells apart.
 enum VirtualKey : int {
-  kVkReturn = 13, kVkEscape = 27, kVkPrior = 33, kVkNext = 34, kVkEnd = 35, kVkHome = 36,
-  kVkLeft = 37, kVkUp = 38, kVkRight = 39, kVkDown = 40, kVkInsert = 45, kVkDelete = 46,
-  kVkF2 = 113, kVkF3 = 114, kVkF4 = 115, kVkF5 = 116, kVkF6 = 117, kVkF7 = 118, kVkF8 = 119,
-  kVkF9 = 120, kVkF11 = 122, kVkF12 = 123, kVkOemPlus = 187,
+  kVkReturn = 13,
+  kVkEscape = 27,
+  kVkPrior = 33,
+  kVkNext = 34,
+  kVkEnd = 35,
+  kVkHome = 36,
+  kVkLeft = 37,
+  kVkUp = 38,
+  kVkRight = 39,
+  kVkDown = 40,
+  kVkInsert = 45,
+  kVkDelete = 46,
+  kVkF2 = 113,
+  kVkF3 = 114,
+  kVkF4 = 115,
+  kVkF5 = 116,
+  kVkF6 = 117,
+  kVkF7 = 118,
+  kVkF8 = 119,
+  kVkF9 = 120,
+  kVkF11 = 122,
+  kVkF12 = 123,
+  kVkOemPlus = 187,
 };
 // The keyboard map. ctrl: the Ctrl key was held at the time of the event. Returns true when
 // the key was taken (the grid's own navigation then leaves it alone).
@@ -52,6 +71,10 @@ std::vector<struct MenuItem> ContextMenuItems();
 void RMENU(Browse* oBrw, int nRow, int nCol);
 
 void EDCOL(Browse* oBrw, int nCol);
+// Places the cell editor over cell (current row, nCol): the pop-up 2 pixels below and 1 right
+// of the cell's corner, as wide as the column (at most the grid less its scroll bar), one pixel
+// less high; the input field inside by the field's type.
+void DLGADJUST(struct Dialog& oDlg, Browse* oBrw, struct Control& oGet, int nCol, int nField);
 void EDMEMO(Browse* oBrw, int nField, const std::string& cCod);
 void VAIALREC(Browse* oBrw);
 void CERCACOL(Browse* oBrw, bool lNew = true);

@@ -120,7 +120,10 @@ void REFRESHALL(Dialog& dlg) {
   running = true;
   for (size_t i = 0; i < dlg.controls.size(); ++i) {
     Control& c = dlg.controls[i];
-    if (static_cast<int>(i) == dlg.focus || c.kind == ControlKind::kFieldList) continue;
+    if (static_cast<int>(i) == dlg.focus || c.kind == ControlKind::kFieldList ||
+        c.kind == ControlKind::kLabel || c.kind == ControlKind::kButton) {
+      continue;
+    }
     if (c.get) {
       const std::string shown = c.get->text();
       c.get->DispText();

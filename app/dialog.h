@@ -42,22 +42,22 @@ struct Control {
   std::string name;   // variable name, for CTL
   // Position and size in dialog units (row, col, width, height).
   int row = 0, col = 0, width = 0, height = 0;
-  Value value;                      // the bound variable (kGet keeps it in `get`)
-  std::shared_ptr<TGet> get;        // kGet: the input field's core
-  std::vector<std::string> items;   // kCombo entries; kFieldList rows (tab-separated columns)
-  std::vector<bool> marks;          // kFieldList: selected rows
+  Value value;                     // the bound variable (kGet keeps it in `get`)
+  std::shared_ptr<TGet> get;       // kGet: the input field's core
+  std::vector<std::string> items;  // kCombo entries; kFieldList rows (tab-separated columns)
+  std::vector<bool> marks;         // kFieldList: selected rows
   bool read_only = false;
   bool multi_line = false;
-  bool disabled = false;                        // never enabled
-  std::function<bool(const Value&)> valid;      // validation block; empty = always valid
-  std::function<bool()> when;                   // enabling block; empty = always enabled
-  std::function<void()> on_change;              // after the user changed the value
-  bool changed = false;                         // the user changed the value
-  bool failing = false;                         // painted red while its message is shown
+  bool disabled = false;                    // never enabled
+  std::function<bool(const Value&)> valid;  // validation block; empty = always valid
+  std::function<bool()> when;               // enabling block; empty = always enabled
+  std::function<void()> on_change;          // after the user changed the value
+  bool changed = false;                     // the user changed the value
+  bool failing = false;                     // painted red while its message is shown
 
   static Control Label(std::string text, int row, int col, int width, int height);
-  static Control Get(int id, std::string name, Value value, std::string picture, int row,
-                     int col, int width, int height);
+  static Control Get(int id, std::string name, Value value, std::string picture, int row, int col,
+                     int width, int height);
   static Control Button(int id, std::string prompt, int row, int col, int width, int height);
 
   // The current value (for kGet the core's value).
@@ -71,11 +71,11 @@ struct Dialog {
   std::string title;
   int width = 0, height = 0;  // dialog units
   std::vector<Control> controls;
-  std::optional<int> cargo;   // 1 Conferma, 2 Annulla
-  int result = 0;             // 1 when closed by Conferma
-  int focus = -1;             // index of the focused control
-  int focus_row = 0;          // current row (0-based) of the field list
-  bool fixed_font = false;    // controls in the grid font ("Courier New", 12)
+  std::optional<int> cargo;  // 1 Conferma, 2 Annulla
+  int result = 0;            // 1 when closed by Conferma
+  int focus = -1;            // index of the focused control
+  int focus_row = 0;         // current row (0-based) of the field list
+  bool fixed_font = false;   // controls in the grid font ("Courier New", 12)
   // A borderless pop-up over a cell of the browse (the cell editor); width and height are then
   // pixels and Enter in the input field confirms.
   std::optional<CellRect> popup;

@@ -4,8 +4,8 @@
 #include "app/browse.h"
 #include "app/browse_view.h"
 #include "app/current_table.h"
-#include "app/open_table.h"
 #include "app/filename.h"
+#include "app/open_table.h"
 #include "app/order_info.h"
 #include "app/ui.h"
 #include "app/voskdbu.h"
@@ -211,31 +211,56 @@ void SwitchCodifica(Browse* b) {
 
 Command CommandOf(Action action) {
   switch (action) {
-    case Action::kNuovaIstanza: return &NuovaIstanza;
-    case Action::kEsci: return &Esci;
-    case Action::kApriTabella: return &ApriTabella;
-    case Action::kApriIndice: return OrderBagsSupported() ? &ApriIndice : nullptr;
-    case Action::kSelezionaTag: return OrderBagsSupported() ? &SelezionaTag : nullptr;
-    case Action::kAutoOpen: return &AutoOpen;
-    case Action::kModificaCampo: return &ModificaCampo;
-    case Action::kDriverNtx: return &DriverNtx;
-    case Action::kDriverCdx: return &DriverCdx;
-    case Action::kMemoDbt: return &MemoDbt;
-    case Action::kMemoFpt: return &MemoFpt;
-    case Action::kCodificaAnsi: return &CodificaAnsi;
-    case Action::kCodificaOem: return &CodificaOem;
-    case Action::kVaiAlRecord: return &VaiAlRecord;
-    case Action::kPrimaColonna: return &PrimaColonna;
-    case Action::kUltimaColonna: return &UltimaColonna;
-    case Action::kCercaColonna: return &CercaColonna;
-    case Action::kContinuaRicerca: return &ContinuaRicerca;
-    case Action::kImpostaVista: return &ImpostaVista;
-    case Action::kOrdina: return &Ordina;
-    case Action::kAggiorna: return &Aggiorna;
-    case Action::kSwitchDriver: return &SwitchDriver;
-    case Action::kSwitchMemo: return &SwitchMemo;
-    case Action::kSwitchCodifica: return &SwitchCodifica;
-    default: return nullptr;
+    case Action::kNuovaIstanza:
+      return &NuovaIstanza;
+    case Action::kEsci:
+      return &Esci;
+    case Action::kApriTabella:
+      return &ApriTabella;
+    case Action::kApriIndice:
+      return OrderBagsSupported() ? &ApriIndice : nullptr;
+    case Action::kSelezionaTag:
+      return OrderBagsSupported() ? &SelezionaTag : nullptr;
+    case Action::kAutoOpen:
+      return &AutoOpen;
+    case Action::kModificaCampo:
+      return &ModificaCampo;
+    case Action::kDriverNtx:
+      return &DriverNtx;
+    case Action::kDriverCdx:
+      return &DriverCdx;
+    case Action::kMemoDbt:
+      return &MemoDbt;
+    case Action::kMemoFpt:
+      return &MemoFpt;
+    case Action::kCodificaAnsi:
+      return &CodificaAnsi;
+    case Action::kCodificaOem:
+      return &CodificaOem;
+    case Action::kVaiAlRecord:
+      return &VaiAlRecord;
+    case Action::kPrimaColonna:
+      return &PrimaColonna;
+    case Action::kUltimaColonna:
+      return &UltimaColonna;
+    case Action::kCercaColonna:
+      return &CercaColonna;
+    case Action::kContinuaRicerca:
+      return &ContinuaRicerca;
+    case Action::kImpostaVista:
+      return &ImpostaVista;
+    case Action::kOrdina:
+      return &Ordina;
+    case Action::kAggiorna:
+      return &Aggiorna;
+    case Action::kSwitchDriver:
+      return &SwitchDriver;
+    case Action::kSwitchMemo:
+      return &SwitchMemo;
+    case Action::kSwitchCodifica:
+      return &SwitchCodifica;
+    default:
+      return nullptr;
   }
 }
 

@@ -53,8 +53,8 @@ std::string OkOpenMessage(const RuntimeError& e, const std::string& cIndex) {
   // A table held exclusively by another program: access denied, or the sharing violation
   // through which this system's share modes report it.
   if (e.os_code == kOsAccessDenied || e.os_code == kOsSharingViolation) {
-    message = Ansi("Il file ") + name +
-              Ansi(" è già aperto in modo esclusivo oppure è in sola lettura.");
+    message =
+        Ansi("Il file ") + name + Ansi(" è già aperto in modo esclusivo oppure è in sola lettura.");
   }
   // A file too short for its own header reads as a read error: it is corrupt as well.
   if (e.sub_code == kEdfCorrupt || e.gen_code == kEgCorruption || e.sub_code == kEdfRead) {
@@ -152,8 +152,8 @@ void APRITAB(Browse* oBrw, const std::string& cFile_in) {
   const bool auto_open = IniLogical("AutoOpen", "No");
   std::string cFile = cFile_in;
   if (cFile.empty()) {
-    cFile = CGETFILE("File DBF (*.DBF)|*.DBF", "Apri tabella...", 1,
-                     CFILEPATH(CurTable().cCurTable));
+    cFile =
+        CGETFILE("File DBF (*.DBF)|*.DBF", "Apri tabella...", 1, CFILEPATH(CurTable().cCurTable));
   } else {
     cFile = FULLNAME(cFile);
   }

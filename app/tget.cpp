@@ -25,9 +25,7 @@ std::string TrimRight(std::string s) {
 }
 bool IsInputPosition(char m) { return m == 'A' || m == 'L' || m == 'X' || m == '9'; }
 // Windows-1252 letters: ASCII letters and the accented ones from 0xC0 (except the signs).
-bool IsLetter(unsigned char c) {
-  return std::isalpha(c) || (c >= 0xC0 && c != 0xD7 && c != 0xF7);
-}
+bool IsLetter(unsigned char c) { return std::isalpha(c) || (c >= 0xC0 && c != 0xD7 && c != 0xF7); }
 unsigned char Upper(unsigned char c) {
   if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
   if (c >= 0xE0 && c != 0xF7 && c != 0xFF) return static_cast<unsigned char>(c - 32);
@@ -37,7 +35,8 @@ unsigned char Upper(unsigned char c) {
 }  // namespace
 
 TGet::TGet(Value value, std::string cPicture)
-    : value_(value.is_nil() ? Value::String("") : std::move(value)), cPicture_(std::move(cPicture)) {
+    : value_(value.is_nil() ? Value::String("") : std::move(value)),
+      cPicture_(std::move(cPicture)) {
   if (cPicture_.empty() && value_.is_date()) cPicture_ = "99/99/9999";
   DispText();
 }
@@ -95,7 +94,8 @@ bool TGet::BadDate() const {
   if (GetType() != 'D') return false;
   const std::string t = Trim(text_);
   if (t.empty() || text_ == "  /  /  " || t == "/  /") return false;
-  const bool any_digit = std::any_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
+  const bool any_digit =
+      std::any_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
   if (!any_digit) return false;  // the blank layout of the empty date
   return TextToDate(text_) == 0;
 }
@@ -115,7 +115,7 @@ void TGet::DispText() {
       if (BadDate()) return;  // the typed text stays
       break;
     case 'N': {
-      if (shown.find('*') != std::string::npos && focused_) return;
+      if (shown.find('*') != std::string::npos) return;  // BadNumber: the typed text stays
       if (focused_) {
         // Zero shows as a digit while editing: the picture without its "Z".
         std::string func = GetFunc(), mask = GetMask();
@@ -316,8 +316,8 @@ bool TGet::KeyChar(unsigned char ch) {
     } else {
       DeleteSel();
       if (ch == '.') ch = ',';
-      const bool has_point = text_.find(',') != std::string::npos ||
-                             text_.find('.') != std::string::npos;
+      const bool has_point =
+          text_.find(',') != std::string::npos || text_.find('.') != std::string::npos;
       if (ch == ',' && has_point) return text_ != before;
       if (ch == '-' && (text_.find('-') != std::string::npos || caret_ != 0)) {
         return text_ != before;

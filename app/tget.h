@@ -69,16 +69,16 @@ class TGet {
   bool ClipboardAllowed() const;
 
  private:
-  void Insert(char c);   // as the edit box: replaces the selection, respects GetLen()
-  void DeleteSel();      // removes the selected text
-  void BlankSel();       // blanks the selected range keeping the fixed characters
+  void Insert(char c);  // as the edit box: replaces the selection, respects GetLen()
+  void DeleteSel();     // removes the selected text
+  void BlankSel();      // blanks the selected range keeping the fixed characters
   int SkipTemplates(int pos, int step) const;
   bool CharFitsMask(unsigned char ch, int pos) const;
 
   Value value_;
   std::string cPicture_;
-  std::string cTmpPic_;     // the picture saved while the field has the focus
-  bool lMinus_ = true;      // see GotFocus
+  std::string cTmpPic_;  // the picture saved while the field has the focus
+  bool lMinus_ = true;   // see GotFocus
   bool focused_ = false;
   bool modified_ = false;
   std::string text_;

@@ -47,8 +47,8 @@ class TWBrowse : public Browse {
   // --- Navigation functions (defaults for a table; replaceable) -----------------------------
   std::function<int64_t(int64_t)> bSkip;  // moves n rows, returns how many it moved
   std::function<void()> bGoTop, bGoBottom;
-  std::function<uint32_t()> bLogicLen;    // number of rows
-  std::function<uint32_t()> bKeyNo;       // ordinal of the current row (0 at end of file)
+  std::function<uint32_t()> bLogicLen;     // number of rows
+  std::function<uint32_t()> bKeyNo;        // ordinal of the current row (0 at end of file)
   std::function<void(uint32_t)> bKeyGoto;  // to the row of ordinal p (thumb drag)
   // A mark of the current row and the way back to it (RECNO / DBGOTO for a table).
   std::function<uint64_t()> bBookmark;

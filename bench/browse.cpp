@@ -49,8 +49,8 @@ double Time(const std::function<void()>& action) {
 void CreateTable(const std::string& path, long records) {
   ValueArray structure;
   auto field = [&](const char* name, const char* type, int len, int dec) {
-    structure.push_back(Value::Array({Value::String(name), Value::String(type),
-                                      Value::Integer(len), Value::Integer(dec)}));
+    structure.push_back(Value::Array(
+        {Value::String(name), Value::String(type), Value::Integer(len), Value::Integer(dec)}));
   };
   field("NAME", "C", 20, 0);
   field("CITY", "C", 30, 0);
@@ -160,8 +160,8 @@ int Run(int argc, char** argv) {
   }
   const double paint = Time([&] { (void)widget.grab(); });
 
-  std::printf("table %s: %u rows, %d rows on screen, %s\n", table.c_str(), keys,
-              grid.nRowCount(), indexed ? ("order of " + bag).c_str() : "natural order");
+  std::printf("table %s: %u rows, %d rows on screen, %s\n", table.c_str(), keys, grid.nRowCount(),
+              indexed ? ("order of " + bag).c_str() : "natural order");
   for (const auto& [name, ms] : results) std::printf("  %-34s %8.2f ms\n", name.c_str(), ms);
   std::printf("  %-34s %8.3f ms mean, %7.2f ms max (%d)\n", "Page Down", down.total / down.count,
               down.max, down.count);

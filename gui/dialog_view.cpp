@@ -85,6 +85,7 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
       case ControlKind::kGet: {
         auto* edit = new TGetEdit(c.get, this);
         edit->setReadOnly(c.read_only);
+        edit->set_enter_moves_focus(!dlg.popup);
         if (dlg.popup) edit->setFrame(false);
         if (dlg.background) {
           const uint32_t rgb = *dlg.background;
@@ -99,8 +100,7 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
       case ControlKind::kMemo: {
         auto* edit = new QPlainTextEdit(this);
         // Memo lines end in CR LF; the editor works with LF.
-        edit->setPlainText(FromApp(c.value.is_string() ? c.value.str() : "")
-                               .replace("\r\n", "\n"));
+        edit->setPlainText(FromApp(c.value.is_string() ? c.value.str() : "").replace("\r\n", "\n"));
         edit->setReadOnly(c.read_only);
         connect(edit, &QPlainTextEdit::textChanged, this, [this, i, edit] {
           Control& m = dlg_.controls[i];
@@ -125,7 +125,7 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
       }
       case ControlKind::kButton: {
         auto* button = new QPushButton(FromApp(c.label), this);
-        button->setAutoDefault(false);
+        button->setAutoDefault(true);  // Enter on a focused button presses it
         const int id = c.id;
         connect(button, &QPushButton::clicked, this, [this, id] {
           if (id == kIdConferma) TryClose(1);
@@ -140,7 +140,8 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
         tree->setRootIsDecorated(false);
         tree->setUniformRowHeights(true);
         QStringList headers = FromApp(c.label).split('\t');
-        headers << "" << "";
+        headers << ""
+                << "";
         tree->setHeaderLabels(headers);
         const int widths[] = {100, 99, 50, 50, 16};
         for (int col = 0; col < 5; ++col) tree->setColumnWidth(col, widths[col]);
@@ -153,16 +154,17 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
           dlg_.focus_row = tree->indexOfTopLevelItem(tree->currentItem());
           UpdateStatus();
         });
-        connect(tree, &QTreeWidget::itemClicked, this, [this, tree](QTreeWidgetItem* item, int col) {
-          if (col == 4) Toggle(tree->indexOfTopLevelItem(item));
-        });
+        connect(tree, &QTreeWidget::itemClicked, this,
+                [this, tree](QTreeWidgetItem* item, int col) {
+                  if (col == 4) Toggle(tree->indexOfTopLevelItem(item));
+                });
         tree->installEventFilter(this);
         w = tree;
         break;
       }
     }
-    w->setObjectName(QString::fromStdString(c.name.empty() ? "ctl" + std::to_string(c.id)
-                                                            : c.name));
+    w->setObjectName(
+        QString::fromStdString(c.name.empty() ? "ctl" + std::to_string(c.id) : c.name));
     if (dlg.fixed_font && c.kind != ControlKind::kButton) w->setFont(fixed);
     w->setGeometry(ToPxX(c.col), top + ToPxY(c.row), ToPxX(c.width), ToPxY(c.height));
     if (c.kind == ControlKind::kFieldList) {
@@ -181,9 +183,9 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
   }
   if (dlg.popup) {
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-    setGeometry(QRect(origin + QPoint(dlg.popup->left, dlg.popup->top),
-                      QSize(dlg.popup->right - dlg.popup->left,
-                            dlg.popup->bottom - dlg.popup->top)));
+    setGeometry(
+        QRect(origin + QPoint(dlg.popup->left, dlg.popup->top),
+              QSize(dlg.popup->right - dlg.popup->left, dlg.popup->bottom - dlg.popup->top)));
     QPalette pal = palette();
     pal.setColor(QPalette::Window, pal.color(QPalette::Base));
     setPalette(pal);

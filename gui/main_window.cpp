@@ -12,9 +12,9 @@
 #include "app/open_table.h"
 #include "app/voskdbu.h"
 #include "gui/dispatcher.h"
-#include "gui/twbrowse_widget.h"
 #include "gui/icons.h"
 #include "gui/text.h"
+#include "gui/twbrowse_widget.h"
 
 namespace vosk {
 
@@ -85,9 +85,8 @@ void MainWindow::SetRecentFiles(const std::vector<std::string>& paths) {
   for (const std::string& path : paths) {
     QAction* action = recent_menu_->addAction(FromApp(path));
     action->setStatusTip("Apri questa tabella");
-    connect(action, &QAction::triggered, this, [this, path] {
-      RunCommand([this, path] { BLOCKMRU(&grid_->core(), path); });
-    });
+    connect(action, &QAction::triggered, this,
+            [this, path] { RunCommand([this, path] { BLOCKMRU(&grid_->core(), path); }); });
   }
 }
 

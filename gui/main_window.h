@@ -33,7 +33,9 @@ class MainWindow : public QMainWindow {
   void SetStatusItem(int item, const std::string& text);
   void SetStatusText(const std::string& text);
   Browse* browse();
-  class TWBrowseWidget* grid() const { return grid_; }
+  class TWBrowseWidget* grid() const {
+    return grid_;
+  }
   // Rebuilds the "Tabelle aperte di recente" submenu.
   void SetRecentFiles(const std::vector<std::string>& paths);
   // Stops or restarts the refresh timer.

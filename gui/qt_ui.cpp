@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
@@ -15,18 +16,17 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "app/dialog.h"
 #include "app/browse_view.h"
 #include "app/current_table.h"
+#include "app/dialog.h"
 #include "app/filename.h"
 #include "app/open_table.h"
-#include "gui/dispatcher.h"
-#include "gui/dialog_view.h"
-#include "gui/twbrowse_widget.h"
-#include <QMenu>
 #include "app/voskdbu.h"
+#include "gui/dialog_view.h"
+#include "gui/dispatcher.h"
 #include "gui/main_window.h"
 #include "gui/text.h"
+#include "gui/twbrowse_widget.h"
 
 namespace vosk {
 namespace {
@@ -304,8 +304,8 @@ Action QtUi::PopupMenu(const std::vector<MenuItem>& items, int x, int y) {
   QMenu menu(window_.get());
   Action chosen = Action::kNone;
   AddItems(&menu, items, &chosen);
-  QPoint at = window_ && window_->grid() ? window_->grid()->GridToGlobal(QPoint(x, y))
-                                         : QPoint(x, y);
+  QPoint at =
+      window_ && window_->grid() ? window_->grid()->GridToGlobal(QPoint(x, y)) : QPoint(x, y);
   menu.exec(at);
   return chosen;
 }

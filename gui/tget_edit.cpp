@@ -61,6 +61,10 @@ void TGetEdit::keyPressEvent(QKeyEvent* event) {
     ShowCore();
     return;
   }
+  if (enter_moves_focus_ && (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)) {
+    focusNextChild();
+    return;
+  }
   // Enter, Esc, Tab and the caret keys: the edit box and the dialog.
   QLineEdit::keyPressEvent(event);
 }

@@ -16,6 +16,9 @@ class TGetEdit : public QLineEdit {
   TGetEdit(std::shared_ptr<TGet> core, QWidget* parent = nullptr);
 
   TGet& core() { return *core_; }
+  // Enter moves the focus to the next control (dialogs); otherwise it only reports
+  // returnPressed (the cell editor, where it confirms).
+  void set_enter_moves_focus(bool on) { enter_moves_focus_ = on; }
   // Shows the core's text, caret and selection.
   void ShowCore();
 
@@ -27,6 +30,7 @@ class TGetEdit : public QLineEdit {
  private:
   void SelectionToCore();
   std::shared_ptr<TGet> core_;
+  bool enter_moves_focus_ = false;
 };
 
 }  // namespace vosk

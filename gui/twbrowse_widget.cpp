@@ -1,12 +1,13 @@
 #include "gui/twbrowse_widget.h"
 
+#include <qdrawutil.h>
+
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyle>
-#include <qdrawutil.h>
 
 #include "gui/dispatcher.h"
 #include "gui/text.h"
@@ -90,6 +91,7 @@ void TWBrowseWidget::UpdateGeometry() {
 }
 
 void TWBrowseWidget::SyncFromCore() {
+  UpdateGeometry();  // the header row comes and goes with the column description
   syncing_ = true;
   QScrollBar* v = verticalScrollBar();
   v->setRange(core_->VScrollMax() == 0 ? 0 : 1, static_cast<int>(core_->VScrollMax()));
@@ -135,7 +137,8 @@ void TWBrowseWidget::OnVScroll(int action) {
     }
   });
   // The core's position wins over the one Qt is about to apply.
-  QMetaObject::invokeMethod(this, [this] { SyncFromCore(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { SyncFromCore(); }, Qt::QueuedConnection);
 }
 
 void TWBrowseWidget::OnHScroll(int action) {
@@ -157,7 +160,8 @@ void TWBrowseWidget::OnHScroll(int action) {
         break;
     }
   });
-  QMetaObject::invokeMethod(this, [this] { SyncFromCore(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this] { SyncFromCore(); }, Qt::QueuedConnection);
 }
 
 int TWBrowseWidget::RowAt(int y) const {
@@ -223,8 +227,7 @@ void TWBrowseWidget::paintEvent(QPaintEvent*) {
       const bool cursor = row.cursor && (!core.lCellStyle || c == core.nColAct());
       QColor back = pane, fore = pal.color(QPalette::Text);
       if (cursor) {
-        back = hasFocus() ? (row.back_focus ? Rgb(*row.back_focus)
-                                            : pal.color(QPalette::Highlight))
+        back = hasFocus() ? (row.back_focus ? Rgb(*row.back_focus) : pal.color(QPalette::Highlight))
                           : QColor(128, 128, 128);
         fore = pal.color(QPalette::HighlightedText);
       }
@@ -258,15 +261,32 @@ void TWBrowseWidget::keyPressEvent(QKeyEvent* event) {
   RunCommand([&] {
     TWBrowse& c = *core_;
     switch (vk) {
-      case 36: c.GoTop(); return;
-      case 35: c.GoBottom(); return;
-      case 38: c.GoUp(); return;
-      case 40: c.GoDown(); return;
-      case 33: c.PageUp(); return;
-      case 34: c.PageDown(); return;
-      case 37: c.GoLeft(); return;
-      case 39: c.GoRight(); return;
-      default: break;
+      case 36:
+        c.GoTop();
+        return;
+      case 35:
+        c.GoBottom();
+        return;
+      case 38:
+        c.GoUp();
+        return;
+      case 40:
+        c.GoDown();
+        return;
+      case 33:
+        c.PageUp();
+        return;
+      case 34:
+        c.PageDown();
+        return;
+      case 37:
+        c.GoLeft();
+        return;
+      case 39:
+        c.GoRight();
+        return;
+      default:
+        break;
     }
     if (vk != 0 && bKeyDown) bKeyDown(vk, ctrl);
   });

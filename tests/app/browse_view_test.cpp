@@ -50,8 +50,12 @@ class BrowseViewTest : public AppTest {
 
 TEST_F(BrowseViewTest, ColumnsPicturesAndCellTexts) {
   WriteDbf(Path("TIPI.DBF"),
-           {{"IMPORTO", 'N', 8, 2}, {"PEZZI", 'N', 5, 0}, {"NOTE", 'M', 10, 0},
-            {"ATTIVO", 'L', 1, 0}, {"NASCITA", 'D', 8, 0}, {"NOME", 'C', 6, 0}},
+           {{"IMPORTO", 'N', 8, 2},
+            {"PEZZI", 'N', 5, 0},
+            {"NOTE", 'M', 10, 0},
+            {"ATTIVO", 'L', 1, 0},
+            {"NASCITA", 'D', 8, 0},
+            {"NOME", 'C', 6, 0}},
            {{"   12.50", "    7", "          ", "T", "        ", "Anna  "}});
   {
     std::fstream f(Path("TIPI.DBF"), std::ios::in | std::ios::out | std::ios::binary);
@@ -71,8 +75,7 @@ TEST_F(BrowseViewTest, ColumnsPicturesAndCellTexts) {
               "IF( FIELDGET( 4 ), '.T.', '.F.' ), DTOCHR( FIELDGET( 5 ) ), FIELDGET( 6 ) } }");
     EXPECT_EQ(brw.columns().aHeaders,
               (std::vector<std::string>{"IMPORTO", "PEZZI", "NOTE", "ATTIVO", "NASCITA", "NOME"}));
-    EXPECT_EQ(brw.columns().aJustify,
-              (std::vector<bool>{true, true, false, false, false, false}));
+    EXPECT_EQ(brw.columns().aJustify, (std::vector<bool>{true, true, false, false, false, false}));
     const std::vector<std::string> cells = brw.columns().bLine();
     ASSERT_EQ(cells.size(), 6u);
     EXPECT_EQ(cells[0], "   12.50");
@@ -176,6 +179,15 @@ TEST_F(BrowseViewTest, GoToRecordFindsVisibleRecordsOnly) {
     DBDELETE();
     DBCOMMIT();
     DBUNLOCK();
+    // Deleted records are shown (DELETED is off in the program) in their own colours.
+    DBGOTO(Value::Integer(4));
+    brw.Refresh();
+    const std::vector<TWBrowse::Row> rows = brw.VisibleRows();
+    ASSERT_EQ(rows.size(), 10u);
+    EXPECT_EQ(rows[3].pane, 0xFFA0A0u);
+    EXPECT_EQ(rows[3].back_focus, 0x800000u);
+    EXPECT_TRUE(rows[3].cursor);
+    EXPECT_EQ(rows[2].pane, std::nullopt);
     SET(kSetDeleted, Value::Logical(true));
     DBGOTO(Value::Integer(7));
     for (const char* wanted : {"4", "99"}) {  // hidden, and beyond the end
@@ -185,9 +197,8 @@ TEST_F(BrowseViewTest, GoToRecordFindsVisibleRecordsOnly) {
     }
     ui_.dialog_scripts.push_back(TypeAndConfirm("nRec", "0"));  // zero is not valid
     VAIALREC(&brw);
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"Record 4 non trovato.",
-                                                 "Record 99 non trovato.", "Campo non valido.",
-                                                 "Annullo le modifiche?"}));
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Record 4 non trovato.", "Record 99 non trovato.",
+                                                 "Campo non valido.", "Annullo le modifiche?"}));
   });
 }
 

@@ -98,10 +98,10 @@ TEST_F(OpenTableTest, OpenWaitsWhileAnotherProgramHoldsTheTable) {
   DBOPEN(false, "", table, "DBF", true, false);
   EXPECT_TRUE(USED());
   EXPECT_EQ(ALIAS(), "DBF");
-  EXPECT_EQ(ui_.progress, (std::vector<std::string>{
-                              "close",
-                              Ansi("open:E' in corso un'operazione di sistema...|Attenzione"),
-                              "close", "open:Copia in corso...|Attenzione"}));
+  EXPECT_EQ(ui_.progress,
+            (std::vector<std::string>{
+                "close", Ansi("open:E' in corso un'operazione di sistema...|Attenzione"), "close",
+                "open:Copia in corso...|Attenzione"}));
 }
 
 TEST_F(OpenTableTest, OpenTableReplacesTheCurrentOneAndResetsTheView) {

@@ -46,11 +46,11 @@ TEST_F(TGetTest, NumericFilterRefusesLettersSecondPointAndLateMinus) {
     const char* keys;
     const char* shown;
   } cases[] = {
-      {"1a2", "12"},     // letters refused
-      {"1.2.3", "1,23"}, // a second decimal point refused
-      {"-12", "-12"},    // a minus at the start is taken
-      {"1-2", "12"},     // a minus elsewhere is refused
-      {"--1", "-1"},     // only one minus
+      {"1a2", "12"},      // letters refused
+      {"1.2.3", "1,23"},  // a second decimal point refused
+      {"-12", "-12"},     // a minus at the start is taken
+      {"1-2", "12"},      // a minus elsewhere is refused
+      {"--1", "-1"},      // only one minus
   };
   for (const Case& c : cases) {
     TGet get(Value::Integer(0, 6), "999999");

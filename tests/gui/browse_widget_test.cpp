@@ -43,8 +43,8 @@ void Click(QWidget* target, QPoint at, Qt::MouseButton button = Qt::LeftButton) 
   QMouseEvent press(QEvent::MouseButtonPress, at, target->mapToGlobal(at), button, button,
                     Qt::NoModifier);
   QApplication::sendEvent(target, &press);
-  QMouseEvent release(QEvent::MouseButtonRelease, at, target->mapToGlobal(at), button,
-                      Qt::NoButton, Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, target->mapToGlobal(at), button, Qt::NoButton,
+                      Qt::NoModifier);
   QApplication::sendEvent(target, &release);
 }
 
@@ -72,9 +72,7 @@ class BrowseWidgetTest : public ::testing::Test {
     table_ = dir_ + "/CLIENTI.DBF";
     std::filesystem::copy_file(VOSK_SOURCE_DIR "/samples/CLIENTI.DBF", table_);
     SetIniFileName(dir_ + "/VOSKDBU.INI");
-    for (auto [key, value] : {std::pair{"Maximized", "No"},
-                              {"Width", "800"},
-                              {"Height", "250"}}) {
+    for (auto [key, value] : {std::pair{"Maximized", "No"}, {"Width", "800"}, {"Height", "250"}}) {
       WRITEPPROSTRING("Parametri", key, value);
     }
     CurTable() = CurrentTableState{};

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "expr/decimal_text.h"
+#include "expr/expression.h"
 #include "expr/settings.h"
 #include "platform/os_error.h"
 #include "platform/system.h"
@@ -1303,16 +1304,19 @@ Status DbfArea::put_record(const std::string* buffer) {
     valid_ = true;
     return kSuccess;
   }
+  if (Failed(WriteBufferAt(recno_))) return kFailure;
+  hot_ = false;
+  return kSuccess;
+}
+
+Status DbfArea::WriteBufferAt(uint32_t recno) {
   if (key_ && (record_enciphered_ || !memo_present_)) {
     std::vector<uint8_t> copy(record_);
     copy[0] = copy[0] == kRecDeleted ? kRecCipherDeleted : kRecCipherLive;
     EncipherBytes(*key_, copy.data() + 1, copy.size() - 1);
-    if (Failed(WriteRecordAt(recno_, copy.data()))) return kFailure;
-  } else if (Failed(WriteRecordAt(recno_, record_.data()))) {
-    return kFailure;
+    return WriteRecordAt(recno, copy.data());
   }
-  hot_ = false;
-  return kSuccess;
+  return WriteRecordAt(recno, record_.data());
 }
 
 Status DbfArea::get_record(std::string* out) {
@@ -1435,20 +1439,33 @@ Status DbfArea::pack() {
   }
   if (!FireTrigger(kTrgPack)) return kFailure;
   if (Failed(go_cold())) return kFailure;
+  // The progress pair {block, step} that DBPACK leaves in the scratch slot.
+  Value progress;
+  int64_t step = 1;
+  if (scratch_.is_array() && !scratch_.array().empty() && scratch_.array()[0].is_block()) {
+    progress = scratch_.array()[0];
+    if (scratch_.array().size() > 1 && scratch_.array()[1].is_numeric()) {
+      step = std::max<int64_t>(1, static_cast<int64_t>(scratch_.array()[1].number()));
+    }
+  }
+  int64_t since_call = 0;
   uint32_t new_count = 0;
   uint32_t count = rec_count_;
   for (uint32_t j = 1; j <= count; ++j) {
     if (Failed(go_to(j)) || Failed(ReadRecord())) return kFailure;
     bool keep = false;
     if (Failed(pack_record(j, &keep))) return kFailure;
+    if (!progress.is_nil() && ++since_call >= step) {
+      (void)CallBlock(progress);
+      since_call = 0;
+    }
     if (!keep) continue;
     ++new_count;
     // pack_record may have changed the record (memo references): then it is written too.
-    if ((new_count != j || hot_) && Failed(WriteRecordAt(new_count, record_.data()))) {
-      return kFailure;
-    }
+    if ((new_count != j || hot_) && Failed(WriteBufferAt(new_count))) return kFailure;
     hot_ = false;
   }
+  if (!progress.is_nil() && since_call > 0) (void)CallBlock(progress);
   DropReadAhead();
   if (new_count != rec_count_) {
     rec_count_ = new_count;

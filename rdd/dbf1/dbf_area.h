@@ -116,6 +116,8 @@ class DbfArea : public WorkArea {
   // Takes the next value of an autoincrement counter from the descriptor on disk.
   Status NextCounter(int field_index, int64_t* out);
   Status WriteRecordAt(uint32_t recno, const uint8_t* data);
+  // Writes the record buffer at a record number, enciphered when the table's key says so.
+  Status WriteBufferAt(uint32_t recno);
   bool LockRecord(uint32_t recno);
   void UnlockRecord(uint32_t recno);
   bool LockHeader(bool wait);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "expr/expression.h"
+#include "expr/memvars.h"
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
 #include "rdd/db_commands.h"
@@ -126,6 +128,33 @@ TEST(EncipheredTable, EncipherThenDecipherRestoresBytesAndVersion) {
     if (i >= 1 && i <= 3) continue;
     EXPECT_EQ(after[i], before[i]) << "byte " << i;
   }
+}
+
+TEST(EncipheredTable, PackKeepsRecordsEncipheredAndReportsProgress) {
+  InitDatabaseEngine();
+  std::string path = ::testing::TempDir() + "cipher_pack.dbf";
+  ValueArray structure = {Value::Array({Value::String("NAME"), Value::String("C"),
+                                        Value::Integer(12), Value::Integer(0)})};
+  RDDINFO(41, Value::String("segreto"), "DBF");  // the new table is enciphered
+  ASSERT_TRUE(DBCREATE(path, structure, "DBF"));
+  RDDINFO(41, Value::String("segreto"), "DBF");
+  ASSERT_TRUE(DBUSEAREA(true, "DBF", path, "CIPH", false, false));
+  for (int i = 1; i <= 7; ++i) {
+    ASSERT_TRUE(DBAPPEND());
+    FIELDPUT(1, Value::String("plain row " + std::to_string(i)));
+    if (i % 3 == 0) DBDELETE();
+  }
+  SetMemvar("NPACKCALLS", Value::Integer(0));
+  ASSERT_TRUE(DBPACK(EvalText("{|| NPACKCALLS := NPACKCALLS + 1}"), 3));
+  EXPECT_EQ(FindMemvar("NPACKCALLS")->integer(), 3);  // after 3 and 6 records, then the rest
+  EXPECT_EQ(LASTREC(), 5u);
+  DBGOTO(Value::Integer(5));
+  EXPECT_EQ(FIELDGET(1).str(), "plain row 7 ");
+  DBCLOSEAREA();
+  std::vector<uint8_t> bytes = ReadAll(path);
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()).find("plain row"), std::string::npos);
+  uint16_t hl = bytes[8] | (bytes[9] << 8), rl = bytes[10] | (bytes[11] << 8);
+  for (int r = 0; r < 5; ++r) EXPECT_EQ(bytes[hl + r * rl], 'E') << "record " << r + 1;
 }
 
 }  // namespace

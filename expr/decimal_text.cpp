@@ -1,5 +1,8 @@
 #include "expr/decimal_text.h"
 
+#include "expr/number_text.h"
+
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -11,58 +14,50 @@ constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
+// The common case without the C library: |value| x 10^decimals below 10^15 and clearly not
+// half-way between two results, so rounding the scaled double is exact. False otherwise.
+bool FormatDecimalFast(double value, int decimals, std::string* out) {
+  if (decimals > 15) return false;
+  double a = std::fabs(value) * kPow10[decimals];
+  if (!(a < 1e15)) return false;
+  double whole = std::floor(a);
+  double frac = a - whole;
+  // Rounding to 15 significant digits first may move the fraction across one half when it
+  // lies within 10^(digits of a - 15) of it: those are left to the general conversion.
+  int digits = 0;
+  for (double w = whole; w >= 1.0 && digits < 16; w /= 10) ++digits;
+  double margin = std::max(kPow10[digits] / 1e15, 1e-9);
+  if (std::fabs(frac - 0.5) <= margin) return false;
+  uint64_t n = static_cast<uint64_t>(whole) + (frac > 0.5 ? 1 : 0);
+  char buf[40];
+  char* end = buf + sizeof buf;
+  char* p = end;
+  int k = 0;
+  do {
+    if (k == decimals && decimals > 0) *--p = '.';
+    *--p = static_cast<char>('0' + n % 10);
+    n /= 10;
+    ++k;
+  } while (n > 0 || k <= decimals);
+  bool zero = true;
+  for (char* q = p; q < end; ++q) {
+    if (*q >= '1' && *q <= '9') zero = false;
+  }
+  if (value < 0 && !zero) *--p = '-';
+  out->assign(p, end);
+  return true;
+}
+
 }  // namespace
 
 std::string FormatDecimal(double value, int decimals) {
   if (!std::isfinite(value)) return std::string();
   if (decimals < 0) decimals = 0;
-  // 15 significant digits, correctly rounded by the C library: d.dddddddddddddde+XX.
-  char buf[48];
-  std::snprintf(buf, sizeof buf, "%.14e", std::fabs(value));
-  std::string digits;
-  digits += buf[0];
-  digits.append(buf + 2, 14);
-  int exp = std::atoi(buf + 17);
-  // value = 0.digits x 10^(exp + 1); keep the digits up to `decimals` places after the point.
-  int int_digits = exp + 1;
-  int keep = int_digits + decimals;
-  if (keep < 0) {
-    digits.clear();
-  } else if (keep < static_cast<int>(digits.size())) {
-    bool up = digits[keep] >= '5';
-    digits.resize(keep);
-    if (up) {
-      int i = keep - 1;
-      for (; i >= 0; --i) {
-        if (digits[i] == '9') {
-          digits[i] = '0';
-        } else {
-          ++digits[i];
-          break;
-        }
-      }
-      if (i < 0) {
-        digits.insert(digits.begin(), '1');
-        ++int_digits;
-      }
-    }
-  }
-  // Build integer and fraction parts from digits placed at int_digits.
-  std::string int_part, frac_part;
-  for (int pos = 0; pos < int_digits; ++pos) {
-    int_part += pos < static_cast<int>(digits.size()) && pos >= 0 ? digits[pos] : '0';
-  }
-  for (int k = 0; k < decimals; ++k) {
-    int pos = int_digits + k;
-    frac_part += (pos >= 0 && pos < static_cast<int>(digits.size())) ? digits[pos] : '0';
-  }
-  size_t nz = int_part.find_first_not_of('0');
-  int_part = nz == std::string::npos ? "0" : int_part.substr(nz);
-  bool zero = int_part == "0" && frac_part.find_first_not_of('0') == std::string::npos;
-  std::string out = (value < 0 && !zero) ? "-" : "";
-  out += int_part;
-  if (decimals > 0) out += "." + frac_part;
-  return out;
+  std::string text;
+  if (FormatDecimalFast(value, decimals, &text)) return text;
+  bool negative = false;
+  if (!FormatFixed(value, decimals, &text, &negative)) return std::string();
+  return negative ? "-" + text : text;
 }
 
 std::string FormatDecimal(int64_t value, int decimals) {
@@ -95,7 +90,7 @@ double ParseDecimal(std::string_view t, int64_t* as_integer, bool* is_integer) {
       continue;
     }
     if (c < '0' || c > '9') break;
-    if (mant_digits >= 18) {
+    if (mant_digits >= 18 && (mant_digits >= 19 || point || mant > (UINT64_MAX - 9) / 10)) {
       overflow = true;
       continue;
     }
@@ -107,8 +102,11 @@ double ParseDecimal(std::string_view t, int64_t* as_integer, bool* is_integer) {
   if (!overflow) {
     v = frac <= 22 ? static_cast<double>(mant) / kPow10[frac]
                    : static_cast<double>(mant) * std::pow(10.0, -frac);
-    if (is_integer) *is_integer = !point;
-    if (as_integer) *as_integer = neg ? -static_cast<int64_t>(mant) : static_cast<int64_t>(mant);
+    bool fits = mant <= static_cast<uint64_t>(INT64_MAX);
+    if (is_integer) *is_integer = !point && fits;
+    if (as_integer) {
+      *as_integer = !fits ? 0 : neg ? -static_cast<int64_t>(mant) : static_cast<int64_t>(mant);
+    }
   } else {
     // Too many digits for exact arithmetic: let the C library convert the cleaned text.
     std::string clean;

@@ -139,8 +139,10 @@ bool YmdFromJulian(int32_t julian, int* year, int* month, int* day) {
 std::string DateToDigits(int32_t julian) {
   int y, m, d;
   if (!YmdFromJulian(julian, &y, &m, &d)) return std::string(8, ' ');
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d", y, m, d);
+  char buf[8] = {static_cast<char>('0' + y / 1000), static_cast<char>('0' + y / 100 % 10),
+                 static_cast<char>('0' + y / 10 % 10), static_cast<char>('0' + y % 10),
+                 static_cast<char>('0' + m / 10),      static_cast<char>('0' + m % 10),
+                 static_cast<char>('0' + d / 10),      static_cast<char>('0' + d % 10)};
   return std::string(buf, 8);
 }
 

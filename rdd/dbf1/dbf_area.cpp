@@ -19,6 +19,7 @@ namespace vosk {
 namespace {
 
 constexpr size_t kReadAheadBytes = 256 * 1024;
+constexpr size_t kPendingBytes = 256 * 1024;
 
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -257,6 +258,7 @@ Status DbfArea::write_header() {
       return kFailure;
     }
   } else {
+    if (Failed(FlushPending())) return kFailure;
     // Exactly one EOF byte follows the last record.
     uint64_t end = static_cast<uint64_t>(header_len_) + static_cast<uint64_t>(rec_count_) * record_len_;
     int64_t size = data_.Size();
@@ -284,6 +286,7 @@ Status DbfArea::write_header() {
 }
 
 Status DbfArea::RefreshCount() {
+  if (Failed(FlushPending())) return kFailure;
   int64_t size = data_.Size();
   if (size < 0) {
     DriverError(kEdfRead, file_name_, data_.last_error());
@@ -731,6 +734,7 @@ Status DbfArea::close() {
   pending_parent_ = nullptr;
   if (data_.is_open()) {
     if (Failed(go_cold())) result = kFailure;
+    if (Failed(FlushPending())) result = kFailure;
     (void)unlock(0);
     if (header_dirty_ && !read_only_ && Failed(write_header())) result = kFailure;
     if (GlobalSettings().hardcommit() && data_flush_pending_ && !read_only_) data_.Commit();
@@ -742,6 +746,7 @@ Status DbfArea::close() {
   record_.clear();
   cache_.clear();
   cache_count_ = 0;
+  pending_.clear();
   valid_ = positioned_ = hot_ = appended_ = false;
   header_dirty_ = false;
   if (key_) {
@@ -774,6 +779,7 @@ Status DbfArea::ReadRecord() {
       return kSuccess;
     }
   }
+  if (Failed(FlushPending())) return kFailure;
   if (read_ahead_) {
     if (cache_count_ == 0 || recno_ < cache_first_ || recno_ >= cache_first_ + cache_count_) {
       uint32_t want = static_cast<uint32_t>(std::max<size_t>(1, kReadAheadBytes / record_len_));
@@ -1253,16 +1259,47 @@ void DbfArea::StampFields() {
 Status DbfArea::WriteRecordAt(uint32_t recno, const uint8_t* data) {
   uint64_t off = header_len_ + static_cast<uint64_t>(recno - 1) * record_len_;
   DropReadAhead();
+  uint32_t pending_count = static_cast<uint32_t>(pending_.size() / record_len_);
+  if (pending_count > 0 && recno >= pending_first_ && recno < pending_first_ + pending_count) {
+    std::memcpy(pending_.data() + static_cast<size_t>(recno - pending_first_) * record_len_, data,
+                record_len_);
+    return kSuccess;
+  }
+  if (appended_ && recno == rec_count_ && !shared_ &&
+      (pending_count == 0 || recno == pending_first_ + pending_count)) {
+    // Appends to a table held exclusively are gathered and written in large blocks.
+    if (pending_count == 0) pending_first_ = recno;
+    pending_.insert(pending_.end(), data, data + record_len_);
+    data_flush_pending_ = true;
+    return pending_.size() >= kPendingBytes ? FlushPending() : kSuccess;
+  }
+  if (Failed(FlushPending())) return kFailure;
   int64_t n;
   if (appended_ && recno == rec_count_) {
     // The new last record carries the end-of-file byte with it.
-    std::vector<uint8_t> buf(data, data + record_len_);
-    buf.push_back(kDbfEofByte);
-    n = data_.WriteAt(buf.data(), buf.size(), off) - 1;
+    uint8_t buf[0x10000];
+    std::memcpy(buf, data, record_len_);
+    buf[record_len_] = kDbfEofByte;
+    n = data_.WriteAt(buf, record_len_ + 1u, off) - 1;
   } else {
     n = data_.WriteAt(data, record_len_, off);
   }
   if (n != record_len_) {
+    DriverError(kEdfWrite, file_name_, data_.last_error());
+    return kFailure;
+  }
+  data_flush_pending_ = true;
+  return kSuccess;
+}
+
+Status DbfArea::FlushPending() {
+  if (pending_.empty()) return kSuccess;
+  uint64_t off = header_len_ + static_cast<uint64_t>(pending_first_ - 1) * record_len_;
+  pending_.push_back(kDbfEofByte);
+  int64_t n = data_.WriteAt(pending_.data(), pending_.size(), off);
+  bool ok = n == static_cast<int64_t>(pending_.size());
+  pending_.clear();
+  if (!ok) {
     DriverError(kEdfWrite, file_name_, data_.last_error());
     return kFailure;
   }
@@ -1414,7 +1451,7 @@ Status DbfArea::record_count(uint32_t* out) {
 }
 
 Status DbfArea::flush() {
-  if (Failed(go_cold())) return kFailure;
+  if (Failed(go_cold()) || Failed(FlushPending())) return kFailure;
   if (header_dirty_ && Failed(write_header())) return kFailure;
   if (GlobalSettings().hardcommit() && data_flush_pending_) {
     data_.Commit();

@@ -116,6 +116,9 @@ class DbfArea : public WorkArea {
   // Takes the next value of an autoincrement counter from the descriptor on disk.
   Status NextCounter(int field_index, int64_t* out);
   Status WriteRecordAt(uint32_t recno, const uint8_t* data);
+  // Writes the appended records gathered for a table held exclusively, with the end-of-file
+  // byte after them. Every read of the data file and every header write calls it first.
+  Status FlushPending();
   // Writes the record buffer at a record number, enciphered when the table's key says so.
   Status WriteBufferAt(uint32_t recno);
   bool LockRecord(uint32_t recno);
@@ -181,6 +184,9 @@ class DbfArea : public WorkArea {
   std::vector<uint8_t> cache_;
   uint32_t cache_first_ = 0;  // record number of the first cached record
   uint32_t cache_count_ = 0;
+  // Appended records of an exclusive table not yet written (consecutive, from pending_first_).
+  std::vector<uint8_t> pending_;
+  uint32_t pending_first_ = 0;
 };
 
 // Registers "DBF" (and the memo-capable names that build on it).

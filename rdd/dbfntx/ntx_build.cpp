@@ -47,6 +47,8 @@ class NtxTreeWriter {
     }
   }
 
+  uint64_t keys() const { return keys_; }
+
   Status Finish() {
     if (levels_.empty()) {
       levels_.emplace_back();
@@ -168,6 +170,7 @@ Status NtxArea::BuildOrder(NtxOrder* o, const OrderCondition* cond) {
                          cond->use_current);
   bool bulk = !GlobalSettings().strictread() && !subset && !table_enciphered_ && !key_ &&
               !hot_ && count > 0;
+  if (bulk && Failed(FlushPending())) return kFailure;
   if (bulk) {
     // Records straight from the file, 64 KB at a time, evaluated in the record buffer.
     const uint32_t per_block = std::max<uint32_t>(1, 65536u / record_len_);
@@ -257,7 +260,9 @@ Status NtxArea::BuildOrder(NtxOrder* o, const OrderCondition* cond) {
     return writer.Add(k, r);
   });
   if (Failed(s)) return kFailure;
-  return writer.Finish();
+  if (Failed(writer.Finish())) return kFailure;
+  if (!o->scoped()) o->cached_count = static_cast<int64_t>(writer.keys());
+  return kSuccess;
 }
 
 }  // namespace vosk

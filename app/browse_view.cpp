@@ -347,6 +347,14 @@ bool TASTI(Browse* oBrw, int nKey, bool ctrl) {
       if (!ctrl) return false;
       VAIALREC(oBrw);
       return true;
+    case 'I':
+      if (!ctrl) return false;
+      APRIIND(oBrw);
+      return true;
+    case 'T':
+      if (!ctrl) return false;
+      SELEZTAG(oBrw);
+      return true;
     case kVkOemPlus:
       if (!ctrl) return false;
       ui.StartInstance(CurTable().cCurTable);
@@ -360,8 +368,6 @@ bool TASTI(Browse* oBrw, int nKey, bool ctrl) {
     case kVkF8:
       return true;
     case 'D':
-    case 'I':
-    case 'T':
       return ctrl;
     default:
       return false;

@@ -1,12 +1,15 @@
 #include "app/open_table.h"
 
 #include <strings.h>
+
+#include <algorithm>
 #include <unistd.h>
 
 #include "app/ansi.h"
 #include "app/browse.h"
 #include "app/browse_view.h"
 #include "app/current_table.h"
+#include "app/dialog.h"
 #include "app/error_handler.h"
 #include "app/filename.h"
 #include "app/main_menu.h"
@@ -19,6 +22,7 @@
 #include "platform/file.h"
 #include "platform/os_error.h"
 #include "rdd/db_commands.h"
+#include "rdd/ord_commands.h"
 
 namespace vosk {
 namespace {
@@ -126,7 +130,11 @@ bool OKOPEN(const std::string& cFile, const std::string& cIndex) {
     ScopedErrorHandler breakout([](const RuntimeError& e) -> ErrorAnswer { throw Abandon(e); });
     try {
       DBOPEN(true, "", cFile, "OKOPEN", true, false);
-      (void)cIndex;  // index bags open through the order interface once it is connected
+      if (!cIndex.empty()) {
+        OrderListClear();
+        OrderListAdd(cIndex);
+        OrderCheckKeys();
+      }
     } catch (const Abandon& abandon) {
       message = OkOpenMessage(abandon.error(), cIndex);
     }
@@ -175,6 +183,8 @@ void APRITAB(Browse* oBrw, const std::string& cFile_in) {
   state.cPassword.reset();
   SetPassword(state.cPassword);
   if (with_index) {
+    OrderListClear();
+    OrderListAdd(index);
     state.xCurOrder = Value();
     state.cCurIndex = index;
     state.cCurFilter.reset();
@@ -196,17 +206,103 @@ void APRITAB(Browse* oBrw, const std::string& cFile_in) {
 }
 
 void APRIIND(Browse* oBrw) {
-  // Index bags open through the order interface; its menu entry stays disabled until then.
-  if (!OrderBagsSupported()) return;
+  RoutineFrame frame("APRIIND", __LINE__);
+  std::string ext = VOSK() ? std::string("NTX") : Upper(OrderBagExt());
+  if (ext.size() > 3) ext = ext.substr(ext.size() - 3);
+  CurrentTableState& state = CurTable();
+  std::string index = CGETFILE("File " + ext + " (*." + ext + ")|*." + ext, "Apri indice...", 1,
+                               CFILEPATH(state.cCurTable));
+  if (index.empty()) return;
+  if (CFILEEXT(index).empty()) index += "." + ext;
+  if (!FileExists(index)) {
+    POPMSG("Impossibile trovare il file " + index + ".", 1);
+    return;
+  }
+  if (!OKOPEN(state.cCurTable, index)) return;
+  frame.set_line(__LINE__);
+  OrderListClear();
+  OrderListAdd(index);
+  KEYSEARCH();
+  state.xCurOrder = Value();
+  state.cCurIndex = index;
+  state.cCurFilter.reset();
+  if (oBrw) {
+    oBrw->Refresh();
+    oBrw->Change();
+  }
 }
 
 std::vector<std::string> ATAG() {
   std::vector<std::string> tags;
+  for (int n = 1; n <= ORDCOUNT(); ++n) tags.push_back(ORDNAME(Value::Integer(n)));
   return tags;
 }
 
 void SELEZTAG(Browse* oBrw) {
+  RoutineFrame frame("SELEZTAG", __LINE__);
   if (OrderCount() == 0) return;
+  const std::vector<std::string> tags = ATAG();
+  Dialog dlg{"SELEZTAG", "Seleziona TAG", 220, 150};
+  dlg.Add(Control::Label("TAG:", 8, 8, 40, 10));
+  Control combo;
+  combo.id = 101;
+  combo.kind = ControlKind::kCombo;
+  combo.name = "cTag";
+  combo.items = tags;
+  combo.value = Value::String(OrderFocus());
+  combo.row = 6, combo.col = 60, combo.width = 150, combo.height = 60;
+  dlg.Add(std::move(combo));
+  auto text_box = [](int id, const char* name, std::string text, int row) {
+    Control c;
+    c.id = id;
+    c.kind = ControlKind::kMemo;
+    c.name = name;
+    c.value = Value::String(std::move(text));
+    c.read_only = true;
+    c.multi_line = true;
+    c.row = row, c.col = 60, c.width = 150, c.height = 24;
+    return c;
+  };
+  dlg.Add(Control::Label("Chiave:", 24, 8, 50, 10));
+  dlg.Add(text_box(102, "cKey", ORDKEY(), 22));
+  dlg.Add(Control::Label("Condizione FOR:", 52, 8, 50, 10));
+  dlg.Add(text_box(103, "cFor", ORDFOR(), 50));
+  Control uni;
+  uni.id = 104;
+  uni.kind = ControlKind::kCheck;
+  uni.name = "lUni";
+  uni.label = "Unique:";
+  uni.value = Value::Logical(OrderIsUnique());
+  uni.disabled = true;
+  uni.row = 80, uni.col = 8, uni.width = 80, uni.height = 12;
+  dlg.Add(std::move(uni));
+  dlg.Add(Control::Button(kIdConferma, "&Conferma", 128, 60, 50, 14));
+  dlg.Add(Control::Button(kIdAnnulla, "&Annulla", 128, 114, 50, 14));
+  // Choosing another tag shows its key, condition and uniqueness.
+  Control& chosen = dlg.controls[1];
+  chosen.on_change = [&dlg] {
+    const Value n = Value::Integer(
+        std::find(dlg.controls[1].items.begin(), dlg.controls[1].items.end(),
+                  dlg.controls[1].value.str()) -
+        dlg.controls[1].items.begin() + 1);
+    CTL(dlg, "cKey")->value = Value::String(ORDKEY(n));
+    CTL(dlg, "cFor")->value = Value::String(ORDFOR(n));
+    CTL(dlg, "lUni")->value = Value::Logical(ORDISUNIQUE(n));
+    for (int i : {3, 5, 6}) {
+      if (dlg.on_control_changed) dlg.on_control_changed(i);
+    }
+  };
+  dlg.focus = 1;
+  // The dialog closes without asking.
+  for (Control& c : dlg.controls) c.changed = false;
+  if (GetUi().RunDialog(dlg) != 1) return;
+  ORDSETFOCUS(dlg.controls[1].value);
+  DBGOTOP();
+  KEYSEARCH();
+  if (oBrw) {
+    oBrw->Refresh();
+    oBrw->Change();
+  }
 }
 
 void AUTOOPEN(Browse* oBrw) {
@@ -301,6 +397,7 @@ void CAMBIAANSI(Browse* oBrw, const std::string& cCod) {
 
 void ORDINA(Browse* oBrw) {
   const uint32_t record = RECNO();
+  OrderListClear();
   DBGOTO(Value::Integer(record));
   KEYSEARCH();
   CurrentTableState& state = CurTable();

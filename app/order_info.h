@@ -1,11 +1,10 @@
 #ifndef VOSK_APP_ORDER_INFO_H_
 #define VOSK_APP_ORDER_INFO_H_
 
-// What the Application asks of the orders of the current work area. The order interface of the
-// engine is not connected yet: these answer as a work area in natural order (no orders, key
-// position = record number, key count = record count), and they are the one place to connect to
-// ORDCOUNT, ORDKEYNO, ORDKEYCOUNT, ORDKEYGOTO, ORDSETFOCUS, ORDKEY, ORDFOR, ORDISUNIQUE,
-// ORDBAGEXT, ORDLISTCLEAR, ORDLISTADD and ORDFINDREC.
+// What the Application asks of the orders of the current work area, through the engine's order
+// interface. Without a controlling order the table is in natural order: the key position is the
+// record number (0 at end of file), the key count the record count, and a key position is
+// reached with DBGOTO.
 
 #include <cstdint>
 #include <string>
@@ -28,6 +27,10 @@ bool OrderBagsSupported();
 // ORDLISTCLEAR() and ORDLISTADD(bag); OrderListAdd is false when bags cannot be opened.
 void OrderListClear();
 bool OrderListAdd(const std::string& bag);
+// Evaluates the key and condition of every open order on the current record, so that an order
+// built for another table (its key names a field this table lacks) shows at once: the
+// evaluation raises "Variable does not exist" through the installed handler.
+void OrderCheckKeys();
 
 }  // namespace vosk
 

@@ -95,9 +95,14 @@ void RunMain(std::string cFile) {
     CloseCurrentTable();
     return;
   }
-  if (with_index && !OKOPEN(cFile, index)) {
-    CloseCurrentTable();
-    return;
+  if (with_index) {
+    if (!OKOPEN(cFile, index)) {
+      CloseCurrentTable();
+      return;
+    }
+    OrderListClear();
+    OrderListAdd(index);
+    CurTable().cCurIndex = index;
   }
   ShowAllFields(FCOUNT());
   ADDMRU(cFile);

@@ -114,6 +114,14 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
       case ControlKind::kCombo: {
         auto* combo = new QComboBox(this);
         for (const std::string& item : c.items) combo->addItem(FromApp(item));
+        if (c.value.is_string()) combo->setCurrentText(FromApp(c.value.str()));
+        connect(combo, &QComboBox::currentTextChanged, this, [this, i](const QString& text) {
+          Control& m = dlg_.controls[i];
+          m.value = Value::String(Ansi(text.toStdString()));
+          RunCommand([&] {
+            if (m.on_change) m.on_change();
+          });
+        });
         w = combo;
         break;
       }
@@ -224,6 +232,12 @@ void DialogView::ControlChanged(int index) {
   Control& c = dlg_.controls[static_cast<size_t>(index)];
   QWidget* w = widgets_[static_cast<size_t>(index)];
   if (auto* edit = dynamic_cast<TGetEdit*>(w)) edit->ShowCore();
+  if (auto* memo = qobject_cast<QPlainTextEdit*>(w); memo && c.read_only) {
+    memo->setPlainText(FromApp(c.value.is_string() ? c.value.str() : ""));
+  }
+  if (auto* check = qobject_cast<QCheckBox*>(w)) {
+    check->setChecked(c.value.is_logical() && c.value.logical());
+  }
   if (auto* tree = qobject_cast<QTreeWidget*>(w)) {
     for (int row = 0; row < tree->topLevelItemCount(); ++row) {
       const bool on = row < static_cast<int>(c.marks.size()) && c.marks[static_cast<size_t>(row)];

@@ -72,7 +72,7 @@ TEST_F(MainWindowDataTest, OnlyExistingCommandsAreEnabled) {
       {"Nuovo VOSK Software DBU", true}, {"Esci", true},          {"Nuova tabella...", false},
       {"Apri tabella...", true},         {"Aggiorna", true},      {"Vai al record...", true},
       {"Imposta vista...", true},        {"Codifica OEM", true},  {"Informazioni", false},
-      {"Imposta filtro...", false},      {"Nuovo record", false}, {"Apri indice...", false},
+      {"Imposta filtro...", false},      {"Nuovo record", false}, {"Apri indice...", true},
       {"Seleziona TAG", false},
   };
   for (const Case& c : cases) {

@@ -352,6 +352,7 @@ bool NtxArea::Visible() {
 Status NtxArea::go_top() {
   NtxOrder* o = focus_;
   if (!o) return Base::go_top();
+  read_ahead_ = false;  // records come in key order, not one after another
   if (Failed(go_cold())) return kFailure;
   uint32_t target = 0;
   {
@@ -369,6 +370,7 @@ Status NtxArea::go_top() {
 Status NtxArea::go_bottom() {
   NtxOrder* o = focus_;
   if (!o) return Base::go_bottom();
+  read_ahead_ = false;
   if (Failed(go_cold())) return kFailure;
   if (shared_ && Failed(RefreshCount())) return kFailure;
   uint32_t target = 0;
@@ -386,6 +388,7 @@ Status NtxArea::go_bottom() {
 Status NtxArea::skip_raw(int64_t n) {
   NtxOrder* o = focus_;
   if (!o || n == 0) return Base::skip_raw(n);
+  read_ahead_ = false;
   if (Failed(go_cold())) return kFailure;
   bool forward = n > 0;
   uint64_t steps = forward ? static_cast<uint64_t>(n) : static_cast<uint64_t>(-n);
@@ -430,6 +433,7 @@ Status NtxArea::seek(const Value& value, bool soft, bool find_last) {
     OrderError(kEgNoOrder, 1201, "", true);
     return kFailure;
   }
+  read_ahead_ = false;
   if (Failed(EnsureType(o))) return kFailure;
   std::string key = SearchKeyOf(o, value);
   const uint8_t* kb = reinterpret_cast<const uint8_t*>(key.data());

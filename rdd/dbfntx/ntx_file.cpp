@@ -119,6 +119,10 @@ Status NtxFile::ReadHeaders(bool first_open) {
     return kFailure;
   }
   if (n < kNtxBlockSize) return Corrupt();  // the header block is cut short
+  // Every write raises the counter in block 0: an unchanged block 0 means nothing changed.
+  if (!first_open && std::memcmp(block.data(), header_.data(), kNtxBlockSize) == 0) {
+    return kSuccess;
+  }
   int64_t size = file_.Size();
   uint16_t sig = GetLe16(block.data());
   bool compound = (sig & kNtxFlagCompound) != 0;
@@ -374,6 +378,9 @@ Status NtxFile::WriteUnlock(bool discard) {
         o->cached_count = -1;
       }
     } else {
+      // Any changed page raises the update counter, so that other processes drop their
+      // cached copies.
+      if (!changed_.empty()) header_changed_ = true;
       std::sort(changed_.begin(), changed_.end(),
                 [](NtxCachedPage* a, NtxCachedPage* b) { return a->offset < b->offset; });
       for (NtxCachedPage* p : changed_) {

@@ -49,13 +49,32 @@ int NtxSorter::Compare(const uint8_t* a, const uint8_t* b) const {
 }
 
 void NtxSorter::SortPool(std::vector<uint32_t>* order) const {
-  order->resize(static_cast<size_t>(in_pool_));
-  for (uint32_t i = 0; i < order->size(); ++i) (*order)[i] = i;
+  // Sorted on the first 8 key bytes as one integer, then on the rest; equal entries keep
+  // the order of addition (the index breaks the tie), as a stable sort would.
+  struct Slot {
+    uint64_t prefix;
+    uint32_t index;
+  };
   const uint8_t* base = pool_.data();
   const size_t es = static_cast<size_t>(entry_size_);
-  std::stable_sort(order->begin(), order->end(), [&](uint32_t x, uint32_t y) {
-    return Compare(base + x * es, base + y * es) < 0;
+  const int head = std::min(key_length_, 8);
+  std::vector<Slot> slots(static_cast<size_t>(in_pool_));
+  for (uint32_t i = 0; i < slots.size(); ++i) {
+    const uint8_t* p = base + i * es;
+    uint64_t v = 0;
+    for (int b = 0; b < 8; ++b) v = (v << 8) | (b < head ? p[b] : 0);
+    slots[i] = {descending_ ? ~v : v, i};
+  }
+  std::sort(slots.begin(), slots.end(), [&](const Slot& x, const Slot& y) {
+    if (x.prefix != y.prefix) return x.prefix < y.prefix;
+    if (key_length_ > 8 || by_recno_) {
+      int c = Compare(base + x.index * es, base + y.index * es);
+      if (c != 0) return c < 0;
+    }
+    return x.index < y.index;
   });
+  order->resize(slots.size());
+  for (size_t i = 0; i < slots.size(); ++i) (*order)[i] = slots[i].index;
 }
 
 Status NtxSorter::WriteRun() {

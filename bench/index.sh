@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Index benchmark: NTX orders over the million-record table of bench/scan.sh, against GNU sort
+# and SQLite on the same data, measured in one run.
+#
+#   bench/index.sh
+#
+# 1. Build: `dbutool index` on NAME (C 20) and on AMOUNT (N 10.2), against `sort --parallel=1`
+#    of the same keys with their record numbers (extracted to a file beforehand, untimed) and
+#    against SQLite's CREATE INDEX on the same column.
+# 2. 100,000 random seeks of existing names (`dbutool seek --keys`) against the same lookups
+#    through SQLite's index in one sqlite3 run.
+# 3. A full scan in key order (`dbutool list --index`) against SQLite's ORDER BY over its index.
+# Goals: build within 1.5x of sort, at least 2x faster than CREATE INDEX, seeks faster than
+# SQLite's indexed lookups. Each timing is the best of REPS runs (default 3) on a warm page
+# cache. Results go to stdout and to bench/out/index-<date>.txt.
+#
+# Environment: DBUTOOL (a built dbutool; default: build it in build-bench/), REPS.
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+reps="${REPS:-3}"
+out_dir="$root/bench/out"
+data="$out_dir/scan-data"
+work="$out_dir/index-data"
+table="$data/scan.dbf"
+db="$work/scan.sqlite"
+mkdir -p "$work"
+
+if [[ -z "${DBUTOOL:-}" ]]; then
+  cmake -S "$root" -B "$root/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DVOSK_BUILD_GUI=OFF -DVOSK_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$root/build-bench" --target dbutool >/dev/null
+  export DBUTOOL="$root/build-bench/cli/dbutool"
+fi
+for tool in sqlite3 sort shuf; do
+  command -v "$tool" >/dev/null || { echo "index: $tool missing (scripts/setup.sh bench)" >&2; exit 1; }
+done
+if [[ ! -f "$table" || ! -f "$data/scan.sqlite" ]]; then
+  "$root/bench/scan.sh" >/dev/null
+fi
+cp "$data/scan.sqlite" "$db"  # our own copy: its indexes come and go
+
+seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
+smaller() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(b == "" || a < b) }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
+
+# Best wall-clock time of $reps runs of a command, in seconds.
+best_of() {
+  local best="" t0 t
+  for ((r = 0; r < reps; r++)); do
+    t0=$(date +%s.%N)
+    "$@" >/dev/null || { echo "index: $* failed" >&2; return 1; }
+    t=$(seconds "$t0" "$(date +%s.%N)")
+    if smaller "$t" "$best"; then best=$t; fi
+  done
+  echo "$best"
+}
+
+# CREATE INDEX timed alone: the previous index is dropped before each run, untimed.
+sqlite_create() {
+  local column=$1 best="" t0 t
+  for ((r = 0; r < reps; r++)); do
+    sqlite3 "$db" "DROP INDEX IF EXISTS i_$column"
+    t0=$(date +%s.%N)
+    sqlite3 "$db" "CREATE INDEX i_$column ON scan($column)"
+    t=$(seconds "$t0" "$(date +%s.%N)")
+    if smaller "$t" "$best"; then best=$t; fi
+  done
+  echo "$best"
+}
+
+cat "$table" "$db" >/dev/null  # warm the page cache
+# The keys with their record numbers, as the sort peer gets them.
+"$DBUTOOL" list "$table" --recno --fields NAME | tail -n +2 |
+  awk -F'\t' '{ print $2 "\t" $1 }' > "$work/name_keys.txt"
+"$DBUTOOL" list "$table" --recno --fields AMOUNT | tail -n +2 |
+  awk -F'\t' '{ print $2 "\t" $1 }' > "$work/amount_keys.txt"
+records=$(wc -l < "$work/name_keys.txt")
+# 100,000 names that exist (plain ASCII, so that both sides receive the same bytes).
+cut -f1 "$work/name_keys.txt" | LC_ALL=C grep -v '[^ -~]' | sed 's/ *$//' |
+  shuf -n 100000 --random-source=<(yes) > "$work/seek_keys.txt"
+awk '{ gsub(/'\''/, "'\'''\''"); print "SELECT rowid FROM scan WHERE NAME = '\''" $0 "'\'' LIMIT 1;" }' \
+  "$work/seek_keys.txt" > "$work/seek_keys.sql"
+seeks=$(wc -l < "$work/seek_keys.txt")
+
+sort_name() { LC_ALL=C sort --parallel=1 -s -t$'\t' -k1,1 "$work/name_keys.txt" -o "$work/sorted.txt"; }
+sort_amount() { LC_ALL=C sort --parallel=1 -s -t$'\t' -k1,1n "$work/amount_keys.txt" -o "$work/sorted.txt"; }
+
+report="$out_dir/index-$(date +%Y%m%d-%H%M%S).txt"
+{
+  echo "index benchmark: $records records, best of $reps, $(date -u +%Y-%m-%dT%H:%M:%SZ)"
+  echo "machine: $(nproc) CPUs, $(uname -srm), load $(cut -d' ' -f1 /proc/loadavg)"
+  echo
+
+  t_build_name=$(best_of "$DBUTOOL" index "$table" "$work/name.ntx" NAME --exclusive)
+  t_build_amount=$(best_of "$DBUTOOL" index "$table" "$work/amount.ntx" AMOUNT --exclusive)
+  "$DBUTOOL" check "$table" "$work/name.ntx" >/dev/null || { echo "index: name.ntx fails check" >&2; exit 1; }
+  "$DBUTOOL" check "$table" "$work/amount.ntx" >/dev/null || { echo "index: amount.ntx fails check" >&2; exit 1; }
+  t_sort_name=$(best_of sort_name)
+  t_sort_amount=$(best_of sort_amount)
+  t_sqlite_amount=$(sqlite_create AMOUNT)
+  t_sqlite_name=$(sqlite_create NAME)
+  echo "build                              seconds   sort/ours  sqlite/ours"
+  printf "  %-32s %7s   %9s  %11s\n" "dbutool index NAME (C 20)" "$t_build_name" \
+    "$(ratio "$t_sort_name" "$t_build_name")" "$(ratio "$t_sqlite_name" "$t_build_name")"
+  printf "  %-32s %7s\n" "sort --parallel=1 NAME" "$t_sort_name"
+  printf "  %-32s %7s\n" "sqlite3 CREATE INDEX NAME" "$t_sqlite_name"
+  printf "  %-32s %7s   %9s  %11s\n" "dbutool index AMOUNT (N 10.2)" "$t_build_amount" \
+    "$(ratio "$t_sort_amount" "$t_build_amount")" "$(ratio "$t_sqlite_amount" "$t_build_amount")"
+  printf "  %-32s %7s\n" "sort --parallel=1 -n AMOUNT" "$t_sort_amount"
+  printf "  %-32s %7s\n" "sqlite3 CREATE INDEX AMOUNT" "$t_sqlite_amount"
+  echo "  goals: sort/ours >= 0.67 (within 1.5x of sort), sqlite/ours >= 2"
+  echo
+
+  found=$("$DBUTOOL" seek "$table" "$work/name.ntx" --keys "$work/seek_keys.txt" | grep -vc EOF || true)
+  [[ "$found" == "$seeks" ]] || { echo "index: $found of $seeks seeks found" >&2; exit 1; }
+  t_seek=$(best_of "$DBUTOOL" seek "$table" "$work/name.ntx" --keys "$work/seek_keys.txt")
+  t_sqlite_seek=$(best_of sqlite3 "$db" ".read $work/seek_keys.sql")
+  echo "$seeks random seeks               seconds   sqlite/ours"
+  printf "  %-32s %7s   %9s\n" "dbutool seek --keys" "$t_seek" "$(ratio "$t_sqlite_seek" "$t_seek")"
+  printf "  %-32s %7s\n" "sqlite3 indexed lookups" "$t_sqlite_seek"
+  echo "  goal: sqlite/ours > 1"
+  echo
+
+  t_scan=$(best_of "$DBUTOOL" list "$table" --index "$work/name.ntx" --recno --fields NAME)
+  t_sqlite_scan=$(best_of sqlite3 "$db" "SELECT rowid, NAME FROM scan ORDER BY NAME")
+  echo "scan in key order                  seconds   sqlite/ours"
+  printf "  %-32s %7s   %9s\n" "dbutool list --index (shared)" "$t_scan" "$(ratio "$t_sqlite_scan" "$t_scan")"
+  printf "  %-32s %7s\n" "sqlite3 ORDER BY NAME (index)" "$t_sqlite_scan"
+} | tee "$report"
+rm -f "$work/sorted.txt"
+echo "written to ${report#"$root"/}"

@@ -232,7 +232,9 @@ Status NtxArea::BuildOrder(NtxOrder* o, const OrderCondition* cond) {
     } else if (Failed(Base::go_to(1))) {
       return kFailure;
     }
-    bool walk_order = cond && (cond->use_filter || cond->rest || cond->next > 0 || cond->use_current);
+    // The filter's and the current order's records come through the work area; all others
+    // in physical order.
+    bool walk_order = cond && (cond->use_filter || cond->use_current);
     while (!eof_ && !stopped && left != 0) {
       if (recno_ <= count && Failed(take(recno_))) {
         (void)go_to(saved);

@@ -49,25 +49,27 @@ int NtxSorter::Compare(const uint8_t* a, const uint8_t* b) const {
 }
 
 void NtxSorter::SortPool(std::vector<uint32_t>* order) const {
-  // Sorted on the first 8 key bytes as one integer, then on the rest; equal entries keep
+  // Sorted on the first 16 key bytes as two integers, then on the rest; equal entries keep
   // the order of addition (the index breaks the tie), as a stable sort would.
   struct Slot {
-    uint64_t prefix;
+    uint64_t hi, lo;
     uint32_t index;
   };
   const uint8_t* base = pool_.data();
   const size_t es = static_cast<size_t>(entry_size_);
-  const int head = std::min(key_length_, 8);
   std::vector<Slot> slots(static_cast<size_t>(in_pool_));
   for (uint32_t i = 0; i < slots.size(); ++i) {
     const uint8_t* p = base + i * es;
-    uint64_t v = 0;
-    for (int b = 0; b < 8; ++b) v = (v << 8) | (b < head ? p[b] : 0);
-    slots[i] = {descending_ ? ~v : v, i};
+    uint64_t hi = 0, lo = 0;
+    for (int b = 0; b < 8; ++b) hi = (hi << 8) | (b < key_length_ ? p[b] : 0);
+    for (int b = 8; b < 16; ++b) lo = (lo << 8) | (b < key_length_ ? p[b] : 0);
+    slots[i] = {descending_ ? ~hi : hi, descending_ ? ~lo : lo, i};
   }
+  const bool rest = key_length_ > 16 || by_recno_;
   std::sort(slots.begin(), slots.end(), [&](const Slot& x, const Slot& y) {
-    if (x.prefix != y.prefix) return x.prefix < y.prefix;
-    if (key_length_ > 8 || by_recno_) {
+    if (x.hi != y.hi) return x.hi < y.hi;
+    if (x.lo != y.lo) return x.lo < y.lo;
+    if (rest) {
       int c = Compare(base + x.index * es, base + y.index * es);
       if (c != 0) return c < 0;
     }

@@ -2,7 +2,7 @@
 #define VOSK_TESTS_RDD_NTX_TEST_SUPPORT_H_
 
 // Test bed of the NTX engine: the RDD fixture plus table helpers, the sort-run size restored
-// after each test, and field access for expressions when the engine has not installed its own.
+// after each test.
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "expr/database_access.h"
 #include "rdd/dbfntx/ntx_area.h"
 #include "rdd/ord_commands.h"
 #include "rdd/work_area.h"
@@ -21,44 +20,10 @@
 
 namespace vosk {
 
-// Field access for expressions over the work-area table (used only when none is installed).
-class TestDatabaseAccess : public DatabaseAccess {
- public:
-  int CurrentArea() override { return CurrentAreaNumber(); }
-  int SelectArea(int area) override { return SelectAreaNumber(area); }
-  int AreaOfAlias(std::string_view alias) override { return AreaOfDesignator(alias); }
-  int FieldPos(int area, std::string_view name) override {
-    WorkArea* a = AreaAt(area);
-    if (!a) return 0;
-    for (int i = 1; i <= a->field_count(); ++i) {
-      if (a->field_name(i) == name) return i;
-    }
-    return 0;
-  }
-  Status GetField(int area, int field, Value* out) override {
-    WorkArea* a = AreaAt(area);
-    return a ? a->get_value(field, out) : kFailure;
-  }
-  Status PutField(int area, int field, const Value& value) override {
-    WorkArea* a = AreaAt(area);
-    return a ? a->put_value(field, value) : kFailure;
-  }
-  Value CallFunction(std::string_view name, const ValueArray& args, bool* known) override {
-    *known = false;
-    WorkArea* a = vosk::CurrentArea();
-    if (a && name == "RECNO") {
-      *known = true;
-      return Value::Integer(a->record_number());
-    }
-    return Value();
-  }
-};
-
 class NtxTest : public RddTest {
  protected:
   void SetUp() override {
     RddTest::SetUp();
-    if (!GetDatabaseAccess()) SetDatabaseAccess(&access_);
     NtxArea::SetSortRunKeys(0);
     NtxArea::SetMultiTag(false);
   }
@@ -66,7 +31,6 @@ class NtxTest : public RddTest {
     RddTest::TearDown();
     NtxArea::SetSortRunKeys(0);
     NtxArea::SetMultiTag(false);
-    if (GetDatabaseAccess() == &access_) SetDatabaseAccess(nullptr);
   }
 
   // Creates a table and opens it with DBFNTX in a new area.
@@ -107,8 +71,6 @@ class NtxTest : public RddTest {
     }
     return out;
   }
-
-  TestDatabaseAccess access_;
 };
 
 inline std::string ReadAll(const std::string& path) {

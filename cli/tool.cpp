@@ -488,7 +488,8 @@ void PrintUsage() {
       "                                   [--driver D]\n"
       "       dbutool seek TABLE BAG VALUE|--keys FILE [--soft] [--last] [--tag T]\n"
       "       dbutool reindex TABLE BAG\n"
-      "       dbutool check TABLE BAG\n",
+      "       dbutool check TABLE BAG\n"
+      "every command that opens a table takes --password PW\n",
       stderr);
 }
 

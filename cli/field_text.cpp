@@ -176,19 +176,6 @@ bool IsCanonicalNumber(std::string_view t, int decimals) {
   return true;
 }
 
-int64_t GetSigned(const uint8_t* p, int width) {
-  switch (width) {
-    case 1: return static_cast<int8_t>(p[0]);
-    case 2: return static_cast<int16_t>(GetLe16(p));
-    case 3: {
-      uint32_t v = GetLe24(p);
-      return (v & 0x800000) ? static_cast<int64_t>(v) - 0x1000000 : static_cast<int64_t>(v);
-    }
-    case 4: return static_cast<int32_t>(GetLe32(p));
-    default: return static_cast<int64_t>(GetLe64(p));
-  }
-}
-
 // Integer scaled by 10^dec as decimal text, exactly.
 std::string ScaledText(int64_t v, int dec) {
   if (dec <= 0) return std::to_string(v);
@@ -287,10 +274,10 @@ bool AppendFieldText(std::string* out, const Field& f, const uint8_t* rec, Codep
     case FieldKind::kInteger:
     case FieldKind::kAutoInc:
     case FieldKind::kRowVersion:
-      out->append(ScaledText(GetSigned(p, f.length), f.decimals));
+      out->append(ScaledText(GetLeSigned(p, f.length), f.decimals));
       return true;
     case FieldKind::kCurrency:
-      out->append(ScaledText(GetSigned(p, f.length), 4));
+      out->append(ScaledText(GetLeSigned(p, f.length), 4));
       return true;
     case FieldKind::kDouble:
     case FieldKind::kDoubleCurrency: {

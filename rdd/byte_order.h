@@ -54,6 +54,30 @@ inline void PutBe32(uint8_t* p, uint32_t v) {
   p[3] = static_cast<uint8_t>(v);
 }
 
+// Signed little-endian integers of 1, 2, 3, 4 or 8 bytes (any other width reads 8).
+inline int64_t GetLeSigned(const uint8_t* p, int width) {
+  switch (width) {
+    case 1: return static_cast<int8_t>(p[0]);
+    case 2: return static_cast<int16_t>(GetLe16(p));
+    case 3: {
+      uint32_t v = GetLe24(p);
+      return (v & 0x800000) ? static_cast<int64_t>(v) - 0x1000000 : static_cast<int64_t>(v);
+    }
+    case 4: return static_cast<int32_t>(GetLe32(p));
+    default: return static_cast<int64_t>(GetLe64(p));
+  }
+}
+
+inline void PutLeSigned(uint8_t* p, int width, int64_t v) {
+  switch (width) {
+    case 1: p[0] = static_cast<uint8_t>(v); break;
+    case 2: PutLe16(p, static_cast<uint16_t>(v)); break;
+    case 3: PutLe24(p, static_cast<uint32_t>(v)); break;
+    case 4: PutLe32(p, static_cast<uint32_t>(v)); break;
+    default: PutLe64(p, static_cast<uint64_t>(v)); break;
+  }
+}
+
 }  // namespace vosk
 
 #endif  // VOSK_RDD_BYTE_ORDER_H_

@@ -74,30 +74,6 @@ int64_t Pow10i(int d) {
   return p;
 }
 
-// Signed little-endian integer of 1, 2, 3, 4 or 8 bytes.
-int64_t GetSigned(const uint8_t* p, int width) {
-  switch (width) {
-    case 1: return static_cast<int8_t>(p[0]);
-    case 2: return static_cast<int16_t>(GetLe16(p));
-    case 3: {
-      uint32_t v = GetLe24(p);
-      return (v & 0x800000) ? static_cast<int64_t>(v) - 0x1000000 : static_cast<int64_t>(v);
-    }
-    case 4: return static_cast<int32_t>(GetLe32(p));
-    default: return static_cast<int64_t>(GetLe64(p));
-  }
-}
-
-void PutSigned(uint8_t* p, int width, int64_t v) {
-  switch (width) {
-    case 1: p[0] = static_cast<uint8_t>(v); break;
-    case 2: PutLe16(p, static_cast<uint16_t>(v)); break;
-    case 3: PutLe24(p, static_cast<uint32_t>(v)); break;
-    case 4: PutLe32(p, static_cast<uint32_t>(v)); break;
-    default: PutLe64(p, static_cast<uint64_t>(v)); break;
-  }
-}
-
 // Display width of a binary integer of a stored width.
 int IntegerDisplayWidth(int width) {
   switch (width) {
@@ -854,7 +830,7 @@ Status DbfArea::BlankFill(bool take_counters) {
         std::memcpy(&bits, &d, 8);
         PutLe64(p, bits);
       } else {
-        PutSigned(p, f.length, next);
+        PutLeSigned(p, f.length, next);
       }
     }
   }
@@ -1010,7 +986,7 @@ Status DbfArea::DecodeField(const Field& f, Value* out) {
         DriverError(kEdfDataType, "", 0, f.name, false, true);
         return kFailure;
       }
-      int64_t v = GetSigned(p, w);
+      int64_t v = GetLeSigned(p, w);
       if (f.decimals > 0) {
         *out = Value::Double(static_cast<double>(v) / static_cast<double>(Pow10i(f.decimals)),
                              IntegerDisplayWidth(w), f.decimals);
@@ -1141,7 +1117,7 @@ Status DbfArea::EncodeField(const Field& f, const Value& v) {
       }
       if (needed > f.length) return width_error();
       if (f.length >= 5 && f.length <= 7) return type_error();
-      PutSigned(p, f.length, iv);
+      PutLeSigned(p, f.length, iv);
       break;
     }
     case FieldKind::kDouble:

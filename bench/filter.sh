@@ -12,18 +12,13 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
-reps="${REPS:-3}"
+source "$root/bench/common.sh"
 out_dir="$root/bench/out"
 work="$out_dir/scan-data"
 table="$work/scan.dbf"
 db="$work/scan.sqlite"
 
-if [[ -z "${DBUTOOL:-}" ]]; then
-  cmake -S "$root" -B "$root/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DVOSK_BUILD_GUI=OFF -DVOSK_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$root/build-bench" --target dbutool >/dev/null
-  export DBUTOOL="$root/build-bench/cli/dbutool"
-fi
+ensure_dbutool
 if [[ ! -f "$table" || ! -f "$db" ]]; then
   "$root/bench/scan.sh" >/dev/null
 fi
@@ -31,17 +26,6 @@ fi
 condition='UPPER(LEFT(NAME, 2)) = "RO" .AND. QTY > 500'
 query="SELECT count(*) FROM scan WHERE upper(substr(NAME, 1, 2)) = 'RO' AND QTY > 500"
 
-best_of() {
-  local best="" t0 t1 t
-  for ((r = 0; r < reps; r++)); do
-    t0=$(date +%s.%N)
-    "$@" >/dev/null || { echo "filter: $* failed" >&2; return 1; }
-    t1=$(date +%s.%N)
-    t=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
-    if [[ -z "$best" ]] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
-  done
-  echo "$best"
-}
 
 cat "$table" "$db" >/dev/null  # warm the page cache
 ours=$("$DBUTOOL" list "$table" --count --for "$condition")

@@ -18,7 +18,7 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
-reps="${REPS:-3}"
+source "$root/bench/common.sh"
 out_dir="$root/bench/out"
 data="$out_dir/scan-data"
 work="$out_dir/index-data"
@@ -26,12 +26,7 @@ table="$data/scan.dbf"
 db="$work/scan.sqlite"
 mkdir -p "$work"
 
-if [[ -z "${DBUTOOL:-}" ]]; then
-  cmake -S "$root" -B "$root/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DVOSK_BUILD_GUI=OFF -DVOSK_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$root/build-bench" --target dbutool >/dev/null
-  export DBUTOOL="$root/build-bench/cli/dbutool"
-fi
+ensure_dbutool
 for tool in sqlite3 sort shuf; do
   command -v "$tool" >/dev/null || { echo "index: $tool missing (scripts/setup.sh bench)" >&2; exit 1; }
 done
@@ -42,19 +37,6 @@ cp "$data/scan.sqlite" "$db"  # our own copy: its indexes come and go
 
 seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", b - a }'; }
 smaller() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(b == "" || a < b) }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
-
-# Best wall-clock time of $reps runs of a command, in seconds.
-best_of() {
-  local best="" t0 t
-  for ((r = 0; r < reps; r++)); do
-    t0=$(date +%s.%N)
-    "$@" >/dev/null || { echo "index: $* failed" >&2; return 1; }
-    t=$(seconds "$t0" "$(date +%s.%N)")
-    if smaller "$t" "$best"; then best=$t; fi
-  done
-  echo "$best"
-}
 
 # CREATE INDEX timed alone: the previous index is dropped before each run, untimed.
 sqlite_create() {

@@ -18,19 +18,14 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$root/bench/common.sh"
 memos="${1:-100000}"
-reps="${REPS:-3}"
 out_dir="$root/bench/out"
 work="$out_dir/memo-data"
 mkdir -p "$work"
 py=/usr/bin/python3
 
-if [[ -z "${DBUTOOL:-}" ]]; then
-  cmake -S "$root" -B "$root/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DVOSK_BUILD_GUI=OFF -DVOSK_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$root/build-bench" --target dbutool >/dev/null
-  DBUTOOL="$root/build-bench/cli/dbutool"
-fi
+ensure_dbutool
 "$py" -c 'import dbf' 2>/dev/null || { echo "memo: python3-dbf missing (scripts/setup.sh bench)" >&2; exit 1; }
 
 csv="$work/memo.csv"
@@ -76,19 +71,6 @@ else:
     print(total)
 PY
 
-best() {  # best of $reps wall-clock seconds of a command
-  local b=""
-  for ((i = 0; i < reps; i++)); do
-    local s e
-    s=$(date +%s.%N)
-    "$@" >/dev/null
-    e=$(date +%s.%N)
-    local d
-    d=$(echo "$e - $s" | bc)
-    if [[ -z "$b" ]] || (( $(echo "$d < $b" | bc) )); then b=$d; fi
-  done
-  echo "$b"
-}
 
 ours="$work/ours.dbf"
 theirs="$work/theirs.dbf"
@@ -102,10 +84,10 @@ write_theirs() {
   "$py" "$peer" write "$theirs" "$csv"
 }
 
-t_write_ours=$(best write_ours)
-t_write_theirs=$(best write_theirs)
-t_read_ours=$(best "$DBUTOOL" list "$ours" --csv)
-t_read_theirs=$(best "$py" "$peer" read "$theirs")
+t_write_ours=$(best_of write_ours)
+t_write_theirs=$(best_of write_theirs)
+t_read_ours=$(best_of "$DBUTOOL" list "$ours" --csv)
+t_read_theirs=$(best_of "$py" "$peer" read "$theirs")
 
 # Cross-check: each side reads the other's table to the same total memo length.
 ours_total=$("$DBUTOOL" list "$theirs" --csv --fields NOTE | tail -n +2 | tr -d '\r\n' | wc -c)

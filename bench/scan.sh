@@ -17,18 +17,13 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$root/bench/common.sh"
 records="${1:-1000000}"
-reps="${REPS:-3}"
 out_dir="$root/bench/out"
 work="$out_dir/scan-data"
 mkdir -p "$work"
 
-if [[ -z "${DBUTOOL:-}" ]]; then
-  cmake -S "$root" -B "$root/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DVOSK_BUILD_GUI=OFF -DVOSK_BUILD_TESTS=OFF >/dev/null
-  cmake --build "$root/build-bench" --target dbutool >/dev/null
-  DBUTOOL="$root/build-bench/cli/dbutool"
-fi
+ensure_dbutool
 
 for tool in pgdbf dbview ogr2ogr sqlite3; do
   if ! command -v "$tool" >/dev/null; then
@@ -63,18 +58,6 @@ awk -v n="$records" 'BEGIN {
   }
 }' > "$csv"
 
-# Best wall-clock time of $reps runs of a command, in seconds.
-best_of() {
-  local best="" t0 t1 t
-  for ((r = 0; r < reps; r++)); do
-    t0=$(date +%s.%N)
-    "$@" >/dev/null || { echo "scan: $* failed" >&2; return 1; }
-    t1=$(date +%s.%N)
-    t=$(awk -v a="$t0" -v b="$t1" 'BEGIN { printf "%.3f", b - a }')
-    if [[ -z "$best" ]] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$t; fi
-  done
-  echo "$best"
-}
 
 create_table() {
   rm -f "$table"
@@ -101,7 +84,6 @@ for record in table:
 EOF
 }
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }'; }
 
 {
   echo "scan benchmark: $records records, best of $reps, $(date -u +%Y-%m-%dT%H:%M:%SZ)"

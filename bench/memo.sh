@@ -99,8 +99,8 @@ csv_total=$(tail -n +2 "$csv" | cut -d, -f2- | tr -d '\r\n' | wc -c)
   echo "memo file sizes: ours $(stat -c %s "${ours%.dbf}.fpt") bytes, python3-dbf $(stat -c %s "${theirs%.dbf}.fpt") bytes"
   printf '%-28s %10s %10s %8s\n' "" "dbutool" "python3-dbf" "ratio"
   printf '%-28s %10.3f %10.3f %8.1f\n' "write (create + append)" "$t_write_ours" "$t_write_theirs" \
-         "$(echo "$t_write_theirs / $t_write_ours" | bc -l)"
+         "$(ratio "$t_write_theirs" "$t_write_ours")"
   printf '%-28s %10.3f %10.3f %8.1f\n' "read every memo" "$t_read_ours" "$t_read_theirs" \
-         "$(echo "$t_read_theirs / $t_read_ours" | bc -l)"
+         "$(ratio "$t_read_theirs" "$t_read_ours")"
   echo "memo bytes: csv $csv_total, dbutool reading python3-dbf's table $ours_total, python3-dbf reading ours $theirs_total"
 } | tee "$report"

@@ -10,6 +10,7 @@
 
 #include "expr/settings.h"
 #include "rdd/byte_order.h"
+#include "rdd/trigger.h"
 
 namespace vosk {
 namespace {
@@ -472,6 +473,16 @@ Status FptArea::get_value(int pos, Value* out) {
     }
     return DbfArea::get_value(pos, out);
   }
+  Status s = GetMemoPathValue(pos, out);
+  if (Ok(s) && trigger_active_) {
+    Value field = Value::Integer(pos);
+    (void)FireTrigger(kTrgGet, &field, out);
+  }
+  return s;
+}
+
+// The value of a field with a memo part (or a variant field) of the current record.
+Status FptArea::GetMemoPathValue(int pos, Value* out) {
   const Field& f = fields_[static_cast<size_t>(pos - 1)];
   if (pending_parent_ && Failed(force_relation())) return kFailure;
   if (!valid_ && Failed(ReadRecord())) return kFailure;
@@ -662,16 +673,23 @@ Status FptArea::PutMemo(const Field& f, const Value& v) {
   return kSuccess;
 }
 
-Status FptArea::put_value(int pos, const Value& value) {
+Status FptArea::put_value(int pos, const Value& in) {
   if (pos < 1 || pos > static_cast<int>(fields_.size()) || blob()) {
-    return DbfArea::put_value(pos, value);
+    return DbfArea::put_value(pos, in);
   }
   const Field& f = fields_[static_cast<size_t>(pos - 1)];
   bool small_variant = f.kind == FieldKind::kVariant && f.length < 3;
-  if (!HasMemoPart(f) && !small_variant) return DbfArea::put_value(pos, value);
-  if (value.is_nil() && f.null_bit >= 0 && null_flags_field_ > 0) {
-    return DbfArea::put_value(pos, value);
+  if (!HasMemoPart(f) && !small_variant) return DbfArea::put_value(pos, in);
+  if (in.is_nil() && f.null_bit >= 0 && null_flags_field_ > 0) {
+    return DbfArea::put_value(pos, in);
   }
+  Value changed;
+  if (trigger_active_) {
+    Value field = Value::Integer(pos);
+    changed = in;
+    if (!FireTrigger(kTrgPut, &field, &changed)) return kFailure;
+  }
+  const Value& value = trigger_active_ ? changed : in;
   if (pending_parent_ && Failed(force_relation())) return kFailure;
   if (!valid_ && Failed(ReadRecord())) return kFailure;
   if (!positioned_) return kSuccess;

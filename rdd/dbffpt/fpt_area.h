@@ -76,6 +76,7 @@ class FptArea : public DbfArea {
   Status ReadBlockData(uint32_t block, uint32_t smt_length, uint32_t* type, std::string* data);
   Status DecodeStored(const Field& f, const Stored& s, Value* out);
   Status GetVariant(const Field& f, Value* out);
+  Status GetMemoPathValue(int pos, Value* out);
   Status PutVariant(const Field& f, const Value& v);
   Status PutMemo(const Field& f, const Value& v);
   // Frees old_block (when non-zero) and writes data into new blocks; *block 0 for no data.

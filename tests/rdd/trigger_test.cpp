@@ -81,5 +81,21 @@ TEST_F(TriggerTest, TriggersSwitchOnAndOffPerTable) {
   EXPECT_EQ(FIELDGET(1).str(), "y         ");
 }
 
+TEST_F(TriggerTest, MemoFieldsFirePutAndGet) {
+  std::string memo_table = ::testing::TempDir() + "trigger_memo.dbf";
+  ValueArray structure = {Value::Array({Value::String("NOTE"), Value::String("M"),
+                                        Value::Integer(10), Value::Integer(0)})};
+  ASSERT_TRUE(DBCREATE(memo_table, structure, "DBFFPT"));
+  RDDINFO(19, Value::String("audit"), "DBFFPT");
+  ASSERT_TRUE(DBUSEAREA(true, "DBFFPT", memo_table, "M1", false, false));
+  RDDINFO(19, Value::String(""), "DBFFPT");
+  ASSERT_TRUE(DBAPPEND());
+  events_.clear();
+  FIELDPUT(1, Value::String("long text"));
+  EXPECT_EQ(FIELDGET(1).str(), "<long text>!");
+  EXPECT_TRUE(FIELDPUT(1, Value::String("no")).is_nil());
+  EXPECT_EQ(events_, (std::vector<int>{kTrgPut, kTrgGet, kTrgPut}));
+}
+
 }  // namespace
 }  // namespace vosk

@@ -1542,15 +1542,22 @@ Status DbfArea::record_info(uint32_t recno, int code, Value* out) {
     case 3: *out = Value::Integer(record_len_); break;
     case 4: *out = Value::Integer(recno ? recno : recno_); break;
     case 5: *out = Value::Logical((recno == 0 || recno == recno_) && hot_); break;
-    case 6: *out = Value::Logical(false); break;
+    case 6: *out = Value::Logical(record_enciphered_); break;
     case 7:
+    case 8:
     case 9: {
-      std::string raw;
-      s = get_record(&raw);
-      *out = Value::String(raw);
+      // 7 the raw record, 8 the data of every memo field in field order, 9 both.
+      std::string data;
+      if (code != 8) s = get_record(&data);
+      for (int i = 1; Ok(s) && code != 7 && i <= field_count(); ++i) {
+        if (!IsMemoKind(fields_[static_cast<size_t>(i - 1)].kind)) continue;
+        Value v;
+        s = get_value(i, &v);
+        if (Ok(s) && v.is_string()) data += v.str();
+      }
+      *out = Value::String(std::move(data));
       break;
     }
-    case 8: *out = Value::String(std::string()); break;
     default: s = WorkArea::record_info(recno, code, out); break;
   }
   if (moved) (void)go_to(back);

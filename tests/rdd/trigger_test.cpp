@@ -95,6 +95,11 @@ TEST_F(TriggerTest, MemoFieldsFirePutAndGet) {
   EXPECT_EQ(FIELDGET(1).str(), "<long text>!");
   EXPECT_TRUE(FIELDPUT(1, Value::String("no")).is_nil());
   EXPECT_EQ(events_, (std::vector<int>{kTrgPut, kTrgGet, kTrgPut}));
+  DBINFO(138, Value::Logical(false));
+  // The record inquiries that carry the memo data with the record.
+  std::string raw = DBRECORDINFO(7).str();
+  EXPECT_EQ(DBRECORDINFO(8).str(), "<long text>");
+  EXPECT_EQ(DBRECORDINFO(9).str(), raw + "<long text>");
 }
 
 }  // namespace

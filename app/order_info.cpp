@@ -13,6 +13,8 @@ bool Controlling() { return USED() && ORDCOUNT() > 0 && !ORDSETFOCUS().empty(); 
 
 }  // namespace
 
+bool OrderControls() { return Controlling(); }
+
 // Without a table in the area there are no orders (the menus ask before any table is open).
 int OrderCount() { return USED() ? ORDCOUNT() : 0; }
 

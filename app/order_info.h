@@ -12,6 +12,10 @@
 namespace vosk {
 
 int OrderCount();                    // ORDCOUNT()
+// True when a controlling order drives navigation. Its key positions (ORDKEYNO, ORDKEYCOUNT,
+// ORDKEYGOTO) are counted through the index (an NTX page holds no counts of the keys below
+// it), so callers that move row by row count the rows themselves.
+bool OrderControls();
 uint32_t OrderKeyNo();               // ORDKEYNO(): 0 at end of file
 uint32_t OrderKeyCount();            // ORDKEYCOUNT()
 void OrderKeyGoto(uint32_t key_no);  // ORDKEYGOTO()

@@ -42,10 +42,36 @@ TWBrowse::TWBrowse(std::string alias) {
   // asked for; a skip past the end lands on the last record.
   bSkip = [this](int64_t n) -> int64_t {
     return InArea(columns_.cAlias, [n] {
+      if (OrderControls()) {
+        // Key positions of an order are counted through the index: count the rows instead,
+        // which is the same number without asking for positions at all.
+        const int dir = n > 0 ? 1 : -1;
+        int64_t moved = 0;
+        for (int64_t i = 0; i < (n > 0 ? n : -n); ++i) {
+          DBSKIP(dir);
+          if (EOF_()) {
+            DBGOBOTTOM();
+            break;
+          }
+          if (BOF()) break;
+          moved += dir;
+        }
+        return moved;
+      }
       const int64_t before = OrderKeyNo();
       DBSKIP(n);
       if (EOF_()) DBGOBOTTOM();
       return static_cast<int64_t>(OrderKeyNo()) - before;
+    });
+  };
+  bSkipRow = [this](int dir) {
+    return InArea(columns_.cAlias, [dir] {
+      DBSKIP(dir);
+      if (EOF_()) {
+        DBGOBOTTOM();
+        return false;
+      }
+      return !BOF();
     });
   };
   bGoTop = [this] { InArea(columns_.cAlias, [] { DBGOTOP(); }); };
@@ -70,6 +96,12 @@ void TWBrowse::SetArray(int length) {
     const int64_t old = nAt_;
     nAt_ = static_cast<int>(std::clamp<int64_t>(old + n, 1, std::max(array_len_, 1)));
     return nAt_ - old;
+  };
+  bSkipRow = [this](int dir) {
+    const int next = nAt_ + dir;
+    if (next < 1 || next > array_len_) return false;
+    nAt_ = next;
+    return true;
   };
   bGoTop = [this] { nAt_ = 1; };
   bGoBottom = [this] { nAt_ = std::max(array_len_, 1); };
@@ -367,7 +399,9 @@ std::vector<TWBrowse::Row> TWBrowse::VisibleRows() {
   std::vector<Row> rows;
   if (vmax_ == 0 || !columns_.bLine) return rows;
   const uint64_t mark = bBookmark();
-  Skip(-(nRowPos_ - 1));
+  for (int k = 1; k < nRowPos_; ++k) {
+    if (!bSkipRow(-1)) break;
+  }
   for (int i = 1; i <= row_count_; ++i) {
     Row row;
     row.cells = columns_.bLine();
@@ -375,7 +409,7 @@ std::vector<TWBrowse::Row> TWBrowse::VisibleRows() {
     if (nClrBackFocus) row.back_focus = nClrBackFocus();
     row.cursor = bBookmark() == mark;
     rows.push_back(std::move(row));
-    if (i == row_count_ || Skip(1) == 0) break;
+    if (i == row_count_ || !bSkipRow(1)) break;
   }
   bGoBookmark(mark);
   return rows;

@@ -34,7 +34,9 @@ class TWBrowse : public Browse {
   };
 
   // Navigation over the table in work area `alias` (the table skipper, DBGOTOP, DBGOBOTTOM,
-  // ORDKEYCOUNT, ORDKEYNO and ORDKEYGOTO through app/order_info.h).
+  // ORDKEYCOUNT, ORDKEYNO and ORDKEYGOTO through app/order_info.h). Under a controlling order
+  // the skipper counts the rows it moves instead of asking for key positions before and after
+  // (the same number: one key per row), so moving asks the index nothing it must count.
   explicit TWBrowse(std::string alias);
   ~TWBrowse() override;
   TWBrowse(const TWBrowse&) = delete;
@@ -46,6 +48,9 @@ class TWBrowse : public Browse {
 
   // --- Navigation functions (defaults for a table; replaceable) -----------------------------
   std::function<int64_t(int64_t)> bSkip;  // moves n rows, returns how many it moved
+  // Moves one row forward (+1) or back (-1); false at the edge. Painting walks the rows with it:
+  // it asks no key positions, which an order may have to count.
+  std::function<bool(int)> bSkipRow;
   std::function<void()> bGoTop, bGoBottom;
   std::function<uint32_t()> bLogicLen;     // number of rows
   std::function<uint32_t()> bKeyNo;        // ordinal of the current row (0 at end of file)

@@ -6,11 +6,12 @@
 // The first action includes showing the widget: the offscreen platform lays it out and paints
 // the first page.
 //
-//   bench_browse TABLE [--index BAG] [--records N] [--pages N]
+//   bench_browse TABLE [--index BAG] [--key EXPR] [--records N] [--pages N]
 //
 // TABLE is created with N records (default 1,000,000) when it does not exist; bench/browse.sh
 // reuses the table of bench/scan.sh. With --index the bag is opened and its order drives the
-// grid (key positions, key count, thumb drag through ORDKEYGOTO).
+// grid (key positions, key count, thumb drag through ORDKEYGOTO); a bag that does not exist is
+// first built on EXPR (default the first field), which is timed apart.
 
 #include <QApplication>
 #include <QPixmap>
@@ -27,15 +28,52 @@
 #include "app/order_info.h"
 #include "app/startup.h"
 #include "app/ui.h"
-#include "gui/qt_ui.h"
 #include "gui/twbrowse_widget.h"
 #include "platform/file.h"
 #include "rdd/db_commands.h"
+#include "rdd/ord_commands.h"
 
 namespace vosk {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// Messages go to stderr and every question is answered with Cancel: a benchmark never waits
+// for a user.
+class BenchUi : public Ui {
+ public:
+  int MessageBox(const std::string& text, const std::string&, MessageKind kind) override {
+    std::fprintf(stderr, "bench_browse: %s\n", text.c_str());
+    return kind == MessageKind::kInformation ? kButtonOk : kButtonCancel;
+  }
+  void ProgressOpen(const std::string&, const std::string&) override {}
+  void ProgressSetText(const std::string&) override {}
+  void ProgressSetPosition(int) override {}
+  void ProgressClose() override {}
+  void ProcessEvents() override {}
+  void Beep() override {}
+  std::string GetFileName(const std::string&, const std::string&, int, const std::string&,
+                          bool) override {
+    return "";
+  }
+  void RunMainWindow() override {}
+  void CloseMainWindow() override {}
+  void SetWindowTitle(const std::string&) override {}
+  void SetMenuCheck(const std::string&, bool) override {}
+  void SetStatusItem(int, const std::string&) override {}
+  void SetStatusText(const std::string&) override {}
+  WindowRect MainWindowRect() override { return {}; }
+  bool MainWindowMinimized() override { return false; }
+  void ShowMainWindow(int, int, int, int, bool) override {}
+  int ScreenWidth() override { return 1920; }
+  int ScreenHeight() override { return 1080; }
+  int RunDialog(Dialog&) override { return 0; }
+  Action PopupMenu(const std::vector<MenuItem>&, int, int) override { return Action::kNone; }
+  void SetRecentFiles(const std::vector<std::string>&) override {}
+  void SetRefreshTimer(bool) override {}
+  void StartInstance(const std::string&) override {}
+  void OpenMailto(const std::string&) override {}
+};
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -89,23 +127,34 @@ int Run(int argc, char** argv) {
     std::fprintf(stderr, "usage: bench_browse TABLE [--index BAG] [--records N] [--pages N]\n");
     return 2;
   }
-  std::string table = argv[1], bag;
+  std::string table = argv[1], bag, key;
   long records = 1000000;
   int pages = 1000;
   for (int i = 2; i + 1 < argc; i += 2) {
     const std::string opt = argv[i];
     if (opt == "--index") bag = argv[i + 1];
+    if (opt == "--key") key = argv[i + 1];
     if (opt == "--records") records = std::atol(argv[i + 1]);
     if (opt == "--pages") pages = std::atoi(argv[i + 1]);
   }
 
-  QtUi ui;
+  BenchUi ui;
   SetUi(&ui);
   StartUp(ui);
+  RDDSETDEFAULT("DBFNTX");  // as MAIN does with the settings file's default
   RegisterBrowseFunctions();
   if (!FileExists(table)) {
     std::printf("creating %s with %ld records...\n", table.c_str(), records);
     CreateTable(table, records);
+  }
+
+  if (!bag.empty() && !FileExists(bag)) {
+    const double build = Time([&] {
+      DBUSEAREA(true, "", table, "BUILD", false, false);
+      ORDCREATE(bag, "", key.empty() ? FIELDNAME(1) : key);
+      DBCLOSEAREA();
+    });
+    std::printf("index %s built in %.0f ms\n", bag.c_str(), build);
   }
 
   // The window's grid, sized as a maximized window on a 1920 x 1080 screen.
@@ -184,5 +233,10 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
-  return vosk::Run(argc, argv);
+  try {
+    return vosk::Run(argc, argv);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "bench_browse: %s\n", e.what());
+    return 1;
+  }
 }

@@ -47,6 +47,10 @@ class Browse {
   virtual void SetHScrollPos(int position) = 0;
   // Row of the cursor on screen, 1-based.
   virtual int nRowPos() const = 0;
+  // The vertical scroll bar: position (the current row's key position) and maximum (the row
+  // count), as the grid keeps them in step with the order.
+  virtual uint32_t KeyPosition() const = 0;
+  virtual uint32_t KeyCount() const = 0;
 
   // Re-reads the row count and the current record's key position and redraws, keeping the
   // cursor on the current record.

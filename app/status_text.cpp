@@ -27,7 +27,13 @@ std::optional<std::string> STATMSG(const Browse* oBrw) {
     piece("Campi: " + num(fields));
   }
   piece("RecNo: " + num(EOF_() ? 0u : RECNO()) + "/" + num(LASTREC()));
-  piece("KeyNo: " + num(OrderKeyNo()) + "/" + num(OrderKeyCount()));
+  // Under an order the grid's scroll bar holds the key position and count: asking the index
+  // would count its keys at every move.
+  if (OrderControls()) {
+    piece("KeyNo: " + num(oBrw->KeyPosition()) + "/" + num(oBrw->KeyCount()));
+  } else {
+    piece("KeyNo: " + num(OrderKeyNo()) + "/" + num(OrderKeyCount()));
+  }
   const Value& order = state.xCurOrder;
   if (order.is_numeric() && order.number() != 0) {
     piece("Ordine: " + FIELDNAME(static_cast<int>(order.number())));

@@ -127,6 +127,8 @@ class TWBrowse : public Browse {
   int HScrollPos() const override { return hpos_; }
   void SetHScrollPos(int position) override { hpos_ = position; }
   int nRowPos() const override { return nRowPos_; }
+  uint32_t KeyPosition() const override { return vpos_; }
+  uint32_t KeyCount() const override { return vmax_; }
   void Refresh() override;
   void Stabilize(bool lFocus = true) override;
   void Change() override;

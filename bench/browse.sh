@@ -27,5 +27,5 @@ bench="$root/build-bench-gui/bench/bench_browse"
   QT_QPA_PLATFORM=offscreen "$bench" "$table"
   echo
   QT_QPA_PLATFORM=offscreen "$bench" "$table" --index "$out_dir/browse-data/BROWSE_NAME.NTX" \
-      --key NAME
+      --key NAME --drags 20
 } | tee "$report"

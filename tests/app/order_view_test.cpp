@@ -63,6 +63,8 @@ TEST_F(OrderViewTest, AutomaticIndexOpensWithTheTableAndShowsInTheStatusText) {
     brw.VThumb(3);
     EXPECT_EQ(RECNO(), 8u);
     EXPECT_EQ(brw.VScrollPos(), 3u);
+    EXPECT_NE(ui_.status_text.find("RecNo: 8/10     KeyNo: 3/10     "), std::string::npos)
+        << ui_.status_text;
     brw.PageDown();
     EXPECT_EQ(RECNO(), 1u) << "ten keys, ten rows: the last key";
     EXPECT_EQ(brw.VScrollPos(), 10u);

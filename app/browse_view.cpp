@@ -1,6 +1,7 @@
 #include "app/browse_view.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -445,6 +446,19 @@ std::vector<MenuItem> ContextMenuItems() {
 void RMENU(Browse* oBrw, int nRow, int nCol) {
   const Action chosen = GetUi().PopupMenu(ContextMenuItems(), nCol, nRow);
   if (chosen != Action::kNone) RunAction(chosen, oBrw);
+}
+
+std::string TableStamp() {
+  std::string stamp;
+  const CurrentTableState& state = CurTable();
+  for (const std::string* path :
+       {&state.cCurTable, state.cCurIndex ? &*state.cCurIndex : nullptr}) {
+    struct stat st;
+    if (path == nullptr || ::stat(path->c_str(), &st) != 0) continue;
+    stamp += std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) + "." +
+             std::to_string(st.st_mtim.tv_nsec) + ";";
+  }
+  return stamp;
 }
 
 bool ISPROTECTED(const std::string& dir_in) {

@@ -86,6 +86,11 @@ std::string STATMSG2(int nAt, int nLen);
 // TIPO(cType): the name of a field type ("Carattere", ...); "" when it has none.
 std::string TIPO(const std::string& cType);
 
+// What the refresh timer compares between ticks: size and modification time of the current
+// table and of its index file. Unchanged files need no re-synchronisation (which under an
+// order asks the index to count its keys).
+std::string TableStamp();
+
 // The write test before an edit, on the directory that holds the current table: "Disco non
 // pronto." when it cannot be reached, "Disco protetto da scrittura." when no file can be
 // created there. True when writing is possible.

@@ -1,9 +1,9 @@
 #include "app/open_table.h"
 
 #include <strings.h>
+#include <unistd.h>
 
 #include <algorithm>
-#include <unistd.h>
 
 #include "app/ansi.h"
 #include "app/browse.h"
@@ -281,10 +281,10 @@ void SELEZTAG(Browse* oBrw) {
   // Choosing another tag shows its key, condition and uniqueness.
   Control& chosen = dlg.controls[1];
   chosen.on_change = [&dlg] {
-    const Value n = Value::Integer(
-        std::find(dlg.controls[1].items.begin(), dlg.controls[1].items.end(),
-                  dlg.controls[1].value.str()) -
-        dlg.controls[1].items.begin() + 1);
+    const Value n =
+        Value::Integer(std::find(dlg.controls[1].items.begin(), dlg.controls[1].items.end(),
+                                 dlg.controls[1].value.str()) -
+                       dlg.controls[1].items.begin() + 1);
     CTL(dlg, "cKey")->value = Value::String(ORDKEY(n));
     CTL(dlg, "cFor")->value = Value::String(ORDFOR(n));
     CTL(dlg, "lUni")->value = Value::Logical(ORDISUNIQUE(n));

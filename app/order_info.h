@@ -11,7 +11,7 @@
 
 namespace vosk {
 
-int OrderCount();                    // ORDCOUNT()
+int OrderCount();  // ORDCOUNT()
 // True when a controlling order drives navigation. Its key positions (ORDKEYNO, ORDKEYCOUNT,
 // ORDKEYGOTO) are counted through the index (an NTX page holds no counts of the keys below
 // it), so callers that move row by row count the rows themselves.

@@ -72,7 +72,13 @@ MainWindow::MainWindow() {
   refresh_timer_.setInterval(5000);
   connect(&refresh_timer_, &QTimer::timeout, this, [this, core] {
     refresh_timer_.stop();
-    RunCommand([core] { core->Stabilize(false); });
+    RunCommand([this, core] {
+      // Files that did not change since the last tick leave nothing to re-synchronise.
+      const std::string stamp = TableStamp();
+      if (stamp == refresh_stamp_) return;
+      core->Stabilize(false);
+      refresh_stamp_ = TableStamp();
+    });
     refresh_timer_.start();
   });
   refresh_timer_.start();

@@ -77,6 +77,7 @@ class MainWindow : public QMainWindow {
   class TWBrowseWidget* grid_ = nullptr;
   QMenu* recent_menu_ = nullptr;
   QTimer refresh_timer_;
+  std::string refresh_stamp_;        // TableStamp() at the last re-synchronisation
   bool recording_geometry_ = false;  // moves and resizes are written to the settings file
 };
 

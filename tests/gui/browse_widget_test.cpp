@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QScrollBar>
 #include <QTimer>
 #include <QTreeWidget>
 #include <filesystem>
@@ -157,6 +158,28 @@ TEST_F(BrowseWidgetTest, KeysMoveTheCursorAndEnterEditsTheCellIntoTheFile) {
     EXPECT_NE(ReadFile(table_).find("Osteria L\xE0                    Piazza del Campo"),
               std::string::npos);
     EXPECT_EQ(RECNO(), 3u);
+  });
+}
+
+TEST_F(BrowseWidgetTest, ScrollBarsMoveTheRecordAndTheColumn) {
+  WithMainWindow([&](MainWindow&, TWBrowseWidget& grid) {
+    QApplication::processEvents();
+    QScrollBar* v = grid.verticalScrollBar();
+    EXPECT_EQ(v->maximum(), 12);
+    v->setSliderPosition(8);  // the thumb dragged to key position 8
+    QApplication::processEvents();
+    EXPECT_EQ(RECNO(), 8u);
+    EXPECT_EQ(v->value(), 8);
+    v->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    QApplication::processEvents();
+    EXPECT_EQ(RECNO(), 9u);
+    EXPECT_EQ(v->value(), 9);
+    QScrollBar* h = grid.horizontalScrollBar();
+    EXPECT_EQ(h->maximum(), 10);
+    h->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    QApplication::processEvents();
+    EXPECT_EQ(grid.core().nColAct(), 2);
+    EXPECT_EQ(h->value(), 2);
   });
 }
 

@@ -58,7 +58,7 @@ enum OrderInfoCode : int {
   kOiKeyType = 24, kOiKeySize = 25, kOiKeyCount = 26, kOiKeyDec = 28, kOiKeyAdd = 36,
   kOiKeyDelete = 37, kOiKeyVal = 38, kOiScopeTop = 39, kOiScopeBottom = 40,
   kOiScopeTopClear = 41, kOiScopeBottomClear = 42, kOiCustom = 45, kOiFindRec = 107,
-  kOiFindRecCont = 108, kOiScopeSet = 109, kOiScopeClear = 110,
+  kOiFindRecCont = 108, kOiScopeSet = 109, kOiScopeClear = 110, kOiRelKeyPos = 130,
 };
 
 // One order-info request: the bag spec (a name or a 1-based number, nil when absent), the

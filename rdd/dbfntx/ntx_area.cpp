@@ -567,14 +567,72 @@ Status NtxArea::KeyPosition(NtxOrder* o, int64_t* out) {
 
 Status NtxArea::KeyGoto(NtxOrder* o, int64_t position, bool* ok) {
   *ok = false;
-  if (Failed(go_top())) return kFailure;
-  if (position < 1) {
-    return go_to(0);
+  bool plain = !filter_ && !GlobalSettings().deleted() && !o->scoped();
+  if (!plain) {
+    // Hidden records and scopes: the keys are stepped one by one from the top.
+    if (Failed(go_top())) return kFailure;
+    if (position < 1) return go_to(0);
+    for (int64_t i = 1; i < position && !eof_; ++i) {
+      if (Failed(skip(1))) return kFailure;
+    }
+    *ok = !eof_;
+    return kSuccess;
   }
-  for (int64_t i = 1; i < position && !eof_; ++i) {
-    if (Failed(skip(1))) return kFailure;
+  if (Failed(go_cold())) return kFailure;
+  read_ahead_ = false;
+  uint32_t target = 0;
+  if (position >= 1) {
+    NtxReadLock lock(o->file());
+    if (!lock.ok()) return kFailure;
+    NtxCursor& c = o->cursor;
+    bool from_end = o->toggled();
+    int64_t n = position;
+    if (!o->file()->shared() && o->cached_count >= 0) {
+      // A known count: past the end needs no descent, and the nearer end is counted from.
+      if (n > o->cached_count) n = 0;
+      else if (2 * n > o->cached_count + 1) {
+        n = o->cached_count - n + 1;
+        from_end = !from_end;
+      }
+    }
+    if (n >= 1 && Failed(o->GoToPosition(&c, n, from_end))) return kFailure;
+    if (n >= 1 && c.on) target = c.recno;
   }
-  *ok = !eof_;
+  top_ = bottom_ = false;
+  if (Failed(go_to(target))) return kFailure;
+  *ok = target != 0 && !eof_;
+  return kSuccess;
+}
+
+Status NtxArea::RelativePosition(NtxOrder* o, double* out) {
+  *out = 0;
+  if (Failed(go_cold())) return kFailure;
+  NtxReadLock lock(o->file());
+  if (!lock.ok()) return kFailure;
+  bool on_record;
+  if (Failed(SyncCursor(o, &on_record))) return kFailure;
+  const NtxCursor& c = o->cursor;
+  if (!on_record || c.between || !c.on) return kSuccess;
+  if (!o->InScope(reinterpret_cast<const uint8_t*>(c.key.data()))) return kSuccess;
+  double f;
+  if (Failed(o->Fraction(c, &f))) return kFailure;
+  if (o->scoped()) {
+    // Rescaled between the first and the last key in scope (tree order).
+    NtxCursor first, last;
+    if (Failed(LogicalEdge(o, !o->toggled(), &first)) ||
+        Failed(LogicalEdge(o, o->toggled(), &last))) {
+      return kFailure;
+    }
+    double lo = 0, hi = 0;
+    if (Failed(o->Fraction(first, &lo)) || Failed(o->Fraction(last, &hi))) return kFailure;
+    double span = hi - lo;
+    if (!first.on || !last.on || span < 1e-13) {
+      *out = 0.5;
+      return kSuccess;
+    }
+    f = std::clamp((f - lo) / span, 0.0, 1.0);
+  }
+  *out = o->toggled() ? 1.0 - f : f;
   return kSuccess;
 }
 
@@ -1166,6 +1224,12 @@ Status NtxArea::order_info(OrderInfoRequest* req) {
       int64_t pos;
       if (Failed(KeyPosition(o, &pos))) return kFailure;
       req->result = Value::Integer(pos);
+      return kSuccess;
+    }
+    case kOiRelKeyPos: {
+      double f;
+      if (Failed(RelativePosition(o, &f))) return kFailure;
+      req->result = Value::Double(f);
       return kSuccess;
     }
     case kOiName: req->result = Value::String(o->name()); return kSuccess;

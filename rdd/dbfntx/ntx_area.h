@@ -76,6 +76,7 @@ class NtxArea : public FptArea {
   Status KeyCount(NtxOrder* o, int64_t* out);
   Status KeyPosition(NtxOrder* o, int64_t* out);
   Status KeyGoto(NtxOrder* o, int64_t position, bool* ok);
+  Status RelativePosition(NtxOrder* o, double* out);
   Status FindRecord(NtxOrder* o, uint32_t recno, bool cont, bool* found);
   Status SetScope(NtxOrder* o, bool top, const std::optional<Value>& value);
   Status EnsureType(NtxOrder* o);

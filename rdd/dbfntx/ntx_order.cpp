@@ -577,6 +577,82 @@ Status NtxOrder::Position(const NtxCursor& c, int64_t* out) {
   return kSuccess;
 }
 
+Status NtxOrder::GoToPosition(NtxCursor* c, int64_t n, bool from_end) {
+  c->path.clear();
+  c->between = false;
+  if (root_ == 0) return file_->Corrupt();
+  uint64_t offset = root_;
+  while (n >= 1) {
+    if (static_cast<int>(c->path.size()) > kMaxDepth) return file_->Corrupt();
+    int count;
+    std::vector<uint32_t> children;
+    {
+      NtxPageRef ref;
+      if (Failed(Page(offset, &ref))) return kFailure;
+      NtxPageView v = View(&ref);
+      count = v.count();
+      if (v.child(0) != 0) {
+        for (int i = 0; i <= count; ++i) children.push_back(v.child(i));
+      }
+    }
+    if (children.empty()) {  // a leaf
+      if (n > count) break;
+      int i = static_cast<int>(n) - 1;
+      c->path.push_back({offset, from_end ? count - 1 - i : i});
+      return Load(c);
+    }
+    // Slots in the walking direction: subtree, key, subtree, ..., key, subtree.
+    uint64_t next = 0;
+    for (int s = 0; s <= count; ++s) {
+      int child = from_end ? count - s : s;
+      int64_t size = 0;
+      if (children[static_cast<size_t>(child)] != 0 &&
+          Failed(SubtreeCount(file_->OffsetOf(children[static_cast<size_t>(child)]),
+                              static_cast<int>(c->path.size()) + 1, &size))) {
+        return kFailure;
+      }
+      if (n <= size) {
+        c->path.push_back({offset, child});
+        next = file_->OffsetOf(children[static_cast<size_t>(child)]);
+        break;
+      }
+      n -= size;
+      if (s == count) break;
+      if (n == 1) {  // the key between this subtree and the next
+        c->path.push_back({offset, from_end ? child - 1 : child});
+        return Load(c);
+      }
+      --n;
+    }
+    if (next == 0) break;
+    offset = next;
+  }
+  c->path.clear();
+  c->on = false;
+  c->generation = generation_;
+  return kSuccess;
+}
+
+Status NtxOrder::Fraction(const NtxCursor& c, double* out) {
+  *out = 0;
+  if (!c.on || c.between || c.path.empty()) return kSuccess;
+  double f = 0;
+  for (size_t lvl = c.path.size(); lvl-- > 0;) {
+    NtxPageRef ref;
+    if (Failed(Page(c.path[lvl].page, &ref))) return kFailure;
+    NtxPageView v = View(&ref);
+    int count = v.count();
+    bool leaf = v.child(0) == 0;
+    int slots = leaf ? count : count + 1;
+    if (slots <= 0) return file_->Corrupt();
+    double below = f;
+    if (lvl + 1 == c.path.size()) below = leaf ? 0.5 : 1.0;  // the key itself
+    f = (c.path[lvl].index + below) / slots;
+  }
+  *out = std::clamp(f, 0.0, 1.0);
+  return kSuccess;
+}
+
 Status NtxOrder::MakeEmptyRoot() {
   NtxPageRef root;
   if (Failed(file_->NewPage(*this, &root))) return kFailure;

@@ -133,6 +133,15 @@ class NtxOrder {
   Status CountAll(int64_t* out);
   // 1-based position of c's key in tree order.
   Status Position(const NtxCursor& c, int64_t* out);
+  // Positions c on the key at 1-based position n in tree order, counted from the last key
+  // when from_end; c->on false when there is no such key. Descends from the root, counting
+  // the subtrees passed on the way (no walk through the keys before the target).
+  Status GoToPosition(NtxCursor* c, int64_t n, bool from_end);
+  // Where c's key lies in tree order as a fraction in 0..1: every level contributes (index +
+  // fraction of the level below) / slots of its page (keys, plus one in an inner page); the
+  // key itself is the middle of its slot in a leaf and the end of the left subtree's slot in
+  // an inner page. 0 when c is not on a key.
+  Status Fraction(const NtxCursor& c, double* out);
   // A fresh empty root page (build of an empty order).
   Status MakeEmptyRoot();
   // Puts every page of the tree on the free list (order destroy in a compound file).

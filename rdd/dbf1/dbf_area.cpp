@@ -1168,16 +1168,12 @@ Status DbfArea::put_value(int pos, const Value& in) {
     return kFailure;
   }
   Value changed;
-  if (trigger_active_) {
-    Value field = Value::Integer(pos);
-    changed = in;
-    if (!FireTrigger(kTrgPut, &field, &changed)) return kFailure;
-  }
-  const Value& value = trigger_active_ ? changed : in;
-  if (pending_parent_ && Failed(force_relation())) return kFailure;
-  if (!valid_ && Failed(ReadRecord())) return kFailure;
-  if (!positioned_) return kSuccess;
-  if (!hot_ && Failed(go_hot())) return kFailure;
+  const Value* given = PutTriggerValue(pos, in, &changed);
+  if (!given) return kFailure;
+  const Value& value = *given;
+  bool phantom = false;
+  if (Failed(PrepareChange(&phantom))) return kFailure;
+  if (phantom) return kSuccess;
   const Field& f = fields_[static_cast<size_t>(pos - 1)];
   if (value.is_nil() && f.null_bit >= 0 && null_flags_field_ > 0) {
     const Field& nf = fields_[static_cast<size_t>(null_flags_field_ - 1)];
@@ -1391,12 +1387,30 @@ Status DbfArea::append(bool release_locks) {
   return kSuccess;
 }
 
-Status DbfArea::delete_record() {
-  if (!FireTrigger(kTrgDelete)) return kFailure;
+Status DbfArea::PrepareChange(bool* phantom) {
+  *phantom = false;
   if (pending_parent_ && Failed(force_relation())) return kFailure;
   if (!valid_ && Failed(ReadRecord())) return kFailure;
-  if (!positioned_) return kSuccess;
+  if (!positioned_) {
+    *phantom = true;
+    return kSuccess;
+  }
   if (!hot_ && Failed(go_hot())) return kFailure;
+  return kSuccess;
+}
+
+const Value* DbfArea::PutTriggerValue(int pos, const Value& in, Value* changed) {
+  if (!trigger_active_) return &in;
+  Value field = Value::Integer(pos);
+  *changed = in;
+  return FireTrigger(kTrgPut, &field, changed) ? changed : nullptr;
+}
+
+Status DbfArea::delete_record() {
+  if (!FireTrigger(kTrgDelete)) return kFailure;
+  bool phantom = false;
+  if (Failed(PrepareChange(&phantom))) return kFailure;
+  if (phantom) return kSuccess;
   record_[0] = kRecDeleted;
   deleted_ = true;
   return kSuccess;
@@ -1404,10 +1418,9 @@ Status DbfArea::delete_record() {
 
 Status DbfArea::recall() {
   if (!FireTrigger(kTrgRecall)) return kFailure;
-  if (pending_parent_ && Failed(force_relation())) return kFailure;
-  if (!valid_ && Failed(ReadRecord())) return kFailure;
-  if (!positioned_) return kSuccess;
-  if (!hot_ && Failed(go_hot())) return kFailure;
+  bool phantom = false;
+  if (Failed(PrepareChange(&phantom))) return kFailure;
+  if (phantom) return kSuccess;
   record_[0] = kRecLive;
   deleted_ = false;
   return kSuccess;

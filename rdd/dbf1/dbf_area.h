@@ -126,6 +126,12 @@ class DbfArea : public WorkArea {
   bool LockHeader(bool wait);
   void UnlockHeader();
   void StampFields();
+  // Readies the current record for a change: forces a pending relation, reads the record and
+  // makes it hot. On the phantom record *phantom is set and nothing else happens.
+  Status PrepareChange(bool* phantom);
+  // The value a put stores after the put trigger saw it (in itself when triggers are off);
+  // nullptr when the trigger refused the put.
+  const Value* PutTriggerValue(int pos, const Value& in, Value* changed);
   // Calls the trigger function when triggers are on; false refuses the operation.
   bool FireTrigger(int event, Value* extra = nullptr, Value* value = nullptr);
   // Sets the table key from a password (empty: no key); *previous gets the old key or nil.

@@ -684,16 +684,12 @@ Status FptArea::put_value(int pos, const Value& in) {
     return DbfArea::put_value(pos, in);
   }
   Value changed;
-  if (trigger_active_) {
-    Value field = Value::Integer(pos);
-    changed = in;
-    if (!FireTrigger(kTrgPut, &field, &changed)) return kFailure;
-  }
-  const Value& value = trigger_active_ ? changed : in;
-  if (pending_parent_ && Failed(force_relation())) return kFailure;
-  if (!valid_ && Failed(ReadRecord())) return kFailure;
-  if (!positioned_) return kSuccess;
-  if (!hot_ && Failed(go_hot())) return kFailure;
+  const Value* given = PutTriggerValue(pos, in, &changed);
+  if (!given) return kFailure;
+  const Value& value = *given;
+  bool phantom = false;
+  if (Failed(PrepareChange(&phantom))) return kFailure;
+  if (phantom) return kSuccess;
   Status s = f.kind == FieldKind::kVariant ? PutVariant(f, value) : PutMemo(f, value);
   if (Ok(s) && null_flags_field_ > 0 && f.null_bit >= 0) {
     const Field& nf = fields_[static_cast<size_t>(null_flags_field_ - 1)];

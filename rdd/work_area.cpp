@@ -250,9 +250,9 @@ Status WorkArea::record_info(uint32_t recno, int code, Value* out) {
 }
 
 Status WorkArea::close() {
-  clear_filter();
-  clear_locate();
-  clear_relations();
+  (void)clear_filter();
+  (void)clear_locate();
+  (void)clear_relations();
   alias_.clear();
   return kSuccess;
 }
@@ -334,7 +334,7 @@ Status WorkArea::clear_filter() {
 }
 
 Status WorkArea::set_filter(const Condition& cond) {
-  clear_filter();
+  (void)clear_filter();
   filter_ = cond;
   return kSuccess;
 }

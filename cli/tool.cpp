@@ -333,20 +333,20 @@ int CmdCreate(const ToolArgs& a) {
   ValueArray structure;
   for (size_t i = 2; i < a.positional.size(); ++i) {
     std::vector<std::string> parts;
-    std::string spec = a.positional[i];
+    std::string field_def = a.positional[i];
     size_t start = 0;
     for (;;) {
-      size_t colon = spec.find(':', start);
-      parts.push_back(spec.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+      size_t colon = field_def.find(':', start);
+      parts.push_back(field_def.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
       if (colon == std::string::npos) break;
       start = colon + 1;
     }
-    if (parts.size() < 3 || parts.size() > 5) throw UsageError{"bad field " + spec};
+    if (parts.size() < 3 || parts.size() > 5) throw UsageError{"bad field " + field_def};
     char* end = nullptr;
     long len = std::strtol(parts[2].c_str(), &end, 10);
-    if (*end) throw UsageError{"bad length in " + spec};
+    if (*end) throw UsageError{"bad length in " + field_def};
     long dec = parts.size() > 3 ? std::strtol(parts[3].c_str(), &end, 10) : 0;
-    if (parts.size() > 3 && *end) throw UsageError{"bad decimals in " + spec};
+    if (parts.size() > 3 && *end) throw UsageError{"bad decimals in " + field_def};
     ValueArray row = {Value::String(parts[0]), Value::String(parts[1]), Value::Integer(len),
                       Value::Integer(dec)};
     if (parts.size() > 4) row.push_back(Value::Integer(std::strtol(parts[4].c_str(), nullptr, 10)));

@@ -25,15 +25,15 @@ WorkArea* Current() {
   return a;
 }
 
-// An order or bag spec: a name or a number, anything else absent.
-Value Spec(const Value& v) { return v.is_string() || v.is_numeric() ? v : Value(); }
+// An order or bag designator: a name or a number, anything else absent.
+Value Designator(const Value& v) { return v.is_string() || v.is_numeric() ? v : Value(); }
 
 Value Info(WorkArea* a, int code, const Value& bag, const Value& order,
            std::optional<Value> new_value = std::nullopt) {
   OrderInfoRequest req;
   req.code = code;
-  req.bag = Spec(bag);
-  req.order = Spec(order);
+  req.bag = Designator(bag);
+  req.order = Designator(order);
   req.new_value = std::move(new_value);
   if (Failed(a->order_info(&req))) return Value();
   return req.result;
@@ -104,7 +104,7 @@ bool ORDCREATE(const std::string& bag, const std::string& tag, const std::string
 bool ORDDESTROY(const Value& order, const Value& bag) {
   WorkArea* a = CurrentArea();
   if (!a) return false;
-  return Ok(a->order_destroy(Spec(order), Spec(bag)));
+  return Ok(a->order_destroy(Designator(order), Designator(bag)));
 }
 
 std::string ORDFOR(const Value& order, const Value& bag, const Value& new_for) {
@@ -129,7 +129,7 @@ bool ORDLISTADD(const Value& bag, const Value& order) {
     CommandError(kEgArg, 1008);
     return false;
   }
-  return Ok(a->order_list_add(bag.str(), Spec(order)));
+  return Ok(a->order_list_add(bag.str(), Designator(order)));
 }
 
 void ORDLISTCLEAR() {
@@ -173,7 +173,7 @@ std::string ORDSETFOCUS(const Value& order, const Value& bag) {
   WorkArea* a = Current();
   if (!a) return "";
   std::string previous;
-  (void)a->order_list_focus(Spec(order), Spec(bag), &previous);
+  (void)a->order_list_focus(Designator(order), Designator(bag), &previous);
   return previous;
 }
 

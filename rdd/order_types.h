@@ -61,8 +61,8 @@ enum OrderInfoCode : int {
   kOiFindRecCont = 108, kOiScopeSet = 109, kOiScopeClear = 110, kOiRelKeyPos = 130,
 };
 
-// One order-info request: the bag spec (a name or a 1-based number, nil when absent), the
-// order spec (likewise), the new value when one is given, and the result.
+// One order-info request: the bag designator (a name or a 1-based number, nil when absent), the
+// order designator (likewise), the new value when one is given, and the result.
 struct OrderInfoRequest {
   int code = 0;
   Value bag;

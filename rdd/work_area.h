@@ -171,7 +171,7 @@ class WorkArea {
   virtual Status order_list_delete(const std::string& bag) {
     return Unsupported("order_list_delete");
   }
-  // *previous = name of the controlling order; with an order spec (not nil) makes the order
+  // *previous = name of the controlling order; with an order designator (not nil) makes the order
   // it resolves to controlling (none when it resolves to nothing).
   virtual Status order_list_focus(const Value& order, const Value& bag, std::string* previous) {
     previous->clear();

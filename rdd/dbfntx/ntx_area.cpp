@@ -246,11 +246,11 @@ int NtxArea::NumberOf(const NtxOrder* order) const {
 NtxOrder* NtxArea::Resolve(const Value& order, const Value& bag) {
   NtxFile* only = nullptr;
   if (bag.is_string() && !Trim(bag.str()).empty()) {
-    std::string spec = NormalizeSeparators(Trim(bag.str()));
-    bool with_dir = spec.find('/') != std::string::npos;
+    std::string bag_text = NormalizeSeparators(Trim(bag.str()));
+    bool with_dir = bag_text.find('/') != std::string::npos;
     for (const auto& b : bags_) {
       std::string have = with_dir ? FullPath(b->path()) : FileNameOf(b->path());
-      std::string want = with_dir ? FullPath(spec) : spec;
+      std::string want = with_dir ? FullPath(bag_text) : bag_text;
       std::string want_ext = HasExt(FileNameOf(want)) ? want : want + ".ntx";
       if (Upper(have) == Upper(want_ext) || Upper(have) == Upper(want)) {
         only = b.get();

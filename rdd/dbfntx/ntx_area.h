@@ -55,7 +55,7 @@ class NtxArea : public FptArea {
   // condition holds (true without one).
   Status EvalKey(NtxOrder* order, std::string* key);
   Status EvalFor(NtxOrder* order, bool* result);
-  // Resolves an order spec and bag spec (nil order: the controlling order).
+  // Resolves an order designator and a bag designator (nil order: the controlling order).
   NtxOrder* Resolve(const Value& order, const Value& bag);
   // 1-based number of an order across the bags of the list, 0 for nullptr.
   int NumberOf(const NtxOrder* order) const;

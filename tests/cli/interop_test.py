@@ -377,8 +377,8 @@ def random_value(rng, field_type, length, dec):
 def parse_specs(specs, kind):
     """[(NAME, letter, length, decimals)] from python3-dbf's field notation."""
     out = []
-    for spec in specs.split(";"):
-        name, notation = spec.split()
+    for field_def in specs.split(";"):
+        name, notation = field_def.split()
         letter = notation[0]
         length, dec = {"D": (8, 0), "L": (1, 0), "I": (4, 0), "Y": (8, 4), "B": (8, 0),
                        "T": (8, 0), "M": (4 if kind == "vfp" else 10, 0)}.get(letter, (0, 0))

@@ -1449,12 +1449,7 @@ Status DbfArea::flush() {
   return kSuccess;
 }
 
-Status DbfArea::pack_record(uint32_t recno, bool* keep) {
-  *keep = !deleted_;
-  return kSuccess;
-}
-
-Status DbfArea::pack() {
+Status DbfArea::RequireExclusiveWrite() {
   if (read_only_) {
     DriverError(kEdfReadonly, file_name_);
     return kFailure;
@@ -1463,6 +1458,16 @@ Status DbfArea::pack() {
     DriverError(kEdfShared, file_name_);
     return kFailure;
   }
+  return kSuccess;
+}
+
+Status DbfArea::pack_record(uint32_t recno, bool* keep) {
+  *keep = !deleted_;
+  return kSuccess;
+}
+
+Status DbfArea::pack() {
+  if (Failed(RequireExclusiveWrite())) return kFailure;
   if (!FireTrigger(kTrgPack)) return kFailure;
   if (Failed(go_cold())) return kFailure;
   // The progress pair {block, step} that DBPACK leaves in the scratch slot.
@@ -1502,14 +1507,7 @@ Status DbfArea::pack() {
 }
 
 Status DbfArea::zap() {
-  if (read_only_) {
-    DriverError(kEdfReadonly, file_name_);
-    return kFailure;
-  }
-  if (shared_) {
-    DriverError(kEdfShared, file_name_);
-    return kFailure;
-  }
+  if (Failed(RequireExclusiveWrite())) return kFailure;
   if (!FireTrigger(kTrgZap)) return kFailure;
   if (Failed(go_cold())) return kFailure;
   rec_count_ = 0;

@@ -126,6 +126,8 @@ class DbfArea : public WorkArea {
   bool LockHeader(bool wait);
   void UnlockHeader();
   void StampFields();
+  // "Write not allowed" on read-only tables, "Exclusive required" on shared ones (pack, zap).
+  Status RequireExclusiveWrite();
   // Readies the current record for a change: forces a pending relation, reads the record and
   // makes it hot. On the phantom record *phantom is set and nothing else happens.
   Status PrepareChange(bool* phantom);

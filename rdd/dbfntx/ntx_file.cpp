@@ -14,12 +14,6 @@ namespace {
 // Clean pages kept between operations; more are kept while they are in use or changed.
 constexpr size_t kCacheCleanPages = 4096;
 
-std::string TextField(const uint8_t* p, int size) {
-  int n = 0;
-  while (n < size && p[n] != 0) ++n;
-  return std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
-}
-
 std::string NormalName(std::string s) {
   while (!s.empty() && s.back() == ' ') s.pop_back();
   if (s.size() > kNtxMaxTagName) s.resize(kNtxMaxTagName);

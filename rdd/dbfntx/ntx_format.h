@@ -55,6 +55,7 @@
 //   +---+--------------------+--------+--------+-----+--------+
 
 #include <cstdint>
+#include <string>
 
 namespace vosk {
 
@@ -129,6 +130,13 @@ static_assert(NtxMaxKeys(10) == 50);
 static_assert(NtxMaxKeys(8) == 54);
 static_assert(NtxMaxKeys(kNtxMaxKeyLength) == 2);
 static_assert(NtxFreshItemOffset(NtxMaxKeys(1), 1, NtxMaxKeys(1) + 1) <= kNtxBlockSize);
+
+// A NUL-terminated text of at most size bytes in a header (key and FOR expressions, names).
+inline std::string TextField(const uint8_t* p, int size) {
+  int n = 0;
+  while (n < size && p[n] != 0) ++n;
+  return std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
+}
 
 }  // namespace vosk
 

@@ -15,12 +15,6 @@ namespace {
 // keys); it means a cycle of child references.
 constexpr int kMaxDepth = 64;
 
-std::string TextField(const uint8_t* p, int size) {
-  int n = 0;
-  while (n < size && p[n] != 0) ++n;
-  return std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
-}
-
 void PutTextField(uint8_t* p, int size, const std::string& s) {
   std::memset(p, 0, static_cast<size_t>(size));
   std::memcpy(p, s.data(), std::min<size_t>(s.size(), static_cast<size_t>(size)));

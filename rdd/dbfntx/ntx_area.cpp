@@ -483,14 +483,30 @@ Status NtxArea::seek(const Value& value, bool soft, bool find_last) {
 Status NtxArea::KeyCount(NtxOrder* o, int64_t* out) {
   *out = 0;
   if (Failed(go_cold())) return kFailure;
-  bool use_cache = !filter_ && !GlobalSettings().deleted();
+  // Hidden deleted records count like any other: only a filter makes the keys be stepped.
+  bool use_cache = !filter_;
   if (use_cache && !o->file()->shared() && o->cached_count >= 0) {
     *out = o->cached_count;
     return kSuccess;
   }
-  if (use_cache && !o->scoped()) {
+  if (use_cache) {
+    // Every key in scope is visible: the count follows from the subtree counts (kept while
+    // the file does not change), without walking the keys.
     NtxReadLock lock(o->file());
-    if (!lock.ok() || Failed(o->CountAll(out))) return kFailure;
+    if (!lock.ok()) return kFailure;
+    if (!o->scoped()) {
+      if (Failed(o->CountAll(out))) return kFailure;
+    } else {
+      NtxCursor first, last;
+      if (Failed(LogicalEdge(o, true, &first)) || Failed(LogicalEdge(o, false, &last))) {
+        return kFailure;
+      }
+      if (first.on && last.on) {
+        int64_t a, b;
+        if (Failed(o->Position(first, &a)) || Failed(o->Position(last, &b))) return kFailure;
+        *out = std::max<int64_t>(0, (o->toggled() ? a - b : b - a) + 1);
+      }
+    }
     o->cached_count = *out;
     return kSuccess;
   }
@@ -506,11 +522,6 @@ Status NtxArea::KeyCount(NtxOrder* o, int64_t* out) {
       if (Failed(Step(o, &c, true))) return kFailure;
     }
   }
-  if (use_cache) {
-    *out = static_cast<int64_t>(records.size());
-    o->cached_count = *out;
-    return kSuccess;
-  }
   for (uint32_t r : records) {
     if (Failed(Base::go_to(r))) return kFailure;
     if (Visible()) ++*out;
@@ -521,7 +532,7 @@ Status NtxArea::KeyCount(NtxOrder* o, int64_t* out) {
 Status NtxArea::KeyPosition(NtxOrder* o, int64_t* out) {
   *out = 0;
   if (Failed(go_cold())) return kFailure;
-  bool plain = !filter_ && !GlobalSettings().deleted() && !o->scoped();
+  bool unfiltered = !filter_;
   uint32_t saved = recno_;
   std::vector<uint32_t> records;
   {
@@ -532,15 +543,14 @@ Status NtxArea::KeyPosition(NtxOrder* o, int64_t* out) {
     NtxCursor& c = o->cursor;
     if (!on_record || c.between || !c.on) return kSuccess;
     if (!o->InScope(reinterpret_cast<const uint8_t*>(c.key.data()))) return kSuccess;
-    if (plain) {
-      int64_t pos;
-      if (Failed(o->Position(c, &pos))) return kFailure;
-      if (o->toggled()) {
-        int64_t all;
-        if (Failed(o->CountAll(&all))) return kFailure;
-        pos = all - pos + 1;
-      }
-      *out = pos;
+    if (unfiltered) {
+      // The distance from the first key in scope, both placed by subtree counts.
+      NtxCursor top;
+      if (Failed(LogicalEdge(o, true, &top))) return kFailure;
+      if (!top.on) return kSuccess;
+      int64_t pos, first;
+      if (Failed(o->Position(c, &pos)) || Failed(o->Position(top, &first))) return kFailure;
+      *out = (o->toggled() ? first - pos : pos - first) + 1;
       return kSuccess;
     }
     NtxCursor walk = c;
@@ -552,24 +562,19 @@ Status NtxArea::KeyPosition(NtxOrder* o, int64_t* out) {
   }
   if (!Visible()) return kSuccess;
   int64_t pos = 1;
-  if (filter_ || GlobalSettings().deleted()) {
-    for (uint32_t r : records) {
-      if (Failed(Base::go_to(r))) return kFailure;
-      if (Visible()) ++pos;
-    }
-    if (Failed(Base::go_to(saved))) return kFailure;
-  } else {
-    pos += static_cast<int64_t>(records.size());
+  for (uint32_t r : records) {
+    if (Failed(Base::go_to(r))) return kFailure;
+    if (Visible()) ++pos;
   }
+  if (Failed(Base::go_to(saved))) return kFailure;
   *out = pos;
   return kSuccess;
 }
 
 Status NtxArea::KeyGoto(NtxOrder* o, int64_t position, bool* ok) {
   *ok = false;
-  bool plain = !filter_ && !GlobalSettings().deleted() && !o->scoped();
-  if (!plain) {
-    // Hidden records and scopes: the keys are stepped one by one from the top.
+  if (filter_) {
+    // Records the filter hides: the keys are stepped one by one from the top.
     if (Failed(go_top())) return kFailure;
     if (position < 1) return go_to(0);
     for (int64_t i = 1; i < position && !eof_; ++i) {
@@ -587,7 +592,15 @@ Status NtxArea::KeyGoto(NtxOrder* o, int64_t position, bool* ok) {
     NtxCursor& c = o->cursor;
     bool from_end = o->toggled();
     int64_t n = position;
-    if (!o->file()->shared() && o->cached_count >= 0) {
+    if (o->scoped()) {
+      // Counted in tree order from the first key in scope.
+      NtxCursor top;
+      int64_t first = 0;
+      if (Failed(LogicalEdge(o, true, &top))) return kFailure;
+      if (top.on && Failed(o->Position(top, &first))) return kFailure;
+      n = !top.on ? 0 : o->toggled() ? first - position + 1 : first + position - 1;
+      from_end = false;
+    } else if (!o->file()->shared() && o->cached_count >= 0) {
       // A known count: past the end needs no descent, and the nearer end is counted from.
       if (n > o->cached_count) n = 0;
       else if (2 * n > o->cached_count + 1) {
@@ -596,10 +609,14 @@ Status NtxArea::KeyGoto(NtxOrder* o, int64_t position, bool* ok) {
       }
     }
     if (n >= 1 && Failed(o->GoToPosition(&c, n, from_end))) return kFailure;
-    if (n >= 1 && c.on) target = c.recno;
+    if (n >= 1 && c.on && o->InScope(reinterpret_cast<const uint8_t*>(c.key.data()))) {
+      target = c.recno;
+    }
   }
   top_ = bottom_ = false;
   if (Failed(go_to(target))) return kFailure;
+  // A hidden deleted record at that position: the next visible one.
+  if (target != 0 && Failed(skip_filter(1))) return kFailure;
   *ok = target != 0 && !eof_;
   return kSuccess;
 }

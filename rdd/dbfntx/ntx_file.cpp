@@ -403,6 +403,7 @@ void NtxFile::DiscardCache() {
     }
   }
   changed_.clear();
+  ForgetSubtreeCounts();
 }
 
 NtxCachedPage* NtxFile::CacheSlot(uint64_t offset) {
@@ -458,6 +459,7 @@ Status NtxFile::ReadPage(const NtxOrder& order, uint64_t offset, NtxPageRef* ref
 void NtxFile::MarkChanged(NtxPageRef* ref) {
   if (write_locks_ == 0) throw InternalError(9102, "ntxBlockWrite on not locked index file.");
   NtxCachedPage* p = ref->page();
+  ForgetSubtreeCounts();
   if (!p->changed) {
     p->changed = true;
     changed_.push_back(p);
@@ -521,6 +523,7 @@ Status NtxFile::FreePage(const NtxOrder& order, uint64_t offset) {
 Status NtxFile::WriteBlocks(const uint8_t* data, size_t count, uint64_t offset) {
   if (write_locks_ == 0) throw InternalError(9102, "ntxBlockWrite on not locked index file.");
   size_t bytes = count * kNtxBlockSize;
+  ForgetSubtreeCounts();
   if (file_.WriteAt(data, bytes, offset) != static_cast<int64_t>(bytes)) {
     Error(kEgWrite, kEdfWrite, file_.last_error());
     return kFailure;

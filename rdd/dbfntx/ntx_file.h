@@ -121,6 +121,15 @@ class NtxFile {
   Status WriteBlocks(const uint8_t* data, size_t count, uint64_t offset);
   // Drops every cached page (after another process wrote the file, or a truncation).
   void DiscardCache();
+  // Keys in the subtree under an inner page, remembered while no page of the file changes
+  // (any change here, or another process's change seen at a lock, forgets them all).
+  bool KnownSubtreeCount(uint64_t offset, int64_t* out) const {
+    auto it = subtree_counts_.find(offset);
+    if (it == subtree_counts_.end()) return false;
+    *out = it->second;
+    return true;
+  }
+  void RememberSubtreeCount(uint64_t offset, int64_t n) { subtree_counts_[offset] = n; }
   // Truncates to the header block: counter, free list and append position reset (rebuild).
   Status TruncateToHeader();
 
@@ -176,6 +185,10 @@ class NtxFile {
   bool file_locked_ = false;
   std::unordered_map<uint64_t, std::unique_ptr<NtxCachedPage>> cache_;
   std::vector<NtxCachedPage*> changed_;
+  std::unordered_map<uint64_t, int64_t> subtree_counts_;
+  void ForgetSubtreeCounts() {
+    if (!subtree_counts_.empty()) subtree_counts_.clear();
+  }
   // State at the first write lock, restored when a change is abandoned.
   uint64_t saved_free_page_ = 0;
   uint64_t saved_next_append_ = 0;

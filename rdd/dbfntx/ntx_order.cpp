@@ -524,19 +524,30 @@ Status NtxOrder::Rebalance(std::vector<NtxCursor::Level> path) {
 
 Status NtxOrder::SubtreeCount(uint64_t offset, int depth, int64_t* out) {
   if (depth > kMaxDepth) return file_->Corrupt();
+  int64_t known;
+  if (file_->KnownSubtreeCount(offset, &known)) {
+    *out += known;
+    return kSuccess;
+  }
   NtxPageRef ref;
   if (Failed(Page(offset, &ref))) return kFailure;
   NtxPageView v = View(&ref);
   int n = v.count();
-  *out += n;
+  if (v.child(0) == 0) {  // a leaf holds its count
+    *out += n;
+    return kSuccess;
+  }
   std::vector<uint32_t> children;
   for (int i = 0; i <= n; ++i) {
     if (v.child(i)) children.push_back(v.child(i));
   }
   ref.Release();
+  int64_t sum = n;
   for (uint32_t ch : children) {
-    if (Failed(SubtreeCount(file_->OffsetOf(ch), depth + 1, out))) return kFailure;
+    if (Failed(SubtreeCount(file_->OffsetOf(ch), depth + 1, &sum))) return kFailure;
   }
+  file_->RememberSubtreeCount(offset, sum);
+  *out += sum;
   return kSuccess;
 }
 

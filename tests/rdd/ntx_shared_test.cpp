@@ -99,5 +99,68 @@ TEST_F(NtxSharedTest, SecondSharedAppendCompletesTheFirst) {
   EXPECT_TRUE(errors_.empty()) << ErrorText();
 }
 
+// Counts and key positions of a shared bag are remembered between calls while the file stays
+// as it was: a change by another process, or one's own, is seen at once.
+TEST_F(NtxSharedTest, CountsAndPositionsFollowEveryChange) {
+  ASSERT_TRUE(MakeTable("counts", {{"K", "C", 30, 0}}));
+  for (int i = 0; i < 2000; ++i) {
+    char key[16];
+    std::snprintf(key, sizeof key, "M%04d", i);
+    Add({Value::String(key)});
+  }
+  std::string bag = Path("counts.ntx");
+  ASSERT_TRUE(ORDCREATE(bag, "", "K")) << ErrorText();
+  DBCLOSEAREA();
+  int go[2];
+  ASSERT_EQ(pipe(go), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {  // waits for the word, then puts three keys before all others
+    char c;
+    if (read(go[0], &c, 1) != 1) _exit(20);
+    if (!DBUSEAREA(true, "DBFNTX", Path("counts.dbf"), "", true, false)) _exit(21);
+    if (!ORDLISTADD(Value::String(bag))) _exit(22);
+    for (const char* key : {"A1", "A2", "A3"}) {
+      if (!DBAPPEND()) _exit(23);
+      FIELDPUT(1, Value::String(key));
+      DBCOMMIT();
+      DBUNLOCK();
+    }
+    DBCLOSEAREA();
+    _exit(errors_.empty() ? 0 : 24);
+  }
+  ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", Path("counts.dbf"), "", true, false));
+  ASSERT_TRUE(ORDLISTADD(Value::String(bag))) << ErrorText();
+  EXPECT_EQ(ORDKEYCOUNT(), 2000);
+  ASSERT_TRUE(ORDKEYGOTO(1000));
+  EXPECT_EQ(RECNO(), 1000u);
+  EXPECT_EQ(ORDKEYNO(), 1000);
+
+  ASSERT_EQ(write(go[1], "g", 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(ORDKEYCOUNT(), 2003) << "keys added by another process";
+  EXPECT_EQ(ORDKEYNO(), 1003) << "three keys before record 1000";
+  ASSERT_TRUE(ORDKEYGOTO(2));
+  EXPECT_EQ(RECNO(), 2002u);
+  ASSERT_TRUE(ORDKEYGOTO(1003));
+  EXPECT_EQ(RECNO(), 1000u);
+
+  // One's own change: record 1000's key moves to the end.
+  ASSERT_TRUE(RLOCK());
+  FIELDPUT(1, Value::String("Z"));
+  DBCOMMIT();
+  DBUNLOCK();
+  EXPECT_EQ(ORDKEYCOUNT(), 2003);
+  EXPECT_EQ(ORDKEYNO(), 2003);
+  ASSERT_TRUE(ORDKEYGOTO(1003));
+  EXPECT_EQ(RECNO(), 1001u);
+  close(go[0]);
+  close(go[1]);
+  EXPECT_TRUE(errors_.empty()) << ErrorText();
+}
+
 }  // namespace
 }  // namespace vosk

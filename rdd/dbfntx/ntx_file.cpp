@@ -456,6 +456,27 @@ Status NtxFile::ReadPage(const NtxOrder& order, uint64_t offset, NtxPageRef* ref
   return kSuccess;
 }
 
+Status NtxFile::PeekPages(const NtxOrder& order, uint64_t offset, int count, uint8_t* out) {
+  if (read_locks_ + write_locks_ == 0) {
+    throw InternalError(9103, "ntxBlockRead on not locked index file.");
+  }
+  if (offset < kNtxBlockSize || offset % kNtxBlockSize != 0) return Corrupt();
+  size_t bytes = static_cast<size_t>(count) * kNtxBlockSize;
+  int64_t n = file_.ReadAt(out, bytes, offset);
+  if (n < 0) {
+    Error(kEgRead, kEdfRead, file_.last_error());
+    return kFailure;
+  }
+  if (static_cast<size_t>(n) != bytes) return Corrupt();  // pages beyond the end of the file
+  for (int i = 0; i < count; ++i) {
+    uint8_t* page = out + static_cast<size_t>(i) * kNtxBlockSize;
+    auto it = cache_.find(offset + static_cast<uint64_t>(i) * kNtxBlockSize);
+    if (it != cache_.end()) std::memcpy(page, it->second->data.data(), kNtxBlockSize);
+    if (!NtxPageView(page, order.key_length(), order.max_keys()).Check()) return Corrupt();
+  }
+  return kSuccess;
+}
+
 void NtxFile::MarkChanged(NtxPageRef* ref) {
   if (write_locks_ == 0) throw InternalError(9102, "ntxBlockWrite on not locked index file.");
   NtxCachedPage* p = ref->page();

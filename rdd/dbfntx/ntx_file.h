@@ -121,6 +121,10 @@ class NtxFile {
   Status WriteBlocks(const uint8_t* data, size_t count, uint64_t offset);
   // Drops every cached page (after another process wrote the file, or a truncation).
   void DiscardCache();
+  // Copies `count` consecutive pages from `offset` into out (count blocks) in one read, for a
+  // pass that only looks at them; a page held in the cache (a changed one too) is taken from
+  // there. Every page is checked as ReadPage checks it.
+  Status PeekPages(const NtxOrder& order, uint64_t offset, int count, uint8_t* out);
   // Keys in the subtree under an inner page, remembered while no page of the file changes
   // (any change here, or another process's change seen at a lock, forgets them all).
   bool KnownSubtreeCount(uint64_t offset, int64_t* out) const {

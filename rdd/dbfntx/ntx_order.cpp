@@ -537,17 +537,50 @@ Status NtxOrder::SubtreeCount(uint64_t offset, int depth, int64_t* out) {
     *out += n;
     return kSuccess;
   }
-  std::vector<uint32_t> children;
+  std::vector<uint64_t> children;
   for (int i = 0; i <= n; ++i) {
-    if (v.child(i)) children.push_back(v.child(i));
+    if (v.child(i)) children.push_back(file_->OffsetOf(v.child(i)));
   }
   ref.Release();
   int64_t sum = n;
-  for (uint32_t ch : children) {
-    if (Failed(SubtreeCount(file_->OffsetOf(ch), depth + 1, &sum))) return kFailure;
-  }
+  if (Failed(CountChildren(children, depth + 1, &sum))) return kFailure;
   file_->RememberSubtreeCount(offset, sum);
   *out += sum;
+  return kSuccess;
+}
+
+Status NtxOrder::CountChildren(const std::vector<uint64_t>& children, int depth, int64_t* out) {
+  // Children that lie next to each other in the file (a build writes them so) are read in one
+  // go; leaves among them add their counts, inner pages are counted below.
+  constexpr size_t kRunPages = 64;
+  std::vector<uint8_t> run_data;
+  size_t i = 0;
+  while (i < children.size()) {
+    int64_t known;
+    if (file_->KnownSubtreeCount(children[i], &known)) {
+      *out += known;
+      ++i;
+      continue;
+    }
+    size_t run = 1;
+    while (i + run < children.size() && run < kRunPages &&
+           children[i + run] == children[i] + run * kNtxBlockSize) {
+      ++run;
+    }
+    run_data.resize(run * kNtxBlockSize);
+    if (Failed(file_->PeekPages(*this, children[i], static_cast<int>(run), run_data.data()))) {
+      return kFailure;
+    }
+    for (size_t k = 0; k < run; ++k) {
+      NtxPageView v(run_data.data() + k * kNtxBlockSize, key_length_, max_keys_);
+      if (v.child(0) == 0) {
+        *out += v.count();
+      } else if (Failed(SubtreeCount(children[i + k], depth, out))) {
+        return kFailure;
+      }
+    }
+    i += run;
+  }
   return kSuccess;
 }
 

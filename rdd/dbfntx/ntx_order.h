@@ -167,6 +167,8 @@ class NtxOrder {
   Status InsertAt(std::vector<NtxCursor::Level> path, NtxEntry e);
   Status Rebalance(std::vector<NtxCursor::Level> path);
   Status SubtreeCount(uint64_t offset, int depth, int64_t* out);
+  // Adds the keys under each of the child pages (byte offsets) of one inner page.
+  Status CountChildren(const std::vector<uint64_t>& children, int depth, int64_t* out);
   Status FreeSubtree(uint64_t offset, int depth);
   // Takes the entries of two neighbours and their separator (parent item s).
   Status Gather(NtxPageRef* left, NtxPageRef* parent, int s, NtxPageRef* right,

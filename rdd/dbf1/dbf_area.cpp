@@ -1466,37 +1466,49 @@ Status DbfArea::pack_record(uint32_t recno, bool* keep) {
   return kSuccess;
 }
 
+DbfArea::PackProgress::PackProgress(const Value& scratch) {
+  if (scratch.is_array() && !scratch.array().empty() && scratch.array()[0].is_block()) {
+    block_ = scratch.array()[0];
+    if (scratch.array().size() > 1 && scratch.array()[1].is_numeric()) {
+      step_ = std::max<int64_t>(1, static_cast<int64_t>(scratch.array()[1].number()));
+    }
+  }
+}
+
+void DbfArea::PackProgress::Tick() {
+  if (block_.is_nil() || ++since_call_ < step_) return;
+  (void)CallBlock(block_);
+  since_call_ = 0;
+}
+
+void DbfArea::PackProgress::Finish() {
+  if (!block_.is_nil() && since_call_ > 0) (void)CallBlock(block_);
+  since_call_ = 0;
+}
+
 Status DbfArea::pack() {
   if (Failed(RequireExclusiveWrite())) return kFailure;
   if (!FireTrigger(kTrgPack)) return kFailure;
   if (Failed(go_cold())) return kFailure;
-  // The progress pair {block, step} that DBPACK leaves in the scratch slot.
-  Value progress;
-  int64_t step = 1;
-  if (scratch_.is_array() && !scratch_.array().empty() && scratch_.array()[0].is_block()) {
-    progress = scratch_.array()[0];
-    if (scratch_.array().size() > 1 && scratch_.array()[1].is_numeric()) {
-      step = std::max<int64_t>(1, static_cast<int64_t>(scratch_.array()[1].number()));
-    }
-  }
-  int64_t since_call = 0;
+  PackProgress progress(scratch_);
+  return CompactRecords(&progress);
+}
+
+Status DbfArea::CompactRecords(PackProgress* progress) {
   uint32_t new_count = 0;
   uint32_t count = rec_count_;
   for (uint32_t j = 1; j <= count; ++j) {
     if (Failed(go_to(j)) || Failed(ReadRecord())) return kFailure;
     bool keep = false;
     if (Failed(pack_record(j, &keep))) return kFailure;
-    if (!progress.is_nil() && ++since_call >= step) {
-      (void)CallBlock(progress);
-      since_call = 0;
-    }
+    if (progress) progress->Tick();
     if (!keep) continue;
     ++new_count;
     // pack_record may have changed the record (memo references): then it is written too.
     if ((new_count != j || hot_) && Failed(WriteBufferAt(new_count))) return kFailure;
     hot_ = false;
   }
-  if (!progress.is_nil() && since_call > 0) (void)CallBlock(progress);
+  if (progress) progress->Finish();
   DropReadAhead();
   if (new_count != rec_count_) {
     rec_count_ = new_count;

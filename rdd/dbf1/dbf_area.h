@@ -128,6 +128,23 @@ class DbfArea : public WorkArea {
   void StampFields();
   // "Write not allowed" on read-only tables, "Exclusive required" on shared ones (pack, zap).
   Status RequireExclusiveWrite();
+  // The progress pair {block, step} that DBPACK leaves in the scratch slot: Tick() calls the
+  // block every step records examined, Finish() once more for the records since the last call.
+  class PackProgress {
+   public:
+    explicit PackProgress(const Value& scratch);
+    void Tick();
+    void Finish();
+
+   private:
+    Value block_;  // nil: no progress block
+    int64_t step_ = 1;
+    int64_t since_call_ = 0;
+  };
+  // The body of pack (REQUIRES: the table is held exclusively and writable, no record hot):
+  // moves the records that pack_record keeps down over the others, writes each one that
+  // pack_record changed, and cuts the record count. progress may be null.
+  Status CompactRecords(PackProgress* progress);
   // Readies the current record for a change: forces a pending relation, reads the record and
   // makes it hot. On the phantom record *phantom is set and nothing else happens.
   Status PrepareChange(bool* phantom);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cassert>
 #include <cctype>
 #include <cstring>
 #include <limits>
@@ -95,6 +96,13 @@ std::string TempMemoName() {
   static std::atomic<unsigned> counter{0};
   return TempDirectory() + "/vosk" + std::to_string(::getpid()) + "_" +
          std::to_string(counter++) + ".tmp";
+}
+
+// True when a variant type word keeps part of its value in a memo block.
+bool VariantUsesMemo(uint16_t type, int width) {
+  if (type >= 1 && type <= kVarMaxText) return type > width - 2;
+  if (type == kVarNumber) return width <= kVarInlineNumberWidth;
+  return type == kVarArray || type == kVarTimestamp || type == kVarLong;
 }
 
 uint8_t ClampByte(int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); }
@@ -251,6 +259,9 @@ Status FptArea::close() {
   }
   memo_.Invalidate();
   memo_flush_pending_ = false;
+  // A change that could not be written is dropped: its blocks stay allocated.
+  free_on_commit_.clear();
+  free_on_rollback_.clear();
   return s;
 }
 
@@ -619,9 +630,14 @@ Status FptArea::ReplaceBlocks(uint32_t old_block, uint32_t old_smt_length, bool 
     DriverError(kEdfLock, memo_.name(), memo_.file().last_error());
     return kFailure;
   }
+  // DBT files never reuse blocks, and the blob store has no records to roll back.
+  const bool hold = !blob() && memo_.kind() != MemoKind::kDbt;
+  auto written_here = std::find_if(free_on_rollback_.begin(), free_on_rollback_.end(),
+                                   [&](const HeldValue& h) { return h.block == old_block; });
+  const bool free_now = !hold || written_here != free_on_rollback_.end();
   MemoError e = memo_.LoadHeader();
   if (e.ok()) {
-    memo_.FreeValue(old_block, old_smt_length);
+    if (free_now) memo_.FreeValue(old_block, old_smt_length);
     if (store) e = memo_.WriteValue(type, data, block);
   }
   if (e.ok()) e = memo_.SaveHeader();
@@ -631,6 +647,69 @@ Status FptArea::ReplaceBlocks(uint32_t old_block, uint32_t old_smt_length, bool 
     return kFailure;
   }
   memo_flush_pending_ = true;
+  if (!hold) return kSuccess;
+  if (old_block != 0) {
+    if (written_here != free_on_rollback_.end()) {
+      free_on_rollback_.erase(written_here);
+    } else if (std::none_of(free_on_commit_.begin(), free_on_commit_.end(),
+                            [&](const HeldValue& h) { return h.block == old_block; })) {
+      free_on_commit_.push_back({old_block, old_smt_length});
+    }
+  }
+  if (*block != 0) free_on_rollback_.push_back({*block, static_cast<uint32_t>(data.size())});
+  return kSuccess;
+}
+
+void FptArea::ReleaseHeldValues(bool commit) {
+  std::vector<HeldValue> release;
+  release.swap(commit ? free_on_commit_ : free_on_rollback_);
+  free_on_commit_.clear();
+  free_on_rollback_.clear();
+  if (commit) {
+    // A value the written record still references (put back by a whole-record put) stays.
+    for (const Field& f : fields_) {
+      if (!HasMemoPart(f)) continue;
+      uint32_t block = 0;
+      if (f.kind == FieldKind::kVariant) {
+        const uint8_t* p = record_.data() + f.offset;
+        if (VariantUsesMemo(GetLe16(p + f.length - 2), f.length)) {
+          block = GetLe32(p + f.length - kVarTrailer);
+        }
+      } else {
+        Reference ref;
+        if (ParseReference(f, &ref)) block = ref.block;
+      }
+      if (block == 0) continue;
+      release.erase(std::remove_if(release.begin(), release.end(),
+                                   [&](const HeldValue& h) { return h.block == block; }),
+                    release.end());
+    }
+  }
+  if (release.empty() || !memo_.file().is_open()) return;
+  // The record is final either way; a failure here costs space, never a value, and the next
+  // write of the memo file meets and reports the same fault.
+  MemoWriteLock lock(memo_, shared_);
+  if (!lock.ok()) return;
+  MemoError e = memo_.LoadHeader();
+  if (e.ok()) {
+    for (const HeldValue& h : release) memo_.FreeValue(h.block, h.smt_length);
+    e = memo_.SaveHeader();
+  }
+  if (!e.ok()) {
+    memo_.Invalidate();
+    return;
+  }
+  memo_flush_pending_ = true;
+}
+
+Status FptArea::put_record(const std::string* buffer) {
+  if (buffer) return DbfArea::put_record(buffer);
+  if (Failed(DbfArea::put_record(nullptr))) {
+    // The record may have reached the file in part: what the change wrote is never freed.
+    free_on_rollback_.clear();
+    return kFailure;
+  }
+  ReleaseHeldValues(true);
   return kSuccess;
 }
 
@@ -702,17 +781,6 @@ Status FptArea::put_value(int pos, const Value& in) {
 }
 
 // --- variant fields ---
-
-namespace {
-
-// True when a variant type word keeps part of its value in a memo block.
-bool VariantUsesMemo(uint16_t type, int width) {
-  if (type >= 1 && type <= kVarMaxText) return type > width - 2;
-  if (type == kVarNumber) return width <= kVarInlineNumberWidth;
-  return type == kVarArray || type == kVarTimestamp || type == kVarLong;
-}
-
-}  // namespace
 
 Status FptArea::GetVariant(const Field& f, Value* out) {
   const uint8_t* p = record_.data() + f.offset;
@@ -1005,57 +1073,91 @@ Status FptArea::zap() {
   return create_memo_file(nullptr);
 }
 
-Status FptArea::CopyToPackTarget(const Field& f) {
-  uint8_t* p = record_.data() + f.offset;
+Status FptArea::CopyToPackTarget(const Field& f, MemoFile* target, uint32_t* new_block) {
+  *new_block = 0;
+  const uint8_t* p = record_.data() + f.offset;
   uint32_t block = 0, length = 0, type = kFptText;
-  std::string data;
-  Reference ref;
-  bool variant = f.kind == FieldKind::kVariant;
-  if (variant) {
+  if (f.kind == FieldKind::kVariant) {
     uint16_t vtype = GetLe16(p + f.length - 2);
     if (!VariantUsesMemo(vtype, f.length)) return kSuccess;
     block = GetLe32(p + f.length - kVarTrailer);
   } else {
+    Reference ref;
     if (!ParseReference(f, &ref)) {
       if (DriverError(kEdfCorrupt, file_name_, 0, f.name, false, true).retry()) return kFailure;
-      StoreReference(f, Reference());  // defaulted: the broken reference is dropped
-      return kSuccess;
+      return kSuccess;  // defaulted: the second pass drops the broken reference
     }
     block = ref.block;
     length = ref.length;
     type = ref.type;
   }
   if (block == 0) return kSuccess;
+  std::string data;
   if (Failed(ReadBlockData(block, length, &type, &data))) return kFailure;
-  uint32_t new_block = 0;
-  if (MemoError e = pack_target_->WriteValue(type, data, &new_block); !e.ok()) {
-    DriverError(e.sub_code, pack_target_->name(), e.os_code);
+  if (MemoError e = target->WriteValue(type, data, new_block); !e.ok()) {
+    DriverError(e.sub_code, target->name(), e.os_code);
     return kFailure;
   }
-  if (variant) {
-    PutLe32(p + f.length - kVarTrailer, new_block);
-  } else {
-    ref.block = new_block;
-    StoreReference(f, ref);
+  return kSuccess;
+}
+
+void FptArea::ApplyPackBlock(const Field& f, uint32_t new_block) {
+  uint8_t* p = record_.data() + f.offset;
+  if (f.kind == FieldKind::kVariant) {
+    if (new_block != 0) PutLe32(p + f.length - kVarTrailer, new_block);
+    return;
   }
+  Reference ref;
+  if (!ParseReference(f, &ref)) {
+    StoreReference(f, Reference());  // the first pass was told to drop it
+    return;
+  }
+  if (new_block == 0) return;
+  ref.block = new_block;
+  StoreReference(f, ref);
+}
+
+Status FptArea::CopyMemosToTarget(MemoFile* target, PackProgress* progress) {
+  const uint32_t count = rec_count_;
+  for (uint32_t j = 1; j <= count; ++j) {
+    if (Failed(go_to(j)) || Failed(ReadRecord())) return kFailure;
+    bool keep = false;
+    if (Failed(DbfArea::pack_record(j, &keep))) return kFailure;
+    progress->Tick();
+    if (!keep) continue;
+    for (const Field& f : fields_) {
+      if (!HasMemoPart(f)) continue;
+      uint32_t new_block = 0;
+      if (Failed(CopyToPackTarget(f, target, &new_block))) return kFailure;
+      pack_blocks_.push_back(new_block);
+    }
+  }
+  progress->Finish();
   return kSuccess;
 }
 
 Status FptArea::pack_record(uint32_t recno, bool* keep) {
   if (Failed(DbfArea::pack_record(recno, keep))) return kFailure;
-  if (!*keep || !pack_target_) return kSuccess;
+  if (!*keep || !packing_) return kSuccess;
   bool any = false;
   for (const Field& f : fields_) {
     if (!HasMemoPart(f)) continue;
-    if (Failed(CopyToPackTarget(f))) return kFailure;
+    // Both passes keep the same records: nothing changed the table between them.
+    assert(pack_next_ < pack_blocks_.size());
+    ApplyPackBlock(f, pack_next_ < pack_blocks_.size() ? pack_blocks_[pack_next_] : 0);
+    ++pack_next_;
     any = true;
   }
   if (any) hot_ = true;  // the references changed: the DBF pack writes the record
   return kSuccess;
 }
 
+// Copies the surviving values into a temporary memo file first, with the table and its memo
+// file untouched, so that a failure there (a full disk, a read or write error) loses nothing.
+// Only then is the memo file replaced and are the records moved with their new references.
 Status FptArea::pack() {
   if (!memo_.file().is_open() || read_only_ || shared_ || blob()) return DbfArea::pack();
+  if (!FireTrigger(kTrgPack)) return kFailure;
   if (Failed(go_cold())) return kFailure;
   MemoFile temp;
   std::string temp_name = TempMemoName();
@@ -1070,10 +1172,18 @@ Status FptArea::pack() {
     DriverError(e.sub_code, temp_name, e.os_code);
     return kFailure;
   }
-  pack_target_ = &temp;
-  Status s = DbfArea::pack();
-  pack_target_ = nullptr;
-  if (Failed(s)) return kFailure;
+  // Ends the packing state and gives back the block numbers however pack() is left.
+  struct PackState {
+    FptArea& area;
+    ~PackState() {
+      area.packing_ = false;
+      std::vector<uint32_t>().swap(area.pack_blocks_);
+      area.pack_next_ = 0;
+    }
+  } state{*this};
+  pack_blocks_.clear();
+  PackProgress progress(scratch_);
+  if (Failed(CopyMemosToTarget(&temp, &progress))) return kFailure;
   MemoError e = temp.SaveHeader();
   if (!e.ok()) {
     DriverError(e.sub_code, temp_name, e.os_code);
@@ -1085,7 +1195,9 @@ Status FptArea::pack() {
     return kFailure;
   }
   memo_flush_pending_ = true;
-  return kSuccess;
+  packing_ = true;
+  pack_next_ = 0;
+  return CompactRecords(nullptr);
 }
 
 // --- inquiries ---
@@ -1108,6 +1220,9 @@ Status FptArea::info(int code, const Value& nv, Value* out) {
       *out = Value::Integer(static_cast<int>(memo_.file().is_open() ? memo_.variant()
                                                                     : DefaultVariant()));
       return kSuccess;
+    case 130:
+      if (hot_) ReleaseHeldValues(false);  // the record in the file keeps its old values
+      return DbfArea::info(code, nv, out);
     default:
       if (blob() && code >= 201 && code <= 213) return BlobInfo(code, nv, out);
       return DbfArea::info(code, nv, out);

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "rdd/dbf1/dbf_area.h"
 #include "rdd/dbffpt/memo_codec.h"
@@ -19,7 +20,13 @@ namespace vosk {
 //  - memo_ is open exactly while a table with memo fields (or a DBFBLOB store) is open.
 //  - A value is written to the memo file before its reference reaches the record, under the
 //    memo write lock when the table is shared.
-//  - pack_target_ is set only while pack() runs the DBF pack.
+//  - The blocks of a value that the record in the file references are freed only once the
+//    record change that replaced the value has been written (free_on_commit_); a rollback frees
+//    what the change wrote instead (free_on_rollback_). A value the pending change wrote and
+//    replaced again is freed at once. So no reference in the file, nor one a rollback restores,
+//    points into freed blocks.
+//  - packing_ is set only while pack() rewrites the records with the references of the
+//    compacted memo file, which pack_blocks_ holds.
 class FptArea : public DbfArea {
  public:
   explicit FptArea(Driver* driver) : DbfArea(driver) {}
@@ -30,6 +37,7 @@ class FptArea : public DbfArea {
   Status get_value(int pos, Value* out) override;
   Status get_value_length(int pos, uint32_t* out) override;
   Status put_value(int pos, const Value& value) override;
+  Status put_record(const std::string* buffer) override;
   Status info(int code, const Value& new_value, Value* out) override;
   Status close() override;
   Status create(const OpenInfo& info) override;
@@ -79,10 +87,21 @@ class FptArea : public DbfArea {
   Status GetMemoPathValue(int pos, Value* out);
   Status PutVariant(const Field& f, const Value& v);
   Status PutMemo(const Field& f, const Value& v);
-  // Frees old_block (when non-zero) and writes data into new blocks; *block 0 for no data.
+  // Writes data into new blocks (*block 0 for no data) and gives up the value at old_block
+  // (when non-zero): the blob store frees it at once, a record field as the invariants say.
   Status ReplaceBlocks(uint32_t old_block, uint32_t old_smt_length, bool store, uint32_t type,
                        const std::string& data, uint32_t* block);
-  Status CopyToPackTarget(const Field& f);
+  // Ends the pending record change for the memo file: after the record was written (commit)
+  // frees the values it replaced, unless the record still references them; on rollback frees
+  // the values the change wrote. A failure leaves the blocks allocated (space lost, no value).
+  void ReleaseHeldValues(bool commit);
+  // Pack, first pass: copies the memo data of every record that survives into target and
+  // appends the new block numbers to pack_blocks_, one per memo field of each such record
+  // (0: the field is left as it is). Neither the table nor its memo file changes.
+  Status CopyMemosToTarget(MemoFile* target, PackProgress* progress);
+  Status CopyToPackTarget(const Field& f, MemoFile* target, uint32_t* new_block);
+  // Pack, second pass: stores a block number collected by the first pass in a field.
+  void ApplyPackBlock(const Field& f, uint32_t new_block);
   // Raises a memo-file error (subcode from e) naming the memo file.
   void RaiseMemo(const MemoError& e, bool can_default = false);
   ErrorAnswer MemoCreateError(int sub_code, int os_code, bool can_retry);
@@ -94,7 +113,16 @@ class FptArea : public DbfArea {
 
   MemoFile memo_;
   bool memo_flush_pending_ = false;
-  MemoFile* pack_target_ = nullptr;  // the temporary memo file while packing
+  // A value whose blocks wait for the end of the pending record change.
+  struct HeldValue {
+    uint32_t block = 0;
+    uint32_t smt_length = 0;  // SMT data length (FPT reads its own)
+  };
+  std::vector<HeldValue> free_on_commit_;    // values the record in the file references
+  std::vector<HeldValue> free_on_rollback_;  // values the pending change wrote
+  bool packing_ = false;
+  std::vector<uint32_t> pack_blocks_;  // new block numbers, in record and field order
+  size_t pack_next_ = 0;               // next entry of pack_blocks_ to store
 };
 
 }  // namespace vosk

@@ -90,7 +90,7 @@ TEST_F(MemoValuesTest, FlexFilePadsTheLastBlock) {
   EXPECT_EQ(static_cast<uint8_t>(b[17 * 64 - 1]), 0xAF);
   Put(1, Value::String(std::string(56, 'x')));  // exactly one block: no pad byte
   b = Bytes(Path("p.fpt"));
-  EXPECT_EQ(b.substr(16 * 64 + 8, 56), std::string(56, 'x'));
+  EXPECT_EQ(b.substr(static_cast<size_t>(FieldInfo(1, 203).integer()), 56), std::string(56, 'x'));
 }
 
 TEST_F(MemoValuesTest, NilStoresNoMemo) {
@@ -128,8 +128,8 @@ TEST_F(MemoValuesTest, SixFreeListReusesFirstRunLongEnough) {
   Put(1, Value::String(std::string(100, 'b')));  // 4 blocks: only the 5-block run fits
   EXPECT_EQ(FieldInfo(1, 204).integer(), 20);
   b = Bytes(memo);
-  // The old value at 25 ended the file, and so did the 5-block run once it was gone: both
-  // went back to the end, where the new value was placed.
+  // Once the change was written, the old value at 25 went back to the end of the file, and
+  // the block left of the 5-block run with it.
   ASSERT_EQ(GetLe(b, 18, 2), 1u);
   EXPECT_EQ(GetLe(b, 20, 2), 3u);
   EXPECT_EQ(GetLe(b, 22, 4), 16u);
@@ -137,11 +137,17 @@ TEST_F(MemoValuesTest, SixFreeListReusesFirstRunLongEnough) {
   EXPECT_EQ(Get(1).str(), std::string(100, 'b'));
 
   ASSERT_TRUE(Ok(Area()->go_to(2)));
-  Put(1, Value::String(std::string(100, 'c')));  // block 19 joins 16-18: 4 blocks fit there
-  EXPECT_EQ(FieldInfo(1, 204).integer(), 16);
+  Put(1, Value::String(std::string(100, 'c')));  // 4 blocks: no run fits, the end does
+  EXPECT_EQ(FieldInfo(1, 204).integer(), 24);
   b = Bytes(memo);
-  ASSERT_EQ(GetLe(b, 18, 2), 0u);
+  ASSERT_EQ(GetLe(b, 18, 2), 1u);  // the old block 19 joined 16-18 once the change was written
+  EXPECT_EQ(GetLe(b, 20, 2), 4u);
+  EXPECT_EQ(GetLe(b, 22, 4), 16u);
   EXPECT_EQ(Get(1).str(), std::string(100, 'c'));
+  ASSERT_TRUE(Ok(Area()->go_to(3)));
+  Put(1, Value::String(std::string(90, 'd')));  // takes the 4-block run
+  EXPECT_EQ(FieldInfo(1, 204).integer(), 16);
+  EXPECT_EQ(GetLe(Bytes(memo), 18, 2), 0u);
   ASSERT_TRUE(Ok(Area()->go_to(4)));
   EXPECT_EQ(Get(1).str(), std::string(100, 'b'));
 }
@@ -153,9 +159,11 @@ TEST_F(MemoValuesTest, PlainFptForgetsRunsNotAtTheEnd) {
     Put(1, Value::String(std::string(50, 'a')));
   }
   ASSERT_TRUE(Ok(Area()->go_to(1)));
-  Put(1, Value::String(""));
+  Put(1, Value::String(""));  // blocks 16-17: forgotten
   ASSERT_TRUE(Ok(Area()->go_to(2)));
-  Put(1, Value::String(std::string(10, 'b')));  // the end is reused, the freed run is not
+  Put(1, Value::String(""));  // blocks 18-19 end the file: given back, but 16-17 are not
+  EXPECT_EQ(Be32(Bytes(Path("pl.fpt")), 0), 18u);
+  Put(1, Value::String(std::string(10, 'b')));
   EXPECT_EQ(FieldInfo(1, 204).integer(), 18);
   EXPECT_EQ(Be32(Bytes(Path("pl.fpt")), 0), 19u);
 }

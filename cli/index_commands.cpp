@@ -44,7 +44,8 @@ Value SeekValue(const std::string& text) {
   char t = type.is_string() && !type.str().empty() ? type.str()[0] : 'C';
   switch (t) {
     case 'N': return ValOf(text);
-    case 'D': return Value::Date(DateFromDigits(text));
+    case 'D':
+    case 'T': return Value::Date(DateFromDigits(text));  // a timestamp order: the whole day
     case 'L': return Value::Logical(!text.empty() && (text[0] == 'T' || text[0] == 't'));
     default: return Value::String(text);
   }

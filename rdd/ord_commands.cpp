@@ -220,14 +220,22 @@ Value ORDKEYVAL() {
   return a ? Info(a, kOiKeyVal, Value(), Value()) : Value();
 }
 
-bool ORDKEYADD(const Value& order, const Value& bag) {
+namespace {
+
+bool KeyAddOrDelete(int code, const Value& order, const Value& bag, const Value& key_value) {
   WorkArea* a = Current();
-  return a && Truthy(Info(a, kOiKeyAdd, bag, order));
+  return a && Truthy(Info(a, code, bag, order,
+                          key_value.is_nil() ? std::nullopt : std::optional<Value>(key_value)));
 }
 
-bool ORDKEYDEL(const Value& order, const Value& bag) {
-  WorkArea* a = Current();
-  return a && Truthy(Info(a, kOiKeyDelete, bag, order));
+}  // namespace
+
+bool ORDKEYADD(const Value& order, const Value& bag, const Value& key_value) {
+  return KeyAddOrDelete(kOiKeyAdd, order, bag, key_value);
+}
+
+bool ORDKEYDEL(const Value& order, const Value& bag, const Value& key_value) {
+  return KeyAddOrDelete(kOiKeyDelete, order, bag, key_value);
 }
 
 bool ORDDESCEND(const Value& order, const Value& bag, const Value& new_value) {

@@ -67,8 +67,12 @@ int64_t ORDKEYCOUNT(const Value& order = Value(), const Value& bag = Value());
 int64_t ORDKEYNO(const Value& order = Value(), const Value& bag = Value());
 bool ORDKEYGOTO(int64_t position);
 Value ORDKEYVAL();
-bool ORDKEYADD(const Value& order = Value(), const Value& bag = Value());
-bool ORDKEYDEL(const Value& order = Value(), const Value& bag = Value());
+// Adds / deletes the current record's key in a custom order; a template order takes
+// key_value as the key when it is given.
+bool ORDKEYADD(const Value& order = Value(), const Value& bag = Value(),
+               const Value& key_value = Value());
+bool ORDKEYDEL(const Value& order = Value(), const Value& bag = Value(),
+               const Value& key_value = Value());
 bool ORDDESCEND(const Value& order = Value(), const Value& bag = Value(),
                 const Value& new_value = Value());
 // code nil: argument error 1014.

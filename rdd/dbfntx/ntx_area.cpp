@@ -1157,7 +1157,8 @@ Status NtxArea::order_destroy(const Value& order, const Value& bag) {
 
 // --- custom orders ---
 
-Status NtxArea::AddKeyCustom(NtxOrder* o, bool add, bool* done) {
+Status NtxArea::AddKeyCustom(NtxOrder* o, bool add, const std::optional<Value>& given,
+                             bool* done) {
   *done = false;
   if (!o->custom()) {
     OrderError(kEgUnknown, 1052);
@@ -1170,7 +1171,19 @@ Status NtxArea::AddKeyCustom(NtxOrder* o, bool add, bool* done) {
   if (Failed(go_cold())) return kFailure;
   if (!positioned_) return kSuccess;
   std::string key;
-  if (Failed(EvalKey(o, &key))) return kFailure;
+  if (given && !given->is_nil() && (o->flags() & kNtxFlagTemplate)) {
+    // A template order takes the key value the caller gives for the current record.
+    if (Failed(EnsureType(o))) return kFailure;
+    if (!NtxEncodeKey(*given, o->type(), o->key_length(), o->key_decimals(), &key)) {
+      OrderError(kEgDataType, 1026, o->key_text());
+      return kFailure;
+    }
+    if (o->type() == 'C' && codepage_ != kProgramCodepage) {
+      TranslateBytes(&key, kProgramCodepage, codepage_);
+    }
+  } else if (Failed(EvalKey(o, &key))) {
+    return kFailure;
+  }
   NtxWriteLock lock(o->file());
   if (!lock.ok()) return kFailure;
   if (Failed(add ? o->Insert(key, recno_, done) : o->Delete(key, recno_, done))) {
@@ -1274,7 +1287,7 @@ Status NtxArea::order_info(OrderInfoRequest* req) {
     case kOiKeyAdd:
     case kOiKeyDelete: {
       bool done;
-      if (Failed(AddKeyCustom(o, req->code == kOiKeyAdd, &done))) return kFailure;
+      if (Failed(AddKeyCustom(o, req->code == kOiKeyAdd, nv, &done))) return kFailure;
       req->result = Value::Logical(done);
       return kSuccess;
     }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,7 +89,9 @@ class NtxArea : public FptArea {
   Status RebuildBag(NtxFile* bag);
   Status UpdateOrders(bool append);
   void CloseBag(size_t index);
-  Status AddKeyCustom(NtxOrder* o, bool add, bool* done);
+  // Adds or deletes the current record's key in a custom order; a template order takes
+  // `given` as the key value when there is one.
+  Status AddKeyCustom(NtxOrder* o, bool add, const std::optional<Value>& given, bool* done);
   ErrorAnswer OrderError(int gen_code, int sub_code, const std::string& operation = "",
                          bool can_default = false);
 

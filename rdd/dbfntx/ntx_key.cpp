@@ -1,6 +1,7 @@
 #include "rdd/dbfntx/ntx_key.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "expr/number_text.h"
 #include "rdd/dbfntx/ntx_format.h"
@@ -24,6 +25,17 @@ void TransformNumberText(char* s, int length) {
       if (s[i] >= '0' && s[i] <= '9') s[i] = static_cast<char>(92 - s[i]);
     }
   }
+}
+
+// A timestamp as 17 characters that sort as the values do: the date's eight digits, then hours,
+// minutes, seconds and milliseconds ("YYYYMMDDhhmmssfff"); the empty date stays blank.
+std::string TimestampKey(int32_t julian, int32_t millis) {
+  std::string out = DateToDigits(julian);
+  if (millis < 0 || millis >= 86400000) millis = 0;
+  char time[10];
+  std::snprintf(time, sizeof time, "%02d%02d%02d%03d", millis / 3600000, millis / 60000 % 60,
+                millis / 1000 % 60, millis % 1000);
+  return out + time;
 }
 
 }  // namespace
@@ -79,6 +91,12 @@ bool NtxEncodeKey(const Value& value, char type, int length, int decimals, std::
       *out = DateToDigits(value.julian());
       out->resize(static_cast<size_t>(length), ' ');
       return true;
+    case 'T':
+      if (value.is_timestamp()) *out = TimestampKey(value.julian(), value.millis());
+      else if (value.is_date()) *out = TimestampKey(value.julian(), 0);
+      else return false;
+      out->resize(static_cast<size_t>(length), ' ');
+      return true;
     case 'L':
       if (!value.is_logical()) return false;
       out->assign(static_cast<size_t>(length), '\0');
@@ -95,6 +113,7 @@ std::string NtxSearchKey(const Value& value, char type, int length, int decimals
     out.assign(value.str(), 0, std::min<size_t>(value.str().size(), static_cast<size_t>(length)));
     return out;
   }
+  if (type == 'T' && value.is_date()) return DateToDigits(value.julian());  // the whole day
   if (NtxEncodeKey(value, type, length, decimals, &out)) return out;
   return std::string(static_cast<size_t>(length), '\0');
 }
@@ -118,6 +137,10 @@ char NtxKeyTypeOf(const Value& value, int* length, int* decimals) {
   if (value.is_logical()) {
     *length = 1;
     return 'L';
+  }
+  if (value.is_timestamp()) {
+    *length = kNtxTimestampKeyLength;
+    return 'T';
   }
   return 0;
 }

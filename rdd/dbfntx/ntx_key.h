@@ -8,6 +8,8 @@
 //    then every digit c into the byte 92 - c, so that byte order is numeric order
 //    (-1.5 in 6.1 is 2C 2C 2C 2B 2E 27, 1.5 is 30 30 30 31 2E 35);
 //  - date: "YYYYMMDD", eight blanks for the empty date;
+//  - timestamp: "YYYYMMDDhhmmssfff" (17 characters, the date part blank when empty); a date
+//    given to a timestamp order is its midnight, and as a seek or scope value its whole day;
 //  - logical: "T" or "F", the rest zero bytes.
 
 #include <cstdint>
@@ -18,6 +20,8 @@
 
 namespace vosk {
 
+inline constexpr int kNtxTimestampKeyLength = 17;
+
 // The numeric key text of a number.
 std::string NtxNumericKey(const Value& number, int length, int decimals);
 // Turns canonical fixed-width number text (as a numeric field of that width and decimals
@@ -25,7 +29,7 @@ std::string NtxNumericKey(const Value& number, int length, int decimals);
 // decoded value instead).
 bool NtxNumericKeyFromText(char* text, int length, int decimals);
 
-// The key bytes of an evaluated key value of an order of type `type` ('C', 'N', 'D', 'L').
+// The key bytes of an evaluated key value of an order of type `type` ('C', 'N', 'D', 'T', 'L').
 // False when the value's type does not fit the order.
 bool NtxEncodeKey(const Value& value, char type, int length, int decimals, std::string* out);
 
@@ -47,8 +51,8 @@ inline int NtxCompare(const uint8_t* a, int alen, const uint8_t* b, int blen, bo
   return 0;
 }
 
-// The type letter an evaluated key value gives the order ('C', 'N', 'D', 'L'; 0 for others),
-// with its key length and decimals.
+// The type letter an evaluated key value gives the order ('C', 'N', 'D', 'T', 'L'; 0 for
+// others), with its key length and decimals.
 char NtxKeyTypeOf(const Value& value, int* length, int* decimals);
 
 }  // namespace vosk

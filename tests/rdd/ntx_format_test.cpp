@@ -100,6 +100,31 @@ TEST(NtxFormatTest, DateAndLogicalKeys) {
   EXPECT_EQ(NtxSearchKey(Value::String("AB"), 'C', 4, 0), "AB") << "a prefix stays short";
 }
 
+TEST(NtxFormatTest, TimestampKeys) {
+  const int32_t day = JulianFromYmd(2024, 1, 15);
+  int len = 0, dec = 0;
+  EXPECT_EQ(NtxKeyTypeOf(Value::Timestamp(day, 0), &len, &dec), 'T');
+  EXPECT_EQ(len, 17);
+  struct Case {
+    Value value;
+    const char* key;
+  };
+  const Case cases[] = {
+      {Value::Timestamp(day, 3723004), "20240115010203004"},
+      {Value::Timestamp(day, 86399999), "20240115235959999"},
+      {Value::Date(day), "20240115000000000"},
+      {Value::Timestamp(0, 0), "        000000000"},
+  };
+  for (const Case& c : cases) {
+    std::string key;
+    ASSERT_TRUE(NtxEncodeKey(c.value, 'T', 17, 0, &key)) << c.key;
+    EXPECT_EQ(key, c.key);
+  }
+  std::string key;
+  EXPECT_FALSE(NtxEncodeKey(Value::String("20240115"), 'T', 17, 0, &key));
+  EXPECT_EQ(NtxSearchKey(Value::Date(day), 'T', 17, 0), "20240115") << "a date seeks its day";
+}
+
 TEST(NtxFormatTest, Comparison) {
   auto cmp = [](const std::string& a, const std::string& b, bool exact) {
     return NtxCompare(reinterpret_cast<const uint8_t*>(a.data()), static_cast<int>(a.size()),

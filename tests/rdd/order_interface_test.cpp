@@ -140,6 +140,63 @@ TEST_F(OrderInterfaceTest, CustomOrderTakesOnlyGivenKeys) {
   EXPECT_LAST_ERROR(kEgUnknown, 1052);
 }
 
+// A custom order whose header carries the template flag takes key values the caller gives;
+// without the flag a given value is ignored and the record's own key is added.
+TEST_F(OrderInterfaceTest, TemplateOrderTakesGivenKeyValues) {
+  ORDCONDSET({.additive = true, .custom = true});
+  ASSERT_TRUE(ORDCREATE(Path("tp.ntx"), "", "NAME")) << ErrorText();
+  DBGOTO(Value::Integer(1));
+  ASSERT_TRUE(ORDKEYADD(Value(), Value(), Value::String("ZZ")));
+  EXPECT_EQ(ORDKEYVAL().str(), "DELTA   ");
+  ASSERT_TRUE(DBSEEK(Value::String("DELTA"))) << "no template flag: the record's own key";
+  ORDLISTCLEAR();
+  {
+    std::fstream f(Path("tp.ntx"), std::ios::in | std::ios::out | std::ios::binary);
+    char flags[2];
+    f.read(flags, 2);
+    flags[0] = static_cast<char>(static_cast<uint8_t>(flags[0]) | 0x80);
+    f.seekp(0);
+    f.write(flags, 2);
+  }
+  ASSERT_TRUE(ORDLISTADD(Value::String(Path("tp.ntx")))) << ErrorText();
+  ORDSETFOCUS(Value::Integer(1));
+  DBGOTO(Value::Integer(2));
+  ASSERT_TRUE(ORDKEYADD(Value(), Value(), Value::String("AAA")));
+  DBGOTO(Value::Integer(3));
+  ASSERT_TRUE(ORDKEYADD(Value(), Value(), Value::String("ZZZ")));
+  EXPECT_EQ(Walk(), (std::vector<uint32_t>{2, 1, 3}));
+  ASSERT_TRUE(DBSEEK(Value::String("ZZZ")));
+  EXPECT_EQ(RECNO(), 3u);
+  EXPECT_FALSE(ORDKEYDEL(Value(), Value(), Value::String("AAA"))) << "record 3 has no key AAA";
+  EXPECT_EQ(ORDKEYCOUNT(), 3);
+  DBGOTO(Value::Integer(2));
+  ASSERT_TRUE(ORDKEYDEL(Value(), Value(), Value::String("AAA")));
+  EXPECT_EQ(Walk(), (std::vector<uint32_t>{1, 3}));
+  DBGOTO(Value::Integer(2));
+  ORDKEYADD(Value(), Value(), Value::Integer(7));
+  EXPECT_LAST_ERROR(kEgDataType, 1026);
+}
+
+// An order on a timestamp field sorts by date and time; a date seeks the first key of its day.
+TEST_F(OrderInterfaceTest, TimestampOrder) {
+  ASSERT_TRUE(MakeTable("ts", {{"AT", "T", 8, 0}}));
+  const int32_t day = JulianFromYmd(2024, 1, 15);
+  const Value stamps[] = {Value::Timestamp(day + 1, 5), Value::Timestamp(day, 43200000),
+                          Value::Timestamp(day, 1000), Value::Timestamp(day - 1, 86399999)};
+  for (const Value& v : stamps) Add({v});
+  ASSERT_TRUE(ORDCREATE(Path("ts.ntx"), "", "AT")) << ErrorText();
+  EXPECT_EQ(DBORDERINFO(Value::Integer(kOiKeyType)).str(), "T");
+  EXPECT_EQ(Walk(), (std::vector<uint32_t>{4, 3, 2, 1}));
+  ASSERT_TRUE(DBSEEK(Value::Date(day)));
+  EXPECT_EQ(RECNO(), 3u);
+  ASSERT_TRUE(DBSEEK(Value::Timestamp(day, 43200000)));
+  EXPECT_EQ(RECNO(), 2u);
+  DBGOTO(Value::Integer(1));
+  FIELDPUT(1, Value::Timestamp(day - 2, 0));
+  DBCOMMIT();
+  EXPECT_EQ(Walk(), (std::vector<uint32_t>{1, 4, 3, 2}));
+}
+
 TEST_F(OrderInterfaceTest, DestroyAndRebuild) {
   EXPECT_TRUE(ORDDESTROY(Value::String("X"), Value::String("b.ntx")));
   EXPECT_FALSE(FileExists(Path("b.ntx")));

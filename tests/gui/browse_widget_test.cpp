@@ -23,6 +23,7 @@
 #include "gui/main_window.h"
 #include "gui/qt_ui.h"
 #include "gui/twbrowse_widget.h"
+#include "main_window_fixture.h"
 #include "rdd/db_commands.h"
 
 namespace vosk {
@@ -65,51 +66,14 @@ std::string ReadFile(const std::string& path) {
   return s.str();
 }
 
-class BrowseWidgetTest : public ::testing::Test {
+class BrowseWidgetTest : public MainWindowFixture {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/gui_grid_test.XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
-    table_ = dir_ + "/CLIENTI.DBF";
-    std::filesystem::copy_file(VOSK_SOURCE_DIR "/samples/CLIENTI.DBF", table_);
-    SetIniFileName(dir_ + "/VOSKDBU.INI");
-    for (auto [key, value] : {std::pair{"Maximized", "No"}, {"Width", "800"}, {"Height", "250"}}) {
-      WRITEPPROSTRING("Parametri", key, value);
-    }
-    CurTable() = CurrentTableState{};
-    SetUi(&ui_);
-    StartUp(ui_);
-  }
-  void TearDown() override {
-    CLOSEALL();
-    SetErrorHandler(nullptr);
-    SetUi(nullptr);
-    SetIniFileName("");
-    std::filesystem::remove_all(dir_);
-  }
+  BrowseWidgetTest()
+      : MainWindowFixture({{"Maximized", "No"}, {"Width", "800"}, {"Height", "250"}}) {}
 
   void WithMainWindow(const std::function<void(MainWindow&, TWBrowseWidget&)>& inspect) {
-    bool inspected = false;
-    QTimer::singleShot(0, [&] {
-      MainWindow* w = ui_.window();
-      if (w) {
-        inspect(*w, *w->grid());
-        inspected = true;
-        w->close();
-      } else {
-        QCoreApplication::quit();
-      }
-    });
-    QTimer guard;  // never hang the suite
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    guard.start(20000);
-    MAIN(table_);
-    EXPECT_TRUE(inspected);
+    MainWindowFixture::WithMainWindow([&](MainWindow& w) { inspect(w, *w.grid()); }, 20000);
   }
-
-  QtUi ui_;
-  std::string dir_, table_;
 };
 
 TEST_F(BrowseWidgetTest, KeysMoveTheCursorAndEnterEditsTheCellIntoTheFile) {

@@ -22,59 +22,21 @@
 #include "app/voskdbu.h"
 #include "expr/runtime_error.h"
 #include "gui/dispatcher.h"
+#include "main_window_fixture.h"
 #include "gui/qt_ui.h"
 #include "rdd/db_commands.h"
 
 namespace vosk {
 namespace {
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public MainWindowFixture {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/gui_test.XXXXXX";
-    dir_ = ::mkdtemp(tmpl);
-    table_ = dir_ + "/CLIENTI.DBF";
-    std::filesystem::copy_file(VOSK_SOURCE_DIR "/samples/CLIENTI.DBF", table_);
-    SetIniFileName(dir_ + "/VOSKDBU.INI");
-    for (auto [key, value] : {std::pair{"Maximized", "No"},
-                              {"Top", "100"},
-                              {"Left", "50"},
-                              {"Width", "640"},
-                              {"Height", "480"}}) {
-      WRITEPPROSTRING("Parametri", key, value);
-    }
-    CurTable() = CurrentTableState{};
-    SetUi(&ui_);
-    StartUp(ui_);
-  }
-  void TearDown() override {
-    CLOSEALL();
-    SetErrorHandler(nullptr);
-    SetUi(nullptr);
-    SetIniFileName("");
-    std::filesystem::remove_all(dir_);
-  }
-
-  // Runs MAIN on the sample table; `inspect` runs once the window is up, then it closes.
-  void WithMainWindow(const std::function<void(MainWindow&)>& inspect) {
-    bool inspected = false;
-    QTimer::singleShot(0, [&] {
-      MainWindow* w = ui_.window();
-      if (w) {
-        inspect(*w);
-        inspected = true;
-        w->close();
-      } else {
-        QCoreApplication::quit();
-      }
-    });
-    QTimer guard;  // never hang the suite
-    guard.setSingleShot(true);
-    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-    guard.start(10000);
-    MAIN(table_);
-    EXPECT_TRUE(inspected);
-  }
+  MainWindowTest()
+      : MainWindowFixture({{"Maximized", "No"},
+                           {"Top", "100"},
+                           {"Left", "50"},
+                           {"Width", "640"},
+                           {"Height", "480"}}) {}
 
   static QAction* MenuAction(QMenu* menu, const QString& text) {
     for (QAction* a : menu->actions()) {
@@ -83,8 +45,6 @@ class MainWindowTest : public ::testing::Test {
     return nullptr;
   }
 
-  QtUi ui_;
-  std::string dir_, table_;
 };
 
 TEST_F(MainWindowTest, TitleMenusButtonsAndStatusBar) {

@@ -679,19 +679,24 @@ Status DbfArea::create(const OpenInfo& in) {
     (void)close();
     return kFailure;
   }
-  if (has_memo && Failed(create_memo_file(&info))) {
-    (void)close();
-    return kFailure;
-  }
-  if (info.alias.empty()) info.alias = Upper(BaseName(file_name_));
-  if (Failed(WorkArea::create(info))) {
-    (void)close();
-    return kFailure;
-  }
+  if (Failed(CreateMemoAndArea(&info, has_memo))) return kFailure;
   record_.assign(record_len_, ' ');
   if (Failed(RefreshCount())) return kFailure;
   read_ahead_ = true;
   return go_top();
+}
+
+Status DbfArea::CreateMemoAndArea(OpenInfo* info, bool with_memo) {
+  if (with_memo && Failed(create_memo_file(info))) {
+    (void)close();
+    return kFailure;
+  }
+  if (info->alias.empty()) info->alias = Upper(BaseName(file_name_));
+  if (Failed(WorkArea::create(*info))) {
+    (void)close();
+    return kFailure;
+  }
+  return kSuccess;
 }
 
 ErrorAnswer DbfArea::CreateError(int sub_code, int os_code, bool can_retry) {

@@ -163,6 +163,9 @@ class DbfArea : public WorkArea {
   Status RefreshLockedRecord();
   // "Create error" (general 20) with a subcode.
   ErrorAnswer CreateError(int sub_code, int os_code = 0, bool can_retry = false);
+  // The end of a create: the memo file when asked for, the default alias, the base area;
+  // closes everything on failure.
+  Status CreateMemoAndArea(OpenInfo* info, bool with_memo);
   void DropReadAhead() { cache_count_ = 0; }
   bool TableHasNullFlags() const { return null_flags_field_ > 0; }
 

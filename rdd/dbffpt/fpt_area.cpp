@@ -206,15 +206,7 @@ Status FptArea::create(const OpenInfo& in) {
   file_name_ = ApplyFileCase(NormalizeSeparators(file_name_));
   memo_kind_ = MemoKind::kFpt;
   shared_ = read_only_ = false;
-  if (Failed(create_memo_file(&info))) {
-    (void)close();
-    return kFailure;
-  }
-  if (info.alias.empty()) info.alias = Upper(BaseName(file_name_));
-  if (Failed(WorkArea::create(info))) {
-    (void)close();
-    return kFailure;
-  }
+  if (Failed(CreateMemoAndArea(&info, true))) return kFailure;
   record_.assign(1, ' ');
   valid_ = true;
   positioned_ = false;

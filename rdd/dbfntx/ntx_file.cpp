@@ -480,7 +480,8 @@ Status NtxFile::PeekPages(const NtxOrder& order, uint64_t offset, int count, uin
 void NtxFile::MarkChanged(NtxPageRef* ref) {
   if (write_locks_ == 0) throw InternalError(9102, "ntxBlockWrite on not locked index file.");
   NtxCachedPage* p = ref->page();
-  ForgetSubtreeCounts();
+  if (path_change_) ForgetSubtreeCount(p->offset);
+  else ForgetSubtreeCounts();
   if (!p->changed) {
     p->changed = true;
     changed_.push_back(p);

@@ -125,8 +125,9 @@ class NtxFile {
   // pass that only looks at them; a page held in the cache (a changed one too) is taken from
   // there. Every page is checked as ReadPage checks it.
   Status PeekPages(const NtxOrder& order, uint64_t offset, int count, uint8_t* out);
-  // Keys in the subtree under an inner page, remembered while no page of the file changes
-  // (any change here, or another process's change seen at a lock, forgets them all).
+  // Keys in the subtree under an inner page, remembered while the subtree does not change (a
+  // change here forgets the changed pages' counts and their ancestors'; another process's
+  // change seen at a lock, a discarded change or a build forgets them all).
   bool KnownSubtreeCount(uint64_t offset, int64_t* out) const {
     auto it = subtree_counts_.find(offset);
     if (it == subtree_counts_.end()) return false;
@@ -134,6 +135,13 @@ class NtxFile {
     return true;
   }
   void RememberSubtreeCount(uint64_t offset, int64_t n) { subtree_counts_[offset] = n; }
+  void ForgetSubtreeCount(uint64_t offset) { subtree_counts_.erase(offset); }
+  void ForgetSubtreeCounts() {
+    if (!subtree_counts_.empty()) subtree_counts_.clear();
+  }
+  // While a change runs along one path of a tree, a changed page forgets only its own count:
+  // the change forgets the counts of the path's pages (every changed page's ancestors) itself.
+  void set_path_change(bool on) { path_change_ = on; }
   // Truncates to the header block: counter, free list and append position reset (rebuild).
   Status TruncateToHeader();
 
@@ -190,9 +198,7 @@ class NtxFile {
   std::unordered_map<uint64_t, std::unique_ptr<NtxCachedPage>> cache_;
   std::vector<NtxCachedPage*> changed_;
   std::unordered_map<uint64_t, int64_t> subtree_counts_;
-  void ForgetSubtreeCounts() {
-    if (!subtree_counts_.empty()) subtree_counts_.clear();
-  }
+  bool path_change_ = false;
   // State at the first write lock, restored when a change is abandoned.
   uint64_t saved_free_page_ = 0;
   uint64_t saved_next_append_ = 0;

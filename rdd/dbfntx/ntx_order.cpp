@@ -294,16 +294,50 @@ Status NtxOrder::Locate(NtxCursor* c, const std::string& key, uint32_t recno) {
 
 // --- insertion ---
 
+namespace {
+
+// Keeps the remembered subtree counts that a key insert or delete along one path leaves valid:
+// only the changed pages and the path's pages are forgotten; everything is forgotten when the
+// change does not end well.
+class PathChange {
+ public:
+  explicit PathChange(NtxFile* file) : file_(file) { file_->set_path_change(true); }
+  ~PathChange() {
+    file_->set_path_change(false);
+    if (!settled_) file_->ForgetSubtreeCounts();
+  }
+  PathChange(const PathChange&) = delete;
+  PathChange& operator=(const PathChange&) = delete;
+  void Unchanged() { settled_ = true; }
+  void Done(const std::vector<NtxCursor::Level>& path) {
+    for (const NtxCursor::Level& l : path) file_->ForgetSubtreeCount(l.page);
+    settled_ = true;
+  }
+
+ private:
+  NtxFile* file_;
+  bool settled_ = false;
+};
+
+}  // namespace
+
 Status NtxOrder::Insert(const std::string& key, uint32_t recno, bool* added) {
   *added = false;
+  PathChange change(file_);
   NtxCursor c;
   if (unique_) {
     if (Failed(Seek(&c, key, false, true))) return kFailure;
-    if (c.on && c.key == key) return kSuccess;  // an equal key exists
+    if (c.on && c.key == key) {  // an equal key exists
+      change.Unchanged();
+      return kSuccess;
+    }
   }
   bool exact_match = false;
   if (Failed(Descend(&c, key, !sort_recno(), true, recno, &exact_match))) return kFailure;
-  if (exact_match && !(flags_ & kNtxFlagMultiKey)) return kSuccess;
+  if (exact_match && !(flags_ & kNtxFlagMultiKey)) {
+    change.Unchanged();
+    return kSuccess;
+  }
   if (exact_match) {
     // A multi-key order takes the same key and record again: insert before the match, at
     // the leaf position reached through its left subtree.
@@ -313,7 +347,9 @@ Status NtxOrder::Insert(const std::string& key, uint32_t recno, bool* added) {
     if (left != 0 && Failed(DescendRight(&c, file_->OffsetOf(left)))) return kFailure;
   }
   NtxEntry e{0, recno, key};
+  const std::vector<NtxCursor::Level> path = c.path;
   if (Failed(InsertAt(std::move(c.path), std::move(e)))) return kFailure;
+  change.Done(path);
   ++generation_;
   *added = true;
   return kSuccess;
@@ -428,9 +464,13 @@ Status NtxOrder::InsertAt(std::vector<NtxCursor::Level> path, NtxEntry e) {
 
 Status NtxOrder::Delete(const std::string& key, uint32_t recno, bool* deleted) {
   *deleted = false;
+  PathChange change(file_);
   NtxCursor c;
   if (Failed(Locate(&c, key, recno))) return kFailure;
-  if (c.between || !c.on) return kSuccess;
+  if (c.between || !c.on) {
+    change.Unchanged();
+    return kSuccess;
+  }
   std::vector<NtxCursor::Level> path = c.path;
   {
     NtxPageRef ref;
@@ -460,7 +500,9 @@ Status NtxOrder::Delete(const std::string& key, uint32_t recno, bool* deleted) {
     View(&leaf).RemoveAt(path.back().index);
     file_->MarkChanged(&leaf);
   }
+  const std::vector<NtxCursor::Level> changed_path = path;
   if (Failed(Rebalance(std::move(path)))) return kFailure;
+  change.Done(changed_path);
   ++generation_;
   *deleted = true;
   return kSuccess;

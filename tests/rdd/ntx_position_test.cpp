@@ -209,6 +209,42 @@ INSTANTIATE_TEST_SUITE_P(
                       TreeCase{"InsertedToggledCounted", Shape::kInserted, false, true, true}),
     [](const ::testing::TestParamInfo<TreeCase>& info) { return std::string(info.param.name); });
 
+// Key numbers, the count and goto stay right while keys change, move, split and merge pages:
+// the subtree counts remembered between calls are forgotten along each changed path.
+class NtxChangingTreeTest : public NtxTest {};
+
+TEST_F(NtxChangingTreeTest, PositionsFollowEveryKeyChange) {
+  ASSERT_TRUE(MakeTable("moves", {{"K", "C", 30, 0}}));
+  std::mt19937 rng(11);
+  auto random_key = [&] {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "K%05u", static_cast<unsigned>(rng() % 100000));
+    return std::string(buf);
+  };
+  for (int i = 0; i < 3000; ++i) Add({Value::String(random_key())});
+  ASSERT_TRUE(ORDCREATE(Path("moves.ntx"), "", "K")) << ErrorText();
+  for (int step = 0; step < 150; ++step) {
+    ASSERT_EQ(ORDKEYCOUNT(), static_cast<int64_t>(LASTREC()));
+    if (step % 5 == 0) {
+      Add({Value::String(random_key())});
+    } else {
+      DBGOTO(Value::Integer(1 + rng() % LASTREC()));
+      // Runs of equal first letters empty and fill whole pages.
+      FIELDPUT(1, Value::String(step % 3 == 0 ? "A" + random_key() : random_key()));
+    }
+    DBCOMMIT();
+    const uint32_t changed = RECNO();
+    const std::vector<uint32_t> order = Walk();
+    ASSERT_EQ(order.size(), LASTREC());
+    DBGOTO(Value::Integer(changed));
+    const auto at = std::find(order.begin(), order.end(), changed);
+    ASSERT_EQ(ORDKEYNO(), at - order.begin() + 1) << "step " << step;
+    const int64_t n = 1 + static_cast<int64_t>(rng() % order.size());
+    ASSERT_TRUE(ORDKEYGOTO(n));
+    ASSERT_EQ(RECNO(), order[static_cast<size_t>(n - 1)]) << "step " << step;
+  }
+}
+
 // With a scope or a filter ORDKEYGOTO(n) still reaches the n-th visible key in scope and
 // ORDKEYNO() answers n. Hidden deleted records are not a filter: they keep their key numbers
 // and count, and a goto that lands on one moves on to the next visible record.

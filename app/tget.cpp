@@ -201,6 +201,15 @@ void TGet::DeleteSel() {
   sel_len_ = 0;
 }
 
+void TGet::Backspace() {
+  if (sel_len_ > 0) {
+    DeleteSel();
+  } else if (caret_ > 0) {
+    text_.erase(static_cast<size_t>(--caret_), 1);
+    sel_start_ = caret_;
+  }
+}
+
 void TGet::Insert(char c) {
   DeleteSel();
   if (static_cast<int>(text_.size()) >= GetLen()) return;  // the edit box's limit
@@ -258,12 +267,7 @@ bool TGet::KeyChar(unsigned char ch) {
     const std::string mask = GetMask();
     if (mask.empty()) {
       if (ch == kBackspace) {
-        if (sel_len_ > 0) {
-          DeleteSel();
-        } else if (caret_ > 0) {
-          text_.erase(static_cast<size_t>(--caret_), 1);
-          sel_start_ = caret_;
-        }
+        Backspace();
       } else if (func.find('9') != std::string::npos && !std::isdigit(ch)) {
         return false;
       } else {
@@ -271,12 +275,7 @@ bool TGet::KeyChar(unsigned char ch) {
       }
     } else if (ch == kBackspace) {
       if (!HasTemplates()) {
-        if (sel_len_ > 0) {
-          DeleteSel();
-        } else if (caret_ > 0) {
-          text_.erase(static_cast<size_t>(--caret_), 1);
-          sel_start_ = caret_;
-        }
+        Backspace();
       } else {
         BlankSel();
         int pos = caret_;
@@ -307,12 +306,7 @@ bool TGet::KeyChar(unsigned char ch) {
     }
   } else if (type == 'N') {
     if (ch == kBackspace) {
-      if (sel_len_ > 0) {
-        DeleteSel();
-      } else if (caret_ > 0) {
-        text_.erase(static_cast<size_t>(--caret_), 1);
-        sel_start_ = caret_;
-      }
+      Backspace();
     } else {
       DeleteSel();
       if (ch == '.') ch = ',';

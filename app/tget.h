@@ -71,6 +71,7 @@ class TGet {
  private:
   void Insert(char c);  // as the edit box: replaces the selection, respects GetLen()
   void DeleteSel();     // removes the selected text
+  void Backspace();     // as the edit box: the selection, else the character left of the caret
   void BlankSel();      // blanks the selected range keeping the fixed characters
   int SkipTemplates(int pos, int step) const;
   bool CharFitsMask(unsigned char ch, int pos) const;

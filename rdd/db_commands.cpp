@@ -5,6 +5,7 @@
 
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
+#include "rdd/command_error.h"
 #include "rdd/driver_registry.h"
 #include "rdd/dbffpt/memo_format.h"
 #include "rdd/expression_glue.h"
@@ -12,6 +13,29 @@
 #include "rdd/work_area_table.h"
 
 namespace vosk {
+
+RuntimeError CommandErrorOf(int gen_code, int sub_code, const std::string& operation) {
+  RuntimeError e;
+  e.gen_code = gen_code;
+  e.subsystem = "DBCMD";
+  e.sub_code = sub_code;
+  e.operation = operation;
+  return e;
+}
+
+ErrorAnswer CommandError(int gen_code, int sub_code, bool can_default,
+                         const std::string& operation) {
+  RuntimeError e = CommandErrorOf(gen_code, sub_code, operation);
+  e.can_default = can_default;
+  return RaiseError(std::move(e));
+}
+
+WorkArea* CommandArea() {
+  WorkArea* a = CurrentArea();
+  if (!a) CommandError(kEgNoTable, 2001, true);
+  return a;
+}
+
 namespace {
 
 bool g_neterr = false;
@@ -19,25 +43,6 @@ bool g_neterr = false;
 std::string Upper(std::string s) {
   for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return s;
-}
-
-// Raises a command-layer error (subsystem "DBCMD").
-ErrorAnswer CommandError(int gen_code, int sub_code, bool can_default = false,
-                         const std::string& operation = "") {
-  RuntimeError e;
-  e.gen_code = gen_code;
-  e.subsystem = "DBCMD";
-  e.sub_code = sub_code;
-  e.operation = operation;
-  e.can_default = can_default;
-  return RaiseError(std::move(e));
-}
-
-// The current area's table, or nullptr after raising "Workarea not in use".
-WorkArea* Current() {
-  WorkArea* a = CurrentArea();
-  if (!a) CommandError(kEgNoTable, 2001, true);
-  return a;
 }
 
 Driver* DriverByName(const std::string& name) {
@@ -256,34 +261,34 @@ std::string RDDSETDEFAULT(const std::string& driver) {
 }
 
 bool DBAPPEND(bool release_locks) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return false;
   g_neterr = false;
   return Ok(a->append(release_locks));
 }
 
 void DBDELETE() {
-  if (WorkArea* a = Current()) (void)a->delete_record();
+  if (WorkArea* a = CommandArea()) (void)a->delete_record();
 }
 
 void DBRECALL() {
-  if (WorkArea* a = Current()) (void)a->recall();
+  if (WorkArea* a = CommandArea()) (void)a->recall();
 }
 
 void DBCOMMIT() {
-  if (WorkArea* a = Current()) (void)a->flush();
+  if (WorkArea* a = CommandArea()) (void)a->flush();
 }
 
 void DBGOTOP() {
-  if (WorkArea* a = Current()) (void)a->go_top();
+  if (WorkArea* a = CommandArea()) (void)a->go_top();
 }
 
 void DBGOBOTTOM() {
-  if (WorkArea* a = Current()) (void)a->go_bottom();
+  if (WorkArea* a = CommandArea()) (void)a->go_bottom();
 }
 
 void DBGOTO(const Value& record) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return;
   if (record.is_nil()) {
     CommandError(kEgArg, 1003);
@@ -293,7 +298,7 @@ void DBGOTO(const Value& record) {
 }
 
 void DBSKIP(int64_t count) {
-  if (WorkArea* a = Current()) (void)a->skip(count);
+  if (WorkArea* a = CommandArea()) (void)a->skip(count);
 }
 
 bool BOF() {
@@ -381,7 +386,7 @@ Value FIELDGET(int pos) {
 }
 
 Value FIELDPUT(int pos, const Value& value) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a || pos < 1 || pos > a->field_count()) return Value();
   if (Failed(a->put_value(pos, value))) return Value();
   return value;
@@ -425,21 +430,21 @@ Value DBSTRUCT() {
 }
 
 bool RLOCK() {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   bool locked = false;
   if (a) (void)a->lock(1, 0, &locked);
   return locked;
 }
 
 bool FLOCK() {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   bool locked = false;
   if (a) (void)a->lock(3, 0, &locked);
   return locked;
 }
 
 void DBUNLOCK() {
-  if (WorkArea* a = Current()) (void)a->unlock(0);
+  if (WorkArea* a = CommandArea()) (void)a->unlock(0);
 }
 
 bool NETERR(std::optional<bool> value) {
@@ -449,7 +454,7 @@ bool NETERR(std::optional<bool> value) {
 }
 
 bool DBEVAL(const std::function<void()>& block, const Scope& scope) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   return a && Ok(a->eval(block, scope));
 }
 
@@ -464,13 +469,13 @@ bool DBLOCATE(const Scope& scope) {
 }
 
 bool DBCONTINUE() {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a || Failed(a->locate(true))) return false;
   return a->found();
 }
 
 bool DBSETFILTER(const std::string& text) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return false;
   if (text.empty()) return Ok(a->clear_filter());
   Condition c;
@@ -479,11 +484,11 @@ bool DBSETFILTER(const std::string& text) {
 }
 
 void DBCLEARFILTER() {
-  if (WorkArea* a = Current()) (void)a->clear_filter();
+  if (WorkArea* a = CommandArea()) (void)a->clear_filter();
 }
 
 bool DBPACK(const Value& progress_block, int step) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return false;
   a->scratch() = progress_block.is_nil()
                      ? Value()
@@ -494,7 +499,7 @@ bool DBPACK(const Value& progress_block, int step) {
 }
 
 bool DBZAP() {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   return a && Ok(a->zap());
 }
 
@@ -504,7 +509,7 @@ std::string DBFILTER() {
 }
 
 Value DBINFO(int code, const Value& new_value) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return Value();
   Value out;
   (void)a->info(code, new_value, &out);
@@ -512,7 +517,7 @@ Value DBINFO(int code, const Value& new_value) {
 }
 
 Value DBRECORDINFO(int code, uint32_t recno) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return Value();
   Value out;
   (void)a->record_info(recno, code, &out);

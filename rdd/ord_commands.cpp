@@ -2,6 +2,7 @@
 
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
+#include "rdd/command_error.h"
 #include "rdd/db_commands.h"
 #include "rdd/driver_registry.h"
 #include "rdd/work_area.h"
@@ -9,21 +10,6 @@
 
 namespace vosk {
 namespace {
-
-ErrorAnswer CommandError(int gen_code, int sub_code, bool can_default = false) {
-  RuntimeError e;
-  e.gen_code = gen_code;
-  e.subsystem = "DBCMD";
-  e.sub_code = sub_code;
-  e.can_default = can_default;
-  return RaiseError(std::move(e));
-}
-
-WorkArea* Current() {
-  WorkArea* a = CurrentArea();
-  if (!a) CommandError(kEgNoTable, 2001, true);
-  return a;
-}
 
 // An order or bag designator: a name or a number, anything else absent.
 Value Designator(const Value& v) { return v.is_string() || v.is_numeric() ? v : Value(); }
@@ -90,7 +76,7 @@ bool ORDCONDSET(const OrdCondArgs& args) {
 
 bool ORDCREATE(const std::string& bag, const std::string& tag, const std::string& key_text,
                std::function<Value()> key_block, const Value& unique) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return false;
   OrderCreateInfo info;
   info.bag_name = bag;
@@ -108,7 +94,7 @@ bool ORDDESTROY(const Value& order, const Value& bag) {
 }
 
 std::string ORDFOR(const Value& order, const Value& bag, const Value& new_for) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return "";
   Value v = Info(a, kOiCondition, bag, order,
                  new_for.is_string() ? std::optional<Value>(new_for) : std::nullopt);
@@ -116,14 +102,14 @@ std::string ORDFOR(const Value& order, const Value& bag, const Value& new_for) {
 }
 
 std::string ORDKEY(const Value& order, const Value& bag) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return "";
   Value v = Info(a, kOiExpression, bag, order);
   return v.is_string() ? v.str() : "";
 }
 
 bool ORDLISTADD(const Value& bag, const Value& order) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return false;
   if (!bag.is_string()) {
     CommandError(kEgArg, 1008);
@@ -133,22 +119,22 @@ bool ORDLISTADD(const Value& bag, const Value& order) {
 }
 
 void ORDLISTCLEAR() {
-  if (WorkArea* a = Current()) (void)a->order_list_clear();
+  if (WorkArea* a = CommandArea()) (void)a->order_list_clear();
 }
 
 void ORDLISTREBUILD() {
-  if (WorkArea* a = Current()) (void)a->order_list_rebuild();
+  if (WorkArea* a = CommandArea()) (void)a->order_list_rebuild();
 }
 
 std::string ORDNAME(const Value& order, const Value& bag) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return "";
   Value v = Info(a, kOiName, bag, order);
   return v.is_string() ? v.str() : "";
 }
 
 int ORDNUMBER(const Value& order, const Value& bag) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return 0;
   if (!order.is_string() && !order.is_nil()) return 0;
   Value v = Info(a, kOiNumber, bag, order);
@@ -156,7 +142,7 @@ int ORDNUMBER(const Value& order, const Value& bag) {
 }
 
 Value ORDSCOPE(int which, std::optional<Value> value) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return Value();
   if (which == 2) {
     if (value && !value->is_nil()) return Info(a, kOiScopeSet, Value(), Value(), value);
@@ -170,7 +156,7 @@ Value ORDSCOPE(int which, std::optional<Value> value) {
 }
 
 std::string ORDSETFOCUS(const Value& order, const Value& bag) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return "";
   std::string previous;
   (void)a->order_list_focus(Designator(order), Designator(bag), &previous);
@@ -178,52 +164,52 @@ std::string ORDSETFOCUS(const Value& order, const Value& bag) {
 }
 
 int ORDCOUNT(const Value& bag) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return 0;
   Value v = Info(a, kOiCount, bag, Value());
   return v.is_numeric() ? static_cast<int>(v.number()) : 0;
 }
 
 bool ORDFINDREC(uint32_t recno, bool continue_search) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return false;
   return Truthy(Info(a, continue_search ? kOiFindRecCont : kOiFindRec, Value(), Value(),
                      Value::Integer(recno)));
 }
 
 bool ORDISUNIQUE(const Value& order, const Value& bag) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   return a && Truthy(Info(a, kOiUnique, bag, order));
 }
 
 int64_t ORDKEYCOUNT(const Value& order, const Value& bag) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return 0;
   Value v = Info(a, kOiKeyCount, bag, order);
   return v.is_numeric() ? static_cast<int64_t>(v.number()) : 0;
 }
 
 int64_t ORDKEYNO(const Value& order, const Value& bag) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return 0;
   Value v = Info(a, kOiPosition, bag, order);
   return v.is_numeric() ? static_cast<int64_t>(v.number()) : 0;
 }
 
 bool ORDKEYGOTO(int64_t position) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   return a && Truthy(Info(a, kOiPosition, Value(), Value(), Value::Integer(position)));
 }
 
 Value ORDKEYVAL() {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   return a ? Info(a, kOiKeyVal, Value(), Value()) : Value();
 }
 
 namespace {
 
 bool KeyAddOrDelete(int code, const Value& order, const Value& bag, const Value& key_value) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   return a && Truthy(Info(a, code, bag, order,
                           key_value.is_nil() ? std::nullopt : std::optional<Value>(key_value)));
 }
@@ -239,7 +225,7 @@ bool ORDKEYDEL(const Value& order, const Value& bag, const Value& key_value) {
 }
 
 bool ORDDESCEND(const Value& order, const Value& bag, const Value& new_value) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   return a && Truthy(Info(a, kOiIsDesc, bag, order,
                           new_value.is_logical() ? std::optional<Value>(new_value)
                                                  : std::nullopt));
@@ -247,7 +233,7 @@ bool ORDDESCEND(const Value& order, const Value& bag, const Value& new_value) {
 
 Value DBORDERINFO(const Value& code, const Value& bag, const Value& order,
                   std::optional<Value> new_value) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return Value();
   if (!code.is_numeric()) {
     CommandError(kEgArg, 1014);
@@ -264,7 +250,7 @@ int INDEXORD() {
 }
 
 bool DBSEEK(const Value& key, const Value& soft, const Value& last) {
-  WorkArea* a = Current();
+  WorkArea* a = CommandArea();
   if (!a) return false;
   if (key.is_nil()) {
     CommandError(kEgArg, 1001);

@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "expr/settings.h"
+#include "rdd/command_error.h"
 #include "rdd/driver_registry.h"
 #include "rdd/work_area_table.h"
 
@@ -160,11 +161,7 @@ Status WorkArea::set_field_extent(int count) {
 Status WorkArea::create_fields(const ValueArray& structure) {
   if (Failed(set_field_extent(static_cast<int>(structure.size())))) return kFailure;
   auto arg_error = [&]() {
-    RuntimeError e;
-    e.gen_code = kEgArg;
-    e.subsystem = "DBCMD";
-    e.sub_code = 1014;
-    error(std::move(e));
+    error(CommandErrorOf(kEgArg, 1014));
     return kFailure;
   };
   for (const Value& row : structure) {
@@ -264,22 +261,12 @@ Status WorkArea::open(const OpenInfo& info) {
   alias = Upper(alias);
   if (alias.size() > 32) alias.resize(32);
   if (!IsValidAlias(alias)) {
-    RuntimeError e;
-    e.gen_code = kEgBadAlias;
-    e.subsystem = "DBCMD";
-    e.sub_code = 1010;
-    e.operation = alias;
-    error(std::move(e));
+    error(CommandErrorOf(kEgBadAlias, 1010, alias));
     return kFailure;
   }
   int other = AreaOfDesignator(alias);
   if (other != 0 && other != area_) {
-    RuntimeError e;
-    e.gen_code = kEgDupAlias;
-    e.subsystem = "DBCMD";
-    e.sub_code = 1011;
-    e.operation = alias;
-    error(std::move(e));
+    error(CommandErrorOf(kEgDupAlias, 1011, alias));
     return kFailure;
   }
   alias_ = alias;

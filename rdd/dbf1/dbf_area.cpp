@@ -887,8 +887,7 @@ Status DbfArea::go_to(uint32_t recno) {
 
 Status DbfArea::go_to_id(const Value& id) {
   if (!id.is_numeric()) {
-    DriverError(kEdfDataType, "", 0, "", false, true);
-    return kFailure;
+    return FieldValueError(kEdfDataType);
   }
   double n = id.number();
   // NaN and negative numbers go to record 0 (the phantom record), like numbers past the end.
@@ -988,8 +987,7 @@ Status DbfArea::DecodeField(const Field& f, Value* out) {
     case FieldKind::kRowVersion: {
       int w = f.length;
       if (w != 1 && w != 2 && w != 3 && w != 4 && w != 8) {
-        DriverError(kEdfDataType, "", 0, f.name, false, true);
-        return kFailure;
+        return FieldValueError(kEdfDataType, f.name);
       }
       int64_t v = GetLeSigned(p, w);
       if (f.decimals > 0) {
@@ -1027,8 +1025,7 @@ Status DbfArea::DecodeField(const Field& f, Value* out) {
       }
       [[fallthrough]];
     default:
-      DriverError(kEdfDataType, "", 0, f.name, false, true);
-      return kFailure;
+      return FieldValueError(kEdfDataType, f.name);
   }
   if (null_flags_field_ > 0 && f.null_bit >= 0) {
     const Field& nf = fields_[static_cast<size_t>(null_flags_field_ - 1)];
@@ -1040,8 +1037,7 @@ Status DbfArea::DecodeField(const Field& f, Value* out) {
 
 Status DbfArea::get_value(int pos, Value* out) {
   if (pos < 1 || pos > static_cast<int>(fields_.size())) {
-    DriverError(kEdfDataType, "", 0, "", false, true);
-    return kFailure;
+    return FieldValueError(kEdfDataType);
   }
   if (pending_parent_ && Failed(force_relation())) return kFailure;
   if (!valid_ && Failed(ReadRecord())) return kFailure;
@@ -1061,17 +1057,9 @@ Status DbfArea::get_value_length(int pos, uint32_t* out) {
 
 Status DbfArea::EncodeField(const Field& f, const Value& v) {
   uint8_t* p = record_.data() + f.offset;
-  auto type_error = [&]() {
-    DriverError(kEdfDataType, "", 0, f.name, false, true);
-    return kFailure;
-  };
-  auto width_error = [&]() {
-    DriverError(kEdfDataWidth, "", 0, f.name, false, true);
-    return kFailure;
-  };
   switch (f.kind) {
     case FieldKind::kCharacter: {
-      if (!v.is_string()) return type_error();
+      if (!v.is_string()) return FieldValueError(kEdfDataType, f.name);
       size_t n = std::min<size_t>(v.str().size(), f.length);
       std::memcpy(p, v.str().data(), n);
       if (!(f.flags & kFfBinary) && codepage_ != kProgramCodepage) {
@@ -1081,30 +1069,30 @@ Status DbfArea::EncodeField(const Field& f, const Value& v) {
       break;
     }
     case FieldKind::kLogical:
-      if (!v.is_logical()) return type_error();
+      if (!v.is_logical()) return FieldValueError(kEdfDataType, f.name);
       p[0] = v.logical() ? 'T' : 'F';
       break;
     case FieldKind::kDate:
-      if (!v.is_date() && !v.is_timestamp()) return type_error();
+      if (!v.is_date() && !v.is_timestamp()) return FieldValueError(kEdfDataType, f.name);
       if (f.length == 3) PutLe24(p, static_cast<uint32_t>(v.julian()));
       else if (f.length == 4) PutLe32(p, static_cast<uint32_t>(v.julian()));
       else std::memcpy(p, DateToDigits(v.julian()).data(), 8);
       break;
     case FieldKind::kNumeric:
     case FieldKind::kFloat: {
-      if (!v.is_numeric()) return type_error();
+      if (!v.is_numeric()) return FieldValueError(kEdfDataType, f.name);
       std::string text = v.is_integer() ? FormatDecimal(v.integer(), f.decimals)
                                         : FormatDecimal(v.dbl(), f.decimals);
       if (text.empty() || static_cast<int>(text.size()) > f.length) {
         std::memset(p, '*', f.length);
-        return width_error();
+        return FieldValueError(kEdfDataWidth, f.name);
       }
       std::string aligned = RightAlign(text, f.length);
       std::memcpy(p, aligned.data(), f.length);
       break;
     }
     case FieldKind::kInteger: {
-      if (!v.is_numeric()) return type_error();
+      if (!v.is_numeric()) return FieldValueError(kEdfDataType, f.name);
       int needed;
       int64_t iv = 0;
       if (f.decimals > 0 || !v.is_integer()) {
@@ -1120,14 +1108,14 @@ Status DbfArea::EncodeField(const Field& f, const Value& v) {
         iv = v.integer();
         needed = NeededIntegerWidth(iv);
       }
-      if (needed > f.length) return width_error();
-      if (f.length >= 5 && f.length <= 7) return type_error();
+      if (needed > f.length) return FieldValueError(kEdfDataWidth, f.name);
+      if (f.length >= 5 && f.length <= 7) return FieldValueError(kEdfDataType, f.name);
       PutLeSigned(p, f.length, iv);
       break;
     }
     case FieldKind::kDouble:
     case FieldKind::kDoubleCurrency: {
-      if (!v.is_numeric()) return type_error();
+      if (!v.is_numeric()) return FieldValueError(kEdfDataType, f.name);
       double d = v.number();
       uint64_t bits;
       std::memcpy(&bits, &d, 8);
@@ -1136,12 +1124,12 @@ Status DbfArea::EncodeField(const Field& f, const Value& v) {
     }
     case FieldKind::kTimestamp:
     case FieldKind::kModTime:
-      if (!v.is_date() && !v.is_timestamp()) return type_error();
+      if (!v.is_date() && !v.is_timestamp()) return FieldValueError(kEdfDataType, f.name);
       PutLe32(p, static_cast<uint32_t>(v.julian()));
       PutLe32(p + 4, static_cast<uint32_t>(v.is_timestamp() ? v.millis() : 0));
       break;
     case FieldKind::kTime:
-      if (!v.is_date() && !v.is_timestamp()) return type_error();
+      if (!v.is_date() && !v.is_timestamp()) return FieldValueError(kEdfDataType, f.name);
       PutLe32(p, static_cast<uint32_t>(v.is_timestamp() ? v.millis() : 0));
       break;
     case FieldKind::kVariant:
@@ -1151,13 +1139,13 @@ Status DbfArea::EncodeField(const Field& f, const Value& v) {
       }
       if (f.length == 4 && v.is_numeric()) {
         double d = v.number();
-        if (d < -2147483648.0 || d > 2147483647.0) return width_error();
+        if (d < -2147483648.0 || d > 2147483647.0) return FieldValueError(kEdfDataWidth, f.name);
         PutLe32(p, static_cast<uint32_t>(static_cast<int32_t>(d)));
         break;
       }
-      return type_error();
+      return FieldValueError(kEdfDataType, f.name);
     default:
-      return type_error();
+      return FieldValueError(kEdfDataType, f.name);
   }
   if (null_flags_field_ > 0 && f.null_bit >= 0) {
     const Field& nf = fields_[static_cast<size_t>(null_flags_field_ - 1)];
@@ -1169,8 +1157,7 @@ Status DbfArea::EncodeField(const Field& f, const Value& v) {
 
 Status DbfArea::put_value(int pos, const Value& in) {
   if (pos < 1 || pos > static_cast<int>(fields_.size())) {
-    DriverError(kEdfDataType, "", 0, "", false, true);
-    return kFailure;
+    return FieldValueError(kEdfDataType);
   }
   Value changed;
   const Value* given = PutTriggerValue(pos, in, &changed);

@@ -163,6 +163,12 @@ class DbfArea : public WorkArea {
   Status RefreshLockedRecord();
   // "Create error" (general 20) with a subcode.
   ErrorAnswer CreateError(int sub_code, int os_code = 0, bool can_retry = false);
+  // Raises a value error of a field (data type or width; the handler may answer "default")
+  // and fails.
+  Status FieldValueError(int sub_code, const std::string& field = "") {
+    DriverError(sub_code, "", 0, field, false, true);
+    return kFailure;
+  }
   // The end of a create: the memo file when asked for, the default alias, the base area;
   // closes everything on failure.
   Status CreateMemoAndArea(OpenInfo* info, bool with_memo);

@@ -423,8 +423,7 @@ Status FptArea::ReadBlockData(uint32_t block, uint32_t smt_length, uint32_t* typ
 
 Status FptArea::LoadStored(const Field& f, Stored* out) {
   if (!memo_.file().is_open()) {
-    DriverError(kEdfDataType, "", 0, f.name, false, true);
-    return kFailure;
+    return FieldValueError(kEdfDataType, f.name);
   }
   if (!ParseReference(f, &out->ref)) {
     DriverError(kEdfCorrupt, file_name_, 0, f.name, false, true);
@@ -726,13 +725,11 @@ Status FptArea::PutMemo(const Field& f, const Value& v) {
       ok = EncodeMemoValue(ValueForm::kFlex, v, coding, &type, &data);
     }
     if (!ok) {
-      DriverError(kEdfDataType, "", 0, f.name, false, true);
-      return kFailure;
+      return FieldValueError(kEdfDataType, f.name);
     }
   }
   if (!memo_.file().is_open()) {
-    DriverError(kEdfDataType, "", 0, f.name, false, true);
-    return kFailure;
+    return FieldValueError(kEdfDataType, f.name);
   }
   Reference old;
   if (!ParseReference(f, &old)) old = Reference();  // a broken reference frees nothing
@@ -851,19 +848,11 @@ Status FptArea::GetVariant(const Field& f, Value* out) {
 Status FptArea::PutVariant(const Field& f, const Value& v) {
   uint8_t* p = record_.data() + f.offset;
   const int w = f.length;
-  auto type_error = [&]() {
-    DriverError(kEdfDataType, "", 0, f.name, false, true);
-    return kFailure;
-  };
-  auto width_error = [&]() {
-    DriverError(kEdfDataWidth, "", 0, f.name, false, true);
-    return kFailure;
-  };
   if (w == 1 || w == 2) {
-    if (!v.is_numeric()) return type_error();
+    if (!v.is_numeric()) return FieldValueError(kEdfDataType, f.name);
     double d = v.number();
     int64_t lo = w == 1 ? -128 : -32768, hi = w == 1 ? 127 : 32767;
-    if (d < lo || d > hi) return width_error();
+    if (d < lo || d > hi) return FieldValueError(kEdfDataWidth, f.name);
     int64_t i = static_cast<int64_t>(d);
     if (w == 1) p[0] = static_cast<uint8_t>(i);
     else PutLe16(p, static_cast<uint16_t>(i));
@@ -943,15 +932,15 @@ Status FptArea::PutVariant(const Field& f, const Value& v) {
       type = kVarArray;
       memo_part = true;
       memo_type = kFptSixArray;
-      if (!EncodeArrayBody(ValueForm::kSix, v.array(), coding, 1, &memo_data)) return type_error();
+      if (!EncodeArrayBody(ValueForm::kSix, v.array(), coding, 1, &memo_data)) return FieldValueError(kEdfDataType, f.name);
       break;
-    default: return type_error();
+    default: return FieldValueError(kEdfDataType, f.name);
   }
   uint16_t old_type = GetLe16(p + w - 2);
   uint32_t old_block = VariantUsesMemo(old_type, w) ? GetLe32(p + w - kVarTrailer) : 0;
   uint32_t block = 0;
   if (memo_part || old_block != 0) {
-    if (!memo_.file().is_open() || memo_.kind() != MemoKind::kFpt) return type_error();
+    if (!memo_.file().is_open() || memo_.kind() != MemoKind::kFpt) return FieldValueError(kEdfDataType, f.name);
     if (Failed(ReplaceBlocks(old_block, 0, memo_part, memo_type, memo_data, &block))) {
       return kFailure;
     }
@@ -968,8 +957,7 @@ Status FptArea::PutVariant(const Field& f, const Value& v) {
 Status FptArea::GetValueToFile(int pos, const std::string& file, int mode) {
   if (pos < 1 || pos > static_cast<int>(fields_.size()) ||
       !HasMemoPart(fields_[static_cast<size_t>(pos - 1)])) {
-    DriverError(kEdfDataType, "", 0, "", false, true);
-    return kFailure;
+    return FieldValueError(kEdfDataType);
   }
   const Field& f = fields_[static_cast<size_t>(pos - 1)];
   if (pending_parent_ && Failed(force_relation())) return kFailure;
@@ -1004,8 +992,7 @@ Status FptArea::GetValueToFile(int pos, const std::string& file, int mode) {
 Status FptArea::put_value_from_file(int pos, const std::string& file) {
   if (pos < 1 || pos > static_cast<int>(fields_.size()) ||
       !HasMemoPart(fields_[static_cast<size_t>(pos - 1)])) {
-    DriverError(kEdfDataType, "", 0, "", false, true);
-    return kFailure;
+    return FieldValueError(kEdfDataType);
   }
   const Field& f = fields_[static_cast<size_t>(pos - 1)];
   File in;
@@ -1021,10 +1008,7 @@ Status FptArea::put_value_from_file(int pos, const std::string& file) {
   }
   uint64_t want = static_cast<uint64_t>(size);
   if (f.kind == FieldKind::kVariant) want = std::min<uint64_t>(want, kVarMaxText);
-  if (want > 0xFFFFFFF0u) {
-    DriverError(kEdfDataWidth, "", 0, f.name, false, true);
-    return kFailure;
-  }
+  if (want > 0xFFFFFFF0u) return FieldValueError(kEdfDataWidth, f.name);
   std::string data(static_cast<size_t>(want), '\0');
   for (uint64_t at = 0; at < want; at += kFileStep) {
     size_t len = static_cast<size_t>(std::min<uint64_t>(kFileStep, want - at));
@@ -1039,8 +1023,7 @@ Status FptArea::put_value_from_file(int pos, const std::string& file) {
   if (!positioned_) return kSuccess;
   if (!hot_ && Failed(go_hot())) return kFailure;
   if (!memo_.file().is_open()) {
-    DriverError(kEdfDataType, "", 0, f.name, false, true);
-    return kFailure;
+    return FieldValueError(kEdfDataType, f.name);
   }
   // The file's bytes are stored as they are: raw (FPT type 0) unless the field holds text.
   uint32_t type = f.kind == FieldKind::kMemo && !(f.flags & kFfBinary) ? kFptText : kFptRaw;
@@ -1281,8 +1264,7 @@ Status FptArea::BlobInfo(int code, const Value& nv, Value* out) {
       } else if (v.is_nil()) {
         store = false;
       } else if (!EncodeMemoValue(ValueForm::kFlex, v, coding, &type, &data)) {
-        DriverError(kEdfDataType, "", 0, "", false, true);
-        return kFailure;
+        return FieldValueError(kEdfDataType);
       }
       uint32_t block = 0;
       if (Failed(ReplaceBlocks(old_block, 0, store, type, data, &block))) return kFailure;

@@ -480,6 +480,18 @@ Status NtxArea::seek(const Value& value, bool soft, bool find_last) {
 
 // --- key count and position ---
 
+Status NtxArea::TopPosition(NtxOrder* o, int64_t* out) {
+  *out = 0;
+  if (!o->scoped()) {
+    if (o->toggled()) return o->CountAll(out);
+    *out = 1;
+    return kSuccess;
+  }
+  NtxCursor top;
+  if (Failed(LogicalEdge(o, true, &top))) return kFailure;
+  return top.on ? o->Position(top, out) : kSuccess;
+}
+
 Status NtxArea::KeyCount(NtxOrder* o, int64_t* out) {
   *out = 0;
   if (Failed(go_cold())) return kFailure;
@@ -544,12 +556,11 @@ Status NtxArea::KeyPosition(NtxOrder* o, int64_t* out) {
     if (!on_record || c.between || !c.on) return kSuccess;
     if (!o->InScope(reinterpret_cast<const uint8_t*>(c.key.data()))) return kSuccess;
     if (unfiltered) {
-      // The distance from the first key in scope, both placed by subtree counts.
-      NtxCursor top;
-      if (Failed(LogicalEdge(o, true, &top))) return kFailure;
-      if (!top.on) return kSuccess;
+      // The distance from the first key in scope (the first or last key of the tree when
+      // there is no scope), both placed by subtree counts.
       int64_t pos, first;
-      if (Failed(o->Position(c, &pos)) || Failed(o->Position(top, &first))) return kFailure;
+      if (Failed(o->Position(c, &pos)) || Failed(TopPosition(o, &first))) return kFailure;
+      if (first == 0) return kSuccess;
       *out = (o->toggled() ? first - pos : pos - first) + 1;
       return kSuccess;
     }
@@ -594,11 +605,9 @@ Status NtxArea::KeyGoto(NtxOrder* o, int64_t position, bool* ok) {
     int64_t n = position;
     if (o->scoped()) {
       // Counted in tree order from the first key in scope.
-      NtxCursor top;
-      int64_t first = 0;
-      if (Failed(LogicalEdge(o, true, &top))) return kFailure;
-      if (top.on && Failed(o->Position(top, &first))) return kFailure;
-      n = !top.on ? 0 : o->toggled() ? first - position + 1 : first + position - 1;
+      int64_t first;
+      if (Failed(TopPosition(o, &first))) return kFailure;
+      n = first == 0 ? 0 : o->toggled() ? first - position + 1 : first + position - 1;
       from_end = false;
     } else if (!o->file()->shared() && o->cached_count >= 0) {
       // A known count: past the end needs no descent, and the nearer end is counted from.

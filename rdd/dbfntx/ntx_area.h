@@ -89,6 +89,9 @@ class NtxArea : public FptArea {
   Status RebuildBag(NtxFile* bag);
   Status UpdateOrders(bool append);
   void CloseBag(size_t index);
+  // The tree position (1-based) of the order's logical first key in scope, 0 when the scope
+  // is empty; the caller holds the read lock.
+  Status TopPosition(NtxOrder* o, int64_t* out);
   // Adds or deletes the current record's key in a custom order; a template order takes
   // `given` as the key value when there is one.
   Status AddKeyCustom(NtxOrder* o, bool add, const std::optional<Value>& given, bool* done);

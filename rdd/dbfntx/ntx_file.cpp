@@ -14,15 +14,6 @@ namespace {
 // Clean pages kept between operations; more are kept while they are in use or changed.
 constexpr size_t kCacheCleanPages = 4096;
 
-std::string NormalName(std::string s) {
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  if (s.size() > kNtxMaxTagName) s.resize(kNtxMaxTagName);
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
 std::string BaseNameOf(const std::string& path) {
   size_t slash = path.find_last_of('/');
   std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -142,7 +133,7 @@ Status NtxFile::ReadHeaders(bool first_open) {
       if (e[0] <= 32) return Corrupt();  // directory name missing
       uint32_t ref = GetLe32(e + kNtxCmpEntryHeader);
       if (ref == 0) return Corrupt();    // order without a header block
-      dir.push_back({NormalName(TextField(e, kNtxTagNameSize)), offset_of(ref)});
+      dir.push_back({NtxNormalName(TextField(e, kNtxTagNameSize)), offset_of(ref)});
     }
   } else {
     counter = GetLe16(block.data() + kNtxHdrCounter);
@@ -184,7 +175,7 @@ Status NtxFile::ReadHeaders(bool first_open) {
     }
     o->set_header_offset(d.header);
     if (compound) o->set_name(d.name);
-    else if (o->name().empty()) o->set_name(NormalName(BaseNameOf(path_)));
+    else if (o->name().empty()) o->set_name(NtxNormalName(BaseNameOf(path_)));
     fresh.push_back(std::move(o));
   }
   header_ = block;

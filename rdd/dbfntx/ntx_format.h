@@ -138,6 +138,16 @@ inline std::string TextField(const uint8_t* p, int size) {
   return std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(n));
 }
 
+// An order name as kept: trailing blanks dropped, at most the name size, ASCII upper case.
+inline std::string NtxNormalName(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  if (s.size() > kNtxMaxTagName) s.resize(kNtxMaxTagName);
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
 }  // namespace vosk
 
 #endif  // VOSK_RDD_DBFNTX_NTX_FORMAT_H_

@@ -20,15 +20,6 @@ void PutTextField(uint8_t* p, int size, const std::string& s) {
   std::memcpy(p, s.data(), std::min<size_t>(s.size(), static_cast<size_t>(size)));
 }
 
-std::string NormalName(std::string s) {
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  if (s.size() > kNtxMaxTagName) s.resize(kNtxMaxTagName);
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
 }  // namespace
 
 NtxOrder::~NtxOrder() = default;
@@ -59,7 +50,7 @@ bool NtxOrder::DecodeHeader(const uint8_t* b) {
   descending_ = b[kNtxHdrDescending] != 0;
   custom_ = b[kNtxHdrCustom] != 0 || (sig & kNtxFlagCustom);
   root_ = file_->OffsetOf(GetLe32(b + kNtxHdrRoot));
-  if (b[kNtxHdrTagName] >= 32) name_ = NormalName(TextField(b + kNtxHdrTagName, kNtxTagNameSize));
+  if (b[kNtxHdrTagName] >= 32) name_ = NtxNormalName(TextField(b + kNtxHdrTagName, kNtxTagNameSize));
   type_ = key_decimals_ > 0 ? 'N' : 0;  // known once the key has been evaluated
   return true;
 }
@@ -86,7 +77,7 @@ void NtxOrder::EncodeHeader(uint8_t* b, uint32_t counter, uint32_t free_ref) con
 void NtxOrder::Define(const std::string& name, const std::string& key_text,
                       const std::string& for_text, char type, int length, int decimals,
                       bool unique, bool descending, bool custom, uint16_t extra_flags) {
-  name_ = NormalName(name);
+  name_ = NtxNormalName(name);
   key_text_ = key_text.substr(0, kNtxExprSize);
   for_text_ = for_text.substr(0, kNtxExprSize);
   type_ = type;

@@ -14,6 +14,7 @@
 #include "expr/number_text.h"
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
+#include "platform/version.h"
 #include "rdd/db_commands.h"
 #include "rdd/dbf1/dbf_area.h"
 #include "rdd/work_area_table.h"
@@ -510,6 +511,10 @@ std::string ToolArgs::Get(const std::string& name, const std::string& def) const
 }
 
 int RunTool(const std::vector<std::string>& argv) {
+  if (argv.size() == 1 && argv[0] == "--version") {
+    std::printf("dbutool (%s) %s\n", kProductName, kProductVersion);
+    return 0;
+  }
   ToolArgs a;
   std::string command;
   for (const std::string& s : argv) {

@@ -1,11 +1,6 @@
-// dbutool: scripting access to the table engine.
-//
-//   dbutool info TABLE [--json]
-//   dbutool list TABLE [--csv] [--all] [--recno] [--oem] [--fields A,B]
-//   dbutool create TABLE NAME:TYPE:LEN[:DEC] ... [--memo DBT|FPT] [--kind db3|db4|vfp]
-//   dbutool append TABLE --csv FILE [--oem] [--exclusive]
-//   dbutool pack TABLE
-//   dbutool zap TABLE
+// dbutool: scripting access to the table engine. Its commands and options are the table in
+// cli/tool.cpp; "dbutool --help" lists them, and the man page and the bash completion are made
+// from the same table.
 //
 // Errors go to standard error as one line naming the file and the runtime error, with exit
 // status 1; usage errors exit with status 2.

@@ -4,6 +4,7 @@
 #include <fstream>
 #include <string>
 
+#include "cli/command_line.h"
 #include "expr/number_text.h"
 #include "expr/runtime_error.h"
 #include "rdd/db_commands.h"
@@ -77,9 +78,7 @@ int CmdIndex(const ToolArgs& a) {
 
 int CmdSeek(const ToolArgs& a) {
   bool from_file = a.Has("keys");
-  if (a.positional.size() < (from_file ? 3u : 4u)) {
-    throw Abandon(RuntimeError{kEgArg, "DBCMD", 1001});
-  }
+  if (from_file == (a.positional.size() > 3)) throw UsageError{"give either VALUE or --keys FILE"};
   Open(a, a.positional[1], true, true);
   AddBag(a, a.positional[2]);
   Value soft = Value::Logical(a.Has("soft"));

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <functional>
 #include <map>
-#include <set>
 
+#include "cli/command_line.h"
 #include "cli/csv.h"
 #include "cli/field_text.h"
 #include "cli/index_commands.h"
@@ -14,28 +14,12 @@
 #include "expr/number_text.h"
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
-#include "platform/version.h"
 #include "rdd/db_commands.h"
 #include "rdd/dbf1/dbf_area.h"
 #include "rdd/work_area_table.h"
 
 namespace vosk {
 namespace {
-
-// Options that take a value.
-const std::set<std::string> kValued = {"fields", "memo", "kind", "password", "for", "tag",
-                                       "driver", "index", "keys"};
-
-// Options whose taking a value depends on the command: "append --csv FILE" and
-// "eval --recno N", while "list --csv" and "list --recno" are switches.
-bool TakesValue(const std::string& name, const std::string& command) {
-  if (kValued.count(name)) return true;
-  return (name == "csv" && command == "append") || (name == "recno" && command == "eval");
-}
-
-struct UsageError {
-  std::string text;
-};
 
 std::string g_table;  // file named in error lines
 
@@ -306,7 +290,6 @@ std::string EvalLine(const Value& v, Codepage cp) {
 }
 
 int CmdEval(const ToolArgs& a) {
-  if (a.positional.size() < 3) throw UsageError{"eval needs TABLE and EXPR"};
   DbfArea* t = OpenTable(a.positional[1], true, true);
   Codepage cp = a.Has("oem") ? Codepage::kCp850 : Codepage::kCp1252;
   long recno = a.Has("recno") ? std::strtol(a.Get("recno").c_str(), nullptr, 10) : 1;
@@ -373,7 +356,7 @@ int CmdCreate(const ToolArgs& a) {
 
 int CmdAppend(const ToolArgs& a) {
   std::string csv_file = a.Get("csv");
-  if (csv_file.empty()) throw UsageError{"append needs --csv FILE"};
+  if (csv_file.empty()) throw UsageError{"--csv needs a file name"};
   std::FILE* in = csv_file == "-" ? stdin : std::fopen(csv_file.c_str(), "rb");
   if (!in) {
     std::fprintf(stderr, "dbutool: %s: cannot open\n", csv_file.c_str());
@@ -475,23 +458,210 @@ int CmdPackZap(const ToolArgs& a, bool zap) {
   return ok ? 0 : 1;
 }
 
-void PrintUsage() {
-  std::fputs(
-      "usage: dbutool info TABLE [--json]\n"
-      "       dbutool list TABLE [--csv] [--all] [--recno] [--oem] [--fields A,B]\n"
-      "                          [--for EXPR] [--count] [--index BAG [--tag T]]\n"
-      "       dbutool eval TABLE EXPR [--recno N] [--oem]\n"
-      "       dbutool create TABLE NAME:TYPE:LEN[:DEC] ... [--memo DBT|FPT] [--kind db3|db4|vfp]\n"
-      "       dbutool append TABLE --csv FILE [--oem] [--exclusive]\n"
-      "       dbutool pack TABLE\n"
-      "       dbutool zap TABLE\n"
-      "       dbutool index TABLE BAG KEY [--tag T] [--for EXPR] [--unique] [--descending]\n"
-      "                                   [--driver D]\n"
-      "       dbutool seek TABLE BAG VALUE|--keys FILE [--soft] [--last] [--tag T]\n"
-      "       dbutool reindex TABLE BAG\n"
-      "       dbutool check TABLE BAG\n"
-      "every command that opens a table takes --password PW\n",
-      stderr);
+// Options of every command that opens a table.
+std::vector<OptionSpec> TableOptions() {
+  return {
+      {.name = "password", .value = "PW",
+       .help = "Read and write the table enciphered with this password's key; a table created "
+               "with it is enciphered."},
+  };
+}
+
+// The command's own options followed by those of every command that opens a table.
+std::vector<OptionSpec> WithTableOptions(std::vector<OptionSpec> own) {
+  for (OptionSpec& o : TableOptions()) own.push_back(std::move(o));
+  return own;
+}
+
+const ArgSpec kTableArg{.name = "TABLE", .help = "The table (.dbf).",
+                        .completion = Completion::kTable};
+const ArgSpec kBagArg{.name = "BAG", .help = "The index file: an NTX order or a CDX bag.",
+                      .completion = Completion::kIndex};
+
+const OptionSpec kOemOption{.name = "oem",
+                            .help = "Table text is CP850 (DOS) instead of Windows-1252."};
+const OptionSpec kTagOption{.name = "tag", .value = "T",
+                            .help = "The order named T of a compound bag."};
+const OptionSpec kDriverOption{.name = "driver", .value = "D",
+                               .help = "The index driver: DBFNTX (the default) or DBFCDX.",
+                               .completion = Completion::kChoice,
+                               .choices = {"DBFNTX", "DBFCDX"}};
+const OptionSpec kExclusiveOption{
+    .name = "exclusive", .help = "Open the table for this process alone, which is faster."};
+
+// Every command of dbutool, in the order of its help and man page.
+const std::vector<CommandSpec>& Commands() {
+  static const std::vector<CommandSpec> commands = {
+      {.name = "info",
+       .summary = "Show a table's header and fields",
+       .description =
+           "Shows the version byte, record count, header and record lengths, memo kind and the "
+           "fields (name, type letter, length, decimals).",
+       .args = {kTableArg},
+       .options = WithTableOptions({
+           {.name = "json",
+            .help = "Print one JSON object {\"version\", \"records\", \"header_length\", "
+                    "\"record_length\", \"memo\", \"fields\": [{\"name\", \"type\", "
+                    "\"len\", \"dec\"}]} with the type letter as stored."},
+       }),
+       .run = CmdInfo},
+      {.name = "list",
+       .summary = "Write the records of a table",
+       .description =
+           "Writes the records in physical order (or in the order of an index), deleted ones "
+           "left out unless --all, one per line with a header row, tab-separated or CSV. "
+           "Numbers keep the field's decimals (12.50; a blank field is empty), dates are "
+           "YYYY-MM-DD, timestamps YYYY-MM-DD HH:MM:SS.mmm, logicals T or F (unset: empty), "
+           "memos their text.",
+       .args = {kTableArg},
+       .options = WithTableOptions({
+           {.name = "csv", .help = "Write RFC 4180 CSV in UTF-8 with a header row."},
+           {.name = "all", .help = "Include deleted records, with a _DELETED column (* or empty)."},
+           {.name = "recno", .help = "Add the record number as a first column _RECNO."},
+           kOemOption,
+           {.name = "fields", .value = "A,B", .help = "Only these fields, in this order."},
+           {.name = "for", .value = "EXPR",
+            .help = "Only the records for which the expression is true."},
+           {.name = "count", .help = "Print only how many records there are."},
+           {.name = "index", .value = "BAG", .help = "List in the order of this index file.",
+            .completion = Completion::kIndex},
+           kTagOption,
+           kDriverOption,
+       }),
+       .run = CmdList},
+      {.name = "eval",
+       .summary = "Evaluate an expression on a record",
+       .description =
+           "Prints one line: the value's type letter (C, N, D, T, L, M, or U for NIL), a tab "
+           "and the value (25.00, 2020-02-01, T, NIL). A runtime error prints E, a tab, "
+           "general/subcode and its description (5/1340 Zero divisor) and exits with status 1.",
+       .args = {kTableArg, {.name = "EXPR", .help = "The expression."}},
+       .options = WithTableOptions({
+           {.name = "recno", .value = "N", .help = "On record N (default 1)."},
+           kOemOption,
+       }),
+       .run = CmdEval},
+      {.name = "create",
+       .summary = "Create an empty table",
+       .description =
+           "Makes an empty table with the given fields: a dBase III (db3, the default), dBase "
+           "IV (db4) or Visual FoxPro (vfp) table.",
+       .args = {{.name = "TABLE", .help = "The table to create (.dbf).",
+                 .completion = Completion::kTable},
+                {.name = "NAME:TYPE:LEN[:DEC[:FLAGS]]",
+                 .help = "A field: name, type letter, length, decimals and field flags "
+                         "(2 = nullable).",
+                 .count = ArgSpec::kOneOrMore}},
+       .options = WithTableOptions({
+           {.name = "memo", .value = "DBT|FPT", .help = "The memo file kind (default DBT).",
+            .completion = Completion::kChoice, .choices = {"DBT", "FPT"}},
+           {.name = "kind", .value = "db3|db4|vfp", .help = "The table kind (default db3).",
+            .completion = Completion::kChoice, .choices = {"db3", "db4", "vfp"}},
+       }),
+       .run = CmdCreate},
+      {.name = "append",
+       .summary = "Add the rows of a CSV file to a table",
+       .description =
+           "Adds the rows of a UTF-8 CSV file whose header row names the fields (in any order, "
+           "_DELETED and _RECNO accepted), in the forms that list --csv writes; an empty value "
+           "leaves the field blank. A value the field cannot hold stops with an error naming "
+           "the line and the field; the rows before it stay.",
+       .args = {kTableArg},
+       .options = WithTableOptions({
+           {.name = "csv", .value = "FILE", .help = "The CSV file (- for standard input).",
+            .completion = Completion::kCsv, .required = true},
+           kOemOption,
+           kExclusiveOption,
+       }),
+       .run = CmdAppend},
+      {.name = "pack",
+       .summary = "Remove the deleted records of a table",
+       .args = {kTableArg},
+       .options = TableOptions(),
+       .run = [](const ToolArgs& a) { return CmdPackZap(a, false); }},
+      {.name = "zap",
+       .summary = "Remove all records of a table",
+       .args = {kTableArg},
+       .options = TableOptions(),
+       .run = [](const ToolArgs& a) { return CmdPackZap(a, true); }},
+      {.name = "index",
+       .summary = "Build an index order from a key expression",
+       .description = "Builds the order and prints how many keys it holds.",
+       .args = {kTableArg,
+                {.name = "BAG", .help = "The index file to write.",
+                 .completion = Completion::kIndex},
+                {.name = "KEY", .help = "The key expression."}},
+       .options = WithTableOptions({
+           {.name = "tag", .value = "T", .help = "The order's name in a compound bag."},
+           {.name = "for", .value = "EXPR", .help = "Only the records for which it is true."},
+           {.name = "unique", .help = "One key for records with equal key values."},
+           {.name = "descending", .help = "Keys in descending order."},
+           kDriverOption,
+           kExclusiveOption,
+       }),
+       .run = CmdIndex},
+      {.name = "seek",
+       .summary = "Find a key in an index",
+       .description =
+           "Prints the record number that the key finds, or EOF; with --keys, one line for "
+           "each line of the file. Give VALUE or --keys.",
+       .args = {kTableArg, kBagArg,
+                {.name = "VALUE", .help = "The key to find.", .count = ArgSpec::kOptional}},
+       .options = WithTableOptions({
+           {.name = "keys", .value = "FILE", .help = "Seek each line of this file.",
+            .completion = Completion::kFile},
+           {.name = "soft", .help = "When the key is missing, stop at the next greater key."},
+           {.name = "last", .help = "Find the last of equal keys."},
+           kTagOption,
+           kDriverOption,
+       }),
+       .run = CmdSeek},
+      {.name = "reindex",
+       .summary = "Rebuild every order of an index file",
+       .args = {kTableArg, kBagArg},
+       .options = WithTableOptions({kDriverOption}),
+       .run = CmdReindex},
+      {.name = "check",
+       .summary = "Verify an index file against its table",
+       .description =
+           "Verifies the structure of the index file and that its keys are exactly those of "
+           "the table's records; prints the problems found and exits with status 1 when there "
+           "are any.",
+       .args = {kTableArg, kBagArg},
+       .options = WithTableOptions({kDriverOption}),
+       .run = CmdCheck},
+  };
+  return commands;
+}
+
+// Runs one parsed command with the engine set up as the program sets it up.
+int RunCommand(const CommandSpec& command, const ToolArgs& a) {
+  try {
+    ApplyStartupSettings();
+    if (a.Has("password")) {
+      // The standing password of every table driver: tables opened or created by this
+      // command are read and written with its key.
+      for (const char* d : {"DBF", "DBFFPT", "DBFNTX", "DBFCDX"}) {
+        RDDINFO(42, Value::String(a.Get("password")), d);
+      }
+    }
+    return command.run(a);
+  } catch (const UsageError& e) {
+    DBCLOSEALL();
+    return ReportUsageError(command.name + ": " + e.text, command);
+  } catch (const Abandon& e) {
+    const RuntimeError& r = e.error();
+    std::string file = r.file_name.empty() ? g_table : r.file_name;
+    std::string desc = r.description.empty() ? GeneralDescription(r.gen_code) : r.description;
+    std::fprintf(stderr, "dbutool: %s: error %d/%d %s%s%s\n", file.c_str(), r.gen_code,
+                 r.sub_code, desc.c_str(), r.operation.empty() ? "" : (" (" + r.operation + ")").c_str(),
+                 r.os_code ? (" [os " + std::to_string(r.os_code) + "]").c_str() : "");
+    DBCLOSEALL();
+    return 1;
+  } catch (const InternalError& e) {
+    std::fprintf(stderr, "dbutool: internal error %s\n", e.what());
+    return 3;
+  }
 }
 
 }  // namespace
@@ -511,77 +681,7 @@ std::string ToolArgs::Get(const std::string& name, const std::string& def) const
 }
 
 int RunTool(const std::vector<std::string>& argv) {
-  if (argv.size() == 1 && argv[0] == "--version") {
-    std::printf("dbutool (%s) %s\n", kProductName, kProductVersion);
-    return 0;
-  }
-  ToolArgs a;
-  std::string command;
-  for (const std::string& s : argv) {
-    if (s.compare(0, 2, "--") != 0) {
-      command = s;
-      break;
-    }
-  }
-  for (size_t i = 0; i < argv.size(); ++i) {
-    const std::string& s = argv[i];
-    if (s.size() > 2 && s.compare(0, 2, "--") == 0) {
-      std::string name = s.substr(2), value;
-      size_t eq = name.find('=');
-      if (eq != std::string::npos) {
-        value = name.substr(eq + 1);
-        name.resize(eq);
-      } else if (TakesValue(name, command) && i + 1 < argv.size()) {
-        value = argv[++i];
-      }
-      a.options.emplace_back(name, value);
-    } else {
-      a.positional.push_back(s);
-    }
-  }
-  if (a.positional.size() < 2) {
-    PrintUsage();
-    return 2;
-  }
-  const std::string& cmd = a.positional[0];
-  try {
-    ApplyStartupSettings();
-    if (a.Has("password")) {
-      // The standing password of every table driver: tables opened or created by this
-      // command are read and written with its key.
-      for (const char* d : {"DBF", "DBFFPT", "DBFNTX", "DBFCDX"}) {
-        RDDINFO(42, Value::String(a.Get("password")), d);
-      }
-    }
-    if (cmd == "info") return CmdInfo(a);
-    if (cmd == "list") return CmdList(a);
-    if (cmd == "eval") return CmdEval(a);
-    if (cmd == "create") return CmdCreate(a);
-    if (cmd == "append") return CmdAppend(a);
-    if (cmd == "pack") return CmdPackZap(a, false);
-    if (cmd == "zap") return CmdPackZap(a, true);
-    if (cmd == "index") return CmdIndex(a);
-    if (cmd == "seek") return CmdSeek(a);
-    if (cmd == "reindex") return CmdReindex(a);
-    if (cmd == "check") return CmdCheck(a);
-    PrintUsage();
-    return 2;
-  } catch (const UsageError& e) {
-    std::fprintf(stderr, "dbutool: %s\n", e.text.c_str());
-    return 2;
-  } catch (const Abandon& e) {
-    const RuntimeError& r = e.error();
-    std::string file = r.file_name.empty() ? g_table : r.file_name;
-    std::string desc = r.description.empty() ? GeneralDescription(r.gen_code) : r.description;
-    std::fprintf(stderr, "dbutool: %s: error %d/%d %s%s%s\n", file.c_str(), r.gen_code,
-                 r.sub_code, desc.c_str(), r.operation.empty() ? "" : (" (" + r.operation + ")").c_str(),
-                 r.os_code ? (" [os " + std::to_string(r.os_code) + "]").c_str() : "");
-    DBCLOSEALL();
-    return 1;
-  } catch (const InternalError& e) {
-    std::fprintf(stderr, "dbutool: internal error %s\n", e.what());
-    return 3;
-  }
+  return RunCommandLine(Commands(), argv, RunCommand);
 }
 
 }  // namespace vosk

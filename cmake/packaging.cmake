@@ -25,15 +25,31 @@ file(MAKE_DIRECTORY ${VOSK_DIST_DIR})
 configure_file(${CMAKE_SOURCE_DIR}/data/voskdbu.1 ${VOSK_DIST_DIR}/voskdbu.1 @ONLY)
 vosk_gzip_man(${VOSK_DIST_DIR}/voskdbu.1 voskdbu.1.gz)
 
+# dbutool's man page and bash completion are written by the built dbutool from the table of
+# commands and options that its parser and --help use.
+add_custom_command(OUTPUT ${VOSK_DIST_DIR}/dbutool.1
+  COMMAND dbutool --man > ${VOSK_DIST_DIR}/dbutool.1
+  DEPENDS dbutool
+  VERBATIM)
+vosk_gzip_man(${VOSK_DIST_DIR}/dbutool.1 dbutool.1.gz)
+add_custom_command(OUTPUT ${VOSK_DIST_DIR}/dbutool.bash
+  COMMAND dbutool --bash-completion > ${VOSK_DIST_DIR}/dbutool.bash
+  DEPENDS dbutool
+  VERBATIM)
+
 # The README beside the guides: its links into docs/ point to the same folder once installed.
 add_custom_command(OUTPUT ${VOSK_DIST_DIR}/README.md
   COMMAND ${VOSK_SED} -e "s#](docs/#](#g" ${CMAKE_SOURCE_DIR}/README.md > ${VOSK_DIST_DIR}/README.md
   DEPENDS ${CMAKE_SOURCE_DIR}/README.md
   VERBATIM)
 
-add_custom_target(vosk_dist ALL DEPENDS ${VOSK_DIST_DIR}/voskdbu.1.gz ${VOSK_DIST_DIR}/README.md)
+add_custom_target(vosk_dist ALL DEPENDS ${VOSK_DIST_DIR}/voskdbu.1.gz ${VOSK_DIST_DIR}/dbutool.1.gz
+                                        ${VOSK_DIST_DIR}/dbutool.bash ${VOSK_DIST_DIR}/README.md)
 
 install(TARGETS dbutool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${VOSK_DIST_DIR}/dbutool.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${VOSK_DIST_DIR}/dbutool.bash DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME dbutool)
 if(TARGET voskdbu)
   install(TARGETS voskdbu RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_SOURCE_DIR}/data/voskdbu.desktop

@@ -26,8 +26,8 @@ done
 dpkg-deb --contents "$deb" >"$scratch/contents"
 for f in usr/bin/voskdbu usr/bin/dbutool usr/share/applications/voskdbu.desktop \
          usr/share/icons/hicolor/scalable/apps/voskdbu.svg \
-         usr/share/man/man1/voskdbu.1.gz \
-         usr/share/doc/voskdbu/README.md; do
+         usr/share/man/man1/voskdbu.1.gz usr/share/man/man1/dbutool.1.gz \
+         usr/share/bash-completion/completions/dbutool usr/share/doc/voskdbu/README.md; do
   grep -q " \./$f\$" "$scratch/contents" || fail "package lacks /$f"
 done
 # Owned by root, programs executable by all, nothing else executable.

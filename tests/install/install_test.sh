@@ -18,7 +18,8 @@ usr="$scratch/root/usr"
 for f in bin/voskdbu bin/dbutool \
          share/applications/voskdbu.desktop \
          share/icons/hicolor/scalable/apps/voskdbu.svg \
-         share/man/man1/voskdbu.1.gz \
+         share/man/man1/voskdbu.1.gz share/man/man1/dbutool.1.gz \
+         share/bash-completion/completions/dbutool \
          share/doc/voskdbu/README.md share/doc/voskdbu/screenshots/main-window.png; do
   [[ -s "$usr/$f" ]] || fail "missing $f"
 done

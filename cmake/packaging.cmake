@@ -70,8 +70,12 @@ set(CPACK_PACKAGE_NAME voskdbu)
 set(CPACK_PACKAGE_VENDOR "VOSK Software")
 set(CPACK_PACKAGE_CONTACT "VOSK Software")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
-set(CPACK_PACKAGE_DESCRIPTION
-    "${VOSK_PRODUCT_NAME} browses and edits dBase-family tables: DBF files with DBT or FPT memos, NTX and CDX indexes and SDF text, shared with other programs through their record and file locks. The window program voskdbu is in Italian; dbutool gives scripts the same table engine.")
+# The control file's long description, after the summary line, in lines of Debian's width.
+string(JOIN "\n" CPACK_DEBIAN_PACKAGE_DESCRIPTION
+  "${VOSK_PRODUCT_NAME} browses and edits dBase-family tables: DBF files with DBT"
+  "or FPT memos, NTX and CDX indexes and SDF text, shared with other programs"
+  "through their record and file locks. The window program voskdbu is in"
+  "Italian; dbutool gives scripts the same table engine.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

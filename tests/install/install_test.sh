@@ -39,6 +39,16 @@ version=$(sed -n 's/^project(voskdbu VERSION \([0-9.]*\).*/\1/p' "$source/CMakeL
 [[ "$("$usr/bin/voskdbu" --version)" == "voskdbu (VOSK Software DBU) $version" ]] ||
   fail "voskdbu --version: $("$usr/bin/voskdbu" --version)"
 
+# An option voskdbu does not know: one Italian line and the usage, status 2, no window.
+set +e
+mkdir -m 700 "$scratch/runtime"
+XDG_RUNTIME_DIR="$scratch/runtime" QT_QPA_PLATFORM=offscreen "$usr/bin/voskdbu" --codepage 850 >/dev/null 2>"$scratch/err"
+status=$?
+set -e
+[[ $status -eq 2 && "$(head -n 1 "$scratch/err")" == "voskdbu: opzione sconosciuta --codepage" ]] ||
+  fail "voskdbu --codepage: status $status, $(cat "$scratch/err")"
+sed -n 2p "$scratch/err" | grep -q '^uso: voskdbu ' || fail "voskdbu error without usage"
+
 desktop="$usr/share/applications/voskdbu.desktop"
 desktop-file-validate "$desktop" || fail "desktop entry not valid"
 grep -qx 'MimeType=application/x-dbf;' "$desktop" || fail "desktop entry without the DBF type"

@@ -22,13 +22,17 @@ const char kToolDescription[] =
     "(--tag NAME or --tag=NAME); \"--\" ends the options. Table text is decoded from "
     "Windows-1252 (or CP850 with --oem) and written as UTF-8.";
 
-const char kExitStatus[] =
-    "0: the command did its work.\n\n"
-    "1: a runtime error: one line on standard error names the file and the error (general "
-    "code/subcode and description), or the command found what it reports as wrong.\n\n"
-    "2: a usage error: an unknown command or option, a missing argument or option value; one "
-    "line names it, followed by the usage.\n\n"
-    "3: an internal error of the program.";
+const struct {
+  const char* status;
+  const char* meaning;
+} kExitStatus[] = {
+    {"0", "The command did its work."},
+    {"1", "A runtime error: one line on standard error names the file and the error (general "
+          "code/subcode and description); or the command found what it reports as wrong."},
+    {"2", "A usage error: an unknown command or option, a missing argument or option value. "
+          "One line on standard error names it, followed by the usage."},
+    {"3", "An internal error of the program."},
+};
 
 const char* const kExamples[] = {
     "dbutool create clienti.dbf CODICE:C:8 NOME:C:30 SALDO:N:12:2 NATO:D:8 ATTIVO:L:1",
@@ -298,7 +302,9 @@ std::string ManPage(const std::vector<CommandSpec>& commands) {
   out += ".SH DESCRIPTION\n" + RoffParagraphs(kToolDescription);
   out += ".SH COMMANDS\n";
   for (const CommandSpec& c : commands) {
-    out += ".SS " + c.name + "\n" + RoffSynopsis(c) + "\n.PP\n" + Roff(c.summary) + ".\n";
+    // The synopsis is filled but not stretched to the right margin.
+    out += ".SS " + c.name + "\n.ad l\n" + RoffSynopsis(c) + "\n.ad\n";
+    out += ".PP\n" + Roff(c.summary) + ".\n";
     if (!c.description.empty()) out += ".PP\n" + RoffParagraphs(c.description);
     for (const ArgSpec& a : c.args) {
       out += ".TP\n\\fI" + Roff(ArgUsage(a)) + "\\fR\n" + Roff(a.help) + "\n";
@@ -312,7 +318,10 @@ std::string ManPage(const std::vector<CommandSpec>& commands) {
          ".TP\n\\fB\\-\\-help\\fR\nShow the list of commands and exit; after a command, the "
          "command's usage, arguments and options.\n"
          ".TP\n\\fB\\-\\-version\\fR\nShow the program's name and version and exit.\n";
-  out += ".SH \"EXIT STATUS\"\n" + RoffParagraphs(kExitStatus);
+  out += ".SH \"EXIT STATUS\"\n";
+  for (const auto& e : kExitStatus) {
+    out += ".TP\n" + std::string(e.status) + "\n" + Roff(e.meaning) + "\n";
+  }
   out += ".SH EXAMPLES\n";
   for (const char* e : kExamples) out += ".PP\n.EX\n" + Roff(e) + "\n.EE\n";
   out += ".SH \"SEE ALSO\"\n.BR voskdbu (1)\n";

@@ -18,19 +18,21 @@ const char kToolDescription[] =
     "memos, NTX and CDX indexes) with the same record and file locks as the window program "
     "voskdbu, so both can work on a table at the same time.\n\n"
     "Each run does one command on one table. The command comes first; its options may come "
-    "before, between or after its arguments; an option's value follows it as the next argument or after an equals sign "
-    "(--tag NAME or --tag=NAME); \"--\" ends the options. Table text is decoded from "
-    "Windows-1252 (or CP850 with --oem) and written as UTF-8.";
+    "before, between or after its arguments; an option's value follows it as the next "
+    "argument or after an equals sign (--tag NAME or --tag=NAME); \"--\" ends the options. "
+    "Table text is decoded from Windows-1252 (or CP850 with --oem) and written as UTF-8.";
 
 const struct {
   const char* status;
   const char* meaning;
 } kExitStatus[] = {
     {"0", "The command did its work."},
-    {"1", "A runtime error: one line on standard error names the file and the error (general "
-          "code/subcode and description); or the command found what it reports as wrong."},
-    {"2", "A usage error: an unknown command or option, a missing argument or option value. "
-          "One line on standard error names it, followed by the usage."},
+    {"1",
+     "A runtime error: one line on standard error names the file and the error (general "
+     "code/subcode and description); or the command found what it reports as wrong."},
+    {"2",
+     "A usage error: an unknown command or option, a missing argument or option value. "
+     "One line on standard error names it, followed by the usage."},
     {"3", "An internal error of the program."},
 };
 
@@ -46,14 +48,18 @@ std::string Value(const OptionSpec& o) { return o.value.empty() ? "" : " " + o.v
 
 std::string ArgUsage(const ArgSpec& a) {
   switch (a.count) {
-    case ArgSpec::kOptional: return "[" + a.name + "]";
-    case ArgSpec::kOneOrMore: return a.name + "...";
-    default: return a.name;
+    case ArgSpec::kOptional:
+      return "[" + a.name + "]";
+    case ArgSpec::kOneOrMore:
+      return a.name + "...";
+    default:
+      return a.name;
   }
 }
 
 // Words of text filled into lines of `width`, each line after the first indented by `indent`.
-std::string Fill(const std::string& text, size_t first_column, size_t indent, size_t width = kWidth) {
+std::string Fill(const std::string& text, size_t first_column, size_t indent,
+                 size_t width = kWidth) {
   std::istringstream in(text);
   std::string word, out;
   size_t column = first_column;
@@ -166,16 +172,21 @@ std::string RoffSynopsis(const CommandSpec& c) {
 
 std::string CompletionAction(Completion c, const std::vector<std::string>& choices) {
   switch (c) {
-    case Completion::kTable: return "table";
-    case Completion::kIndex: return "index";
-    case Completion::kCsv: return "csv";
-    case Completion::kFile: return "file";
+    case Completion::kTable:
+      return "table";
+    case Completion::kIndex:
+      return "index";
+    case Completion::kCsv:
+      return "csv";
+    case Completion::kFile:
+      return "file";
     case Completion::kChoice: {
       std::string out = "'choice";
       for (const std::string& s : choices) out += " " + s;
       return out + "'";
     }
-    default: return "none";
+    default:
+      return "none";
   }
 }
 
@@ -264,7 +275,8 @@ std::string Synopsis(const CommandSpec& c) {
 }
 
 std::string CommandHelp(const CommandSpec& c) {
-  std::string out = "usage: " + Fill(Synopsis(c), 7, 16) + "\n" + Fill(c.summary + ".", 0, 0) + "\n";
+  std::string out = "usage: " + Fill(Synopsis(c), 7, 16) + "\n";
+  out += Fill(c.summary + ".", 0, 0) + "\n";
   for (const std::string& p : Paragraphs(c.description)) out += "\n" + Fill(p, 0, 0) + "\n";
   if (!c.args.empty()) {
     out += "\nArguments:\n";
@@ -277,16 +289,21 @@ std::string CommandHelp(const CommandSpec& c) {
 }
 
 std::string ToolHelp(const std::vector<CommandSpec>& commands) {
-  std::string out = "usage: dbutool COMMAND ARGUMENT... [OPTION]...\n"
-                    "       dbutool COMMAND --help\n"
-                    "       dbutool --help | --version\n" +
-                    Fill(std::string("dbutool: ") + kToolSummary + ".", 0, 0) + "\n\nCommands:\n";
+  std::string out =
+      "usage: dbutool COMMAND ARGUMENT... [OPTION]...\n"
+      "       dbutool COMMAND --help\n"
+      "       dbutool --help | --version\n" +
+      Fill(std::string("dbutool: ") + kToolSummary + ".", 0, 0) + "\n\nCommands:\n";
   for (const CommandSpec& c : commands) out += HelpEntry(c.name, c.summary + ".");
   out += "\nOptions:\n";
   out += HelpEntry("--help", "Show this help and exit; with a command, the command's help.");
   out += HelpEntry("--version", "Show the program's name and version and exit.");
-  out += "\n" + Fill("Run \"dbutool COMMAND --help\" for the arguments and options of a command, "
-                     "\"man dbutool\" for the whole manual.", 0, 0) + "\n";
+  out += "\n" +
+         Fill(
+             "Run \"dbutool COMMAND --help\" for the arguments and options of a command, "
+             "\"man dbutool\" for the whole manual.",
+             0, 0) +
+         "\n";
   return out;
 }
 
@@ -296,9 +313,10 @@ std::string ManPage(const std::vector<CommandSpec>& commands) {
   out += std::string(".TH DBUTOOL 1 \"") + kProductYear + "\" \"" + kProductName + " " +
          kProductVersion + "\" \"User Commands\"\n.nh\n";
   out += ".SH NAME\ndbutool \\- " + Roff(kToolSummary) + "\n";
-  out += ".SH SYNOPSIS\n\\fBdbutool\\fR \\fICOMMAND\\fR \\fIARGUMENT\\fR... [\\fIOPTION\\fR]...\n"
-         ".br\n\\fBdbutool\\fR \\fICOMMAND\\fR \\fB\\-\\-help\\fR\n"
-         ".br\n\\fBdbutool \\-\\-help\\fR | \\fB\\-\\-version\\fR\n";
+  out +=
+      ".SH SYNOPSIS\n\\fBdbutool\\fR \\fICOMMAND\\fR \\fIARGUMENT\\fR... [\\fIOPTION\\fR]...\n"
+      ".br\n\\fBdbutool\\fR \\fICOMMAND\\fR \\fB\\-\\-help\\fR\n"
+      ".br\n\\fBdbutool \\-\\-help\\fR | \\fB\\-\\-version\\fR\n";
   out += ".SH DESCRIPTION\n" + RoffParagraphs(kToolDescription);
   out += ".SH COMMANDS\n";
   for (const CommandSpec& c : commands) {
@@ -314,10 +332,11 @@ std::string ManPage(const std::vector<CommandSpec>& commands) {
              (o.value.empty() ? "" : " \\fI" + Roff(o.value) + "\\fR") + "\n" + Roff(o.help) + "\n";
     }
   }
-  out += ".SH \"GENERAL OPTIONS\"\n"
-         ".TP\n\\fB\\-\\-help\\fR\nShow the list of commands and exit; after a command, the "
-         "command's usage, arguments and options.\n"
-         ".TP\n\\fB\\-\\-version\\fR\nShow the program's name and version and exit.\n";
+  out +=
+      ".SH \"GENERAL OPTIONS\"\n"
+      ".TP\n\\fB\\-\\-help\\fR\nShow the list of commands and exit; after a command, the "
+      "command's usage, arguments and options.\n"
+      ".TP\n\\fB\\-\\-version\\fR\nShow the program's name and version and exit.\n";
   out += ".SH \"EXIT STATUS\"\n";
   for (const auto& e : kExitStatus) {
     out += ".TP\n" + std::string(e.status) + "\n" + Roff(e.meaning) + "\n";
@@ -363,7 +382,9 @@ std::string BashCompletion(const std::vector<CommandSpec>& commands) {
       "        fi\n"
       "    done\n"
       "    if [[ -z $command ]]; then\n"
-      "        COMPREPLY=($(compgen -W '" + names + "--help --version' -- \"$cur\"))\n"
+      "        COMPREPLY=($(compgen -W '" +
+      names +
+      "--help --version' -- \"$cur\"))\n"
       "        return\n"
       "    fi\n"
       "\n"
@@ -376,8 +397,8 @@ std::string BashCompletion(const std::vector<CommandSpec>& commands) {
       options += "--" + o.name + " ";
       if (o.value.empty()) continue;
       valued += "--" + o.name + " ";
-      value_cases += "                --" + o.name + ") value_action=" +
-                     CompletionAction(o.completion, o.choices) + " ;;\n";
+      value_cases += "                --" + o.name +
+                     ") value_action=" + CompletionAction(o.completion, o.choices) + " ;;\n";
     }
     bool repeat = false;
     for (const ArgSpec& a : c.args) {

@@ -112,10 +112,12 @@ TEST(CommandLineTest, EveryCommandHasHelpManEntryAndCompletion) {
     std::string completes = " " + CompletionOptions(completion.out, name) + " ";
     EXPECT_NE(command_words.find(" " + name + " "), std::string::npos) << "not completed";
     for (const std::string& option : options) {
-      EXPECT_NE(completes.find(" " + option + " "), std::string::npos) << option << " not completed";
+      EXPECT_NE(completes.find(" " + option + " "), std::string::npos)
+          << option << " not completed";
       if (option == "--help") continue;  // one entry of the whole page
       EXPECT_NE(entry.find(".TP\n\\fB" + Roff(option) + "\\fR"), std::string::npos)
-          << option << " not in the man page entry:\n" << entry;
+          << option << " not in the man page entry:\n"
+          << entry;
     }
   }
 }

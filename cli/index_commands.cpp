@@ -123,12 +123,14 @@ int CmdCheck(const ToolArgs& a) {
   if (!area) throw Abandon(RuntimeError{kEgUnsupported, DriverOf(a), 0});
   int bad = 0;
   for (const auto& bag : area->bags()) {
+    auto* ntx = dynamic_cast<NtxFile*>(bag.get());
+    if (!ntx) continue;
     NtxCheckReport report;
-    if (Failed(NtxCheckBag(area, bag.get(), &report))) return 1;
+    if (Failed(NtxCheckBag(area, ntx, &report))) return 1;
     for (const std::string& p : report.problems) std::printf("%s: %s\n", bag->path().c_str(), p.c_str());
     for (const std::string& n : report.notes) std::printf("%s: note: %s\n", bag->path().c_str(), n.c_str());
     std::printf("%s: %zu order(s), %lld keys, %lld pages, %s\n", bag->path().c_str(),
-                bag->orders().size(), static_cast<long long>(report.keys),
+                bag->order_count(), static_cast<long long>(report.keys),
                 static_cast<long long>(report.pages), report.problems.empty() ? "ok" : "DAMAGED");
     bad += static_cast<int>(report.problems.size());
   }

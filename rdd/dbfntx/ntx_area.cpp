@@ -1,14 +1,11 @@
 #include "rdd/dbfntx/ntx_area.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstring>
+#include <cmath>
 
-#include "expr/expression.h"
 #include "expr/settings.h"
 #include "platform/system.h"
 #include "rdd/dbfntx/ntx_key.h"
-#include "rdd/work_area_table.h"
 
 namespace vosk {
 namespace {
@@ -16,74 +13,8 @@ namespace {
 bool g_multi_tag = false;
 int64_t g_sort_run_keys = 0;
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
-  return s.substr(b, e - b);
-}
-
-std::string OrderName(const std::string& s) {
-  std::string n = Upper(Trim(s));
-  if (n.size() > kNtxMaxTagName) n.resize(kNtxMaxTagName);
-  return n;
-}
-
-std::string FileNameOf(const std::string& path) {
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string BaseNameOf(const std::string& path) {
-  std::string base = FileNameOf(path);
-  size_t dot = base.find_last_of('.');
-  if (dot != std::string::npos && dot > 0) base.resize(dot);
-  return base;
-}
-
-bool HasExt(const std::string& path) { return FileNameOf(path).find('.') != std::string::npos; }
-
-// Selects an area for the lifetime of the object (expressions see its fields).
-class ScopedArea {
- public:
-  explicit ScopedArea(int area) : previous_(CurrentAreaNumber()) {
-    if (previous_ != area) SelectAreaNumber(area);
-  }
-  ~ScopedArea() {
-    if (CurrentAreaNumber() != previous_) SelectAreaNumber(previous_);
-  }
-  ScopedArea(const ScopedArea&) = delete;
-  ScopedArea& operator=(const ScopedArea&) = delete;
-
- private:
-  int previous_;
-};
-
-// The field a key expression names when it is a single field (with an optional alias or
-// FIELD-> prefix), else "". An alias prefix that no other open area uses is taken as this
-// table's own: other programs write the alias they had ("ntx_char->v1" for ntx-char.dbf).
-std::string SingleFieldName(const std::string& text, const std::string& alias, int area) {
-  std::string t = Upper(Trim(text));
-  size_t arrow = t.find("->");
-  if (arrow != std::string::npos) {
-    std::string prefix = Trim(t.substr(0, arrow));
-    if (prefix != alias && prefix != "FIELD" && prefix != "_FIELD") {
-      int other = AreaOfDesignator(prefix);
-      if (other != 0 && other != area) return "";
-    }
-    t = Trim(t.substr(arrow + 2));
-  }
-  if (t.empty() || !(std::isalpha(static_cast<unsigned char>(t[0])) || t[0] == '_')) return "";
-  for (char c : t) {
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_') return "";
-  }
-  return t;
-}
+// Lock schemes 1 and 2 place their locks alike.
+int SchemePlacement(int scheme) { return scheme == 2 ? 1 : scheme; }
 
 }  // namespace
 
@@ -96,954 +27,66 @@ std::unique_ptr<WorkArea> NewNtxArea(Driver* driver) { return std::make_unique<N
 
 NtxArea::~NtxArea() { bags_.clear(); }
 
-bool NtxArea::dirty_read() const {
-  return (read_mode_flag_ & driver_->settings().read_mode) != 0;
+char NtxArea::KeyTypeOf(const Value& value, int* length, int* decimals) const {
+  return NtxKeyTypeOf(value, length, decimals);
 }
 
-ErrorAnswer NtxArea::OrderError(int gen_code, int sub_code, const std::string& operation,
-                                bool can_default) {
-  RuntimeError e;
-  e.gen_code = gen_code;
-  e.sub_code = sub_code;
-  e.operation = operation;
-  e.can_default = can_default;
-  return error(std::move(e));
+int NtxArea::MaxCharKeyLength() const { return kNtxMaxKeyLength; }
+
+void NtxArea::MultipleAppend() const {
+  throw InternalError(9312, "ntxGoCold: multiple appending without GOCOLD.");
 }
 
-// --- keys ---
-
-Status NtxArea::CompileOrder(NtxOrder* o) {
-  o->key_field = 0;
-  std::string field = SingleFieldName(o->key_text(), alias_, area_);
-  if (!field.empty()) {
-    for (size_t i = 0; i < fields_.size(); ++i) {
-      const Field& f = fields_[i];
-      if (f.name != field) continue;
-      int len = 0, dec = 0;
-      char type = 0;
-      switch (f.kind) {
-        case FieldKind::kCharacter: type = 'C'; len = std::min<int>(f.length, kNtxMaxKeyLength); break;
-        case FieldKind::kNumeric:
-        case FieldKind::kFloat: type = 'N'; len = f.length; dec = f.decimals; break;
-        case FieldKind::kDate: if (f.length == 8) { type = 'D'; len = 8; } break;
-        case FieldKind::kLogical: type = 'L'; len = 1; break;
-        default: break;
-      }
-      bool fits = type != 0 && len == o->key_length() &&
-                  (type != 'N' || dec == o->key_decimals()) &&
-                  (o->type() == 0 || o->type() == type);
-      if (fits) {
-        o->key_field = static_cast<int>(i) + 1;
-        o->set_type(type);
-      }
-      break;
-    }
-  }
-  if (!o->key_block) {
-    CompileError err;
-    o->key_expr = Compile(o->key_text(), &err);
-    if (!o->key_expr) {
-      error(err.ToRuntimeError(o->key_text()));
-      return kFailure;
-    }
-  }
-  if (!o->for_text().empty() && !o->for_block) {
-    CompileError err;
-    o->for_expr = Compile(o->for_text(), &err);
-    if (!o->for_expr) {
-      error(err.ToRuntimeError(o->for_text()));
-      return kFailure;
-    }
-  }
-  return kSuccess;
-}
-
-Status NtxArea::EvalKey(NtxOrder* o, std::string* key) {
-  if (!valid_ && Failed(ReadRecord())) return kFailure;
-  if (o->key_field > 0) {
-    const Field& f = fields_[static_cast<size_t>(o->key_field - 1)];
-    const char* p = reinterpret_cast<const char*>(record_.data() + f.offset);
-    int len = o->key_length();
-    switch (o->type()) {
-      case 'C':
-      case 'D':
-        key->assign(p, static_cast<size_t>(len));
-        return kSuccess;
-      case 'N':
-        key->assign(p, static_cast<size_t>(len));
-        if (NtxNumericKeyFromText(key->data(), len, o->key_decimals())) return kSuccess;
-        break;
-      case 'L':
-        key->assign(static_cast<size_t>(len), '\0');
-        (*key)[0] = (p[0] == 'T' || p[0] == 't' || p[0] == 'Y' || p[0] == 'y') ? 'T' : 'F';
-        return kSuccess;
-      default:
-        break;
-    }
-  }
-  Value v;
-  {
-    ScopedArea select(area_);
-    if (o->key_block) {
-      v = o->key_block();
-    } else if (o->key_expr) {
-      v = o->key_expr->Eval();
-    } else if (o->key_field > 0) {
-      if (Failed(get_value(o->key_field, &v))) return kFailure;
-    }
-  }
-  if (o->type() == 0) {
-    int len, dec;
-    o->set_type(NtxKeyTypeOf(v, &len, &dec));
-  }
-  if (!NtxEncodeKey(v, o->type(), o->key_length(), o->key_decimals(), key)) {
-    OrderError(kEgDataType, 1026, o->key_text());
-    return kFailure;
-  }
-  if (o->type() == 'C' && codepage_ != kProgramCodepage && o->key_field == 0) {
-    TranslateBytes(key, kProgramCodepage, codepage_);
-  }
-  return kSuccess;
-}
-
-Status NtxArea::EvalFor(NtxOrder* o, bool* result) {
-  *result = true;
-  if (!o->for_expr && !o->for_block) return kSuccess;
-  if (!valid_ && Failed(ReadRecord())) return kFailure;
-  ScopedArea select(area_);
-  Value v = o->for_block ? o->for_block() : o->for_expr->Eval();
-  *result = v.is_logical() && v.logical();
-  return kSuccess;
-}
-
-Status NtxArea::EnsureType(NtxOrder* o) {
-  if (o->type() != 0) return kSuccess;
-  std::string key;
-  return EvalKey(o, &key);
-}
-
-std::string NtxArea::SearchKeyOf(NtxOrder* o, const Value& v) {
-  std::string key = NtxSearchKey(v, o->type(), o->key_length(), o->key_decimals());
-  if (o->type() == 'C' && v.is_string() && codepage_ != kProgramCodepage) {
-    TranslateBytes(&key, kProgramCodepage, codepage_);
-  }
-  return key;
-}
-
-// --- order resolution ---
-
-int NtxArea::NumberOf(const NtxOrder* order) const {
-  int n = 0;
-  for (const auto& b : bags_) {
-    for (const auto& o : b->orders()) {
-      ++n;
-      if (o.get() == order) return n;
-    }
-  }
-  return 0;
-}
-
-NtxOrder* NtxArea::Resolve(const Value& order, const Value& bag) {
-  NtxFile* only = nullptr;
-  if (bag.is_string() && !Trim(bag.str()).empty()) {
-    std::string bag_text = NormalizeSeparators(Trim(bag.str()));
-    bool with_dir = bag_text.find('/') != std::string::npos;
-    for (const auto& b : bags_) {
-      std::string have = with_dir ? FullPath(b->path()) : FileNameOf(b->path());
-      std::string want = with_dir ? FullPath(bag_text) : bag_text;
-      std::string want_ext = HasExt(FileNameOf(want)) ? want : want + ".ntx";
-      if (Upper(have) == Upper(want_ext) || Upper(have) == Upper(want)) {
-        only = b.get();
-        break;
-      }
-    }
-    if (!only) return nullptr;
-  } else if (bag.is_numeric()) {
-    int64_t n = static_cast<int64_t>(bag.number());
-    if (n < 1 || n > static_cast<int64_t>(bags_.size())) return nullptr;
-    only = bags_[static_cast<size_t>(n - 1)].get();
-  }
-  if (order.is_string()) {
-    std::string name = OrderName(order.str());
-    if (name.empty()) return only ? nullptr : focus_;
-    for (const auto& b : bags_) {
-      if (only && b.get() != only) continue;
-      for (const auto& o : b->orders()) {
-        if (o->name() == name) return o.get();
-      }
-    }
-    return nullptr;
-  }
-  if (order.is_numeric()) {
-    int64_t n = static_cast<int64_t>(order.number());
-    if (n <= 0) return nullptr;
-    for (const auto& b : bags_) {
-      if (only && b.get() != only) continue;
-      for (const auto& o : b->orders()) {
-        if (--n == 0) return o.get();
-      }
-    }
-    return nullptr;
-  }
-  return focus_;
-}
-
-// --- navigation ---
-
-Status NtxArea::LogicalEdge(NtxOrder* o, bool top, NtxCursor* c) {
-  bool tree_first = top != o->toggled();
-  if (tree_first) {
-    bool use = o->descending() ? o->has_bottom : o->has_top;
-    const std::string& start = o->descending() ? o->scope_bottom : o->scope_top;
-    if (Failed(use ? o->Seek(c, start, false, false) : o->First(c))) return kFailure;
-  } else {
-    bool use = o->descending() ? o->has_top : o->has_bottom;
-    const std::string& end = o->descending() ? o->scope_top : o->scope_bottom;
-    if (use) {
-      if (Failed(o->Seek(c, end, true, false))) return kFailure;
-      if (Failed(c->on ? o->Prev(c) : o->Last(c))) return kFailure;
-    } else if (Failed(o->Last(c))) {
-      return kFailure;
-    }
-  }
-  if (c->on && !o->InScope(reinterpret_cast<const uint8_t*>(c->key.data()))) c->on = false;
-  return kSuccess;
-}
-
-Status NtxArea::Step(NtxOrder* o, NtxCursor* c, bool forward) {
-  bool tree_forward = forward != o->toggled();
-  if (c->between) {
-    c->between = false;
-    if (!tree_forward && Failed(c->on ? o->Prev(c) : o->Last(c))) return kFailure;
-  } else if (Failed(tree_forward ? o->Next(c) : o->Prev(c))) {
-    return kFailure;
-  }
-  if (c->on && !o->InScope(reinterpret_cast<const uint8_t*>(c->key.data()))) c->on = false;
-  return kSuccess;
-}
-
-Status NtxArea::SyncCursor(NtxOrder* o, bool* on_record) {
-  *on_record = positioned_ && recno_ >= 1 && recno_ <= rec_count_;
-  if (!*on_record) return kSuccess;
-  NtxCursor& c = o->cursor;
-  bool same_record = (c.on || c.between) && c.recno == recno_;
-  if (same_record && c.generation == o->generation()) return kSuccess;
-  std::string key;
-  if (same_record) {
-    key = c.key;
-  } else if (Failed(EvalKey(o, &key))) {
-    return kFailure;
-  }
-  return o->Locate(&c, key, recno_);
-}
-
-bool NtxArea::Visible() {
-  if (GlobalSettings().deleted()) {
-    bool d = false;
-    if (Ok(is_deleted(&d)) && d) return false;
-  }
-  if (filter_) {
-    Value v = filter_.eval();
-    if (v.is_logical() && !v.logical()) return false;
-  }
-  return true;
-}
-
-Status NtxArea::go_top() {
-  NtxOrder* o = focus_;
-  if (!o) return Base::go_top();
-  read_ahead_ = false;  // records come in key order, not one after another
-  if (Failed(go_cold())) return kFailure;
-  uint32_t target = 0;
-  {
-    NtxReadLock lock(o->file());
-    if (!lock.ok() || Failed(LogicalEdge(o, true, &o->cursor))) return kFailure;
-    if (o->cursor.on) target = o->cursor.recno;
-  }
-  top_ = true;
-  bottom_ = false;
-  if (Failed(go_to(target))) return kFailure;
-  top_ = true;
-  return skip_filter(1);
-}
-
-Status NtxArea::go_bottom() {
-  NtxOrder* o = focus_;
-  if (!o) return Base::go_bottom();
-  read_ahead_ = false;
-  if (Failed(go_cold())) return kFailure;
-  if (shared_ && Failed(RefreshCount())) return kFailure;
-  uint32_t target = 0;
-  {
-    NtxReadLock lock(o->file());
-    if (!lock.ok() || Failed(LogicalEdge(o, false, &o->cursor))) return kFailure;
-    if (o->cursor.on) target = o->cursor.recno;
-  }
-  if (Failed(go_to(target))) return kFailure;
-  top_ = false;
-  bottom_ = true;
-  return skip_filter(-1);
-}
-
-Status NtxArea::skip_raw(int64_t n) {
-  NtxOrder* o = focus_;
-  if (!o || n == 0) return Base::skip_raw(n);
-  read_ahead_ = false;
-  if (Failed(go_cold())) return kFailure;
-  bool forward = n > 0;
-  uint64_t steps = forward ? static_cast<uint64_t>(n) : static_cast<uint64_t>(-n);
-  uint32_t target = 0;
-  bool bof = false;
-  {
-    NtxReadLock lock(o->file());
-    if (!lock.ok()) return kFailure;
-    NtxCursor& c = o->cursor;
-    bool on_record;
-    if (Failed(SyncCursor(o, &on_record))) return kFailure;
-    if (!on_record) {
-      if (forward) {
-        c.on = false;
-        steps = 0;
-      } else {
-        if (Failed(LogicalEdge(o, false, &c))) return kFailure;
-        --steps;
-      }
-    }
-    while (steps > 0 && (c.on || c.between)) {
-      if (Failed(Step(o, &c, forward))) return kFailure;
-      --steps;
-    }
-    if (c.on) {
-      target = c.recno;
-    } else if (!forward) {
-      if (Failed(LogicalEdge(o, true, &c))) return kFailure;
-      target = c.on ? c.recno : 0;
-      bof = true;
-    }
-  }
-  if (Failed(go_to(target))) return kFailure;
-  if (bof) bof_ = true;
-  return kSuccess;
-}
-
-Status NtxArea::seek(const Value& value, bool soft, bool find_last) {
-  if (Failed(go_cold())) return kFailure;
-  NtxOrder* o = focus_;
-  if (!o) {
-    OrderError(kEgNoOrder, 1201, "", true);
-    return kFailure;
-  }
-  read_ahead_ = false;
-  if (Failed(EnsureType(o))) return kFailure;
-  std::string key = SearchKeyOf(o, value);
-  const uint8_t* kb = reinterpret_cast<const uint8_t*>(key.data());
-  const int klen = static_cast<int>(key.size());
-  bool tree_after = find_last != o->toggled();
-  uint32_t target = 0;
-  {
-    NtxReadLock lock(o->file());
-    if (!lock.ok()) return kFailure;
-    NtxCursor& c = o->cursor;
-    if (Failed(o->Seek(&c, key, tree_after, false))) return kFailure;
-    if (tree_after && Failed(c.on ? o->Prev(&c) : o->Last(&c))) return kFailure;
-    bool hit = c.on && NtxCompare(kb, klen, reinterpret_cast<const uint8_t*>(c.key.data()),
-                                  o->key_length(), false) == 0;
-    if (c.on && (hit || soft)) {
-      const uint8_t* ck = reinterpret_cast<const uint8_t*>(c.key.data());
-      bool below_top = o->has_top && o->CompareToScope(ck, o->scope_top) < 0;
-      bool above_bottom = o->has_bottom && o->CompareToScope(ck, o->scope_bottom) > 0;
-      bool ascending = o->descending() == o->toggled();
-      bool before_start = ascending ? below_top : above_bottom;
-      if (before_start) {
-        if (Failed(LogicalEdge(o, true, &c))) return kFailure;
-        target = c.on ? c.recno : 0;
-      } else if (!below_top && !above_bottom) {
-        target = c.recno;
-      }
-    }
-  }
-  if (Failed(go_to(target))) return kFailure;
-  if (target != 0 && Failed(skip_filter(find_last ? -1 : 1))) return kFailure;
-  NtxCursor& c = o->cursor;
-  bool found = !eof_ && c.on && c.recno == recno_ &&
-               NtxCompare(kb, klen, reinterpret_cast<const uint8_t*>(c.key.data()),
-                          o->key_length(), false) == 0;
-  if (!eof_ && c.on && !o->InScope(reinterpret_cast<const uint8_t*>(c.key.data()))) {
-    if (Failed(go_to(0))) return kFailure;
-  } else if (!found && !soft && !eof_) {
-    if (Failed(go_to(0))) return kFailure;
-  }
-  found_ = found && !eof_;
-  if (!(recno_ == 1 && !positioned_)) bof_ = false;
-  return kSuccess;
-}
-
-// --- key count and position ---
-
-Status NtxArea::TopPosition(NtxOrder* o, int64_t* out) {
-  *out = 0;
-  if (!o->scoped()) {
-    if (o->toggled()) return o->CountAll(out);
-    *out = 1;
-    return kSuccess;
-  }
-  NtxCursor top;
-  if (Failed(LogicalEdge(o, true, &top))) return kFailure;
-  return top.on ? o->Position(top, out) : kSuccess;
-}
-
-Status NtxArea::KeyCount(NtxOrder* o, int64_t* out) {
-  *out = 0;
-  if (Failed(go_cold())) return kFailure;
-  // Hidden deleted records count like any other: only a filter makes the keys be stepped.
-  bool use_cache = !filter_;
-  if (use_cache && !o->file()->shared() && o->cached_count >= 0) {
-    *out = o->cached_count;
-    return kSuccess;
-  }
-  if (use_cache) {
-    // Every key in scope is visible: the count follows from the subtree counts (kept while
-    // the file does not change), without walking the keys.
-    NtxReadLock lock(o->file());
-    if (!lock.ok()) return kFailure;
-    if (!o->scoped()) {
-      if (Failed(o->CountAll(out))) return kFailure;
-    } else {
-      NtxCursor first, last;
-      if (Failed(LogicalEdge(o, true, &first)) || Failed(LogicalEdge(o, false, &last))) {
-        return kFailure;
-      }
-      if (first.on && last.on) {
-        int64_t a, b;
-        if (Failed(o->Position(first, &a)) || Failed(o->Position(last, &b))) return kFailure;
-        *out = std::max<int64_t>(0, (o->toggled() ? a - b : b - a) + 1);
-      }
-    }
-    o->cached_count = *out;
-    return kSuccess;
-  }
-  uint32_t saved = recno_;
-  std::vector<uint32_t> records;
-  {
-    NtxReadLock lock(o->file());
-    if (!lock.ok()) return kFailure;
-    NtxCursor c;
-    if (Failed(LogicalEdge(o, true, &c))) return kFailure;
-    while (c.on) {
-      records.push_back(c.recno);
-      if (Failed(Step(o, &c, true))) return kFailure;
-    }
-  }
-  for (uint32_t r : records) {
-    if (Failed(Base::go_to(r))) return kFailure;
-    if (Visible()) ++*out;
-  }
-  return Base::go_to(saved);
-}
-
-Status NtxArea::KeyPosition(NtxOrder* o, int64_t* out) {
-  *out = 0;
-  if (Failed(go_cold())) return kFailure;
-  bool unfiltered = !filter_;
-  uint32_t saved = recno_;
-  std::vector<uint32_t> records;
-  {
-    NtxReadLock lock(o->file());
-    if (!lock.ok()) return kFailure;
-    bool on_record;
-    if (Failed(SyncCursor(o, &on_record))) return kFailure;
-    NtxCursor& c = o->cursor;
-    if (!on_record || c.between || !c.on) return kSuccess;
-    if (!o->InScope(reinterpret_cast<const uint8_t*>(c.key.data()))) return kSuccess;
-    if (unfiltered) {
-      // The distance from the first key in scope (the first or last key of the tree when
-      // there is no scope), both placed by subtree counts.
-      int64_t pos, first;
-      if (Failed(o->Position(c, &pos)) || Failed(TopPosition(o, &first))) return kFailure;
-      if (first == 0) return kSuccess;
-      *out = (o->toggled() ? first - pos : pos - first) + 1;
-      return kSuccess;
-    }
-    NtxCursor walk = c;
-    for (;;) {
-      if (Failed(Step(o, &walk, false))) return kFailure;
-      if (!walk.on) break;
-      records.push_back(walk.recno);
-    }
-  }
-  if (!Visible()) return kSuccess;
-  int64_t pos = 1;
-  for (uint32_t r : records) {
-    if (Failed(Base::go_to(r))) return kFailure;
-    if (Visible()) ++pos;
-  }
-  if (Failed(Base::go_to(saved))) return kFailure;
-  *out = pos;
-  return kSuccess;
-}
-
-Status NtxArea::KeyGoto(NtxOrder* o, int64_t position, bool* ok) {
-  *ok = false;
-  if (filter_) {
-    // Records the filter hides: the keys are stepped one by one from the top.
-    if (Failed(go_top())) return kFailure;
-    if (position < 1) return go_to(0);
-    for (int64_t i = 1; i < position && !eof_; ++i) {
-      if (Failed(skip(1))) return kFailure;
-    }
-    *ok = !eof_;
-    return kSuccess;
-  }
-  if (Failed(go_cold())) return kFailure;
-  read_ahead_ = false;
-  uint32_t target = 0;
-  if (position >= 1) {
-    NtxReadLock lock(o->file());
-    if (!lock.ok()) return kFailure;
-    NtxCursor& c = o->cursor;
-    bool from_end = o->toggled();
-    int64_t n = position;
-    if (o->scoped()) {
-      // Counted in tree order from the first key in scope.
-      int64_t first;
-      if (Failed(TopPosition(o, &first))) return kFailure;
-      n = first == 0 ? 0 : o->toggled() ? first - position + 1 : first + position - 1;
-      from_end = false;
-    } else if (!o->file()->shared() && o->cached_count >= 0) {
-      // A known count: past the end needs no descent, and the nearer end is counted from.
-      if (n > o->cached_count) n = 0;
-      else if (2 * n > o->cached_count + 1) {
-        n = o->cached_count - n + 1;
-        from_end = !from_end;
-      }
-    }
-    if (n >= 1 && Failed(o->GoToPosition(&c, n, from_end))) return kFailure;
-    if (n >= 1 && c.on && o->InScope(reinterpret_cast<const uint8_t*>(c.key.data()))) {
-      target = c.recno;
-    }
-  }
-  top_ = bottom_ = false;
-  if (Failed(go_to(target))) return kFailure;
-  // A hidden deleted record at that position: the next visible one.
-  if (target != 0 && Failed(skip_filter(1))) return kFailure;
-  *ok = target != 0 && !eof_;
-  return kSuccess;
-}
-
-Status NtxArea::RelativePosition(NtxOrder* o, double* out) {
-  *out = 0;
-  if (Failed(go_cold())) return kFailure;
-  NtxReadLock lock(o->file());
-  if (!lock.ok()) return kFailure;
-  bool on_record;
-  if (Failed(SyncCursor(o, &on_record))) return kFailure;
-  const NtxCursor& c = o->cursor;
-  if (!on_record || c.between || !c.on) return kSuccess;
-  if (!o->InScope(reinterpret_cast<const uint8_t*>(c.key.data()))) return kSuccess;
-  double f;
-  if (Failed(o->Fraction(c, &f))) return kFailure;
-  if (o->scoped()) {
-    // Rescaled between the first and the last key in scope (tree order).
-    NtxCursor first, last;
-    if (Failed(LogicalEdge(o, !o->toggled(), &first)) ||
-        Failed(LogicalEdge(o, o->toggled(), &last))) {
-      return kFailure;
-    }
-    double lo = 0, hi = 0;
-    if (Failed(o->Fraction(first, &lo)) || Failed(o->Fraction(last, &hi))) return kFailure;
-    double span = hi - lo;
-    if (!first.on || !last.on || span < 1e-13) {
-      *out = 0.5;
-      return kSuccess;
-    }
-    f = std::clamp((f - lo) / span, 0.0, 1.0);
-  }
-  *out = o->toggled() ? 1.0 - f : f;
-  return kSuccess;
-}
-
-Status NtxArea::FindRecord(NtxOrder* o, uint32_t recno, bool cont, bool* found) {
-  *found = false;
-  if (Failed(go_cold())) return kFailure;
-  uint32_t target = 0;
-  {
-    NtxReadLock lock(o->file());
-    if (!lock.ok()) return kFailure;
-    NtxCursor& c = o->cursor;
-    if (cont) {
-      bool on_record;
-      if (Failed(SyncCursor(o, &on_record))) return kFailure;
-      if (!on_record) return kSuccess;
-      if (Failed(Step(o, &c, true))) return kFailure;
-    } else if (Failed(LogicalEdge(o, true, &c))) {
-      return kFailure;
-    }
-    while (c.on && c.recno != recno) {
-      if (Failed(Step(o, &c, true))) return kFailure;
-    }
-    if (c.on) target = c.recno;
-  }
-  if (Failed(go_to(target))) return kFailure;
-  *found = target != 0;
-  found_ = *found;
-  return kSuccess;
-}
-
-Status NtxArea::SetScope(NtxOrder* o, bool top, const std::optional<Value>& value) {
-  bool& has = top ? o->has_top : o->has_bottom;
-  std::string& bytes = top ? o->scope_top : o->scope_bottom;
-  Value& stored = top ? o->scope_top_value : o->scope_bottom_value;
-  o->cached_count = -1;
-  if (!value || value->is_nil()) {
-    has = false;
-    bytes.clear();
-    stored = Value();
-    return kSuccess;
-  }
-  if (Failed(EnsureType(o))) return kFailure;
-  has = true;
-  bytes = SearchKeyOf(o, *value);
-  stored = *value;
-  return kSuccess;
-}
-
-// --- maintenance ---
-
-Status NtxArea::go_hot() {
-  bool was_hot = hot_;
-  if (Failed(Base::go_hot())) return kFailure;
-  if (was_hot || pending_append_ || appended_) return kSuccess;
-  for (auto& b : bags_) {
-    if (b->read_only()) continue;
-    for (auto& o : b->orders()) {
-      o->hot_valid = false;
-      if (o->custom()) continue;
-      if (Failed(EvalKey(o.get(), &o->old_key)) || Failed(EvalFor(o.get(), &o->old_for))) {
-        return kFailure;
-      }
-      o->hot_valid = true;
-    }
-  }
-  return kSuccess;
-}
-
-Status NtxArea::go_cold() {
-  bool was_hot = hot_;
-  bool appended = appended_;
-  if (Failed(Base::go_cold())) return kFailure;
-  if (!was_hot && !pending_append_) return kSuccess;
-  if (bags_.empty()) {
-    pending_append_ = false;
-    return kSuccess;
-  }
-  if (was_hot && appended && shared_) {
-    if (pending_append_) throw InternalError(9312, "ntxGoCold: multiple appending without GOCOLD.");
-    pending_append_ = true;
-    return kSuccess;
-  }
-  bool append = appended || pending_append_;
-  pending_append_ = false;
-  return UpdateOrders(append);
-}
-
-Status NtxArea::UpdateOrders(bool append) {
-  const uint32_t recno = recno_;
-  for (auto& b : bags_) {
-    if (b->read_only()) continue;
-    std::unique_ptr<NtxWriteLock> lock;
-    for (auto& op : b->orders()) {
-      NtxOrder* o = op.get();
-      if (o->custom() || (append && o->change_only())) continue;
-      if (!append && !o->hot_valid) continue;
-      std::string key;
-      bool add;
-      if (Failed(EvalKey(o, &key)) || Failed(EvalFor(o, &add))) return kFailure;
-      bool del;
-      if (append) {
-        del = false;
-      } else if (key == o->old_key) {
-        del = !add && o->old_for;
-        add = add && !o->old_for;
-      } else {
-        del = o->old_for || o->partial();
-      }
-      o->hot_valid = false;
-      if (!del && !add) continue;
-      if (!lock) {
-        lock = std::make_unique<NtxWriteLock>(b.get());
-        if (!lock->ok()) return kFailure;
-      }
-      if (o->root() == 0) continue;
-      bool exclusive = !b->shared();
-      if (del) {
-        bool deleted;
-        if (Failed(o->Delete(o->old_key, recno, &deleted))) return kFailure;
-        if (!deleted) {
-          if (o->change_only()) {
-            add = false;
-          } else if (!o->partial() && !o->unique()) {
-            OrderError(kEgCorruption, kEdfCorrupt, b->path());
-            return kFailure;
-          }
-        } else if (exclusive && o->cached_count >= 0 &&
-                   o->InScope(reinterpret_cast<const uint8_t*>(o->old_key.data()))) {
-          --o->cached_count;
-        }
-      }
-      if (add) {
-        bool added;
-        if (Failed(o->Insert(key, recno, &added))) return kFailure;
-        if (added && exclusive && o->cached_count >= 0 &&
-            o->InScope(reinterpret_cast<const uint8_t*>(key.data()))) {
-          ++o->cached_count;
-        }
-      }
-      if (!exclusive) o->cached_count = -1;
-      // The record keeps its place in the order it stands in: the cursor follows its key.
-      o->cursor.on = false;
-      o->cursor.between = true;
-      o->cursor.key = key;
-      o->cursor.recno = recno;
-      o->cursor.generation = 0;
-    }
-    if (lock && Failed(lock->Release())) return kFailure;
-  }
-  return kSuccess;
-}
-
-Status NtxArea::append(bool release_locks) {
-  for (auto& b : bags_) {
-    for (auto& o : b->orders()) o->hot_valid = false;
-  }
-  return Base::append(release_locks);
-}
-
-// --- open and close ---
-
-Status NtxArea::open(const OpenInfo& info) {
-  if (Failed(Base::open(info))) return kFailure;
-  if (structural_bag_ && GlobalSettings().autopen()) {
-    std::string bag = file_name_;
-    size_t dot = bag.find_last_of('.');
-    if (dot != std::string::npos && dot > bag.find_last_of('/') + 1) bag.resize(dot);
-    bag = ResolveCase(bag + ".ntx");
-    if (FileExists(bag)) {
-      if (Failed(order_list_add(bag, Value()))) {
-        (void)close();
-        return kFailure;
-      }
-      focus_ = nullptr;
-      int n = GlobalSettings().autorder();
-      if (n > 0) focus_ = Resolve(Value::Integer(n), Value());
-      return go_top();
-    }
-  }
-  return kSuccess;
-}
-
-void NtxArea::CloseBag(size_t index) {
-  NtxFile* b = bags_[index].get();
-  for (auto& o : b->orders()) {
-    if (o.get() == focus_) focus_ = nullptr;
-  }
-  bags_.erase(bags_.begin() + static_cast<long>(index));
-}
-
-Status NtxArea::close() {
-  Status s = kSuccess;
-  if (data_.is_open() && Failed(go_cold())) s = kFailure;
-  focus_ = nullptr;
-  bags_.clear();
-  pending_append_ = false;
-  if (Failed(Base::close())) s = kFailure;
-  return s;
-}
-
-Status NtxArea::zap() {
-  if (Failed(Base::zap())) return kFailure;
-  for (auto& b : bags_) {
-    if (Failed(RebuildBag(b.get()))) return kFailure;
-  }
-  return go_top();
-}
-
-Status NtxArea::pack() {
-  if (Failed(Base::pack())) return kFailure;
-  for (auto& b : bags_) {
-    if (Failed(RebuildBag(b.get()))) return kFailure;
-  }
-  return go_top();
-}
-
-// --- order list ---
-
-Status NtxArea::order_list_add(const std::string& bag_name, const Value& order) {
-  if (Failed(go_cold())) return kFailure;
-  std::string name = NormalizeSeparators(Trim(bag_name));
-  if (name.empty()) return kFailure;
-  if (!HasExt(name)) name += ".ntx";
-  name = ResolveCase(name);
-  for (auto& b : bags_) {
-    if (FullPath(b->path()) == FullPath(name)) {
-      if (!focus_ && !b->orders().empty()) {
-        focus_ = b->orders()[0].get();
-        return go_top();
-      }
-      return kSuccess;
-    }
-  }
+Status NtxArea::OpenBag(const std::string& path, std::unique_ptr<OrderBag>* out) {
   auto bag = std::make_unique<NtxFile>(this);
-  if (Failed(bag->Open(name, shared_, read_only_))) return kFailure;
-  bag->set_structural(Upper(BaseNameOf(name)) == Upper(BaseNameOf(file_name_)));
-  for (auto& o : bag->orders()) {
-    if (Failed(CompileOrder(o.get()))) return kFailure;
-    if (o->flags() & kNtxFlagLarge) lock_scheme_ = 5;
-    else if (o->flags() & kNtxFlagExtLock) lock_scheme_ = 4;
-  }
-  if (lock_scheme_ == 0) lock_scheme_ = 1;
-  bags_.push_back(std::move(bag));
-  if (!focus_ && !bags_.back()->orders().empty()) {
-    focus_ = bags_.back()->orders()[0].get();
-    return go_top();
-  }
+  if (Failed(bag->Open(path, shared_, read_only_))) return kFailure;
+  *out = std::move(bag);
   return kSuccess;
 }
 
-Status NtxArea::order_list_clear() {
-  if (Failed(go_cold())) return kFailure;
-  focus_ = nullptr;
-  bool keep_structural = GlobalSettings().autopen();
-  for (size_t i = bags_.size(); i-- > 0;) {
-    if (keep_structural && bags_[i]->structural()) continue;
-    CloseBag(i);
+Status NtxArea::AfterBagOpened(OrderBag* bag) {
+  int scheme = lock_scheme_;
+  for (Order* o : bag->orders()) {
+    uint16_t flags = static_cast<NtxOrder*>(o)->flags();
+    if (flags & kNtxFlagLarge) scheme = 5;
+    else if (flags & kNtxFlagExtLock) scheme = 4;
   }
+  if (scheme == 0) scheme = 1;
+  // Locks already held were placed by the old scheme: their unlocks would miss them.
+  if (SchemePlacement(scheme) != SchemePlacement(lock_scheme_) && lock_scheme_ != 0 &&
+      (file_locked_ || !locks_.empty())) {
+    bag->Error(kEgLock, kEdfLock);
+    return kFailure;
+  }
+  lock_scheme_ = scheme;
   return kSuccess;
 }
 
-Status NtxArea::order_list_delete(const std::string& bag) {
-  if (Failed(go_cold())) return kFailure;
-  NtxOrder* o = Resolve(Value::Integer(1), Value::String(bag));
-  for (size_t i = 0; i < bags_.size(); ++i) {
-    for (auto& x : bags_[i]->orders()) {
-      if (x.get() == o) {
-        CloseBag(i);
-        return kSuccess;
-      }
-    }
-  }
-  return kFailure;
-}
-
-Status NtxArea::order_list_focus(const Value& order, const Value& bag, std::string* previous) {
-  *previous = focus_ ? focus_->name() : std::string();
-  if (!order.is_nil()) focus_ = Resolve(order, bag);
-  if (order.is_string() && Trim(order.str()).empty()) focus_ = nullptr;
-  return kSuccess;
-}
-
-Status NtxArea::RebuildBag(NtxFile* bag) {
-  NtxWriteLock lock(bag, false);
+Status NtxArea::RebuildBag(OrderBag* b) {
+  auto* bag = static_cast<NtxFile*>(b);
+  OrderWriteLock lock(bag, false);
   if (!lock.ok()) return kFailure;
   if (Failed(bag->TruncateToHeader())) return kFailure;
   if (bag->compound()) {
-    for (auto& o : bag->orders()) {
+    for (auto& o : bag->ntx_orders()) {
       uint64_t off;
       if (Failed(bag->TakePageOffset(*o, &off))) return kFailure;
       o->set_header_offset(off);
     }
   }
-  for (auto& o : bag->orders()) {
+  for (auto& o : bag->ntx_orders()) {
     o->cached_count = -1;
     if (Failed(BuildOrder(o.get(), nullptr))) return kFailure;
   }
   return lock.Release();
 }
 
-Status NtxArea::order_list_rebuild() {
-  if (Failed(go_cold())) return kFailure;
-  if (shared_) {
-    OrderError(kEgShared, kEdfShared);
-    return kFailure;
-  }
-  if (read_only_) {
-    OrderError(kEgReadonly, kEdfReadonly);
-    return kFailure;
-  }
-  for (auto& b : bags_) {
-    if (Failed(RebuildBag(b.get()))) return kFailure;
-  }
-  return go_top();
-}
-
-// --- create and destroy ---
-
-Status NtxArea::order_create(const OrderCreateInfo& info) {
-  std::unique_ptr<OrderCondition> cond = std::move(order_condition_);
-  if ((Trim(info.bag_name).empty() && Trim(info.tag_name).empty()) ||
-      (Trim(info.key_text).empty() && !info.key_block)) {
-    OrderError(kEgArg, 1006);
-    return kFailure;
-  }
-  if (Failed(go_cold())) return kFailure;
-  auto order = std::make_unique<NtxOrder>(nullptr);
-  // Learn the key's type and length on the phantom record.
-  uint32_t saved = recno_;
-  Value key_value, for_value;
-  std::unique_ptr<Expression> key_expr, for_expr;
-  std::function<Value()> key_block = info.key_block;
-  std::function<Value()> for_block = cond ? cond->for_block : nullptr;
-  std::string for_text = cond ? cond->for_text : "";
-  if (!key_block) {
-    CompileError err;
-    key_expr = Compile(info.key_text, &err);
-    if (!key_expr) {
-      error(err.ToRuntimeError(info.key_text));
-      return kFailure;
-    }
-  }
-  if (!for_block && !Trim(for_text).empty()) {
-    CompileError err;
-    for_expr = Compile(for_text, &err);
-    if (!for_expr) {
-      error(err.ToRuntimeError(for_text));
-      return kFailure;
-    }
-  }
-  if (Failed(go_to(0))) return kFailure;
-  {
-    ScopedArea select(area_);
-    key_value = key_block ? key_block() : key_expr->Eval();
-    if (for_block || for_expr) for_value = for_block ? for_block() : for_expr->Eval();
-  }
-  int len = 0, dec = 0;
-  char type = NtxKeyTypeOf(key_value, &len, &dec);
-  if (type == 0) {
-    (void)go_to(saved);
-    OrderError(kEgDataType, 1026, info.key_text);
-    return kFailure;
-  }
-  if (len == 0) {
-    (void)go_to(saved);
-    OrderError(kEgDataWidth, 1026, info.key_text);
-    return kFailure;
-  }
-  if ((for_block || for_expr) && !for_value.is_logical()) {
-    (void)go_to(saved);
-    OrderError(kEgDataType, 1053, for_text);
-    return kFailure;
-  }
-  if (Failed(go_to(saved))) return kFailure;
-
-  // The file and the order's name.
-  std::string file = Trim(info.bag_name);
-  if (file.empty()) file = Trim(info.tag_name);
-  if (file.empty()) file = BaseNameOf(file_name_);
-  file = NormalizeSeparators(file);
-  if (!HasExt(file)) file += ".ntx";
-  file = ResolveCase(file);
-  std::string name = !Trim(info.tag_name).empty() ? info.tag_name : BaseNameOf(file);
+Status NtxArea::CreateOrder(const OrderCreateInfo& info, const OrderCondition* cond,
+                            KeyDescription key, Order** created_order) {
+  std::string file = BagFileFor(info);
+  std::string name = !TrimBlanks(info.tag_name).empty() ? info.tag_name : PathBaseName(file);
   bool temporary = cond && cond->temporary;
-  bool multi = g_multi_tag && !Trim(info.tag_name).empty() && !temporary;
+  bool multi = g_multi_tag && !TrimBlanks(info.tag_name).empty() && !temporary;
 
   NtxFile* bag = nullptr;
   for (size_t i = 0; i < bags_.size(); ++i) {
@@ -1053,7 +96,7 @@ Status NtxArea::order_create(const OrderCreateInfo& info) {
         OrderError(kEgReadonly, kEdfReadonly, file);
         return kFailure;
       }
-      bag = bags_[i].get();
+      bag = static_cast<NtxFile*>(bags_[i].get());
     } else {
       CloseBag(i);
     }
@@ -1076,49 +119,47 @@ Status NtxArea::order_create(const OrderCreateInfo& info) {
   }
   uint16_t extra = 0;
   if (lock_scheme_ == 4) extra |= kNtxFlagExtLock;
-  bool partial = cond && (cond->while_block || !Trim(cond->while_text).empty() || cond->next > 0 ||
+  bool partial = cond && (cond->while_block || !TrimBlanks(cond->while_text).empty() || cond->next > 0 ||
                           cond->rest || cond->record != 0 || cond->use_current || cond->use_filter);
   if (partial) extra |= kNtxFlagPartial;
   NtxOrder* o;
   {
-    NtxWriteLock lock(bag);
+    OrderWriteLock lock(bag);
     if (!lock.ok()) return kFailure;
     if (bag->compound()) {
       // An order of the same name is replaced.
-      for (auto& x : bag->orders()) {
-        if (x->name() == OrderName(name)) {
+      for (auto& x : bag->ntx_orders()) {
+        if (x->name() == OrderNormalName(name)) {
           if (focus_ == x.get()) focus_ = nullptr;
-          if (Failed(x->FreeTree())) return kFailure;
-          (void)bag->FreePage(*x, x->header_offset());
-          bag->RemoveOrder(x.get());
+          if (Failed(bag->RemoveOrderAndPages(x.get()))) return kFailure;
           break;
         }
       }
-    } else if (!bag->orders().empty() && !multi) {
-      bag->orders().clear();
+    } else if (!bag->ntx_orders().empty() && !multi) {
+      bag->ntx_orders().clear();
     }
     auto created = std::make_unique<NtxOrder>(bag);
-    created->Define(name, Trim(info.key_text), Trim(for_text), type, len, dec, info.unique,
-                    cond && cond->descending, cond && cond->custom, extra);
-    created->key_expr = std::move(key_expr);
-    created->for_expr = std::move(for_expr);
-    created->key_block = key_block;
-    created->for_block = for_block;
+    created->Define(name, key.key_text, key.for_text, key.type, key.length, key.decimals,
+                    info.unique, cond && cond->descending, cond && cond->custom, extra);
+    created->key_expr = std::move(key.key_expr);
+    created->for_expr = std::move(key.for_expr);
+    created->key_block = key.key_block;
+    created->for_block = key.for_block;
     o = created.get();
-    bool single = bag->orders().empty();
+    bool single = bag->ntx_orders().empty();
     if (single && !bag->compound()) {
       if (Failed(bag->TruncateToHeader())) return kFailure;
-      bag->orders().push_back(std::move(created));
+      bag->ntx_orders().push_back(std::move(created));
       bag->MarkHeaderChanged();
     } else if (Failed(bag->AddOrder(std::move(created)))) {
       return kFailure;
     }
     if (Failed(CompileOrder(o))) return kFailure;
-    if (Failed(BuildOrder(o, cond.get()))) return kFailure;
+    if (Failed(BuildOrder(o, cond))) return kFailure;
     if (Failed(lock.Release())) return kFailure;
   }
   if (fresh) {
-    fresh->set_structural(Upper(BaseNameOf(file)) == Upper(BaseNameOf(file_name_)) && !temporary);
+    fresh->set_structural(IsStructuralName(file) && !temporary);
     bags_.push_back(std::move(fresh));
   }
   if (!(cond && cond->additive)) {
@@ -1127,227 +168,8 @@ Status NtxArea::order_create(const OrderCreateInfo& info) {
       CloseBag(i);
     }
   }
-  focus_ = o;
-  return go_top();
-}
-
-Status NtxArea::order_destroy(const Value& order, const Value& bag) {
-  NtxOrder* o = Resolve(order, bag);
-  if (!o) return kFailure;
-  if (Failed(go_cold())) return kFailure;
-  NtxFile* f = o->file();
-  for (size_t i = 0; i < bags_.size(); ++i) {
-    if (bags_[i].get() != f) continue;
-    if (f->orders().size() == 1) {
-      std::string path = f->path();
-      bool was_structural = f->structural();
-      CloseBag(i);
-      DeleteFile(path);
-      if (was_structural && structural_bag_) {
-        structural_bag_ = false;
-        header_dirty_ = true;
-      }
-      return kSuccess;
-    }
-    if (f->read_only()) {
-      OrderError(kEgReadonly, kEdfReadonly, f->path());
-      return kFailure;
-    }
-    NtxWriteLock lock(f);
-    if (!lock.ok()) return kFailure;
-    if (focus_ == o) focus_ = nullptr;
-    if (Failed(o->FreeTree())) return kFailure;
-    if (Failed(f->FreePage(*o, o->header_offset()))) return kFailure;
-    f->RemoveOrder(o);
-    return lock.Release();
-  }
-  return kFailure;
-}
-
-// --- custom orders ---
-
-Status NtxArea::AddKeyCustom(NtxOrder* o, bool add, const std::optional<Value>& given,
-                             bool* done) {
-  *done = false;
-  if (!o->custom()) {
-    OrderError(kEgUnknown, 1052);
-    return kFailure;
-  }
-  if (o->file()->read_only()) {
-    OrderError(kEgReadonly, kEdfReadonly, o->file()->path());
-    return kFailure;
-  }
-  if (Failed(go_cold())) return kFailure;
-  if (!positioned_) return kSuccess;
-  std::string key;
-  if (given && !given->is_nil() && (o->flags() & kNtxFlagTemplate)) {
-    // A template order takes the key value the caller gives for the current record.
-    if (Failed(EnsureType(o))) return kFailure;
-    if (!NtxEncodeKey(*given, o->type(), o->key_length(), o->key_decimals(), &key)) {
-      OrderError(kEgDataType, 1026, o->key_text());
-      return kFailure;
-    }
-    if (o->type() == 'C' && codepage_ != kProgramCodepage) {
-      TranslateBytes(&key, kProgramCodepage, codepage_);
-    }
-  } else if (Failed(EvalKey(o, &key))) {
-    return kFailure;
-  }
-  NtxWriteLock lock(o->file());
-  if (!lock.ok()) return kFailure;
-  if (Failed(add ? o->Insert(key, recno_, done) : o->Delete(key, recno_, done))) {
-    return kFailure;
-  }
-  o->cached_count = -1;
-  return lock.Release();
-}
-
-// --- order info ---
-
-Status NtxArea::order_info(OrderInfoRequest* req) {
-  const std::optional<Value>& nv = req->new_value;
-  switch (req->code) {
-    case kOiBagExt:
-      req->result = Value::String(".ntx");
-      return kSuccess;
-    case kOiCount: {
-      if (req->bag.is_nil()) {
-        int n = 0;
-        for (auto& b : bags_) n += static_cast<int>(b->orders().size());
-        req->result = Value::Integer(n);
-      } else {
-        NtxOrder* o = Resolve(Value::Integer(1), req->bag);
-        req->result = Value::Integer(o ? static_cast<int64_t>(o->file()->orders().size()) : 0);
-      }
-      return kSuccess;
-    }
-    default:
-      break;
-  }
-  NtxOrder* o = Resolve(req->order, req->bag);
-  if (!o) return WorkArea::order_info(req);
-  switch (req->code) {
-    case kOiCondition:
-      req->result = Value::String(o->for_text());
-      if (nv && nv->is_string()) {
-        // The text is replaced; the order keeps the keys it has.
-        std::string t = Trim(nv->str());
-        std::unique_ptr<Expression> e;
-        if (!t.empty()) {
-          CompileError err;
-          e = Compile(t, &err);
-          if (!e) {
-            error(err.ToRuntimeError(t));
-            return kFailure;
-          }
-        }
-        o->set_for_text(t);
-        o->for_expr = std::move(e);
-        o->for_block = nullptr;
-        if (!o->file()->read_only()) {
-          NtxWriteLock lock(o->file());
-          if (!lock.ok()) return kFailure;
-          o->file()->MarkHeaderChanged();
-          return lock.Release();
-        }
-      }
-      return kSuccess;
-    case kOiExpression: req->result = Value::String(o->key_text()); return kSuccess;
-    case kOiPosition: {
-      if (nv && nv->is_numeric()) {
-        bool ok;
-        if (Failed(KeyGoto(o, static_cast<int64_t>(nv->number()), &ok))) return kFailure;
-        req->result = Value::Logical(ok);
-        return kSuccess;
-      }
-      int64_t pos;
-      if (Failed(KeyPosition(o, &pos))) return kFailure;
-      req->result = Value::Integer(pos);
-      return kSuccess;
-    }
-    case kOiRelKeyPos: {
-      double f;
-      if (Failed(RelativePosition(o, &f))) return kFailure;
-      req->result = Value::Double(f);
-      return kSuccess;
-    }
-    case kOiName: req->result = Value::String(o->name()); return kSuccess;
-    case kOiNumber: req->result = Value::Integer(NumberOf(o)); return kSuccess;
-    case kOiBagName: req->result = Value::String(FileNameOf(o->file()->path())); return kSuccess;
-    case kOiIsDesc:
-      req->result = Value::Logical(o->descending() != o->toggled());
-      if (nv && nv->is_logical() && nv->logical() != (o->descending() != o->toggled())) {
-        o->set_toggled(!o->toggled());
-      }
-      return kSuccess;
-    case kOiUnique: req->result = Value::Logical(o->unique()); return kSuccess;
-    case kOiKeyType:
-      if (Failed(EnsureType(o))) return kFailure;
-      req->result = Value::String(std::string(1, o->type()));
-      return kSuccess;
-    case kOiKeySize: req->result = Value::Integer(o->key_length()); return kSuccess;
-    case kOiKeyDec: req->result = Value::Integer(o->key_decimals()); return kSuccess;
-    case kOiKeyCount: {
-      int64_t n;
-      if (Failed(KeyCount(o, &n))) return kFailure;
-      req->result = Value::Integer(n);
-      return kSuccess;
-    }
-    case kOiKeyAdd:
-    case kOiKeyDelete: {
-      bool done;
-      if (Failed(AddKeyCustom(o, req->code == kOiKeyAdd, nv, &done))) return kFailure;
-      req->result = Value::Logical(done);
-      return kSuccess;
-    }
-    case kOiKeyVal: {
-      if (!positioned_) {
-        req->result = Value();
-        return kSuccess;
-      }
-      Value v;
-      ScopedArea select(area_);
-      if (o->key_block) v = o->key_block();
-      else if (o->key_expr) v = o->key_expr->Eval();
-      req->result = v;
-      return kSuccess;
-    }
-    case kOiScopeTop:
-    case kOiScopeBottom: {
-      bool top = req->code == kOiScopeTop;
-      req->result = top ? o->scope_top_value : o->scope_bottom_value;
-      if (nv) return SetScope(o, top, nv);
-      return kSuccess;
-    }
-    case kOiScopeTopClear:
-    case kOiScopeBottomClear: {
-      bool top = req->code == kOiScopeTopClear;
-      req->result = top ? o->scope_top_value : o->scope_bottom_value;
-      return SetScope(o, top, std::nullopt);
-    }
-    case kOiScopeSet:
-      req->result = o->scope_top_value;
-      if (Failed(SetScope(o, true, nv))) return kFailure;
-      return SetScope(o, false, nv);
-    case kOiScopeClear:
-      req->result = o->scope_top_value;
-      if (Failed(SetScope(o, true, std::nullopt))) return kFailure;
-      return SetScope(o, false, std::nullopt);
-    case kOiCustom: req->result = Value::Logical(o->custom()); return kSuccess;
-    case kOiFindRec:
-    case kOiFindRecCont: {
-      bool found = false;
-      if (nv && nv->is_numeric() &&
-          Failed(FindRecord(o, static_cast<uint32_t>(nv->number()), req->code == kOiFindRecCont,
-                            &found))) {
-        return kFailure;
-      }
-      req->result = Value::Logical(found);
-      return kSuccess;
-    }
-    default:
-      return WorkArea::order_info(req);
-  }
+  *created_order = o;
+  return kSuccess;
 }
 
 }  // namespace vosk

@@ -97,18 +97,18 @@ struct Walker {
 
 }  // namespace
 
-Status NtxCheckBag(NtxArea* area, NtxFile* bag, NtxCheckReport* report) {
+Status NtxCheckBag(IndexedArea* area, NtxFile* bag, NtxCheckReport* report) {
   if (Failed(area->go_cold())) return kFailure;
   int64_t size = bag->file().Size();
   std::set<uint64_t> seen;
   std::vector<std::vector<std::pair<std::string, uint32_t>>> all_keys;
   {
-    NtxReadLock lock(bag);
+    OrderReadLock lock(bag);
     if (!lock.ok()) return kFailure;
-    for (auto& o : bag->orders()) {
+    for (auto& o : bag->ntx_orders()) {
       if (o->header_offset() != 0) seen.insert(o->header_offset());
     }
-    for (auto& o : bag->orders()) {
+    for (auto& o : bag->ntx_orders()) {
       Walker w{bag, o.get(), size, &seen, report, {}};
       if (o->root() == 0) {
         w.Problem("no root page");
@@ -166,8 +166,8 @@ Status NtxCheckBag(NtxArea* area, NtxFile* bag, NtxCheckReport* report) {
   uint32_t saved = area->record_number();
   uint32_t count = 0;
   if (Failed(area->record_count(&count))) return kFailure;
-  for (size_t oi = 0; oi < bag->orders().size(); ++oi) {
-    NtxOrder* o = bag->orders()[oi].get();
+  for (size_t oi = 0; oi < bag->ntx_orders().size(); ++oi) {
+    NtxOrder* o = bag->ntx_orders()[oi].get();
     if (o->custom()) continue;
     std::multiset<std::pair<std::string, uint32_t>> have(all_keys[oi].begin(), all_keys[oi].end());
     std::multiset<std::pair<std::string, uint32_t>> want;

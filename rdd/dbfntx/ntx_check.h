@@ -9,7 +9,7 @@
 
 namespace vosk {
 
-class NtxArea;
+class IndexedArea;
 class NtxFile;
 
 // What a check of a bag found: one line per problem (empty: sound), and notes that are not
@@ -26,7 +26,7 @@ struct NtxCheckReport {
 // compares each order's keys with the keys of the table's records (FOR, unique and partial
 // rules). The area's record position is restored. Failure only when the check itself could
 // not run (an error was raised).
-Status NtxCheckBag(NtxArea* area, NtxFile* bag, NtxCheckReport* report);
+Status NtxCheckBag(IndexedArea* area, NtxFile* bag, NtxCheckReport* report);
 
 }  // namespace vosk
 

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "rdd/byte_order.h"
-#include "rdd/dbfntx/ntx_area.h"
 #include "rdd/dbfntx/ntx_order.h"
 #include "rdd/dbfntx/ntx_page.h"
 
@@ -24,36 +23,40 @@ std::string BaseNameOf(const std::string& path) {
 
 }  // namespace
 
-NtxFile::NtxFile(NtxArea* area) : area_(area) {}
+NtxFile::NtxFile(OrderHost* host) : OrderBag(host), cache_(kNtxBlockSize, kCacheCleanPages) {}
 
 NtxFile::~NtxFile() { Close(); }
 
-ErrorAnswer NtxFile::Error(int gen_code, int sub_code, int os_code, bool can_retry) const {
-  RuntimeError e;
-  e.gen_code = gen_code;
-  e.sub_code = sub_code;
-  e.os_code = os_code;
-  e.file_name = path_;
-  e.operation = path_;
-  e.can_retry = can_retry;
-  return area_->error(std::move(e));
-}
+Order* NtxFile::order_at(size_t i) const { return orders_[i].get(); }
 
-Status NtxFile::Corrupt() const {
-  Error(kEgCorruption, kEdfCorrupt);
-  return kFailure;
-}
-
-void NtxFile::Close() {
-  cache_.clear();
-  changed_.clear();
+void NtxFile::Close() noexcept {
+  cache_.Clear();
   if (file_.is_open()) {
-    if (file_locked_) UnlockFile();
+    (void)UnlockFile();
     std::string name = file_.path();
     file_.Close();
     if (temporary_ && !name.empty()) DeleteFile(name);
   }
   read_locks_ = write_locks_ = 0;
+}
+
+void NtxFile::ForceUnlock() noexcept {
+  if (write_locks_ > 0) {
+    cache_.Discard();
+    ForgetSubtreeCounts();
+    header_changed_ = false;
+  }
+  (void)UnlockFile();
+  read_locks_ = write_locks_ = 0;
+  discard_pending_ = false;
+}
+
+Status NtxFile::RemoveOrderAndPages(Order* order) {
+  auto* o = static_cast<NtxOrder*>(order);
+  if (Failed(o->FreeTree())) return kFailure;
+  if (Failed(FreePage(*o, o->header_offset()))) return kFailure;
+  RemoveOrder(o);
+  return kSuccess;
 }
 
 Status NtxFile::Open(const std::string& path, bool shared, bool read_only) {
@@ -286,7 +289,7 @@ void NtxFile::RemoveOrder(NtxOrder* order) {
 
 Status NtxFile::LockFile(bool exclusive) {
   if (!shared_) return kSuccess;
-  if (!area_->LockIndexFile(&file_, true, !exclusive, true, &lock_position_)) {
+  if (!host_->LockOrderFile(&file_, true, !exclusive, true, &lock_position_)) {
     Error(kEgLock, kEdfLock, file_.last_error());
     return kFailure;
   }
@@ -294,21 +297,29 @@ Status NtxFile::LockFile(bool exclusive) {
   return kSuccess;
 }
 
-void NtxFile::UnlockFile() {
-  if (!file_locked_) return;
-  if (!area_->LockIndexFile(&file_, false, false, false, &lock_position_)) {
-    throw InternalError(9108, "ntxIndexUnLockRead: unlock error.");
-  }
+bool NtxFile::UnlockFile() noexcept {
+  if (!file_locked_) return true;
   file_locked_ = false;
+  try {
+    return host_->LockOrderFile(&file_, false, false, false, &lock_position_);
+  } catch (...) {
+    return false;
+  }
 }
 
 Status NtxFile::ReadLock() {
   if (read_locks_ == 0 && write_locks_ == 0) {
-    if (shared_ && !area_->dirty_read()) {
+    if (shared_ && !host_->DirtyRead()) {
       if (Failed(LockFile(false))) return kFailure;
-      Status s = unwritten_ ? kSuccess : ReadHeaders(false);
+      Status s;
+      try {
+        s = unwritten_ ? kSuccess : ReadHeaders(false);
+      } catch (...) {
+        (void)UnlockFile();  // the handler abandoned the command: the lock is not kept
+        throw;
+      }
       if (Failed(s)) {
-        UnlockFile();
+        (void)UnlockFile();
         return kFailure;
       }
     }
@@ -319,7 +330,9 @@ Status NtxFile::ReadLock() {
 
 void NtxFile::ReadUnlock() {
   if (read_locks_ <= 0) throw InternalError(9106, "ntxIndexUnLockRead: bad count of locks.");
-  if (--read_locks_ == 0 && write_locks_ == 0) UnlockFile();
+  if (--read_locks_ == 0 && write_locks_ == 0 && !UnlockFile()) {
+    throw InternalError(9108, "ntxIndexUnLockRead: unlock error.");
+  }
 }
 
 Status NtxFile::WriteLock(bool reread) {
@@ -327,8 +340,15 @@ Status NtxFile::WriteLock(bool reread) {
   if (read_locks_ > 0) throw InternalError(9105, "ntxIndexLockWrite: writeLock after readLock.");
   if (write_locks_ == 0 && shared_) {
     if (Failed(LockFile(true))) return kFailure;
-    if (reread && !unwritten_ && Failed(ReadHeaders(false))) {
-      UnlockFile();
+    Status s;
+    try {
+      s = reread && !unwritten_ ? ReadHeaders(false) : kSuccess;
+    } catch (...) {
+      (void)UnlockFile();
+      throw;
+    }
+    if (Failed(s)) {
+      (void)UnlockFile();
       return kFailure;
     }
   }
@@ -348,11 +368,15 @@ Status NtxFile::WriteUnlock(bool discard) {
     throw InternalError(9105, "ntxIndexUnLockWrite: writeUnLock before readUnLock.");
   }
   Status s = kSuccess;
+  if (discard) discard_pending_ = true;
   if (write_locks_ == 1) {
+    discard = discard_pending_;
+    discard_pending_ = false;
     if (discard) {
       // Back to the state at the first write lock: nothing of the change was written.
       DiscardCache();
       header_changed_ = false;
+      s = kFailure;  // nothing of the change reached the file
       free_page_ = saved_free_page_;
       next_append_ = saved_next_append_;
       for (size_t i = 0; i < orders_.size() && i < saved_roots_.size(); ++i) {
@@ -365,18 +389,16 @@ Status NtxFile::WriteUnlock(bool discard) {
     } else {
       // Any changed page raises the update counter, so that other processes drop their
       // cached copies.
-      if (!changed_.empty()) header_changed_ = true;
-      std::sort(changed_.begin(), changed_.end(),
-                [](NtxCachedPage* a, NtxCachedPage* b) { return a->offset < b->offset; });
-      for (NtxCachedPage* p : changed_) {
-        if (!p->changed) throw InternalError(9308, "ntxIndexFlush: unchaged page in the list.");
+      if (cache_.has_changes()) header_changed_ = true;
+      for (CachedPage* p : cache_.TakeChanged()) {
         if (Ok(s) && Failed(WritePage(p))) s = kFailure;
         p->changed = false;
       }
-      changed_.clear();
       if (Ok(s)) s = WriteHeaders();
     }
-    UnlockFile();
+    --write_locks_;
+    if (!UnlockFile()) throw InternalError(9108, "ntxIndexUnLockWrite: unlock error.");
+    return s;
   }
   --write_locks_;
   return s;
@@ -385,50 +407,22 @@ Status NtxFile::WriteUnlock(bool discard) {
 // --- pages ---
 
 void NtxFile::DiscardCache() {
-  for (auto it = cache_.begin(); it != cache_.end();) {
-    if (it->second->uses > 0) {
-      it->second->changed = false;
-      ++it;  // held by a live handle; dropped when it comes back
-    } else {
-      it = cache_.erase(it);
-    }
-  }
-  changed_.clear();
+  cache_.Discard();
   ForgetSubtreeCounts();
 }
 
-NtxCachedPage* NtxFile::CacheSlot(uint64_t offset) {
-  auto it = cache_.find(offset);
-  if (it != cache_.end()) return it->second.get();
-  if (cache_.size() >= kCacheCleanPages) {
-    // Drop clean pages that nobody holds.
-    for (auto e = cache_.begin(); e != cache_.end() && cache_.size() > kCacheCleanPages / 2;) {
-      if (e->second->uses == 0 && !e->second->changed) {
-        e = cache_.erase(e);
-      } else {
-        ++e;
-      }
-    }
-  }
-  auto p = std::make_unique<NtxCachedPage>();
-  p->offset = offset;
-  NtxCachedPage* raw = p.get();
-  cache_.emplace(offset, std::move(p));
-  return raw;
-}
-
-Status NtxFile::ReadPage(const NtxOrder& order, uint64_t offset, NtxPageRef* ref) {
+Status NtxFile::ReadPage(const NtxOrder& order, uint64_t offset, PageRef* ref) {
   if (read_locks_ + write_locks_ == 0) {
     throw InternalError(9103, "ntxBlockRead on not locked index file.");
   }
   // A page reference must name a whole block past the header.
   if (offset < kNtxBlockSize || offset % kNtxBlockSize != 0) return Corrupt();
-  auto it = cache_.find(offset);
-  if (it == cache_.end()) {
-    NtxCachedPage* p = CacheSlot(offset);
+  CachedPage* cached = cache_.Find(offset);
+  if (!cached) {
+    CachedPage* p = cache_.Slot(offset);
     int64_t n = file_.ReadAt(p->data.data(), kNtxBlockSize, offset);
     if (n != kNtxBlockSize) {
-      cache_.erase(offset);
+      cache_.Erase(offset);
       if (n < 0) {
         Error(kEgRead, kEdfRead, file_.last_error());
         return kFailure;
@@ -437,13 +431,13 @@ Status NtxFile::ReadPage(const NtxOrder& order, uint64_t offset, NtxPageRef* ref
     }
     NtxPageView v(p->data.data(), order.key_length(), order.max_keys());
     if (!v.Check()) {
-      cache_.erase(offset);
+      cache_.Erase(offset);
       return Corrupt();
     }
     ref->Reset(p);
     return kSuccess;
   }
-  ref->Reset(it->second.get());
+  ref->Reset(cached);
   return kSuccess;
 }
 
@@ -461,25 +455,22 @@ Status NtxFile::PeekPages(const NtxOrder& order, uint64_t offset, int count, uin
   if (static_cast<size_t>(n) != bytes) return Corrupt();  // pages beyond the end of the file
   for (int i = 0; i < count; ++i) {
     uint8_t* page = out + static_cast<size_t>(i) * kNtxBlockSize;
-    auto it = cache_.find(offset + static_cast<uint64_t>(i) * kNtxBlockSize);
-    if (it != cache_.end()) std::memcpy(page, it->second->data.data(), kNtxBlockSize);
+    CachedPage* cached = cache_.Find(offset + static_cast<uint64_t>(i) * kNtxBlockSize);
+    if (cached) std::memcpy(page, cached->data.data(), kNtxBlockSize);
     if (!NtxPageView(page, order.key_length(), order.max_keys()).Check()) return Corrupt();
   }
   return kSuccess;
 }
 
-void NtxFile::MarkChanged(NtxPageRef* ref) {
+void NtxFile::MarkChanged(PageRef* ref) {
   if (write_locks_ == 0) throw InternalError(9102, "ntxBlockWrite on not locked index file.");
-  NtxCachedPage* p = ref->page();
+  CachedPage* p = ref->page();
   if (path_change_) ForgetSubtreeCount(p->offset);
   else ForgetSubtreeCounts();
-  if (!p->changed) {
-    p->changed = true;
-    changed_.push_back(p);
-  }
+  cache_.MarkChanged(p);
 }
 
-Status NtxFile::WritePage(NtxCachedPage* p) {
+Status NtxFile::WritePage(CachedPage* p) {
   if (file_.WriteAt(p->data.data(), kNtxBlockSize, p->offset) != kNtxBlockSize) {
     Error(kEgWrite, kEdfWrite, file_.last_error());
     return kFailure;
@@ -489,18 +480,13 @@ Status NtxFile::WritePage(NtxCachedPage* p) {
 
 Status NtxFile::TakePageOffset(const NtxOrder& order, uint64_t* offset) {
   if (free_page_ != 0) {
-    NtxPageRef ref;
+    PageRef ref;
     if (Failed(ReadPage(order, free_page_, &ref))) return kFailure;
     NtxPageView v(ref.data(), order.key_length(), order.max_keys());
     *offset = free_page_;
     free_page_ = OffsetOf(v.child(0));
     ref.Release();
-    auto it = cache_.find(*offset);
-    if (it != cache_.end() && it->second->uses == 0) {
-      NtxCachedPage* p = it->second.get();
-      if (p->changed) changed_.erase(std::find(changed_.begin(), changed_.end(), p));
-      cache_.erase(it);
-    }
+    cache_.DropUnused(*offset, true);
   } else {
     *offset = next_append_;
     next_append_ += kNtxBlockSize;
@@ -509,10 +495,10 @@ Status NtxFile::TakePageOffset(const NtxOrder& order, uint64_t* offset) {
   return kSuccess;
 }
 
-Status NtxFile::NewPage(const NtxOrder& order, NtxPageRef* ref) {
+Status NtxFile::NewPage(const NtxOrder& order, PageRef* ref) {
   uint64_t offset;
   if (Failed(TakePageOffset(order, &offset))) return kFailure;
-  NtxCachedPage* p = CacheSlot(offset);
+  CachedPage* p = cache_.Slot(offset);
   NtxPageView(p->data.data(), order.key_length(), order.max_keys()).Init();
   ref->Reset(p);
   MarkChanged(ref);
@@ -520,12 +506,12 @@ Status NtxFile::NewPage(const NtxOrder& order, NtxPageRef* ref) {
 }
 
 Status NtxFile::FreePage(const NtxOrder& order, uint64_t offset) {
-  NtxCachedPage* p = CacheSlot(offset);
+  CachedPage* p = cache_.Slot(offset);
   if (p->uses > 0) throw InternalError(9305, "ntxPageGetBuffer: page used.");
   NtxPageView v(p->data.data(), order.key_length(), order.max_keys());
   v.Init();
   v.set_child(0, RefOf(free_page_));
-  NtxPageRef ref;
+  PageRef ref;
   ref.Reset(p);
   MarkChanged(&ref);
   free_page_ = offset;
@@ -542,8 +528,7 @@ Status NtxFile::WriteBlocks(const uint8_t* data, size_t count, uint64_t offset) 
     return kFailure;
   }
   for (size_t i = 0; i < count; ++i) {
-    auto it = cache_.find(offset + i * kNtxBlockSize);
-    if (it != cache_.end() && it->second->uses == 0 && !it->second->changed) cache_.erase(it);
+    cache_.DropUnused(offset + i * kNtxBlockSize, false);
   }
   return kSuccess;
 }

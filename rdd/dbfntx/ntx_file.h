@@ -13,54 +13,12 @@
 #include "expr/status.h"
 #include "platform/file.h"
 #include "rdd/dbfntx/ntx_format.h"
+#include "rdd/order/order_bag.h"
+#include "rdd/order/page_cache.h"
 
 namespace vosk {
 
-class NtxArea;
 class NtxOrder;
-class NtxFile;
-
-// One page image in the cache of a file.
-struct NtxCachedPage {
-  uint64_t offset = 0;
-  int uses = 0;          // live NtxPageRef handles
-  bool changed = false;  // written when the write lock is released
-  std::array<uint8_t, kNtxBlockSize> data{};
-};
-
-// A page held in the cache while the handle lives.
-class NtxPageRef {
- public:
-  NtxPageRef() = default;
-  ~NtxPageRef() { Release(); }
-  NtxPageRef(const NtxPageRef&) = delete;
-  NtxPageRef& operator=(const NtxPageRef&) = delete;
-  NtxPageRef(NtxPageRef&& o) noexcept : page_(o.page_) { o.page_ = nullptr; }
-  NtxPageRef& operator=(NtxPageRef&& o) noexcept {
-    if (this != &o) {
-      Release();
-      page_ = o.page_;
-      o.page_ = nullptr;
-    }
-    return *this;
-  }
-
-  uint8_t* data() { return page_->data.data(); }
-  uint64_t offset() const { return page_->offset; }
-  NtxCachedPage* page() { return page_; }
-  void Reset(NtxCachedPage* p) {
-    Release();
-    page_ = p;
-    ++page_->uses;
-  }
-  void Release() {
-    if (page_) --page_->uses;
-    page_ = nullptr;
-  }
-
- private:
-  NtxCachedPage* page_ = nullptr;
-};
 
 // An open NTX file (an order bag): the file, its header blocks, the orders it holds, the
 // page cache, the counted index locks and the free-page list.
@@ -69,10 +27,10 @@ class NtxPageRef {
 //  - Pages are read only under a lock and changed only under the write lock; changed pages
 //    and headers reach the disk when the last write lock is released.
 //  - orders_ are in file order; a single-order file has exactly one.
-class NtxFile {
+class NtxFile : public OrderBag {
  public:
-  explicit NtxFile(NtxArea* area);
-  ~NtxFile();
+  explicit NtxFile(OrderHost* host);
+  ~NtxFile() override;
   NtxFile(const NtxFile&) = delete;
   NtxFile& operator=(const NtxFile&) = delete;
 
@@ -80,39 +38,37 @@ class NtxFile {
   Status Open(const std::string& path, bool shared, bool read_only);
   // Creates (truncates) a bag file; no order yet.
   Status Create(const std::string& path, bool shared, bool temporary, bool large);
-  // Closes the file (deleting it when temporary). Writes nothing.
-  void Close();
+  // Closes the file (deleting it when temporary). Writes nothing, raises nothing.
+  void Close() noexcept;
 
-  const std::string& path() const { return path_; }
-  bool shared() const { return shared_; }
-  bool read_only() const { return read_only_; }
   bool compound() const { return compound_; }
   bool large() const { return large_; }
-  bool temporary() const { return temporary_; }
-  bool structural() const { return structural_; }
-  void set_structural(bool s) { structural_ = s; }
-  NtxArea* area() const { return area_; }
-  std::vector<std::unique_ptr<NtxOrder>>& orders() { return orders_; }
+  std::vector<std::unique_ptr<NtxOrder>>& ntx_orders() { return orders_; }
+  size_t order_count() const override { return orders_.size(); }
+  Order* order_at(size_t i) const override;
   File& file() { return file_; }
 
   // --- locks (counted; the file is locked at the first and unlocked at the last) ---
-  Status ReadLock();
-  void ReadUnlock();
+  Status ReadLock() override;
+  void ReadUnlock() override;
   // reread false: the header is not read again (rebuild).
-  Status WriteLock(bool reread = true);
-  // Writes the changed pages and headers, then unlocks. discard: an exception is unwinding
-  // through an unfinished change; the changed pages are dropped instead of written.
-  Status WriteUnlock(bool discard = false);
+  Status WriteLock(bool reread = true) override;
+  // Writes the changed pages and headers, then unlocks. discard: the change is abandoned; the
+  // changed pages are dropped instead of written (an inner lock's discard makes the
+  // outermost release discard too).
+  Status WriteUnlock(bool discard = false) override;
+  void ForceUnlock() noexcept override;
+  Status RemoveOrderAndPages(Order* order) override;
   bool write_locked() const { return write_locks_ > 0; }
   bool locked() const { return read_locks_ + write_locks_ > 0; }
 
   // --- pages ---
   // Reads (or finds in the cache) the page at a byte offset and checks its layout for the
   // order's key length; a bad page is "Corruption detected".
-  Status ReadPage(const NtxOrder& order, uint64_t offset, NtxPageRef* ref);
-  void MarkChanged(NtxPageRef* ref);
+  Status ReadPage(const NtxOrder& order, uint64_t offset, PageRef* ref);
+  void MarkChanged(PageRef* ref);
   // A fresh page for the order, from the free list or at the end of the file.
-  Status NewPage(const NtxOrder& order, NtxPageRef* ref);
+  Status NewPage(const NtxOrder& order, PageRef* ref);
   // Puts a page on the free list.
   Status FreePage(const NtxOrder& order, uint64_t offset);
   // An offset for a page the builder writes itself (from the free list or the end).
@@ -154,7 +110,7 @@ class NtxFile {
 
   // --- headers ---
   // Writes the order's header block fields into its image and marks it for writing.
-  void MarkHeaderChanged() { header_changed_ = true; }
+  void MarkHeaderChanged() override { header_changed_ = true; }
   // Adds an order; a file that then holds two or more becomes compound.
   Status AddOrder(std::unique_ptr<NtxOrder> order);
   // Removes an order's directory entry (compound files).
@@ -164,26 +120,17 @@ class NtxFile {
   Status ReadHeaders(bool first_open);
   uint64_t free_page() const { return free_page_; }
 
-  // Raises an error of this bag (subsystem DBFNTX, file name as operation where given).
-  ErrorAnswer Error(int gen_code, int sub_code, int os_code = 0, bool can_retry = false) const;
-  Status Corrupt() const;
-
  private:
   Status WriteHeaders();
-  Status WritePage(NtxCachedPage* p);
-  NtxCachedPage* CacheSlot(uint64_t offset);
+  Status WritePage(CachedPage* p);
   Status LockFile(bool exclusive);
-  void UnlockFile();
+  // Unlocks the file; false when the lock could not be released.
+  bool UnlockFile() noexcept;
 
-  NtxArea* area_;
   File file_;
-  std::string path_;
-  bool shared_ = false;
-  bool read_only_ = false;
   bool compound_ = false;
   bool large_ = false;
-  bool temporary_ = false;
-  bool structural_ = false;
+  bool discard_pending_ = false;  // an inner write lock abandoned its change
   std::vector<std::unique_ptr<NtxOrder>> orders_;
   std::array<uint8_t, kNtxBlockSize> header_{};  // block 0 as last read or written
   uint32_t update_counter_ = 0;
@@ -195,55 +142,13 @@ class NtxFile {
   int write_locks_ = 0;
   uint32_t lock_position_ = 0;  // byte of the pool a shared lock took
   bool file_locked_ = false;
-  std::unordered_map<uint64_t, std::unique_ptr<NtxCachedPage>> cache_;
-  std::vector<NtxCachedPage*> changed_;
+  PageCache cache_;
   std::unordered_map<uint64_t, int64_t> subtree_counts_;
   bool path_change_ = false;
   // State at the first write lock, restored when a change is abandoned.
   uint64_t saved_free_page_ = 0;
   uint64_t saved_next_append_ = 0;
   std::vector<uint64_t> saved_roots_;
-};
-
-// Locks held for the lifetime of the object.
-class NtxReadLock {
- public:
-  explicit NtxReadLock(NtxFile* f) : f_(f) { ok_ = Ok(f->ReadLock()); }
-  ~NtxReadLock() {
-    if (ok_) f_->ReadUnlock();
-  }
-  bool ok() const { return ok_; }
-  NtxReadLock(const NtxReadLock&) = delete;
-  NtxReadLock& operator=(const NtxReadLock&) = delete;
-
- private:
-  NtxFile* f_;
-  bool ok_;
-};
-
-class NtxWriteLock {
- public:
-  explicit NtxWriteLock(NtxFile* f, bool reread = true)
-      : f_(f), exceptions_(std::uncaught_exceptions()) {
-    ok_ = Ok(f->WriteLock(reread));
-  }
-  ~NtxWriteLock() {
-    if (ok_) (void)f_->WriteUnlock(std::uncaught_exceptions() > exceptions_);
-  }
-  // Releases now and reports whether the pages and headers were written.
-  Status Release() {
-    if (!ok_) return kFailure;
-    ok_ = false;
-    return f_->WriteUnlock();
-  }
-  bool ok() const { return ok_; }
-  NtxWriteLock(const NtxWriteLock&) = delete;
-  NtxWriteLock& operator=(const NtxWriteLock&) = delete;
-
- private:
-  NtxFile* f_;
-  int exceptions_;
-  bool ok_;
 };
 
 }  // namespace vosk

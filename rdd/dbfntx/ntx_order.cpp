@@ -5,8 +5,8 @@
 
 #include "expr/expression.h"
 #include "rdd/byte_order.h"
+#include "rdd/dbfntx/ntx_file.h"
 #include "rdd/dbfntx/ntx_key.h"
-#include "expr/expression.h"
 
 namespace vosk {
 namespace {
@@ -93,16 +93,33 @@ void NtxOrder::Define(const std::string& name, const std::string& key_text,
   if (file_->large()) flags_ |= kNtxFlagLarge;
 }
 
-int NtxOrder::CompareToScope(const uint8_t* key, const std::string& scope) const {
-  int n = std::min<int>(key_length_, static_cast<int>(scope.size()));
-  return NtxCompare(key, n, reinterpret_cast<const uint8_t*>(scope.data()),
-                    static_cast<int>(scope.size()), false);
+OrderBag* NtxOrder::bag() const { return file_; }
+
+bool NtxOrder::EncodeKey(const Value& value, std::string* out) const {
+  return NtxEncodeKey(value, type_, key_length_, key_decimals_, out);
 }
 
-bool NtxOrder::InScope(const uint8_t* key) const {
-  if (has_top && CompareToScope(key, scope_top) < 0) return false;
-  if (has_bottom && CompareToScope(key, scope_bottom) > 0) return false;
-  return true;
+std::string NtxOrder::SearchKey(const Value& value) const {
+  return NtxSearchKey(value, type_, key_length_, key_decimals_);
+}
+
+bool NtxOrder::KeyFromField(const uint8_t* field, std::string* out) const {
+  const char* p = reinterpret_cast<const char*>(field);
+  switch (type_) {
+    case 'C':
+    case 'D':
+      out->assign(p, static_cast<size_t>(key_length_));
+      return true;
+    case 'N':
+      out->assign(p, static_cast<size_t>(key_length_));
+      return NtxNumericKeyFromText(out->data(), key_length_, key_decimals_);
+    case 'L':
+      out->assign(static_cast<size_t>(key_length_), '\0');
+      (*out)[0] = (p[0] == 'T' || p[0] == 't' || p[0] == 'Y' || p[0] == 'y') ? 'T' : 'F';
+      return true;
+    default:
+      return false;
+  }
 }
 
 int NtxOrder::TreeCompare(const std::string& search, const uint8_t* key, bool exact) const {
@@ -111,13 +128,13 @@ int NtxOrder::TreeCompare(const std::string& search, const uint8_t* key, bool ex
   return descending_ ? -c : c;
 }
 
-Status NtxOrder::Load(NtxCursor* c) {
+Status NtxOrder::Load(OrderCursor* c) {
   c->generation = generation_;
   if (c->path.empty()) {
     c->on = false;
     return kSuccess;
   }
-  NtxPageRef ref;
+  PageRef ref;
   if (Failed(Page(c->path.back().page, &ref))) return kFailure;
   NtxPageView v = View(&ref);
   int i = c->path.back().index;
@@ -127,9 +144,9 @@ Status NtxOrder::Load(NtxCursor* c) {
   return kSuccess;
 }
 
-Status NtxOrder::SettleForward(NtxCursor* c) {
+Status NtxOrder::SettleForward(OrderCursor* c) {
   while (!c->path.empty()) {
-    NtxPageRef ref;
+    PageRef ref;
     if (Failed(Page(c->path.back().page, &ref))) return kFailure;
     if (c->path.back().index < View(&ref).count()) break;
     c->path.pop_back();
@@ -137,16 +154,16 @@ Status NtxOrder::SettleForward(NtxCursor* c) {
   return Load(c);
 }
 
-Status NtxOrder::SettleBackward(NtxCursor* c) {
+Status NtxOrder::SettleBackward(OrderCursor* c) {
   while (!c->path.empty() && c->path.back().index == 0) c->path.pop_back();
   if (!c->path.empty()) --c->path.back().index;
   return Load(c);
 }
 
-Status NtxOrder::DescendLeft(NtxCursor* c, uint64_t offset) {
+Status NtxOrder::DescendLeft(OrderCursor* c, uint64_t offset) {
   for (;;) {
     if (static_cast<int>(c->path.size()) > kMaxDepth) return file_->Corrupt();
-    NtxPageRef ref;
+    PageRef ref;
     if (Failed(Page(offset, &ref))) return kFailure;
     NtxPageView v = View(&ref);
     c->path.push_back({offset, 0});
@@ -156,10 +173,10 @@ Status NtxOrder::DescendLeft(NtxCursor* c, uint64_t offset) {
   }
 }
 
-Status NtxOrder::DescendRight(NtxCursor* c, uint64_t offset) {
+Status NtxOrder::DescendRight(OrderCursor* c, uint64_t offset) {
   for (;;) {
     if (static_cast<int>(c->path.size()) > kMaxDepth) return file_->Corrupt();
-    NtxPageRef ref;
+    PageRef ref;
     if (Failed(Page(offset, &ref))) return kFailure;
     NtxPageView v = View(&ref);
     int n = v.count();
@@ -170,7 +187,7 @@ Status NtxOrder::DescendRight(NtxCursor* c, uint64_t offset) {
   }
 }
 
-Status NtxOrder::First(NtxCursor* c) {
+Status NtxOrder::First(OrderCursor* c) {
   c->path.clear();
   c->between = false;
   if (root_ == 0) return file_->Corrupt();  // an order without a root
@@ -178,7 +195,7 @@ Status NtxOrder::First(NtxCursor* c) {
   return SettleForward(c);
 }
 
-Status NtxOrder::Last(NtxCursor* c) {
+Status NtxOrder::Last(OrderCursor* c) {
   c->path.clear();
   c->between = false;
   if (root_ == 0) return file_->Corrupt();
@@ -186,16 +203,16 @@ Status NtxOrder::Last(NtxCursor* c) {
   return SettleBackward(c);
 }
 
-Status NtxOrder::Next(NtxCursor* c) {
+Status NtxOrder::Next(OrderCursor* c) {
   c->between = false;
   if (c->path.empty()) {
     c->on = false;
     return kSuccess;
   }
-  NtxCursor::Level& top = c->path.back();
+  OrderCursor::Level& top = c->path.back();
   uint32_t right;
   {
-    NtxPageRef ref;
+    PageRef ref;
     if (Failed(Page(top.page, &ref))) return kFailure;
     NtxPageView v = View(&ref);
     if (top.index >= v.count()) return file_->Corrupt();
@@ -206,7 +223,7 @@ Status NtxOrder::Next(NtxCursor* c) {
   return SettleForward(c);
 }
 
-Status NtxOrder::Prev(NtxCursor* c) {
+Status NtxOrder::Prev(OrderCursor* c) {
   c->between = false;
   if (c->path.empty()) {
     c->on = false;
@@ -214,7 +231,7 @@ Status NtxOrder::Prev(NtxCursor* c) {
   }
   uint32_t left;
   {
-    NtxPageRef ref;
+    PageRef ref;
     if (Failed(Page(c->path.back().page, &ref))) return kFailure;
     left = View(&ref).child(c->path.back().index);
   }
@@ -222,7 +239,7 @@ Status NtxOrder::Prev(NtxCursor* c) {
   return SettleBackward(c);
 }
 
-Status NtxOrder::Descend(NtxCursor* c, const std::string& key, bool after, bool exact,
+Status NtxOrder::Descend(OrderCursor* c, const std::string& key, bool after, bool exact,
                          uint32_t recno, bool* exact_match) {
   c->path.clear();
   c->between = false;
@@ -232,7 +249,7 @@ Status NtxOrder::Descend(NtxCursor* c, const std::string& key, bool after, bool 
   uint64_t offset = root_;
   for (;;) {
     if (static_cast<int>(c->path.size()) > kMaxDepth) return file_->Corrupt();
-    NtxPageRef ref;
+    PageRef ref;
     if (Failed(Page(offset, &ref))) return kFailure;
     NtxPageView v = View(&ref);
     int lo = 0, hi = v.count();
@@ -261,7 +278,7 @@ Status NtxOrder::Descend(NtxCursor* c, const std::string& key, bool after, bool 
   }
 }
 
-Status NtxOrder::Seek(NtxCursor* c, const std::string& key, bool after, bool exact,
+Status NtxOrder::Seek(OrderCursor* c, const std::string& key, bool after, bool exact,
                       uint32_t recno) {
   bool exact_match = false;
   if (Failed(Descend(c, key, after, exact, recno, &exact_match))) return kFailure;
@@ -269,7 +286,7 @@ Status NtxOrder::Seek(NtxCursor* c, const std::string& key, bool after, bool exa
   return SettleForward(c);
 }
 
-Status NtxOrder::Locate(NtxCursor* c, const std::string& key, uint32_t recno) {
+Status NtxOrder::Locate(OrderCursor* c, const std::string& key, uint32_t recno) {
   if (Failed(Seek(c, key, false, true, sort_recno() ? recno : 0))) return kFailure;
   if (!sort_recno()) {
     while (c->on && c->recno != recno && c->key == key) {
@@ -300,8 +317,8 @@ class PathChange {
   PathChange(const PathChange&) = delete;
   PathChange& operator=(const PathChange&) = delete;
   void Unchanged() { settled_ = true; }
-  void Done(const std::vector<NtxCursor::Level>& path) {
-    for (const NtxCursor::Level& l : path) file_->ForgetSubtreeCount(l.page);
+  void Done(const std::vector<OrderCursor::Level>& path) {
+    for (const OrderCursor::Level& l : path) file_->ForgetSubtreeCount(l.page);
     settled_ = true;
   }
 
@@ -315,7 +332,7 @@ class PathChange {
 Status NtxOrder::Insert(const std::string& key, uint32_t recno, bool* added) {
   *added = false;
   PathChange change(file_);
-  NtxCursor c;
+  OrderCursor c;
   if (unique_) {
     if (Failed(Seek(&c, key, false, true))) return kFailure;
     if (c.on && c.key == key) {  // an equal key exists
@@ -332,13 +349,13 @@ Status NtxOrder::Insert(const std::string& key, uint32_t recno, bool* added) {
   if (exact_match) {
     // A multi-key order takes the same key and record again: insert before the match, at
     // the leaf position reached through its left subtree.
-    NtxPageRef ref;
+    PageRef ref;
     if (Failed(Page(c.path.back().page, &ref))) return kFailure;
     uint32_t left = View(&ref).child(c.path.back().index);
     if (left != 0 && Failed(DescendRight(&c, file_->OffsetOf(left)))) return kFailure;
   }
   NtxEntry e{0, recno, key};
-  const std::vector<NtxCursor::Level> path = c.path;
+  const std::vector<OrderCursor::Level> path = c.path;
   if (Failed(InsertAt(std::move(c.path), std::move(e)))) return kFailure;
   change.Done(path);
   ++generation_;
@@ -346,7 +363,7 @@ Status NtxOrder::Insert(const std::string& key, uint32_t recno, bool* added) {
   return kSuccess;
 }
 
-Status NtxOrder::Gather(NtxPageRef* left, NtxPageRef* parent, int s, NtxPageRef* right,
+Status NtxOrder::Gather(PageRef* left, PageRef* parent, int s, PageRef* right,
                         std::vector<NtxEntry>* entries, uint32_t* right_child) {
   NtxPageView l = View(left), p = View(parent), r = View(right);
   int a = l.count(), b = r.count();
@@ -361,7 +378,7 @@ Status NtxOrder::Gather(NtxPageRef* left, NtxPageRef* parent, int s, NtxPageRef*
   return kSuccess;
 }
 
-void NtxOrder::Spread(NtxPageRef* left, NtxPageRef* parent, int s, NtxPageRef* right,
+void NtxOrder::Spread(PageRef* left, PageRef* parent, int s, PageRef* right,
                       const std::vector<NtxEntry>& entries, int x, uint32_t right_child) {
   NtxPageView l = View(left), p = View(parent), r = View(right);
   const NtxEntry& sep = entries[static_cast<size_t>(x)];
@@ -374,12 +391,12 @@ void NtxOrder::Spread(NtxPageRef* left, NtxPageRef* parent, int s, NtxPageRef* r
   file_->MarkChanged(right);
 }
 
-Status NtxOrder::InsertAt(std::vector<NtxCursor::Level> path, NtxEntry e) {
+Status NtxOrder::InsertAt(std::vector<OrderCursor::Level> path, NtxEntry e) {
   const int m = max_keys_;
   for (int lvl = static_cast<int>(path.size()) - 1; lvl >= 0; --lvl) {
     const uint64_t off = path[static_cast<size_t>(lvl)].page;
     const int i = path[static_cast<size_t>(lvl)].index;
-    NtxPageRef ref;
+    PageRef ref;
     if (Failed(Page(off, &ref))) return kFailure;
     NtxPageView v = View(&ref);
     const int n = v.count();
@@ -391,20 +408,20 @@ Status NtxOrder::InsertAt(std::vector<NtxCursor::Level> path, NtxEntry e) {
     }
     if (lvl > 0) {
       // Full: let a neighbour under the same parent take keys when the two have room.
-      const NtxCursor::Level& up = path[static_cast<size_t>(lvl - 1)];
-      NtxPageRef pref;
+      const OrderCursor::Level& up = path[static_cast<size_t>(lvl - 1)];
+      PageRef pref;
       if (Failed(Page(up.page, &pref))) return kFailure;
       NtxPageView pv = View(&pref);
       int pn = pv.count();
       if (pn > 0) {
         bool right = up.index < pn;
         int s = right ? up.index : up.index - 1;
-        NtxPageRef other;
+        PageRef other;
         uint64_t other_off = file_->OffsetOf(pv.child(right ? up.index + 1 : up.index - 1));
         if (other_off == 0 || other_off == off) return file_->Corrupt();
         if (Failed(Page(other_off, &other))) return kFailure;
-        NtxPageRef* lp = right ? &ref : &other;
-        NtxPageRef* rp = right ? &other : &ref;
+        PageRef* lp = right ? &ref : &other;
+        PageRef* rp = right ? &other : &ref;
         int a = View(lp).count(), b = View(rp).count();
         if (a + b <= 2 * m - 2) {
           std::vector<NtxEntry> entries;
@@ -425,7 +442,7 @@ Status NtxOrder::InsertAt(std::vector<NtxCursor::Level> path, NtxEntry e) {
     uint32_t right_child = v.child(n);
     entries.insert(entries.begin() + i, std::move(e));
     const int t = n + 1, half = t / 2;
-    NtxPageRef fresh;
+    PageRef fresh;
     if (Failed(file_->NewPage(*this, &fresh))) return kFailure;
     NtxPageView f = View(&fresh);
     f.Fill(entries.data(), half, entries[static_cast<size_t>(half)].child);
@@ -435,7 +452,7 @@ Status NtxOrder::InsertAt(std::vector<NtxCursor::Level> path, NtxEntry e) {
     NtxEntry promoted = std::move(entries[static_cast<size_t>(half)]);
     promoted.child = file_->RefOf(fresh.offset());
     if (lvl == 0) {
-      NtxPageRef root;
+      PageRef root;
       if (Failed(file_->NewPage(*this, &root))) return kFailure;
       NtxPageView rv = View(&root);
       rv.InsertAt(0, promoted.child, promoted.recno,
@@ -456,25 +473,25 @@ Status NtxOrder::InsertAt(std::vector<NtxCursor::Level> path, NtxEntry e) {
 Status NtxOrder::Delete(const std::string& key, uint32_t recno, bool* deleted) {
   *deleted = false;
   PathChange change(file_);
-  NtxCursor c;
+  OrderCursor c;
   if (Failed(Locate(&c, key, recno))) return kFailure;
   if (c.between || !c.on) {
     change.Unchanged();
     return kSuccess;
   }
-  std::vector<NtxCursor::Level> path = c.path;
+  std::vector<OrderCursor::Level> path = c.path;
   {
-    NtxPageRef ref;
+    PageRef ref;
     if (Failed(Page(path.back().page, &ref))) return kFailure;
     NtxPageView v = View(&ref);
     int i = path.back().index;
     uint32_t left = v.child(i);
     if (left != 0) {
       // An inner key is replaced by the last key of the rightmost leaf of its left subtree.
-      NtxCursor d;
+      OrderCursor d;
       d.path = path;
       if (Failed(DescendRight(&d, file_->OffsetOf(left)))) return kFailure;
-      NtxPageRef leaf;
+      PageRef leaf;
       if (Failed(Page(d.path.back().page, &leaf))) return kFailure;
       NtxPageView lv = View(&leaf);
       int ln = lv.count();
@@ -486,12 +503,12 @@ Status NtxOrder::Delete(const std::string& key, uint32_t recno, bool* deleted) {
     }
   }
   {
-    NtxPageRef leaf;
+    PageRef leaf;
     if (Failed(Page(path.back().page, &leaf))) return kFailure;
     View(&leaf).RemoveAt(path.back().index);
     file_->MarkChanged(&leaf);
   }
-  const std::vector<NtxCursor::Level> changed_path = path;
+  const std::vector<OrderCursor::Level> changed_path = path;
   if (Failed(Rebalance(std::move(path)))) return kFailure;
   change.Done(changed_path);
   ++generation_;
@@ -499,15 +516,15 @@ Status NtxOrder::Delete(const std::string& key, uint32_t recno, bool* deleted) {
   return kSuccess;
 }
 
-Status NtxOrder::Rebalance(std::vector<NtxCursor::Level> path) {
+Status NtxOrder::Rebalance(std::vector<OrderCursor::Level> path) {
   const int m = max_keys_;
   for (int lvl = static_cast<int>(path.size()) - 1; lvl > 0; --lvl) {
     const uint64_t off = path[static_cast<size_t>(lvl)].page;
-    NtxPageRef ref;
+    PageRef ref;
     if (Failed(Page(off, &ref))) return kFailure;
     if (View(&ref).count() >= m / 2) break;
-    const NtxCursor::Level& up = path[static_cast<size_t>(lvl - 1)];
-    NtxPageRef pref;
+    const OrderCursor::Level& up = path[static_cast<size_t>(lvl - 1)];
+    PageRef pref;
     if (Failed(Page(up.page, &pref))) return kFailure;
     NtxPageView pv = View(&pref);
     int pn = pv.count();
@@ -516,10 +533,10 @@ Status NtxOrder::Rebalance(std::vector<NtxCursor::Level> path) {
     int s = right ? up.index : up.index - 1;
     uint64_t other_off = file_->OffsetOf(pv.child(right ? up.index + 1 : up.index - 1));
     if (other_off == 0 || other_off == off) return file_->Corrupt();
-    NtxPageRef other;
+    PageRef other;
     if (Failed(Page(other_off, &other))) return kFailure;
-    NtxPageRef* lp = right ? &ref : &other;
-    NtxPageRef* rp = right ? &other : &ref;
+    PageRef* lp = right ? &ref : &other;
+    PageRef* rp = right ? &other : &ref;
     int a = View(lp).count(), b = View(rp).count();
     std::vector<NtxEntry> entries;
     uint32_t right_child;
@@ -540,7 +557,7 @@ Status NtxOrder::Rebalance(std::vector<NtxCursor::Level> path) {
     }
   }
   // A root left without keys but with a child hands the root to that child.
-  NtxPageRef root;
+  PageRef root;
   if (Failed(Page(root_, &root))) return kFailure;
   NtxPageView rv = View(&root);
   if (rv.count() == 0 && rv.child(0) != 0) {
@@ -562,7 +579,7 @@ Status NtxOrder::SubtreeCount(uint64_t offset, int depth, int64_t* out) {
     *out += known;
     return kSuccess;
   }
-  NtxPageRef ref;
+  PageRef ref;
   if (Failed(Page(offset, &ref))) return kFailure;
   NtxPageView v = View(&ref);
   int n = v.count();
@@ -623,11 +640,11 @@ Status NtxOrder::CountAll(int64_t* out) {
   return SubtreeCount(root_, 0, out);
 }
 
-Status NtxOrder::Position(const NtxCursor& c, int64_t* out) {
+Status NtxOrder::Position(const OrderCursor& c, int64_t* out) {
   int64_t total = 0;
   for (size_t lvl = 0; lvl < c.path.size(); ++lvl) {
     bool last = lvl + 1 == c.path.size();
-    NtxPageRef ref;
+    PageRef ref;
     if (Failed(Page(c.path[lvl].page, &ref))) return kFailure;
     NtxPageView v = View(&ref);
     int j = c.path[lvl].index;
@@ -648,7 +665,7 @@ Status NtxOrder::Position(const NtxCursor& c, int64_t* out) {
   return kSuccess;
 }
 
-Status NtxOrder::GoToPosition(NtxCursor* c, int64_t n, bool from_end) {
+Status NtxOrder::GoToPosition(OrderCursor* c, int64_t n, bool from_end) {
   c->path.clear();
   c->between = false;
   if (root_ == 0) return file_->Corrupt();
@@ -658,7 +675,7 @@ Status NtxOrder::GoToPosition(NtxCursor* c, int64_t n, bool from_end) {
     int count;
     std::vector<uint32_t> children;
     {
-      NtxPageRef ref;
+      PageRef ref;
       if (Failed(Page(offset, &ref))) return kFailure;
       NtxPageView v = View(&ref);
       count = v.count();
@@ -704,12 +721,12 @@ Status NtxOrder::GoToPosition(NtxCursor* c, int64_t n, bool from_end) {
   return kSuccess;
 }
 
-Status NtxOrder::Fraction(const NtxCursor& c, double* out) {
+Status NtxOrder::Fraction(const OrderCursor& c, double* out) {
   *out = 0;
   if (!c.on || c.between || c.path.empty()) return kSuccess;
   double f = 0;
   for (size_t lvl = c.path.size(); lvl-- > 0;) {
-    NtxPageRef ref;
+    PageRef ref;
     if (Failed(Page(c.path[lvl].page, &ref))) return kFailure;
     NtxPageView v = View(&ref);
     int count = v.count();
@@ -725,7 +742,7 @@ Status NtxOrder::Fraction(const NtxCursor& c, double* out) {
 }
 
 Status NtxOrder::MakeEmptyRoot() {
-  NtxPageRef root;
+  PageRef root;
   if (Failed(file_->NewPage(*this, &root))) return kFailure;
   file_->MarkChanged(&root);
   root_ = root.offset();
@@ -738,7 +755,7 @@ Status NtxOrder::FreeSubtree(uint64_t offset, int depth) {
   if (depth > kMaxDepth) return file_->Corrupt();
   std::vector<uint32_t> children;
   {
-    NtxPageRef ref;
+    PageRef ref;
     if (Failed(Page(offset, &ref))) return kFailure;
     NtxPageView v = View(&ref);
     for (int i = 0; i <= v.count(); ++i) {
@@ -763,17 +780,17 @@ Status NtxOrder::FixRightEdge() {
   uint64_t offset = root_;
   for (int depth = 0; offset != 0; ++depth) {
     if (depth > kMaxDepth) return file_->Corrupt();
-    NtxPageRef parent;
+    PageRef parent;
     if (Failed(Page(offset, &parent))) return kFailure;
     NtxPageView pv = View(&parent);
     int n = pv.count();
     uint32_t right = pv.child(n);
     if (right == 0) break;
-    NtxPageRef rp;
+    PageRef rp;
     if (Failed(Page(file_->OffsetOf(right), &rp))) return kFailure;
     int b = View(&rp).count();
     if (b < max_keys_ / 2 && n > 0) {
-      NtxPageRef lp;
+      PageRef lp;
       if (Failed(Page(file_->OffsetOf(pv.child(n - 1)), &lp))) return kFailure;
       int a = View(&lp).count();
       std::vector<NtxEntry> entries;

@@ -1,4 +1,4 @@
-#include "rdd/dbfntx/ntx_sort.h"
+#include "rdd/order/key_sorter.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,38 +7,35 @@
 
 #include "platform/system.h"
 #include "rdd/byte_order.h"
-#include "rdd/dbfntx/ntx_file.h"
 
 namespace vosk {
 
-int64_t NtxSorter::RunSizeFor(uint64_t expected, int key_length) {
-  uint64_t r = std::max<uint64_t>(expected, 1);
-  int64_t entry = key_length + 4;
-  int64_t p = static_cast<int64_t>(std::ceil(std::sqrt(static_cast<double>(r) / entry))) * 128;
-  while (p < 1048576 / entry) p *= 2;
-  return std::min<int64_t>(p, static_cast<int64_t>(r));
-}
-
-NtxSorter::NtxSorter(NtxFile* bag, int key_length, bool descending, bool by_recno,
+KeySorter::KeySorter(const SortPolicy& policy, int key_length, bool descending, bool by_recno,
                      uint64_t expected, int64_t run_keys)
-    : bag_(bag),
+    : policy_(policy),
       key_length_(key_length),
       entry_size_(key_length + 4),
       descending_(descending),
       by_recno_(by_recno) {
-  run_keys_ = run_keys > 0 ? run_keys : RunSizeFor(expected, key_length);
+  run_keys_ = run_keys > 0 ? run_keys
+                          : policy_.run_size ? policy_.run_size(expected, key_length)
+                                             : std::max<int64_t>(1, static_cast<int64_t>(expected));
   if (run_keys_ < 1) run_keys_ = 1;
   pool_.resize(static_cast<size_t>(run_keys_) * static_cast<size_t>(entry_size_));
 }
 
-NtxSorter::~NtxSorter() {
+KeySorter::~KeySorter() {
   if (temp_.is_open()) {
     temp_.Close();
     DeleteFile(temp_name_);
   }
 }
 
-int NtxSorter::Compare(const uint8_t* a, const uint8_t* b) const {
+void KeySorter::Fail(SortPolicy::Stage stage, int os_code) {
+  if (policy_.on_error) policy_.on_error(stage, os_code, temp_name_);
+}
+
+int KeySorter::Compare(const uint8_t* a, const uint8_t* b) const {
   int c = std::memcmp(a, b, static_cast<size_t>(key_length_));
   if (descending_) c = -c;
   if (c == 0 && by_recno_) {
@@ -48,7 +45,7 @@ int NtxSorter::Compare(const uint8_t* a, const uint8_t* b) const {
   return c;
 }
 
-void NtxSorter::SortPool(std::vector<uint32_t>* order) const {
+void KeySorter::SortPool(std::vector<uint32_t>* order) const {
   // Sorted on the first 16 key bytes as two integers, then on the rest; equal entries keep
   // the order of addition (the index breaks the tie), as a stable sort would.
   struct Slot {
@@ -79,13 +76,13 @@ void NtxSorter::SortPool(std::vector<uint32_t>* order) const {
   for (size_t i = 0; i < slots.size(); ++i) (*order)[i] = slots[i].index;
 }
 
-Status NtxSorter::WriteRun() {
+Status KeySorter::WriteRun() {
   if (!temp_.is_open()) {
-    temp_name_ = TempDirectory() + "/ntxsort" + std::to_string(RandomU32()) + ".tmp";
+    std::string dir = policy_.temp_directory.empty() ? TempDirectory() : policy_.temp_directory;
+    temp_name_ = dir + "/" + policy_.temp_prefix + std::to_string(RandomU32()) + ".tmp";
     int rc = temp_.Create(temp_name_, Share::kExclusive);
     if (rc != 0) {
-      RuntimeError e{kEgCreate, "DBFNTX", 1060, rc, "", temp_name_, temp_name_};
-      RaiseError(std::move(e));
+      Fail(SortPolicy::Stage::kCreate, rc);
       return kFailure;
     }
   }
@@ -96,8 +93,7 @@ Status NtxSorter::WriteRun() {
   out.reserve(order.size() * es);
   for (uint32_t i : order) out.insert(out.end(), pool_.data() + i * es, pool_.data() + (i + 1) * es);
   if (temp_.WriteAt(out.data(), out.size(), temp_size_) != static_cast<int64_t>(out.size())) {
-    RuntimeError e{kEgWrite, "DBFNTX", 1061, temp_.last_error(), "", temp_name_, temp_name_};
-    RaiseError(std::move(e));
+    Fail(SortPolicy::Stage::kWrite, temp_.last_error());
     return kFailure;
   }
   runs_.push_back(Run{temp_size_, in_pool_, {}, 0, 0});
@@ -106,7 +102,7 @@ Status NtxSorter::WriteRun() {
   return kSuccess;
 }
 
-Status NtxSorter::Add(const uint8_t* key, uint32_t recno) {
+Status KeySorter::Add(const uint8_t* key, uint32_t recno) {
   if (in_pool_ == run_keys_ && Failed(WriteRun())) return kFailure;
   uint8_t* p = pool_.data() + static_cast<size_t>(in_pool_) * static_cast<size_t>(entry_size_);
   std::memcpy(p, key, static_cast<size_t>(key_length_));
@@ -115,13 +111,12 @@ Status NtxSorter::Add(const uint8_t* key, uint32_t recno) {
   return kSuccess;
 }
 
-Status NtxSorter::Refill(Run* r, size_t share) {
+Status KeySorter::Refill(Run* r, size_t share) {
   size_t n = static_cast<size_t>(std::min<int64_t>(r->left, static_cast<int64_t>(share)));
   size_t bytes = n * static_cast<size_t>(entry_size_);
   r->buffer.resize(bytes);
   if (n > 0 && temp_.ReadAt(r->buffer.data(), bytes, r->offset) != static_cast<int64_t>(bytes)) {
-    RuntimeError e{kEgRead, "DBFNTX", 1062, temp_.last_error(), "", temp_name_, temp_name_};
-    RaiseError(std::move(e));
+    Fail(SortPolicy::Stage::kRead, temp_.last_error());
     return kFailure;
   }
   r->offset += bytes;
@@ -131,7 +126,7 @@ Status NtxSorter::Refill(Run* r, size_t share) {
   return kSuccess;
 }
 
-Status NtxSorter::Finish(const std::function<Status(const uint8_t*, uint32_t)>& emit) {
+Status KeySorter::Finish(const std::function<Status(const uint8_t*, uint32_t)>& emit) {
   const size_t es = static_cast<size_t>(entry_size_);
   if (runs_.empty()) {
     std::vector<uint32_t> order;

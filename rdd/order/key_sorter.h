@@ -1,5 +1,5 @@
-#ifndef VOSK_RDD_DBFNTX_NTX_SORT_H_
-#define VOSK_RDD_DBFNTX_NTX_SORT_H_
+#ifndef VOSK_RDD_ORDER_KEY_SORTER_H_
+#define VOSK_RDD_ORDER_KEY_SORTER_H_
 
 #include <cstdint>
 #include <functional>
@@ -11,7 +11,16 @@
 
 namespace vosk {
 
-class NtxFile;
+// What a sort needs from the engine that runs it: the run size for an expected key count and
+// key length, the folder of its temporary file, and how a temporary-file failure is reported
+// (the stage, the OS code and the file name; the call raises whatever the engine raises).
+struct SortPolicy {
+  enum class Stage { kCreate, kWrite, kRead };
+  std::function<int64_t(uint64_t expected, int key_length)> run_size;
+  std::string temp_directory;  // empty: the system's temporary folder
+  std::string temp_prefix = "sort";
+  std::function<void(Stage stage, int os_code, const std::string& file)> on_error;
+};
 
 // Sorts the (key, record) pairs of a build. Keys go into a pool of P entries of k + 4 bytes
 // (key, then the record number); a full pool is sorted and written as one run to a temporary
@@ -19,14 +28,14 @@ class NtxFile;
 //
 // Order: key bytes (reversed for a descending order), then the record number when equal keys
 // are ordered by record, else the order of addition.
-class NtxSorter {
+class KeySorter {
  public:
-  // run_keys: P (0: chosen from the expected count and the key length).
-  NtxSorter(NtxFile* bag, int key_length, bool descending, bool by_recno, uint64_t expected,
-            int64_t run_keys);
-  ~NtxSorter();
-  NtxSorter(const NtxSorter&) = delete;
-  NtxSorter& operator=(const NtxSorter&) = delete;
+  // run_keys: P (0: chosen by the policy from the expected count and the key length).
+  KeySorter(const SortPolicy& policy, int key_length, bool descending, bool by_recno,
+            uint64_t expected, int64_t run_keys);
+  ~KeySorter();
+  KeySorter(const KeySorter&) = delete;
+  KeySorter& operator=(const KeySorter&) = delete;
 
   Status Add(const uint8_t* key, uint32_t recno);
   // Hands every pair to emit in sorted order (emit's failure stops).
@@ -35,8 +44,6 @@ class NtxSorter {
   int64_t run_keys() const { return run_keys_; }
   size_t runs() const { return runs_.size(); }
 
-  // The run size for a record count and key length.
-  static int64_t RunSizeFor(uint64_t expected, int key_length);
 
  private:
   struct Run {
@@ -47,11 +54,12 @@ class NtxSorter {
     size_t filled = 0; // entries in the buffer
   };
   int Compare(const uint8_t* a, const uint8_t* b) const;
+  void Fail(SortPolicy::Stage stage, int os_code);
   void SortPool(std::vector<uint32_t>* order) const;
   Status WriteRun();
   Status Refill(Run* r, size_t share);
 
-  NtxFile* bag_;
+  SortPolicy policy_;
   int key_length_;
   int entry_size_;
   bool descending_;
@@ -67,4 +75,4 @@ class NtxSorter {
 
 }  // namespace vosk
 
-#endif  // VOSK_RDD_DBFNTX_NTX_SORT_H_
+#endif  // VOSK_RDD_ORDER_KEY_SORTER_H_

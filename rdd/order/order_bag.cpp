@@ -1,0 +1,66 @@
+#include "rdd/order/order_bag.h"
+
+#include <cstdio>
+
+#include "rdd/order/order.h"
+
+namespace vosk {
+
+Order::~Order() = default;
+
+int Order::CompareToScope(const uint8_t* key, const std::string& scope) const {
+  int n = std::min<int>(key_length_, static_cast<int>(scope.size()));
+  return CompareKeys(key, n, reinterpret_cast<const uint8_t*>(scope.data()),
+                     static_cast<int>(scope.size()), false);
+}
+
+bool Order::InScope(const uint8_t* key) const {
+  if (has_top && CompareToScope(key, scope_top) < 0) return false;
+  if (has_bottom && CompareToScope(key, scope_bottom) > 0) return false;
+  return true;
+}
+
+ErrorAnswer OrderBag::Error(int gen_code, int sub_code, int os_code, bool can_retry,
+                            bool can_default) const {
+  RuntimeError e;
+  e.gen_code = gen_code;
+  e.sub_code = sub_code;
+  e.os_code = os_code;
+  e.file_name = path_;
+  e.operation = path_;
+  e.can_retry = can_retry;
+  e.can_default = can_default;
+  return host_->RaiseOrderError(std::move(e));
+}
+
+Status OrderBag::Corrupt() const {
+  Error(kEgCorruption, kEdfCorrupt);
+  return kFailure;
+}
+
+OrderReadLock::~OrderReadLock() {
+  if (!ok_) return;
+  try {
+    b_->ReadUnlock();
+  } catch (const std::exception& e) {
+    // A destructor must not throw: the fault is reported and the locks are dropped.
+    std::fprintf(stderr, "%s: %s\n", b_->path().c_str(), e.what());
+    b_->ForceUnlock();
+  } catch (...) {
+    b_->ForceUnlock();
+  }
+}
+
+OrderWriteLock::~OrderWriteLock() {
+  if (!ok_) return;
+  try {
+    (void)b_->WriteUnlock(true);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s: %s\n", b_->path().c_str(), e.what());
+    b_->ForceUnlock();
+  } catch (...) {
+    b_->ForceUnlock();
+  }
+}
+
+}  // namespace vosk

@@ -1,0 +1,139 @@
+#ifndef VOSK_RDD_ORDER_ORDER_BAG_H_
+#define VOSK_RDD_ORDER_ORDER_BAG_H_
+
+// An order bag (an index file holding one or more orders) as the work area sees it, the narrow
+// host interface through which a bag reaches its table, and the counted lock guards.
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "expr/runtime_error.h"
+#include "expr/status.h"
+#include "platform/file.h"
+
+namespace vosk {
+
+class Order;
+
+// What a bag needs of the table it belongs to.
+class OrderHost {
+ public:
+  virtual ~OrderHost() = default;
+  // Raises a runtime error through the table's error handling.
+  virtual ErrorAnswer RaiseOrderError(RuntimeError e) = 0;
+  // Locks or unlocks an index file at the positions of the table's lock scheme.
+  virtual bool LockOrderFile(File* file, bool lock, bool shared, bool wait,
+                             uint32_t* position) = 0;
+  // Index reads take no file lock (dirty-read mode of the table and the driver).
+  virtual bool DirtyRead() const = 0;
+  // The table's file name (for messages).
+  virtual std::string TableFileName() const = 0;
+};
+
+// Invariants:
+//  - Pages are read only under a lock and changed only under the write lock.
+//  - Locks are counted: the file is locked at the first and unlocked at the last.
+//  - A write lock released with discard drops every change made since the first write lock.
+class OrderBag {
+ public:
+  explicit OrderBag(OrderHost* host) : host_(host) {}
+  virtual ~OrderBag() = default;
+  OrderBag(const OrderBag&) = delete;
+  OrderBag& operator=(const OrderBag&) = delete;
+
+  const std::string& path() const { return path_; }
+  bool shared() const { return shared_; }
+  bool read_only() const { return read_only_; }
+  bool temporary() const { return temporary_; }
+  bool structural() const { return structural_; }
+  void set_structural(bool s) { structural_ = s; }
+  OrderHost* host() const { return host_; }
+
+  // The orders in file order.
+  virtual size_t order_count() const = 0;
+  virtual Order* order_at(size_t i) const = 0;
+  std::vector<Order*> orders() const {
+    std::vector<Order*> out;
+    for (size_t i = 0; i < order_count(); ++i) out.push_back(order_at(i));
+    return out;
+  }
+
+  virtual Status ReadLock() = 0;
+  virtual void ReadUnlock() = 0;
+  // reread false: the header is not read again (rebuild).
+  virtual Status WriteLock(bool reread = true) = 0;
+  // Writes the changed pages and headers, then unlocks; discard: the changes are dropped.
+  virtual Status WriteUnlock(bool discard = false) = 0;
+  // Releases every lock still held without raising anything (closing after a failure).
+  virtual void ForceUnlock() noexcept = 0;
+  // The headers are written at the release of the write lock (an order's FOR text changed).
+  virtual void MarkHeaderChanged() = 0;
+  // Removes an order from a bag that holds others; the caller holds the write lock.
+  virtual Status RemoveOrderAndPages(Order* order) = 0;
+
+  // Raises an error of this bag (file name as operation).
+  ErrorAnswer Error(int gen_code, int sub_code, int os_code = 0, bool can_retry = false,
+                    bool can_default = false) const;
+  Status Corrupt() const;
+
+ protected:
+  OrderHost* host_;
+  std::string path_;
+  bool shared_ = false;
+  bool read_only_ = false;
+  bool temporary_ = false;
+  bool structural_ = false;
+};
+
+// A read lock held for the lifetime of the object. The destructor never throws.
+class OrderReadLock {
+ public:
+  explicit OrderReadLock(OrderBag* b) : b_(b) { ok_ = Ok(b->ReadLock()); }
+  ~OrderReadLock();
+  bool ok() const { return ok_; }
+  OrderReadLock(const OrderReadLock&) = delete;
+  OrderReadLock& operator=(const OrderReadLock&) = delete;
+
+ private:
+  OrderBag* b_;
+  bool ok_;
+};
+
+// A write lock held for the lifetime of the object. Changes reach the file only through
+// Release(); a lock left without Release() (a failed step returned early, or an exception
+// unwinds) drops every change made under it, so a bag never holds half of a change. The
+// destructor never throws.
+class OrderWriteLock {
+ public:
+  explicit OrderWriteLock(OrderBag* b, bool reread = true) : b_(b) {
+    ok_ = Ok(b->WriteLock(reread));
+  }
+  ~OrderWriteLock();
+  // Releases now and reports whether the pages and headers were written. When the error
+  // handler abandons the command during the writing, the bag's locks are dropped before the
+  // exception goes on.
+  Status Release() {
+    if (!ok_) return kFailure;
+    ok_ = false;
+    try {
+      return b_->WriteUnlock();
+    } catch (...) {
+      b_->ForceUnlock();
+      throw;
+    }
+  }
+  bool ok() const { return ok_; }
+  OrderWriteLock(const OrderWriteLock&) = delete;
+  OrderWriteLock& operator=(const OrderWriteLock&) = delete;
+
+ private:
+  OrderBag* b_;
+  bool ok_;
+};
+
+}  // namespace vosk
+
+#endif  // VOSK_RDD_ORDER_ORDER_BAG_H_

@@ -17,6 +17,7 @@
 #include <string_view>
 
 #include "expr/value.h"
+#include "rdd/order/order.h"
 
 namespace vosk {
 
@@ -38,17 +39,9 @@ bool NtxEncodeKey(const Value& value, char type, int length, int decimals, std::
 // value of another type than the order's gives zero bytes.
 std::string NtxSearchKey(const Value& value, char type, int length, int decimals);
 
-// Compares a (length alen) with b (length blen) over the common length, as unsigned bytes.
-// When the common part is equal, the longer side is greater; a shorter a is less only when
-// exact, else equal (a prefix matches).
+// Compares key bytes as unsigned bytes over the common length (see CompareKeyBytes).
 inline int NtxCompare(const uint8_t* a, int alen, const uint8_t* b, int blen, bool exact) {
-  int n = alen < blen ? alen : blen;
-  for (int i = 0; i < n; ++i) {
-    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
-  }
-  if (alen > blen) return 1;
-  if (alen < blen) return exact ? -1 : 0;
-  return 0;
+  return CompareKeyBytes(a, alen, b, blen, exact);
 }
 
 // The type letter an evaluated key value gives the order ('C', 'N', 'D', 'T', 'L'; 0 for

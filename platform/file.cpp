@@ -165,6 +165,21 @@ bool File::Commit() {
   return true;
 }
 
+bool File::RenameTo(const std::string& to) {
+  std::string name = NormalizeSeparators(to);
+  if (::rename(path_.c_str(), name.c_str()) != 0) {
+    last_error_ = OsCodeFromErrno(errno);
+    return false;
+  }
+  path_ = name;
+  return true;
+}
+
+bool File::IsLinked() {
+  struct stat st;
+  return fstat(fd_, &st) == 0 && st.st_nlink > 0;
+}
+
 bool File::Lock(uint64_t offset, uint64_t length, bool exclusive, bool wait) {
   struct flock fl = {};
   fl.l_type = exclusive ? F_WRLCK : F_RDLCK;
@@ -202,6 +217,10 @@ bool DeleteFile(const std::string& path) { return ::unlink(ResolveCase(path).c_s
 
 bool RenameFile(const std::string& from, const std::string& to) {
   return ::rename(ResolveCase(from).c_str(), NormalizeSeparators(to).c_str()) == 0;
+}
+
+bool LinkFile(const std::string& from, const std::string& to) {
+  return ::link(ResolveCase(from).c_str(), NormalizeSeparators(to).c_str()) == 0;
 }
 
 std::string NormalizeSeparators(const std::string& path) {

@@ -46,6 +46,11 @@ class File {
   bool Truncate(uint64_t size);
   // Forces written data to the disk.
   bool Commit();
+  // Renames the open file; the file stays open (and locked) under its new name. False on
+  // failure (last_error() tells why).
+  bool RenameTo(const std::string& to);
+  // True while the open file still has a name in some directory (it was not removed).
+  bool IsLinked();
 
   // Byte-range locks. exclusive=false takes a shared (read) lock. wait=true blocks until the
   // range is free. Return true when the lock is held afterwards.
@@ -65,6 +70,8 @@ class File {
 bool FileExists(const std::string& path);
 bool DeleteFile(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);
+// Gives an existing file a second name (a hard link). False on failure.
+bool LinkFile(const std::string& from, const std::string& to);
 // Replaces every "\" by "/".
 std::string NormalizeSeparators(const std::string& path);
 // The exact name when it exists; otherwise the existing file of the same directory whose name

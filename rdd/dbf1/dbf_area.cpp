@@ -12,6 +12,7 @@
 #include "platform/os_error.h"
 #include "platform/system.h"
 #include "rdd/byte_order.h"
+#include "rdd/table_rewrite.h"
 #include "rdd/trigger.h"
 #include "rdd/work_area_table.h"
 
@@ -206,20 +207,6 @@ Status DbfArea::write_header() {
     DriverError(kEdfReadonly, file_name_);
     return kFailure;
   }
-  header_[kHdrVersion] = VersionByteFor(table_kind_, memo_kind_, autoinc_, memo_present_,
-                                        table_enciphered_);
-  uint8_t flags = header_[kHdrTableFlags] & static_cast<uint8_t>(~(kTblStructuralBag | kTblMemo));
-  if (structural_bag_) flags |= kTblStructuralBag;
-  if (table_kind_ == TableKind::kVfp && memo_kind_ == MemoKind::kFpt) flags |= kTblMemo;
-  header_[kHdrTableFlags] = flags;
-  if (table_kind_ == TableKind::kVfp) {
-    if (uint8_t b = VfpCodepageByte(CodepageName(codepage_))) header_[kHdrCodepage] = b;
-  }
-  LocalTime now = Now();
-  header_[kHdrYear] = static_cast<uint8_t>((now.year - 1900) & 0xFF);
-  header_[kHdrYear + 1] = static_cast<uint8_t>(now.month);
-  header_[kHdrYear + 2] = static_cast<uint8_t>(now.day);
-
   bool took_lock = false;
   if (shared_) {
     if (!header_locked_) {
@@ -247,9 +234,7 @@ Status DbfArea::write_header() {
       DropReadAhead();
     }
   }
-  PutLe32(header_.data() + kHdrRecCount, rec_count_);
-  PutLe16(header_.data() + kHdrHeaderLen, header_len_);
-  PutLe16(header_.data() + kHdrRecordLen, record_len_);
+  StampHeader(rec_count_, header_.data());
   int64_t n = data_.WriteAt(header_.data(), kDbfHeaderSize, 0);
   if (took_lock) UnlockHeader();
   if (n != kDbfHeaderSize) {
@@ -259,6 +244,26 @@ Status DbfArea::write_header() {
   data_flush_pending_ = true;
   header_dirty_ = false;
   return kSuccess;
+}
+
+void DbfArea::StampHeader(uint32_t count, uint8_t* out) {
+  if (out != header_.data()) std::memcpy(out, header_.data(), kDbfHeaderSize);
+  out[kHdrVersion] = VersionByteFor(table_kind_, memo_kind_, autoinc_, memo_present_,
+                                    table_enciphered_);
+  uint8_t flags = out[kHdrTableFlags] & static_cast<uint8_t>(~(kTblStructuralBag | kTblMemo));
+  if (structural_bag_) flags |= kTblStructuralBag;
+  if (table_kind_ == TableKind::kVfp && memo_kind_ == MemoKind::kFpt) flags |= kTblMemo;
+  out[kHdrTableFlags] = flags;
+  if (table_kind_ == TableKind::kVfp) {
+    if (uint8_t b = VfpCodepageByte(CodepageName(codepage_))) out[kHdrCodepage] = b;
+  }
+  LocalTime now = Now();
+  out[kHdrYear] = static_cast<uint8_t>((now.year - 1900) & 0xFF);
+  out[kHdrYear + 1] = static_cast<uint8_t>(now.month);
+  out[kHdrYear + 2] = static_cast<uint8_t>(now.day);
+  PutLe32(out + kHdrRecCount, count);
+  PutLe16(out + kHdrHeaderLen, header_len_);
+  PutLe16(out + kHdrRecordLen, record_len_);
 }
 
 Status DbfArea::RefreshCount() {
@@ -306,6 +311,9 @@ Status DbfArea::open(const OpenInfo& in) {
   }
   file_name_ = ResolveCase(file_name_);
   if (info.alias.empty()) info.alias = Upper(BaseName(file_name_));
+  // A rewrite of this table that a killed process left half done is finished (or its new
+  // files removed) before the table is read.
+  TableRewrite::Recover(file_name_);
 
   for (;;) {
     int rc = data_.Open(file_name_, read_only_ ? Access::kRead : Access::kReadWrite,
@@ -1310,14 +1318,19 @@ Status DbfArea::put_record(const std::string* buffer) {
   return kSuccess;
 }
 
-Status DbfArea::WriteBufferAt(uint32_t recno) {
+const uint8_t* DbfArea::StoredImage(std::vector<uint8_t>* scratch) {
   if (key_ && (record_enciphered_ || !memo_present_)) {
-    std::vector<uint8_t> copy(record_);
-    copy[0] = copy[0] == kRecDeleted ? kRecCipherDeleted : kRecCipherLive;
-    EncipherBytes(*key_, copy.data() + 1, copy.size() - 1);
-    return WriteRecordAt(recno, copy.data());
+    *scratch = record_;
+    (*scratch)[0] = (*scratch)[0] == kRecDeleted ? kRecCipherDeleted : kRecCipherLive;
+    EncipherBytes(*key_, scratch->data() + 1, scratch->size() - 1);
+    return scratch->data();
   }
-  return WriteRecordAt(recno, record_.data());
+  return record_.data();
+}
+
+Status DbfArea::WriteBufferAt(uint32_t recno) {
+  std::vector<uint8_t> scratch;
+  return WriteRecordAt(recno, StoredImage(&scratch));
 }
 
 Status DbfArea::get_record(std::string* out) {
@@ -1481,54 +1494,16 @@ void DbfArea::PackProgress::Finish() {
 Status DbfArea::pack() {
   if (Failed(RequireExclusiveWrite())) return kFailure;
   if (!FireTrigger(kTrgPack)) return kFailure;
-  if (Failed(go_cold())) return kFailure;
+  if (Failed(go_cold()) || Failed(FlushPending())) return kFailure;
   PackProgress progress(scratch_);
-  return CompactRecords(&progress);
-}
-
-Status DbfArea::CompactRecords(PackProgress* progress) {
-  uint32_t new_count = 0;
-  uint32_t count = rec_count_;
-  for (uint32_t j = 1; j <= count; ++j) {
-    if (Failed(go_to(j)) || Failed(ReadRecord())) return kFailure;
-    bool keep = false;
-    if (Failed(pack_record(j, &keep))) return kFailure;
-    if (progress) progress->Tick();
-    if (!keep) continue;
-    ++new_count;
-    // pack_record may have changed the record (memo references): then it is written too.
-    if ((new_count != j || hot_) && Failed(WriteBufferAt(new_count))) return kFailure;
-    hot_ = false;
-  }
-  if (progress) progress->Finish();
-  DropReadAhead();
-  if (new_count != rec_count_) {
-    rec_count_ = new_count;
-    header_dirty_ = true;
-    if (Failed(write_header())) return kFailure;
-  }
-  return go_to(1);
+  return RewriteTable(false, &progress);
 }
 
 Status DbfArea::zap() {
   if (Failed(RequireExclusiveWrite())) return kFailure;
   if (!FireTrigger(kTrgZap)) return kFailure;
-  if (Failed(go_cold())) return kFailure;
-  rec_count_ = 0;
-  header_dirty_ = true;
-  for (const Field& f : fields_) {
-    if (f.kind == FieldKind::kAutoInc || (f.flags & kFfAutoInc)) {
-      uint8_t zero[4] = {0, 0, 0, 0};
-      uint64_t off = kDbfHeaderSize + static_cast<uint64_t>(f.desc_index) * kDbfFieldSize + kFldCounter;
-      if (data_.WriteAt(zero, 4, off) != 4) {
-        DriverError(kEdfWrite, file_name_, data_.last_error());
-        return kFailure;
-      }
-    }
-  }
-  DropReadAhead();
-  if (Failed(write_header())) return kFailure;
-  return go_to(0);
+  if (Failed(go_cold()) || Failed(FlushPending())) return kFailure;
+  return RewriteTable(true, nullptr);
 }
 
 // --- inquiries ---

@@ -141,10 +141,29 @@ class DbfArea : public WorkArea {
     int64_t step_ = 1;
     int64_t since_call_ = 0;
   };
-  // The body of pack (REQUIRES: the table is held exclusively and writable, no record hot):
-  // moves the records that pack_record keeps down over the others, writes each one that
-  // pack_record changed, and cuts the record count. progress may be null.
-  Status CompactRecords(PackProgress* progress);
+  // The body of pack and zap (REQUIRES: the table is held exclusively and writable, no record
+  // hot): builds the new table beside the old one (with zap empty, else the records that
+  // pack_record keeps, as pack_record left them) and its memo file through the hooks below,
+  // then swaps both in through a TableRewrite. Neither old file is written. progress may be
+  // null.
+  Status RewriteTable(bool zap, PackProgress* progress);
+  // Hooks of the memo layer into a rewrite: the memo file to rewrite ("" none); filling its new
+  // file before the records are written (the hook may take the progress, then it sets
+  // *progress to null); adopting the new file once it is swapped in.
+  virtual std::string RewriteMemoName() { return ""; }
+  virtual Status BuildRewrittenMemo(File* out, bool zap, PackProgress** progress) {
+    return kSuccess;
+  }
+  virtual void AdoptRewrittenMemo(File* file) {}
+  // Writes the header, the descriptors, the records kept and the end-of-file byte of a
+  // rewritten table into out; *head gets its 32-byte header, *count its record count.
+  Status BuildRewrittenTable(File* out, bool zap, PackProgress* progress,
+                             std::array<uint8_t, kDbfHeaderSize>* head, uint32_t* count);
+  // The bytes of the record buffer as they are stored (enciphered when the table's key says
+  // so); points into record_ or scratch.
+  const uint8_t* StoredImage(std::vector<uint8_t>* scratch);
+  // The 32-byte header for a record count as write_header() stores it.
+  void StampHeader(uint32_t count, uint8_t* out);
   // Readies the current record for a change: forces a pending relation, reads the record and
   // makes it hot. On the phantom record *phantom is set and nothing else happens.
   Status PrepareChange(bool* phantom);

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "expr/settings.h"
+#include "platform/owned_file.h"
 #include "rdd/byte_order.h"
 #include "rdd/trigger.h"
 
@@ -75,28 +76,6 @@ class MemoWriteLock {
   bool held_ = false;
   bool ok_ = false;
 };
-
-// Deletes a temporary file when it goes out of scope.
-class TempFileGuard {
- public:
-  explicit TempFileGuard(MemoFile& memo) : memo_(memo) {}
-  ~TempFileGuard() {
-    std::string name = memo_.name();
-    memo_.file().Close();
-    if (!name.empty()) DeleteFile(name);
-  }
-  TempFileGuard(const TempFileGuard&) = delete;
-  TempFileGuard& operator=(const TempFileGuard&) = delete;
-
- private:
-  MemoFile& memo_;
-};
-
-std::string TempMemoName() {
-  static std::atomic<unsigned> counter{0};
-  return TempDirectory() + "/vosk" + std::to_string(::getpid()) + "_" +
-         std::to_string(counter++) + ".tmp";
-}
 
 // True when a variant type word keeps part of its value in a memo block.
 bool VariantUsesMemo(uint16_t type, int width) {
@@ -1043,6 +1022,7 @@ Status FptArea::put_value_from_file(int pos, const std::string& file) {
 // --- maintenance ---
 
 Status FptArea::zap() {
+  if (!blob()) return DbfArea::zap();
   if (Failed(DbfArea::zap())) return kFailure;
   if (!memo_.file().is_open()) return kSuccess;
   return create_memo_file(nullptr);
@@ -1099,6 +1079,7 @@ Status FptArea::CopyMemosToTarget(MemoFile* target, PackProgress* progress) {
     bool keep = false;
     if (Failed(DbfArea::pack_record(j, &keep))) return kFailure;
     progress->Tick();
+    CrashPoint("rewrite-memo");
     if (!keep) continue;
     for (const Field& f : fields_) {
       if (!HasMemoPart(f)) continue;
@@ -1127,26 +1108,9 @@ Status FptArea::pack_record(uint32_t recno, bool* keep) {
   return kSuccess;
 }
 
-// Copies the surviving values into a temporary memo file first, with the table and its memo
-// file untouched, so that a failure there (a full disk, a read or write error) loses nothing.
-// Only then is the memo file replaced and are the records moved with their new references.
+// The values of the surviving records are copied into the new memo file first, then the
+// records with their new references into the new table; both are swapped in together.
 Status FptArea::pack() {
-  if (!memo_.file().is_open() || read_only_ || shared_ || blob()) return DbfArea::pack();
-  if (!FireTrigger(kTrgPack)) return kFailure;
-  if (Failed(go_cold())) return kFailure;
-  MemoFile temp;
-  std::string temp_name = TempMemoName();
-  if (int rc = temp.file().Create(temp_name, Share::kExclusive); rc != 0) {
-    DriverError(kEdfCreate, temp_name, rc);
-    return kFailure;
-  }
-  TempFileGuard guard(temp);
-  temp.Configure(memo_.kind(), memo_.variant(), memo_.block_size());
-  temp.set_dbase4_blocks(memo_.kind() == MemoKind::kDbt && table_kind_ == TableKind::kDbase4);
-  if (MemoError e = temp.Initialise(false); !e.ok()) {
-    DriverError(e.sub_code, temp_name, e.os_code);
-    return kFailure;
-  }
   // Ends the packing state and gives back the block numbers however pack() is left.
   struct PackState {
     FptArea& area;
@@ -1156,23 +1120,45 @@ Status FptArea::pack() {
       area.pack_next_ = 0;
     }
   } state{*this};
+  return DbfArea::pack();
+}
+
+std::string FptArea::RewriteMemoName() {
+  return memo_.file().is_open() && !blob() ? memo_.name() : std::string();
+}
+
+Status FptArea::BuildRewrittenMemo(File* out, bool zap, PackProgress** progress) {
+  MemoFile target;
+  target.file() = std::move(*out);
+  // The file goes back to the rewrite however this is left.
+  struct GiveBack {
+    File* out;
+    MemoFile& target;
+    ~GiveBack() { *out = std::move(target.file()); }
+  } give_back{out, target};
+  target.Configure(memo_.kind(), memo_.variant(), memo_.block_size());
+  target.set_dbase4_blocks(memo_.kind() == MemoKind::kDbt && table_kind_ == TableKind::kDbase4);
+  auto fail = [&](const MemoError& e) {
+    DriverError(e.sub_code, e.sub_code == kEdfRead ? target.name() : memo_.name(), e.os_code);
+    return kFailure;
+  };
+  if (MemoError e = target.Initialise(false); !e.ok()) return fail(e);
+  if (zap) return kSuccess;
   pack_blocks_.clear();
-  PackProgress progress(scratch_);
-  if (Failed(CopyMemosToTarget(&temp, &progress))) return kFailure;
-  MemoError e = temp.SaveHeader();
-  if (!e.ok()) {
-    DriverError(e.sub_code, temp_name, e.os_code);
-    return kFailure;
-  }
-  e = memo_.CopyFrom(temp.file());
-  if (!e.ok()) {
-    DriverError(e.sub_code, e.sub_code == kEdfRead ? temp_name : memo_.name(), e.os_code);
-    return kFailure;
-  }
-  memo_flush_pending_ = true;
+  if (Failed(CopyMemosToTarget(&target, *progress))) return kFailure;
+  *progress = nullptr;
+  if (MemoError e = target.SaveHeader(); !e.ok()) return fail(e);
   packing_ = true;
   pack_next_ = 0;
-  return CompactRecords(nullptr);
+  return kSuccess;
+}
+
+void FptArea::AdoptRewrittenMemo(File* file) {
+  memo_.file() = std::move(*file);
+  memo_.Invalidate();
+  free_on_commit_.clear();
+  free_on_rollback_.clear();
+  memo_flush_pending_ = false;
 }
 
 // --- inquiries ---

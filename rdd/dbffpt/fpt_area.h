@@ -47,6 +47,9 @@ class FptArea : public DbfArea {
   Status pack_record(uint32_t recno, bool* keep) override;
   Status zap() override;
   Status create_memo_file(const OpenInfo* info) override;
+  std::string RewriteMemoName() override;
+  Status BuildRewrittenMemo(File* out, bool zap, PackProgress** progress) override;
+  void AdoptRewrittenMemo(File* file) override;
   Status open_memo_file(const OpenInfo& info) override;
   Status get_value_to_file(int pos, const std::string& file) override {
     return GetValueToFile(pos, file, 0);

@@ -140,6 +140,9 @@ MemoError MemoFile::Detect(MemoKind kind, bool blob) {
   }
   if (kind == MemoKind::kSmt) variant_ = MemoVariant::kSix;
   if (size == 0) return Corrupt();  // block size 0
+  // A value takes at least one whole block: a larger block would make the memory and the disk
+  // a value needs out of proportion to the value.
+  if (size > kMaxBlockSize) return Corrupt();
   block_size_ = size;
   return MemoError::Ok();
 }
@@ -153,9 +156,10 @@ MemoError MemoFile::LoadHeader() {
   if (size < 0) return {kEdfRead, file_.last_error()};
   uint64_t blocks_in_file = (static_cast<uint64_t>(size) + block_size_ - 1) / block_size_;
   uint64_t next = GetWord(h.data() + kMhNextFree);
-  // A next free block inside the header (a header never written) is taken from the size, so
-  // that nothing already stored can be overwritten.
-  if (next < first_block()) next = std::max<uint64_t>(first_block(), blocks_in_file);
+  // A next free block below the end of the file (a header never written, or one that lags
+  // behind the values in use) is taken from the size, so that nothing already stored can be
+  // overwritten.
+  next = std::max<uint64_t>({next, first_block(), blocks_in_file});
   if (next > blocks_in_file + kNextFreeSlack || next > 0xFFFFFFFFULL) return Corrupt();
   free_.Reset(static_cast<uint32_t>(next), six_list() ? kSixMaxRuns : flex_list() ? kFlexMaxRuns : 0);
   if (six_list()) {
@@ -483,24 +487,6 @@ void MemoFile::FreeValue(uint32_t block, uint32_t smt_length) {
     if (off != 0 && off / block_size_ >= block && off / block_size_ < block + blocks) return;
   }
   free_.Free(block, static_cast<uint32_t>(blocks));
-}
-
-MemoError MemoFile::CopyFrom(File& source) {
-  int64_t size = source.Size();
-  if (size < 0) return {kEdfRead, source.last_error()};
-  std::vector<uint8_t> b(kCopyStep);
-  for (uint64_t pos = 0; pos < static_cast<uint64_t>(size); pos += b.size()) {
-    size_t len = static_cast<size_t>(std::min<uint64_t>(b.size(), static_cast<uint64_t>(size) - pos));
-    if (source.ReadAt(b.data(), len, pos) != static_cast<int64_t>(len)) {
-      return {kEdfRead, source.last_error()};
-    }
-    if (file_.WriteAt(b.data(), len, pos) != static_cast<int64_t>(len)) {
-      return {kEdfWrite, file_.last_error()};
-    }
-  }
-  if (!file_.Truncate(static_cast<uint64_t>(size))) return {kEdfWrite, file_.last_error()};
-  loaded_ = false;
-  return MemoError::Ok();
 }
 
 }  // namespace vosk

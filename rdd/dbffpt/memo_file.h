@@ -89,9 +89,6 @@ class MemoFile {
   bool Lock(bool exclusive) { return file_.Lock(0, 1, exclusive, true); }
   void Unlock() { (void)file_.Unlock(0, 1); }
 
-  // Copies a whole file over this one and cuts it at the copied length.
-  MemoError CopyFrom(File& source);
-
  private:
   bool six_list() const;   // free list in the header (SIx variant, SMT)
   bool flex_list() const;  // free list in list blocks (FlexFile, CLIP)

@@ -193,9 +193,13 @@ inline constexpr int kVarNumberRecord = 1 + 1 + 1 + 8;  // unused, width, decima
 
 inline constexpr int kMaxArrayDepth = 64;
 
-// A block size is valid when it is positive and at most 65536 or a multiple of 65536.
+// The largest block size a memo file may have. Every value takes at least one whole block, so
+// a larger block would make the memory and disk a value needs out of proportion to the value.
+inline constexpr uint32_t kMaxBlockSize = 65536;
+
+// A block size is valid when it is positive and at most 65536.
 inline constexpr bool IsValidBlockSize(int64_t size) {
-  return size > 0 && (size <= 65536 || size % 65536 == 0) && size <= 0x7FFFFFFF;
+  return size > 0 && size <= kMaxBlockSize;
 }
 
 }  // namespace vosk

@@ -10,6 +10,7 @@
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
 #include "platform/file.h"
+#include "platform/owned_file.h"
 #include "rdd/db_commands.h"
 
 namespace vosk {
@@ -73,6 +74,7 @@ void StartUp(Ui& ui) {
   SetMemvar("ACS_PASSWD", Value::String(""));
   SetMemvar("ACS_LEVEL", Value::Integer(1));
   CleanLeftovers(".", TempDirectory());
+  CleanTemporaryFolder();  // files of killed runs whose owner is gone
   // Nothing to do for the system's critical-error boxes: failures come back as errors here.
 }
 

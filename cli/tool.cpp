@@ -14,6 +14,7 @@
 #include "expr/number_text.h"
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
+#include "platform/owned_file.h"
 #include "rdd/db_commands.h"
 #include "rdd/dbf1/dbf_area.h"
 #include "rdd/work_area_table.h"
@@ -637,6 +638,7 @@ const std::vector<CommandSpec>& Commands() {
 // Runs one parsed command with the engine set up as the program sets it up.
 int RunCommand(const CommandSpec& command, const ToolArgs& a) {
   try {
+    CleanTemporaryFolder();  // files of killed runs whose owner is gone
     ApplyStartupSettings();
     if (a.Has("password")) {
       // The standing password of every table driver: tables opened or created by this

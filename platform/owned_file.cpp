@@ -77,7 +77,7 @@ int RemoveOrphanedFiles(const std::string& dir, const std::string& prefix,
   return removed;
 }
 
-void CleanTemporaryFolder() { (void)RemoveOrphanedFiles(TempDirectory(), "", kTempSuffix); }
+void CleanTemporaryFolder() { (void)RemoveOrphanedFiles(TempDirectory(), "", ""); }
 
 std::string TemporaryFileName() { return OwnedFileName(TempDirectory(), "", kTempSuffix); }
 

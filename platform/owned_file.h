@@ -28,8 +28,8 @@ bool OwnerGone(const std::string& path, long pid);
 int RemoveOrphanedFiles(const std::string& dir, const std::string& prefix,
                         const std::string& suffix);
 
-// Removes the orphaned temporary files of the temporary folder (start of the program and of
-// every dbutool run).
+// Removes the orphaned files of the program (every owned name) in the temporary folder: at the
+// start of the program and of every dbutool run.
 void CleanTemporaryFolder();
 
 // The suffix of the program's temporary files in the temporary folder.

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "expr/settings.h"
+#include "platform/owned_file.h"
 #include "platform/system.h"
 #include "rdd/dbfntx/ntx_key.h"
 
@@ -111,7 +112,7 @@ Status NtxArea::CreateOrder(const OrderCreateInfo& info, const OrderCondition* c
     } else {
       std::string path = file;
       if (temporary) {
-        path = TempDirectory() + "/ntx" + std::to_string(RandomU32()) + ".ntx";
+        path = OwnedFileName(TempDirectory(), "", ".ntx");
       }
       if (Failed(fresh->Create(path, share, temporary, lock_scheme_ == 5))) return kFailure;
     }

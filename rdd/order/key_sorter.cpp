@@ -5,6 +5,7 @@
 #include <cstring>
 #include <queue>
 
+#include "platform/owned_file.h"
 #include "platform/system.h"
 #include "rdd/byte_order.h"
 
@@ -79,7 +80,9 @@ void KeySorter::SortPool(std::vector<uint32_t>* order) const {
 Status KeySorter::WriteRun() {
   if (!temp_.is_open()) {
     std::string dir = policy_.temp_directory.empty() ? TempDirectory() : policy_.temp_directory;
-    temp_name_ = dir + "/" + policy_.temp_prefix + std::to_string(RandomU32()) + ".tmp";
+    // An owned name (pid, lock held while open): a run file of a killed build is removed by
+    // the next start of the program or of dbutool.
+    temp_name_ = OwnedFileName(dir, "", "." + policy_.temp_prefix + kTempSuffix);
     int rc = temp_.Create(temp_name_, Share::kExclusive);
     if (rc != 0) {
       Fail(SortPolicy::Stage::kCreate, rc);

@@ -37,7 +37,10 @@ std::string AbandonMessage(const RuntimeError& e) {
     default:
       break;
   }
-  if (e.sub_code == 2016) return "Spazio sul disco " + name + " insufficiente.";
+  // A full disk (or a file grown past its size limit) abandons the command with a message.
+  if (e.sub_code == 2016 || e.os_code == kOsDiskFull) {
+    return "Spazio sul disco " + name + " insufficiente.";
+  }
   switch (e.os_code) {
     case kOsAccessDenied:
       return "Impossibile accedere al file " + name + ".";

@@ -1,6 +1,7 @@
 #include "cli/tool.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -338,6 +339,20 @@ int CmdCreate(const ToolArgs& a) {
     structure.push_back(Value::Array(std::move(row)));
   }
   if (structure.empty()) throw UsageError{"create needs at least one field"};
+  if (a.Has("password")) {
+    for (const Value& row : structure) {
+      const std::string type = row.array()[1].str();
+      const int64_t len = static_cast<int64_t>(row.array()[2].number());
+      char t = type.empty() ? ' ' : static_cast<char>(std::toupper(static_cast<unsigned char>(type[0])));
+      if (std::strchr("MBGPW", t) || (t == 'V' && len >= 6)) {
+        std::fprintf(stderr,
+                     "dbutool: %s: a table with memo fields cannot be enciphered: "
+                     "--password refused, nothing created\n",
+                     file.c_str());
+        return 1;
+      }
+    }
+  }
   std::string kind = a.Get("kind", "db3");
   int table_kind = kind == "vfp" ? 2 : kind == "db4" ? 3 : kind == "db3" ? 1 : 0;
   if (table_kind == 0) throw UsageError{"unknown kind " + kind};

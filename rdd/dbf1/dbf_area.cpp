@@ -1187,11 +1187,25 @@ Status DbfArea::put_value(int pos, const Value& in) {
   return EncodeField(f, value);
 }
 
+Status DbfArea::RequireMatchingKey() {
+  if (memo_present_ || table_enciphered_ == key_.has_value()) return kSuccess;
+  RuntimeError e;
+  e.gen_code = kEgReadonly;
+  e.sub_code = kEdfReadonly;
+  e.file_name = file_name_;
+  e.description = table_enciphered_
+                      ? "Write not allowed: the table is enciphered and no password was given"
+                      : "Write not allowed: a password was given for a table not enciphered";
+  error(std::move(e));
+  return kFailure;
+}
+
 Status DbfArea::go_hot() {
   if (read_only_) {
     DriverError(kEdfReadonly, file_name_);
     return kFailure;
   }
+  if (Failed(RequireMatchingKey())) return kFailure;
   if (shared_ && !file_locked_ &&
       std::find(locks_.begin(), locks_.end(), recno_) == locks_.end()) {
     DriverError(kEdfUnlocked, file_name_);
@@ -1349,6 +1363,7 @@ Status DbfArea::append(bool release_locks) {
     DriverError(kEdfReadonly, file_name_);
     return kFailure;
   }
+  if (Failed(RequireMatchingKey())) return kFailure;
   if (pending_parent_ && Failed(force_relation())) return kFailure;
   bool took_append_lock = false;
   if (shared_) {

@@ -128,6 +128,10 @@ class DbfArea : public WorkArea {
   void StampFields();
   // "Write not allowed" on read-only tables, "Exclusive required" on shared ones (pack, zap).
   Status RequireExclusiveWrite();
+  // Clear and enciphered records never mix: a table marked enciphered is written only with a
+  // key, one not marked only without ("Write not allowed" otherwise). Tables with memo fields
+  // are never enciphered.
+  Status RequireMatchingKey();
   // The progress pair {block, step} that DBPACK leaves in the scratch slot: Tick() calls the
   // block every step records examined, Finish() once more for the records since the last call.
   class PackProgress {

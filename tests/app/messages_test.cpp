@@ -114,6 +114,10 @@ TEST_F(ErrorHandlerTest, RulesInOrder) {
       {kEgCreate, 1004, 82, false, "Directory DATI/CLIENTI.DBF piena.", HandlerCase::kAbandon},
       {kEgWrite, 2016, 0, false, "Spazio sul disco DATI/CLIENTI.DBF insufficiente.",
        HandlerCase::kAbandon},
+      {kEgWrite, 1011, 39, false, "Spazio sul disco DATI/CLIENTI.DBF insufficiente.",
+       HandlerCase::kAbandon},
+      {kEgCreate, 1004, 39, false, "Spazio sul disco DATI/CLIENTI.DBF insufficiente.",
+       HandlerCase::kAbandon},
       // Access denied is matched before the quiet open failure.
       {kEgOpen, 1001, 5, true, "Impossibile accedere al file DATI/CLIENTI.DBF.",
        HandlerCase::kAbandon},

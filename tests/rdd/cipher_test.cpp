@@ -157,5 +157,60 @@ TEST(EncipheredTable, PackKeepsRecordsEncipheredAndReportsProgress) {
   for (int r = 0; r < 5; ++r) EXPECT_EQ(bytes[hl + r * rl], 'E') << "record " << r + 1;
 }
 
+// Clear and enciphered records never mix: writing an enciphered table without its password, or
+// a clear table with one, is refused and leaves the file as it was; reading without the
+// password still works and shows the enciphered bytes.
+TEST(EncipheredTable, WritesWithTheWrongKindOfKeyAreRefused) {
+  InitDatabaseEngine();
+  std::vector<RuntimeError> errors;
+  ScopedErrorHandler handler([&](const RuntimeError& e) {
+    errors.push_back(e);
+    return ErrorAnswer::Default();
+  });
+  ValueArray structure = {Value::Array({Value::String("NAME"), Value::String("C"),
+                                        Value::Integer(12), Value::Integer(0)})};
+  const struct {
+    const char* label;
+    bool enciphered;       // the table
+    const char* password;  // given to the open ("" none)
+  } cases[] = {
+      {"enciphered table, no password", true, ""},
+      {"clear table, a password", false, "segreto"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    std::string path = ::testing::TempDir() + "cipher_mix" + std::to_string(++n) + ".dbf";
+    if (c.enciphered) RDDINFO(41, Value::String("segreto"), "DBF");
+    ASSERT_TRUE(DBCREATE(path, structure, "DBF"));
+    if (c.enciphered) RDDINFO(41, Value::String("segreto"), "DBF");
+    ASSERT_TRUE(DBUSEAREA(true, "DBF", path, "CIPH", false, false));
+    ASSERT_TRUE(DBAPPEND());
+    FIELDPUT(1, Value::String("first row"));
+    DBCLOSEAREA();
+    std::vector<uint8_t> before = ReadAll(path);
+
+    if (*c.password) RDDINFO(41, Value::String(c.password), "DBF");
+    ASSERT_TRUE(DBUSEAREA(true, "DBF", path, "CIPH", false, false));
+    errors.clear();
+    EXPECT_FALSE(DBAPPEND());
+    DBGOTO(Value::Integer(1));
+    FIELDPUT(1, Value::String("changed"));
+    DBDELETE();
+    ASSERT_EQ(errors.size(), 3u);
+    for (const RuntimeError& e : errors) {
+      EXPECT_EQ(e.gen_code, kEgReadonly);
+      EXPECT_EQ(e.sub_code, kEdfReadonly);
+      EXPECT_NE(e.description.find(c.enciphered ? "no password" : "not enciphered"),
+                std::string::npos) << e.description;
+    }
+    EXPECT_EQ(LASTREC(), 1u);
+    std::string shown = FIELDGET(1).str();
+    EXPECT_EQ(shown == "first row   ", !c.enciphered);  // enciphered bytes without the key
+    DBCLOSEAREA();
+    EXPECT_EQ(ReadAll(path), before);
+  }
+}
+
 }  // namespace
 }  // namespace vosk

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <functional>

@@ -74,11 +74,10 @@ class RewriteKillTest : public MemoTest {
     }
   }
 
-  // Every record of the table with the order open, in record order.
+  // Every record of the table, in record order.
   std::vector<Row> Rows(bool with_memo) {
     std::vector<Row> out;
     EXPECT_TRUE(DBUSEAREA(true, "DBFNTX", Path("t.dbf"), "", false, false)) << ErrorText();
-    EXPECT_TRUE(ORDLISTADD(Value::String(Path("t_id.ntx")))) << ErrorText();
     for (uint32_t r = 1; r <= LASTREC(); ++r) {
       DBGOTO(Value::Integer(r));
       out.push_back({DELETED(), static_cast<int>(FIELDGET(1).number()),
@@ -112,12 +111,20 @@ class RewriteKillTest : public MemoTest {
                         bool with_memo, int* seen_after) {
     std::vector<Row> now = Rows(with_memo);
     EXPECT_TRUE(errors_.empty()) << ErrorText();
-    if (now == after) {
+    bool rewritten = now == after;
+    if (rewritten) {
       ++*seen_after;
     } else {
       EXPECT_EQ(now.size(), before.size());
       EXPECT_TRUE(now == before) << "the table is neither as it was nor as rewritten";
     }
+    // The order opens with the table; only a kill inside its rebuild after the swap may leave
+    // it damaged, and then it says so (a reindex mends it).
+    if (!ORDLISTADD(Value::String(Path("t_id.ntx")))) {
+      EXPECT_TRUE(rewritten);
+      EXPECT_TRUE(HasError(kEgCorruption, kEdfCorrupt)) << ErrorText();
+    }
+    errors_.clear();
     DBCLOSEALL();
     for (const std::string& name : ListDirectory(dir_.File("."))) {
       EXPECT_EQ(name.find("vosk-"), std::string::npos) << name << " left behind";

@@ -8,7 +8,9 @@
 #include <memory>
 
 #include "app/ansi.h"
+#include "app/area_selection.h"
 #include "app/browse.h"
+#include "app/command_state.h"
 #include "app/current_table.h"
 #include "app/dialog.h"
 #include "app/error_handler.h"
@@ -63,20 +65,235 @@ bool SameValue(const Value& a, const Value& b) {
   return a.is_nil() && b.is_nil();
 }
 
-// The cell texts of the current record from the compiled row expression.
+// How the text of a cell is shown.
+enum class CellForm {
+  kAsIs,    // as the expression gives it
+  kText,    // character data: line breaks as visible marks
+  kBinary,  // binary character data: hexadecimal unless it is plain text
+};
+
+// What a shown field contributes to the grid.
+struct CellSpec {
+  std::string expr;     // its element of the row expression
+  std::string measure;  // the text whose width the column needs
+  int less = 0;         // pixels taken off the measure
+  bool right = false;   // right-aligned
+  CellForm form = CellForm::kAsIs;
+  bool memo = false;    // a memo cell (its own mark when it cannot be read)
+};
+
+constexpr char kLineMark = '\xB6';            // a pilcrow in Windows-1252
+constexpr int kMaxMeasureChars = 40;           // initial widths stop at about 40 characters
+constexpr char kUnreadableMemo[] = " [????] ";  // a memo that cannot be read
+constexpr char kUnreadable[] = "????";          // any other value that cannot be read
+constexpr char kNull[] = ".NULL.";              // a null value
+
+int FieldFlags(int n) {
+  const Value st = DBSTRUCT();
+  if (!st.is_array() || n < 1 || n > static_cast<int>(st.array().size())) return 0;
+  const Value& row = st.array()[static_cast<size_t>(n - 1)];
+  if (!row.is_array() || row.array().size() < 5 || !row.array()[4].is_numeric()) return 0;
+  return static_cast<int>(row.array()[4].number());
+}
+
+constexpr int kFieldBinary = 0x04;  // descriptor flag: the bytes are not text
+
+bool IsMemoField(char type, int len) {
+  return type == 'M' || type == 'P' || type == 'W' || type == 'G' || (type == 'B' && len == 10);
+}
+
+bool IsNumberField(char type, int len) {
+  switch (type) {
+    case 'N': case 'F': case 'I': case 'Y': case 'Z': case '+': case '^':
+      return true;
+    case 'B':
+      return len != 10;  // a double (a dBase IV binary memo is 10 bytes wide)
+    default:
+      return false;
+  }
+}
+
+CellSpec CellSpecOf(int n, bool oem) {
+  CellSpec c;
+  const char type = FieldType(n);
+  const int len = FIELDLEN(n);
+  const std::string f = "FIELDGET( " + std::to_string(n) + " )";
+  const bool binary = (FieldFlags(n) & kFieldBinary) != 0;
+  if (IsMemoField(type, len)) {
+    c.expr = "IF( " + f + " == '', ' [    ] ', ' [Memo] ' )";
+    c.measure = " [Memo] ";
+    c.memo = true;
+    return c;
+  }
+  if (IsNumberField(type, len)) {
+    c.expr = "STR( " + f + " )";
+    c.right = true;
+    switch (type) {
+      case 'N':
+      case 'F':
+        c.measure = MKPICTURE(n).value_or("");
+        c.less = 2;
+        break;
+      case '+':
+        c.measure = "0000000000";
+        break;
+      case 'Y':
+        c.measure = "-9999999999.9999";
+        break;
+      case 'I':
+        c.measure = std::string(static_cast<size_t>(len == 8 ? 20 : 11), '0');
+        break;
+      default:  // doubles and row versions: the width of their text
+        c.measure = "0000000000.0000";
+        break;
+    }
+    return c;
+  }
+  switch (type) {
+    case 'C':
+    case 'Q': {
+      c.expr = oem && !binary ? "OEMTOANSI( " + f + " )" : f;
+      c.form = binary || type == 'Q' ? CellForm::kBinary : CellForm::kText;
+      const Value v = FIELDGET(n);
+      c.measure = v.is_string() ? (oem && !binary ? OemToAnsi(v.str()) : v.str()) : "";
+      if (c.form == CellForm::kBinary) c.measure = std::string(c.measure.size() * 2, '0');
+      break;
+    }
+    case 'D':
+      c.expr = "DTOCHR( " + f + " )";
+      c.measure = "00/00/0000";
+      break;
+    case 'L':
+      c.expr = "IF( " + f + ", '.T.', '.F.' )";
+      c.measure = ".T.";
+      break;
+    case 'T':
+    case '@':
+    case '=':
+      c.expr = "TTOCHR( " + f + " )";
+      c.measure = "00/00/0000 00:00:00:000";
+      break;
+    default:
+      // Any other value shows its plain text.
+      c.expr = f;
+      c.form = CellForm::kText;
+      c.measure = "0000000000";
+      break;
+  }
+  return c;
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char b : bytes) {
+    out += kDigits[b >> 4];
+    out += kDigits[b & 0x0F];
+  }
+  return out;
+}
+
+// Line breaks (CR LF, a lone CR or LF) as one visible mark each: a cell shows one line.
+std::string MarkLineBreaks(const std::string& text) {
+  if (text.find_first_of("\r\n") == std::string::npos) return text;
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      out += kLineMark;
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+bool PlainText(const std::string& bytes) {
+  return std::none_of(bytes.begin(), bytes.end(), [](char ch) {
+    const auto b = static_cast<unsigned char>(ch);
+    return b < 0x20 && b != '\r' && b != '\n' && b != '\t';
+  });
+}
+
+std::string CellText(const Value& v, CellForm form) {
+  if (v.is_nil()) return kNull;
+  std::string text = v.is_string() ? v.str() : ValueToText(v);
+  switch (form) {
+    case CellForm::kAsIs:
+      return text;
+    case CellForm::kText:
+      return MarkLineBreaks(text);
+    case CellForm::kBinary:
+      return PlainText(text) ? MarkLineBreaks(text) : Hex(text);
+  }
+  return text;
+}
+
+// The cell texts of the current record from the compiled row expression. A value that cannot be
+// read (a damaged memo file, a null where a number is expected) spoils only its own cell, which
+// shows a mark; the error is kept for one report outside the paint (app/command_state.h).
 class RowDefinition {
  public:
-  explicit RowDefinition(Value block) : block_(std::move(block)) {}
+  struct Column {
+    int field = 0;
+    std::string expr;
+    CellForm form = CellForm::kAsIs;
+    bool memo = false;
+  };
+  RowDefinition(Value block, std::vector<Column> columns)
+      : block_(std::move(block)),
+        columns_(std::make_shared<const std::vector<Column>>(std::move(columns))),
+        cell_blocks_(std::make_shared<std::vector<Value>>()) {}
+
   std::vector<std::string> operator()() const {
     std::vector<std::string> cells;
-    const Value row = CallBlock(block_);
-    if (!row.is_array()) return cells;
-    for (const Value& v : row.array()) cells.push_back(v.is_string() ? v.str() : ValueToText(v));
+    Value row;
+    bool whole = false;
+    {
+      // The whole row at once, failing quietly: the cells are then read one by one.
+      ScopedErrorHandler silent([](const RuntimeError& e) -> ErrorAnswer {
+        if (e.gen_code == kEgZeroDiv) return ErrorAnswer::Substitute(Value::Integer(0));
+        throw Abandon(e);
+      });
+      try {
+        row = CallBlock(block_);
+        whole = row.is_array() && row.array().size() == columns_->size();
+      } catch (const Abandon&) {
+      }
+    }
+    if (whole) {
+      for (size_t i = 0; i < columns_->size(); ++i) {
+        cells.push_back(CellText(row.array()[i], (*columns_)[i].form));
+      }
+      return cells;
+    }
+    for (size_t i = 0; i < columns_->size(); ++i) cells.push_back(Cell(i));
     return cells;
   }
 
  private:
+  std::string Cell(size_t i) const {
+    const Column& c = (*columns_)[i];
+    std::string text = c.memo ? kUnreadableMemo : kUnreadable;
+    ReadForDisplay([&] {
+      if (FIELDGET(c.field).is_nil()) {
+        text = kNull;
+        return;
+      }
+      if (cell_blocks_->size() != columns_->size()) {
+        cell_blocks_->assign(columns_->size(), Value());
+      }
+      Value& block = (*cell_blocks_)[i];
+      if (!block.is_block()) block = EvalText("{ || " + c.expr + " }");
+      text = CellText(CallBlock(block), c.form);
+    });
+    return text;
+  }
+
   Value block_;
+  std::shared_ptr<const std::vector<Column>> columns_;
+  std::shared_ptr<std::vector<Value>> cell_blocks_;  // compiled on the first failure
 };
 
 Dialog::ToolButton Tool(int id, const char* bitmap, const char* tooltip, bool group) {
@@ -164,34 +381,7 @@ std::string RowExpressionText() {
   std::string text = "{ || { ";
   for (int n = 1; n <= FCOUNT(); ++n) {
     if (n > static_cast<int>(state.aFieldVis.size()) || !state.aFieldVis[n - 1]) continue;
-    const std::string f = "FIELDGET( " + std::to_string(n) + " )";
-    switch (FieldType(n)) {
-      case 'C':
-        text += oem ? "OEMTOANSI( " + f + " )" : f;
-        break;
-      case 'M':
-        text += "IF( " + f + " == '', ' [    ] ', ' [Memo] ' )";
-        break;
-      case 'D':
-        text += "DTOCHR( " + f + " )";
-        break;
-      case 'N':
-      case '+':
-        text += "STR( " + f + " )";
-        break;
-      case 'L':
-        text += "IF( " + f + ", '.T.', '.F.' )";
-        break;
-      case 'T':
-      case '@':
-        text += "TTOCHR( " + f + " )";
-        break;
-      default:
-        // A type without a cell text of its own shows its value as plain text.
-        text += "''";
-        break;
-    }
-    text += ", ";
+    text += CellSpecOf(n, oem).expr + ", ";
   }
   if (text.size() > 7) text.resize(text.size() - 2);
   return text + " } }";
@@ -204,60 +394,39 @@ void MKFLD(Browse* oBrw) {
   if (cols.aHeaders.empty()) {
     for (int n = 1; n <= FCOUNT(); ++n) {
       cols.aHeaders.push_back(FIELDNAME(n));
-      cols.aJustify.push_back(FieldType(n) == 'N');
+      cols.aJustify.push_back(CellSpecOf(n, oem).right);
       cols.aColSizes.push_back(0);
     }
   }
   cols.aActions.clear();
+  std::vector<RowDefinition::Column> row_columns;
+  std::string text = "{ || { ";
+  // A wide character field starts at about 40 characters; the user widens it at will.
+  const int widest = oBrw->TextWidth(std::string(kMaxMeasureChars, '0'));
   int c = 0;
   for (int n = 1; n <= FCOUNT(); ++n) {
     if (n > static_cast<int>(state.aFieldVis.size()) || !state.aFieldVis[n - 1]) continue;
     ++c;
-    std::string measure;
-    int less = 0;
-    switch (FieldType(n)) {
-      case 'C': {
-        const Value v = FIELDGET(n);
-        measure = v.is_string() ? (oem ? OemToAnsi(v.str()) : v.str()) : "";
-        break;
-      }
-      case 'M':
-        measure = " [Memo] ";
-        break;
-      case 'D':
-        measure = "00/00/0000";
-        break;
-      case 'N':
-        measure = MKPICTURE(n).value_or("");
-        less = 2;
-        break;
-      case 'L':
-        measure = ".T.";
-        break;
-      case 'T':
-      case '@':
-        measure = "00/00/0000 00:00:00:000";
-        break;
-      case '+':
-        measure = "0000000000";
-        break;
-      default:
-        break;
-    }
+    const CellSpec spec = CellSpecOf(n, oem);
     if (c <= static_cast<int>(cols.aColSizes.size())) {
       const int header = oBrw->TextWidth(FIELDNAME(n));
-      cols.aColSizes[c - 1] = std::max(header, oBrw->TextWidth(measure) - less) + 7;
+      const int measure = std::min(oBrw->TextWidth(spec.measure), widest) - spec.less;
+      cols.aColSizes[c - 1] = std::max(header, measure) + 7;
     }
+    text += spec.expr + ", ";
+    row_columns.push_back({n, spec.expr, spec.form, spec.memo});
     // Header click: sort by that column (ORDINA with a column needs the order interface).
     cols.aActions.push_back(nullptr);
   }
+  if (text.size() > 7) text.resize(text.size() - 2);
+  text += " } }";
   CompileError error;
-  std::unique_ptr<Expression> row = Compile(RowExpressionText(), &error);
+  std::unique_ptr<Expression> row = Compile(text, &error);
   if (!row) {
     cols.bLine = nullptr;
     return;
   }
-  cols.bLine = RowDefinition(row->Eval());
+  cols.bLine = RowDefinition(row->Eval(), std::move(row_columns));
 }
 
 void REBUILDBRW(Browse* oBrw, bool lReset, bool lInitOnly) {
@@ -272,7 +441,7 @@ void REBUILDBRW(Browse* oBrw, bool lReset, bool lInitOnly) {
   cols.aColSizes.assign(count, 0);
   for (size_t i = 0; i < count; ++i) {
     const int n = state.aViewCols[i];
-    cols.aJustify[i] = FieldType(n) == 'N';
+    cols.aJustify[i] = IsNumberField(FieldType(n), FIELDLEN(n));
     cols.aHeaders[i] = FIELDNAME(n);
   }
   MKFLD(oBrw);
@@ -295,12 +464,8 @@ void InstallBrowseHandlers(TWBrowse* oBrw) {
 }
 
 bool InAreaDeleted(const std::string& alias) {
-  if (alias.empty() || ALIAS() == alias) return DELETED();
-  const int previous = SELECT();
-  DBSELECTAREA(alias);
-  const bool deleted = DELETED();
-  DBSELECTAREA(previous);
-  return deleted;
+  AreaSelection selection(alias);
+  return DELETED();
 }
 
 bool TASTI(Browse* oBrw, int nKey, bool ctrl) {

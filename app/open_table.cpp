@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "app/ansi.h"
+#include "app/area_selection.h"
 #include "app/browse.h"
 #include "app/browse_view.h"
 #include "app/current_table.h"
@@ -75,6 +77,48 @@ void SetPassword(const std::optional<std::string>& password) {
 }
 
 void SetTitle() { GetUi().SetWindowTitle(MainWindowTitle()); }
+
+// Opens `table` in a spare work area and runs `then` there, with a handler that breaks out;
+// the error that stopped it, if any. The current work area is as before afterwards.
+std::optional<RuntimeError> TryOpen(const std::string& table,
+                                    const std::function<void()>& then) {
+  std::optional<RuntimeError> failure;
+  AreaSelection back("");
+  ScopedErrorHandler breakout([](const RuntimeError& e) -> ErrorAnswer { throw Abandon(e); });
+  try {
+    DBOPEN(true, "", table, "OKOPEN", true, false);
+    if (!USED()) {
+      RuntimeError e;
+      e.gen_code = kEgOpen;
+      e.file_name = table;
+      failure = e;
+    } else {
+      then();
+    }
+  } catch (const Abandon& abandon) {
+    failure = abandon.error();
+  }
+  try {
+    DBCLOSE("OKOPEN");
+  } catch (const Abandon&) {
+  }
+  return failure;
+}
+
+// Reopens the current table in its own work area under the default driver, applies its
+// password and runs `then` (rebuild the columns, reset order and filter); the error that
+// stopped it, if any.
+std::optional<RuntimeError> Reopen(CurrentTableState& state, const std::function<void()>& then) {
+  ScopedErrorHandler breakout([](const RuntimeError& e) -> ErrorAnswer { throw Abandon(e); });
+  try {
+    DBOPEN(false, "", state.cCurTable, kCurrentAlias, true, false);
+    SetPassword(state.cPassword);
+    then();
+  } catch (const Abandon& abandon) {
+    return abandon.error();
+  }
+  return std::nullopt;
+}
 
 bool AutoOpenIndexExists(const std::string& index) {
   return OrderBagsSupported() && FileExists(index);
@@ -353,19 +397,45 @@ void CAMBIARDD(Browse* oBrw, const std::string& cDriver) {
   RoutineFrame frame("CAMBIARDD", __LINE__);
   const int memo = IniInt("Memo", 1);
   const Value extension = RDDINFO(kRddiMemoExt);
+  const std::string memo_ext = extension.is_string() ? extension.str() : ".DBT";
+  const std::string previous = RDDSETDEFAULT();
+  CurrentTableState& state = CurTable();
   // A driver that is not part of the program falls back quietly to its nearest parent.
   SetDefaultDriver(cDriver);
-  SetMemoFormat(memo, extension.is_string() ? extension.str() : ".DBT");
-  WRITEPPROSTRING(kIniSection, "RDD", cDriver);
-  CurrentTableState& state = CurTable();
-  DBOPEN(false, "", state.cCurTable, kCurrentAlias, true, false);
-  SetPassword(state.cPassword);
-  if (oBrw) REBUILDBRW(oBrw);
-  ORDINA(oBrw);
+  SetMemoFormat(memo, memo_ext);
+  // The table must reopen under the new driver before anything changes: tried first in a
+  // spare work area, with what the reopening does (the order list cleared).
+  const auto rebuild = [oBrw] {
+    if (oBrw) REBUILDBRW(oBrw);
+    ORDINA(oBrw);
+  };
+  frame.set_line(__LINE__);
+  std::optional<RuntimeError> failure = TryOpen(state.cCurTable, [] { OrderListClear(); });
+  bool reopened = false;
+  if (!failure) {
+    frame.set_line(__LINE__);
+    failure = Reopen(state, rebuild);
+    reopened = true;
+  }
+  if (failure) {
+    // The table stays open under the driver it had, and the settings keep that driver.
+    SetDefaultDriver(previous);
+    SetMemoFormat(memo, memo_ext);
+    if (reopened) (void)Reopen(state, rebuild);
+    POPMSG("Impossibile aprire la tabella " + Upper(state.cCurTable) + " con il driver " +
+               cDriver + ":;" + failure->ToString() + ";La tabella resta aperta con il driver " +
+               previous + ".",
+           1);
+  } else {
+    // Written only once the table is open under the new driver: a driver that cannot open it
+    // must not become the one the next start uses.
+    WRITEPPROSTRING(kIniSection, "RDD", cDriver);
+  }
   Ui& ui = GetUi();
-  ui.SetMenuCheck("DBFNTX", cDriver == "DBFNTX");
-  ui.SetMenuCheck("DBFCDX", cDriver == "DBFCDX");
-  ui.SetStatusItem(2, RDDSETDEFAULT());
+  const std::string now = RDDSETDEFAULT();
+  ui.SetMenuCheck("DBFNTX", now == "DBFNTX");
+  ui.SetMenuCheck("DBFCDX", now == "DBFCDX");
+  ui.SetStatusItem(2, now);
 }
 
 void CAMBIAMEMO(Browse* oBrw, int nType) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <type_traits>
 
+#include "app/area_selection.h"
+#include "app/command_state.h"
 #include "app/order_info.h"
 #include "expr/settings.h"
 #include "rdd/db_commands.h"
@@ -16,21 +18,14 @@ namespace {
 template <typename F>
 auto InArea(const std::string& alias, F body) -> decltype(body()) {
   using Result = decltype(body());
-  const bool in_use = alias.empty() ? USED() : SELECT(Value::String(alias)) > 0;
-  if (!in_use) {
+  if (!AreaInUse(alias)) {
     if constexpr (std::is_void_v<Result>) {
       return;
     } else {
       return Result{};
     }
   }
-  struct Reselect {
-    int previous = SELECT();
-    ~Reselect() {
-      if (previous > 0 && SELECT() != previous) DBSELECTAREA(previous);
-    }
-  } reselect;
-  if (!alias.empty() && ALIAS() != alias) DBSELECTAREA(alias);
+  AreaSelection selection(alias);
   return body();
 }
 
@@ -398,20 +393,37 @@ bool TWBrowse::Click(int r, int x, bool right) {
 std::vector<TWBrowse::Row> TWBrowse::VisibleRows() {
   std::vector<Row> rows;
   if (vmax_ == 0 || !columns_.bLine) return rows;
-  const uint64_t mark = bBookmark();
-  for (int k = 1; k < nRowPos_; ++k) {
-    if (!bSkipRow(-1)) break;
-  }
-  for (int i = 1; i <= row_count_; ++i) {
-    Row row;
-    row.cells = columns_.bLine();
-    if (nClrPane) row.pane = nClrPane();
-    if (nClrBackFocus) row.back_focus = nClrBackFocus();
-    row.cursor = bBookmark() == mark;
-    rows.push_back(std::move(row));
-    if (i == row_count_ || !bSkipRow(1)) break;
-  }
-  bGoBookmark(mark);
+  if (!is_array_ && !AreaInUse(columns_.cAlias)) return rows;
+  // A display read: a failure is kept for a report outside the paint and ends the rows there;
+  // the selected work area and the record pointer are back as they were in any case.
+  ReadForDisplay([&] {
+    std::optional<AreaSelection> selection;
+    if (!is_array_) selection.emplace(columns_.cAlias);
+    const uint64_t mark = bBookmark();
+    struct BackToMark {
+      const std::function<void(uint64_t)>& go;
+      uint64_t mark;
+      ~BackToMark() {
+        try {
+          go(mark);
+        } catch (...) {
+          // Kept for the report like any other display failure.
+        }
+      }
+    } back{bGoBookmark, mark};
+    for (int k = 1; k < nRowPos_; ++k) {
+      if (!bSkipRow(-1)) break;
+    }
+    for (int i = 1; i <= row_count_; ++i) {
+      Row row;
+      row.cells = columns_.bLine();
+      if (nClrPane) row.pane = nClrPane();
+      if (nClrBackFocus) row.back_focus = nClrBackFocus();
+      row.cursor = bBookmark() == mark;
+      rows.push_back(std::move(row));
+      if (i == row_count_ || !bSkipRow(1)) break;
+    }
+  });
   return rows;
 }
 

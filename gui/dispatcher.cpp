@@ -4,6 +4,7 @@
 #include <exception>
 #include <string>
 
+#include "app/command_state.h"
 #include "app/messages.h"
 #include "expr/runtime_error.h"
 
@@ -23,6 +24,13 @@ void ShowFatal(const std::string& text) {
 }  // namespace
 
 void RunCommand(const std::function<void()>& command) {
+  // Paints and timer ticks in the nested event loops of its boxes leave the engine alone.
+  CommandScope running;
+  RunProgram(command);
+}
+
+void RunProgram(const std::function<void()>& program) {
+  const std::function<void()>& command = program;
   try {
     command();
   } catch (const Abandon&) {

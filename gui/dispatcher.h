@@ -8,10 +8,13 @@
 
 namespace vosk {
 
-// Runs `command`. Abandon: the command is over (its message has been shown). ProgramEnd: the
+// Runs `command`, marked as running (app/command_state.h) until it ends. Abandon: the command is over (its message has been shown). ProgramEnd: the
 // event loop is asked to end, so the program quits cleanly. InternalError and any other
 // exception: its text is shown, then the program quits.
 void RunCommand(const std::function<void()>& command);
+// The same recovery around the whole program (start-up, the window's event loop, shutdown),
+// which is not a command: the commands it dispatches are.
+void RunProgram(const std::function<void()>& program);
 
 }  // namespace vosk
 

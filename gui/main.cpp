@@ -100,11 +100,11 @@ int main(int argc, char** argv) {
 
   vosk::QtUi ui(screenshot, scene);
   vosk::SetUi(&ui);
-  vosk::RunCommand([&] {
+  vosk::RunProgram([&] {
     vosk::StartUp(ui);
     vosk::MAIN(table);
   });
-  vosk::RunCommand([] { vosk::CLOSEALL(); });
+  vosk::RunProgram([] { vosk::CLOSEALL(); });
   vosk::SetUi(nullptr);
   return 0;
 }

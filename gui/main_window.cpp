@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "app/browse_view.h"
+#include "app/command_state.h"
 #include "app/open_table.h"
 #include "app/voskdbu.h"
 #include "gui/dispatcher.h"
@@ -71,6 +72,8 @@ MainWindow::MainWindow() {
   // programs appear; the timer is off while it works, so ticks never nest.
   refresh_timer_.setInterval(5000);
   connect(&refresh_timer_, &QTimer::timeout, this, [this, core] {
+    // A tick in the middle of a command (inside one of its boxes) waits for the next one.
+    if (CommandRunning()) return;
     refresh_timer_.stop();
     RunCommand([this, core] {
       // Files that did not change since the last tick leave nothing to re-synchronise.

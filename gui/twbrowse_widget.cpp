@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QStyle>
 
+#include "app/command_state.h"
 #include "gui/dispatcher.h"
 #include "gui/text.h"
 
@@ -76,6 +77,16 @@ TWBrowseWidget::TWBrowseWidget(QWidget* parent)
           [this](int action) { OnVScroll(action); });
   connect(horizontalScrollBar(), &QScrollBar::actionTriggered, this,
           [this](int action) { OnHScroll(action); });
+  stale_timer_ = new QTimer(this);
+  stale_timer_->setSingleShot(true);
+  stale_timer_->setInterval(200);
+  connect(stale_timer_, &QTimer::timeout, this, [this] {
+    if (CommandRunning()) {
+      stale_timer_->start();
+    } else {
+      viewport()->update();
+    }
+  });
   UpdateGeometry();
 }
 
@@ -177,12 +188,30 @@ void TWBrowseWidget::paintEvent(QPaintEvent*) {
   p.fillRect(0, 0, w, h, pal.color(QPalette::Base));
   TWBrowse& core = *core_;
   const BrowseColumns& cols = core.columns();
-  std::vector<TWBrowse::Row> rows;
-  std::vector<std::pair<int, int>> visible;
-  RunCommand([&] {
-    rows = core.VisibleRows();
-    visible = core.VisibleColumns();
-  });
+  // A paint never asks the engine while a command runs (its boxes run nested event loops), and
+  // never shows a box itself: a failed read is reported afterwards, from the event loop.
+  if (CommandRunning()) {
+    stale_timer_->start();
+  } else {
+    try {
+      rows_ = core.VisibleRows();
+    } catch (...) {
+      // A fatal failure (a broken index) ends the program through the dispatcher, later.
+      rows_.clear();
+      QTimer::singleShot(0, this, [failure = std::current_exception()] {
+        RunCommand([failure] { std::rethrow_exception(failure); });
+      });
+    }
+    if (DisplayErrorPending() && !report_queued_) {
+      report_queued_ = true;
+      QTimer::singleShot(0, this, [this] {
+        report_queued_ = false;
+        RunCommand([] { ReportDisplayError(); });
+      });
+    }
+  }
+  const std::vector<TWBrowse::Row>& rows = rows_;
+  const std::vector<std::pair<int, int>> visible = core.VisibleColumns();
   const int header_h = core.header_height(), row_h = core.row_height();
 
   // Header: a two-band gradient, every cell in a raised frame.
@@ -252,7 +281,7 @@ void TWBrowseWidget::paintEvent(QPaintEvent*) {
 void TWBrowseWidget::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   UpdateGeometry();
-  RunCommand([this] { core_->Refresh(); });
+  if (!CommandRunning()) RunCommand([this] { core_->Refresh(); });
 }
 
 void TWBrowseWidget::keyPressEvent(QKeyEvent* event) {

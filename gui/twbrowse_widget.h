@@ -7,8 +7,10 @@
 
 #include <QAbstractScrollArea>
 #include <QFont>
+#include <QTimer>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "app/twbrowse.h"
 
@@ -49,6 +51,12 @@ class TWBrowseWidget : public QAbstractScrollArea {
   void OnVScroll(int action);
   void OnHScroll(int action);
   int RowAt(int y) const;  // 0 header, 1.. data rows, -1 outside
+
+  // The rows last read from the table: painted again while a command runs (the engine is not
+  // asked then), until the command is over.
+  std::vector<TWBrowse::Row> rows_;
+  QTimer* stale_timer_ = nullptr;  // repaints once the running command is over
+  bool report_queued_ = false;     // a failed read is about to be reported
 
   std::unique_ptr<TWBrowse> core_;
   QFont font_;

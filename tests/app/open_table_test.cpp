@@ -14,6 +14,9 @@
 #include "app/messages.h"
 #include "app/twbrowse.h"
 #include "rdd/db_commands.h"
+#include "rdd/dbffpt/fpt_area.h"
+#include "rdd/dbfntx/ntx_area.h"
+#include "rdd/driver_registry.h"
 
 namespace vosk {
 
@@ -204,6 +207,61 @@ TEST_F(OpenTableTest, StorageSwitchesWriteTheSettingsChecksAndStatusItems) {
     EXPECT_TRUE(ui_.checks["Apri indice automaticamente"]);
     AUTOOPEN(&brw);
     EXPECT_EQ(IniValue("AutoOpen"), "No");
+  });
+}
+
+// A driver whose tables refuse to open.
+class RefusingArea : public FptArea {
+ public:
+  using FptArea::FptArea;
+  Status open(const OpenInfo& info) override {
+    DriverError(kEdfOpen, info.file, 0, "open");
+    return kFailure;
+  }
+};
+
+TEST_F(OpenTableTest, ADriverThatCannotReopenTheTableLeavesItAsItWas) {
+  // The memo layer's class opens the table but has no orders (as DBFCDX had before its own
+  // driver); the other refuses the table outright.
+  RegisterDriver("SENZAORDINI", 1, "DBFFPT",
+                 [](Driver* d) -> std::unique_ptr<WorkArea> { return std::make_unique<FptArea>(d); });
+  RegisterDriver("RIFIUTA", 1, "DBFFPT", [](Driver* d) -> std::unique_ptr<WorkArea> {
+    return std::make_unique<RefusingArea>(d);
+  });
+  RegisterDriver("NTXBIS", 1, "DBFFPT", [](Driver* d) { return NewNtxArea(d); });
+  const std::string table = MakeClienti();
+  Ini("RDD", "DBFNTX");
+  RunWithTable(ui_, table, [&](TWBrowse& brw) {
+    for (const char* driver : {"SENZAORDINI", "RIFIUTA"}) {
+      SCOPED_TRACE(driver);
+      ui_.messages.clear();
+      DBGOTO(Value::Integer(4));
+      ui_.checks[driver] = true;  // the menu item checks itself when chosen
+      CAMBIARDD(&brw, driver);
+      ASSERT_EQ(ui_.messages.size(), 1u);
+      EXPECT_EQ(ui_.messages[0].text.rfind("Impossibile aprire la tabella " + Upper(table) +
+                                                " con il driver " + driver + ":",
+                                            0),
+                0u)
+          << ui_.messages[0].text;
+      EXPECT_NE(ui_.messages[0].text.find("La tabella resta aperta con il driver DBFNTX."),
+                std::string::npos);
+      EXPECT_EQ(RDDSETDEFAULT(), "DBFNTX");
+      EXPECT_EQ(IniValue("RDD"), "DBFNTX") << "the next start must find a driver that works";
+      EXPECT_EQ(ui_.status_items[2], "DBFNTX");
+      EXPECT_TRUE(ui_.checks["DBFNTX"]);
+      ASSERT_TRUE(USED());
+      EXPECT_EQ(ALIAS(), "DBF");
+      EXPECT_EQ(LASTREC(), 10u);
+      EXPECT_EQ(brw.columns().bLine().size(), 5u) << "the grid still shows the table";
+    }
+    // A driver that works is switched to and remembered.
+    ui_.messages.clear();
+    CAMBIARDD(&brw, "NTXBIS");
+    EXPECT_TRUE(ui_.messages.empty());
+    EXPECT_EQ(RDDSETDEFAULT(), "NTXBIS");
+    EXPECT_EQ(IniValue("RDD"), "NTXBIS");
+    EXPECT_TRUE(USED());
   });
 }
 

@@ -51,6 +51,19 @@ class MainWindowFixture : public ::testing::Test {
     std::filesystem::remove_all(dir_);
   }
 
+  // Works on a copy of sample `name` (its companions too, ORDINI.DBT beside ORDINI.DBF) instead.
+  void UseSample(const std::string& name) {
+    const std::string base = name.substr(0, name.rfind('.'));
+    for (const auto& entry : std::filesystem::directory_iterator(VOSK_SOURCE_DIR "/samples")) {
+      const std::string file = entry.path().filename().string();
+      if (file.rfind(base + ".", 0) == 0) {
+        std::filesystem::copy_file(entry.path(), dir_ + "/" + file,
+                                   std::filesystem::copy_options::overwrite_existing);
+      }
+    }
+    table_ = dir_ + "/" + name;
+  }
+
   // Runs MAIN on the table; `inspect` runs once the window is up, then it closes. A guard
   // ends the event loop after guard_ms so that a lost window never hangs the suite.
   void WithMainWindow(const std::function<void(MainWindow&)>& inspect, int guard_ms = 10000) {

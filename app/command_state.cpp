@@ -1,0 +1,67 @@
+#include "app/command_state.h"
+
+#include <optional>
+#include <set>
+#include <string>
+
+namespace vosk {
+namespace {
+
+int& Depth() {
+  static int depth = 0;
+  return depth;
+}
+
+struct DisplayErrors {
+  std::optional<RuntimeError> pending;
+  std::set<std::string> reported;  // Key() of the errors shown since the table was opened
+};
+
+DisplayErrors& Errors() {
+  static DisplayErrors errors;
+  return errors;
+}
+
+// Errors of the same kind on the same file are one fault for the user.
+std::string Key(const RuntimeError& e) {
+  return std::to_string(e.gen_code) + "/" + std::to_string(e.sub_code) + "/" +
+         std::to_string(e.os_code) + "/" + e.subsystem + "/" + e.file_name;
+}
+
+ErrorAnswer KeepAndAbandon(const RuntimeError& e) {
+  if (e.gen_code == kEgZeroDiv) return ErrorAnswer::Substitute(Value::Integer(0));
+  DisplayErrors& errors = Errors();
+  if (!errors.pending && !errors.reported.count(Key(e))) errors.pending = e;
+  throw Abandon(e);
+}
+
+}  // namespace
+
+bool CommandRunning() { return Depth() > 0; }
+
+CommandScope::CommandScope() { ++Depth(); }
+CommandScope::~CommandScope() { --Depth(); }
+
+DisplayReadScope::DisplayReadScope() : handler_(&KeepAndAbandon) {}
+
+bool DisplayErrorPending() { return Errors().pending.has_value(); }
+
+void ReportDisplayError() {
+  DisplayErrors& errors = Errors();
+  if (!errors.pending) return;
+  RuntimeError e = std::move(*errors.pending);
+  errors.pending.reset();
+  if (!errors.reported.insert(Key(e)).second) return;
+  (void)RaiseError(std::move(e));
+}
+
+void ForgetDisplayErrors() {
+  Errors().pending.reset();
+  Errors().reported.clear();
+}
+
+void MarkDisplayErrorReported(const RuntimeError& error) {
+  Errors().reported.insert(Key(error));
+}
+
+}  // namespace vosk

@@ -19,6 +19,7 @@
 #include "app/messages.h"
 #include "app/open_table.h"
 #include "app/order_info.h"
+#include "app/table_files.h"
 #include "app/twbrowse.h"
 #include "app/ui.h"
 #include "app/voskdbu.h"
@@ -154,7 +155,8 @@ CellSpec CellSpecOf(int n, bool oem) {
     case 'Q': {
       c.expr = oem && !binary ? "OEMTOANSI( " + f + " )" : f;
       c.form = binary || type == 'Q' ? CellForm::kBinary : CellForm::kText;
-      const Value v = FIELDGET(n);
+      Value v;
+      ReadForDisplay([&] { v = FIELDGET(n); });
       c.measure = v.is_string() ? (oem && !binary ? OemToAnsi(v.str()) : v.str()) : "";
       if (c.form == CellForm::kBinary) c.measure = std::string(c.measure.size() * 2, '0');
       break;
@@ -181,6 +183,30 @@ CellSpec CellSpecOf(int n, bool oem) {
       break;
   }
   return c;
+}
+
+// True for the fields the cell editor (or the memo editor) can change: not the ones the table
+// keeps itself (autoincrement, modification stamps, row versions), not binary data, and not
+// currency, which the table cannot store yet.
+bool Editable(int n) {
+  const char type = FieldType(n);
+  const int len = FIELDLEN(n);
+  switch (type) {
+    case 'C':
+      return (FieldFlags(n) & kFieldBinary) == 0;
+    case 'M':
+    case 'N':
+    case 'F':
+    case 'I':
+    case 'D':
+    case 'L':
+      return true;
+    case 'B':
+    case 'T':
+      return len == 8;  // a double; a date and time
+    default:
+      return false;
+  }
 }
 
 std::string Hex(const std::string& bytes) {
@@ -360,9 +386,16 @@ void RegisterBrowseFunctions() {
 }
 
 std::optional<std::string> MKPICTURE(int nField) {
-  const int len = FIELDLEN(nField), dec = FIELDDEC(nField);
+  int len = FIELDLEN(nField), dec = FIELDDEC(nField);
   switch (FieldType(nField)) {
+    case 'I':  // binary integers and doubles: as many digits as their values can have
+      len = len == 8 ? 20 : 11;
+      [[fallthrough]];
+    case 'B':
+      if (FieldType(nField) == 'B') len = 20;
+      [[fallthrough]];
     case 'N':
+    case 'F':
       if (dec == 0) return std::string(static_cast<size_t>(std::max(len, 1)), '9');
       return std::string(static_cast<size_t>(std::max(len - dec - 1, 0)), '9') + "." +
              std::string(static_cast<size_t>(dec), '9');
@@ -487,7 +520,10 @@ bool TASTI(Browse* oBrw, int nKey, bool ctrl) {
       VISTACOL(oBrw);
       return true;
     case kVkF5:
-      if (oBrw) oBrw->Refresh();
+      if (oBrw) {
+        oBrw->Refresh();
+        oBrw->Change();
+      }
       return true;
     case kVkF7:
       CERCACOL(oBrw, false);
@@ -656,7 +692,8 @@ void EDCOL(Browse* oBrw, int nCol) {
   }
   const int n = state.aViewCols[nCol - 1];
   const char type = FieldType(n);
-  if (type == '+' || type == '@') return;
+  if (!Editable(n)) return;
+  if (!TableWritable()) return;
   if (type == 'M') {
     EDMEMO(oBrw, n, cod);
     return;
@@ -713,6 +750,9 @@ void DLGADJUST(Dialog& oDlg, Browse* oBrw, Control& oGet, int nCol, int nField) 
       oGet.width = w - 1;
       break;
     case 'N':
+    case 'F':
+    case 'I':
+    case 'B':
       oGet.width = w - 2;
       break;
     default:
@@ -723,6 +763,7 @@ void DLGADJUST(Dialog& oDlg, Browse* oBrw, Control& oGet, int nCol, int nField) 
 
 void EDMEMO(Browse* oBrw, int nField, const std::string& cCod) {
   RoutineFrame frame("EDMEMO", __LINE__);
+  if (!TableWritable()) return;
   const Value current = FIELDGET(nField);
   std::string text = current.is_string() ? current.str() : "";
   if (cCod != "ANSI") text = OemToAnsi(text);
@@ -760,6 +801,7 @@ void VAIALREC(Browse* oBrw) {
   dlg.Add(Control::Button(kIdConferma, "&Conferma", 36, 50, 50, 14));
   dlg.Add(Control::Button(kIdAnnulla, "&Annulla", 36, 104, 50, 14));
   dlg.focus = 1;
+  dlg.lAsk = false;  // the dialog closes without asking
   if (GetUi().RunDialog(dlg) != 1) return;
   const double wanted = dlg.controls[1].Val().number();
   const uint32_t nRec = wanted < 1 || wanted > 4294967295.0 ? 0 : static_cast<uint32_t>(wanted);
@@ -796,6 +838,7 @@ void CERCACOL(Browse* oBrw, bool lNew) {
     dlg.Add(Control::Button(kIdConferma, "&Conferma", 36, 60, 50, 14));
     dlg.Add(Control::Button(kIdAnnulla, "&Annulla", 36, 114, 50, 14));
     dlg.focus = 1;
+    dlg.lAsk = false;  // the dialog closes without asking
     if (GetUi().RunDialog(dlg) != 1) return;
     state.cColSearch = Trim(dlg.controls[1].Val().str());
   }

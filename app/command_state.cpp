@@ -15,6 +15,7 @@ int& Depth() {
 struct DisplayErrors {
   std::optional<RuntimeError> pending;
   std::set<std::string> reported;  // Key() of the errors shown since the table was opened
+  std::set<std::string> told;      // upper-case names of files whose errors are not shown
 };
 
 DisplayErrors& Errors() {
@@ -23,6 +24,13 @@ DisplayErrors& Errors() {
 }
 
 // Errors of the same kind on the same file are one fault for the user.
+std::string Upper(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return s;
+}
+
 std::string Key(const RuntimeError& e) {
   return std::to_string(e.gen_code) + "/" + std::to_string(e.sub_code) + "/" +
          std::to_string(e.os_code) + "/" + e.subsystem + "/" + e.file_name;
@@ -31,7 +39,11 @@ std::string Key(const RuntimeError& e) {
 ErrorAnswer KeepAndAbandon(const RuntimeError& e) {
   if (e.gen_code == kEgZeroDiv) return ErrorAnswer::Substitute(Value::Integer(0));
   DisplayErrors& errors = Errors();
-  if (!errors.pending && !errors.reported.count(Key(e))) errors.pending = e;
+  // A value the driver cannot decode is its cell's own trouble: the cell shows its mark.
+  const bool undecodable = e.gen_code == kEgDataType;
+  if (!undecodable && !errors.pending && !errors.reported.count(Key(e)) && !errors.told.count(Upper(e.file_name))) {
+    errors.pending = e;
+  }
   throw Abandon(e);
 }
 
@@ -58,10 +70,9 @@ void ReportDisplayError() {
 void ForgetDisplayErrors() {
   Errors().pending.reset();
   Errors().reported.clear();
+  Errors().told.clear();
 }
 
-void MarkDisplayErrorReported(const RuntimeError& error) {
-  Errors().reported.insert(Key(error));
-}
+void MarkFileTold(const std::string& file) { Errors().told.insert(Upper(file)); }
 
 }  // namespace vosk

@@ -37,7 +37,8 @@ class CommandScope {
 };
 
 // Installs, for its lifetime, the handler of display reads: a division by zero gives 0; any
-// other error is kept for ReportDisplayError() (the first one only) and abandons the read.
+// other error abandons the read and is kept for ReportDisplayError() (the first one only; not a
+// value the driver cannot decode, which only marks its cell).
 class DisplayReadScope {
  public:
   DisplayReadScope();
@@ -69,8 +70,9 @@ bool DisplayErrorPending();
 void ReportDisplayError();
 // The table was (re)opened: its errors may be reported again.
 void ForgetDisplayErrors();
-// Counts an error as reported already (its message has been shown another way).
-void MarkDisplayErrorReported(const RuntimeError& error);
+// Errors on this file are not reported: the user was told about the file another way (a memo
+// file that is missing).
+void MarkFileTold(const std::string& file);
 
 }  // namespace vosk
 

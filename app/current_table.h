@@ -25,6 +25,7 @@ struct CurrentTableState {
   std::vector<bool> aFieldVis;               // per field: shown as a column
   std::vector<int> aViewCols;                // field numbers of the shown columns, ascending
   std::optional<std::string> cPassword;      // applied to the table after every open
+  bool lReadOnly = false;                    // opened read-only (read-only file, missing memo)
   std::optional<int> nSavedTop, nSavedLeft;  // window position before the last move
   std::string cColSearch;                    // last column-search text
   int nArrSearchPos = 0;                     // type-ahead state of field-list browses

@@ -137,7 +137,7 @@ void REFRESHALL(Dialog& dlg) {
 bool DialogTryClose(Dialog& dlg, std::optional<int> cargo) {
   dlg.cargo = cargo;
   const bool confirm = cargo == 1;
-  if (!DLGVALID(dlg, true)) return false;
+  if (!DLGVALID(dlg, dlg.lAsk)) return false;
   dlg.result = confirm ? 1 : 0;
   return true;
 }

@@ -72,6 +72,9 @@ struct Dialog {
   int width = 0, height = 0;  // dialog units
   std::vector<Control> controls;
   std::optional<int> cargo;  // 1 Conferma, 2 Annulla
+  // Closing without confirmation asks "Annullo le modifiche?" after a change (the lAsk of
+  // DLGVALID); dialogs that "close without asking" set it false.
+  bool lAsk = true;
   int result = 0;            // 1 when closed by Conferma
   int focus = -1;            // index of the focused control
   int focus_row = 0;         // current row (0-based) of the field list

@@ -198,7 +198,10 @@ void ContinuaRicerca(Browse* b) { CERCACOL(b, false); }
 void ImpostaVista(Browse* b) { VISTACOL(b); }
 void Ordina(Browse* b) { ORDINA(b); }
 void Aggiorna(Browse* b) {
-  if (b) b->Refresh();
+  if (b) {
+    b->Refresh();
+    b->Change();
+  }
 }
 void SwitchDriver(Browse* b) { CAMBIARDD(b, RDDSETDEFAULT() == "DBFNTX" ? "DBFCDX" : "DBFNTX"); }
 void SwitchMemo(Browse* b) {

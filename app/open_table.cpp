@@ -18,6 +18,7 @@
 #include "app/messages.h"
 #include "app/order_info.h"
 #include "app/startup.h"
+#include "app/table_files.h"
 #include "app/ui.h"
 #include "app/voskdbu.h"
 #include "expr/runtime_error.h"
@@ -30,6 +31,8 @@ namespace vosk {
 namespace {
 
 constexpr int kMruMax = 15;
+// "Seleziona TAG": its edits start right of the longest label, "Condizione FOR:".
+constexpr int kEditCol = 76, kEditWidth = 150;
 constexpr int kDbiPassword = 131;
 constexpr int kRddiMemoType = 14;
 constexpr int kRddiMemoExt = 6;
@@ -47,8 +50,10 @@ bool SameText(const std::string& a, const std::string& b) {
 
 // The message OKOPEN gives for a failed open, "" when no rule matches. Each matching rule
 // replaces the message of the rules before it.
-std::string OkOpenMessage(const RuntimeError& e, const std::string& cIndex) {
-  const std::string name = Upper(e.file_name);
+std::string OkOpenMessage(const RuntimeError& e, const std::string& cIndex,
+                          const std::string& failing_file) {
+  // An error raised while evaluating an index key (an alias it names) carries no file name.
+  const std::string name = Upper(e.file_name.empty() ? failing_file : e.file_name);
   // An open that failed for a reason no rule names still failed: saying so beats letting the
   // real open run into an error report that ends the program.
   std::string message = "Impossibile aprire il file " + name + ".";
@@ -80,13 +85,13 @@ void SetTitle() { GetUi().SetWindowTitle(MainWindowTitle()); }
 
 // Opens `table` in a spare work area and runs `then` there, with a handler that breaks out;
 // the error that stopped it, if any. The current work area is as before afterwards.
-std::optional<RuntimeError> TryOpen(const std::string& table,
+std::optional<RuntimeError> TryOpen(const std::string& table, bool read_only,
                                     const std::function<void()>& then) {
   std::optional<RuntimeError> failure;
   AreaSelection back("");
   ScopedErrorHandler breakout([](const RuntimeError& e) -> ErrorAnswer { throw Abandon(e); });
   try {
-    DBOPEN(true, "", table, "OKOPEN", true, false);
+    DBOPEN(true, "", table, "OKOPEN", true, read_only);
     if (!USED()) {
       RuntimeError e;
       e.gen_code = kEgOpen;
@@ -111,7 +116,8 @@ std::optional<RuntimeError> TryOpen(const std::string& table,
 std::optional<RuntimeError> Reopen(CurrentTableState& state, const std::function<void()>& then) {
   ScopedErrorHandler breakout([](const RuntimeError& e) -> ErrorAnswer { throw Abandon(e); });
   try {
-    DBOPEN(false, "", state.cCurTable, kCurrentAlias, true, false);
+    DBOPEN(false, "", state.cCurTable, kCurrentAlias, true, state.lReadOnly);
+    TableOpened(state.cCurTable);
     SetPassword(state.cPassword);
     then();
   } catch (const Abandon& abandon) {
@@ -166,21 +172,23 @@ void DBCLOSE(const std::string& cAlias) {
   if (previous != area) DBSELECTAREA(previous);
 }
 
-bool OKOPEN(const std::string& cFile, const std::string& cIndex) {
+bool OKOPEN(const std::string& cFile, const std::string& cIndex, bool lReadOnly) {
   RoutineFrame frame("OKOPEN", __LINE__);
   std::string message;
   const int previous = SELECT();
   {
     ScopedErrorHandler breakout([](const RuntimeError& e) -> ErrorAnswer { throw Abandon(e); });
+    std::string failing_file = cFile;
     try {
-      DBOPEN(true, "", cFile, "OKOPEN", true, false);
+      DBOPEN(true, "", cFile, "OKOPEN", true, lReadOnly);
       if (!cIndex.empty()) {
+        failing_file = cIndex;
         OrderListClear();
         OrderListAdd(cIndex);
         OrderCheckKeys();
       }
     } catch (const Abandon& abandon) {
-      message = OkOpenMessage(abandon.error(), cIndex);
+      message = OkOpenMessage(abandon.error(), cIndex, failing_file);
     }
     try {
       DBCLOSE("OKOPEN");
@@ -215,15 +223,30 @@ void APRITAB(Browse* oBrw, const std::string& cFile_in) {
     POPMSG("Impossibile trovare il file " + cFile + ".", 1);
     return;
   }
-  if (!OKOPEN(cFile)) return;
+  CurrentTableState& state = CurTable();
+  // The table opens with the memo kind its files show, whatever the last table had; a table
+  // that is not opened leaves the kind of the current one.
+  UseMemoKindOf(cFile);
+  struct KeepMemoKind {
+    const std::string& current;
+    bool keep = true;
+    ~KeepMemoKind() {
+      if (keep) UseMemoKindOf(current);
+    }
+  } memo_kind{state.cCurTable};
+  const bool read_only = ExplainReadOnlyOpen(cFile);
+  if (!OKOPEN(cFile, "", read_only)) return;
   const std::string index = AutoIndexName(cFile);
   const bool with_index = auto_open && AutoOpenIndexExists(index);
-  if (with_index && !OKOPEN(cFile, index)) return;
+  if (with_index && !OKOPEN(cFile, index, read_only)) return;
 
   frame.set_line(__LINE__);
-  CurrentTableState& state = CurTable();
+  memo_kind.keep = false;
   state.cCurTable = cFile;
-  DBOPEN(false, "", cFile, kCurrentAlias, true, false);
+  state.lReadOnly = read_only;
+  DBOPEN(false, "", cFile, kCurrentAlias, true, read_only);
+  TableOpened(cFile);
+  GetUi().SetStatusItem(3, StatusItemText(3));
   state.cPassword.reset();
   SetPassword(state.cPassword);
   if (with_index) {
@@ -245,6 +268,7 @@ void APRITAB(Browse* oBrw, const std::string& cFile_in) {
     ORDINA(oBrw);
   } else if (oBrw) {
     oBrw->Refresh();
+    oBrw->Change();
   }
   ADDMRU(cFile);
 }
@@ -286,7 +310,7 @@ void SELEZTAG(Browse* oBrw) {
   RoutineFrame frame("SELEZTAG", __LINE__);
   if (OrderCount() == 0) return;
   const std::vector<std::string> tags = ATAG();
-  Dialog dlg{"SELEZTAG", "Seleziona TAG", 220, 150};
+  Dialog dlg{"SELEZTAG", "Seleziona TAG", kEditCol + kEditWidth + 10, 150};
   dlg.Add(Control::Label("TAG:", 8, 8, 40, 10));
   Control combo;
   combo.id = 101;
@@ -294,7 +318,7 @@ void SELEZTAG(Browse* oBrw) {
   combo.name = "cTag";
   combo.items = tags;
   combo.value = Value::String(OrderFocus());
-  combo.row = 6, combo.col = 60, combo.width = 150, combo.height = 60;
+  combo.row = 6, combo.col = kEditCol, combo.width = kEditWidth, combo.height = 60;
   dlg.Add(std::move(combo));
   auto text_box = [](int id, const char* name, std::string text, int row) {
     Control c;
@@ -304,12 +328,12 @@ void SELEZTAG(Browse* oBrw) {
     c.value = Value::String(std::move(text));
     c.read_only = true;
     c.multi_line = true;
-    c.row = row, c.col = 60, c.width = 150, c.height = 24;
+    c.row = row, c.col = kEditCol, c.width = kEditWidth, c.height = 24;
     return c;
   };
-  dlg.Add(Control::Label("Chiave:", 24, 8, 50, 10));
+  dlg.Add(Control::Label("Chiave:", 24, 8, 66, 10));
   dlg.Add(text_box(102, "cKey", ORDKEY(), 22));
-  dlg.Add(Control::Label("Condizione FOR:", 52, 8, 50, 10));
+  dlg.Add(Control::Label("Condizione FOR:", 52, 8, 66, 10));
   dlg.Add(text_box(103, "cFor", ORDFOR(), 50));
   Control uni;
   uni.id = 104;
@@ -320,8 +344,8 @@ void SELEZTAG(Browse* oBrw) {
   uni.disabled = true;
   uni.row = 80, uni.col = 8, uni.width = 80, uni.height = 12;
   dlg.Add(std::move(uni));
-  dlg.Add(Control::Button(kIdConferma, "&Conferma", 128, 60, 50, 14));
-  dlg.Add(Control::Button(kIdAnnulla, "&Annulla", 128, 114, 50, 14));
+  dlg.Add(Control::Button(kIdConferma, "&Conferma", 128, kEditCol, 50, 14));
+  dlg.Add(Control::Button(kIdAnnulla, "&Annulla", 128, kEditCol + 54, 50, 14));
   // Choosing another tag shows its key, condition and uniqueness.
   Control& chosen = dlg.controls[1];
   chosen.on_change = [&dlg] {
@@ -337,8 +361,7 @@ void SELEZTAG(Browse* oBrw) {
     }
   };
   dlg.focus = 1;
-  // The dialog closes without asking.
-  for (Control& c : dlg.controls) c.changed = false;
+  dlg.lAsk = false;  // the dialog closes without asking
   if (GetUi().RunDialog(dlg) != 1) return;
   ORDSETFOCUS(dlg.controls[1].value);
   DBGOTOP();
@@ -403,6 +426,7 @@ void CAMBIARDD(Browse* oBrw, const std::string& cDriver) {
   // A driver that is not part of the program falls back quietly to its nearest parent.
   SetDefaultDriver(cDriver);
   SetMemoFormat(memo, memo_ext);
+  UseMemoKindOf(state.cCurTable);
   // The table must reopen under the new driver before anything changes: tried first in a
   // spare work area, with what the reopening does (the order list cleared).
   const auto rebuild = [oBrw] {
@@ -410,7 +434,8 @@ void CAMBIARDD(Browse* oBrw, const std::string& cDriver) {
     ORDINA(oBrw);
   };
   frame.set_line(__LINE__);
-  std::optional<RuntimeError> failure = TryOpen(state.cCurTable, [] { OrderListClear(); });
+  std::optional<RuntimeError> failure =
+      TryOpen(state.cCurTable, state.lReadOnly, [] { OrderListClear(); });
   bool reopened = false;
   if (!failure) {
     frame.set_line(__LINE__);
@@ -421,6 +446,7 @@ void CAMBIARDD(Browse* oBrw, const std::string& cDriver) {
     // The table stays open under the driver it had, and the settings keep that driver.
     SetDefaultDriver(previous);
     SetMemoFormat(memo, memo_ext);
+    UseMemoKindOf(state.cCurTable);
     if (reopened) (void)Reopen(state, rebuild);
     POPMSG("Impossibile aprire la tabella " + Upper(state.cCurTable) + " con il driver " +
                cDriver + ":;" + failure->ToString() + ";La tabella resta aperta con il driver " +
@@ -454,7 +480,8 @@ void CAMBIAANSI(Browse* oBrw, const std::string& cCod) {
   const uint32_t record = RECNO();
   WRITEPPROSTRING(kIniSection, "Codifica", cCod);
   CurrentTableState& state = CurTable();
-  DBOPEN(false, "", state.cCurTable, kCurrentAlias, true, false);
+  DBOPEN(false, "", state.cCurTable, kCurrentAlias, true, state.lReadOnly);
+  TableOpened(state.cCurTable);
   SetPassword(state.cPassword);
   if (oBrw) REBUILDBRW(oBrw, false);
   DBGOTO(Value::Integer(record));
@@ -474,7 +501,10 @@ void ORDINA(Browse* oBrw) {
   state.xCurOrder = Value();
   state.cCurIndex.reset();
   state.cCurFilter.reset();
-  if (oBrw) oBrw->Refresh();
+  if (oBrw) {
+    oBrw->Refresh();
+    oBrw->Change();  // the status bar drops the index and key at once
+  }
 }
 
 void KEYSEARCH() {}

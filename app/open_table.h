@@ -22,9 +22,11 @@ void DBOPEN(bool lNew, const std::string& cDriver, const std::string& cFile,
 // Closes the work area of the alias (default the current one) and its view index file.
 void DBCLOSE(const std::string& cAlias = "");
 
-// Test-opens a table (and an index) in a spare work area; on failure shows why and returns
-// false. The current work area and error handler are as before afterwards.
-bool OKOPEN(const std::string& cFile, const std::string& cIndex = "");
+// Test-opens a table (and an index) in a spare work area, read-only when lReadOnly; on failure
+// shows why and returns false. The current work area and error handler are as before afterwards.
+// The message names the file that failed: the one of the error, else the index when the table
+// itself opened, else the table.
+bool OKOPEN(const std::string& cFile, const std::string& cIndex = "", bool lReadOnly = false);
 
 // The automatic index file of a table: its directory and base name with ".NTX" under VOSK(),
 // else the default driver's order-bag extension in upper case; when no such file exists, the

@@ -75,6 +75,9 @@ class Ui {
 
   // Main-window geometry, for RESIZE.
   virtual WindowRect MainWindowRect() = 0;
+  // Where the window is when it is neither maximized nor minimized (the window system keeps
+  // it while the window is maximized); by default the window's rectangle.
+  virtual WindowRect NormalWindowRect() { return MainWindowRect(); }
   virtual bool MainWindowMinimized() = 0;
   // Places the window at (left, top) with the given size and shows it, maximized or normal.
   virtual void ShowMainWindow(int top, int left, int width, int height, bool maximized) = 0;

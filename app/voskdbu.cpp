@@ -9,6 +9,7 @@
 #include "app/open_table.h"
 #include "app/order_info.h"
 #include "app/startup.h"
+#include "app/table_files.h"
 #include "app/ui.h"
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
@@ -75,28 +76,30 @@ void RunMain(std::string cFile) {
     return;
   }
 
-  // Memo files beside the table decide the extension; FPT wins when both exist.
-  const std::string base = CFILEPATH(cFile) + CFILENOEXT(cFile);
-  if (FileExists(base + ".DBT")) SetMemoFormat(ini.memo, ".DBT");
-  if (FileExists(base + ".FPT")) SetMemoFormat(ini.memo, ".FPT");
+  // The table's version byte and the memo files beside it decide the memo kind (type and
+  // extension together); FPT wins when both files exist and the version byte names neither.
+  UseMemoKindOf(cFile);
+  const bool read_only = ExplainReadOnlyOpen(cFile);
 
   frame.set_line(__LINE__);
-  if (!OKOPEN(cFile)) return;
+  if (!OKOPEN(cFile, "", read_only)) return;
   const std::string index = AutoIndexName(cFile);
   const bool with_index = ini.auto_open && OrderBagsSupported() && FileExists(index);
-  if (with_index && !OKOPEN(cFile, index)) return;
+  if (with_index && !OKOPEN(cFile, index, read_only)) return;
 
   frame.set_line(__LINE__);
   CurTable().cCurTable = cFile;
-  DBOPEN(false, "", cFile, kCurrentAlias, true, false);
+  CurTable().lReadOnly = read_only;
+  DBOPEN(false, "", cFile, kCurrentAlias, true, read_only);
   if (!USED()) return;
+  TableOpened(cFile);
   if (FCOUNT() == 0) {
     POPMSG(Ansi("Impossibile aprire il file;") + cFile + Ansi(";perché privo di campi."), 1);
     CloseCurrentTable();
     return;
   }
   if (with_index) {
-    if (!OKOPEN(cFile, index)) {
+    if (!OKOPEN(cFile, index, read_only)) {
       CloseCurrentTable();
       return;
     }
@@ -127,6 +130,10 @@ void MAIN(const std::string& cFile) {
   }
 }
 
-std::string MainWindowTitle() { return "VOSK Software DBU - " + CurTable().cCurTable; }
+std::string MainWindowTitle() {
+  // A table opened read-only says so where the user looks first.
+  return "VOSK Software DBU - " + CurTable().cCurTable +
+         (CurTable().lReadOnly ? " (sola lettura)" : "");
+}
 
 }  // namespace vosk

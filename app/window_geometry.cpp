@@ -26,9 +26,13 @@ void RESIZE(std::optional<int> nType) {
     WRITEPPROSTRING(kIniSection, "Width", std::to_string(r.right - r.left));
     WRITEPPROSTRING(kIniSection, "Height", std::to_string(r.bottom - r.top));
   } else if (*nType == 2) {
+    // The position of the normal window as the window system keeps it: the order in which a
+    // window system reports the move to the maximized place and the maximizing varies, so the
+    // position saved before the last move may be older than the last move itself.
+    WindowRect normal = ui.NormalWindowRect();
     WriteIniLogical("Maximized", true);
-    WRITEPPROSTRING(kIniSection, "Top", std::to_string(*state.nSavedTop));
-    WRITEPPROSTRING(kIniSection, "Left", std::to_string(*state.nSavedLeft));
+    WRITEPPROSTRING(kIniSection, "Top", std::to_string(normal.top));
+    WRITEPPROSTRING(kIniSection, "Left", std::to_string(normal.left));
   } else if (*nType == -1 && !maximized && !ui.MainWindowMinimized()) {
     // The position before this move: a maximize first reports a move to the maximized place,
     // then type 2 writes this one back.

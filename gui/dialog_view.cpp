@@ -174,7 +174,10 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
     w->setObjectName(
         QString::fromStdString(c.name.empty() ? "ctl" + std::to_string(c.id) : c.name));
     if (dlg.fixed_font && c.kind != ControlKind::kButton) w->setFont(fixed);
-    w->setGeometry(ToPxX(c.col), top + ToPxY(c.row), ToPxX(c.width), ToPxY(c.height));
+    int width = ToPxX(c.width);
+    // A label is never cut short: it takes the width its text needs.
+    if (c.kind == ControlKind::kLabel) width = std::max(width, w->sizeHint().width());
+    w->setGeometry(ToPxX(c.col), top + ToPxY(c.row), width, ToPxY(c.height));
     if (c.kind == ControlKind::kFieldList) {
       w->setGeometry(0, top, ToPxX(dlg.width), ToPxY(dlg.height) - 22);
     }

@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDialog>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -112,6 +113,12 @@ int QtUi::MessageBox(const std::string& text, const std::string& title, MessageK
   box.setEscapeButton(box.button(standard & QMessageBox::Cancel ? QMessageBox::Cancel
                                  : standard & QMessageBox::No   ? QMessageBox::No
                                                                 : QMessageBox::Ok));
+  // After the icon and buttons, which lay the box out anew: wide enough for its title bar to show the whole title ("Attenzione"), not "Att...ne".
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    const int wanted = std::max(280, box.fontMetrics().horizontalAdvance(box.windowTitle()) + 160);
+    grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
   int pressed = box.exec();
   for (const Button& b : buttons) {
     if (pressed == b.standard) return b.id;
@@ -161,7 +168,9 @@ std::string QtUi::GetFileName(const std::string& filter, const std::string& titl
                               int default_filter, const std::string& initial_dir, bool save) {
   QFileDialog dialog(window_.get(), FromApp(title), FromApp(initial_dir), QtFileFilter(filter));
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-  dialog.setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  // A name typed without its extension ("CLIENTI" for CLIENTI.DBF) is the Application's to
+  // complete and to look for: the dialog does not refuse it for not existing as typed.
+  dialog.setFileMode(QFileDialog::AnyFile);
   QStringList filters = dialog.nameFilters();
   if (default_filter >= 1 && default_filter <= filters.size()) {
     dialog.selectNameFilter(filters[default_filter - 1]);
@@ -238,6 +247,15 @@ WindowRect QtUi::MainWindowRect() {
   QPoint pos = window_->pos();
   QSize size = window_->size();
   return {pos.x(), pos.y(), pos.x() + size.width(), pos.y() + size.height()};
+}
+
+WindowRect QtUi::NormalWindowRect() {
+  if (!window_) return {};
+  // The normal geometry is the window proper; the frame's offset is the one it has now.
+  const QRect normal = window_->normalGeometry();
+  const QPoint frame = window_->geometry().topLeft() - window_->pos();
+  const QPoint pos = normal.topLeft() - frame;
+  return {pos.x(), pos.y(), pos.x() + normal.width(), pos.y() + normal.height()};
 }
 
 bool QtUi::MainWindowMinimized() { return window_ && window_->isMinimized(); }

@@ -42,6 +42,7 @@ class QtUi : public Ui {
   void SetStatusItem(int item, const std::string& text) override;
   void SetStatusText(const std::string& text) override;
   WindowRect MainWindowRect() override;
+  WindowRect NormalWindowRect() override;
   bool MainWindowMinimized() override;
   void ShowMainWindow(int top, int left, int width, int height, bool maximized) override;
   int ScreenWidth() override;

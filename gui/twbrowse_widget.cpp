@@ -65,6 +65,7 @@ TWBrowseWidget::TWBrowseWidget(QWidget* parent)
   font_.setPixelSize(12);
   setFont(font_);
   setFocusPolicy(Qt::StrongFocus);
+  viewport()->setMouseTracking(true);  // the resize cursor over the header borders
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   viewport()->setAutoFillBackground(false);
@@ -321,9 +322,63 @@ void TWBrowseWidget::keyPressEvent(QKeyEvent* event) {
   });
 }
 
+int TWBrowseWidget::BorderAt(int x, int y) const {
+  if (RowAt(y) != 0 || core_->header_height() == 0) return 0;
+  const auto& sizes = core_->columns().aColSizes;
+  for (auto [c, left] : core_->VisibleColumns()) {
+    if (std::abs(x - (left + sizes[c - 1])) <= 3) return c;
+  }
+  return 0;
+}
+
+void TWBrowseWidget::FitColumn(int c) {
+  BrowseColumns& cols = core_->columns();
+  if (c < 1 || c > static_cast<int>(cols.aColSizes.size())) return;
+  const QFontMetrics fm(font_);
+  int width = fm.horizontalAdvance(FromApp(cols.aHeaders[c - 1]).trimmed());
+  for (const TWBrowse::Row& row : rows_) {
+    if (c <= static_cast<int>(row.cells.size())) {
+      width = std::max(width, fm.horizontalAdvance(FromApp(row.cells[c - 1])));
+    }
+  }
+  cols.aColSizes[c - 1] = width + 7;
+  SyncFromCore();
+}
+
+void TWBrowseWidget::mouseMoveEvent(QMouseEvent* event) {
+  const QPoint pos = event->position().toPoint();
+  if (resizing_ > 0) {
+    auto& sizes = core_->columns().aColSizes;
+    if (resizing_ <= static_cast<int>(sizes.size())) {
+      sizes[resizing_ - 1] = std::max(8, drag_width_ + pos.x() - drag_x_);
+      SyncFromCore();
+    }
+    return;
+  }
+  if (BorderAt(pos.x(), pos.y()) > 0) {
+    viewport()->setCursor(Qt::SplitHCursor);
+  } else {
+    viewport()->unsetCursor();
+  }
+}
+
+void TWBrowseWidget::mouseReleaseEvent(QMouseEvent* event) {
+  resizing_ = 0;
+  QAbstractScrollArea::mouseReleaseEvent(event);
+}
+
 void TWBrowseWidget::mousePressEvent(QMouseEvent* event) {
   setFocus();
   const QPoint pos = event->position().toPoint();
+  // Dragging a header border widens or narrows that column.
+  if (event->button() == Qt::LeftButton) {
+    if (const int c = BorderAt(pos.x(), pos.y()); c > 0) {
+      resizing_ = c;
+      drag_x_ = pos.x();
+      drag_width_ = core_->columns().aColSizes[c - 1];
+      return;
+    }
+  }
   const int r = RowAt(pos.y());
   const bool right = event->button() == Qt::RightButton;
   RunCommand([&] {
@@ -334,6 +389,13 @@ void TWBrowseWidget::mousePressEvent(QMouseEvent* event) {
 
 void TWBrowseWidget::mouseDoubleClickEvent(QMouseEvent* event) {
   const QPoint pos = event->position().toPoint();
+  if (event->button() == Qt::LeftButton) {
+    if (const int c = BorderAt(pos.x(), pos.y()); c > 0) {
+      resizing_ = 0;
+      FitColumn(c);
+      return;
+    }
+  }
   if (event->button() != Qt::LeftButton || RowAt(pos.y()) < 1) return;
   RunCommand([&] {
     if (core_->Click(RowAt(pos.y()), pos.x(), false) && bLDblClick) bLDblClick();

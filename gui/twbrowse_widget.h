@@ -41,6 +41,8 @@ class TWBrowseWidget : public QAbstractScrollArea {
   void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
@@ -51,12 +53,18 @@ class TWBrowseWidget : public QAbstractScrollArea {
   void OnVScroll(int action);
   void OnHScroll(int action);
   int RowAt(int y) const;  // 0 header, 1.. data rows, -1 outside
+  // The column whose right border in the header row lies within a few pixels of x; 0 if none.
+  int BorderAt(int x, int y) const;
+  // Fits column c to its header and the values shown.
+  void FitColumn(int c);
 
   // The rows last read from the table: painted again while a command runs (the engine is not
   // asked then), until the command is over.
   std::vector<TWBrowse::Row> rows_;
   QTimer* stale_timer_ = nullptr;  // repaints once the running command is over
   bool report_queued_ = false;     // a failed read is about to be reported
+  int resizing_ = 0;               // the column whose border is being dragged
+  int drag_x_ = 0, drag_width_ = 0;
 
   std::unique_ptr<TWBrowse> core_;
   QFont font_;

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "expr/settings.h"
+#include "platform/os_error.h"
 #include "platform/owned_file.h"
 #include "rdd/byte_order.h"
 #include "rdd/trigger.h"
@@ -306,10 +307,16 @@ Status FptArea::open_memo_file(const OpenInfo& info) {
     return kFailure;
   }
   std::string name = MemoFileName(kind, false);
+  memo_missing_ = false;
   for (;;) {
     int rc = memo_.file().Open(name, read_only_ ? Access::kRead : Access::kReadWrite,
                                shared_ ? Share::kDenyNone : Share::kExclusive);
     if (rc == 0) break;
+    // Read-only, the rest of the table can still be read without its memo file.
+    if (rc == kOsFileNotFound && read_only_) {
+      memo_missing_ = true;
+      return kSuccess;
+    }
     if (!DriverError(kEdfMemoOpen, name, rc, "", true, true).retry()) return kFailure;
   }
   bool locked = shared_ && memo_.Lock(false);
@@ -401,7 +408,7 @@ Status FptArea::ReadBlockData(uint32_t block, uint32_t smt_length, uint32_t* typ
 }
 
 Status FptArea::LoadStored(const Field& f, Stored* out) {
-  if (!memo_.file().is_open()) {
+  if (!memo_.file().is_open() && !memo_missing_) {
     return FieldValueError(kEdfDataType, f.name);
   }
   if (!ParseReference(f, &out->ref)) {
@@ -411,6 +418,11 @@ Status FptArea::LoadStored(const Field& f, Stored* out) {
   out->data.clear();
   out->type = memo_kind_ == MemoKind::kSmt ? out->ref.type : kFptText;
   if (out->ref.block == 0) return kSuccess;
+  if (memo_missing_) {
+    DriverError(kEdfMemoOpen, MemoFileName(memo_kind_, false), kOsFileNotFound, f.name, false,
+                true);
+    return kFailure;
+  }
   return ReadBlockData(out->ref.block, out->ref.length, &out->type, &out->data);
 }
 

@@ -116,6 +116,8 @@ class FptArea : public DbfArea {
 
   MemoFile memo_;
   bool memo_flush_pending_ = false;
+  // A read-only open found no memo file: memo values that are not empty cannot be read.
+  bool memo_missing_ = false;
   // A value whose blocks wait for the end of the pending record change.
   struct HeldValue {
     uint32_t block = 0;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -22,6 +23,11 @@ void RunWithTable(ScriptedUi& ui, const std::string& table,
                   const std::function<void(TWBrowse&)>& body);
 
 namespace {
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -197,8 +203,17 @@ TEST_F(BrowseViewTest, GoToRecordFindsVisibleRecordsOnly) {
     }
     ui_.dialog_scripts.push_back(TypeAndConfirm("nRec", "0"));  // zero is not valid
     VAIALREC(&brw);
+    // The dialog closes without asking, even after typing (a script that leaves it open closes
+    // it as Esc does).
     EXPECT_EQ(Texts(), (std::vector<std::string>{"Record 4 non trovato.", "Record 99 non trovato.",
-                                                 "Campo non valido.", "Annullo le modifiche?"}));
+                                                 "Campo non valido."}));
+    ui_.dialog_scripts.push_back([this](Dialog& d) {
+      ScriptedUi::Type(d, "nRec", "5");
+      EXPECT_TRUE(ui_.Press(d, 0)) << "Esc closes at once";
+    });
+    VAIALREC(&brw);
+    EXPECT_EQ(RECNO(), 7u);
+    EXPECT_EQ(ui_.messages.size(), 3u);
   });
 }
 
@@ -225,7 +240,15 @@ TEST_F(BrowseViewTest, ColumnSearchDoesNotWrap) {
     EXPECT_EQ(ui_.messages.back().text, "Campo CITTA non trovato nella vista corrente.");
     ui_.dialog_scripts.push_back(TypeAndConfirm("cCam", "  "));  // empty is not valid
     CERCACOL(&brw);
-    EXPECT_EQ(ui_.messages[ui_.messages.size() - 2].text, "Campo non valido.");
+    EXPECT_EQ(ui_.messages.back().text, "Campo non valido.") << "and no question on closing";
+    ui_.dialog_scripts.push_back([this](Dialog& d) {
+      ScriptedUi::Type(d, "cCam", "NOME");
+      EXPECT_TRUE(ui_.Press(d, 0)) << "Esc closes at once";
+    });
+    const size_t shown = ui_.messages.size();
+    CERCACOL(&brw);
+    EXPECT_EQ(ui_.messages.size(), shown);
+    EXPECT_EQ(CurTable().cColSearch, "CITTA");
   });
 }
 
@@ -296,6 +319,94 @@ TEST_F(BrowseViewTest, KeyboardMapAndContextMenu) {
     ASSERT_NE(driver, items.end());
     EXPECT_EQ(driver->submenu.size(), 8u);
   });
+}
+
+// Tables written by other programs, copied beside the test (skipped when they are absent).
+class RealTablesTest : public BrowseViewTest {
+ protected:
+  // Copies the table and its memo file.
+  bool CopyReal(const std::string& name) {
+    const std::string dir = VOSK_SOURCE_DIR "/../shared/fixtures/real/";
+    if (!std::filesystem::exists(dir + name)) return false;
+    const std::string base = name.substr(0, name.rfind('.'));
+    for (const char* ext : {".dbf", ".dbt", ".fpt", ".FPT", ".DBT"}) {
+      if (std::filesystem::exists(dir + base + ext)) {
+        std::filesystem::copy_file(dir + base + ext, Path(base + ext));
+      }
+    }
+    return true;
+  }
+};
+
+std::string Trimmed(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s.substr(std::min(s.find_first_not_of(' '), s.size()));
+}
+
+TEST_F(RealTablesTest, EveryFieldTypeTheEngineReadsShowsItsValue) {
+  struct Case {
+    const char* table;
+    int column;           // 1-based, among all fields
+    const char* text;     // the cell of the first record, blanks trimmed
+    bool right;           // right-aligned
+  } cases[] = {
+      {"dbase_31.dbf", 1, "1", true},            // I
+      {"dbase_31.dbf", 6, "18.0000", true},      // Y: currency with 4 decimals
+      {"dbase_31.dbf", 7, "39", true},           // I
+      {"dbase_31.dbf", 2, "Chai", false},        // C
+      {"dbase_8b.dbf", 5, "1.234567890123460000", true},  // F 20.18
+      {"contacts.dbf", 21, "2", true},           // I
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.table) + " column " + std::to_string(c.column));
+    if (!std::filesystem::exists(Path(c.table)) && !CopyReal(c.table)) {
+      GTEST_SKIP() << "no real-world tables beside the source tree";
+    }
+    ui_.main_windows = 0;
+    ui_.messages.clear();
+    RunWithTable(ui_, Path(c.table), [&](TWBrowse& brw) {
+      DBGOTOP();
+      const std::vector<std::string> cells = brw.columns().bLine();
+      ASSERT_GE(cells.size(), static_cast<size_t>(c.column));
+      EXPECT_EQ(Trimmed(cells[c.column - 1]), c.text);
+      EXPECT_EQ(brw.columns().aJustify[c.column - 1], c.right);
+      EXPECT_TRUE(ui_.messages.empty()) << ui_.messages[0].text;
+    });
+  }
+}
+
+TEST_F(BrowseViewTest, LineBreaksShowAsMarksAndWideColumnsStartNarrow) {
+  WriteDbf(Path("NOTE.DBF"), {{"RIGHE", 'C', 254, 0}, {"N", 'N', 3, 0}},
+           {{std::string("uno\r\ndue\rtre\nquattro") + std::string(254 - 19, ' '), "  1"}});
+  RunWithTable(ui_, Path("NOTE.DBF"), [&](TWBrowse& brw) {
+    const std::vector<std::string> cells = brw.columns().bLine();
+    ASSERT_EQ(cells.size(), 2u);
+    EXPECT_EQ(Trimmed(cells[0]), "uno\xB6" "due\xB6tre\xB6quattro");
+    // About 40 characters at first (7 pixels each in the headless grid), not 254.
+    EXPECT_EQ(brw.columns().aColSizes[0], 7 * 40 + 7);
+  });
+}
+
+TEST_F(BrowseViewTest, AReadOnlyTableRefusesEveryChange) {
+  const std::string table = MakeClienti();
+  ui_.on_main_window = [&] {
+    TWBrowse brw("DBF");
+    InstallBrowseHandlers(&brw);
+    REBUILDBRW(&brw);
+    brw.set_row_count(10);
+    brw.Stabilize(false);
+    CurTable().lReadOnly = true;
+    DBUSEAREA(false, "", table, "DBF", true, true);  // as a read-only open leaves it
+    REBUILDBRW(&brw);
+    ui_.messages.clear();
+    for (int column : {1, 2}) EDCOL(&brw, column);
+    EXPECT_TRUE(ui_.dialogs.empty()) << "no editor opens";
+    ASSERT_EQ(ui_.messages.size(), 2u);
+    EXPECT_EQ(ui_.messages[0].text, "La tabella " + Upper(table) +
+                                        Ansi(" è aperta in sola lettura: impossibile modificarla."));
+  };
+  MAIN(table);
+  EXPECT_EQ(ui_.main_windows, 1);
 }
 
 }  // namespace

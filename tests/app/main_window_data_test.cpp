@@ -200,6 +200,7 @@ TEST_F(MainWindowDataTest, MaximizingKeepsTheNormalPosition) {
   EXPECT_FALSE(ui_.shown_windows[0].maximized);
 
   // The system reports a move to the maximized place, then the size type 2.
+  ui_.normal_rect = {50, 100, 690, 580};
   ui_.rect = {-4, -4, 1924, 1084};
   RESIZE(-1);
   RESIZE(2);

@@ -8,9 +8,15 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
 #include "app/ansi.h"
 #include "app/app_fixture.h"
 #include "app/browse_view.h"
+#include "app/command_state.h"
+#include "app/current_table.h"
 #include "app/messages.h"
 #include "app/twbrowse.h"
 #include "rdd/db_commands.h"
@@ -262,6 +268,140 @@ TEST_F(OpenTableTest, ADriverThatCannotReopenTheTableLeavesItAsItWas) {
     EXPECT_EQ(RDDSETDEFAULT(), "NTXBIS");
     EXPECT_EQ(IniValue("RDD"), "NTXBIS");
     EXPECT_TRUE(USED());
+  });
+}
+
+// A table with one memo field and an empty FPT file of 64-byte blocks.
+void MakeFptTable(const std::string& dbf) {
+  WriteDbf(dbf, {{"NOME", 'C', 8, 0}, {"NOTE", 'M', 10, 0}}, {{"Anna    ", "          "}});
+  {
+    std::fstream f(dbf, std::ios::in | std::ios::out | std::ios::binary);
+    f.put(static_cast<char>(0xF5));  // FoxPro with an FPT memo file
+  }
+  std::string fpt(512, '\0');
+  fpt[3] = 8;   // next free block, big-endian
+  fpt[7] = 64;  // block size, big-endian
+  std::ofstream(dbf.substr(0, dbf.size() - 4) + ".FPT", std::ios::binary) << fpt;
+}
+
+TEST_F(OpenTableTest, EachTableOpensWithTheMemoKindItsFilesShow) {
+  MakeFptTable(Path("VOLPE.DBF"));
+  const std::string dbt_table = Path("ORDINI.DBF");
+  std::filesystem::copy_file(VOSK_SOURCE_DIR "/samples/ORDINI.DBF", dbt_table);
+  std::filesystem::copy_file(VOSK_SOURCE_DIR "/samples/ORDINI.DBT", Path("ORDINI.DBT"));
+  RunWithTable(ui_, Path("VOLPE.DBF"), [&](TWBrowse& brw) {
+    APRITAB(&brw, dbt_table);
+    EXPECT_TRUE(ui_.messages.empty()) << ui_.messages[0].text;
+    EXPECT_EQ(CurTable().cCurTable, dbt_table);
+    EXPECT_EQ(ui_.status_items[3], "DBT") << "the memo kind of this table";
+    EXPECT_EQ(brw.columns().bLine()[4], " [Memo] ");
+    APRITAB(&brw, Path("VOLPE.DBF"));
+    EXPECT_TRUE(ui_.messages.empty()) << ui_.messages[0].text;
+    EXPECT_EQ(ui_.status_items[3], "FPT");
+  });
+  EXPECT_EQ(IniValue("Memo"), "<none>") << "the user's choice stays as it was";
+}
+
+TEST_F(OpenTableTest, AnIndexWhoseKeyNamesAnAliasIsNamedInTheMessage) {
+  const std::string real = VOSK_SOURCE_DIR "/../shared/fixtures/real/";
+  if (!std::filesystem::exists(real + "ntx-char.ntx")) GTEST_SKIP() << "no real-world tables";
+  for (const char* f : {"ntx-char.dbf", "ntx-char.ntx"}) {
+    std::filesystem::copy_file(real + f, Path(f));
+  }
+  Ini("RDD", "DBFNTX");
+  RunWithTable(ui_, Path("ntx-char.dbf"), [&](TWBrowse& brw) {
+    ui_.file_results = {Path("ntx-char.ntx")};
+    APRIIND(&brw);
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].text, "Impossibile aprire il file " + Upper(Path("ntx-char.ntx")) + ".");
+  });
+}
+
+// A folder on a file system mounted read-only, or nothing when this system cannot mount one.
+class ReadOnlyMount {
+ public:
+  explicit ReadOnlyMount(const std::string& dir) : dir_(dir) {
+    std::filesystem::create_directories(dir);
+    mounted_ = ::system(("mount -t tmpfs -o size=1m tmpfs '" + dir + "' 2>/dev/null").c_str()) == 0;
+  }
+  ~ReadOnlyMount() {
+    if (mounted_) (void)::system(("umount '" + dir_ + "' 2>/dev/null").c_str());
+  }
+  bool mounted() const { return mounted_; }
+  bool MakeReadOnly() {
+    return ::system(("mount -o remount,ro '" + dir_ + "' 2>/dev/null").c_str()) == 0;
+  }
+
+ private:
+  std::string dir_;
+  bool mounted_ = false;
+};
+
+TEST_F(OpenTableTest, ATableOnReadOnlyMediaOpensReadOnlyAfterSayingSo) {
+  ReadOnlyMount media(Path("cd"));
+  if (!media.mounted()) GTEST_SKIP() << "no read-only mount on this system";
+  const std::string table = Path("cd/CLIENTI.DBF");
+  MakeClienti("cd/CLIENTI.DBF");
+  if (!media.MakeReadOnly()) GTEST_SKIP() << "no read-only mount on this system";
+  RunWithTable(ui_, table, [&](TWBrowse& brw) {
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].text,
+              "Il file " + Upper(table) +
+                  Ansi(" è in sola lettura:\nla tabella viene aperta in sola lettura e non potrà "
+                       "essere modificata."));
+    EXPECT_TRUE(DBINFO(129).logical());
+    EXPECT_NE(MainWindowTitle().find("(sola lettura)"), std::string::npos);
+    EXPECT_EQ(brw.columns().bLine()[1], "Cliente 1   ");
+    EDCOL(&brw, 2);
+    EXPECT_TRUE(ui_.dialogs.empty());
+    EXPECT_EQ(ui_.messages.back().text,
+              "La tabella " + Upper(table) +
+                  Ansi(" è aperta in sola lettura: impossibile modificarla."));
+    CAMBIAANSI(&brw, "OEM");  // reopened read-only again
+    EXPECT_TRUE(DBINFO(129).logical());
+  });
+}
+
+TEST_F(OpenTableTest, ATableWithoutItsMemoFileOpensReadOnlyWithItsMemosMarked) {
+  const std::string table = Path("ORDINI.DBF");
+  std::filesystem::copy_file(VOSK_SOURCE_DIR "/samples/ORDINI.DBF", table);
+  RunWithTable(ui_, table, [&](TWBrowse& brw) {
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].text,
+              "Il file memo " + Upper(Path("ORDINI.DBT")) +
+                  Ansi(" non è presente:\nla tabella ") + Upper(table) +
+                  Ansi(" viene aperta in sola lettura e i campi memo non sono disponibili."));
+    EXPECT_TRUE(DBINFO(129).logical());
+    const std::vector<TWBrowse::Row> rows = brw.VisibleRows();
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[0].cells[0], "  1001");
+    EXPECT_EQ(rows[0].cells[4], " [????] ");
+    EXPECT_FALSE(DisplayErrorPending()) << "the missing file was told once, at the opening";
+    EDCOL(&brw, 5);
+    EXPECT_TRUE(ui_.dialogs.empty());
+    EXPECT_EQ(ui_.messages.size(), 2u);
+  });
+}
+
+TEST_F(OpenTableTest, ATruncatedMemoFileMarksItsCellsAndIsReportedOnce) {
+  const std::string table = Path("ORDINI.DBF");
+  std::filesystem::copy_file(VOSK_SOURCE_DIR "/samples/ORDINI.DBF", table);
+  std::filesystem::copy_file(VOSK_SOURCE_DIR "/samples/ORDINI.DBT", Path("ORDINI.DBT"));
+  std::filesystem::resize_file(Path("ORDINI.DBT"), 600);
+  RunWithTable(ui_, table, [&](TWBrowse& brw) {
+    for (int paint = 0; paint < 3; ++paint) {
+      const std::vector<TWBrowse::Row> rows = brw.VisibleRows();
+      ASSERT_EQ(rows.size(), 5u);
+      EXPECT_EQ(rows[0].cells[0], "  1001");
+      EXPECT_EQ(rows[4].cells[4], " [????] ");
+      EXPECT_EQ(RECNO(), 1u);
+      try {
+        ReportDisplayError();
+      } catch (const Abandon&) {
+      }
+    }
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Il file " + Upper(Path("ORDINI.DBT")) +
+                                                 " risulta corrotto."}));
   });
 }
 

@@ -121,6 +121,7 @@ TEST_F(OrderViewTest, OpenIndexAddsTheExtensionAndGoToRecordMissesHiddenRecords)
     // The tag chooser lists the bag's order and confirms it.
     ui_.dialog_scripts.push_back([this](Dialog& d) {
       EXPECT_EQ(CTL(d, "cTag")->items, (std::vector<std::string>{"PARI"}));
+      EXPECT_EQ(CTL(d, "cTag")->value.str(), "PARI") << "it starts on the current order";
       EXPECT_EQ(CTL(d, "cKey")->value.str(), "CODICE");
       EXPECT_EQ(CTL(d, "cFor")->value.str(), "CODICE % 2 = 0");
       ui_.Press(d, kIdConferma);
@@ -131,6 +132,11 @@ TEST_F(OrderViewTest, OpenIndexAddsTheExtensionAndGoToRecordMissesHiddenRecords)
     ORDINA(&brw);  // back to physical order
     EXPECT_FALSE(CurTable().cCurIndex.has_value());
     EXPECT_EQ(brw.VScrollMax(), 10u);
+    // The status bar follows at once: no index, no key, the key position of physical order.
+    EXPECT_EQ(ui_.status_text.find("Indice:"), std::string::npos) << ui_.status_text;
+    EXPECT_EQ(ui_.status_text.find("Chiave:"), std::string::npos) << ui_.status_text;
+    EXPECT_NE(ui_.status_text.find("RecNo: 2/10     KeyNo: 2/10     "), std::string::npos)
+        << ui_.status_text;
   });
 }
 

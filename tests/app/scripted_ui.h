@@ -52,8 +52,10 @@ class ScriptedUi : public Ui {
   int beeps = 0, events = 0, main_windows = 0, closes = 0;
   bool closed_ = false;
 
-  // Window geometry.
+  // Window geometry: the window's rectangle, and the normal one the system keeps while it is
+  // maximized.
   WindowRect rect{0, 0, 800, 600};
+  WindowRect normal_rect{0, 0, 800, 600};
   bool minimized = false;
   struct WindowShow {
     int top, left, width, height;
@@ -101,6 +103,7 @@ class ScriptedUi : public Ui {
   void SetStatusItem(int item, const std::string& text) override { status_items[item] = text; }
   void SetStatusText(const std::string& text) override { status_text = text; }
   WindowRect MainWindowRect() override { return rect; }
+  WindowRect NormalWindowRect() override { return normal_rect; }
   bool MainWindowMinimized() override { return minimized; }
   void ShowMainWindow(int top, int left, int width, int height, bool maximized) override {
     shown_windows.push_back({top, left, width, height, maximized});

@@ -169,5 +169,40 @@ TEST_F(BrowseWidgetTest, ColumnChooserShowsTheChosenFields) {
   });
 }
 
+void Mouse(QWidget* target, QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+  QMouseEvent e(type, at, target->mapToGlobal(at), Qt::LeftButton, buttons, Qt::NoModifier);
+  QApplication::sendEvent(target, &e);
+}
+
+TEST_F(BrowseWidgetTest, DraggingAHeaderBorderResizesAColumnAndADoubleClickFitsIt) {
+  WithMainWindow([&](MainWindow&, TWBrowseWidget& grid) {
+    QApplication::processEvents();
+    TWBrowse& core = grid.core();
+    std::vector<int>& sizes = core.columns().aColSizes;
+    const int before = sizes[1];
+    const int border = sizes[0] + sizes[1];  // right edge of the second column
+    const int y = core.header_height() / 2;
+    Mouse(grid.viewport(), QEvent::MouseButtonPress, QPoint(border, y), Qt::LeftButton);
+    Mouse(grid.viewport(), QEvent::MouseMove, QPoint(border + 40, y), Qt::LeftButton);
+    Mouse(grid.viewport(), QEvent::MouseButtonRelease, QPoint(border + 40, y), Qt::NoButton);
+    EXPECT_EQ(sizes[1], before + 40);
+    EXPECT_EQ(RECNO(), 1u) << "a header drag moves no record";
+    EXPECT_EQ(core.nColAct(), 1);
+    // Narrowed far below its text, then fitted again to the values shown.
+    Mouse(grid.viewport(), QEvent::MouseButtonPress, QPoint(border + 40, y), Qt::LeftButton);
+    Mouse(grid.viewport(), QEvent::MouseMove, QPoint(sizes[0] + 10, y), Qt::LeftButton);
+    Mouse(grid.viewport(), QEvent::MouseButtonRelease, QPoint(sizes[0] + 10, y), Qt::NoButton);
+    EXPECT_EQ(sizes[1], 10);
+    grid.viewport()->repaint();
+    QMouseEvent dbl(QEvent::MouseButtonDblClick, QPoint(sizes[0] + 10, y),
+                    grid.viewport()->mapToGlobal(QPoint(sizes[0] + 10, y)), Qt::LeftButton,
+                    Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(grid.viewport(), &dbl);
+    const QFontMetrics fm(grid.font());
+    EXPECT_GE(sizes[1], fm.horizontalAdvance("Trattoria da Gino") + 7);
+    EXPECT_LT(sizes[1], before + 40);
+  });
+}
+
 }  // namespace
 }  // namespace vosk

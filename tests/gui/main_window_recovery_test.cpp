@@ -65,11 +65,13 @@ TEST_F(MainWindowRecoveryTest, ATruncatedMemoFileIsToldOnceAndItsCellsAreMarked)
   std::filesystem::resize_file(dir_ + "/ORDINI.DBT", 600);
   BoxAnswerer boxes;
   WithMainWindow([&](MainWindow& w) {
-    TWBrowseWidget& grid = *w.grid();
     for (int i = 0; i < 5; ++i) {
-      grid.viewport()->repaint();
+      ASSERT_EQ(ui_.window(), &w) << "the program goes on";
+      w.grid()->viewport()->repaint();
       RunEvents(60);
     }
+    ASSERT_EQ(ui_.window(), &w) << "the program goes on";
+    TWBrowseWidget& grid = *w.grid();
     std::string memo = dir_ + "/ORDINI.DBT";
     for (char& c : memo) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     EXPECT_EQ(boxes.texts, (std::vector<std::string>{"Il file " + memo + " risulta corrotto."}))

@@ -6,6 +6,10 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -16,6 +20,7 @@
 #include <filesystem>
 
 #include "app/current_table.h"
+#include "app/open_table.h"
 #include "app/filename.h"
 #include "app/messages.h"
 #include "app/startup.h"
@@ -25,6 +30,7 @@
 #include "main_window_fixture.h"
 #include "gui/qt_ui.h"
 #include "rdd/db_commands.h"
+#include "rdd/ord_commands.h"
 
 namespace vosk {
 namespace {
@@ -144,6 +150,20 @@ TEST_F(MainWindowTest, MaximizingKeepsTheNormalPositionInTheIniFile) {
   });
 }
 
+TEST_F(MainWindowTest, MaximizingAfterAMoveKeepsTheMovedPosition) {
+  WithMainWindow([&](MainWindow& w) {
+    w.move(200, 300);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(GETPVPROFINT("Parametri", "Top", -1), 300);
+    EXPECT_EQ(GETPVPROFINT("Parametri", "Left", -1), 200);
+    w.showMaximized();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(GETPVPROFSTRING("Parametri", "Maximized", ""), "S\xEC");
+    EXPECT_EQ(GETPVPROFINT("Parametri", "Top", -1), 300) << "the normal window, after the move";
+    EXPECT_EQ(GETPVPROFINT("Parametri", "Left", -1), 200);
+  });
+}
+
 TEST_F(MainWindowTest, EsciClosesTheWindowAndEndsMain) {
   bool closed_by_menu = false;
   QTimer::singleShot(0, [&] {
@@ -158,6 +178,83 @@ TEST_F(MainWindowTest, EsciClosesTheWindowAndEndsMain) {
   MAIN(table_);
   EXPECT_TRUE(closed_by_menu);
   EXPECT_EQ(ui_.window(), nullptr);
+}
+
+TEST_F(MainWindowTest, TheTagDialogStartsOnTheCurrentOrderAndShowsItsLabelsWhole) {
+  WithMainWindow([&](MainWindow& w) {
+    const std::string bag = dir_ + "/CITTA.NTX";
+    ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", table_, "MK", true, false));
+    ASSERT_TRUE(ORDCREATE(bag, "", "CITTA"));
+    DBCLOSEAREA();
+    DBSELECTAREA("DBF");
+    ASSERT_TRUE(ORDLISTADD(Value::String(bag)));
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      ASSERT_NE(dialog, nullptr);
+      auto* combo = dialog->findChild<QComboBox*>();
+      ASSERT_NE(combo, nullptr);
+      EXPECT_EQ(combo->currentText(), "CITTA");
+      for (QLabel* label : dialog->findChildren<QLabel*>()) {
+        EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+        for (QWidget* other : dialog->findChildren<QWidget*>()) {
+          if (other == label || other->parentWidget() != dialog || qobject_cast<QLabel*>(other) ||
+              !other->isVisible()) {
+            continue;
+          }
+          EXPECT_FALSE(label->geometry().intersects(other->geometry()))
+              << label->text().toStdString() << " under " << other->objectName().toStdString();
+        }
+      }
+      seen = true;
+      dialog->close();
+    });
+    RunCommand([&] { SELEZTAG(w.browse()); });
+    EXPECT_TRUE(seen);
+  });
+}
+
+TEST_F(MainWindowTest, AFileNameTypedWithoutExtensionIsAccepted) {
+  WithMainWindow([&](MainWindow&) {
+    bool refused = false;
+    QTimer::singleShot(0, [&] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      ASSERT_NE(dialog, nullptr);
+      auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+      ASSERT_NE(name, nullptr);
+      name->setText("CLIENTI");
+      static_cast<QDialog*>(dialog)->accept();
+      QTimer::singleShot(200, [&, dialog] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+          refused = true;
+          box->close();
+        }
+        if (dialog->isVisible()) {
+          refused = true;
+          dialog->reject();
+        }
+      });
+    });
+    const std::string chosen =
+        ui_.GetFileName("File DBF (*.DBF)|*.DBF", "Apri tabella...", 1, dir_, false);
+    EXPECT_FALSE(refused);
+    EXPECT_EQ(chosen, dir_ + "/CLIENTI");
+  });
+}
+
+TEST_F(MainWindowTest, MessageBoxesAreWideEnoughForTheirTitle) {
+  WithMainWindow([&](MainWindow&) {
+    int width = 0, title = 0;
+    QTimer::singleShot(0, [&] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      ASSERT_NE(box, nullptr);
+      width = box->width();
+      title = box->fontMetrics().horizontalAdvance(box->windowTitle());
+      box->close();
+    });
+    POPMSG("Ok.", 1);
+    EXPECT_GE(width, title + 150);
+  });
 }
 
 TEST(DispatcherTest, AbandonStaysInsideProgramEndQuits) {

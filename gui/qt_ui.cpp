@@ -119,6 +119,10 @@ int QtUi::MessageBox(const std::string& text, const std::string& title, MessageK
     grid->addItem(new QSpacerItem(wanted, 0, QSizePolicy::Minimum, QSizePolicy::Minimum),
                   grid->rowCount(), 0, 1, grid->columnCount());
   }
+  // A screenshot run is unattended: its boxes answer themselves after a moment.
+  if (!screenshot_.isEmpty()) {
+    QTimer::singleShot(300, &box, [&box] { box.defaultButton()->click(); });
+  }
   int pressed = box.exec();
   for (const Button& b : buttons) {
     if (pressed == b.standard) return b.id;

@@ -50,6 +50,8 @@ std::optional<std::string> STATMSG(const Browse* oBrw) {
     piece("Ordine: " + order.str());
     if (OrderIsUnique()) piece("UNIQUE");
   }
+  // A table opened read-only says so in the window too, not only in its title.
+  if (state.lReadOnly) piece("Sola lettura");
   return text;
 }
 

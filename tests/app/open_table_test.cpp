@@ -19,6 +19,7 @@
 #include "app/current_table.h"
 #include "app/messages.h"
 #include "app/twbrowse.h"
+#include "app/voskdbu.h"
 #include "rdd/db_commands.h"
 #include "rdd/dbffpt/fpt_area.h"
 #include "rdd/dbfntx/ntx_area.h"
@@ -351,6 +352,7 @@ TEST_F(OpenTableTest, ATableOnReadOnlyMediaOpensReadOnlyAfterSayingSo) {
                        "essere modificata."));
     EXPECT_TRUE(DBINFO(129).logical());
     EXPECT_NE(MainWindowTitle().find("(sola lettura)"), std::string::npos);
+    EXPECT_NE(STATMSG(&brw)->find("Sola lettura     "), std::string::npos);
     EXPECT_EQ(brw.columns().bLine()[1], "Cliente 1   ");
     EDCOL(&brw, 2);
     EXPECT_TRUE(ui_.dialogs.empty());

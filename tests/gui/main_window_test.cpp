@@ -224,7 +224,7 @@ TEST_F(MainWindowTest, AFileNameTypedWithoutExtensionIsAccepted) {
       ASSERT_NE(name, nullptr);
       name->setText("CLIENTI");
       static_cast<QDialog*>(dialog)->accept();
-      QTimer::singleShot(200, [&, dialog] {
+      QTimer::singleShot(200, dialog, [&, dialog] {  // only while the dialog lives
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
           refused = true;
           box->close();

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <functional>

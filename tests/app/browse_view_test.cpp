@@ -16,6 +16,7 @@
 #include "expr/expression.h"
 #include "expr/settings.h"
 #include "rdd/db_commands.h"
+#include "rdd/driver_registry.h"
 
 namespace vosk {
 
@@ -407,6 +408,43 @@ TEST_F(BrowseViewTest, AReadOnlyTableRefusesEveryChange) {
   };
   MAIN(table);
   EXPECT_EQ(ui_.main_windows, 1);
+}
+
+TEST_F(BrowseViewTest, BinaryCharacterDataShowsInHexadecimalUnlessItIsText) {
+  // A Visual FoxPro table with two binary character fields (flag 0x04, set in the file) and a
+  // plain one.
+  DbfDriverSettings& settings = FindDriver(RDDSETDEFAULT())->settings();
+  settings.table_kind = 2;
+  auto field = [](const char* name, int flags) {
+    return Value::Array({Value::String(name), Value::String("C"), Value::Integer(4),
+                         Value::Integer(0), Value::Integer(flags)});
+  };
+  const bool created =
+      DBCREATE(Path("BIN.DBF"), {field("DATI", 4), field("SIGLA", 4), field("NOME", 0)}, "",
+               true, "MK");
+  settings.table_kind = 1;
+  ASSERT_TRUE(created);
+  ASSERT_TRUE(DBAPPEND());
+  FIELDPUT(1, Value::String(std::string("\x01\x00" "AB", 4)));
+  FIELDPUT(2, Value::String("ROMA"));
+  FIELDPUT(3, Value::String(std::string("\x01\x00" "AB", 4)));
+  DBCOMMIT();
+  DBCLOSEAREA();
+  {
+    std::fstream f(Path("BIN.DBF"), std::ios::in | std::ios::out | std::ios::binary);
+    ASSERT_EQ(f.get(), 0x30) << "a Visual FoxPro table";
+    for (int descriptor : {0, 1}) {  // the field flags byte: binary
+      f.seekp(32 + 32 * descriptor + 18);
+      f.put('\x04');
+    }
+  }
+  RunWithTable(ui_, Path("BIN.DBF"), [&](TWBrowse& brw) {
+    const std::vector<std::string> cells = brw.columns().bLine();
+    ASSERT_EQ(cells.size(), 3u);
+    EXPECT_EQ(cells[0], "01004142");
+    EXPECT_EQ(cells[1], "ROMA") << "binary data that is plain text shows as text";
+    EXPECT_EQ(cells[2], std::string("\x01\x00" "AB", 4)) << "not binary: as it is";
+  });
 }
 
 }  // namespace

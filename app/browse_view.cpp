@@ -209,6 +209,28 @@ bool Editable(int n) {
   }
 }
 
+// The empty value of field n's type.
+Value EmptyValueOf(int n) {
+  const int len = FIELDLEN(n), dec = FIELDDEC(n);
+  switch (FieldType(n)) {
+    case 'N':
+    case 'F':
+    case 'I':
+    case 'B':
+      return dec > 0 ? Value::Double(0, len - dec - 1, dec) : Value::Integer(0, len);
+    case 'D':
+      return Value::Date(0);
+    case 'L':
+      return Value::Logical(false);
+    case 'T':
+      return Value::Timestamp(0, 0);
+    case 'M':
+      return Value::String("", true);
+    default:
+      return Value::String(std::string(static_cast<size_t>(std::max(len, 0)), ' '));
+  }
+}
+
 std::string Hex(const std::string& bytes) {
   static const char kDigits[] = "0123456789ABCDEF";
   std::string out;
@@ -699,7 +721,9 @@ void EDCOL(Browse* oBrw, int nCol) {
     return;
   }
   const bool plain = cod == "ANSI" || type != 'C';
-  const Value current = FIELDGET(n);
+  // A null (Visual FoxPro) is edited from the empty value of the field's type: the input field
+  // would otherwise take it for text.
+  const Value current = FIELDGET(n).is_nil() ? EmptyValueOf(n) : FIELDGET(n);
   Value shown = current;
   if (type == 'T') {
     shown = Value::String(ValueToText(current));

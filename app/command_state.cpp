@@ -4,6 +4,8 @@
 #include <set>
 #include <string>
 
+#include "expr/memvars.h"
+
 namespace vosk {
 namespace {
 
@@ -24,13 +26,6 @@ DisplayErrors& Errors() {
 }
 
 // Errors of the same kind on the same file are one fault for the user.
-std::string Upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
 std::string Key(const RuntimeError& e) {
   return std::to_string(e.gen_code) + "/" + std::to_string(e.sub_code) + "/" +
          std::to_string(e.os_code) + "/" + e.subsystem + "/" + e.file_name;
@@ -41,7 +36,8 @@ ErrorAnswer KeepAndAbandon(const RuntimeError& e) {
   DisplayErrors& errors = Errors();
   // A value the driver cannot decode is its cell's own trouble: the cell shows its mark.
   const bool undecodable = e.gen_code == kEgDataType;
-  if (!undecodable && !errors.pending && !errors.reported.count(Key(e)) && !errors.told.count(Upper(e.file_name))) {
+  if (!undecodable && !errors.pending && !errors.reported.count(Key(e)) &&
+      !errors.told.count(UpperName(e.file_name))) {
     errors.pending = e;
   }
   throw Abandon(e);
@@ -73,6 +69,6 @@ void ForgetDisplayErrors() {
   Errors().told.clear();
 }
 
-void MarkFileTold(const std::string& file) { Errors().told.insert(Upper(file)); }
+void MarkFileTold(const std::string& file) { Errors().told.insert(UpperName(file)); }
 
 }  // namespace vosk

@@ -21,6 +21,7 @@
 #include "app/table_files.h"
 #include "app/ui.h"
 #include "app/voskdbu.h"
+#include "expr/memvars.h"
 #include "expr/runtime_error.h"
 #include "platform/file.h"
 #include "platform/os_error.h"
@@ -37,13 +38,6 @@ constexpr int kDbiPassword = 131;
 constexpr int kRddiMemoType = 14;
 constexpr int kRddiMemoExt = 6;
 
-std::string Upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
-  return s;
-}
-
 bool SameText(const std::string& a, const std::string& b) {
   return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
 }
@@ -53,7 +47,7 @@ bool SameText(const std::string& a, const std::string& b) {
 std::string OkOpenMessage(const RuntimeError& e, const std::string& cIndex,
                           const std::string& failing_file) {
   // An error raised while evaluating an index key (an alias it names) carries no file name.
-  const std::string name = Upper(e.file_name.empty() ? failing_file : e.file_name);
+  const std::string name = UpperName(e.file_name.empty() ? failing_file : e.file_name);
   // An open that failed for a reason no rule names still failed: saying so beats letting the
   // real open run into an error report that ends the program.
   std::string message = "Impossibile aprire il file " + name + ".";
@@ -203,7 +197,7 @@ bool OKOPEN(const std::string& cFile, const std::string& cIndex, bool lReadOnly)
 std::string AutoIndexName(const std::string& table) {
   const std::string base = CFILEPATH(table) + CFILENOEXT(table);
   const std::string ext = OrderBagExt();
-  const std::string name = base + (VOSK() ? std::string(".NTX") : Upper(ext));
+  const std::string name = base + (VOSK() ? std::string(".NTX") : UpperName(ext));
   return FileExists(name) ? name : base + ext;
 }
 
@@ -275,7 +269,7 @@ void APRITAB(Browse* oBrw, const std::string& cFile_in) {
 
 void APRIIND(Browse* oBrw) {
   RoutineFrame frame("APRIIND", __LINE__);
-  std::string ext = VOSK() ? std::string("NTX") : Upper(OrderBagExt());
+  std::string ext = VOSK() ? std::string("NTX") : UpperName(OrderBagExt());
   if (ext.size() > 3) ext = ext.substr(ext.size() - 3);
   CurrentTableState& state = CurTable();
   std::string index = CGETFILE("File " + ext + " (*." + ext + ")|*." + ext, "Apri indice...", 1,
@@ -448,7 +442,7 @@ void CAMBIARDD(Browse* oBrw, const std::string& cDriver) {
     SetMemoFormat(memo, memo_ext);
     UseMemoKindOf(state.cCurTable);
     if (reopened) (void)Reopen(state, rebuild);
-    POPMSG("Impossibile aprire la tabella " + Upper(state.cCurTable) + " con il driver " +
+    POPMSG("Impossibile aprire la tabella " + UpperName(state.cCurTable) + " con il driver " +
                cDriver + ":;" + failure->ToString() + ";La tabella resta aperta con il driver " +
                previous + ".",
            1);

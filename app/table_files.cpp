@@ -10,6 +10,7 @@
 #include "app/messages.h"
 #include "app/startup.h"
 #include "app/voskdbu.h"
+#include "expr/memvars.h"
 #include "platform/file.h"
 #include "platform/os_error.h"
 #include "rdd/db_commands.h"
@@ -19,16 +20,11 @@ namespace {
 
 constexpr int kDbiReadOnly = 129;
 
-std::string Upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
 std::string Base(const std::string& table) { return CFILEPATH(table) + CFILENOEXT(table); }
 
-const char* Extension(MemoKindOnDisk kind) { return kind == MemoKindOnDisk::kDbt ? ".DBT" : ".FPT"; }
+const char* Extension(MemoKindOnDisk kind) {
+  return kind == MemoKindOnDisk::kDbt ? ".DBT" : ".FPT";
+}
 
 // The memo kind that the version byte (offset 0) and, for Visual FoxPro tables, the memo flag
 // of the table flags (offset 28) call for.
@@ -40,11 +36,18 @@ MemoKindOnDisk KindOfVersion(const std::string& table) {
     return MemoKindOnDisk::kUnknown;
   }
   switch (header[0]) {
-    case 0x83: case 0x86: case 0x8B: case 0x8E: case 0xCB:
+    case 0x83:
+    case 0x86:
+    case 0x8B:
+    case 0x8E:
+    case 0xCB:
       return MemoKindOnDisk::kDbt;
-    case 0xF5: case 0xF6:
+    case 0xF5:
+    case 0xF6:
       return MemoKindOnDisk::kFpt;
-    case 0x30: case 0x31: case 0x32:
+    case 0x30:
+    case 0x31:
+    case 0x32:
       return header[28] & 0x02 ? MemoKindOnDisk::kFpt : MemoKindOnDisk::kUnknown;
     default:
       return MemoKindOnDisk::kUnknown;
@@ -100,15 +103,17 @@ bool ReadOnlyOnDisk(const std::string& table) {
 bool ExplainReadOnlyOpen(const std::string& table) {
   const std::string missing = MissingMemoFile(table);
   if (!missing.empty()) {
-    POPMSG("Il file memo " + Upper(missing) + Ansi(" non è presente:;la tabella ") +
-               Upper(table) + Ansi(" viene aperta in sola lettura e i campi memo non sono "
-                                   "disponibili."),
+    POPMSG("Il file memo " + UpperName(missing) + Ansi(" non è presente:;la tabella ") +
+               UpperName(table) +
+               Ansi(" viene aperta in sola lettura e i campi memo non sono "
+                    "disponibili."),
            1);
     return true;
   }
   if (ReadOnlyOnDisk(table)) {
-    POPMSG("Il file " + Upper(table) + Ansi(" è in sola lettura:;la tabella viene aperta in sola "
-                                            "lettura e non potrà essere modificata."),
+    POPMSG("Il file " + UpperName(table) +
+               Ansi(" è in sola lettura:;la tabella viene aperta in sola "
+                    "lettura e non potrà essere modificata."),
            1);
     return true;
   }
@@ -130,7 +135,7 @@ bool TableWritable() {
     read_only = v.is_logical() && v.logical();
   }
   if (!read_only) return true;
-  POPMSG("La tabella " + Upper(CurTable().cCurTable) +
+  POPMSG("La tabella " + UpperName(CurTable().cCurTable) +
              Ansi(" è aperta in sola lettura: impossibile modificarla."),
          1);
   return false;

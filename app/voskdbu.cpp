@@ -11,6 +11,7 @@
 #include "app/startup.h"
 #include "app/table_files.h"
 #include "app/ui.h"
+#include "expr/memvars.h"
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
 #include "platform/file.h"
@@ -19,13 +20,6 @@
 
 namespace vosk {
 namespace {
-
-std::string Upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
 
 bool NoTableName(const std::string& name) { return name.empty() || name == "." || name == ".."; }
 

@@ -273,6 +273,15 @@ Order* IndexedArea::Resolve(const Value& order, const Value& bag) {
 
 // --- navigation ---
 
+Status IndexedArea::CheckRecord(Order* o, const OrderCursor& c) {
+  if (!c.on) return kSuccess;
+  if (c.recno >= 1 && c.recno <= rec_count_) return kSuccess;
+  // Another program may have appended the record since the count was read.
+  if (c.recno > rec_count_ && shared_ && Failed(RefreshCount())) return kFailure;
+  if (c.recno >= 1 && c.recno <= rec_count_) return kSuccess;
+  return o->bag()->Corrupt();  // a key of no record
+}
+
 Status IndexedArea::LogicalEdge(Order* o, bool top, OrderCursor* c) {
   bool tree_first = top != o->against_tree();
   if (tree_first) {
@@ -289,18 +298,31 @@ Status IndexedArea::LogicalEdge(Order* o, bool top, OrderCursor* c) {
       return kFailure;
     }
   }
+  if (Failed(CheckRecord(o, *c))) return kFailure;
   if (c->on && !o->InScope(reinterpret_cast<const uint8_t*>(c->key.data()))) c->on = false;
   return kSuccess;
 }
 
 Status IndexedArea::Step(Order* o, OrderCursor* c, bool forward) {
   bool tree_forward = forward != o->against_tree();
+  // The key stepped from: the next one must not stand before it in tree order.
+  const bool from_key = c->on && !c->between;
+  if (from_key) step_from_ = c->key;
   if (c->between) {
     c->between = false;
     if (!tree_forward && Failed(c->on ? o->Prev(c) : o->Last(c))) return kFailure;
   } else if (Failed(tree_forward ? o->Next(c) : o->Prev(c))) {
     return kFailure;
   }
+  if (from_key && c->on) {
+    int cmp = o->CompareKeys(reinterpret_cast<const uint8_t*>(step_from_.data()),
+                             static_cast<int>(step_from_.size()),
+                             reinterpret_cast<const uint8_t*>(c->key.data()),
+                             static_cast<int>(c->key.size()), true);
+    if (o->descending_tree()) cmp = -cmp;
+    if (tree_forward ? cmp > 0 : cmp < 0) return o->bag()->Corrupt();  // keys out of order
+  }
+  if (Failed(CheckRecord(o, *c))) return kFailure;
   if (c->on && !o->InScope(reinterpret_cast<const uint8_t*>(c->key.data()))) c->on = false;
   return kSuccess;
 }
@@ -429,6 +451,7 @@ Status IndexedArea::seek(const Value& value, bool soft, bool find_last) {
     OrderCursor& c = o->cursor;
     if (Failed(o->Seek(&c, key, tree_after, false))) return kFailure;
     if (tree_after && Failed(c.on ? o->Prev(&c) : o->Last(&c))) return kFailure;
+    if (Failed(CheckRecord(o, c))) return kFailure;
     bool hit = c.on && o->CompareKeys(kb, klen, reinterpret_cast<const uint8_t*>(c.key.data()),
                                   o->key_length(), false) == 0;
     if (c.on && (hit || soft)) {
@@ -600,7 +623,9 @@ Status IndexedArea::KeyGoto(Order* o, int64_t position, bool* ok) {
         from_end = !from_end;
       }
     }
-    if (n >= 1 && Failed(o->GoToPosition(&c, n, from_end))) return kFailure;
+    if (n >= 1 && (Failed(o->GoToPosition(&c, n, from_end)) || Failed(CheckRecord(o, c)))) {
+      return kFailure;
+    }
     if (n >= 1 && c.on && o->InScope(reinterpret_cast<const uint8_t*>(c.key.data()))) {
       target = c.recno;
     }

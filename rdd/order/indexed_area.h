@@ -130,6 +130,9 @@ class IndexedArea : public FptArea, public OrderHost {
   // Navigation helpers; the order's bag must be locked.
   Status LogicalEdge(Order* o, bool top, OrderCursor* c);
   Status Step(Order* o, OrderCursor* c, bool forward);
+  // A key the cursor stands on must name a record of the table (error 32/1012 naming the
+  // bag otherwise); a record past the count read earlier makes the count be read again.
+  Status CheckRecord(Order* o, const OrderCursor& c);
   Status SyncCursor(Order* o, bool* on_record);
   bool Visible();
   Status KeyCount(Order* o, int64_t* out);
@@ -148,6 +151,8 @@ class IndexedArea : public FptArea, public OrderHost {
   // Adds or deletes the current record's key in a custom order; an order that takes given
   // keys takes `given` as the key value when there is one.
   Status AddKeyCustom(Order* o, bool add, const std::optional<Value>& given, bool* done);
+
+  std::string step_from_;  // the key a step started from (kept to spare an allocation a step)
 };
 
 // Name helpers shared by the engines.

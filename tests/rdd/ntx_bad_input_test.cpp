@@ -110,6 +110,80 @@ TEST_F(NtxBadInputTest, ChildCycleEndsInCorruption) {
   EXPECT_TRUE(HasError(kEgCorruption, kEdfCorrupt));
 }
 
+// One page of ten keys "0001".."0010" (records 1..10); a damaged entry is met by every walk
+// through it and by a seek of its key, and each of them fails naming the bag instead of
+// ending the listing early or answering "not found".
+using NtxDamagedEntryTest = NtxTest;
+
+TEST_F(NtxDamagedEntryTest, WalksAndSeeksThroughADamagedEntryFail) {
+  const struct {
+    const char* what;
+    int field;  // 4 = record number, 8 = key bytes (offsets in the item)
+    uint32_t value;
+    bool seek_fails;  // the damaged key itself is sought
+  } kCases[] = {
+      {"record number 0", 4, 0, true},
+      {"record number past the record count", 4, 11, true},
+      {"record number far past the end", 4, 0x7FFFFFFF, true},
+      {"key above the next one", 8, 0x39393939, false},  // "9999" between "0002" and "0004"
+  };
+  int n = 0;
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    const std::string name = "d" + std::to_string(++n);
+    ASSERT_TRUE(MakeTable(name, {{"N", "N", 4, 0}}));
+    for (int i = 1; i <= 10; ++i) Add({Value::Integer(i)});
+    const std::string bag = Path(name + "x.ntx");
+    ASSERT_TRUE(ORDCREATE(bag, "", "N"));
+    ORDLISTCLEAR();
+    std::string bytes = ReadAll(bag);
+    uint8_t* b = reinterpret_cast<uint8_t*>(bytes.data());
+    uint32_t root = GetLe32(b + 4);
+    ASSERT_EQ(GetLe16(b + root), 10) << "one page holds every key";
+    uint16_t item = GetLe16(b + root + 2 + 2 * 2);  // the third key, "0003" of record 3
+    PutLe32(b + root + item + c.field, c.value);
+    WriteAll(bag, bytes);
+    ASSERT_TRUE(ORDLISTADD(Value::String(bag)));
+
+    for (bool forward : {true, false}) {
+      errors_.clear();
+      std::vector<uint32_t> seen = forward ? Walk() : WalkBack();
+      ASSERT_FALSE(errors_.empty()) << "walk " << forward << " listed " << seen.size();
+      EXPECT_EQ(errors_.back().gen_code, kEgCorruption);
+      EXPECT_EQ(errors_.back().sub_code, kEdfCorrupt);
+      EXPECT_EQ(errors_.back().file_name, bag) << "the error names the bag";
+    }
+    errors_.clear();
+    DBSEEK(Value::Integer(3));
+    EXPECT_EQ(!errors_.empty(), c.seek_fails);
+    errors_.clear();
+    EXPECT_TRUE(DBSEEK(Value::Integer(7))) << "keys away from the damage stay found";
+    EXPECT_EQ(ReadAll(bag), bytes) << "nothing written";
+    DBCLOSEAREA();
+  }
+}
+
+// A record appended by another user of the shared table after this area read the record count
+// is no damage: its key is found and listed.
+TEST_F(NtxBadInputTest, KeyOfARecordAppendedElsewhereIsNoDamage) {
+  DBCLOSEAREA();
+  ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", Path("t.dbf"), "A", true, false));
+  ASSERT_TRUE(ORDLISTADD(Value::String(Path("idx.ntx"))));
+  const int a = SELECT();
+  ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", Path("t.dbf"), "B", true, false));
+  ASSERT_TRUE(ORDLISTADD(Value::String(Path("idx.ntx"))));
+  Add({Value::String("ZZ LATE")});
+  DBCOMMIT();
+  DBUNLOCK();
+  DBSELECTAREA(a);
+  errors_.clear();
+  EXPECT_TRUE(DBSEEK(Value::String("ZZ LATE")));
+  EXPECT_EQ(RECNO(), 401u);
+  DBGOTOP();
+  EXPECT_EQ(Walk().size(), 401u);
+  EXPECT_TRUE(errors_.empty()) << ErrorText();
+}
+
 TEST_F(NtxBadInputTest, KeyNamingAMissingFieldCreatesNothing) {
   EXPECT_FALSE(ORDCREATE(Path("x.ntx"), "", "NOSUCH"));
   EXPECT_TRUE(HasError(kEgNoVar, 1003)) << ErrorText();

@@ -291,6 +291,8 @@ std::string EvalLine(const Value& v, Codepage cp) {
   return std::string(1, v.type_letter()) + "\t" + text + "\n";
 }
 
+void CloseAllReporting();
+
 int CmdEval(const ToolArgs& a) {
   DbfArea* t = OpenTable(a.positional[1], true, true);
   Codepage cp = a.Has("oem") ? Codepage::kCp850 : Codepage::kCp1252;
@@ -306,7 +308,7 @@ int CmdEval(const ToolArgs& a) {
     const RuntimeError& r = ex.error();
     std::string desc = r.description.empty() ? GeneralDescription(r.gen_code) : r.description;
     std::printf("E\t%d/%d %s\n", r.gen_code, r.sub_code, desc.c_str());
-    DBCLOSEALL();
+    CloseAllReporting();
     return 1;
   }
   DBCLOSEAREA();
@@ -402,14 +404,34 @@ int CmdAppend(const ToolArgs& a) {
   }
   const std::vector<Field>& fields = t->fields();
   int status = 0;
+  // The first failure: its CSV line, field and reason. Every row before that line is kept.
+  long fail_line = 0;
+  std::string fail_field, fail_why;
+  auto fail_at = [&](long at, const std::string& field, const std::string& why) {
+    if (status == 0 || at < fail_line) {
+      fail_line = at;
+      fail_field = field;
+      fail_why = why;
+    }
+    status = 1;
+  };
+  auto describe = [](const RuntimeError& e) {
+    std::string why = e.description.empty() ? GeneralDescription(e.gen_code) : e.description;
+    if (e.os_code) why += " [os " + std::to_string(e.os_code) + "]";
+    return why;
+  };
+  // Errors of the table itself (a write of gathered records, a close) are answered here: the
+  // rows they lose are found from the record count afterwards.
+  std::string table_why;
+  ScopedErrorHandler table_errors([&](const RuntimeError& e) -> ErrorAnswer {
+    if (table_why.empty()) table_why = describe(e);
+    return ErrorAnswer::Default();
+  });
+  std::vector<std::pair<uint32_t, long>> appended;  // record number and CSV line, in order
   std::vector<Value> values(positions.size());
   while (reader.Next(&row, &err)) {
     long line = reader.record_line();
-    auto fail = [&](const std::string& field, const std::string& why) {
-      std::fprintf(stderr, "dbutool: %s: line %ld, field %s: %s\n", csv_file.c_str(), line,
-                   field.c_str(), why.c_str());
-      status = 1;
-    };
+    auto fail = [&](const std::string& field, const std::string& why) { fail_at(line, field, why); };
     if (!err.empty()) {
       fail("-", err);
       break;
@@ -437,13 +459,14 @@ int CmdAppend(const ToolArgs& a) {
     }
     if (status) break;
     if (!DBAPPEND()) {
-      fail("-", "append failed");
+      fail("-", table_why.empty() ? "append failed" : table_why);
       break;
     }
+    appended.emplace_back(RECNO(), line);
     {
       const Field* f = nullptr;  // the field being written
       ScopedErrorHandler h([&](const RuntimeError& e) -> ErrorAnswer {
-        fail(f->name, e.description.empty() ? GeneralDescription(e.gen_code) : e.description);
+        fail(f->name, describe(e));
         return ErrorAnswer::Default();
       });
       for (size_t i = 0; i < positions.size() && !status; ++i) {
@@ -463,7 +486,24 @@ int CmdAppend(const ToolArgs& a) {
   }
   if (in != stdin) std::fclose(in);
   DBCOMMIT();
+  // Records gathered for a table held exclusively that could not be written are not in the
+  // table: the first of them names the line that failed.
+  uint32_t count = RECCOUNT();
+  for (const auto& [recno, line] : appended) {
+    if (recno > count) {
+      fail_at(line, "-", table_why.empty() ? "record not written" : table_why);
+      break;
+    }
+  }
   DBCLOSEAREA();
+  if (status == 0 && !table_why.empty()) {
+    std::fprintf(stderr, "dbutool: %s: %s\n", csv_file.c_str(), table_why.c_str());
+    return 1;
+  }
+  if (status) {
+    std::fprintf(stderr, "dbutool: %s: line %ld, field %s: %s\n", csv_file.c_str(), fail_line,
+                 fail_field.c_str(), fail_why.c_str());
+  }
   return status;
 }
 
@@ -650,6 +690,24 @@ const std::vector<CommandSpec>& Commands() {
   return commands;
 }
 
+void ReportAbandon(const RuntimeError& r) {
+  std::string file = r.file_name.empty() ? g_table : r.file_name;
+  std::string desc = r.description.empty() ? GeneralDescription(r.gen_code) : r.description;
+  std::fprintf(stderr, "dbutool: %s: error %d/%d %s%s%s\n", file.c_str(), r.gen_code,
+               r.sub_code, desc.c_str(), r.operation.empty() ? "" : (" (" + r.operation + ")").c_str(),
+               r.os_code ? (" [os " + std::to_string(r.os_code) + "]").c_str() : "");
+}
+
+// Closes every table after a command was abandoned; an error of the closes is reported, never
+// thrown out of the recovery point.
+void CloseAllReporting() {
+  try {
+    DBCLOSEALL();
+  } catch (const Abandon& e) {
+    ReportAbandon(e.error());
+  }
+}
+
 // Runs one parsed command with the engine set up as the program sets it up.
 int RunCommand(const CommandSpec& command, const ToolArgs& a) {
   try {
@@ -664,16 +722,11 @@ int RunCommand(const CommandSpec& command, const ToolArgs& a) {
     }
     return command.run(a);
   } catch (const UsageError& e) {
-    DBCLOSEALL();
+    CloseAllReporting();
     return ReportUsageError(command.name + ": " + e.text, command);
   } catch (const Abandon& e) {
-    const RuntimeError& r = e.error();
-    std::string file = r.file_name.empty() ? g_table : r.file_name;
-    std::string desc = r.description.empty() ? GeneralDescription(r.gen_code) : r.description;
-    std::fprintf(stderr, "dbutool: %s: error %d/%d %s%s%s\n", file.c_str(), r.gen_code,
-                 r.sub_code, desc.c_str(), r.operation.empty() ? "" : (" (" + r.operation + ")").c_str(),
-                 r.os_code ? (" [os " + std::to_string(r.os_code) + "]").c_str() : "");
-    DBCLOSEALL();
+    ReportAbandon(e.error());
+    CloseAllReporting();
     return 1;
   } catch (const InternalError& e) {
     std::fprintf(stderr, "dbutool: internal error %s\n", e.what());

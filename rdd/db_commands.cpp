@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <exception>
 
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
@@ -169,12 +170,27 @@ void DBCLOSEAREA() {
       }
     }
   });
-  Status s = a->close();
-  ReleaseArea(number);
-  (void)s;
+  // The area is released even when its close raised.
+  struct Release {
+    int number;
+    ~Release() { ReleaseArea(number); }
+  } release{number};
+  (void)a->close();
 }
 
 void DBCLOSEALL() {
+  // Every area is closed and released even when a close raises; the first exception goes on
+  // once all are released.
+  std::exception_ptr raised;
+  auto close_and_release = [&](WorkArea* a) {
+    int n = a->area_number();
+    try {
+      (void)a->close();
+    } catch (...) {
+      if (!raised) raised = std::current_exception();
+    }
+    ReleaseArea(n);
+  };
   // Relation children are closed after their parents have dropped them.
   for (int pass = 0; pass < 16; ++pass) {
     bool any = false;
@@ -190,18 +206,13 @@ void DBCLOSEALL() {
         left = true;
         return;
       }
-      int n = a->area_number();
-      (void)a->close();
-      ReleaseArea(n);
+      close_and_release(a);
     });
     if (!left) break;
   }
-  ForEachArea([](WorkArea* a) {
-    int n = a->area_number();
-    (void)a->close();
-    ReleaseArea(n);
-  });
+  ForEachArea(close_and_release);
   SelectAreaNumber(1);
+  if (raised) std::rethrow_exception(raised);
 }
 
 void DBSELECTAREA(int area) {

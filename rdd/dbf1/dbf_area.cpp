@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstring>
+#include <exception>
 #include <limits>
 
 #include "expr/decimal_text.h"
@@ -721,14 +722,26 @@ Status DbfArea::close() {
   Status result = kSuccess;
   if (data_.is_open() && !FireTrigger(kTrgPreClose)) return kFailure;
   pending_parent_ = nullptr;
+  // Every step runs and the area is released whatever a step raises; the first exception an
+  // error handler threw goes on once everything is released.
+  std::exception_ptr raised;
+  auto step = [&](auto&& run) {
+    try {
+      if (Failed(run())) result = kFailure;
+    } catch (...) {
+      result = kFailure;
+      if (!raised) raised = std::current_exception();
+    }
+  };
   if (data_.is_open()) {
-    if (Failed(go_cold())) result = kFailure;
-    if (Failed(FlushPending())) result = kFailure;
-    (void)unlock(0);
-    if (header_dirty_ && !read_only_ && Failed(write_header())) result = kFailure;
+    step([&] { return go_cold(); });
+    step([&] { return FlushPending(); });
+    step([&] { return unlock(0); });
+    if (header_locked_) UnlockHeader();
+    if (header_dirty_ && !read_only_) step([&] { return write_header(); });
     if (GlobalSettings().hardcommit() && data_flush_pending_ && !read_only_) data_.Commit();
   }
-  (void)WorkArea::close();
+  step([&] { return WorkArea::close(); });
   std::string name = data_.path();
   data_.Close();
   if (temporary_ && !name.empty()) DeleteFile(name);
@@ -742,8 +755,9 @@ Status DbfArea::close() {
     key_->fill(0);
     key_.reset();
   }
-  (void)FireTrigger(kTrgPostClose);
+  step([&] { return FireTrigger(kTrgPostClose) ? kSuccess : kFailure; });
   trigger_active_ = false;
+  if (raised) std::rethrow_exception(raised);
   return result;
 }
 
@@ -1281,16 +1295,38 @@ Status DbfArea::WriteRecordAt(uint32_t recno, const uint8_t* data) {
 Status DbfArea::FlushPending() {
   if (pending_.empty()) return kSuccess;
   uint64_t off = header_len_ + static_cast<uint64_t>(pending_first_ - 1) * record_len_;
+  const uint32_t gathered = static_cast<uint32_t>(pending_.size() / record_len_);
   pending_.push_back(kDbfEofByte);
   int64_t n = data_.WriteAt(pending_.data(), pending_.size(), off);
-  bool ok = n == static_cast<int64_t>(pending_.size());
-  pending_.clear();
-  if (!ok) {
-    DriverError(kEdfWrite, file_name_, data_.last_error());
-    return kFailure;
-  }
   data_flush_pending_ = true;
-  return kSuccess;
+  if (n == static_cast<int64_t>(pending_.size())) {
+    pending_.clear();
+    return kSuccess;
+  }
+  const int os_code = data_.last_error();
+  // Keep the records that can still be written, one at a time up to the first that cannot;
+  // the table ends there (the count never covers records that are not in the file).
+  uint32_t kept = 0;
+  while (kept < gathered &&
+         data_.WriteAt(pending_.data() + static_cast<size_t>(kept) * record_len_, record_len_,
+                       off + static_cast<uint64_t>(kept) * record_len_) == record_len_) {
+    ++kept;
+  }
+  pending_.clear();
+  rec_count_ = pending_first_ - 1 + kept;
+  header_dirty_ = true;
+  uint64_t end = header_len_ + static_cast<uint64_t>(rec_count_) * record_len_;
+  uint8_t eof = kDbfEofByte;
+  bool eof_written = data_.WriteAt(&eof, 1, end) == 1;
+  (void)data_.Truncate(end + (eof_written ? 1 : 0));
+  DropReadAhead();
+  if (recno_ > rec_count_) {
+    // The current record was among those lost: the area stands on the phantom record.
+    hot_ = appended_ = valid_ = positioned_ = false;
+    recno_ = rec_count_ + 1;
+  }
+  DriverError(kEdfWrite, file_name_, os_code);
+  return kFailure;
 }
 
 Status DbfArea::go_cold() {
@@ -1365,21 +1401,24 @@ Status DbfArea::append(bool release_locks) {
   }
   if (Failed(RequireMatchingKey())) return kFailure;
   if (pending_parent_ && Failed(force_relation())) return kFailure;
-  bool took_append_lock = false;
+  // The append lock of a shared table, released however this is left (an error handler may
+  // throw at any step).
+  struct AppendLock {
+    DbfArea* area = nullptr;
+    ~AppendLock() {
+      if (area) area->UnlockHeader();
+    }
+  } append_lock;
   if (shared_) {
     if (!LockHeader(true)) {
       DriverError(kEdfAppendLock, file_name_, data_.last_error(), "", false, true);
       return kFailure;
     }
-    took_append_lock = true;
-    if (Failed(RefreshCount())) {
-      UnlockHeader();
-      return kFailure;
-    }
+    append_lock.area = this;
+    if (Failed(RefreshCount())) return kFailure;
     if (!file_locked_) {
       if (release_locks) (void)unlock(0);
       if (!LockRecord(rec_count_ + 1)) {
-        UnlockHeader();
         DriverError(kEdfAppendLock, file_name_, 0, "", false, true);
         return kFailure;
       }
@@ -1388,7 +1427,6 @@ Status DbfArea::append(bool release_locks) {
   appended_ = true;
   if (Failed(BlankFill(true))) {
     appended_ = false;
-    if (took_append_lock) UnlockHeader();
     return kFailure;
   }
   ++rec_count_;
@@ -1399,11 +1437,7 @@ Status DbfArea::append(bool release_locks) {
   valid_ = true;
   found_ = bof_ = eof_ = deleted_ = false;
   record_enciphered_ = key_.has_value() && !memo_present_;
-  if (shared_) {
-    Status s = go_cold();
-    UnlockHeader();
-    return s;
-  }
+  if (shared_) return go_cold();
   return kSuccess;
 }
 
@@ -1749,7 +1783,11 @@ Status DbfArea::raw_lock(int action, uint32_t recno) {
     case 5:
     case 7:
       if (!header_locked_) {
-        while (!data_.Lock(ls.base, 1, true, true)) SleepMillis(0);
+        // The lock waits; only contention is tried again, any other failure is an error.
+        while (!data_.Lock(ls.base, 1, true, true)) {
+          if (data_.last_error() != kOsLockViolation) return kFailure;
+          SleepMillis(0);
+        }
         header_locked_ = true;
       }
       return kSuccess;

@@ -220,7 +220,15 @@ Status FptArea::open(const OpenInfo& in) {
 }
 
 Status FptArea::close() {
-  Status s = DbfArea::close();
+  // The memo file is released too when the table's close raised.
+  struct ReleaseMemo {
+    FptArea& area;
+    ~ReleaseMemo() { area.ReleaseMemoFile(); }
+  } release{*this};
+  return DbfArea::close();
+}
+
+void FptArea::ReleaseMemoFile() {
   if (memo_.file().is_open()) {
     if (GlobalSettings().hardcommit() && memo_flush_pending_ && !read_only_) {
       (void)memo_.file().Commit();
@@ -234,7 +242,6 @@ Status FptArea::close() {
   // A change that could not be written is dropped: its blocks stay allocated.
   free_on_commit_.clear();
   free_on_rollback_.clear();
-  return s;
 }
 
 Status FptArea::flush() {

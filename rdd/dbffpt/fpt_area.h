@@ -77,6 +77,8 @@ class FptArea : public DbfArea {
     std::string data;
   };
 
+  // Closes the memo file (deleted when temporary) and drops the held values.
+  void ReleaseMemoFile();
   bool HasMemoPart(const Field& f) const;
   TextCoding CodingOf(const Field& f) const;
   // Decodes a reference; false when its bytes break the reference rules.

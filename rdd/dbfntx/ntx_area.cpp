@@ -26,7 +26,9 @@ int64_t NtxArea::SortRunKeys() { return g_sort_run_keys; }
 
 std::unique_ptr<WorkArea> NewNtxArea(Driver* driver) { return std::make_unique<NtxArea>(driver); }
 
-NtxArea::~NtxArea() { bags_.clear(); }
+// A hot record is written with its keys before the bags go (the base close would write it
+// without them).
+NtxArea::~NtxArea() { CloseQuietly(); }
 
 char NtxArea::KeyTypeOf(const Value& value, int* length, int* decimals) const {
   return NtxKeyTypeOf(value, length, decimals);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <exception>
 
 #include "expr/expression.h"
 #include "expr/settings.h"
@@ -858,12 +859,34 @@ void IndexedArea::CloseBag(size_t index) {
 
 Status IndexedArea::close() {
   Status s = kSuccess;
-  if (data_.is_open() && Failed(go_cold())) s = kFailure;
+  // The bags and the table are released whatever the record write raises.
+  std::exception_ptr raised;
+  try {
+    if (data_.is_open() && Failed(go_cold())) s = kFailure;
+  } catch (...) {
+    s = kFailure;
+    raised = std::current_exception();
+  }
   focus_ = nullptr;
   bags_.clear();
   pending_append_ = false;
-  if (Failed(Base::close())) s = kFailure;
+  try {
+    if (Failed(Base::close())) s = kFailure;
+  } catch (...) {
+    s = kFailure;
+    if (!raised) raised = std::current_exception();
+  }
+  if (raised) std::rethrow_exception(raised);
   return s;
+}
+
+void IndexedArea::CloseQuietly() noexcept {
+  try {
+    if (data_.is_open()) (void)close();
+  } catch (...) {
+    // A destructor must not throw: what could not be written is reported nowhere.
+  }
+  bags_.clear();
 }
 
 Status IndexedArea::RebuildAll() {

@@ -40,6 +40,9 @@ class IndexedArea : public FptArea, public OrderHost {
   Status go_cold() override;
   Status go_hot() override;
   Status close() override;
+  // Closes the area from the destructor of the most derived engine, while its orders can
+  // still take the keys of a hot record; never throws.
+  void CloseQuietly() noexcept;
   Status open(const OpenInfo& info) override;
   Status pack() override;
   Status zap() override;

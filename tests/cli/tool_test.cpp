@@ -2,6 +2,8 @@
 // and error lines.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -116,6 +118,108 @@ TEST_F(ToolTest, ErrorsAreOneLineWithCodes) {
   EXPECT_NE(bad.status, 0);
   EXPECT_NE(bad.out.find("line 3, field AMOUNT"), std::string::npos) << bad.out;
   EXPECT_EQ(Tool("list " + table_ + " --count").out, "4\n");  // the good line stays
+}
+
+}  // namespace
+
+namespace {
+
+// Runs dbutool with each file it writes limited to limit bytes (a full disk: writes past the
+// limit fail with EFBIG, SIGXFSZ ignored); stderr is returned.
+ToolRun ToolWithFileLimit(const std::vector<std::string>& args, rlim_t limit) {
+  int err_pipe[2];
+  if (pipe(err_pipe) != 0) return {-1, ""};
+  pid_t pid = fork();
+  if (pid == 0) {
+    rlimit rl{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &rl);
+    signal(SIGXFSZ, SIG_IGN);
+    dup2(err_pipe[1], 2);
+    close(err_pipe[0]);
+    std::vector<char*> argv = {const_cast<char*>(DBUTOOL_PATH)};
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(DBUTOOL_PATH, argv.data());
+    _exit(127);
+  }
+  close(err_pipe[1]);
+  ToolRun r{0, ""};
+  char buf[4096];
+  ssize_t n;
+  while ((n = read(err_pipe[0], buf, sizeof buf)) > 0) r.out.append(buf, static_cast<size_t>(n));
+  close(err_pipe[0]);
+  int st = 0;
+  waitpid(pid, &st, 0);
+  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + (WIFSIGNALED(st) ? WTERMSIG(st) : 0);
+  return r;
+}
+
+// An append that meets a full disk names the CSV line that failed, exits 1 and keeps every
+// row before that line with its memo, in both modes; the table stays readable.
+TEST_F(ToolTest, AppendOnAFullDiskKeepsEveryRowBeforeTheFailingLine) {
+  const struct {
+    const char* label;
+    const char* fields;  // after the table name
+    bool memo;
+  } cases[] = {
+      {"DBT memo fills first", "NAME:C:10 NOTE:M:10 --memo DBT", true},
+      {"FPT memo fills first", "NAME:C:10 NOTE:M:10 --memo FPT", true},
+      {"table fills first", "NAME:C:10 PAD:C:240", false},
+  };
+  constexpr int kRows = 3000;
+  constexpr rlim_t kLimit = 256 * 1024;
+  std::string csv = dir_ + "/big.csv";
+  {
+    std::ofstream out(csv);
+    out << "NAME,NOTE\n";
+    for (int i = 1; i <= kRows; ++i) {
+      out << "n" << i << "," << std::string(static_cast<size_t>(100 + i % 300), 'x') << i << "\n";
+    }
+  }
+  std::string csv_pad = dir_ + "/pad.csv";
+  {
+    std::ofstream out(csv_pad);
+    out << "NAME,PAD\n";
+    for (int i = 1; i <= kRows; ++i) out << "n" << i << "," << std::string(200, 'p') << i << "\n";
+  }
+  int n = 0;
+  for (const auto& c : cases) {
+    for (bool exclusive : {true, false}) {
+      SCOPED_TRACE(std::string(c.label) + (exclusive ? ", exclusive" : ", shared"));
+      std::string table = dir_ + "/full" + std::to_string(++n) + ".dbf";
+      ASSERT_EQ(Tool("create '" + table + "' " + c.fields).status, 0);
+      std::vector<std::string> args = {"append", table, "--csv", c.memo ? csv : csv_pad};
+      if (exclusive) args.push_back("--exclusive");
+      ToolRun r = ToolWithFileLimit(args, kLimit);
+      EXPECT_EQ(r.status, 1) << r.out;
+      size_t at = r.out.find("line ");
+      ASSERT_NE(at, std::string::npos) << r.out;
+      long line = std::strtol(r.out.c_str() + at + 5, nullptr, 10);
+      EXPECT_GT(line, 100) << r.out;
+      EXPECT_EQ(r.out.find("terminate"), std::string::npos) << r.out;
+
+      ToolRun list = Tool("list '" + table + "' --csv");
+      ASSERT_EQ(list.status, 0);
+      std::vector<std::string> rows;
+      size_t pos = 0;
+      while (pos < list.out.size()) {
+        size_t end = list.out.find('\n', pos);
+        if (end == std::string::npos) end = list.out.size();
+        std::string row = list.out.substr(pos, end - pos);
+        if (!row.empty() && row.back() == '\r') row.pop_back();  // CSV lines end in CR LF
+        rows.push_back(row);
+        pos = end + 1;
+      }
+      // The header row, then the rows of CSV lines 2 .. line - 1.
+      ASSERT_EQ(rows.size(), static_cast<size_t>(line - 1)) << r.out;
+      for (long i = 1; i < line - 1; ++i) {
+        std::string value = c.memo ? std::string(static_cast<size_t>(100 + i % 300), 'x')
+                                   : std::string(200, 'p');
+        ASSERT_EQ(rows[static_cast<size_t>(i)], "n" + std::to_string(i) + "," + value + std::to_string(i))
+            << "row " << i;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -13,28 +13,6 @@
 namespace vosk {
 namespace {
 
-// Limits the size of every file this process writes, SIGXFSZ ignored (a full disk).
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    old_ = signal(SIGXFSZ, SIG_IGN);
-    rlimit l = saved_;
-    l.rlim_cur = bytes;
-    ok_ = setrlimit(RLIMIT_FSIZE, &l) == 0;
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    signal(SIGXFSZ, old_);
-  }
-  bool ok() const { return ok_; }
-
- private:
-  rlimit saved_{};
-  sighandler_t old_ = SIG_DFL;
-  bool ok_ = false;
-};
-
 class CloseSafetyTest : public NtxTest {
  protected:
   // Runs f with a handler that abandons the command; true when it was abandoned.

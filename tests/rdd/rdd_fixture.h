@@ -6,6 +6,8 @@
 // runtime error and answers "default" so that a failing operation simply returns failure.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <map>
 #include <string>
@@ -41,6 +43,31 @@ inline ValueArray Structure(const std::vector<FieldRow>& rows) {
   }
   return out;
 }
+
+// Limits the size of every file this process writes (RLIMIT_FSIZE), with SIGXFSZ ignored so
+// that a write past the limit fails with EFBIG instead of ending the process.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    old_handler_ = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    ok_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    signal(SIGXFSZ, old_handler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  rlimit saved_{};
+  sighandler_t old_handler_ = SIG_DFL;
+  bool ok_ = false;
+};
 
 class RddTest : public ::testing::Test {
  protected:

@@ -34,6 +34,8 @@ const struct {
      "A usage error: an unknown command or option, a missing argument or option value. "
      "One line on standard error names it, followed by the usage."},
     {"3", "An internal error of the program."},
+    {"4", "check only: the index could not be checked (the table or the index file does not "
+          "open or cannot be read); status 1 from check means the index is damaged."},
 };
 
 const char* const kExamples[] = {

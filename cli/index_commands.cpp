@@ -115,8 +115,13 @@ int CmdReindex(const ToolArgs& a) {
   return 0;
 }
 
-int CmdCheck(const ToolArgs& a) {
-  if (a.positional.size() < 3) throw Abandon(RuntimeError{kEgArg, "DBCMD", 1006});
+namespace {
+
+// Exit status of a check that could not run.
+constexpr int kCheckNotDone = 4;
+
+// The work of check; raises Abandon when the table or a bag cannot be read.
+int CheckBags(const ToolArgs& a) {
   Open(a, a.positional[1], true, true);
   AddBag(a, a.positional[2]);
   auto* area = dynamic_cast<NtxArea*>(CurrentArea());
@@ -126,7 +131,7 @@ int CmdCheck(const ToolArgs& a) {
     auto* ntx = dynamic_cast<NtxFile*>(bag.get());
     if (!ntx) continue;
     NtxCheckReport report;
-    if (Failed(NtxCheckBag(area, ntx, &report))) return 1;
+    if (Failed(NtxCheckBag(area, ntx, &report))) return kCheckNotDone;
     for (const std::string& p : report.problems) std::printf("%s: %s\n", bag->path().c_str(), p.c_str());
     for (const std::string& n : report.notes) std::printf("%s: note: %s\n", bag->path().c_str(), n.c_str());
     std::printf("%s: %zu order(s), %lld keys, %lld pages, %s\n", bag->path().c_str(),
@@ -136,6 +141,18 @@ int CmdCheck(const ToolArgs& a) {
   }
   DBCLOSEAREA();
   return bad ? 1 : 0;
+}
+
+}  // namespace
+
+int CmdCheck(const ToolArgs& a) {
+  if (a.positional.size() < 3) throw Abandon(RuntimeError{kEgArg, "DBCMD", 1006});
+  try {
+    return CheckBags(a);
+  } catch (const Abandon& e) {
+    ReportAbandonedCommand(e);
+    return kCheckNotDone;
+  }
 }
 
 }  // namespace vosk

@@ -681,8 +681,9 @@ const std::vector<CommandSpec>& Commands() {
        .summary = "Verify an index file against its table",
        .description =
            "Verifies the structure of the index file and that its keys are exactly those of "
-           "the table's records; prints the problems found and exits with status 1 when there "
-           "are any.",
+           "the table's records, beside other programs editing them; prints the problems "
+           "found. Exit status 0: the index is sound; 1: it is damaged; 4: it could not be "
+           "checked (the table or the index does not open or cannot be read).",
        .args = {kTableArg, kBagArg},
        .options = WithTableOptions({kDriverOption}),
        .run = CmdCheck},
@@ -735,6 +736,12 @@ int RunCommand(const CommandSpec& command, const ToolArgs& a) {
 }
 
 }  // namespace
+
+int ReportAbandonedCommand(const Abandon& e) {
+  ReportAbandon(e.error());
+  CloseAllReporting();
+  return 1;
+}
 
 bool ToolArgs::Has(const std::string& name) const {
   for (const auto& [n, v] : options) {

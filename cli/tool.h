@@ -9,6 +9,12 @@ namespace vosk {
 // Runs one dbutool command line (without the program name); returns the exit status.
 int RunTool(const std::vector<std::string>& args);
 
+class Abandon;
+
+// Writes the one-line report of an abandoned command to standard error, closes every table
+// and returns the exit status of a runtime error (1).
+int ReportAbandonedCommand(const Abandon& e);
+
 // Options common to the commands: positional arguments and --name [value] pairs.
 struct ToolArgs {
   std::vector<std::string> positional;

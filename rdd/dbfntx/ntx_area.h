@@ -15,6 +15,9 @@ namespace vosk {
 // file, or up to 63 in a compound file when the multi-tag setting is on). The shared order
 // layer does navigation, maintenance and the order operations; this class opens, creates,
 // builds and rebuilds NTX files, and sets the table's lock scheme from their flags.
+// How NTX builds and checks sort keys: run size and temporary-file errors of DBFNTX.
+SortPolicy NtxSortPolicy();
+
 class NtxArea : public IndexedArea {
  public:
   using Base = IndexedArea;

@@ -106,6 +106,8 @@ class NtxTreeWriter {
   uint64_t batch_start_ = 0;
 };
 
+}  // namespace
+
 // The run size of a build: ceil(sqrt(R / (k + 4))) * 128 entries, doubled while below 1 MB of
 // entries, at most R; temporary-file failures are runtime errors of the driver.
 SortPolicy NtxSortPolicy() {
@@ -129,8 +131,6 @@ SortPolicy NtxSortPolicy() {
   };
   return p;
 }
-
-}  // namespace
 
 Status NtxArea::BuildOrder(NtxOrder* o, const OrderCondition* cond) {
   NtxFile* bag = o->file();

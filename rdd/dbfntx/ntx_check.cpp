@@ -1,38 +1,28 @@
 #include "rdd/dbfntx/ntx_check.h"
 
 #include <algorithm>
-#include <map>
-#include <set>
+#include <memory>
 
 #include "rdd/byte_order.h"
 #include "rdd/dbfntx/ntx_area.h"
 #include "rdd/dbfntx/ntx_key.h"
+#include "rdd/order/key_audit.h"
 
 namespace vosk {
 namespace {
-
-std::string Printable(const std::string& key) {
-  std::string out;
-  for (unsigned char c : key) {
-    if (c >= 32 && c < 127) {
-      out += static_cast<char>(c);
-    } else {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02X", c);
-      out += buf;
-    }
-  }
-  return out;
-}
 
 struct Walker {
   NtxFile* bag;
   NtxOrder* order;
   int64_t file_size;
-  std::set<uint64_t>* seen;
+  std::vector<bool>* seen;  // pages reached, by block number
   NtxCheckReport* report;
-  std::vector<std::pair<std::string, uint32_t>> keys;  // in walk order
+  KeyAudit* audit;
   int leaf_depth = -1;
+  int64_t keys = 0;
+  std::string previous;  // the key met last, with its record
+  uint32_t previous_recno = 0;
+  Status status = kSuccess;
 
   void Problem(const std::string& s) { report->problems.push_back(order->name() + ": " + s); }
 
@@ -43,10 +33,11 @@ struct Walker {
       Problem("page reference " + std::to_string(offset) + " outside the file");
       return false;
     }
-    if (!seen->insert(offset).second) {
+    if ((*seen)[offset / kNtxBlockSize]) {
       Problem("page " + std::to_string(offset) + " reached twice");
       return false;
     }
+    (*seen)[offset / kNtxBlockSize] = true;
     data->resize(kNtxBlockSize);
     if (bag->file().ReadAt(data->data(), kNtxBlockSize, offset) != kNtxBlockSize) {
       Problem("page " + std::to_string(offset) + " cannot be read");
@@ -61,6 +52,28 @@ struct Walker {
       return false;
     }
     return true;
+  }
+
+  // A key in walk order: it must not stand before the one met last; it goes to the audit.
+  void Key(const uint8_t* key, uint32_t recno) {
+    const int klen = order->key_length();
+    if (keys > 0) {
+      int c = NtxCompare(reinterpret_cast<const uint8_t*>(previous.data()), klen, key, klen,
+                         true);
+      if (order->descending()) c = -c;
+      if (c == 0 && order->sort_recno() && previous_recno > recno) c = 1;
+      if (c > 0) {
+        Problem("keys out of order: \"" + PrintableKey(previous) + "\" (record " +
+                std::to_string(previous_recno) + ") before \"" +
+                PrintableKey(std::string(reinterpret_cast<const char*>(key),
+                                         static_cast<size_t>(klen))) +
+                "\" (record " + std::to_string(recno) + ")");
+      }
+    }
+    previous.assign(reinterpret_cast<const char*>(key), static_cast<size_t>(klen));
+    previous_recno = recno;
+    ++keys;
+    if (Ok(status) && audit) status = audit->AddTreeKey(key, recno);
   }
 
   void Walk(uint64_t offset, int depth, bool root) {
@@ -84,13 +97,9 @@ struct Walker {
       if (leaf_depth < 0) leaf_depth = depth;
       else if (leaf_depth != depth) Problem("leaves at different depths");
     }
-    for (int i = 0; i <= n; ++i) {
+    for (int i = 0; i <= n && Ok(status); ++i) {
       if (!leaf) Walk(bag->OffsetOf(v.child(i)), depth + 1, false);
-      if (i < n) {
-        keys.push_back({std::string(reinterpret_cast<const char*>(v.key(i)),
-                                    static_cast<size_t>(order->key_length())),
-                        v.recno(i)});
-      }
+      if (i < n) Key(v.key(i), v.recno(i));
     }
   }
 };
@@ -99,39 +108,32 @@ struct Walker {
 
 Status NtxCheckBag(IndexedArea* area, NtxFile* bag, NtxCheckReport* report) {
   if (Failed(area->go_cold())) return kFailure;
-  int64_t size = bag->file().Size();
-  std::set<uint64_t> seen;
-  std::vector<std::vector<std::pair<std::string, uint32_t>>> all_keys;
+  uint32_t count = 0;
+  if (Failed(area->record_count(&count))) return kFailure;
+  std::vector<std::unique_ptr<KeyAudit>> audits;
+  for (auto& o : bag->ntx_orders()) {
+    audits.push_back(std::make_unique<KeyAudit>(area, o.get(), NtxSortPolicy(), count));
+  }
   {
+    // The tree and the free list are read under one read lock: what they show is one state
+    // of the file, and anything wrong in it is damage.
     OrderReadLock lock(bag);
     if (!lock.ok()) return kFailure;
+    int64_t size = bag->file().Size();
+    std::vector<bool> seen(static_cast<size_t>(std::max<int64_t>(size, 0) / kNtxBlockSize) + 1);
     for (auto& o : bag->ntx_orders()) {
-      if (o->header_offset() != 0) seen.insert(o->header_offset());
+      if (o->header_offset() != 0) seen[o->header_offset() / kNtxBlockSize] = true;
     }
-    for (auto& o : bag->ntx_orders()) {
-      Walker w{bag, o.get(), size, &seen, report, {}};
+    for (size_t oi = 0; oi < bag->ntx_orders().size(); ++oi) {
+      NtxOrder* o = bag->ntx_orders()[oi].get();
+      Walker w{bag, o, size, &seen, report, audits[oi].get()};
       if (o->root() == 0) {
         w.Problem("no root page");
       } else {
         w.Walk(o->root(), 0, true);
       }
-      for (size_t i = 1; i < w.keys.size(); ++i) {
-        const auto& a = w.keys[i - 1];
-        const auto& b = w.keys[i];
-        int c = NtxCompare(reinterpret_cast<const uint8_t*>(a.first.data()),
-                           static_cast<int>(a.first.size()),
-                           reinterpret_cast<const uint8_t*>(b.first.data()),
-                           static_cast<int>(b.first.size()), true);
-        if (o->descending()) c = -c;
-        if (c == 0 && o->sort_recno() && a.second > b.second) c = 1;
-        if (c > 0) {
-          w.Problem("keys out of order: \"" + Printable(a.first) + "\" (record " +
-                    std::to_string(a.second) + ") before \"" + Printable(b.first) +
-                    "\" (record " + std::to_string(b.second) + ")");
-        }
-      }
-      report->keys += static_cast<int64_t>(w.keys.size());
-      all_keys.push_back(std::move(w.keys));
+      if (Failed(w.status)) return kFailure;
+      report->keys += w.keys;
     }
     // The free list: pages inside the file, no cycle, none shared with a tree.
     uint64_t free_page = bag->free_page();
@@ -143,11 +145,12 @@ Status NtxCheckBag(IndexedArea* area, NtxFile* bag, NtxCheckReport* report) {
                                    " outside the file");
         break;
       }
-      if (!seen.insert(free_page).second) {
+      if (seen[free_page / kNtxBlockSize]) {
         report->problems.push_back("free list: page " + std::to_string(free_page) +
                                    " is also used elsewhere (or the list loops)");
         break;
       }
+      seen[free_page / kNtxBlockSize] = true;
       uint8_t block[kNtxBlockSize];
       if (bag->file().ReadAt(block, kNtxBlockSize, free_page) != kNtxBlockSize) break;
       ++report->pages;
@@ -162,58 +165,11 @@ Status NtxCheckBag(IndexedArea* area, NtxFile* bag, NtxCheckReport* report) {
       if (++steps > size / kNtxBlockSize) break;
     }
   }
-  // The keys of the table's records.
-  uint32_t saved = area->record_number();
-  uint32_t count = 0;
-  if (Failed(area->record_count(&count))) return kFailure;
-  for (size_t oi = 0; oi < bag->ntx_orders().size(); ++oi) {
-    NtxOrder* o = bag->ntx_orders()[oi].get();
-    if (o->custom()) continue;
-    std::multiset<std::pair<std::string, uint32_t>> have(all_keys[oi].begin(), all_keys[oi].end());
-    std::multiset<std::pair<std::string, uint32_t>> want;
-    std::map<std::string, uint32_t> first_owner;
-    for (uint32_t r = 1; r <= count; ++r) {
-      if (Failed(area->go_to(r))) return kFailure;
-      bool pass;
-      std::string key;
-      if (Failed(area->EvalFor(o, &pass))) return kFailure;
-      if (!pass) continue;
-      if (Failed(area->EvalKey(o, &key))) return kFailure;
-      want.insert({key, r});
-      first_owner.emplace(key, r);
-    }
-    auto problem = [&](const std::string& s) { report->problems.push_back(o->name() + ": " + s); };
-    int shown = 0;
-    for (const auto& k : have) {
-      if (want.find(k) == want.end() && shown++ < 20) {
-        problem("key \"" + Printable(k.first) + "\" of record " + std::to_string(k.second) +
-                " does not match the record");
-      }
-    }
-    if (o->unique()) {
-      std::set<std::string> values;
-      for (const auto& k : have) {
-        if (!values.insert(k.first).second && shown++ < 20) {
-          problem("unique order holds \"" + Printable(k.first) + "\" twice");
-        }
-      }
-      for (const auto& [key, r] : first_owner) {
-        if (!values.count(key)) {
-          report->notes.push_back(o->name() + ": no key for \"" + Printable(key) +
-                                  "\" (record " + std::to_string(r) +
-                                  "); a reindex restores it");
-        }
-      }
-    } else if (!o->partial()) {
-      for (const auto& k : want) {
-        if (have.find(k) == have.end() && shown++ < 20) {
-          problem("record " + std::to_string(k.second) + " has no key \"" + Printable(k.first) +
-                  "\"");
-        }
-      }
-    }
+  // The keys of the table's records, compared order by order.
+  for (auto& audit : audits) {
+    if (Failed(audit->Finish(&report->problems, &report->notes))) return kFailure;
   }
-  return area->go_to(saved);
+  return kSuccess;
 }
 
 }  // namespace vosk

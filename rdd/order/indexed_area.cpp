@@ -283,6 +283,20 @@ Status IndexedArea::CheckRecord(Order* o, const OrderCursor& c) {
   return o->bag()->Corrupt();  // a key of no record
 }
 
+Status IndexedArea::GoToKey(Order* o, uint32_t target) {
+  if (Failed(go_to(target))) return kFailure;
+  // Where no other program changes the table, the record shows the key it was found by.
+  if (target == 0 || eof_ || o->bag()->shared() || o->custom() || !o->cursor.on) {
+    return kSuccess;
+  }
+  bool pass;
+  std::string key;
+  if (Failed(EvalFor(o, &pass))) return kFailure;
+  if (pass && Failed(EvalKey(o, &key))) return kFailure;
+  if (pass && key == o->cursor.key) return kSuccess;
+  return o->bag()->Corrupt();  // a key naming another record
+}
+
 Status IndexedArea::LogicalEdge(Order* o, bool top, OrderCursor* c) {
   bool tree_first = top != o->against_tree();
   if (tree_first) {
@@ -368,7 +382,7 @@ Status IndexedArea::go_top() {
   }
   top_ = true;
   bottom_ = false;
-  if (Failed(go_to(target))) return kFailure;
+  if (Failed(GoToKey(o, target))) return kFailure;
   top_ = true;
   return skip_filter(1);
 }
@@ -385,7 +399,7 @@ Status IndexedArea::go_bottom() {
     if (!lock.ok() || Failed(LogicalEdge(o, false, &o->cursor))) return kFailure;
     if (o->cursor.on) target = o->cursor.recno;
   }
-  if (Failed(go_to(target))) return kFailure;
+  if (Failed(GoToKey(o, target))) return kFailure;
   top_ = false;
   bottom_ = true;
   return skip_filter(-1);
@@ -427,7 +441,7 @@ Status IndexedArea::skip_raw(int64_t n) {
       bof = true;
     }
   }
-  if (Failed(go_to(target))) return kFailure;
+  if (Failed(GoToKey(o, target))) return kFailure;
   if (bof) bof_ = true;
   return kSuccess;
 }
@@ -469,7 +483,7 @@ Status IndexedArea::seek(const Value& value, bool soft, bool find_last) {
       }
     }
   }
-  if (Failed(go_to(target))) return kFailure;
+  if (Failed(GoToKey(o, target))) return kFailure;
   if (target != 0 && Failed(skip_filter(find_last ? -1 : 1))) return kFailure;
   OrderCursor& c = o->cursor;
   bool found = !eof_ && c.on && c.recno == recno_ &&
@@ -632,7 +646,7 @@ Status IndexedArea::KeyGoto(Order* o, int64_t position, bool* ok) {
     }
   }
   top_ = bottom_ = false;
-  if (Failed(go_to(target))) return kFailure;
+  if (Failed(GoToKey(o, target))) return kFailure;
   // A hidden deleted record at that position: the next visible one.
   if (target != 0 && Failed(skip_filter(1))) return kFailure;
   *ok = target != 0 && !eof_;
@@ -692,7 +706,7 @@ Status IndexedArea::FindRecord(Order* o, uint32_t recno, bool cont, bool* found)
     }
     if (c.on) target = c.recno;
   }
-  if (Failed(go_to(target))) return kFailure;
+  if (Failed(GoToKey(o, target))) return kFailure;
   *found = target != 0;
   found_ = *found;
   return kSuccess;

@@ -74,6 +74,10 @@ class IndexedArea : public FptArea, public OrderHost {
   Order* Resolve(const Value& order, const Value& bag);
   // 1-based number of an order across the bags of the list, 0 for nullptr.
   int NumberOf(const Order* order) const;
+  // Hands the keys of the records an order covers to sink (see ScanKeys below), in record
+  // order; the record position is restored.
+  using KeySink = std::function<Status(const uint8_t* key, uint32_t recno)>;
+  Status ScanKeys(Order* o, const OrderCondition* cond, const KeySink& sink);
   // The default extension of this engine's bags (".ntx", ".cdx").
   virtual std::string BagExtension() const = 0;
 
@@ -136,6 +140,9 @@ class IndexedArea : public FptArea, public OrderHost {
   // A key the cursor stands on must name a record of the table (error 32/1012 naming the
   // bag otherwise); a record past the count read earlier makes the count be read again.
   Status CheckRecord(Order* o, const OrderCursor& c);
+  // Goes to the record a navigation found through the order's cursor (0: end of file); in a
+  // table no other program changes, the record's key must be the cursor's (32/1012 otherwise).
+  Status GoToKey(Order* o, uint32_t target);
   Status SyncCursor(Order* o, bool* on_record);
   bool Visible();
   Status KeyCount(Order* o, int64_t* out);

@@ -12,6 +12,12 @@
 namespace vosk {
 
 Status IndexedArea::ScanKeys(Order* o, const OrderCondition* cond, KeySorter* sorter) {
+  return ScanKeys(o, cond, [sorter](const uint8_t* key, uint32_t recno) {
+    return sorter->Add(key, recno);
+  });
+}
+
+Status IndexedArea::ScanKeys(Order* o, const OrderCondition* cond, const KeySink& sink) {
   uint32_t count = 0;
   if (Failed(record_count(&count))) return kFailure;
   const uint32_t saved = recno_;
@@ -57,7 +63,7 @@ Status IndexedArea::ScanKeys(Order* o, const OrderCondition* cond, KeySorter* so
       o->MarkPartial();
       return kFailure;
     }
-    return sorter->Add(reinterpret_cast<const uint8_t*>(key.data()), r);
+    return sink(reinterpret_cast<const uint8_t*>(key.data()), r);
   };
 
   bool subset = cond && (cond->record != 0 || cond->rest || cond->next > 0 || cond->use_filter ||
@@ -85,11 +91,11 @@ Status IndexedArea::ScanKeys(Order* o, const OrderCondition* cond, KeySorter* so
         const uint8_t* rec = block.data() + static_cast<size_t>(i) * record_len_;
         uint32_t r = first + i;
         if (raw) {
-          if (Failed(sorter->Add(rec + kf->offset, r))) return kFailure;
+          if (Failed(sink(rec + kf->offset, r))) return kFailure;
           continue;
         }
         if (direct && o->KeyFromField(rec + kf->offset, &key)) {
-          if (Failed(sorter->Add(reinterpret_cast<const uint8_t*>(key.data()), r))) {
+          if (Failed(sink(reinterpret_cast<const uint8_t*>(key.data()), r))) {
             return kFailure;
           }
           continue;

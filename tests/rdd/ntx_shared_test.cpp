@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <random>
 
 #include "ntx_test_support.h"
@@ -159,6 +160,62 @@ TEST_F(NtxSharedTest, CountsAndPositionsFollowEveryChange) {
   EXPECT_EQ(RECNO(), 1001u);
   close(go[0]);
   close(go[1]);
+  EXPECT_TRUE(errors_.empty()) << ErrorText();
+}
+
+// check beside a second process that keeps changing keys and appending: each check of the
+// sound bag reports no damage, however its reads fall between the writer's record writes and
+// key updates.
+TEST_F(NtxSharedTest, CheckBesideAWriterReportsNoDamage) {
+  ASSERT_TRUE(MakeTable("busy", {{"K", "C", 10, 0}, {"WHO", "N", 2, 0}}));
+  for (int i = 0; i < 3000; ++i) {
+    Add({Value::String("B" + std::to_string(i * 7919 % 3000)), Value::Integer(0)});
+  }
+  const std::string bag = Path("busy.ntx");
+  ASSERT_TRUE(ORDCREATE(bag, "", "K")) << ErrorText();
+  DBCLOSEAREA();
+  pid_t writer = fork();
+  ASSERT_GE(writer, 0);
+  if (writer == 0) {  // two seconds of changes
+    errors_.clear();
+    if (!DBUSEAREA(true, "DBFNTX", Path("busy.dbf"), "W", true, false)) _exit(10);
+    if (!ORDLISTADD(Value::String(bag))) _exit(11);
+    std::mt19937 rng(4242);
+    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    for (int i = 0; std::chrono::steady_clock::now() < end; ++i) {
+      char key[16];
+      std::snprintf(key, sizeof key, "W%06d", i);
+      if (i % 8 == 0) {
+        if (!DBAPPEND()) _exit(12);
+      } else {
+        DBGOTO(Value::Integer(1 + rng() % LASTREC()));
+        if (!RLOCK()) continue;
+      }
+      FIELDPUT(1, Value::String(key));
+      DBCOMMIT();
+      DBUNLOCK();
+    }
+    DBCLOSEAREA();
+    _exit(errors_.empty() ? 0 : 13);
+  }
+  ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", Path("busy.dbf"), "", true, true));
+  ASSERT_TRUE(ORDLISTADD(Value::String(bag))) << ErrorText();
+  int checks = 0;
+  int status = 0;
+  bool writer_done = false;
+  for (;;) {
+    writer_done = waitpid(writer, &status, WNOHANG) == writer;
+    NtxCheckReport report;
+    ASSERT_TRUE(Ok(NtxCheckBag(Ntx(), Ntx()->controlling()->file(), &report))) << ErrorText();
+    for (const std::string& p : report.problems) ADD_FAILURE() << "check " << checks << ": " << p;
+    ++checks;
+    if (writer_done || !report.problems.empty()) break;
+  }
+  if (!writer_done) ASSERT_EQ(waitpid(writer, &status, 0), writer);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_GE(checks, 2) << "the checks ran beside the writer";
+  DBCLOSEAREA();
   EXPECT_TRUE(errors_.empty()) << ErrorText();
 }
 

@@ -36,27 +36,7 @@ csv="$work/scan.csv"
 table="$work/scan.dbf"
 report="$out_dir/scan-$(date +%Y%m%d-%H%M%S).txt"
 
-# Deterministic data: a Park-Miller generator (products stay below 2^53, so every awk
-# computes the same sequence).
-awk -v n="$records" 'BEGIN {
-  seed = 20240229
-  nc = split("Roma Milano Napoli Torino Palermo Genova Bologna Firenze Bari Catania Venezia Verona Messina Padova Trieste Forlì", city, " ")
-  ns = split("Rossi Russo Ferrari Esposito Bianchi Romano Colombo Ricci Marino Greco Bruno Gallo Conti Mancini Costa Giordano Rizzo Lombardi Moretti Barbieri Fontana Santoro Mariani Rinaldi Caruso Ferrara Galli Martini Leone Longo Gentile Martinelli Vitale Lombardo Serra Coppola Marchetti Parisi Villa Conte Ferraro Ferri Fabbri Bianco Marini Grasso Valentini Sala Gatti Pellegrini", surname, " ")
-  print "NAME,CITY,AMOUNT,DAY,FLAG,QTY"
-  for (i = 1; i <= n; i++) {
-    seed = (seed * 16807) % 2147483647; a = seed
-    seed = (seed * 16807) % 2147483647; b = seed
-    seed = (seed * 16807) % 2147483647; c = seed
-    seed = (seed * 16807) % 2147483647; d = seed
-    name = surname[a % ns + 1] " " (a % 9973)
-    if (a % 10 == 0) name = name " é"
-    amount = (b % 110000000 - 10000000) / 100
-    day = sprintf("%04d-%02d-%02d", 1950 + c % 100, 1 + int(c / 100) % 12, 1 + int(c / 1200) % 28)
-    flag = d % 3 == 0 ? "" : (d % 3 == 1 ? "T" : "F")
-    qty = d % 1099999 - 99999
-    printf "%s,%s,%.2f,%s,%s,%d\n", name, city[b % nc + 1], amount, day, flag, qty
-  }
-}' > "$csv"
+make_scan_csv "$records" "$csv"
 
 
 create_table() {

@@ -13,8 +13,10 @@
 
 #include "cli/tool.h"
 #include "expr/runtime_error.h"
+#include "transfer/register.h"
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  vosk::RegisterTransferDrivers();
   return vosk::RunTool(args);
 }

@@ -8,14 +8,14 @@
 #include <map>
 
 #include "cli/command_line.h"
-#include "cli/csv.h"
-#include "cli/field_text.h"
 #include "cli/index_commands.h"
 #include "expr/expression.h"
 #include "expr/number_text.h"
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
 #include "platform/owned_file.h"
+#include "rdd/text/csv.h"
+#include "rdd/text/field_text.h"
 #include "rdd/db_commands.h"
 #include "rdd/dbf1/dbf_area.h"
 #include "rdd/work_area_table.h"
@@ -36,6 +36,8 @@ void ApplyStartupSettings() {
   SET(kSetDeleted, Value::Logical(false));
 }
 
+}  // namespace
+
 DbfArea* OpenTable(const std::string& file, bool shared, bool read_only) {
   g_table = file;
   if (!DBUSEAREA(true, "DBFFPT", file, "T", shared, read_only)) {
@@ -43,6 +45,8 @@ DbfArea* OpenTable(const std::string& file, bool shared, bool read_only) {
   }
   return dynamic_cast<DbfArea*>(CurrentArea());
 }
+
+namespace {
 
 const char* MemoName(MemoKind k) {
   switch (k) {
@@ -94,7 +98,7 @@ int CmdInfo(const ToolArgs& a) {
       const Field& f = fields[static_cast<size_t>(i - 1)];
       if (!first) out += ", ";
       first = false;
-      out += "{\"name\": " + JsonString(f.name) + ", \"type\": " +
+      out += "{\"name\": " + JsonString(ToUtf8(f.name, kProgramCodepage)) + ", \"type\": " +
              JsonString(std::string(1, f.letter)) + ", \"len\": " + std::to_string(f.length) +
              ", \"dec\": " + std::to_string(f.decimals) + "}";
     }
@@ -110,7 +114,7 @@ int CmdInfo(const ToolArgs& a) {
     std::printf("Fields:         %d\n", t->field_count());
     for (int i = 1; i <= t->field_count(); ++i) {
       const Field& f = fields[static_cast<size_t>(i - 1)];
-      std::printf("  %3d  %-10s  %c  %5u  %3u\n", i, f.name.c_str(), f.letter, f.length,
+      std::printf("  %3d  %-10s  %c  %5u  %3u\n", i, ToUtf8(f.name, kProgramCodepage).c_str(), f.letter, f.length,
                   f.decimals);
     }
   }
@@ -178,7 +182,10 @@ int CmdList(const ToolArgs& a) {
   if (all) { add_sep(); o += "_DELETED"; }
   for (int c : cols) {
     add_sep();
-    o += fields[static_cast<size_t>(c - 1)].name;
+    // Names are decoded like text; in CSV a name with a comma, quote or line break is quoted.
+    std::string name = ToUtf8(fields[static_cast<size_t>(c - 1)].name, cp);
+    if (csv) AppendCsvField(&o, name);
+    else o += name;
   }
   const std::string_view eol = csv ? "\r\n" : "\n";
   o.append(eol);
@@ -372,141 +379,6 @@ int CmdCreate(const ToolArgs& a) {
   return 0;
 }
 
-int CmdAppend(const ToolArgs& a) {
-  std::string csv_file = a.Get("csv");
-  if (csv_file.empty()) throw UsageError{"--csv needs a file name"};
-  std::FILE* in = csv_file == "-" ? stdin : std::fopen(csv_file.c_str(), "rb");
-  if (!in) {
-    std::fprintf(stderr, "dbutool: %s: cannot open\n", csv_file.c_str());
-    return 1;
-  }
-  bool exclusive = a.Has("exclusive");
-  DbfArea* t = OpenTable(a.positional.at(1), !exclusive, false);
-  Codepage cp = a.Has("oem") ? Codepage::kCp850 : Codepage::kCp1252;
-  CsvReader reader(in);
-  std::vector<std::string> row;
-  std::string err;
-  if (!reader.Next(&row, &err)) {
-    if (in != stdin) std::fclose(in);
-    DBCLOSEAREA();
-    return 0;
-  }
-  std::vector<int> positions;
-  for (const std::string& name : row) {
-    int pos = name == "_RECNO" || name == "_DELETED" ? -1 : FIELDPOS(name);
-    if (pos == 0) {
-      std::fprintf(stderr, "dbutool: %s: line 1: no field named %s\n", csv_file.c_str(), name.c_str());
-      if (in != stdin) std::fclose(in);
-      DBCLOSEAREA();
-      return 1;
-    }
-    positions.push_back(pos);
-  }
-  const std::vector<Field>& fields = t->fields();
-  int status = 0;
-  // The first failure: its CSV line, field and reason. Every row before that line is kept.
-  long fail_line = 0;
-  std::string fail_field, fail_why;
-  auto fail_at = [&](long at, const std::string& field, const std::string& why) {
-    if (status == 0 || at < fail_line) {
-      fail_line = at;
-      fail_field = field;
-      fail_why = why;
-    }
-    status = 1;
-  };
-  auto describe = [](const RuntimeError& e) {
-    std::string why = e.description.empty() ? GeneralDescription(e.gen_code) : e.description;
-    if (e.os_code) why += " [os " + std::to_string(e.os_code) + "]";
-    return why;
-  };
-  // Errors of the table itself (a write of gathered records, a close) are answered here: the
-  // rows they lose are found from the record count afterwards.
-  std::string table_why;
-  ScopedErrorHandler table_errors([&](const RuntimeError& e) -> ErrorAnswer {
-    if (table_why.empty()) table_why = describe(e);
-    return ErrorAnswer::Default();
-  });
-  std::vector<std::pair<uint32_t, long>> appended;  // record number and CSV line, in order
-  std::vector<Value> values(positions.size());
-  while (reader.Next(&row, &err)) {
-    long line = reader.record_line();
-    auto fail = [&](const std::string& field, const std::string& why) { fail_at(line, field, why); };
-    if (!err.empty()) {
-      fail("-", err);
-      break;
-    }
-    if (row.size() == 1 && row[0].empty()) continue;  // blank line
-    if (row.size() != positions.size()) {
-      fail("-", "expected " + std::to_string(positions.size()) + " values, found " +
-                    std::to_string(row.size()));
-      break;
-    }
-    bool deleted = false;
-    for (size_t i = 0; i < positions.size(); ++i) {
-      values[i] = Value();
-      if (positions[i] < 0) {
-        deleted = deleted || (row[i] == "*" && i < positions.size());
-        continue;
-      }
-      if (row[i].empty()) continue;  // left blank
-      const Field& f = fields[static_cast<size_t>(positions[i] - 1)];
-      std::string why;
-      if (!ParseFieldText(row[i], f, cp, &values[i], &why)) {
-        fail(f.name, why);
-        break;
-      }
-    }
-    if (status) break;
-    if (!DBAPPEND()) {
-      fail("-", table_why.empty() ? "append failed" : table_why);
-      break;
-    }
-    appended.emplace_back(RECNO(), line);
-    {
-      const Field* f = nullptr;  // the field being written
-      ScopedErrorHandler h([&](const RuntimeError& e) -> ErrorAnswer {
-        fail(f->name, describe(e));
-        return ErrorAnswer::Default();
-      });
-      for (size_t i = 0; i < positions.size() && !status; ++i) {
-        if (positions[i] < 0 || values[i].is_nil()) continue;
-        f = &fields[static_cast<size_t>(positions[i] - 1)];
-        (void)t->put_value(positions[i], values[i]);
-      }
-    }
-    if (status) {
-      // The failed record is not kept half-written: roll it back and mark it deleted.
-      Value ignored;
-      (void)t->info(130, Value(), &ignored);
-      (void)t->delete_record();
-      break;
-    }
-    if (deleted) (void)t->delete_record();
-  }
-  if (in != stdin) std::fclose(in);
-  DBCOMMIT();
-  // Records gathered for a table held exclusively that could not be written are not in the
-  // table: the first of them names the line that failed.
-  uint32_t count = RECCOUNT();
-  for (const auto& [recno, line] : appended) {
-    if (recno > count) {
-      fail_at(line, "-", table_why.empty() ? "record not written" : table_why);
-      break;
-    }
-  }
-  DBCLOSEAREA();
-  if (status == 0 && !table_why.empty()) {
-    std::fprintf(stderr, "dbutool: %s: %s\n", csv_file.c_str(), table_why.c_str());
-    return 1;
-  }
-  if (status) {
-    std::fprintf(stderr, "dbutool: %s: line %ld, field %s: %s\n", csv_file.c_str(), fail_line,
-                 fail_field.c_str(), fail_why.c_str());
-  }
-  return status;
-}
-
 int CmdPackZap(const ToolArgs& a, bool zap) {
   OpenTable(a.positional.at(1), false, false);
   bool ok = zap ? DBZAP() : DBPACK();
@@ -542,6 +414,10 @@ const OptionSpec kDriverOption{.name = "driver", .value = "D",
                                .help = "The index driver: DBFNTX (the default) or DBFCDX.",
                                .completion = Completion::kChoice,
                                .choices = {"DBFNTX", "DBFCDX"}};
+const OptionSpec kFormatOption{.name = "format", .value = "FORMAT",
+                               .help = "The file's format, when its extension does not say it.",
+                               .completion = Completion::kChoice,
+                               .choices = {"dbf", "sdf", "csv", "sqlite", "xlsx"}};
 const OptionSpec kExclusiveOption{
     .name = "exclusive", .help = "Open the table for this process alone, which is faster."};
 
@@ -629,7 +505,60 @@ const std::vector<CommandSpec>& Commands() {
            kOemOption,
            kExclusiveOption,
        }),
-       .run = CmdAppend},
+       .run = CmdAppendCsv},
+      {.name = "copy",
+       .summary = "Copy the records of a table to a new table, text file, database or sheet",
+       .description =
+           "Writes the records of TABLE (in physical order, or in the order of an index) to "
+           "TARGET: a table of the same kind and memo kind (dbf), fixed-width text (sdf, one "
+           "line per record, the fields at fixed widths), CSV with a header row in the forms "
+           "that list --csv writes (csv), a table of a SQLite database (sqlite; named after "
+           "TABLE unless --table; an existing table of that name is replaced) or a spreadsheet "
+           "(xlsx). Without --format the format follows TARGET's extension: .dbf, .txt or "
+           ".sdf, .csv, .sqlite or .db, .xlsx. Deleted records are copied (deleted in a dbf "
+           "target).",
+       .args = {kTableArg, {.name = "TARGET", .help = "The file to write.",
+                            .completion = Completion::kFile}},
+       .options = WithTableOptions({
+           kFormatOption,
+           {.name = "table", .value = "NAME",
+            .help = "The name of the SQLite table or of the worksheet."},
+           {.name = "fields", .value = "A,B", .help = "Only these fields, in this order."},
+           {.name = "for", .value = "EXPR",
+            .help = "Only the records for which the expression is true."},
+           {.name = "while", .value = "EXPR",
+            .help = "From the first record (or the current one), as long as it is true."},
+           {.name = "next", .value = "N", .help = "At most N records."},
+           {.name = "record", .value = "N", .help = "Only record N."},
+           {.name = "rest", .help = "From the current record to the end."},
+           {.name = "index", .value = "BAG", .help = "Copy in the order of this index file.",
+            .completion = Completion::kIndex},
+           kTagOption,
+           kDriverOption,
+       }),
+       .run = CmdCopy},
+      {.name = "import",
+       .summary = "Add the records of another table, text file or database to a table",
+       .description =
+           "Appends the records of SOURCE to TABLE, matching fields by name (a source field "
+           "that TABLE lacks is ignored; a field of TABLE that the source lacks stays blank). "
+           "SOURCE is a table (dbf), fixed-width text in TABLE's layout (sdf), CSV with a "
+           "header row (csv) or a SQLite table or query (sqlite; the table named after TABLE "
+           "unless --table or --query). Every value of a CSV or SQLite row is checked before "
+           "the record is added, so a rejected row leaves nothing; the rows before it stay.",
+       .args = {kTableArg, {.name = "SOURCE", .help = "The file to read.",
+                            .completion = Completion::kFile}},
+       .options = WithTableOptions({
+           kFormatOption,
+           {.name = "table", .value = "NAME", .help = "The SQLite table to read."},
+           {.name = "query", .value = "SQL", .help = "The SQLite query whose rows are read."},
+           {.name = "fields", .value = "A,B", .help = "Only these fields."},
+           {.name = "for", .value = "EXPR",
+            .help = "Only the records of SOURCE for which the expression is true."},
+           kOemOption,
+           kExclusiveOption,
+       }),
+       .run = CmdImport},
       {.name = "pack",
        .summary = "Remove the deleted records of a table",
        .args = {kTableArg},

@@ -23,6 +23,17 @@ struct ToolArgs {
   std::string Get(const std::string& name, const std::string& def = "") const;
 };
 
+class DbfArea;
+
+// Opens a table with the memo driver in a new area; throws Abandon when it cannot.
+DbfArea* OpenTable(const std::string& file, bool shared, bool read_only);
+
+// dbutool copy TABLE TARGET ... and dbutool import TABLE SOURCE ... (transfer_commands.cpp).
+int CmdCopy(const ToolArgs& a);
+int CmdImport(const ToolArgs& a);
+// dbutool append TABLE --csv FILE: the CSV import with the tool's line-numbered messages.
+int CmdAppendCsv(const ToolArgs& a);
+
 }  // namespace vosk
 
 #endif  // VOSK_CLI_TOOL_H_

@@ -63,6 +63,40 @@ void InitDatabaseEngine() {
 bool DBUSEAREA(bool new_area, const std::string& driver, const std::string& file,
                const std::string& alias, std::optional<bool> shared, bool read_only,
                const std::string& codepage) {
+  AreaOptions o;
+  o.driver = driver;
+  o.file = file;
+  o.alias = alias;
+  o.shared = shared;
+  o.read_only = read_only;
+  o.codepage = codepage;
+  return DBUSEAREA(new_area, o);
+}
+
+namespace {
+
+OpenInfo OpenInfoOf(const AreaOptions& o, int number) {
+  OpenInfo info;
+  info.area = number;
+  info.file = o.file;
+  info.alias = o.alias;
+  info.codepage = o.codepage;
+  info.connection = o.connection;
+  info.table = o.table;
+  info.query = o.query;
+  return info;
+}
+
+// Hands a delimiter value to a new area (info 6) when one was given.
+Status PassDelimiter(WorkArea* area, const Value& delimiter) {
+  if (delimiter.is_nil()) return kSuccess;
+  Value ignored;
+  return area->info(kDbiSetDelimiter, delimiter, &ignored);
+}
+
+}  // namespace
+
+bool DBUSEAREA(bool new_area, const AreaOptions& o) {
   InitDatabaseEngine();
   int number;
   if (new_area) {
@@ -81,24 +115,22 @@ bool DBUSEAREA(bool new_area, const std::string& driver, const std::string& file
     if (CurrentArea()) DBCLOSEAREA();
   }
   g_neterr = false;
-  Driver* d = DriverByName(driver);
+  Driver* d = DriverByName(o.driver);
   std::unique_ptr<WorkArea> area = d ? d->NewArea() : nullptr;
   if (!area || Failed(area->new_area())) {
     CommandError(kEgArg, 1015);
     return false;
   }
-  if (file.empty()) {
+  if (o.file.empty()) {
     CommandError(kEgArg, 1005);
     return false;
   }
-  OpenInfo info;
-  info.area = number;
-  info.file = file;
-  info.alias = alias;
-  info.shared = shared.has_value() ? *shared : !GlobalSettings().exclusive();
-  info.read_only = read_only;
-  info.codepage = codepage;
+  OpenInfo info = OpenInfoOf(o, number);
+  info.shared = o.shared.has_value() ? *o.shared : !GlobalSettings().exclusive();
+  info.read_only = o.read_only;
   area->set_area_number(number);
+  if (o.structure && Failed(area->create_fields(*o.structure))) return false;
+  if (Failed(PassDelimiter(area.get(), o.delimiter))) return false;
   if (Failed(area->open(info))) return false;
   InstallArea(number, std::move(area));
   return true;
@@ -107,6 +139,16 @@ bool DBUSEAREA(bool new_area, const std::string& driver, const std::string& file
 bool DBCREATE(const std::string& file, const ValueArray& structure, const std::string& driver,
               std::optional<bool> keep_open, const std::string& alias,
               const std::string& codepage) {
+  AreaOptions o;
+  o.file = file;
+  o.driver = driver;
+  o.alias = alias;
+  o.codepage = codepage;
+  return DBCREATE(o, structure, keep_open);
+}
+
+bool DBCREATE(const AreaOptions& o, const ValueArray& structure,
+              std::optional<bool> keep_open) {
   InitDatabaseEngine();
   for (const Value& row : structure) {
     if (!row.is_array() || row.array().size() < 4 || !row.array()[0].is_string() ||
@@ -116,12 +158,12 @@ bool DBCREATE(const std::string& file, const ValueArray& structure, const std::s
       return false;
     }
   }
-  if (file.empty()) {
+  if (o.file.empty()) {
     CommandError(kEgArg, 1014);
     return false;
   }
   int previous = CurrentAreaNumber();
-  Driver* d = DriverByName(driver);
+  Driver* d = DriverByName(o.driver);
   std::unique_ptr<WorkArea> area = d ? d->NewArea() : nullptr;
   if (!area || Failed(area->new_area())) {
     CommandError(kEgArg, 1015);
@@ -137,12 +179,9 @@ bool DBCREATE(const std::string& file, const ValueArray& structure, const std::s
     }
     area->set_area_number(number);
   }
-  OpenInfo info;
-  info.area = number;
-  info.file = file;
-  info.alias = alias;
-  info.codepage = codepage;
-  if (Failed(area->create_fields(structure)) || Failed(area->create(info))) {
+  OpenInfo info = OpenInfoOf(o, number);
+  if (Failed(PassDelimiter(area.get(), o.delimiter)) ||
+      Failed(area->create_fields(structure)) || Failed(area->create(info))) {
     (void)area->close();
     SelectAreaNumber(previous);
     return false;
@@ -360,8 +399,9 @@ std::string FIELDNAME(int pos) {
 
 // Field lookup: blanks and alias prefixes (the area's alias, FIELD, _FIELD and their
 // abbreviations) are stripped, then the upper-cased name is compared with each field.
-int FIELDPOS(const std::string& name) {
-  WorkArea* a = CurrentArea();
+int FIELDPOS(const std::string& name) { return FieldPosition(CurrentArea(), name); }
+
+int FieldPosition(WorkArea* a, const std::string& name) {
   if (!a) return 0;
   std::string s = name;
   size_t b = s.find_first_not_of(" \t\r\n");

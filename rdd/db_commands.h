@@ -14,6 +14,27 @@
 
 namespace vosk {
 
+// Everything an open or a create can be given.
+struct AreaOptions {
+  std::string file;
+  std::string driver;                  // empty: the default driver
+  std::string alias;                   // empty: the file's base name
+  std::optional<bool> shared;          // open: nullopt = not the EXCLUSIVE setting
+  bool read_only = false;              // open only
+  std::string codepage;                // empty: the program's code page
+  int connection = 0;
+  const ValueArray* structure = nullptr;  // open: fields defined before the file is opened
+  Value delimiter;                     // not nil: handed to the area's info 6 first
+  std::string table;                   // a table inside a database file
+  std::string query;                   // rows of a query inside a database file
+};
+
+// Opens a table (see the positional form below).
+bool DBUSEAREA(bool new_area, const AreaOptions& options);
+// Creates a table (see the positional form below).
+bool DBCREATE(const AreaOptions& options, const ValueArray& structure,
+              std::optional<bool> keep_open);
+
 // Opens a table. new_area true = first free area, false = the current one (closing what is
 // there). driver empty = default driver; alias empty = the file's base name; shared nullopt =
 // not the EXCLUSIVE setting. True on success.
@@ -55,6 +76,8 @@ uint32_t RECCOUNT();
 int FCOUNT();
 std::string FIELDNAME(int pos);
 int FIELDPOS(const std::string& name);
+// FIELDPOS in a given area (0 when a is null or has no such field).
+int FieldPosition(WorkArea* a, const std::string& name);
 Value FIELDGET(int pos);
 // Returns the value when the write succeeded, nil otherwise.
 Value FIELDPUT(int pos, const Value& value);

@@ -6,6 +6,8 @@
 #include "rdd/dbf1/dbf_area.h"
 #include "rdd/dbfntx/ntx_area.h"
 #include "rdd/dbffpt/fpt_area.h"
+#include "rdd/csv/csv_area.h"
+#include "rdd/sdf1/sdf_area.h"
 #include "rdd/work_area.h"
 
 namespace vosk {
@@ -87,6 +89,8 @@ void RegisterBuiltinDrivers() {
         FindDriver(d.name)->settings().memo_type = 2;
       }
     }
+    RegisterSdfDriver();
+    RegisterCsvDriver();
   });
 }
 

@@ -295,17 +295,26 @@ Status WorkArea::info(int code, const Value& new_value, Value* out) {
   return kSuccess;
 }
 
+Status WorkArea::StartScope(const Scope& scope, int64_t* remaining, bool* nothing) {
+  *remaining = -1;
+  *nothing = false;
+  if (scope.record) {
+    *remaining = 1;
+    return go_to_id(Value::Integer(*scope.record));
+  }
+  if (scope.next) {
+    *nothing = *scope.next < 1;
+    *remaining = *scope.next;
+    return kSuccess;
+  }
+  return !scope.while_cond && !scope.rest ? go_top() : kSuccess;
+}
+
 Status WorkArea::eval(const std::function<void()>& block, const Scope& scope) {
   int64_t remaining = -1;
-  if (scope.record) {
-    if (Failed(go_to_id(Value::Integer(*scope.record)))) return kFailure;
-    remaining = 1;
-  } else if (scope.next) {
-    if (*scope.next < 1) return kSuccess;
-    remaining = *scope.next;
-  } else if (!scope.while_cond && !scope.rest) {
-    if (Failed(go_top())) return kFailure;
-  }
+  bool nothing = false;
+  if (Failed(StartScope(scope, &remaining, &nothing))) return kFailure;
+  if (nothing) return kSuccess;
   while (!eof()) {
     if (scope.while_cond && !scope.while_cond.IsTrue()) break;
     if (!scope.for_cond || scope.for_cond.IsTrue()) block();
@@ -313,6 +322,115 @@ Status WorkArea::eval(const std::function<void()>& block, const Scope& scope) {
     if (Failed(skip(1))) return kFailure;
   }
   return kSuccess;
+}
+
+Status WorkArea::eval_block(const Condition& cond, bool* out) {
+  *out = false;
+  if (!cond) return kFailure;
+  Value v = cond.eval();
+  *out = (v.is_logical() && v.logical()) || (v.is_numeric() && v.number() != 0);
+  return kSuccess;
+}
+
+// The record walk: positioning by the scope, then WHILE, FOR and one transfer_record per
+// record passed, skipping forward through the area's filter and the deleted setting.
+Status WorkArea::transfer(TransferInfo* info) {
+  const Scope& scope = info->scope;
+  int64_t remaining = -1;
+  bool nothing = false;
+  if (Failed(StartScope(scope, &remaining, &nothing))) return kFailure;
+  if (nothing) return kSuccess;
+  while (!eof()) {
+    bool pass = true;
+    if (scope.while_cond) {
+      if (Failed(eval_block(scope.while_cond, &pass))) return kFailure;
+      if (!pass) return kSuccess;
+    }
+    if (scope.for_cond && Failed(eval_block(scope.for_cond, &pass))) return kFailure;
+    if (pass) {
+      if (Failed(transfer_record(info))) return kFailure;
+      if ((++info->copied & 0xFFFF) == 0 && info->progress) info->progress(info->copied);
+    }
+    if (remaining > 0 && --remaining == 0) return kSuccess;
+    if (Failed(skip(1))) return kFailure;
+  }
+  return kSuccess;
+}
+
+Status WorkArea::TransferCheckedRecord(TransferInfo* info) {
+  bool deleted = false;
+  if (Failed(is_deleted(&deleted))) return kFailure;
+  const size_t n = info->items.size();
+  transfer_values_.resize(n);
+  transfer_blank_.assign(n, 0);
+  for (size_t k = 0; k < n; ++k) {
+    bool blank = false;
+    if (Failed(field_is_blank(info->items[k].source, &blank))) return kFailure;
+    transfer_blank_[k] = blank;
+    if (!blank && Failed(get_value(info->items[k].source, &transfer_values_[k]))) {
+      return kFailure;
+    }
+  }
+  WorkArea* dest = info->dest;
+  if (Failed(dest->append(true))) return kFailure;
+  for (size_t k = 0; k < n; ++k) {
+    if (transfer_blank_[k]) continue;
+    if (Failed(dest->put_value(info->items[k].dest, transfer_values_[k]))) {
+      (void)dest->delete_record();
+      return kFailure;
+    }
+  }
+  return deleted ? dest->delete_record() : kSuccess;
+}
+
+Status WorkArea::DecideWholeRecords(TransferInfo* info, bool eligible) {
+  info->flags &= static_cast<uint16_t>(~kTransferPutRec);
+  if (!(info->flags & kTransferMatch) || !eligible || codepage_ != info->dest->codepage()) {
+    return kSuccess;
+  }
+  bool putrec = info->dest->driver() == driver_;
+  if (!putrec) {
+    Value answer;
+    if (Failed(info->dest->info(kDbiCanPutRec, Value(), &answer))) return kFailure;
+    putrec = answer.is_logical() && answer.logical();
+  }
+  if (putrec) info->flags |= kTransferPutRec;
+  return kSuccess;
+}
+
+Status WorkArea::transfer_record(TransferInfo* info) {
+  WorkArea* dest = info->dest;
+  bool deleted = false;
+  if (Failed(is_deleted(&deleted))) return kFailure;
+  const bool whole = (info->flags & (kTransferMatch | kTransferPutRec)) ==
+                     (kTransferMatch | kTransferPutRec);
+  Status s = kSuccess;
+  if (whole) {
+    std::string& record = transfer_buffer_;
+    if (Failed(get_record(&record))) return kFailure;
+    if (Failed(dest->append(true))) return kFailure;
+    s = dest->put_record(&record);
+  } else {
+    if (Failed(dest->append(true))) return kFailure;
+    Value v;
+    for (const TransferItem& item : info->items) {
+      bool blank = false;
+      if (Failed(field_is_blank(item.source, &blank))) {
+        s = kFailure;
+        break;
+      }
+      if (blank) continue;  // the new record's field is blank already
+      if (Failed(get_value(item.source, &v)) || Failed(dest->put_value(item.dest, v))) {
+        s = kFailure;
+        break;
+      }
+    }
+  }
+  if (Failed(s)) {
+    (void)dest->delete_record();
+    return kFailure;
+  }
+  return deleted ? dest->delete_record() : kSuccess;
 }
 
 Status WorkArea::clear_filter() {

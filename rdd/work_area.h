@@ -45,6 +45,11 @@ struct OpenInfo {
   bool shared = false;
   bool read_only = false;
   std::string codepage;  // empty: the program's code page
+  int connection = 0;    // passed on; no driver of the program uses it
+  // Inside a file that holds several tables (a database): the table to read or write, or the
+  // query whose rows are read. Empty: the driver's default.
+  std::string table;
+  std::string query;
 };
 
 // One row of a structure array, decoded.
@@ -63,6 +68,39 @@ struct Scope {
   std::optional<int64_t> next;
   std::optional<uint32_t> record;
   bool rest = false;
+};
+
+// Record transfer between two work areas.
+enum TransferFlags : uint16_t {
+  kTransferMatch = 1,   // both layouts are identical
+  kTransferPutRec = 2,  // whole-record copies allowed
+};
+
+// One field pair of a transfer, 1-based field numbers.
+struct TransferItem {
+  uint16_t source = 0;
+  uint16_t dest = 0;
+};
+
+class WorkArea;
+
+// What the source's transfer operation is asked to do.
+struct TransferInfo {
+  WorkArea* source = nullptr;
+  WorkArea* dest = nullptr;
+  Scope scope;
+  uint16_t flags = 0;
+  std::vector<TransferItem> items;
+  // Called now and then during the walk with the number of records copied so far.
+  std::function<void(uint64_t copied)> progress;
+  uint64_t copied = 0;
+};
+
+// Table inquiry codes the transfer uses.
+enum : int {
+  kDbiIsTable = 1,
+  kDbiCanPutRec = 2,  // whether the area takes whole raw records
+  kDbiSetDelimiter = 6,
 };
 
 // One relation of a parent area to a child area.
@@ -118,6 +156,13 @@ class WorkArea {
   virtual Status get_record(std::string* out) { return Unsupported("get_record"); }
   virtual Status get_value(int pos, Value* out) { return Unsupported("get_value"); }
   virtual Status get_value_length(int pos, uint32_t* out) { return Unsupported("get_value_length"); }
+  // Whether a field of the current record holds no value at all (a blank number, date or
+  // logical), which its value cannot tell from zero, the empty date or false. A record
+  // transfer leaves such fields blank in the destination. The base answers false.
+  virtual Status field_is_blank(int pos, bool* out) {
+    *out = false;
+    return kSuccess;
+  }
   virtual Status go_cold() { return Unsupported("go_cold"); }
   virtual Status go_hot() { return Unsupported("go_hot"); }
   virtual Status put_record(const std::string* buffer) { return Unsupported("put_record"); }
@@ -136,6 +181,15 @@ class WorkArea {
   virtual Status open(const OpenInfo& info);
   virtual std::string system_name() const;
   virtual Status eval(const std::function<void()>& block, const Scope& scope);
+  // Record transfer: the walk over the scope of this (source) area, copying each record with
+  // transfer_record. The base runs the walk; drivers that can copy whole records decide
+  // kTransferPutRec first.
+  virtual Status transfer(TransferInfo* info);
+  // Copies the current record of this area into a new record of info->dest.
+  virtual Status transfer_record(TransferInfo* info);
+  // Evaluates a condition in this area: *out is true when it yields logical true or a
+  // non-zero number.
+  virtual Status eval_block(const Condition& cond, bool* out);
   virtual Status pack() { return Unsupported("pack"); }
   virtual Status pack_record(uint32_t recno, bool* keep) { return Unsupported("pack_record"); }
   virtual Status zap() { return Unsupported("zap"); }
@@ -223,6 +277,17 @@ class WorkArea {
   Codepage codepage() const { return codepage_; }
 
  protected:
+  // Sets kTransferPutRec when the layouts match (kTransferMatch), the source's records are
+  // eligible and both areas use one code page: at once between areas of one driver, otherwise
+  // when the destination answers that it takes whole records.
+  Status DecideWholeRecords(TransferInfo* info, bool eligible);
+  // Positions the area where a scope starts: the record given, the current one (NEXT, WHILE,
+  // REST) or the top. *remaining: records the scope may take (-1: no limit); *nothing: NEXT
+  // below 1, nothing to do.
+  Status StartScope(const Scope& scope, int64_t* remaining, bool* nothing);
+  // transfer_record for sources that are not tables: every value of the record is read (and so
+  // checked) before the destination record is appended, so a rejected record leaves nothing.
+  Status TransferCheckedRecord(TransferInfo* info);
   // "Operation not supported" (general 30) for an operation this driver lacks.
   Status Unsupported(const char* op);
   // Raises a driver error with the general code its subcode implies.
@@ -243,6 +308,9 @@ class WorkArea {
   Value scratch_;
   Codepage codepage_ = kProgramCodepage;
   std::unique_ptr<OrderCondition> order_condition_;  // set by ORDCONDSET, used by create
+  std::string transfer_buffer_;  // the raw record of a whole-record transfer
+  std::vector<Value> transfer_values_;  // the values of a checked record transfer
+  std::vector<char> transfer_blank_;
 };
 
 }  // namespace vosk

@@ -822,26 +822,53 @@ void DbfArea::AcceptReadRecord() {
   valid_ = true;
 }
 
+namespace {
+
+// Writes the blank bytes of a field.
+void BlankField(const Field& f, uint8_t* p) {
+  switch (f.kind) {
+    case FieldKind::kCharacter: case FieldKind::kLogical: case FieldKind::kNumeric:
+    case FieldKind::kFloat:
+      std::memset(p, ' ', f.length);
+      break;
+    case FieldKind::kDate: std::memset(p, f.length == 8 ? ' ' : 0, f.length); break;
+    default:
+      std::memset(p, IsMemoKind(f.kind) && f.length == 10 ? ' ' : 0, f.length);
+      break;
+  }
+}
+
+bool IsCounterField(const Field& f) {
+  return f.kind == FieldKind::kAutoInc ||
+         ((f.flags & kFfAutoInc) &&
+          (f.kind == FieldKind::kNumeric || f.kind == FieldKind::kFloat ||
+           f.kind == FieldKind::kInteger || f.kind == FieldKind::kDouble));
+}
+
+}  // namespace
+
 Status DbfArea::BlankFill(bool take_counters) {
+  // Tables without counters copy one blank record made once (appends run per record).
+  if (blank_record_.size() != record_.size()) {
+    blank_record_.assign(record_.size(), ' ');
+    blank_has_counters_ = false;
+    for (const Field& f : fields_) {
+      BlankField(f, blank_record_.data() + f.offset);
+      blank_has_counters_ = blank_has_counters_ || IsCounterField(f);
+    }
+    blank_record_[0] = kRecLive;
+  }
+  if (!blank_has_counters_) {
+    std::memcpy(record_.data(), blank_record_.data(), record_.size());
+    return kSuccess;
+  }
   record_[0] = kRecLive;
   for (size_t i = 0; i < fields_.size(); ++i) {
     const Field& f = fields_[i];
     uint8_t* p = record_.data() + f.offset;
-    bool counter = f.kind == FieldKind::kAutoInc ||
-                   ((f.flags & kFfAutoInc) &&
-                    (f.kind == FieldKind::kNumeric || f.kind == FieldKind::kFloat ||
-                     f.kind == FieldKind::kInteger || f.kind == FieldKind::kDouble));
+    bool counter = IsCounterField(f);
     if (counter && !take_counters && appended_) continue;  // rollback keeps the values
-    switch (f.kind) {
-      case FieldKind::kCharacter: case FieldKind::kLogical: case FieldKind::kNumeric:
-      case FieldKind::kFloat:
-        std::memset(p, ' ', f.length);
-        break;
-      case FieldKind::kDate: std::memset(p, f.length == 8 ? ' ' : 0, f.length); break;
-      default:
-        std::memset(p, IsMemoKind(f.kind) && f.length == 10 ? ' ' : 0, f.length);
-        break;
-    }
+    BlankField(f, p);
     if (counter && take_counters) {
       int64_t next = 0;
       if (Failed(NextCounter(static_cast<int>(i), &next))) return kFailure;
@@ -1388,6 +1415,40 @@ Status DbfArea::get_record(std::string* out) {
   if (!valid_ && Failed(ReadRecord())) return kFailure;
   out->assign(reinterpret_cast<const char*>(record_.data()), record_.size());
   return kSuccess;
+}
+
+// --- record transfer ---
+
+// Numbers, dates and logicals of all blanks (a logical also "?") hold no value.
+Status DbfArea::field_is_blank(int pos, bool* out) {
+  *out = false;
+  if (pos < 1 || pos > static_cast<int>(fields_.size())) return kSuccess;
+  const Field& f = fields_[static_cast<size_t>(pos - 1)];
+  const bool text_kind = f.kind == FieldKind::kNumeric || f.kind == FieldKind::kFloat ||
+                         f.kind == FieldKind::kLogical ||
+                         (f.kind == FieldKind::kDate && f.length == 8);
+  if (!text_kind) return kSuccess;
+  const uint8_t* rec = RawRecord();
+  if (!rec) return kFailure;
+  if (!positioned_) return kSuccess;
+  const uint8_t* p = rec + f.offset;
+  bool blank = true;
+  for (uint16_t i = 0; i < f.length && blank; ++i) {
+    blank = p[i] == ' ' || (f.kind == FieldKind::kLogical && p[i] == '?');
+  }
+  *out = blank;
+  return kSuccess;
+}
+
+// Whole records are copied when both layouts are identical, the table has no memo fields and
+// both areas use one code page: at once between areas of one driver, otherwise when the
+// destination says it takes whole records.
+Status DbfArea::transfer(TransferInfo* info) {
+  const bool memo_fields = std::any_of(fields_.begin(), fields_.end(), [](const Field& f) {
+    return IsMemoKind(f.kind) || (f.kind == FieldKind::kVariant && f.length >= 6);
+  });
+  if (Failed(DecideWholeRecords(info, !memo_fields))) return kFailure;
+  return WorkArea::transfer(info);
 }
 
 // --- record changes ---

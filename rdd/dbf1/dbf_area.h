@@ -40,6 +40,7 @@ class DbfArea : public WorkArea {
   Status get_record(std::string* out) override;
   Status get_value(int pos, Value* out) override;
   Status get_value_length(int pos, uint32_t* out) override;
+  Status field_is_blank(int pos, bool* out) override;
   Status go_cold() override;
   Status go_hot() override;
   Status put_record(const std::string* buffer) override;
@@ -56,6 +57,7 @@ class DbfArea : public WorkArea {
   Status pack() override;
   Status pack_record(uint32_t recno, bool* keep) override;
   Status zap() override;
+  Status transfer(TransferInfo* info) override;
   Status child_sync(WorkArea* parent, const Relation& rel) override;
   Status force_relation() override;
   Status clear_filter() override;
@@ -207,6 +209,8 @@ class DbfArea : public WorkArea {
   MemoKind memo_kind_ = MemoKind::kNone;
   int lock_scheme_ = 0;
   std::vector<uint8_t> record_;
+  std::vector<uint8_t> blank_record_;  // the blank record, made by the first BlankFill
+  bool blank_has_counters_ = false;    // fields that take counter values on append
   uint32_t rec_count_ = 0;
   uint32_t recno_ = 0;
   bool autoinc_ = false;

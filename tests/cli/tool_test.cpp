@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/dbf_image.h"
+
 namespace {
 
 struct ToolRun {
@@ -219,6 +221,46 @@ TEST_F(ToolTest, AppendOnAFullDiskKeepsEveryRowBeforeTheFailingLine) {
             << "row " << i;
       }
     }
+  }
+}
+
+// Field names are text of the table's code page: decoded to UTF-8, escaped in JSON, quoted in
+// the CSV header row.
+TEST_F(ToolTest, FieldNamesAreDecodedEscapedAndQuoted) {
+  vosk::test::DbfImage image;
+  image.fields = {{"N\xe9", 'C', 2}, {"A,\rB\"", 'C', 1}};
+  image.records = {vosk::test::Record({"ab", "c"})};
+  std::string path = dir_ + "/names.dbf";
+  vosk::test::WriteFileBytes(path, image.Bytes());
+  ToolRun json = Tool("info '" + path + "' --json");
+  EXPECT_EQ(json.status, 0);
+  EXPECT_NE(json.out.find("{\"name\": \"N\xc3\xa9\""), std::string::npos) << json.out;
+  EXPECT_NE(json.out.find("{\"name\": \"A,\\u000dB\\\"\""), std::string::npos) << json.out;
+  EXPECT_EQ(Tool("list '" + path + "' --csv").out, "N\xc3\xa9,\"A,\rB\"\"\"\r\nab,c\r\n");
+}
+
+// A CSV row that append rejects leaves nothing behind: no blank or deleted record.
+TEST_F(ToolTest, RejectedCsvRowLeavesNothing) {
+  struct Case {
+    const char* name;
+    const char* csv;
+    const char* message;
+  } cases[] = {
+      {"text too wide", "NAME,AMOUNT\nok,1\nthis name is too long,2\nlater,3\n", "line 3, field NAME"},
+      {"number too wide", "NAME,AMOUNT\nok,1\nbig,123456789\n", "line 3, field AMOUNT"},
+      {"bad date", "NAME,BORN\nok,2020-01-01\nbad,2020-02-30\n", "line 3, field BORN"},
+      {"bad logical", "NAME,OK\nok,T\nbad,maybe\n", "line 3, field OK"},
+      {"row too short", "NAME,OK\nok,T\nshort\n", "line 3"},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(dir_ + "/rows.csv", std::ios::trunc) << c.csv;
+    ToolRun r = Tool("append " + table_ + " --csv '" + dir_ + "/rows.csv'", true);
+    EXPECT_EQ(r.status, 1) << c.name;
+    EXPECT_NE(r.out.find(c.message), std::string::npos) << c.name << ": " << r.out;
+    ToolRun all = Tool("list " + table_ + " --all --csv --fields NAME");
+    EXPECT_EQ(all.out, "_DELETED,NAME\r\n,Rossi\r\n,\"Verdi, è\"\r\n,Bianchi\r\n,ok\r\n") << c.name;
+    ASSERT_EQ(Tool("zap " + table_).status, 0);
+    ASSERT_EQ(Tool("append " + table_ + " --csv '" + dir_ + "/people.csv'").status, 0);
   }
 }
 

@@ -1,7 +1,6 @@
-#ifndef VOSK_CLI_CSV_H_
-#define VOSK_CLI_CSV_H_
+#ifndef VOSK_RDD_TEXT_CSV_H_
+#define VOSK_RDD_TEXT_CSV_H_
 
-#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,11 +10,11 @@ namespace vosk {
 // Appends one RFC 4180 field: quoted when it holds a comma, a quote, CR or LF.
 void AppendCsvField(std::string* out, std::string_view text);
 
-// Reads RFC 4180 records from a stream. Line numbers count physical lines, so an error can
+// Reads RFC 4180 records from a file descriptor, strictly forwards (pipes too). Line numbers count physical lines, so an error can
 // name the line where a record starts.
 class CsvReader {
  public:
-  explicit CsvReader(std::FILE* in) : in_(in) {}
+  explicit CsvReader(int fd) : fd_(fd) {}
   CsvReader(const CsvReader&) = delete;
   CsvReader& operator=(const CsvReader&) = delete;
   // Reads the next record; false at end of input. *error is set for a malformed record.
@@ -28,14 +27,14 @@ class CsvReader {
   int Get() { return pos_ < len_ ? buf_[pos_++] : Refill(); }
   void Unget() { --pos_; }  // REQUIRES: the last Get() returned a byte
   int Refill();
-  std::FILE* in_;
+  int fd_;
   long line_ = 1;
   long record_line_ = 0;
-  unsigned char buf_[64 * 1024];
+  unsigned char buf_[256 * 1024];
   size_t pos_ = 0;  // next byte of buf_
   size_t len_ = 0;  // bytes in buf_
 };
 
 }  // namespace vosk
 
-#endif  // VOSK_CLI_CSV_H_
+#endif  // VOSK_RDD_TEXT_CSV_H_

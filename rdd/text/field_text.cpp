@@ -1,4 +1,4 @@
-#include "cli/field_text.h"
+#include "rdd/text/field_text.h"
 
 #include <algorithm>
 #include <bit>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "expr/decimal_text.h"
+#include "expr/number_text.h"
 #include "rdd/byte_order.h"
 
 namespace vosk {
@@ -314,6 +315,55 @@ bool AppendFieldText(std::string* out, const Field& f, const uint8_t* rec, Codep
   }
 }
 
+void AppendValueText(std::string* out, const Value& v, const Field& f, Codepage cp) {
+  switch (v.type()) {
+    case Value::Type::kNil: return;
+    case Value::Type::kLogical: out->push_back(v.logical() ? 'T' : 'F'); return;
+    case Value::Type::kDate: if (v.julian() != 0) AppendDate(out, v.julian()); return;
+    case Value::Type::kTimestamp:
+      if (f.kind == FieldKind::kTime) {
+        out->append(TimestampText(0, v.millis()));
+      } else if (v.julian() != 0 || v.millis() != 0) {
+        out->append(TimestampText(v.julian(), v.millis()));
+      }
+      return;
+    case Value::Type::kInteger:
+      out->append(ScaledText(v.integer(), 0));
+      if (f.decimals > 0 && f.kind != FieldKind::kDouble && f.kind != FieldKind::kDoubleCurrency) {
+        out->push_back('.');
+        out->append(f.decimals, '0');
+      }
+      return;
+    case Value::Type::kDouble:
+      if (f.kind == FieldKind::kDouble || f.kind == FieldKind::kDoubleCurrency ||
+          f.kind == FieldKind::kVariant) {
+        out->append(DoubleText(v.number(), f.decimals));
+      } else if (f.kind == FieldKind::kCurrency) {
+        out->append(FormatDecimal(v.number(), 4));
+      } else if (f.decimals > 0) {
+        out->append(FormatDecimal(v.number(), f.decimals));
+      } else {
+        out->append(DoubleText(v.number(), 0));
+      }
+      return;
+    case Value::Type::kString: {
+      std::string_view t = v.str();
+      if (!v.is_memo() && (f.kind == FieldKind::kCharacter || f.kind == FieldKind::kVarLength)) {
+        size_t n = t.size();
+        while (n > 0 && (t[n - 1] == ' ' || t[n - 1] == 0)) --n;
+        t = t.substr(0, n);
+      }
+      const Utf8Table& table = TableFor(cp);
+      for (unsigned char c : t) {
+        if (c < 0x80) out->push_back(static_cast<char>(c));
+        else out->append(table.bytes[c], table.size[c]);
+      }
+      return;
+    }
+    default: return;
+  }
+}
+
 namespace {
 
 bool ParseDateText(std::string_view t, int32_t* julian) {
@@ -454,6 +504,12 @@ bool ParseFieldText(std::string_view text, const Field& f, Codepage cp, Value* o
     case FieldKind::kCurrency:
       if (!ParseNumberText(text, out)) {
         *why = "not a number";
+        return false;
+      }
+      if ((f.kind == FieldKind::kNumeric || f.kind == FieldKind::kFloat) &&
+          StrOf(*out, f.length, f.decimals).find('*') != std::string::npos) {
+        *why = "number does not fit width " + std::to_string(f.length) +
+               (f.decimals ? "," + std::to_string(f.decimals) : "");
         return false;
       }
       return true;

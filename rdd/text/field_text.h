@@ -1,5 +1,5 @@
-#ifndef VOSK_CLI_FIELD_TEXT_H_
-#define VOSK_CLI_FIELD_TEXT_H_
+#ifndef VOSK_RDD_TEXT_FIELD_TEXT_H_
+#define VOSK_RDD_TEXT_FIELD_TEXT_H_
 
 #include <cstdint>
 #include <string>
@@ -24,6 +24,10 @@ namespace vosk {
 bool AppendFieldText(std::string* out, const Field& field, const uint8_t* record,
                      Codepage text_cp, bool is_null);
 
+// Appends the text form of a value read from a field (UTF-8, not quoted). Nil (a null) gives
+// nothing; a character field's trailing blanks are left out.
+void AppendValueText(std::string* out, const Value& value, const Field& field, Codepage text_cp);
+
 // Parses the text form of a value for a field. On failure returns false with *why set.
 bool ParseFieldText(std::string_view text, const Field& field, Codepage text_cp, Value* out,
                     std::string* why);
@@ -33,4 +37,4 @@ std::string TimestampText(int32_t julian, int32_t millis);
 
 }  // namespace vosk
 
-#endif  // VOSK_CLI_FIELD_TEXT_H_
+#endif  // VOSK_RDD_TEXT_FIELD_TEXT_H_

@@ -1,6 +1,13 @@
-#include "cli/csv.h"
+#include "rdd/text/csv.h"
+
+#include <unistd.h>
+
+#include <cerrno>
 
 namespace vosk {
+namespace {
+constexpr int kEnd = -1;
+}  // namespace
 
 void AppendCsvField(std::string* out, std::string_view text) {
   bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos;
@@ -17,16 +24,20 @@ void AppendCsvField(std::string* out, std::string_view text) {
 }
 
 int CsvReader::Refill() {
-  len_ = std::fread(buf_, 1, sizeof buf_, in_);
+  ssize_t n;
+  do {
+    n = ::read(fd_, buf_, sizeof buf_);
+  } while (n < 0 && errno == EINTR);
+  len_ = n > 0 ? static_cast<size_t>(n) : 0;
   pos_ = 0;
-  if (len_ == 0) return EOF;
+  if (len_ == 0) return kEnd;
   return buf_[pos_++];
 }
 
 bool CsvReader::Next(std::vector<std::string>* fields, std::string* error) {
   error->clear();
   int c = Get();
-  if (c == EOF) return false;
+  if (c == kEnd) return false;
   record_line_ = line_;
   size_t count = 0;
   // The next field, reusing a string of an earlier record.
@@ -39,12 +50,12 @@ bool CsvReader::Next(std::vector<std::string>* fields, std::string* error) {
   std::string* field = &next_field();
   bool quoted = false;
   for (;;) {
-    if (c == EOF) break;
+    if (c == kEnd) break;
     if (field->empty() && !quoted && c == '"') {
       quoted = true;
       for (;;) {
         c = Get();
-        if (c == EOF) {
+        if (c == kEnd) {
           *error = "unterminated quoted field";
           fields->resize(count);
           return true;

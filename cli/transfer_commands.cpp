@@ -1,0 +1,250 @@
+// dbutool copy and import: thin fronts over the record transfer (DBCOPYTO, DBAPPFROM) with
+// the target or source format chosen by --format or by the file's extension.
+
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/index_commands.h"
+#include "cli/tool.h"
+#include "expr/runtime_error.h"
+#include "rdd/db_commands.h"
+#include "rdd/dbf1/dbf_area.h"
+#include "rdd/text/csv.h"
+#include "rdd/text/text_area.h"
+#include "rdd/transfer.h"
+#include "rdd/work_area_table.h"
+
+namespace vosk {
+namespace {
+
+struct Format {
+  const char* name;
+  const char* driver;  // nullptr: a table driver chosen by the command
+  bool can_read;
+};
+
+const Format kFormats[] = {
+    {"dbf", nullptr, true}, {"sdf", "SDF", true},        {"csv", "CSV", true},
+    {"sqlite", "SQLITE", true}, {"xlsx", "XLSX", false},
+};
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The format named by --format, else the one the file's extension says.
+const Format& FormatOf(const ToolArgs& a, const std::string& file, bool reading) {
+  std::string name = Lower(a.Get("format"));
+  if (name.empty()) {
+    size_t slash = file.find_last_of('/');
+    size_t dot = file.rfind('.');
+    std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                          ? std::string()
+                          : Lower(file.substr(dot + 1));
+    if (ext == "dbf") name = "dbf";
+    else if (ext == "txt" || ext == "sdf") name = "sdf";
+    else if (ext == "csv") name = "csv";
+    else if (ext == "sqlite" || ext == "db") name = "sqlite";
+    else if (ext == "xlsx") name = "xlsx";
+    else throw UsageError{"cannot tell the format of " + file + ": give --format"};
+  }
+  for (const Format& f : kFormats) {
+    if (name == f.name) {
+      if (reading && !f.can_read) throw UsageError{"cannot import from " + name};
+      return f;
+    }
+  }
+  throw UsageError{"unknown format " + name};
+}
+
+// The file name without folder and extension.
+std::string BaseName(const std::string& file) {
+  size_t slash = file.find_last_of('/');
+  std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
+  size_t dot = base.rfind('.');
+  if (dot != std::string::npos && dot > 0) base.resize(dot);
+  return base;
+}
+
+std::vector<std::string> FieldList(const ToolArgs& a) {
+  std::vector<std::string> out;
+  if (!a.Has("fields")) return out;
+  std::string list = a.Get("fields");
+  size_t start = 0;
+  for (;;) {
+    size_t comma = list.find(',', start);
+    out.push_back(list.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return out;
+}
+
+int64_t NumberOption(const ToolArgs& a, const char* name) {
+  std::string text = a.Get(name);
+  char* end = nullptr;
+  long long v = std::strtoll(text.c_str(), &end, 10);
+  if (text.empty() || *end) throw UsageError{std::string("--") + name + " needs a number"};
+  return v;
+}
+
+// A progress line on standard error while it is a terminal.
+std::function<void(uint64_t)> ProgressLine() {
+  if (!isatty(2)) return nullptr;
+  return [](uint64_t copied) {
+    std::fprintf(stderr, "\r%llu records", static_cast<unsigned long long>(copied));
+    std::fflush(stderr);
+  };
+}
+
+void EndProgress(const std::function<void(uint64_t)>& progress) {
+  if (progress) std::fputs("\r\033[K", stderr);
+}
+
+// Table kind and memo kind of new DBF tables for the duration of a copy.
+class DbfKindScope {
+ public:
+  DbfKindScope(TableKind kind, MemoKind memo) {
+    int table_kind = kind == TableKind::kVfp ? 2 : kind == TableKind::kDbase4 ? 3 : 1;
+    old_kind_ = RDDINFO(13, Value::Integer(table_kind), "DBFFPT");
+    if (memo == MemoKind::kFpt || memo == MemoKind::kDbt) {
+      old_memo_ = RDDINFO(14, Value::Integer(memo == MemoKind::kFpt ? 2 : 1), "DBFFPT");
+    }
+  }
+  ~DbfKindScope() {
+    RDDINFO(13, old_kind_, "DBFFPT");
+    if (!old_memo_.is_nil()) RDDINFO(14, old_memo_, "DBFFPT");
+  }
+
+ private:
+  Value old_kind_, old_memo_;
+};
+
+[[noreturn]] void TransferFailed(const std::string& file) {
+  throw Abandon(RuntimeError{kEgWrite, "DBCMD", 0, 0, "", file});
+}
+
+}  // namespace
+
+int CmdCopy(const ToolArgs& a) {
+  if (a.positional.size() < 3) throw UsageError{"copy needs TABLE and TARGET"};
+  const std::string target = a.positional[2];
+  const Format& format = FormatOf(a, target, false);
+  DbfArea* t = a.Has("index") ? OpenIndexedTable(a, true, true)
+                              : OpenTable(a.positional[1], true, true);
+  TransferArgs args;
+  args.file = target;
+  args.fields = FieldList(a);
+  args.for_text = a.Get("for");
+  args.while_text = a.Get("while");
+  if (a.Has("next")) args.next = NumberOption(a, "next");
+  if (a.Has("record")) args.record = static_cast<uint32_t>(NumberOption(a, "record"));
+  if (a.Has("rest")) args.rest = true;
+  args.driver = format.driver ? format.driver : "DBFFPT";
+  // A database table or a worksheet is named after the table copied.
+  args.table = a.Get("table", BaseName(a.positional[1]));
+  args.progress = ProgressLine();
+  bool ok;
+  {
+    DbfKindScope kind(t->table_kind(), t->memo_kind());
+    ok = DBCOPYTO(args);
+  }
+  EndProgress(args.progress);
+  if (!ok) TransferFailed(target);
+  DBCLOSEAREA();
+  return 0;
+}
+
+int CmdImport(const ToolArgs& a) {
+  if (a.positional.size() < 3) throw UsageError{"import needs TABLE and SOURCE"};
+  const std::string source = a.positional[2];
+  const Format& format = FormatOf(a, source, true);
+  if (a.Has("table") && a.Has("query")) throw UsageError{"give --table or --query, not both"};
+  if (!DBUSEAREA(true, "DBFFPT", a.positional[1], "T", !a.Has("exclusive"), false,
+                 a.Has("oem") ? "cp850" : "")) {
+    throw Abandon(RuntimeError{kEgOpen, "DBF", kEdfOpen, 0, "", a.positional[1]});
+  }
+  TransferArgs args;
+  args.file = source;
+  args.fields = FieldList(a);
+  args.for_text = a.Get("for");
+  args.driver = format.driver ? format.driver : "DBFFPT";
+  // Without --table or --query the rows come from the database table named after TABLE.
+  args.table = a.Get("table", BaseName(a.positional[1]));
+  args.query = a.Get("query");
+  args.progress = ProgressLine();
+  bool ok = DBAPPFROM(args);
+  EndProgress(args.progress);
+  DBCOMMIT();
+  if (!ok) TransferFailed(source);
+  DBCLOSEAREA();
+  return 0;
+}
+
+int CmdAppendCsv(const ToolArgs& a) {
+  std::string csv_file = a.Get("csv");
+  if (csv_file.empty()) throw UsageError{"append needs --csv FILE"};
+  const bool from_stdin = csv_file == "-";
+  const std::string path = from_stdin ? "/dev/stdin" : csv_file;
+  if (!from_stdin) {
+    // Every column of the header row must name a field of the table.
+    FILE* in = std::fopen(path.c_str(), "rb");
+    if (!in) {
+      std::fprintf(stderr, "dbutool: %s: cannot open\n", csv_file.c_str());
+      return 1;
+    }
+    CsvReader reader(fileno(in));
+    std::vector<std::string> header;
+    std::string err;
+    bool any = reader.Next(&header, &err);
+    std::fclose(in);
+    if (!DBUSEAREA(true, "DBFFPT", a.positional.at(1), "T", !a.Has("exclusive"), false,
+                   a.Has("oem") ? "cp850" : "")) {
+      throw Abandon(RuntimeError{kEgOpen, "DBF", kEdfOpen, 0, "", a.positional[1]});
+    }
+    for (const std::string& name : any ? header : std::vector<std::string>()) {
+      if (name != "_RECNO" && name != "_DELETED" && FIELDPOS(name) == 0) {
+        std::fprintf(stderr, "dbutool: %s: line 1: no field named %s\n", csv_file.c_str(),
+                     name.c_str());
+        DBCLOSEAREA();
+        return 1;
+      }
+    }
+  } else if (!DBUSEAREA(true, "DBFFPT", a.positional.at(1), "T", !a.Has("exclusive"), false,
+                        a.Has("oem") ? "cp850" : "")) {
+    throw Abandon(RuntimeError{kEgOpen, "DBF", kEdfOpen, 0, "", a.positional[1]});
+  }
+  TransferArgs args;
+  args.file = path;
+  args.driver = "CSV";
+  int status = 0;
+  {
+    // The first error is printed with the line of the row; the failing operation then fails,
+    // which stops the transfer (a row appended before the failure is marked deleted).
+    ScopedErrorHandler h([&](const RuntimeError& e) -> ErrorAnswer {
+      if (status != 0) return ErrorAnswer::Default();
+      status = 1;
+      Value line;
+      WorkArea* current = CurrentArea();
+      if (current) (void)current->info(kDbiTextLine, Value(), &line);
+      std::string why = e.description.empty() ? GeneralDescription(e.gen_code) : e.description;
+      std::fprintf(stderr, "dbutool: %s: line %lld, field %s: %s\n", csv_file.c_str(),
+                   line.is_numeric() ? static_cast<long long>(line.number()) : 0LL,
+                   e.operation.empty() ? "-" : e.operation.c_str(), why.c_str());
+      return ErrorAnswer::Default();
+    });
+    if (!DBAPPFROM(args)) status = 1;
+  }
+  DBCOMMIT();
+  DBCLOSEAREA();
+  return status;
+}
+
+}  // namespace vosk

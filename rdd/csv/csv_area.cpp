@@ -1,0 +1,207 @@
+#include "rdd/csv/csv_area.h"
+
+#include <cctype>
+
+#include "expr/runtime_error.h"
+#include "rdd/driver_registry.h"
+#include "rdd/text/field_text.h"
+#include "rdd/transfer.h"
+
+namespace vosk {
+namespace {
+
+// Upper case with surrounding blanks removed (header names).
+std::string HeaderKey(std::string_view s) {
+  size_t b = s.find_first_not_of(" \t");
+  size_t e = s.find_last_not_of(" \t");
+  std::string out = b == std::string_view::npos ? std::string() : std::string(s.substr(b, e - b + 1));
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+}  // namespace
+
+Status CsvArea::Prepare() {
+  rec_count_ = 0;
+  column_.assign(fields_.size(), -1);
+  if (!read_only_) {
+    // The header row: the field names decoded like text and quoted where needed.
+    std::string header;
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      if (i > 0) header.push_back(',');
+      AppendCsvField(&header, ToUtf8(fields_[i].name, kProgramCodepage));
+    }
+    header += "\r\n";
+    cells_.assign(fields_.size(), std::string());
+    record_fields_ = fields_;
+    uint32_t offset = 1;
+    whole_records_ = true;
+    for (Field& f : record_fields_) {
+      f.offset = offset;
+      offset += f.length;
+      whole_records_ = whole_records_ && !IsMemoKind(f.kind) && !(f.flags & 0x02) &&
+                       f.kind != FieldKind::kVarLength && f.kind != FieldKind::kVariant &&
+                       f.kind != FieldKind::kSystem;
+    }
+    record_length_ = offset;
+    return WriteNow(header);
+  }
+  reader_ = std::make_unique<CsvReader>(file_.fd());
+  std::string err;
+  std::vector<std::string> header;
+  if (!reader_->Next(&header, &err)) return kSuccess;  // an empty file: no records
+  if (!err.empty()) return TextError(0, err);
+  columns_ = header.size();
+  for (size_t c = 0; c < header.size(); ++c) {
+    std::string key = HeaderKey(header[c]);
+    if (key == "_DELETED") {
+      deleted_column_ = static_cast<int>(c);
+      continue;
+    }
+    for (size_t i = 0; i < fields_.size(); ++i) {
+      if (column_[i] < 0 && HeaderKey(ToUtf8(fields_[i].name, kProgramCodepage)) == key) {
+        column_[i] = static_cast<int>(c);
+        break;
+      }
+    }
+  }
+  return kSuccess;
+}
+
+void CsvArea::BlankRecord() {
+  for (std::string& c : cells_) c.clear();
+  whole_row_ = false;
+}
+
+Status CsvArea::put_record(const std::string* buffer) {
+  if (!changed_ || !buffer || !whole_records_ || buffer->size() < record_length_) {
+    return kFailure;
+  }
+  const uint8_t* rec = reinterpret_cast<const uint8_t*>(buffer->data());
+  whole_line_.clear();
+  for (size_t i = 0; i < record_fields_.size(); ++i) {
+    if (i > 0) whole_line_.push_back(',');
+    (void)AppendFieldText(&whole_line_, record_fields_[i], rec, codepage_, false);
+  }
+  whole_row_ = true;
+  return kSuccess;
+}
+
+void CsvArea::FormatRecord(std::string* out) {
+  if (whole_row_) {
+    out->append(whole_line_);
+    out->append("\r\n");
+    return;
+  }
+  for (size_t i = 0; i < cells_.size(); ++i) {
+    if (i > 0) out->push_back(',');
+    AppendCsvField(out, cells_[i]);
+  }
+  out->append("\r\n");
+}
+
+Status CsvArea::ReadRecord(bool* got) {
+  *got = false;
+  if (!reader_ || columns_ == 0) return kSuccess;
+  std::string err;
+  for (;;) {
+    if (!reader_->Next(&row_, &err)) return kSuccess;
+    line_ = static_cast<uint64_t>(reader_->record_line());
+    if (!err.empty()) return TextError(0, err);
+    if (row_.size() == 1 && row_[0].empty()) continue;  // a blank line
+    break;
+  }
+  if (row_.size() != columns_) {
+    return TextError(0, "expected " + std::to_string(columns_) + " values, found " +
+                            std::to_string(row_.size()));
+  }
+  *got = true;
+  return kSuccess;
+}
+
+const std::string* CsvArea::Cell(int pos) const {
+  if (pos < 1 || pos > static_cast<int>(column_.size()) || !positioned_) return nullptr;
+  int c = column_[static_cast<size_t>(pos - 1)];
+  return c < 0 || static_cast<size_t>(c) >= row_.size() ? nullptr : &row_[static_cast<size_t>(c)];
+}
+
+Status CsvArea::TextError(int pos, const std::string& why) {
+  RuntimeError e;
+  e.gen_code = kEgDataType;
+  e.sub_code = kEdfDataType;
+  e.description = why;
+  e.file_name = file_name_;
+  e.operation = pos > 0 ? field_name(pos) : std::string();
+  error(std::move(e));
+  return kFailure;
+}
+
+Status CsvArea::field_is_blank(int pos, bool* out) {
+  const std::string* cell = Cell(pos);
+  *out = !cell || cell->empty();
+  return kSuccess;
+}
+
+Status CsvArea::get_value(int pos, Value* out) {
+  const std::string* cell = Cell(pos);
+  if (!cell) {
+    *out = Value();
+    return pos >= 1 && pos <= static_cast<int>(fields_.size()) ? kSuccess : kFailure;
+  }
+  const Field& f = fields_[static_cast<size_t>(pos - 1)];
+  std::string why;
+  if (!ParseFieldText(*cell, f, kProgramCodepage, out, &why)) return TextError(pos, why);
+  return kSuccess;
+}
+
+Status CsvArea::put_value(int pos, const Value& v) {
+  if (pos < 1 || pos > static_cast<int>(cells_.size())) return kFailure;
+  if (!positioned_) return kSuccess;
+  if (!changed_) return kFailure;
+  std::string& cell = cells_[static_cast<size_t>(pos - 1)];
+  cell.clear();
+  AppendValueText(&cell, v, fields_[static_cast<size_t>(pos - 1)], kProgramCodepage);
+  return kSuccess;
+}
+
+Status CsvArea::is_deleted(bool* out) {
+  *out = positioned_ && deleted_column_ >= 0 &&
+         static_cast<size_t>(deleted_column_) < row_.size() &&
+         row_[static_cast<size_t>(deleted_column_)] == "*";
+  return kSuccess;
+}
+
+Status CsvArea::info(int code, const Value& new_value, Value* out) {
+  if (code == kDbiCanPutRec) {
+    *out = Value::Logical(!read_only_ && whole_records_);
+    return kSuccess;
+  }
+  return TextArea::info(code, new_value, out);
+}
+
+// Fields that the file has no column for take no part in the transfer. Rows read are never
+// whole records.
+Status CsvArea::transfer(TransferInfo* info) {
+  if (read_only_) {
+    std::vector<TransferItem> kept;
+    for (const TransferItem& item : info->items) {
+      if (item.source >= 1 && item.source <= column_.size() && column_[item.source - 1] >= 0) {
+        kept.push_back(item);
+      }
+    }
+    if (kept.size() != info->items.size()) info->flags &= static_cast<uint16_t>(~kTransferMatch);
+    info->items = std::move(kept);
+  }
+  info->flags &= static_cast<uint16_t>(~kTransferPutRec);
+  return WorkArea::transfer(info);
+}
+
+Status CsvArea::transfer_record(TransferInfo* info) { return TransferCheckedRecord(info); }
+
+void RegisterCsvDriver() {
+  RegisterTransferKindDriver("CSV", ".csv", [](Driver* d) -> std::unique_ptr<WorkArea> {
+    return std::make_unique<CsvArea>(d);
+  });
+}
+
+}  // namespace vosk

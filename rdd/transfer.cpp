@@ -1,0 +1,298 @@
+#include "rdd/transfer.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+
+#include "expr/runtime_error.h"
+#include "rdd/command_error.h"
+#include "rdd/db_commands.h"
+#include "rdd/driver_registry.h"
+#include "rdd/work_area_table.h"
+
+namespace vosk {
+namespace {
+
+// The five-value description of a source field; false when a part cannot be read.
+bool FieldDescription(WorkArea* area, int pos, Value* out) {
+  ValueArray row;
+  for (int what = 1; what <= 5; ++what) {
+    Value v;
+    if (Failed(area->field_info(pos, what, &v))) return false;
+    row.push_back(std::move(v));
+  }
+  *out = Value::Array(std::move(row));
+  return true;
+}
+
+bool SameFieldLayout(WorkArea* a, int pa, WorkArea* b, int pb, bool* same) {
+  *same = true;
+  for (int what = 2; what <= 5; ++what) {
+    Value va, vb;
+    if (Failed(a->field_info(pa, what, &va)) || Failed(b->field_info(pb, what, &vb))) {
+      return false;
+    }
+    bool equal;
+    if (va.is_string() && vb.is_string()) {
+      std::string x = va.str(), y = vb.str();
+      for (char& c : x) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      for (char& c : y) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      equal = x == y;
+    } else {
+      equal = va.is_numeric() && vb.is_numeric() && va.number() == vb.number();
+    }
+    if (!equal) {
+      *same = false;
+      return true;
+    }
+  }
+  return true;
+}
+
+// The upper-case base name of a file (folder and extension removed).
+std::string BaseName(const std::string& file) {
+  size_t slash = file.find_last_of("/\\:");
+  std::string base = slash == std::string::npos ? file : file.substr(slash + 1);
+  size_t dot = base.rfind('.');
+  if (dot != std::string::npos && dot > 0) base.resize(dot);
+  for (char& c : base) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (base.size() > 32) base.resize(32);
+  return base;
+}
+
+// The alias of the other area: its base name when that is a valid alias still free, else a
+// free name of the engine's own (two tables of one base name in different folders).
+std::string FreeAliasFor(const std::string& file) {
+  std::string base = BaseName(file);
+  if (IsValidAlias(base) && base.size() > 1 && AreaOfDesignator(base) == 0) return base;
+  for (int n = 1;; ++n) {
+    std::string alias = "TRANSFER_" + std::to_string(n);
+    if (AreaOfDesignator(alias) == 0) return alias;
+  }
+}
+
+// Closes the other area of a transfer and re-selects the caller's area, also when the
+// transfer is abandoned by an exception.
+class OtherArea {
+ public:
+  explicit OtherArea(int caller) : caller_(caller) {}
+  ~OtherArea() {
+    try {
+      (void)Close();
+    } catch (...) {
+      // Already unwinding from the error that abandoned the transfer.
+    }
+    SelectAreaNumber(caller_);
+  }
+  void Set(int number) { number_ = number; }
+  WorkArea* area() const { return number_ ? AreaAt(number_) : nullptr; }
+  // Closes the area; the status of its close (the last records are written there).
+  Status Close() {
+    int n = number_;
+    number_ = 0;
+    WorkArea* a = n ? AreaAt(n) : nullptr;
+    if (!a) return kSuccess;
+    SelectAreaNumber(n);
+    Status s = a->close();
+    ReleaseArea(n);
+    SelectAreaNumber(caller_);
+    return s;
+  }
+
+ private:
+  int caller_;
+  int number_ = 0;
+};
+
+bool RunTransfer(bool export_to, const TransferArgs& args, const char* operation) {
+  WorkArea* current = CurrentArea();
+  if (!current) {
+    CommandError(kEgNoTable, 2001, true, operation);
+    return false;
+  }
+  InitDatabaseEngine();
+  const int caller = CurrentAreaNumber();
+  OtherArea other(caller);
+  std::vector<TransferItem> items;
+  uint16_t flags = 0;
+  ValueArray structure;
+  WorkArea* source = nullptr;
+  WorkArea* dest = nullptr;
+
+  Driver* driver = args.driver.empty() ? DefaultDriver() : FindDriver(args.driver);
+  AreaOptions o;
+  o.file = args.file;
+  o.driver = args.driver;
+  o.alias = FreeAliasFor(args.file);
+  o.codepage = args.codepage;
+  o.connection = args.connection;
+  o.delimiter = args.delimiter;
+  o.table = args.table;
+  o.query = args.query;
+  if (export_to) {
+    if (!DeriveTransferLayout(current, nullptr, args.fields, &items, &flags, &structure)) {
+      return false;
+    }
+    if (!DBCREATE(o, structure, true)) return false;
+    other.Set(CurrentAreaNumber());
+    source = current;
+    dest = other.area();
+  } else {
+    if (!driver) {
+      CommandError(kEgArg, 1005, false, operation);
+      return false;
+    }
+    o.shared = true;
+    o.read_only = true;
+    if (driver->kind() == kTransferKind) {
+      if (!DeriveTransferLayout(current, nullptr, args.fields, &items, &flags, &structure)) {
+        return false;
+      }
+      for (TransferItem& item : items) std::swap(item.source, item.dest);
+      o.structure = &structure;
+      if (!DBUSEAREA(true, o)) return false;
+      other.Set(CurrentAreaNumber());
+      source = other.area();
+    } else {
+      if (!DBUSEAREA(true, o)) return false;
+      other.Set(CurrentAreaNumber());
+      source = other.area();
+      if (!DeriveTransferLayout(source, current, args.fields, &items, &flags, nullptr)) {
+        return false;
+      }
+    }
+    dest = current;
+  }
+  if (!source || !dest) return false;
+  SelectAreaNumber(source->area_number());
+  Condition for_cond = args.for_cond, while_cond = args.while_cond;
+  if ((!for_cond && !args.for_text.empty() && Failed(source->compile(args.for_text, &for_cond))) ||
+      (!while_cond && !args.while_text.empty() &&
+       Failed(source->compile(args.while_text, &while_cond)))) {
+    return false;
+  }
+  TransferInfo info;
+  info.source = source;
+  info.dest = dest;
+  info.flags = flags;
+  info.items = std::move(items);
+  info.scope.for_cond = for_cond;
+  info.scope.while_cond = while_cond;
+  info.progress = args.progress;
+  info.scope.next = args.next;
+  info.scope.record = args.record;
+  info.scope.rest = args.rest.value_or(false);
+  Status s = source->transfer(&info);
+  // The destination's pending record is written before the other file is closed.
+  if (Ok(s)) s = dest->go_cold();
+  Status closed = other.Close();
+  SelectAreaNumber(caller);
+  return Ok(s) && Ok(closed);
+}
+
+}  // namespace
+
+bool DeriveTransferLayout(WorkArea* source, WorkArea* dest,
+                          const std::vector<std::string>& fields,
+                          std::vector<TransferItem>* items, uint16_t* flags,
+                          ValueArray* structure) {
+  items->clear();
+  *flags = 0;
+  const int s = source->field_count();
+  const int d = dest ? dest->field_count() : s;
+  const int n = std::min(s, d);
+  if (n == 0) return false;
+  bool listed = std::any_of(fields.begin(), fields.end(),
+                            [](const std::string& f) { return !f.empty(); });
+  items->reserve(listed ? fields.size() : static_cast<size_t>(n));
+  bool identical = d == s;
+  if (listed) {
+    for (const std::string& name : fields) {
+      if (name.empty()) continue;
+      int sp = FieldPosition(source, name);
+      if (sp == 0) continue;
+      int dp = dest ? FieldPosition(dest, name) : static_cast<int>(items->size()) + 1;
+      if (dp == 0) continue;
+      if (dp != sp) identical = false;
+      items->push_back({static_cast<uint16_t>(sp), static_cast<uint16_t>(dp)});
+      if (!dest) {
+        Value row;
+        if (!FieldDescription(source, sp, &row)) {
+          items->clear();
+          return false;
+        }
+        structure->push_back(std::move(row));
+      }
+    }
+  } else if (dest) {
+    for (int i = 1; i <= s; ++i) {
+      std::string name = source->field_name(i);
+      if (name.empty()) {
+        items->clear();
+        break;
+      }
+      int dp = FieldPosition(dest, name);
+      if (dp != i) identical = false;
+      if (dp == 0) continue;
+      bool taken = std::any_of(items->begin(), items->end(),
+                               [&](const TransferItem& t) { return t.dest == dp; });
+      if (!taken) items->push_back({static_cast<uint16_t>(i), static_cast<uint16_t>(dp)});
+    }
+  } else {
+    for (int i = 1; i <= s; ++i) {
+      Value row;
+      if (!FieldDescription(source, i, &row)) {
+        items->clear();
+        return false;
+      }
+      structure->push_back(std::move(row));
+      items->push_back({static_cast<uint16_t>(i), static_cast<uint16_t>(i)});
+    }
+  }
+  if (static_cast<int>(items->size()) != s) identical = false;
+  if (identical && dest) {
+    for (const TransferItem& t : *items) {
+      bool same = true;
+      if (!SameFieldLayout(source, t.source, dest, t.dest, &same)) {
+        items->clear();
+        return false;
+      }
+      if (!same) {
+        identical = false;
+        break;
+      }
+    }
+  }
+  *flags = identical ? kTransferMatch : 0;
+  return !items->empty();
+}
+
+void RegisterTransferKindDriver(const std::string& name, const std::string& extension,
+                                AreaFactory factory) {
+  if (RegisterDriver(name, kTransferKind, "", std::move(factory)) != kRegistered) {
+    throw InternalError(9004, "RDD invalid or failed to load");
+  }
+  FindDriver(name)->settings().table_ext = extension;
+}
+
+bool DBCOPYTO(const TransferArgs& args) {
+  TransferArgs a = args;
+  // A bare file name is taken in the current directory.
+  if (a.file.find_first_of("/\\:") == std::string::npos && !a.file.empty()) {
+    char cwd[4096];
+    if (getcwd(cwd, sizeof cwd)) a.file = std::string(cwd) + "/" + a.file;
+  }
+  return RunTransfer(true, a, "COPY TO");
+}
+
+bool DBAPPFROM(const TransferArgs& args) { return RunTransfer(false, args, "APPEND FROM"); }
+
+bool DBSDF(bool export_to, TransferArgs args) {
+  args.driver = "SDF";
+  args.codepage.clear();
+  args.delimiter = Value();
+  return export_to ? DBCOPYTO(args) : DBAPPFROM(args);
+}
+
+}  // namespace vosk

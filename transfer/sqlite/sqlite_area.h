@@ -1,0 +1,53 @@
+#ifndef VOSK_TRANSFER_SQLITE_SQLITE_AREA_H_
+#define VOSK_TRANSFER_SQLITE_SQLITE_AREA_H_
+
+#include <string>
+#include <vector>
+
+#include "transfer/row_area.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vosk {
+
+// The SQLITE driver: a table of a SQLite database file. A copy makes one table (named by the
+// open info's table, else after the file) with a column per field: character and memo TEXT,
+// numbers INTEGER without decimals and REAL with them, dates TEXT YYYY-MM-DD, timestamps TEXT
+// YYYY-MM-DD HH:MM:SS.mmm, logicals INTEGER 0/1, binary memos BLOB; empty values are NULL.
+// Every row goes in through one prepared statement inside one transaction, committed at close
+// (a table of that name is replaced in the same transaction). Reading takes the rows of a
+// table or of a query, matching columns to the given fields by name.
+class SqliteArea : public RowArea {
+ public:
+  explicit SqliteArea(Driver* driver) : RowArea(driver) {}
+  ~SqliteArea() override;
+
+  Status create(const OpenInfo& info) override;
+  Status open(const OpenInfo& info) override;
+  Status close() override;
+
+ protected:
+  Status WriteRow() override;
+  Status ReadRow(bool* got) override;
+
+ private:
+  // Raises an error of the database with its message; always kFailure.
+  Status DbError(int sub_code, const std::string& what);
+  Status Exec(const char* sql);
+  void Release();
+
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* stmt_ = nullptr;
+  std::string file_name_;
+  std::vector<int> column_;  // reading: per field its result column, -1 when none
+  bool in_transaction_ = false;
+  std::string text_;         // scratch
+};
+
+// Registers "SQLITE" (transfer kind).
+void RegisterSqliteDriver();
+
+}  // namespace vosk
+
+#endif  // VOSK_TRANSFER_SQLITE_SQLITE_AREA_H_

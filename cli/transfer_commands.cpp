@@ -188,6 +188,32 @@ int CmdImport(const ToolArgs& a) {
   return 0;
 }
 
+// The line on which data row k + 1 of a CSV file starts (k rows after the header row), or 0
+// when the file has no such row.
+long FirstRowLine(const std::string& path, uint32_t k) {
+  FILE* in = std::fopen(path.c_str(), "rb");
+  if (!in) return 0;
+  CsvReader reader(fileno(in));
+  std::vector<std::string> row;
+  std::string err;
+  long line = 0;
+  uint32_t seen = 0;
+  bool header = true;
+  while (reader.Next(&row, &err)) {
+    if (header) {
+      header = false;
+      continue;
+    }
+    if (row.size() == 1 && row[0].empty()) continue;  // blank line
+    if (seen++ == k) {
+      line = reader.record_line();
+      break;
+    }
+  }
+  std::fclose(in);
+  return line;
+}
+
 int CmdAppendCsv(const ToolArgs& a) {
   std::string csv_file = a.Get("csv");
   if (csv_file.empty()) throw UsageError{"append needs --csv FILE"};
@@ -224,9 +250,12 @@ int CmdAppendCsv(const ToolArgs& a) {
   TransferArgs args;
   args.file = path;
   args.driver = "CSV";
+  const uint32_t start_count = RECCOUNT();
   int status = 0;
+  long fail_line = 0;  // the first failure: its CSV line, field and reason
+  std::string fail_field, fail_why;
   {
-    // The first error is printed with the line of the row; the failing operation then fails,
+    // The first error is kept with the line of the row; the failing operation then fails,
     // which stops the transfer (a row appended before the failure is marked deleted).
     ScopedErrorHandler h([&](const RuntimeError& e) -> ErrorAnswer {
       if (status != 0) return ErrorAnswer::Default();
@@ -234,16 +263,29 @@ int CmdAppendCsv(const ToolArgs& a) {
       Value line;
       WorkArea* current = CurrentArea();
       if (current) (void)current->info(kDbiTextLine, Value(), &line);
-      std::string why = e.description.empty() ? GeneralDescription(e.gen_code) : e.description;
-      std::fprintf(stderr, "dbutool: %s: line %lld, field %s: %s\n", csv_file.c_str(),
-                   line.is_numeric() ? static_cast<long long>(line.number()) : 0LL,
-                   e.operation.empty() ? "-" : e.operation.c_str(), why.c_str());
+      fail_line = line.is_numeric() ? static_cast<long>(line.number()) : 0;
+      fail_field = e.operation.empty() ? "-" : e.operation;
+      fail_why = e.description.empty() ? GeneralDescription(e.gen_code) : e.description;
+      if (e.os_code) fail_why += " [os " + std::to_string(e.os_code) + "]";
       return ErrorAnswer::Default();
     });
     if (!DBAPPFROM(args)) status = 1;
+    DBCOMMIT();
+    if (status != 0 && !from_stdin) {
+      // Records gathered for a table held exclusively that a full disk kept from being written
+      // are not in the table: the CSV line of the first of them is the one that failed.
+      long lost_line = FirstRowLine(path, RECCOUNT() - start_count);
+      if (lost_line > 0 && (fail_line == 0 || lost_line < fail_line)) {
+        fail_line = lost_line;
+        fail_field = "-";
+      }
+    }
+    DBCLOSEAREA();
   }
-  DBCOMMIT();
-  DBCLOSEAREA();
+  if (status != 0) {
+    std::fprintf(stderr, "dbutool: %s: line %ld, field %s: %s\n", csv_file.c_str(), fail_line,
+                 fail_field.c_str(), fail_why.empty() ? "append failed" : fail_why.c_str());
+  }
   return status;
 }
 

@@ -7,7 +7,12 @@
 #include "cli/command_line.h"
 #include "expr/number_text.h"
 #include "expr/runtime_error.h"
+#include "expr/settings.h"
 #include "rdd/db_commands.h"
+#include "platform/file.h"
+#include "platform/system.h"
+#include "rdd/dbfcdx/cdx_area.h"
+#include "rdd/dbfcdx/cdx_check.h"
 #include "rdd/dbfntx/ntx_area.h"
 #include "rdd/dbfntx/ntx_check.h"
 #include "rdd/ord_commands.h"
@@ -16,25 +21,48 @@
 namespace vosk {
 namespace {
 
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
 std::string DriverOf(const ToolArgs& a) {
   std::string d = a.Get("driver", "DBFNTX");
   for (char& c : d) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return d;
 }
 
-void Open(const ToolArgs& a, const std::string& table, bool shared, bool read_only) {
-  if (!DBUSEAREA(true, DriverOf(a), table, "T", shared, read_only)) {
-    throw Abandon(RuntimeError{kEgOpen, DriverOf(a), kEdfOpen, 0, "", table});
-  }
+// The engine of a bag follows its extension; --driver decides for a name without one.
+std::string DriverFor(const ToolArgs& a, const std::string& bag) {
+  std::string name = bag.substr(bag.find_last_of('/') == std::string::npos ? 0 : bag.find_last_of('/') + 1);
+  size_t dot = name.find_last_of('.');
+  std::string ext = dot == std::string::npos ? "" : Lower(name.substr(dot));
+  if (ext == ".cdx") return "DBFCDX";
+  if (ext == ".ntx") return "DBFNTX";
+  return DriverOf(a);
+}
+
+std::string g_driver;  // the driver the table was opened with
+
+
+void Open(const ToolArgs& a, const std::string& table, bool shared, bool read_only,
+          const std::string& driver) {
+  g_driver = driver;
+  // A table whose structural bag is kept current opens with it when it may change.
+  bool structural = !read_only && driver == "DBFCDX" && !StructuralCdxOf(table).empty();
+  if (structural) SET(kSetAutOpen, Value::Logical(true));
+  bool ok = DBUSEAREA(true, driver, table, "T", shared, read_only);
+  if (structural) SET(kSetAutOpen, Value::Logical(false));
+  if (!ok) throw Abandon(RuntimeError{kEgOpen, driver, kEdfOpen, 0, "", table});
 }
 
 void AddBag(const ToolArgs& a, const std::string& bag) {
   if (!ORDLISTADD(Value::String(bag))) {
-    throw Abandon(RuntimeError{kEgOpen, DriverOf(a), 1003, 0, "", bag});
+    throw Abandon(RuntimeError{kEgOpen, g_driver, 1003, 0, "", bag});
   }
   if (a.Has("tag")) {
     ORDSETFOCUS(Value::String(a.Get("tag")));
-    if (INDEXORD() == 0) throw Abandon(RuntimeError{kEgArg, DriverOf(a), 1006, 0, "", bag, a.Get("tag")});
+    if (INDEXORD() == 0) throw Abandon(RuntimeError{kEgArg, g_driver, 1006, 0, "", bag, a.Get("tag")});
     DBGOTOP();
   }
 }
@@ -54,22 +82,42 @@ Value SeekValue(const std::string& text) {
 
 }  // namespace
 
+std::string StructuralCdxOf(const std::string& table) {
+  File f;
+  std::string path = ResolveCase(table);
+  if (f.Open(path, Access::kRead, Share::kDenyNone) != 0) return "";
+  uint8_t header[32] = {};
+  if (f.ReadAt(header, sizeof header, 0) != static_cast<int64_t>(sizeof header)) return "";
+  if (!(header[28] & 0x01)) return "";
+  std::string base = path;
+  size_t slash = base.find_last_of('/');
+  size_t dot = base.find_last_of('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) base.resize(dot);
+  std::string bag = ResolveCase(base + ".cdx");
+  return FileExists(bag) ? bag : "";
+}
+
 DbfArea* OpenIndexedTable(const ToolArgs& a, bool shared, bool read_only) {
-  Open(a, a.positional.at(1), shared, read_only);
+  Open(a, a.positional.at(1), shared, read_only, DriverFor(a, a.Get("index")));
   AddBag(a, a.Get("index"));
   return dynamic_cast<DbfArea*>(CurrentArea());
 }
 
 int CmdIndex(const ToolArgs& a) {
   if (a.positional.size() < 4) throw Abandon(RuntimeError{kEgArg, "DBCMD", 1006});
-  Open(a, a.positional[1], !a.Has("exclusive"), false);
+  Open(a, a.positional[1], !a.Has("exclusive"), false, DriverFor(a, a.positional[2]));
   OrdCondArgs cond;
   cond.for_text = a.Get("for");
   cond.descending = a.Has("descending");
   ORDCONDSET(cond);
-  if (!ORDCREATE(a.positional[2], a.Get("tag"), a.positional[3], nullptr,
-                 Value::Logical(a.Has("unique")))) {
-    throw Abandon(RuntimeError{kEgCreate, DriverOf(a), 1006, 0, "", a.positional[2]});
+  // A new structural CDX bag (the table's own name) is flagged in the table's header, so that
+  // every later change keeps it current.
+  if (g_driver == "DBFCDX") SET(kSetAutOpen, Value::Logical(true));
+  bool created = ORDCREATE(a.positional[2], a.Get("tag"), a.positional[3], nullptr,
+                           Value::Logical(a.Has("unique")));
+  SET(kSetAutOpen, Value::Logical(false));
+  if (!created) {
+    throw Abandon(RuntimeError{kEgCreate, g_driver, 1006, 0, "", a.positional[2]});
   }
   std::printf("%lld keys\n", static_cast<long long>(ORDKEYCOUNT()));
   DBCLOSEAREA();
@@ -79,7 +127,7 @@ int CmdIndex(const ToolArgs& a) {
 int CmdSeek(const ToolArgs& a) {
   bool from_file = a.Has("keys");
   if (from_file == (a.positional.size() > 3)) throw UsageError{"give either VALUE or --keys FILE"};
-  Open(a, a.positional[1], true, true);
+  Open(a, a.positional[1], true, true, DriverFor(a, a.positional[2]));
   AddBag(a, a.positional[2]);
   Value soft = Value::Logical(a.Has("soft"));
   Value last = Value::Logical(a.Has("last"));
@@ -107,7 +155,7 @@ int CmdSeek(const ToolArgs& a) {
 
 int CmdReindex(const ToolArgs& a) {
   if (a.positional.size() < 3) throw Abandon(RuntimeError{kEgArg, "DBCMD", 1006});
-  Open(a, a.positional[1], false, false);
+  Open(a, a.positional[1], false, false, DriverFor(a, a.positional[2]));
   AddBag(a, a.positional[2]);
   ORDLISTREBUILD();
   std::printf("%lld keys\n", static_cast<long long>(ORDKEYCOUNT()));
@@ -122,16 +170,20 @@ constexpr int kCheckNotDone = 4;
 
 // The work of check; raises Abandon when the table or a bag cannot be read.
 int CheckBags(const ToolArgs& a) {
-  Open(a, a.positional[1], true, true);
+  Open(a, a.positional[1], true, true, DriverFor(a, a.positional[2]));
   AddBag(a, a.positional[2]);
-  auto* area = dynamic_cast<NtxArea*>(CurrentArea());
-  if (!area) throw Abandon(RuntimeError{kEgUnsupported, DriverOf(a), 0});
+  auto* area = dynamic_cast<IndexedArea*>(CurrentArea());
+  if (!area) throw Abandon(RuntimeError{kEgUnsupported, g_driver, 0, 0, "", a.positional[2]});
   int bad = 0;
   for (const auto& bag : area->bags()) {
-    auto* ntx = dynamic_cast<NtxFile*>(bag.get());
-    if (!ntx) continue;
     NtxCheckReport report;
-    if (Failed(NtxCheckBag(area, ntx, &report))) return kCheckNotDone;
+    if (auto* ntx = dynamic_cast<NtxFile*>(bag.get())) {
+      if (Failed(NtxCheckBag(area, ntx, &report))) return kCheckNotDone;
+    } else if (auto* cdx = dynamic_cast<CdxBag*>(bag.get())) {
+      if (Failed(CdxCheckBag(area, cdx, &report))) return kCheckNotDone;
+    } else {
+      continue;
+    }
     for (const std::string& p : report.problems) std::printf("%s: %s\n", bag->path().c_str(), p.c_str());
     for (const std::string& n : report.notes) std::printf("%s: note: %s\n", bag->path().c_str(), n.c_str());
     std::printf("%s: %zu order(s), %lld keys, %lld pages, %s\n", bag->path().c_str(),
@@ -153,6 +205,51 @@ int CmdCheck(const ToolArgs& a) {
     ReportAbandonedCommand(e);
     return kCheckNotDone;
   }
+}
+
+int CmdTags(const ToolArgs& a) {
+  std::string table = a.positional.at(1);
+  std::string bag = a.positional.size() > 2 ? a.positional[2] : StructuralCdxOf(table);
+  if (bag.empty()) {
+    throw Abandon(RuntimeError{kEgOpen, "DBFCDX", 1003, 2, "", table + " (structural bag)"});
+  }
+  Open(a, table, true, true, DriverFor(a, bag));
+  AddBag(a, bag);
+  int64_t n = ORDCOUNT(Value::String(bag));
+  std::string out = a.Has("json") ? "[" : "";
+  for (int64_t i = 1; i <= n; ++i) {
+    Value num = Value::Integer(i);
+    Value b = Value::String(bag);
+    std::string name = ORDNAME(num, b);
+    std::string key = ORDKEY(num, b);
+    std::string cond = ORDFOR(num, b);
+    std::string flags;
+    if (ORDISUNIQUE(num, b)) flags += 'U';
+    if (DBORDERINFO(Value::Integer(kOiIsDesc), b, num).logical()) flags += 'D';
+    if (DBORDERINFO(Value::Integer(kOiCustom), b, num).logical()) flags += 'C';
+    if (a.Has("json")) {
+      if (i > 1) out += ",";
+      out += "{\"name\":" + JsonString(name) + ",\"key\":" + JsonString(key) +
+             ",\"for\":" + JsonString(cond) + ",\"flags\":" + JsonString(flags) + "}";
+    } else {
+      out += name + "\t" + key + "\t" + cond + "\t" + flags + "\n";
+    }
+  }
+  if (a.Has("json")) out += "]\n";
+  std::fputs(out.c_str(), stdout);
+  DBCLOSEAREA();
+  return 0;
+}
+
+int CmdDropTag(const ToolArgs& a) {
+  if (a.positional.size() < 4) throw Abandon(RuntimeError{kEgArg, "DBCMD", 1006});
+  Open(a, a.positional[1], false, false, DriverFor(a, a.positional[2]));
+  AddBag(a, a.positional[2]);
+  if (!ORDDESTROY(Value::String(a.positional[3]), Value::String(a.positional[2]))) {
+    throw Abandon(RuntimeError{kEgArg, g_driver, 1006, 0, "", a.positional[2], a.positional[3]});
+  }
+  DBCLOSEAREA();
+  return 0;
 }
 
 }  // namespace vosk

@@ -21,6 +21,24 @@
 #include "rdd/work_area_table.h"
 
 namespace vosk {
+// A JSON string literal of bytes (control characters escaped).
+std::string JsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
 namespace {
 
 std::string g_table;  // file named in error lines
@@ -40,6 +58,14 @@ void ApplyStartupSettings() {
 
 DbfArea* OpenTable(const std::string& file, bool shared, bool read_only) {
   g_table = file;
+  if (!read_only && !StructuralCdxOf(file).empty()) {
+    // A table that changes keeps its structural bag current: opened with it.
+    SET(kSetAutOpen, Value::Logical(true));
+    bool opened = DBUSEAREA(true, "DBFCDX", file, "T", shared, read_only);
+    SET(kSetAutOpen, Value::Logical(false));
+    if (!opened) throw Abandon(RuntimeError{kEgOpen, "DBFCDX", kEdfOpen, 0, "", file});
+    return dynamic_cast<DbfArea*>(CurrentArea());
+  }
   if (!DBUSEAREA(true, "DBFFPT", file, "T", shared, read_only)) {
     throw Abandon(RuntimeError{kEgOpen, "DBF", kEdfOpen, 0, "", file});
   }
@@ -65,22 +91,6 @@ const char* KindName(TableKind k) {
   }
 }
 
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
 
 int CmdInfo(const ToolArgs& a) {
   DbfArea* t = OpenTable(a.positional.at(1), true, true);
@@ -606,6 +616,23 @@ const std::vector<CommandSpec>& Commands() {
        .args = {kTableArg, kBagArg},
        .options = WithTableOptions({kDriverOption}),
        .run = CmdReindex},
+      {.name = "tags",
+       .summary = "List the tags of an index bag",
+       .description =
+           "One line per tag: NAME, KEY, FOR and FLAGS (U unique, D descending, C custom) "
+           "separated by tabs; the table's structural bag when BAG is not given.",
+       .args = {kTableArg,
+                {.name = "BAG", .help = "The index file.", .completion = Completion::kIndex,
+                 .count = ArgSpec::kOptional}},
+       .options = WithTableOptions({{.name = "json", .help = "A JSON array of tags."},
+                                    kDriverOption}),
+       .run = CmdTags},
+      {.name = "droptag",
+       .summary = "Remove a tag from an index bag",
+       .description = "A bag left without tags is deleted.",
+       .args = {kTableArg, kBagArg, {.name = "TAG", .help = "The tag to remove."}},
+       .options = WithTableOptions({kDriverOption}),
+       .run = CmdDropTag},
       {.name = "check",
        .summary = "Verify an index file against its table",
        .description =

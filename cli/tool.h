@@ -15,6 +15,9 @@ class Abandon;
 // and returns the exit status of a runtime error (1).
 int ReportAbandonedCommand(const Abandon& e);
 
+// A JSON string literal of bytes (control characters escaped).
+std::string JsonString(const std::string& s);
+
 // Options common to the commands: positional arguments and --name [value] pairs.
 struct ToolArgs {
   std::vector<std::string> positional;

@@ -4,6 +4,7 @@
 
 #include "expr/runtime_error.h"
 #include "rdd/dbf1/dbf_area.h"
+#include "rdd/dbfcdx/cdx_area.h"
 #include "rdd/dbfntx/ntx_area.h"
 #include "rdd/dbffpt/fpt_area.h"
 #include "rdd/csv/csv_area.h"
@@ -73,8 +74,8 @@ void RegisterBuiltinDrivers() {
     auto dbf = [](Driver* d) -> std::unique_ptr<WorkArea> { return std::make_unique<DbfArea>(d); };
     auto fpt = [](Driver* d) -> std::unique_ptr<WorkArea> { return std::make_unique<FptArea>(d); };
     auto ntx = [](Driver* d) -> std::unique_ptr<WorkArea> { return NewNtxArea(d); };
-    // The order drivers build on the memo layer; DBFCDX serves tables through the memo
-    // layer's class until its own exists (order operations "Operation not supported").
+    auto cdx = [](Driver* d) -> std::unique_ptr<WorkArea> { return NewCdxArea(d); };
+    // The order drivers build on the memo layer.
     const struct { const char* name; const char* parent; bool memo; } kDrivers[] = {
         {"DBF", "", false}, {"DBFFPT", "DBF", true}, {"DBFBLOB", "DBF", true},
         {"DBFNTX", "DBFFPT", true}, {"DBFCDX", "DBFFPT", true},
@@ -82,6 +83,7 @@ void RegisterBuiltinDrivers() {
     for (const auto& d : kDrivers) {
       AreaFactory factory = d.memo ? AreaFactory(fpt) : AreaFactory(dbf);
       if (std::string(d.name) == "DBFNTX") factory = ntx;
+      if (std::string(d.name) == "DBFCDX") factory = cdx;
       if (RegisterDriver(d.name, 1, d.parent, factory) != kRegistered) {
         throw InternalError(9004, std::string("Driver registration failed: ") + d.name);
       }

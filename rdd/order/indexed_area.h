@@ -122,6 +122,8 @@ class IndexedArea : public FptArea, public OrderHost {
   // position is restored.
   Status ScanKeys(Order* o, const OrderCondition* cond, KeySorter* sorter);
   void CloseBag(size_t index);
+  // Learns an order's key type by evaluating its key once (a type the file does not record).
+  Status EnsureType(Order* o);
   ErrorAnswer OrderError(int gen_code, int sub_code, const std::string& operation = "",
                          bool can_default = false);
   // The bag file name for an order create: the bag name, else the tag name, else the table's
@@ -151,7 +153,6 @@ class IndexedArea : public FptArea, public OrderHost {
   Status RelativePosition(Order* o, double* out);
   Status FindRecord(Order* o, uint32_t recno, bool cont, bool* found);
   Status SetScope(Order* o, bool top, const std::optional<Value>& value);
-  Status EnsureType(Order* o);
   std::string SearchKeyOf(Order* o, const Value& v);
   Status UpdateOrders(bool append);
   Status RebuildAll();

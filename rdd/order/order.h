@@ -67,7 +67,7 @@ class Order {
   // Replaces the FOR text (the keys stay as they are).
   virtual void set_for_text(const std::string& t) { for_text_ = t; }
   char type() const { return type_; }
-  void set_type(char t) { type_ = t; }
+  virtual void set_type(char t) { type_ = t; }
   int key_length() const { return key_length_; }
   int key_decimals() const { return key_decimals_; }
   bool unique() const { return unique_; }

@@ -1,0 +1,509 @@
+#include "rdd/dbfcdx/cdx_bag.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "rdd/byte_order.h"
+#include "rdd/dbfcdx/cdx_tag.h"
+
+namespace vosk {
+namespace {
+
+// Clean pages kept between operations; more are kept while they are in use or changed.
+constexpr size_t kCacheCleanPages = 8192;
+
+}  // namespace
+
+CdxBag::CdxBag(OrderHost* host) : OrderBag(host), cache_(kCdxPageSize, kCacheCleanPages) {}
+
+CdxBag::~CdxBag() { Close(); }
+
+Order* CdxBag::order_at(size_t i) const { return tags_[i].get(); }
+
+void CdxBag::Close() noexcept {
+  cache_.Clear();
+  if (file_.is_open()) {
+    (void)UnlockFile();
+    std::string name = file_.path();
+    file_.Close();
+    if (temporary_ && !name.empty()) DeleteFile(name);
+  }
+  read_locks_ = write_locks_ = 0;
+}
+
+Status CdxBag::PageFault(const char* what, uint64_t page) const {
+  std::fprintf(stderr, "%s: %s page=%llx\n", path_.c_str(), what,
+               static_cast<unsigned long long>(page));
+  return Corrupt();
+}
+
+Status CdxBag::Open(const std::string& path, bool shared, bool read_only) {
+  path_ = path;
+  shared_ = shared;
+  read_only_ = read_only;
+  for (;;) {
+    int rc = file_.Open(path, read_only ? Access::kRead : Access::kReadWrite,
+                        shared ? Share::kDenyNone : Share::kExclusive);
+    if (rc == 0) break;
+    if (!Error(kEgOpen, 1003, rc, true).retry()) return kFailure;
+  }
+  path_ = file_.path();
+  int64_t size = file_.Size();
+  if (size <= kCdxHeaderSize) {
+    Error(kEgCorruption, kEdfCorrupt, 0, false, true);
+    return kFailure;
+  }
+  if (Failed(ReadLock())) return kFailure;
+  Status s;
+  try {
+    s = LoadTags();
+  } catch (...) {
+    ForceUnlock();
+    throw;
+  }
+  ReadUnlock();
+  return s;
+}
+
+Status CdxBag::LoadTags() {
+  int64_t size = file_.Size();
+  uint8_t h[kCdxHeaderSize];
+  if (file_.ReadAt(h, kCdxHeaderSize, 0) != kCdxHeaderSize) return Corrupt();
+  auto dir = std::make_unique<CdxTag>(this);
+  if (!dir->DecodeHeader(h, static_cast<uint64_t>(size), true)) return Corrupt();
+  dir->DefineDirectory();
+  dir->set_root(GetLe32(h + kCdxHdrRoot));
+  dir->set_header_offset(0);
+  free_head_ = GetLe32(h + kCdxHdrFree);
+  if (free_head_ == kCdxNone) free_head_ = 0;
+  counter_ = GetBe32(h + kCdxHdrCounter);
+  directory_ = std::move(dir);
+  std::vector<CdxKeyEntry> names;
+  if (Failed(directory_->AllKeys(&names))) return kFailure;
+  std::vector<std::unique_ptr<CdxTag>> tags;
+  for (const CdxKeyEntry& e : names) {
+    uint64_t off = e.recno;
+    if (off == 0 || off % kCdxPageSize != 0 || off + kCdxHeaderSize > static_cast<uint64_t>(size)) {
+      return Corrupt();
+    }
+    uint8_t th[kCdxHeaderSize];
+    if (file_.ReadAt(th, kCdxHeaderSize, static_cast<int64_t>(off)) != kCdxHeaderSize) {
+      return Corrupt();
+    }
+    auto tag = std::make_unique<CdxTag>(this);
+    if (!tag->DecodeHeader(th, static_cast<uint64_t>(size), false)) return Corrupt();
+    std::string name = e.key;
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.pop_back();
+    tag->set_name(name);
+    tag->set_header_offset(off);
+    tags.push_back(std::move(tag));
+  }
+  std::sort(tags.begin(), tags.end(), [](const auto& a, const auto& b) {
+    return a->header_offset() < b->header_offset();
+  });
+  tags_ = std::move(tags);
+  return kSuccess;
+}
+
+Status CdxBag::Create(const std::string& path, bool shared, bool temporary) {
+  path_ = path;
+  shared_ = shared;
+  temporary_ = temporary;
+  read_only_ = false;
+  for (;;) {
+    int rc = file_.Create(path, shared ? Share::kDenyNone : Share::kExclusive);
+    if (rc == 0) break;
+    if (!Error(kEgCreate, 1006, rc, true).retry()) return kFailure;
+  }
+  path_ = file_.path();
+  return kSuccess;
+}
+
+Status CdxBag::Reset() {
+  cache_.Discard();
+  ++epoch_;
+  if (!file_.Truncate(0)) {
+    Error(kEgWrite, kEdfWrite, file_.last_error());
+    return kFailure;
+  }
+  free_head_ = 0;
+  next_page_ = kCdxHeaderSize;
+  freed_.clear();
+  version_changed_ = true;
+  auto dir = std::make_unique<CdxTag>(this);
+  dir->DefineDirectory();
+  dir->set_header_offset(0);
+  directory_ = std::move(dir);
+  if (Failed(directory_->MakeEmptyRoot())) return kFailure;
+  headers_changed_ = true;
+  return WriteTagHeader(*directory_);
+}
+
+// --- locks ---
+
+Status CdxBag::LockFile(bool exclusive) {
+  if (!shared_) return kSuccess;
+  if (!host_->LockOrderFile(&file_, true, !exclusive, true, &lock_position_)) {
+    Error(kEgLock, kEdfLock, file_.last_error());
+    return kFailure;
+  }
+  file_locked_ = true;
+  return kSuccess;
+}
+
+bool CdxBag::UnlockFile() noexcept {
+  if (!file_locked_) return true;
+  file_locked_ = false;
+  try {
+    return host_->LockOrderFile(&file_, false, false, false, &lock_position_);
+  } catch (...) {
+    return false;
+  }
+}
+
+void CdxBag::DropCache() {
+  cache_.Discard();
+  ++epoch_;
+  next_page_ = 0;
+  for (auto& t : tags_) {
+    t->Touch();
+    t->cached_count = -1;
+  }
+  if (directory_) directory_->Touch();
+}
+
+Status CdxBag::CheckVersion() {
+  uint8_t b[8] = {};
+  int64_t n = file_.ReadAt(b, 8, 4);
+  if (n < 0) {
+    Error(kEgRead, kEdfRead, file_.last_error());
+    return kFailure;
+  }
+  uint32_t free_head = GetLe32(b), counter = GetBe32(b + 4);
+  if (free_head == kCdxNone) free_head = 0;
+  if (free_head != free_head_ || counter != counter_) {
+    DropCache();
+    free_head_ = free_head;
+    counter_ = counter;
+    // Roots may have moved: the tag headers are read again.
+    int64_t size = file_.Size();
+    for (auto& t : tags_) {
+      uint8_t th[kCdxHeaderSize];
+      if (file_.ReadAt(th, kCdxHeaderSize, static_cast<int64_t>(t->header_offset())) ==
+          kCdxHeaderSize) {
+        uint32_t root = GetLe32(th);
+        t->set_root(root != 0 && root != kCdxNone && root % kCdxPageSize == 0 &&
+                            root < static_cast<uint64_t>(size)
+                        ? root
+                        : 0);
+      }
+    }
+    if (directory_) {
+      uint8_t dh[4];
+      if (file_.ReadAt(dh, 4, 0) == 4) directory_->set_root(GetLe32(dh));
+    }
+  }
+  return kSuccess;
+}
+
+Status CdxBag::ReadLock() {
+  if (read_locks_ == 0 && write_locks_ == 0 && shared_ && !host_->DirtyRead()) {
+    if (Failed(LockFile(false))) return kFailure;
+    Status s;
+    try {
+      s = CheckVersion();
+    } catch (...) {
+      (void)UnlockFile();
+      throw;
+    }
+    if (Failed(s)) {
+      (void)UnlockFile();
+      return kFailure;
+    }
+  }
+  ++read_locks_;
+  return kSuccess;
+}
+
+void CdxBag::ReadUnlock() {
+  if (read_locks_ <= 0) throw InternalError(9106, "cdxIndexUnLockRead: bad count of locks.");
+  if (--read_locks_ == 0 && write_locks_ == 0 && !UnlockFile()) {
+    throw InternalError(9108, "cdxIndexUnLockRead: unlock error.");
+  }
+}
+
+Status CdxBag::WriteLock(bool reread) {
+  if (read_only_) throw InternalError(9101, "cdxIndexLockWrite: readonly index.");
+  if (read_locks_ > 0) throw InternalError(9105, "cdxIndexLockWrite: writeLock after readLock.");
+  if (write_locks_ == 0) {
+    if (shared_) {
+      if (Failed(LockFile(true))) return kFailure;
+      Status s;
+      try {
+        s = reread ? CheckVersion() : kSuccess;
+      } catch (...) {
+        (void)UnlockFile();
+        throw;
+      }
+      if (Failed(s)) {
+        (void)UnlockFile();
+        return kFailure;
+      }
+    }
+    saved_free_head_ = free_head_;
+    saved_next_page_ = next_page_;
+    saved_roots_.clear();
+    for (auto& t : tags_) saved_roots_.push_back({t.get(), t->root()});
+    if (directory_) saved_roots_.push_back({directory_.get(), directory_->root()});
+    freed_.clear();
+    version_changed_ = false;
+    wrote_ = false;
+  }
+  ++write_locks_;
+  return kSuccess;
+}
+
+Status CdxBag::WriteVersion() {
+  uint8_t b[8];
+  PutLe32(b, free_head_);
+  if (shared_) {
+    ++counter_;
+    PutBe32(b + 4, counter_);
+    if (file_.WriteAt(b, 8, 4) != 8) {
+      Error(kEgWrite, kEdfWrite, file_.last_error());
+      return kFailure;
+    }
+  } else if (file_.WriteAt(b, 4, 4) != 4) {
+    Error(kEgWrite, kEdfWrite, file_.last_error());
+    return kFailure;
+  }
+  return kSuccess;
+}
+
+Status CdxBag::WriteUnlock(bool discard) {
+  if (write_locks_ <= 0) throw InternalError(9106, "cdxIndexUnLockWrite: bad count of locks.");
+  if (read_locks_ > 0) {
+    throw InternalError(9105, "cdxIndexUnLockWrite: writeUnLock before readUnLock.");
+  }
+  if (discard) discard_pending_ = true;
+  if (write_locks_ > 1) {
+    --write_locks_;
+    return kSuccess;
+  }
+  Status s = kSuccess;
+  discard = discard_pending_;
+  discard_pending_ = false;
+  if (discard) {
+    // Back to the state at the first write lock: nothing of the change was written.
+    DropCache();
+    free_head_ = saved_free_head_;
+    next_page_ = saved_next_page_;
+    for (auto& [tag, root] : saved_roots_) tag->set_root(root);
+    freed_.clear();
+    headers_changed_ = false;
+    s = kFailure;
+  } else {
+    // Freed pages join the list: each one's first 4 bytes name the next.
+    for (uint64_t off : freed_) {
+      CachedPage* p = cache_.Slot(off);
+      std::fill(p->data.begin(), p->data.end(), 0);
+      PutLe32(p->data.data(), free_head_);
+      cache_.MarkChanged(p);
+      free_head_ = static_cast<uint32_t>(off);
+      version_changed_ = true;
+    }
+    freed_.clear();
+    if (cache_.has_changes()) wrote_ = true;
+    for (CachedPage* p : cache_.TakeChanged()) {
+      if (Ok(s) && file_.WriteAt(p->data.data(), kCdxPageSize, static_cast<int64_t>(p->offset)) !=
+                       kCdxPageSize) {
+        Error(kEgWrite, kEdfWrite, file_.last_error());
+        s = kFailure;
+      }
+      p->changed = false;
+    }
+    if (Ok(s) && headers_changed_) {
+      // Roots that moved (a root split, a build) are written with their tags' headers.
+      for (auto& t : tags_) {
+        if (Ok(s)) s = WriteTagHeader(*t);
+      }
+      if (Ok(s) && directory_) s = WriteTagHeader(*directory_);
+    }
+    headers_changed_ = false;
+    if (Ok(s) && (wrote_ || version_changed_)) s = WriteVersion();
+    ++epoch_;
+  }
+  --write_locks_;
+  if (!UnlockFile()) throw InternalError(9108, "cdxIndexUnLockWrite: unlock error.");
+  return s;
+}
+
+void CdxBag::ForceUnlock() noexcept {
+  if (write_locks_ > 0) {
+    cache_.Discard();
+    ++epoch_;
+    freed_.clear();
+  }
+  (void)UnlockFile();
+  read_locks_ = write_locks_ = 0;
+  discard_pending_ = false;
+}
+
+void CdxBag::MarkHeaderChanged() { headers_changed_ = true; }
+
+// --- pages ---
+
+Status CdxBag::ReadPage(uint64_t offset, PageRef* ref) {
+  if (read_locks_ + write_locks_ == 0) {
+    throw InternalError(9102, "cdxIndexPageRead on not locked index file.");
+  }
+  if (offset < kCdxPageSize || offset % kCdxPageSize != 0 || offset == kCdxNone) {
+    return PageFault("cdxPageGetChild: index corrupted.", offset);
+  }
+  CachedPage* cached = cache_.Find(offset);
+  if (!cached) {
+    CachedPage* p = cache_.Slot(offset);
+    int64_t n = file_.ReadAt(p->data.data(), kCdxPageSize, static_cast<int64_t>(offset));
+    if (n != kCdxPageSize) {
+      cache_.Erase(offset);
+      if (n < 0) {
+        Error(kEgRead, kEdfRead, file_.last_error());
+        return kFailure;
+      }
+      return PageFault("cdxIndexPageRead: Read index page failed.", offset);
+    }
+    cached = p;
+  }
+  ref->Reset(cached);
+  return kSuccess;
+}
+
+void CdxBag::MarkChanged(PageRef* ref) {
+  if (write_locks_ == 0) throw InternalError(9102, "cdxIndexPageWrite on not locked index file.");
+  cache_.MarkChanged(ref->page());
+  ++epoch_;
+}
+
+Status CdxBag::NewPage(PageRef* ref) {
+  if (write_locks_ == 0) {
+    throw InternalError(9102, "cdxIndexGetAvailPage on not locked index file.");
+  }
+  uint64_t off;
+  if (!freed_.empty()) {
+    off = freed_.back();
+    freed_.pop_back();
+  } else if (free_head_ != 0) {
+    off = free_head_;
+    uint8_t b[4];
+    CachedPage* known = cache_.Find(off);
+    if (known) {
+      std::memcpy(b, known->data.data(), 4);
+    } else if (file_.ReadAt(b, 4, static_cast<int64_t>(off)) != 4) {
+      throw InternalError(1010, "cdxIndexGetAvailPage: Read index page failed.\n" + path_ +
+                                    "\n" + host_->TableFileName());
+    }
+    uint32_t next = GetLe32(b);
+    free_head_ = next == kCdxNone ? 0 : next;
+    version_changed_ = true;
+  } else {
+    if (next_page_ == 0) {
+      int64_t size = file_.Size();
+      next_page_ = static_cast<uint64_t>(std::max<int64_t>(size, kCdxHeaderSize));
+      next_page_ = (next_page_ + kCdxPageSize - 1) / kCdxPageSize * kCdxPageSize;
+    }
+    off = next_page_;
+    next_page_ += kCdxPageSize;
+  }
+  CachedPage* p = cache_.Slot(off);
+  std::fill(p->data.begin(), p->data.end(), 0);
+  ref->Reset(p);
+  MarkChanged(ref);
+  return kSuccess;
+}
+
+void CdxBag::FreePage(uint64_t offset) {
+  if (write_locks_ == 0) {
+    throw InternalError(9102, "cdxIndexPutAvailPage on not locked index file.");
+  }
+  freed_.push_back(offset);
+  ++epoch_;
+}
+
+Status CdxBag::NewHeader(uint64_t* offset) {
+  if (next_page_ == 0) {
+    int64_t size = file_.Size();
+    next_page_ = static_cast<uint64_t>(std::max<int64_t>(size, kCdxHeaderSize));
+    next_page_ = (next_page_ + kCdxPageSize - 1) / kCdxPageSize * kCdxPageSize;
+  }
+  *offset = next_page_;
+  next_page_ += kCdxHeaderSize;
+  uint8_t zero[kCdxHeaderSize] = {};
+  if (file_.WriteAt(zero, kCdxHeaderSize, static_cast<int64_t>(*offset)) != kCdxHeaderSize) {
+    Error(kEgWrite, kEdfWrite, file_.last_error());
+    return kFailure;
+  }
+  wrote_ = true;
+  return kSuccess;
+}
+
+Status CdxBag::WriteTagHeader(const CdxTag& tag) {
+  uint8_t h[kCdxHeaderSize];
+  tag.EncodeHeader(h);
+  if (tag.header_offset() == 0) {
+    PutLe32(h + kCdxHdrFree, free_head_);
+    PutBe32(h + kCdxHdrCounter, counter_);
+  }
+  if (file_.WriteAt(h, kCdxHeaderSize, static_cast<int64_t>(tag.header_offset())) !=
+      kCdxHeaderSize) {
+    Error(kEgWrite, kEdfWrite, file_.last_error());
+    return kFailure;
+  }
+  wrote_ = true;
+  return kSuccess;
+}
+
+// --- tags ---
+
+Status CdxBag::AddTag(std::unique_ptr<CdxTag> tag) {
+  std::string name = tag->name();
+  name.resize(kCdxTagNameLength, ' ');
+  bool added;
+  if (Failed(directory_->Insert(name, static_cast<uint32_t>(tag->header_offset()), &added))) {
+    return kFailure;
+  }
+  headers_changed_ = true;
+  tags_.push_back(std::move(tag));
+  std::sort(tags_.begin(), tags_.end(), [](const auto& a, const auto& b) {
+    return a->header_offset() < b->header_offset();
+  });
+  return kSuccess;
+}
+
+Status CdxBag::DropTag(CdxTag* tag) {
+  std::string name = tag->name();
+  name.resize(kCdxTagNameLength, ' ');
+  bool deleted;
+  if (Failed(directory_->Delete(name, static_cast<uint32_t>(tag->header_offset()), &deleted))) {
+    return kFailure;
+  }
+  if (!shared_) {
+    if (Failed(tag->FreeTree())) return kFailure;
+    FreePage(tag->header_offset());
+    FreePage(tag->header_offset() + kCdxPageSize);
+  }
+  headers_changed_ = true;
+  for (size_t i = 0; i < tags_.size(); ++i) {
+    if (tags_[i].get() == tag) {
+      tags_.erase(tags_.begin() + static_cast<long>(i));
+      break;
+    }
+  }
+  return kSuccess;
+}
+
+Status CdxBag::RemoveOrderAndPages(Order* order) {
+  return DropTag(static_cast<CdxTag*>(order));
+}
+
+}  // namespace vosk

@@ -1,0 +1,63 @@
+#ifndef VOSK_RDD_DBFCDX_CDX_KEY_H_
+#define VOSK_RDD_DBFCDX_CDX_KEY_H_
+
+// Key encodings of CDX tags and the compressed leaf layout. A key is exactly key-length bytes:
+//  - character: the bytes (upper case in an upper-case tag), cut and blank-padded;
+//  - numeric, date, timestamp: an IEEE 754 double (dates: the Julian day number; timestamps:
+//    day number plus fraction of the day) as 8 bytes big-endian, the sign bit inverted when
+//    the value is not negative (-0 first made +0) and all 64 bits inverted when it is
+//    negative, so that unsigned byte order is numeric order (1.0 is BF F0 00 .., -1.0 is
+//    40 0F FF ..);
+//  - logical: "T" or "F".
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "expr/value.h"
+
+namespace vosk {
+
+// The 8-byte key of a number.
+std::string CdxDoubleKey(double value);
+// The number of an 8-byte key.
+double CdxKeyDouble(const uint8_t* key);
+
+// The key of an evaluated value for a tag of type `type` ('C', 'N', 'D', 'T', 'L') and
+// length; false when the value's type does not fit.
+bool CdxEncodeKey(const Value& value, char type, int length, bool upper, std::string* out);
+// A seek or scope value: character values keep their own length (at most the key length).
+std::string CdxSearchKey(const Value& value, char type, int length, bool upper);
+// The type letter a value gives a tag ('C', 'N', 'D', 'T', 'L', 0 for others) and its length.
+char CdxKeyTypeOf(const Value& value, int* length);
+
+// Entry widths of a leaf page.
+struct CdxLeafWidths {
+  int rec_bits = 0, dup_bits = 0, trl_bits = 0, bytes = 0;
+  uint32_t rec_mask = 0;
+  uint8_t dup_mask = 0, trl_mask = 0;
+};
+// The widths for a key length and the largest record number the page must hold.
+CdxLeafWidths CdxChooseWidths(int key_length, uint32_t max_recno);
+
+struct CdxKeyEntry {
+  std::string key;
+  uint32_t recno = 0;
+};
+
+// Decodes a leaf page's keys (pad: 0x20 for character tags, else 0). False when the page is
+// not a leaf or its entries and texts do not fit (a damaged page).
+bool CdxDecodeLeaf(const uint8_t* page, int key_length, uint8_t pad,
+                   std::vector<CdxKeyEntry>* out);
+// Bytes of the key area the keys take with these widths (entries plus compressed texts).
+int CdxLeafBytes(const std::vector<CdxKeyEntry>& keys, size_t first, size_t count,
+                 int key_length, uint8_t pad, int entry_bytes);
+// Encodes keys into a leaf page (attributes and neighbours as given); widths chosen from the
+// largest record number, at least `min_recno_hint`. False when they do not fit.
+bool CdxEncodeLeaf(const std::vector<CdxKeyEntry>& keys, size_t first, size_t count,
+                   int key_length, uint8_t pad, uint16_t attr, uint32_t left, uint32_t right,
+                   uint32_t min_recno_hint, uint8_t* page);
+
+}  // namespace vosk
+
+#endif  // VOSK_RDD_DBFCDX_CDX_KEY_H_

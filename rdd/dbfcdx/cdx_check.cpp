@@ -172,27 +172,46 @@ Status CdxCheckBag(IndexedArea* area, CdxBag* bag, NtxCheckReport* report) {
     std::sort(have.begin(), have.end(), [](const CdxKeyEntry& a, const CdxKeyEntry& b) {
       return a.key != b.key ? a.key < b.key : a.recno < b.recno;
     });
-    bool ok;
     if (t->unique()) {
-      // One key per distinct value, held by a record that has that value.
-      std::set<std::string> values;
-      for (auto& e : want) values.insert(e.key);
+      // One key per distinct value, held by a record that has that value; a value whose
+      // owning record changed may be missing (a note, not a fault).
       std::set<std::pair<std::string, uint32_t>> pairs;
-      for (auto& e : want) pairs.insert({e.key, e.recno});
-      ok = have.size() == values.size();
-      for (auto& e : have) ok = ok && pairs.count({e.key, e.recno}) > 0;
-    } else {
-      ok = have.size() == want.size();
-      for (size_t i = 0; ok && i < have.size(); ++i) {
-        ok = have[i].key == want[i].key && have[i].recno == want[i].recno;
+      std::set<std::string> values;
+      for (auto& e : want) {
+        pairs.insert({e.key, e.recno});
+        values.insert(e.key);
       }
+      std::set<std::string> held;
+      bool ok = true;
+      for (auto& e : have) {
+        ok = ok && pairs.count({e.key, e.recno}) > 0 && held.insert(e.key).second;
+      }
+      if (!ok) {
+        report->problems.push_back("tag " + t->name() + ": a key that no record holds");
+      } else if (held.size() != values.size()) {
+        report->notes.push_back("tag " + t->name() + ": " +
+                                std::to_string(values.size() - held.size()) +
+                                " value(s) without a key (their first record changed)");
+      }
+      continue;
     }
-    if (!ok) {
+    size_t i = 0;
+    while (i < have.size() && i < want.size() && have[i].key == want[i].key &&
+           have[i].recno == want[i].recno) {
+      ++i;
+    }
+    if (i < have.size() || i < want.size()) {
+      auto hex = [](const std::string& k) {
+        std::string out;
+        for (unsigned char c : k) out += Hex(c).size() < 2 ? "0" + Hex(c) : Hex(c);
+        return out;
+      };
+      std::string at = i < have.size() ? "record " + std::to_string(have[i].recno) + " key " + hex(have[i].key)
+                                       : "";
+      if (i < want.size()) at += ", table record " + std::to_string(want[i].recno) + " key " + hex(want[i].key);
       report->problems.push_back("tag " + t->name() + ": " + std::to_string(have.size()) +
                                  " keys, the table's records give " +
-                                 std::to_string(t->unique() ? std::set<std::string>(
-                                     [&] { std::set<std::string> s; for (auto& e : want) s.insert(e.key); return s; }()).size()
-                                                            : want.size()) +
+                                 std::to_string(want.size()) + "; first difference at " + at +
                                  " (stale or damaged)");
     }
   }

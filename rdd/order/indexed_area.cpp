@@ -834,6 +834,8 @@ Status IndexedArea::UpdateOrders(bool append) {
 }
 
 Status IndexedArea::append(bool release_locks) {
+  // A changed record's keys are brought up to date before the new record takes the buffer.
+  if (Failed(go_cold())) return kFailure;
   for (auto& b : bags_) {
     for (auto& o : b->orders()) o->hot_valid = false;
   }

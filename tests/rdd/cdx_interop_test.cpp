@@ -1,0 +1,277 @@
+// An independent CDX reader agrees with this engine: the real bags written by other programs
+// walk here in the reader's order (reversed for descending tags; where the reader cannot
+// evaluate a key, in the order the key values predict), a stale bag is reported by the check,
+// and the bags this engine builds and keeps current through appends, edits and deletes walk
+// there as they walk here.
+
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+
+#include "expr/expression.h"
+#include "ntx_test_support.h"
+#include "rdd/dbfcdx/cdx_area.h"
+#include "rdd/dbfcdx/cdx_check.h"
+
+namespace vosk {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kShared = std::string(VOSK_SOURCE_DIR) + "/../shared";
+
+// The reader's walk of one tag (record numbers; adjacent repeats dropped); false when it
+// cannot run here or prints nothing.
+bool ReaderWalk(const std::string& table, const std::string& bag, const std::string& tag,
+                std::vector<uint32_t>* out) {
+  std::string script = kShared + "/tools/xbase-index-walk.pl";
+  if (!fs::exists(script)) return false;
+  std::string cmd = "perl '" + script + "' '" + table + "' '" + bag + "' " + tag + " 2>/dev/null";
+  FILE* p = popen(cmd.c_str(), "r");
+  if (!p) return false;
+  char line[4096];
+  std::vector<std::pair<std::string, uint32_t>> all;
+  while (std::fgets(line, sizeof line, p)) {
+    std::string s(line);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
+    size_t tab = s.rfind('\t');
+    if (tab == std::string::npos) continue;
+    all.push_back({s.substr(0, tab), static_cast<uint32_t>(std::stoul(s.substr(tab + 1)))});
+  }
+  int rc = pclose(p);
+  for (size_t i = 0; i < all.size(); ++i) {
+    if (i > 0 && all[i] == all[i - 1]) continue;
+    out->push_back(all[i].second);
+  }
+  return WIFEXITED(rc) && WEXITSTATUS(rc) == 0 && !out->empty();
+}
+
+class CdxTest : public NtxTest {
+ protected:
+  bool MakeCdxTable(const std::string& name, const std::vector<FieldRow>& rows) {
+    std::string path = Create(name, rows, "DBF");
+    return DBUSEAREA(true, "DBFCDX", path, "", false, false);
+  }
+
+  // Walks the controlling tag and checks that its key values never go backwards (forwards
+  // for a descending tag), equal values in record order.
+  void ExpectOrderedByKeyValues(const std::string& what) {
+    bool desc = DBORDERINFO(Value::Integer(kOiIsDesc)).logical();
+    std::vector<uint32_t> recs = Walk();
+    Value prev;
+    uint32_t prev_rec = 0;
+    for (uint32_t r : recs) {
+      DBGOTO(Value::Integer(r));
+      Value v = DBORDERINFO(Value::Integer(kOiKeyVal));
+      if (prev_rec != 0) {
+        int c = CompareValues(prev, v);
+        if (desc) c = -c;
+        EXPECT_TRUE(c < 0 || (c == 0 && (desc ? prev_rec > r : prev_rec < r)))
+            << what << " at record " << r;
+      }
+      prev = v;
+      prev_rec = r;
+    }
+  }
+
+  // The bag's check finds nothing wrong.
+  void ExpectSound(const std::string& what) {
+    auto* area = dynamic_cast<CdxArea*>(CurrentArea());
+    ASSERT_NE(area, nullptr);
+    for (const auto& b : area->bags()) {
+      NtxCheckReport report;
+      ASSERT_TRUE(Ok(CdxCheckBag(area, dynamic_cast<CdxBag*>(b.get()), &report))) << ErrorText();
+      std::string text;
+      for (auto& p : report.problems) text += p + "\n";
+      EXPECT_TRUE(report.problems.empty()) << what << "\n" << text;
+    }
+  }
+
+  static int CompareValues(const Value& a, const Value& b) {
+    if (a.is_string()) {
+      std::string x = a.str(), y = b.str();
+      return x < y ? -1 : x > y ? 1 : 0;
+    }
+    if (a.is_logical()) return (a.logical() ? 1 : 0) - (b.logical() ? 1 : 0);
+    if (a.is_date() || a.is_timestamp()) return a.julian() < b.julian() ? -1 : a.julian() > b.julian();
+    double x = a.number(), y = b.number();
+    return x < y ? -1 : x > y ? 1 : 0;
+  }
+};
+
+TEST_F(CdxTest, RealBagsWalkAsTheReaderOrTheirKeysPredict) {
+  std::string real = kShared + "/fixtures/real/";
+  if (!fs::exists(real + "rooms.cdx")) GTEST_SKIP() << "no real fixtures";
+  std::vector<std::pair<std::string, std::string>> bags = {{"rooms.dbf", "rooms.cdx"}};
+  for (const auto& e : fs::directory_iterator(real + "cdx-sample")) {
+    std::string name = e.path().filename().string();
+    // INVENT.CDX is stale (checked below); TEST.CDX holds keys of another table's fields.
+    if (name.size() > 4 && name.substr(name.size() - 4) == ".CDX" && name != "INVENT.CDX" &&
+        name != "TEST.CDX") {
+      bags.push_back({"cdx-sample/" + name.substr(0, name.size() - 4) + ".DBF",
+                      "cdx-sample/" + name});
+    }
+  }
+  ASSERT_GE(bags.size(), 20u);
+  int compared = 0, modelled = 0;
+  for (const auto& [table, bag] : bags) {
+    std::string base = fs::path(table).stem().string();
+    for (const auto& e : fs::directory_iterator(fs::path(real + table).parent_path())) {
+      std::string f = e.path().filename().string();
+      if (fs::path(f).stem().string() == base) {
+        fs::copy_file(e.path(), Path(f), fs::copy_options::overwrite_existing);
+      }
+    }
+    std::string t = Path(fs::path(table).filename().string());
+    std::string b = Path(fs::path(bag).filename().string());
+    errors_.clear();
+    ASSERT_TRUE(DBUSEAREA(true, "DBFCDX", t, "", false, true)) << table << ErrorText();
+    ASSERT_TRUE(ORDLISTADD(Value::String(b))) << bag << ErrorText();
+    int n = ORDCOUNT();
+    ASSERT_GE(n, 1) << bag;
+    for (int i = 1; i <= n; ++i) {
+      ORDSETFOCUS(Value::Integer(i));
+      std::string tag = ORDNAME(Value::Integer(i));
+      std::vector<uint32_t> ours = Walk();
+      std::vector<uint32_t> theirs;
+      if (ReaderWalk(t, b, tag, &theirs)) {
+        // The reader walks every tree ascending.
+        if (DBORDERINFO(Value::Integer(kOiIsDesc)).logical()) std::reverse(ours.begin(), ours.end());
+        EXPECT_EQ(ours, theirs) << bag << " " << tag;
+        ++compared;
+      } else {
+        ExpectOrderedByKeyValues(bag + " " + tag);
+        ++modelled;
+      }
+    }
+    if (bag == "cdx-sample/EXAMPLE.CDX") {
+      // Stale as found: record 4 changed and its key did not (ID), or it came later (the FOR
+      // tag NOTDELETED lacks it); the check says so for both tags.
+      auto* area = dynamic_cast<CdxArea*>(CurrentArea());
+      NtxCheckReport report;
+      ASSERT_TRUE(Ok(CdxCheckBag(area, dynamic_cast<CdxBag*>(area->bags()[0].get()), &report)));
+      EXPECT_EQ(report.problems.size(), 2u);
+    } else {
+      ExpectSound(bag);
+    }
+    EXPECT_TRUE(errors_.empty()) << bag << ": " << ErrorText();
+    DBCLOSEAREA();
+  }
+  EXPECT_GT(compared, 20);
+  EXPECT_GT(modelled, 5);
+  // rooms.cdx: five tags with their keys and FOR texts as written.
+  ASSERT_TRUE(DBUSEAREA(true, "DBFCDX", Path("rooms.dbf"), "", false, true)) << ErrorText();
+  ASSERT_TRUE(ORDLISTADD(Value::String(Path("rooms.cdx"))));
+  EXPECT_EQ(ORDNAME(Value::Integer(3)), "AUDIO");
+  EXPECT_EQ(ORDFOR(Value::Integer(3)), "TRIM(UPPER(facility))==\"AUDIO\"");
+  EXPECT_EQ(ORDKEY(Value::Integer(1)), "roomname");
+  ORDSETFOCUS(Value::String("FILM"));
+  EXPECT_EQ(ORDKEYCOUNT(), 6);
+  ORDSETFOCUS(Value::String("ROOMNAME"));
+  EXPECT_TRUE(DBSEEK(Value::String("Mix")));
+}
+
+TEST_F(CdxTest, CheckReportsTheStaleBag) {
+  std::string dir = kShared + "/fixtures/real/cdx-sample/";
+  if (!fs::exists(dir + "INVENT.CDX")) GTEST_SKIP() << "no real fixtures";
+  fs::copy_file(dir + "INVENT.DBF", Path("INVENT.DBF"));
+  fs::copy_file(dir + "INVENT.CDX", Path("INVENT.CDX"));
+  ASSERT_TRUE(DBUSEAREA(true, "DBFCDX", Path("INVENT.DBF"), "", false, true)) << ErrorText();
+  ASSERT_TRUE(ORDLISTADD(Value::String(Path("INVENT.CDX")))) << ErrorText();
+  auto* area = dynamic_cast<CdxArea*>(CurrentArea());
+  NtxCheckReport report;
+  ASSERT_TRUE(Ok(CdxCheckBag(area, dynamic_cast<CdxBag*>(area->bags()[0].get()), &report)));
+  ASSERT_EQ(report.problems.size(), 1u);
+  EXPECT_NE(report.problems[0].find("6 keys"), std::string::npos) << report.problems[0];
+  EXPECT_NE(report.problems[0].find("give 4"), std::string::npos) << report.problems[0];
+}
+
+// Bags built here, then kept current through random appends, edits and deletes (a model of the
+// table decides what each tag must hold), walk as the reader walks them and pass the check.
+TEST_F(CdxTest, BuiltAndMaintainedBagsWalkAsTheReaderWalksThem) {
+  ASSERT_TRUE(MakeCdxTable("w.dbf", {{"NAME", "C", 12, 0}, {"AMOUNT", "N", 9, 2}, {"DAY", "D", 8, 0}}));
+  std::mt19937 rng(17);
+  auto random_row = [&]() {
+    char name[16];
+    std::snprintf(name, sizeof name, "%c%04u", "abcXYZ"[rng() % 6], static_cast<unsigned>(rng() % 900));
+    double amount = static_cast<int>(rng() % 200000 - 100000) / 100.0;
+    int32_t day = JulianFromYmd(1990 + static_cast<int>(rng() % 30), 1 + static_cast<int>(rng() % 12),
+                                1 + static_cast<int>(rng() % 28));
+    return ValueArray{Value::String(name), Value::Double(amount, 0, 2), Value::Date(day)};
+  };
+  for (int i = 0; i < 1500; ++i) Add(random_row());
+  DBCOMMIT();
+  const struct {
+    const char* tag;
+    const char* key;
+    const char* cond;
+    bool unique, descending, reader;
+  } kTags[] = {
+      {"UNAME", "UPPER(NAME)", "", false, false, false},
+      {"NAME", "NAME", "", false, false, true},
+      {"AMOUNT", "AMOUNT", "", false, false, true},
+      {"DAY", "DAY", "", false, true, false},
+      {"ONCE", "NAME", "", true, false, true},
+      {"POS", "NAME", "AMOUNT>0", false, false, true},
+  };
+  for (const auto& t : kTags) {
+    OrdCondArgs c;
+    c.for_text = t.cond;
+    c.descending = t.descending;
+    c.additive = true;
+    ORDCONDSET(c);
+    ASSERT_TRUE(ORDCREATE(Path("w.cdx"), t.tag, t.key, nullptr, Value::Logical(t.unique)))
+        << ErrorText();
+  }
+  EXPECT_EQ(ORDCOUNT(), 6);
+  auto verify = [&](const std::string& when) {
+    DBCOMMIT();
+    ExpectSound(when);
+    for (const auto& t : kTags) {
+      ORDSETFOCUS(Value::String(t.tag));
+      ExpectOrderedByKeyValues(when + " " + t.tag);
+      if (!t.reader) continue;
+      std::vector<uint32_t> ours = Walk(), theirs;
+      if (ReaderWalk(Path("w.dbf"), Path("w.cdx"), t.tag, &theirs)) {
+        EXPECT_EQ(ours, theirs) << when << " " << t.tag;
+      }
+    }
+  };
+  verify("built");
+  // Edits (keys move), deletes of whole records by emptying their keys' values, appends.
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 400; ++i) {
+      uint32_t r = 1 + rng() % static_cast<uint32_t>(LASTREC());
+      DBGOTO(Value::Integer(r));
+      ValueArray row = random_row();
+      if (rng() % 2) FIELDPUT(1, row[0]);
+      FIELDPUT(2, row[1]);
+      if (rng() % 2) FIELDPUT(3, row[2]);
+    }
+    for (int i = 0; i < 300; ++i) Add(random_row());
+    verify("round " + std::to_string(round));
+  }
+  ASSERT_TRUE(errors_.empty()) << ErrorText();
+  // Pack after deletions rebuilds every tag.
+  for (uint32_t r = 1; r <= LASTREC(); r += 3) {
+    DBGOTO(Value::Integer(r));
+    DBDELETE();
+  }
+  ASSERT_TRUE(DBPACK()) << ErrorText();
+  verify("packed");
+  // Destroying tags: the controlling order follows; the last tag takes the file with it.
+  ORDSETFOCUS(Value::String("POS"));
+  ASSERT_TRUE(ORDDESTROY(Value::String("AMOUNT")));
+  EXPECT_EQ(ORDNAME(Value()), "POS");
+  EXPECT_EQ(ORDCOUNT(), 5);
+  for (const char* t : {"UNAME", "NAME", "DAY", "ONCE", "POS"}) ASSERT_TRUE(ORDDESTROY(Value::String(t)));
+  EXPECT_FALSE(fs::exists(Path("w.cdx")));
+  EXPECT_EQ(ORDCOUNT(), 0);
+  ASSERT_TRUE(errors_.empty()) << ErrorText();
+}
+
+}  // namespace
+}  // namespace vosk

@@ -143,17 +143,8 @@ Status NtxArea::BuildOrder(NtxOrder* o, const OrderCondition* cond) {
                    SortRunKeys());
   if (Failed(ScanKeys(o, cond, &sorter))) return kFailure;
   NtxTreeWriter writer(bag, o);
-  std::string previous;
-  bool have_previous = false;
-  const size_t klen = static_cast<size_t>(o->key_length());
-  Status s = sorter.Finish([&](const uint8_t* k, uint32_t r) -> Status {
-    if (o->unique()) {
-      if (have_previous && std::memcmp(previous.data(), k, klen) == 0) return kSuccess;
-      previous.assign(reinterpret_cast<const char*>(k), klen);
-      have_previous = true;
-    }
-    return writer.Add(k, r);
-  });
+  Status s = sorter.Finish(
+      [&](const uint8_t* k, uint32_t r) -> Status { return writer.Add(k, r); }, o->unique());
   if (Failed(s)) return kFailure;
   if (Failed(writer.Finish())) return kFailure;
   if (!o->scoped()) o->cached_count = static_cast<int64_t>(writer.keys());

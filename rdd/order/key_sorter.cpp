@@ -129,7 +129,19 @@ Status KeySorter::Refill(Run* r, size_t share) {
   return kSuccess;
 }
 
-Status KeySorter::Finish(const std::function<Status(const uint8_t*, uint32_t)>& emit) {
+Status KeySorter::Finish(const std::function<Status(const uint8_t*, uint32_t)>& emit,
+                         bool distinct) {
+  if (distinct) {
+    std::string previous;
+    bool have_previous = false;
+    const size_t klen = static_cast<size_t>(key_length_);
+    return Finish([&](const uint8_t* k, uint32_t r) -> Status {
+      if (have_previous && std::memcmp(previous.data(), k, klen) == 0) return kSuccess;
+      previous.assign(reinterpret_cast<const char*>(k), klen);
+      have_previous = true;
+      return emit(k, r);
+    });
+  }
   const size_t es = static_cast<size_t>(entry_size_);
   if (runs_.empty()) {
     std::vector<uint32_t> order;

@@ -38,8 +38,10 @@ class KeySorter {
   KeySorter& operator=(const KeySorter&) = delete;
 
   Status Add(const uint8_t* key, uint32_t recno);
-  // Hands every pair to emit in sorted order (emit's failure stops).
-  Status Finish(const std::function<Status(const uint8_t* key, uint32_t recno)>& emit);
+  // Hands every pair to emit in sorted order (emit's failure stops); distinct: only the first
+  // pair of each run of equal keys (a unique order).
+  Status Finish(const std::function<Status(const uint8_t* key, uint32_t recno)>& emit,
+                bool distinct = false);
 
   int64_t run_keys() const { return run_keys_; }
   size_t runs() const { return runs_.size(); }

@@ -286,7 +286,10 @@ Status IndexedArea::CheckRecord(Order* o, const OrderCursor& c) {
 Status IndexedArea::GoToKey(Order* o, uint32_t target) {
   if (Failed(go_to(target))) return kFailure;
   // Where no other program changes the table, the record shows the key it was found by.
-  if (target == 0 || eof_ || o->bag()->shared() || o->custom() || !o->cursor.on) {
+  // Not in a read-only bag: a stale bag must still open and list there, so that check can
+  // report it (and a reindex, which opens it for writing, rebuilds it first).
+  if (target == 0 || eof_ || o->bag()->shared() || o->custom() || !o->cursor.on ||
+      o->bag()->read_only()) {
     return kSuccess;
   }
   bool pass;

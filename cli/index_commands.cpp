@@ -51,7 +51,8 @@ void Open(const ToolArgs& a, const std::string& table, bool shared, bool read_on
   // A table whose structural bag is kept current opens with it when it may change.
   bool structural = !read_only && driver == "DBFCDX" && !StructuralCdxOf(table).empty();
   if (structural) SET(kSetAutOpen, Value::Logical(true));
-  bool ok = DBUSEAREA(true, driver, table, "T", shared, read_only);
+  bool ok = DBUSEAREA(true, driver, table, AliasOption(a, table), shared, read_only,
+                     CodepageOption(a));
   if (structural) SET(kSetAutOpen, Value::Logical(false));
   if (!ok) throw Abandon(RuntimeError{kEgOpen, driver, kEdfOpen, 0, "", table});
 }

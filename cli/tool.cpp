@@ -56,17 +56,25 @@ void ApplyStartupSettings() {
 
 }  // namespace
 
-DbfArea* OpenTable(const std::string& file, bool shared, bool read_only) {
-  g_table = file;
-  if (!read_only && !StructuralCdxOf(file).empty()) {
-    // A table that changes keeps its structural bag current: opened with it.
-    SET(kSetAutOpen, Value::Logical(true));
-    bool opened = DBUSEAREA(true, "DBFCDX", file, "T", shared, read_only);
-    SET(kSetAutOpen, Value::Logical(false));
-    if (!opened) throw Abandon(RuntimeError{kEgOpen, "DBFCDX", kEdfOpen, 0, "", file});
-    return dynamic_cast<DbfArea*>(CurrentArea());
+std::string CodepageOption(const ToolArgs& a) {
+  if (!a.Has("codepage")) return a.Has("oem") ? "cp850" : "";
+  Codepage cp;
+  if (!CodepageFromName(a.Get("codepage"), &cp)) {
+    throw UsageError{"unknown code page " + a.Get("codepage")};
   }
-  if (!DBUSEAREA(true, "DBFFPT", file, "T", shared, read_only)) {
+  return CodepageName(cp);
+}
+
+std::string AliasOption(const ToolArgs& a, const std::string& table) {
+  if (!a.Has("alias")) return AliasOfFileName(table);
+  if (!IsValidAlias(a.Get("alias"))) throw UsageError{"not a valid alias: " + a.Get("alias")};
+  return a.Get("alias");
+}
+
+DbfArea* OpenTable(const ToolArgs& a, const std::string& file, bool shared, bool read_only) {
+  g_table = file;
+  if (!DBUSEAREA(true, "DBFFPT", file, AliasOption(a, file), shared, read_only,
+                 CodepageOption(a))) {
     throw Abandon(RuntimeError{kEgOpen, "DBF", kEdfOpen, 0, "", file});
   }
   return dynamic_cast<DbfArea*>(CurrentArea());
@@ -93,7 +101,7 @@ const char* KindName(TableKind k) {
 
 
 int CmdInfo(const ToolArgs& a) {
-  DbfArea* t = OpenTable(a.positional.at(1), true, true);
+  DbfArea* t = OpenTable(a, a.positional.at(1), true, true);
   uint32_t count = 0;
   (void)t->record_count(&count);
   const std::vector<Field>& fields = t->fields();
@@ -102,7 +110,10 @@ int CmdInfo(const ToolArgs& a) {
                       ", \"records\": " + std::to_string(count) +
                       ", \"header_length\": " + std::to_string(t->header_length()) +
                       ", \"record_length\": " + std::to_string(t->record_length()) +
-                      ", \"memo\": \"" + MemoName(t->memo_kind()) + "\", \"fields\": [";
+                      ", \"memo\": \"" + MemoName(t->memo_kind()) +
+                      "\", \"codepage\": \"" + CodepageName(t->codepage()) +
+                      "\", \"codepage_source\": \"" + CodepageSourceName(t->codepage_source()) +
+                      "\", \"fields\": [";
     bool first = true;
     for (int i = 1; i <= t->field_count(); ++i) {
       const Field& f = fields[static_cast<size_t>(i - 1)];
@@ -121,6 +132,8 @@ int CmdInfo(const ToolArgs& a) {
     std::printf("Header length:  %u\n", t->header_length());
     std::printf("Record length:  %u\n", t->record_length());
     std::printf("Memo:           %s\n", MemoName(t->memo_kind()));
+    std::printf("Code page:      %s (%s)\n", CodepageName(t->codepage()),
+                CodepageSourceName(t->codepage_source()));
     std::printf("Fields:         %d\n", t->field_count());
     for (int i = 1; i <= t->field_count(); ++i) {
       const Field& f = fields[static_cast<size_t>(i - 1)];
@@ -172,11 +185,11 @@ class Output {
 
 int CmdList(const ToolArgs& a) {
   DbfArea* t = a.Has("index") ? OpenIndexedTable(a, true, true)
-                              : OpenTable(a.positional.at(1), true, true);
+                              : OpenTable(a, a.positional.at(1), true, true);
   bool csv = a.Has("csv");
   bool all = a.Has("all");
   bool recno = a.Has("recno");
-  Codepage cp = a.Has("oem") ? Codepage::kCp850 : Codepage::kCp1252;
+  Codepage cp = t->codepage();
   std::vector<int> cols = SelectedFields(a, t);
   const std::vector<Field>& fields = t->fields();
   const char sep = csv ? ',' : '\t';
@@ -311,8 +324,8 @@ std::string EvalLine(const Value& v, Codepage cp) {
 void CloseAllReporting();
 
 int CmdEval(const ToolArgs& a) {
-  DbfArea* t = OpenTable(a.positional[1], true, true);
-  Codepage cp = a.Has("oem") ? Codepage::kCp850 : Codepage::kCp1252;
+  DbfArea* t = OpenTable(a, a.positional[1], true, true);
+  Codepage cp = t->codepage();
   long recno = a.Has("recno") ? std::strtol(a.Get("recno").c_str(), nullptr, 10) : 1;
   (void)t->go_to(static_cast<uint32_t>(recno < 0 ? 0 : recno));
   try {
@@ -382,7 +395,7 @@ int CmdCreate(const ToolArgs& a) {
   Value old_memo = RDDINFO(14, Value::Integer(memo_type), "DBFFPT");
   // An alias of our own: the one made from the file name may be taken (a table named "e" or
   // "m" would clash with the area letters).
-  bool ok = DBCREATE(file, structure, "DBFFPT", std::nullopt, "T");
+  bool ok = DBCREATE(file, structure, "DBFFPT", std::nullopt, "T", CodepageOption(a));
   RDDINFO(13, old_kind, "DBFFPT");
   RDDINFO(14, old_memo, "DBFFPT");
   if (!ok) throw Abandon(RuntimeError{kEgCreate, "DBF", kEdfCreate, 0, "", file});
@@ -390,7 +403,7 @@ int CmdCreate(const ToolArgs& a) {
 }
 
 int CmdPackZap(const ToolArgs& a, bool zap) {
-  OpenTable(a.positional.at(1), false, false);
+  OpenTable(a, a.positional.at(1), false, false);
   bool ok = zap ? DBZAP() : DBPACK();
   DBCLOSEAREA();
   return ok ? 0 : 1;
@@ -402,6 +415,15 @@ std::vector<OptionSpec> TableOptions() {
       {.name = "password", .value = "PW",
        .help = "Read and write the table enciphered with this password's key; a table created "
                "with it is enciphered."},
+      {.name = "codepage", .value = "NAME",
+       .help = "The table's text is in this code page: cp437, cp737, cp850, cp852, cp857, "
+               "cp861, cp865, cp866, cp874, cp1250 to cp1256, plmaz (Mazovia), kamenicky "
+               "(Kamenick\xc3\xbd) or utf8. Without it: the code page a .cpg file beside the "
+               "table names, else the one the table's header marks, else cp1252. A table "
+               "created with it is marked with it."},
+      {.name = "alias", .value = "NAME",
+       .help = "Open the table under this alias (default: made from the file name, as "
+               "SALES_2024 for sales-2024.dbf) for ALIAS->FIELD in expressions."},
   };
 }
 
@@ -416,8 +438,7 @@ const ArgSpec kTableArg{.name = "TABLE", .help = "The table (.dbf).",
 const ArgSpec kBagArg{.name = "BAG", .help = "The index file: an NTX order or a CDX bag.",
                       .completion = Completion::kIndex};
 
-const OptionSpec kOemOption{.name = "oem",
-                            .help = "Table text is CP850 (DOS) instead of Windows-1252."};
+const OptionSpec kOemOption{.name = "oem", .help = "The same as --codepage cp850 (DOS)."};
 const OptionSpec kTagOption{.name = "tag", .value = "T",
                             .help = "The order named T of a compound bag."};
 const OptionSpec kDriverOption{.name = "driver", .value = "D",
@@ -437,13 +458,15 @@ const std::vector<CommandSpec>& Commands() {
       {.name = "info",
        .summary = "Show a table's header and fields",
        .description =
-           "Shows the version byte, record count, header and record lengths, memo kind and the "
-           "fields (name, type letter, length, decimals).",
+           "Shows the version byte, record count, header and record lengths, memo kind, the "
+           "code page and where it came from (named, .cpg file, table header or default) and "
+           "the fields (name, type letter, length, decimals).",
        .args = {kTableArg},
        .options = WithTableOptions({
            {.name = "json",
             .help = "Print one JSON object {\"version\", \"records\", \"header_length\", "
-                    "\"record_length\", \"memo\", \"fields\": [{\"name\", \"type\", "
+                    "\"record_length\", \"memo\", \"codepage\", \"codepage_source\", "
+                    "\"fields\": [{\"name\", \"type\", "
                     "\"len\", \"dec\"}]} with the type letter as stored."},
        }),
        .run = CmdInfo},

@@ -29,13 +29,18 @@ struct ToolArgs {
 class DbfArea;
 
 // Opens a table with the memo driver in a new area; throws Abandon when it cannot.
-DbfArea* OpenTable(const std::string& file, bool shared, bool read_only);
+DbfArea* OpenTable(const ToolArgs& a, const std::string& file, bool shared, bool read_only);
 
 // dbutool copy TABLE TARGET ... and dbutool import TABLE SOURCE ... (transfer_commands.cpp).
 int CmdCopy(const ToolArgs& a);
 int CmdImport(const ToolArgs& a);
 // dbutool append TABLE --csv FILE: the CSV import with the tool's line-numbered messages.
 int CmdAppendCsv(const ToolArgs& a);
+// The code page named by --codepage (or cp850 for --oem); empty when none is named, so that
+// the table's own mark counts. Throws UsageError (command_line.h) for an unknown name.
+std::string CodepageOption(const ToolArgs& a);
+// The alias given by --alias, else one made from the table's file name.
+std::string AliasOption(const ToolArgs& a, const std::string& table);
 
 }  // namespace vosk
 

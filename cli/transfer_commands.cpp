@@ -138,7 +138,7 @@ int CmdCopy(const ToolArgs& a) {
   const std::string target = a.positional[2];
   const Format& format = FormatOf(a, target, false);
   DbfArea* t = a.Has("index") ? OpenIndexedTable(a, true, true)
-                              : OpenTable(a.positional[1], true, true);
+                              : OpenTable(a, a.positional[1], true, true);
   TransferArgs args;
   args.file = target;
   args.fields = FieldList(a);
@@ -167,8 +167,8 @@ int CmdImport(const ToolArgs& a) {
   const std::string source = a.positional[2];
   const Format& format = FormatOf(a, source, true);
   if (a.Has("table") && a.Has("query")) throw UsageError{"give --table or --query, not both"};
-  if (!DBUSEAREA(true, "DBFFPT", a.positional[1], "T", !a.Has("exclusive"), false,
-                 a.Has("oem") ? "cp850" : "")) {
+  if (!DBUSEAREA(true, "DBFFPT", a.positional[1], AliasOption(a, a.positional[1]), !a.Has("exclusive"), false,
+                 CodepageOption(a))) {
     throw Abandon(RuntimeError{kEgOpen, "DBF", kEdfOpen, 0, "", a.positional[1]});
   }
   TransferArgs args;
@@ -231,8 +231,8 @@ int CmdAppendCsv(const ToolArgs& a) {
     std::string err;
     bool any = reader.Next(&header, &err);
     std::fclose(in);
-    if (!DBUSEAREA(true, "DBFFPT", a.positional.at(1), "T", !a.Has("exclusive"), false,
-                   a.Has("oem") ? "cp850" : "")) {
+    if (!DBUSEAREA(true, "DBFFPT", a.positional.at(1), AliasOption(a, a.positional.at(1)), !a.Has("exclusive"), false,
+                   CodepageOption(a))) {
       throw Abandon(RuntimeError{kEgOpen, "DBF", kEdfOpen, 0, "", a.positional[1]});
     }
     for (const std::string& name : any ? header : std::vector<std::string>()) {
@@ -243,8 +243,8 @@ int CmdAppendCsv(const ToolArgs& a) {
         return 1;
       }
     }
-  } else if (!DBUSEAREA(true, "DBFFPT", a.positional.at(1), "T", !a.Has("exclusive"), false,
-                        a.Has("oem") ? "cp850" : "")) {
+  } else if (!DBUSEAREA(true, "DBFFPT", a.positional.at(1), AliasOption(a, a.positional.at(1)), !a.Has("exclusive"), false,
+                        CodepageOption(a))) {
     throw Abandon(RuntimeError{kEgOpen, "DBF", kEdfOpen, 0, "", a.positional[1]});
   }
   TransferArgs args;

@@ -1,92 +1,68 @@
 #include "rdd/codepage.h"
 
+#include <iconv.h>
+
 #include <array>
 #include <cctype>
-#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
 
 namespace vosk {
 namespace {
 
-// Unicode code points of bytes 0x80-0xFF in cp1252; 0xFFFF marks a byte the code page leaves unassigned, which maps to the C1 control of the same number so that no byte is lost.
-constexpr uint16_t kCp1252High[128] = {
-    0x20AC, 0xFFFF, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0xFFFF, 0x017D, 0xFFFF,
-    0xFFFF, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0xFFFF, 0x017E, 0x0178,
-    0x00A0, 0x00A1, 0x00A2, 0x00A3, 0x00A4, 0x00A5, 0x00A6, 0x00A7,
-    0x00A8, 0x00A9, 0x00AA, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x00AF,
-    0x00B0, 0x00B1, 0x00B2, 0x00B3, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
-    0x00B8, 0x00B9, 0x00BA, 0x00BB, 0x00BC, 0x00BD, 0x00BE, 0x00BF,
-    0x00C0, 0x00C1, 0x00C2, 0x00C3, 0x00C4, 0x00C5, 0x00C6, 0x00C7,
-    0x00C8, 0x00C9, 0x00CA, 0x00CB, 0x00CC, 0x00CD, 0x00CE, 0x00CF,
-    0x00D0, 0x00D1, 0x00D2, 0x00D3, 0x00D4, 0x00D5, 0x00D6, 0x00D7,
-    0x00D8, 0x00D9, 0x00DA, 0x00DB, 0x00DC, 0x00DD, 0x00DE, 0x00DF,
-    0x00E0, 0x00E1, 0x00E2, 0x00E3, 0x00E4, 0x00E5, 0x00E6, 0x00E7,
-    0x00E8, 0x00E9, 0x00EA, 0x00EB, 0x00EC, 0x00ED, 0x00EE, 0x00EF,
-    0x00F0, 0x00F1, 0x00F2, 0x00F3, 0x00F4, 0x00F5, 0x00F6, 0x00F7,
-    0x00F8, 0x00F9, 0x00FA, 0x00FB, 0x00FC, 0x00FD, 0x00FE, 0x00FF,
-};
-// Unicode code points of bytes 0x80-0xFF in cp850; 0xFFFF marks a byte the code page leaves unassigned, which maps to the C1 control of the same number so that no byte is lost.
-constexpr uint16_t kCp850High[128] = {
-    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,
-    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
-    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,
-    0x00FF, 0x00D6, 0x00DC, 0x00F8, 0x00A3, 0x00D8, 0x00D7, 0x0192,
-    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,
-    0x00BF, 0x00AE, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
-    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x00C1, 0x00C2, 0x00C0,
-    0x00A9, 0x2563, 0x2551, 0x2557, 0x255D, 0x00A2, 0x00A5, 0x2510,
-    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x00E3, 0x00C3,
-    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x00A4,
-    0x00F0, 0x00D0, 0x00CA, 0x00CB, 0x00C8, 0x0131, 0x00CD, 0x00CE,
-    0x00CF, 0x2518, 0x250C, 0x2588, 0x2584, 0x00A6, 0x00CC, 0x2580,
-    0x00D3, 0x00DF, 0x00D4, 0x00D2, 0x00F5, 0x00D5, 0x00B5, 0x00FE,
-    0x00DE, 0x00DA, 0x00DB, 0x00D9, 0x00FD, 0x00DD, 0x00AF, 0x00B4,
-    0x00AD, 0x00B1, 0x2017, 0x00BE, 0x00B6, 0x00A7, 0x00F7, 0x00B8,
-    0x00B0, 0x00A8, 0x00B7, 0x00B9, 0x00B3, 0x00B2, 0x25A0, 0x00A0,
+struct CodepageInfo {
+  Codepage cp;
+  const char* name;     // the program's name
+  const char* iconv;    // glibc iconv name of the code page (of its base for the two below)
+  uint8_t mark;         // header byte 29
 };
 
-const uint16_t* HighTable(Codepage cp) { return cp == Codepage::kCp850 ? kCp850High : kCp1252High; }
-
-uint32_t CodePoint(uint8_t b, Codepage cp) {
-  if (b < 0x80) return b;
-  uint16_t u = HighTable(cp)[b - 0x80];
-  return u == 0xFFFF ? b : u;
-}
-
-// Reverse map of one code page: code point -> byte, for the 128 high bytes.
-struct Reverse {
-  std::array<std::pair<uint32_t, uint8_t>, 128> pairs;
+constexpr CodepageInfo kCodepages[kCodepageCount] = {
+    {Codepage::kCp1252, "cp1252", "CP1252", 0x03},
+    {Codepage::kCp850, "cp850", "CP850", 0x02},
+    {Codepage::kCp437, "cp437", "CP437", 0x01},
+    {Codepage::kCp737, "cp737", "CP737", 0x6A},
+    {Codepage::kCp852, "cp852", "CP852", 0x64},
+    {Codepage::kCp857, "cp857", "CP857", 0x6B},
+    {Codepage::kCp861, "cp861", "CP861", 0x67},
+    {Codepage::kCp865, "cp865", "CP865", 0x66},
+    {Codepage::kCp866, "cp866", "CP866", 0x65},
+    {Codepage::kCp874, "cp874", "CP874", 0x7C},
+    {Codepage::kCp1250, "cp1250", "CP1250", 0xC8},
+    {Codepage::kCp1251, "cp1251", "CP1251", 0xC9},
+    {Codepage::kCp1253, "cp1253", "CP1253", 0xCB},
+    {Codepage::kCp1254, "cp1254", "CP1254", 0xCA},
+    {Codepage::kCp1255, "cp1255", "CP1255", 0x7D},
+    {Codepage::kCp1256, "cp1256", "CP1256", 0x7E},
+    // The two DOS code pages that iconv lacks share the upper half (0xB0-0xFF) with cp437 and
+    // differ in 0x80-0xAF (the tables below).
+    {Codepage::kPlmaz, "plmaz", "CP437", 0x69},
+    {Codepage::kKamenicky, "kamenicky", "CP437", 0x68},
+    {Codepage::kUtf8, "utf8", "UTF-8", 0x00},
 };
 
-const Reverse& ReverseOf(Codepage cp) {
-  static const Reverse r1252 = [] {
-    Reverse r;
-    for (int i = 0; i < 128; ++i) {
-      r.pairs[i] = {CodePoint(static_cast<uint8_t>(0x80 + i), Codepage::kCp1252),
-                    static_cast<uint8_t>(0x80 + i)};
-    }
-    return r;
-  }();
-  static const Reverse r850 = [] {
-    Reverse r;
-    for (int i = 0; i < 128; ++i) {
-      r.pairs[i] = {CodePoint(static_cast<uint8_t>(0x80 + i), Codepage::kCp850),
-                    static_cast<uint8_t>(0x80 + i)};
-    }
-    return r;
-  }();
-  return cp == Codepage::kCp850 ? r850 : r1252;
-}
+const CodepageInfo& InfoOf(Codepage cp) { return kCodepages[static_cast<int>(cp)]; }
 
-// The byte of a code point in a code page, or -1.
-int ByteOf(uint32_t u, Codepage cp) {
-  if (u < 0x80) return static_cast<int>(u);
-  for (const auto& [code, byte] : ReverseOf(cp).pairs) {
-    if (code == u) return byte;
-  }
-  return -1;
-}
+// Bytes 0x80-0xAF of Mazovia (Polish DOS) as Unicode code points.
+constexpr uint16_t kMazoviaLow[48] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x0105, 0x00E7,
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x0107, 0x00C4, 0x0104,
+    0x0118, 0x0119, 0x0142, 0x00F4, 0x00F6, 0x0106, 0x00FB, 0x00F9,
+    0x015A, 0x00D6, 0x00DC, 0x00A2, 0x0141, 0x00A5, 0x015B, 0x0192,
+    0x0179, 0x017B, 0x00F3, 0x00D3, 0x0144, 0x0143, 0x017A, 0x017C,
+    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+};
+// Bytes 0x80-0xAF of Kamenický (Czech and Slovak DOS) as Unicode code points.
+constexpr uint16_t kKamenickyLow[48] = {
+    0x010C, 0x00FC, 0x00E9, 0x010F, 0x00E4, 0x010E, 0x0164, 0x010D,
+    0x011B, 0x011A, 0x0139, 0x00CD, 0x013E, 0x013A, 0x00C4, 0x00C1,
+    0x00C9, 0x017E, 0x017D, 0x00F4, 0x00F6, 0x00D3, 0x016F, 0x00DA,
+    0x00FD, 0x00D6, 0x00DC, 0x0160, 0x013D, 0x00DD, 0x0158, 0x0165,
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x0148, 0x0147, 0x016E, 0x00D4,
+    0x0161, 0x0159, 0x0155, 0x0154, 0x00BC, 0x00A7, 0x00AB, 0x00BB,
+};
 
 void AppendUtf8(std::string* out, uint32_t u) {
   if (u < 0x80) {
@@ -94,103 +70,273 @@ void AppendUtf8(std::string* out, uint32_t u) {
   } else if (u < 0x800) {
     out->push_back(static_cast<char>(0xC0 | (u >> 6)));
     out->push_back(static_cast<char>(0x80 | (u & 0x3F)));
-  } else {
+  } else if (u < 0x10000) {
     out->push_back(static_cast<char>(0xE0 | (u >> 12)));
+    out->push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
+    out->push_back(static_cast<char>(0x80 | (u & 0x3F)));
+  } else {
+    out->push_back(static_cast<char>(0xF0 | (u >> 18)));
+    out->push_back(static_cast<char>(0x80 | ((u >> 12) & 0x3F)));
     out->push_back(static_cast<char>(0x80 | ((u >> 6) & 0x3F)));
     out->push_back(static_cast<char>(0x80 | (u & 0x3F)));
   }
 }
 
+// Length and code point of the UTF-8 sequence at s[i]; 0 when it is not a valid one.
+size_t DecodeUtf8(std::string_view s, size_t i, uint32_t* u) {
+  uint8_t c = static_cast<uint8_t>(s[i]);
+  size_t extra;
+  uint32_t v;
+  if (c < 0x80) {
+    *u = c;
+    return 1;
+  } else if ((c & 0xE0) == 0xC0 && c >= 0xC2) {
+    v = c & 0x1F;
+    extra = 1;
+  } else if ((c & 0xF0) == 0xE0) {
+    v = c & 0x0F;
+    extra = 2;
+  } else if ((c & 0xF8) == 0xF0 && c <= 0xF4) {
+    v = c & 0x07;
+    extra = 3;
+  } else {
+    return 0;
+  }
+  if (i + extra >= s.size()) return 0;
+  for (size_t k = 1; k <= extra; ++k) {
+    uint8_t b = static_cast<uint8_t>(s[i + k]);
+    if ((b & 0xC0) != 0x80) return 0;
+    v = (v << 6) | (b & 0x3F);
+  }
+  if ((extra == 2 && (v < 0x800 || (v >= 0xD800 && v <= 0xDFFF))) ||
+      (extra == 3 && (v < 0x10000 || v > 0x10FFFF))) {
+    return 0;
+  }
+  *u = v;
+  return extra + 1;
+}
+
+// One single-byte code page: the code point and UTF-8 form of every byte, and the way back.
+struct ByteTable {
+  uint32_t code[256];
+  std::string utf8[256];
+  std::unordered_map<uint32_t, uint8_t> byte_of;
+};
+
+// Asks iconv for the code point of every byte of a code page; a byte iconv does not map keeps
+// its own number (the C1 control, or the ASCII character).
+void FillFromIconv(const char* name, ByteTable* t) {
+  for (int b = 0; b < 256; ++b) t->code[b] = static_cast<uint32_t>(b);
+  iconv_t cd = iconv_open("UTF-32LE", name);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return;
+  for (int b = 0x80; b < 256; ++b) {
+    char in = static_cast<char>(b);
+    char out[8];
+    char* ip = &in;
+    char* op = out;
+    size_t il = 1, ol = sizeof out;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    // Code pages with combining marks (cp1255) hold a character back until the flush.
+    if (iconv(cd, &ip, &il, &op, &ol) != static_cast<size_t>(-1) &&
+        iconv(cd, nullptr, nullptr, &op, &ol) != static_cast<size_t>(-1) &&
+        ol == sizeof out - 4) {
+      uint32_t u;
+      std::memcpy(&u, out, 4);
+      t->code[b] = u;
+    }
+  }
+  iconv_close(cd);
+}
+
+std::unique_ptr<ByteTable> BuildTable(Codepage cp) {
+  auto t = std::make_unique<ByteTable>();
+  FillFromIconv(InfoOf(cp).iconv, t.get());
+  const uint16_t* own = cp == Codepage::kPlmaz       ? kMazoviaLow
+                        : cp == Codepage::kKamenicky ? kKamenickyLow
+                                                     : nullptr;
+  if (own) {
+    for (int i = 0; i < 48; ++i) t->code[0x80 + i] = own[i];
+  }
+  for (int b = 255; b >= 0; --b) {  // the lowest byte wins when two share a code point
+    AppendUtf8(&t->utf8[b], t->code[b]);
+    t->byte_of[t->code[b]] = static_cast<uint8_t>(b);
+  }
+  return t;
+}
+
+const ByteTable& TableOf(Codepage cp) {
+  static std::unique_ptr<ByteTable> tables[kCodepageCount];
+  static std::once_flag once[kCodepageCount];
+  int i = static_cast<int>(cp);
+  std::call_once(once[i], [&] { tables[i] = BuildTable(cp); });
+  return *tables[i];
+}
+
+std::string Normalised(std::string_view name) {
+  size_t b = 0, e = name.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(name[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(name[e - 1]))) --e;
+  std::string n;
+  for (size_t i = b; i < e; ++i) {
+    char c = static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
+    if (c != '-' && c != '_' && c != ' ') n += c;
+  }
+  return n;
+}
+
 }  // namespace
 
 bool CodepageFromName(std::string_view name, Codepage* out) {
-  std::string n;
-  for (char c : name) n += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (n == "cp1252" || n == "1252" || n == "ansi" || n == "windows-1252") {
-    *out = Codepage::kCp1252;
-    return true;
+  std::string n = Normalised(name);
+  if (n == "ansi") n = "1252";
+  else if (n == "oem") n = "850";
+  else if (n == "utf8") n = "utf8";
+  else if (n == "mazovia") n = "plmaz";
+  else if (n == "keybcs2" || n == "kamenick\xc3\xbd") n = "kamenicky";
+  // Prefixes that name the same code page: "windows-1251", "ibm866", "ansi 1251", "oem 866",
+  // "dos", "cp".
+  for (const char* prefix : {"windows", "ibm", "ansi", "oem", "dos", "cp", "ms"}) {
+    size_t len = std::strlen(prefix);
+    if (n.size() > len && n.compare(0, len, prefix) == 0 && std::isdigit(static_cast<unsigned char>(n[len]))) {
+      n.erase(0, len);
+      break;
+    }
   }
-  if (n == "cp850" || n == "850" || n == "oem") {
-    *out = Codepage::kCp850;
-    return true;
+  for (const CodepageInfo& info : kCodepages) {
+    const char* own = info.name;
+    if (n == own || (own[0] == 'c' && own[1] == 'p' && n == own + 2)) {
+      *out = info.cp;
+      return true;
+    }
   }
   return false;
 }
 
-const char* CodepageName(Codepage cp) { return cp == Codepage::kCp850 ? "cp850" : "cp1252"; }
+const char* CodepageName(Codepage cp) { return InfoOf(cp).name; }
+
+uint8_t CodepageMark(Codepage cp) { return InfoOf(cp).mark; }
+
+bool CodepageFromMark(uint8_t mark, Codepage* out) {
+  if (mark == 0) return false;
+  for (const CodepageInfo& info : kCodepages) {
+    if (info.mark == mark) {
+      *out = info.cp;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string_view ByteToUtf8(uint8_t byte, Codepage cp) {
+  static const std::array<char, 256> kSelf = [] {
+    std::array<char, 256> a{};
+    for (int i = 0; i < 256; ++i) a[i] = static_cast<char>(i);
+    return a;
+  }();
+  if (cp == Codepage::kUtf8) return std::string_view(&kSelf[byte], 1);
+  return TableOf(cp).utf8[byte];
+}
 
 std::string ToUtf8(std::string_view bytes, Codepage cp) {
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 4);
-  for (char c : bytes) AppendUtf8(&out, CodePoint(static_cast<uint8_t>(c), cp));
+  if (cp == Codepage::kUtf8) {
+    for (size_t i = 0; i < bytes.size();) {
+      uint32_t u;
+      size_t n = DecodeUtf8(bytes, i, &u);
+      if (n == 0) {
+        AppendUtf8(&out, 0xFFFD);
+        ++i;
+      } else {
+        out.append(bytes.substr(i, n));
+        i += n;
+      }
+    }
+    return out;
+  }
+  const ByteTable& t = TableOf(cp);
+  for (char c : bytes) {
+    uint8_t b = static_cast<uint8_t>(c);
+    if (b < 0x80) out.push_back(c);
+    else out += t.utf8[b];
+  }
   return out;
 }
 
 bool FromUtf8(std::string_view s, Codepage cp, std::string* out, size_t* bad) {
   out->clear();
   out->reserve(s.size());
-  size_t i = 0;
-  while (i < s.size()) {
-    size_t start = i;
-    uint8_t c = static_cast<uint8_t>(s[i]);
+  const ByteTable* t = cp == Codepage::kUtf8 ? nullptr : &TableOf(cp);
+  for (size_t i = 0; i < s.size();) {
     uint32_t u;
-    int extra;
-    if (c < 0x80) {
-      u = c;
-      extra = 0;
-    } else if ((c & 0xE0) == 0xC0) {
-      u = c & 0x1F;
-      extra = 1;
-    } else if ((c & 0xF0) == 0xE0) {
-      u = c & 0x0F;
-      extra = 2;
-    } else if ((c & 0xF8) == 0xF0) {
-      u = c & 0x07;
-      extra = 3;
-    } else {
-      if (bad) *bad = start;
+    size_t n = DecodeUtf8(s, i, &u);
+    if (n == 0) {
+      if (bad) *bad = i;
       return false;
     }
-    ++i;
-    for (int k = 0; k < extra; ++k, ++i) {
-      if (i >= s.size() || (static_cast<uint8_t>(s[i]) & 0xC0) != 0x80) {
-        if (bad) *bad = start;
+    if (!t) {
+      out->append(s.substr(i, n));
+    } else if (u < 0x80) {
+      out->push_back(static_cast<char>(u));
+    } else {
+      auto it = t->byte_of.find(u);
+      if (it == t->byte_of.end()) {
+        if (bad) *bad = i;
         return false;
       }
-      u = (u << 6) | (static_cast<uint8_t>(s[i]) & 0x3F);
+      out->push_back(static_cast<char>(it->second));
     }
-    int b = ByteOf(u, cp);
-    if (b < 0) {
-      if (bad) *bad = start;
-      return false;
-    }
-    out->push_back(static_cast<char>(b));
+    i += n;
   }
   return true;
 }
 
-void TranslateBytes(char* bytes, size_t len, Codepage from, Codepage to) {
+void TranslateBytes(std::string* bytes, Codepage from, Codepage to) {
   if (from == to) return;
-  // One 128-entry table per direction, built once.
-  static const auto build = [](Codepage f, Codepage t) {
-    std::array<char, 128> map{};
-    for (int i = 0; i < 128; ++i) {
-      int b = ByteOf(CodePoint(static_cast<uint8_t>(0x80 + i), f), t);
-      map[i] = b < 0 ? '?' : static_cast<char>(b);
+  if (from != Codepage::kUtf8 && to != Codepage::kUtf8) {
+    TranslateBytes(bytes->data(), bytes->size(), from, to);
+    return;
+  }
+  std::string utf8 = ToUtf8(*bytes, from);
+  std::string out;
+  if (to == Codepage::kUtf8) {
+    *bytes = std::move(utf8);
+    return;
+  }
+  const ByteTable& t = TableOf(to);
+  for (size_t i = 0; i < utf8.size();) {
+    uint32_t u = '?';
+    size_t n = DecodeUtf8(utf8, i, &u);
+    if (n == 0) n = 1;
+    if (u < 0x80) {
+      out.push_back(static_cast<char>(u));
+    } else {
+      auto it = t.byte_of.find(u);
+      out.push_back(it == t.byte_of.end() ? '?' : static_cast<char>(it->second));
     }
-    return map;
-  };
-  static const std::array<char, 128> to850 = build(Codepage::kCp1252, Codepage::kCp850);
-  static const std::array<char, 128> to1252 = build(Codepage::kCp850, Codepage::kCp1252);
-  const std::array<char, 128>& map = to == Codepage::kCp850 ? to850 : to1252;
+    i += n;
+  }
+  *bytes = std::move(out);
+}
+
+void TranslateBytes(char* bytes, size_t len, Codepage from, Codepage to) {
+  if (from == to || from == Codepage::kUtf8 || to == Codepage::kUtf8) return;
+  static std::array<char, 128> maps[kCodepageCount][kCodepageCount];
+  static std::once_flag once[kCodepageCount][kCodepageCount];
+  int f = static_cast<int>(from), g = static_cast<int>(to);
+  std::call_once(once[f][g], [&] {
+    const ByteTable& a = TableOf(from);
+    const ByteTable& b = TableOf(to);
+    for (int i = 0; i < 128; ++i) {
+      auto it = b.byte_of.find(a.code[0x80 + i]);
+      maps[f][g][i] = it == b.byte_of.end() ? '?' : static_cast<char>(it->second);
+    }
+  });
+  const std::array<char, 128>& map = maps[f][g];
   for (size_t i = 0; i < len; ++i) {
     uint8_t b = static_cast<uint8_t>(bytes[i]);
     if (b >= 0x80) bytes[i] = map[b - 0x80];
   }
-}
-
-void TranslateBytes(std::string* bytes, Codepage from, Codepage to) {
-  TranslateBytes(bytes->data(), bytes->size(), from, to);
 }
 
 }  // namespace vosk

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "expr/runtime_error.h"
+#include "platform/file.h"
 #include "expr/settings.h"
 #include "rdd/command_error.h"
 #include "rdd/driver_registry.h"
@@ -351,18 +352,30 @@ void DBSKIP(int64_t count) {
   if (WorkArea* a = CommandArea()) (void)a->skip(count);
 }
 
-bool BOF() {
+namespace {
+
+// The current area, positioned first by a pending relation: the child of a relation follows
+// its parent before it is asked anything.
+WorkArea* SyncedArea() {
   WorkArea* a = CurrentArea();
+  if (a) (void)a->force_relation();
+  return a;
+}
+
+}  // namespace
+
+bool BOF() {
+  WorkArea* a = SyncedArea();
   return a ? a->bof() : true;
 }
 
 bool EOF_() {
-  WorkArea* a = CurrentArea();
+  WorkArea* a = SyncedArea();
   return a ? a->eof() : true;
 }
 
 bool FOUND() {
-  WorkArea* a = CurrentArea();
+  WorkArea* a = SyncedArea();
   return a ? a->found() : false;
 }
 
@@ -374,7 +387,7 @@ bool DELETED() {
 }
 
 uint32_t RECNO() {
-  WorkArea* a = CurrentArea();
+  WorkArea* a = SyncedArea();
   return a ? a->record_number() : 0;
 }
 
@@ -559,6 +572,174 @@ std::string DBFILTER() {
   return a ? a->filter_text() : std::string();
 }
 
+namespace {
+
+bool HasExtension(const std::string& name) {
+  size_t slash = name.find_last_of("/\\");
+  size_t dot = name.rfind('.');
+  return dot != std::string::npos && (slash == std::string::npos || dot > slash);
+}
+
+std::string WithoutExtension(const std::string& name) {
+  return HasExtension(name) ? name.substr(0, name.rfind('.')) : name;
+}
+
+// The file a drop, exists or rename acts on, and the companions that go with a table.
+struct FileSet {
+  std::string main;
+  std::vector<std::string> companions;  // extensions, beside the main file
+};
+
+bool FileSetOf(const std::string& table, const std::string& bag, const std::string& driver,
+               FileSet* out) {
+  InitDatabaseEngine();
+  Driver* d = DriverByName(driver);
+  if (!d) {
+    CommandError(kEgArg, 1015);
+    return false;
+  }
+  const bool is_bag = !bag.empty();
+  std::string name = NormalizeSeparators(is_bag ? bag : table);
+  if (name.empty()) return false;
+  std::string bag_ext = d->IsA("DBFCDX") ? ".cdx" : d->IsA("DBFNTX") ? ".ntx" : "";
+  if (!HasExtension(name) && GlobalSettings().defextensions()) {
+    name += is_bag ? bag_ext : d->settings().table_ext;
+  }
+  out->main = ResolveCase(name);
+  out->companions.clear();
+  if (!is_bag) {
+    // The memo file the table's version byte names, and the driver's memo extension.
+    uint8_t head[29] = {};
+    File t;
+    if (t.Open(out->main, Access::kRead, Share::kDenyNone) == 0 && t.ReadAt(head, 29, 0) == 29) {
+      switch (head[0]) {
+        case 0x04: case 0x7B: case 0x83: case 0x86: case 0x8B:
+          out->companions.push_back(".dbt");
+          break;
+        case 0xE5: case 0xE6: out->companions.push_back(".smt"); break;
+        case 0xF5: case 0xF6: out->companions.push_back(".fpt"); break;
+        case 0x30: case 0x31: case 0x32:
+          if (head[28] & 2) out->companions.push_back(".fpt");
+          break;
+        default: break;
+      }
+    }
+    Value memo = RDDINFO(6, Value(), d->name());
+    if (memo.is_string() && !memo.str().empty() &&
+        std::find(out->companions.begin(), out->companions.end(), memo.str()) ==
+            out->companions.end()) {
+      out->companions.push_back(memo.str());
+    }
+    if (d->IsA("DBFCDX")) out->companions.push_back(".cdx");  // the structural bag
+    out->companions.push_back(".cpg");
+  }
+  return true;
+}
+
+std::string Companion(const std::string& main, const std::string& ext) {
+  return ResolveCase(WithoutExtension(main) + ext);
+}
+
+// True when no one has the file open (an exclusive share of it can be had).
+bool FileIsFree(const std::string& path) {
+  File f;
+  return f.Open(path, Access::kRead, Share::kExclusive) == 0;
+}
+
+}  // namespace
+
+bool DBDROP(const std::string& table, const std::string& bag, const std::string& driver) {
+  FileSet set;
+  if (!FileSetOf(table, bag, driver, &set) || !FileExists(set.main) || !FileIsFree(set.main)) {
+    return false;
+  }
+  if (!DeleteFile(set.main)) return false;
+  for (const std::string& ext : set.companions) {
+    std::string file = Companion(set.main, ext);
+    if (FileExists(file) && FileIsFree(file)) (void)DeleteFile(file);
+  }
+  return true;
+}
+
+bool DBEXISTS(const std::string& table, const std::string& bag, const std::string& driver) {
+  FileSet set;
+  return FileSetOf(table, bag, driver, &set) && FileExists(set.main);
+}
+
+bool DBRENAME(const std::string& table, const std::string& bag, const std::string& new_name,
+              const std::string& driver) {
+  FileSet set;
+  if (new_name.empty() || !FileSetOf(table, bag, driver, &set) || !FileExists(set.main) ||
+      !FileIsFree(set.main)) {
+    return false;
+  }
+  std::string target = NormalizeSeparators(new_name);
+  if (target.find('/') == std::string::npos) {
+    size_t slash = set.main.find_last_of('/');
+    if (slash != std::string::npos) target = set.main.substr(0, slash + 1) + target;
+  }
+  if (!HasExtension(target) && HasExtension(set.main)) {
+    target += set.main.substr(set.main.rfind('.'));
+  }
+  if (FileExists(target)) return false;
+  // Companions whose new name is taken stay; those that exist are moved with the table.
+  std::vector<std::pair<std::string, std::string>> moves;
+  for (const std::string& ext : set.companions) {
+    std::string from = Companion(set.main, ext);
+    std::string to = WithoutExtension(target) + ext;
+    if (FileExists(from) && !FileExists(to) && FileIsFree(from)) moves.emplace_back(from, to);
+  }
+  if (!RenameFile(set.main, target)) return false;
+  for (const auto& [from, to] : moves) (void)RenameFile(from, to);
+  return true;
+}
+
+bool DBSETRELATION(const Value& child, const std::string& key_text, bool additive,
+                   bool scoped) {
+  WorkArea* a = CommandArea();
+  if (!a) return false;
+  if (key_text.find_first_not_of(' ') == std::string::npos ||
+      !(child.is_numeric() || child.is_string())) {
+    CommandError(kEgArg, 1006);
+    return false;
+  }
+  int number = child.is_numeric() ? static_cast<int>(child.number()) : AreaOfDesignator(child.str());
+  WorkArea* c = number > 0 && number <= kMaxArea ? AreaAt(number) : nullptr;
+  if (!c) {
+    RuntimeError e;
+    e.gen_code = kEgNoAlias;
+    e.subsystem = "BASE";
+    e.sub_code = 1002;
+    e.operation = child.is_string() ? child.str() : std::to_string(number);
+    RaiseError(std::move(e));
+    return false;
+  }
+  if (c == a) {  // an area cannot follow itself
+    CommandError(kEgArg, 1006);
+    return false;
+  }
+  Relation rel;
+  rel.scoped = scoped;
+  rel.child_area = number;
+  if (Failed(a->compile(key_text, &rel.key))) return false;
+  if (!additive) (void)a->clear_relations();
+  return Ok(a->set_relation(rel));
+}
+
+void DBCLEARRELATION() {
+  if (WorkArea* a = CommandArea()) (void)a->clear_relations();
+}
+
+std::string DBRELATION(int n) {
+  WorkArea* a = CurrentArea();
+  return a ? a->relation_text(n) : std::string();
+}
+
+int DBRSELECT(int n) {
+  WorkArea* a = CurrentArea();
+  return a ? a->relation_area(n) : 0;
+}
+
 Value DBINFO(int code, const Value& new_value) {
   WorkArea* a = CommandArea();
   if (!a) return Value();
@@ -567,10 +748,10 @@ Value DBINFO(int code, const Value& new_value) {
   return out;
 }
 
-Value DBRECORDINFO(int code, uint32_t recno) {
+Value DBRECORDINFO(int code, uint32_t recno, const Value& arg) {
   WorkArea* a = CommandArea();
   if (!a) return Value();
-  Value out;
+  Value out = arg;  // record_info reads the argument from its result slot
   (void)a->record_info(recno, code, &out);
   return out;
 }

@@ -106,10 +106,39 @@ bool DBPACK(const Value& progress_block = Value(), int step = 0);
 bool DBZAP();
 std::string DBFILTER();
 
+// Files of tables and order bags, through a driver (empty = the default one). The bag name,
+// when not empty, is the file acted on, else the table name; a name without extension gets the
+// driver's bag or table extension. Dropping or renaming a table takes its memo file, its
+// structural bag and its .cpg file along. A file open anywhere (in this program or another)
+// is neither dropped nor renamed, and a rename never replaces an existing file; the new name
+// stays in the old one's folder when it names none. False when nothing was done.
+bool DBDROP(const std::string& table, const std::string& bag = "", const std::string& driver = "");
+bool DBEXISTS(const std::string& table, const std::string& bag = "",
+              const std::string& driver = "");
+bool DBRENAME(const std::string& table, const std::string& bag, const std::string& new_name,
+              const std::string& driver = "");
+
+// Relations of the current area into child areas. The child is an area number or a designator
+// text; the key is compiled in the current (parent) area. When the parent moves, the child is
+// repositioned before its next use: by seeking the key in its controlling order, or, without
+// one, by going to the key as a record number; at the parent's end of file the child goes to
+// its phantom record. A scoped relation also limits the child's controlling order to the key.
+// Not additive: the area's other relations are dropped first. False after raising "Argument
+// error" (1006) for a missing key or child, "Alias does not exist" (15/1002) for an unknown
+// child.
+bool DBSETRELATION(const Value& child, const std::string& key_text, bool additive = false,
+                   bool scoped = false);
+void DBCLEARRELATION();
+// Key text of relation n (1-based) of the current area, empty when none.
+std::string DBRELATION(int n = 1);
+// Child area number of relation n, 0 when none.
+int DBRSELECT(int n = 1);
+
 Value DBINFO(int code, const Value& new_value = Value());
 Value RDDINFO(int code, const Value& new_value = Value(), const std::string& driver = "");
 // Record inquiry of the current area (code 1 deleted, 2 locked, 7 raw record, ...).
-Value DBRECORDINFO(int code, uint32_t recno = 0);
+// arg: the argument of a code that takes one (10: 0 time, 1 date, 2 computer name).
+Value DBRECORDINFO(int code, uint32_t recno = 0, const Value& arg = Value());
 
 // Registers the built-in drivers and installs the engine's access for expressions. Safe to
 // call more than once.

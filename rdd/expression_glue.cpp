@@ -6,6 +6,7 @@
 #include "expr/database_access.h"
 #include "expr/expression.h"
 #include "rdd/db_commands.h"
+#include "rdd/ord_commands.h"
 #include "rdd/work_area.h"
 #include "rdd/work_area_table.h"
 
@@ -105,6 +106,20 @@ class EngineAccess : public DatabaseAccess {
     if (name == "DBINFO") {
       return DBINFO(static_cast<int>(num(0, 0)), args.size() > 1 ? args[1] : Value());
     }
+    // Orders and relations: an order and a bag are named by a name or a number.
+    const Value order = args.size() > 0 ? args[0] : Value();
+    const Value bag = args.size() > 1 ? args[1] : Value();
+    if (name == "ORDKEY") return Value::String(ORDKEY(order, bag));
+    if (name == "ORDKEYNO") return Value::Integer(ORDKEYNO(order, bag), 10);
+    if (name == "ORDKEYCOUNT") return Value::Integer(ORDKEYCOUNT(order, bag), 10);
+    if (name == "ORDNAME") return Value::String(ORDNAME(order, bag));
+    if (name == "ORDNUMBER") return Value::Integer(ORDNUMBER(order, bag), 3);
+    if (name == "ORDFOR") return Value::String(ORDFOR(order, bag));
+    if (name == "ORDKEYVAL") return ORDKEYVAL();
+    if (name == "INDEXORD") return Value::Integer(INDEXORD(), 3);
+    if (name == "INDEXKEY") return Value::String(INDEXKEY(static_cast<int>(num(0, 0))));
+    if (name == "DBRELATION") return Value::String(DBRELATION(static_cast<int>(num(0, 1))));
+    if (name == "DBRSELECT") return Value::Integer(DBRSELECT(static_cast<int>(num(0, 1))), 5);
     *known = false;
     return Value();
   }

@@ -249,6 +249,10 @@ int INDEXORD() {
   return v.is_numeric() ? static_cast<int>(v.number()) : 0;
 }
 
+bool ORDSETRELATION(const Value& child, const std::string& key_text) {
+  return DBSETRELATION(child, key_text, true, true);
+}
+
 bool DBSEEK(const Value& key, const Value& soft, const Value& last) {
   WorkArea* a = CommandArea();
   if (!a) return false;

@@ -79,6 +79,9 @@ bool ORDDESCEND(const Value& order = Value(), const Value& bag = Value(),
 Value DBORDERINFO(const Value& code, const Value& bag = Value(), const Value& order = Value(),
                   std::optional<Value> new_value = std::nullopt);
 int INDEXORD();
+// A scoped relation of the current area into a child through the child's controlling order:
+// the child shows only the records whose key equals the parent's key (additive).
+bool ORDSETRELATION(const Value& child, const std::string& key_text);
 // soft nil: the SET SOFTSEEK setting. A nil key: argument error 1001.
 bool DBSEEK(const Value& key, const Value& soft = Value(), const Value& last = Value());
 

@@ -275,6 +275,15 @@ Status WorkArea::open(const OpenInfo& info) {
 
 Status WorkArea::create(const OpenInfo& info) { return open(info); }
 
+const char* CodepageSourceName(CodepageSource source) {
+  switch (source) {
+    case CodepageSource::kNamed: return "named";
+    case CodepageSource::kCpgFile: return ".cpg file";
+    case CodepageSource::kMark: return "table header";
+    default: return "default";
+  }
+}
+
 Status WorkArea::info(int code, const Value& new_value, Value* out) {
   switch (code) {
     case 22: *out = Value::Integer(static_cast<int64_t>(relations_.size())); break;
@@ -287,7 +296,10 @@ Status WorkArea::info(int code, const Value& new_value, Value* out) {
       *out = Value::String(CodepageName(codepage_));
       if (new_value.is_string()) {
         Codepage cp;
-        if (CodepageFromName(new_value.str(), &cp)) codepage_ = cp;
+        if (CodepageFromName(new_value.str(), &cp)) {
+          codepage_ = cp;
+          codepage_source_ = CodepageSource::kNamed;
+        }
       }
       break;
     default: *out = Value(); break;
@@ -523,6 +535,27 @@ int WorkArea::relation_area(int n) const {
 std::string WorkArea::relation_text(int n) const {
   if (n < 1 || n > static_cast<int>(relations_.size())) return std::string();
   return relations_[n - 1].key.text;
+}
+
+Status WorkArea::relation_eval(const Relation& rel) {
+  WorkArea* child = AreaAt(rel.child_area);
+  if (!child) return kFailure;
+  Value key = rel.key ? rel.key.eval() : Value();  // evaluated in this area (see Condition)
+  OrderInfoRequest focus;
+  focus.code = kOiNumber;
+  if (Failed(child->order_info(&focus))) return kFailure;
+  if (focus.result.is_numeric() && focus.result.number() > 0) {
+    if (rel.scoped) {
+      for (int code : {kOiScopeTop, kOiScopeBottom}) {
+        OrderInfoRequest scope;
+        scope.code = code;
+        scope.new_value = key;
+        if (Failed(child->order_info(&scope))) return kFailure;
+      }
+    }
+    return child->seek(key, false, false);
+  }
+  return child->go_to_id(key.is_numeric() ? key : Value::Integer(0));
 }
 
 Status WorkArea::set_relation(const Relation& rel) {

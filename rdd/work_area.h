@@ -44,13 +44,22 @@ struct OpenInfo {
   std::string alias;
   bool shared = false;
   bool read_only = false;
-  std::string codepage;  // empty: the program's code page
+  std::string codepage;  // empty: the table's own mark, else the program's code page
   int connection = 0;    // passed on; no driver of the program uses it
   // Inside a file that holds several tables (a database): the table to read or write, or the
   // query whose rows are read. Empty: the driver's default.
   std::string table;
   std::string query;
 };
+
+// Where an area's code page came from.
+enum class CodepageSource {
+  kDefault,  // the program's code page: the table names none
+  kNamed,    // named by the open or create request, or set through table inquiry 145
+  kCpgFile,  // the .cpg file beside the table
+  kMark,     // the code-page byte of the table header
+};
+const char* CodepageSourceName(CodepageSource source);
 
 // One row of a structure array, decoded.
 struct FieldSpec {
@@ -169,6 +178,7 @@ class WorkArea {
   virtual Status put_value(int pos, const Value& value) { return Unsupported("put_value"); }
   virtual Status recall() { return Unsupported("recall"); }
   virtual Status record_count(uint32_t* out) { return Unsupported("record_count"); }
+  // *out holds the argument of a code that takes one on entry.
   virtual Status record_info(uint32_t recno, int code, Value* out);
   virtual uint32_t record_number() const { return 0; }
   virtual Value record_id() const { return Value::Integer(record_number()); }
@@ -203,6 +213,10 @@ class WorkArea {
   virtual Status force_relation() { return kSuccess; }
   virtual int relation_area(int n) const;
   virtual std::string relation_text(int n) const;
+  // Positions the child of a relation of this (parent) area: the key evaluated here is sought
+  // in the child's controlling order (first made the child's scope when the relation is
+  // scoped), or, when the child has none, taken as a record number.
+  virtual Status relation_eval(const Relation& rel);
   virtual Status set_relation(const Relation& rel);
 
   // --- filters and locate ---
@@ -275,6 +289,7 @@ class WorkArea {
   int parent_count() const { return parent_count_; }
   const std::vector<Relation>& relations() const { return relations_; }
   Codepage codepage() const { return codepage_; }
+  CodepageSource codepage_source() const { return codepage_source_; }
 
  protected:
   // Sets kTransferPutRec when the layouts match (kTransferMatch), the source's records are
@@ -307,6 +322,7 @@ class WorkArea {
   int parent_count_ = 0;
   Value scratch_;
   Codepage codepage_ = kProgramCodepage;
+  CodepageSource codepage_source_ = CodepageSource::kDefault;
   std::unique_ptr<OrderCondition> order_condition_;  // set by ORDCONDSET, used by create
   std::string transfer_buffer_;  // the raw record of a whole-record transfer
   std::vector<Value> transfer_values_;  // the values of a checked record transfer

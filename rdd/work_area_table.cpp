@@ -75,6 +75,23 @@ bool IsValidAlias(std::string_view text) {
   return true;
 }
 
+std::string AliasOfFileName(std::string_view file) {
+  size_t slash = file.find_last_of("/\\:");
+  std::string_view base = slash == std::string_view::npos ? file : file.substr(slash + 1);
+  size_t dot = base.rfind('.');
+  if (dot != std::string_view::npos && dot > 0) base = base.substr(0, dot);
+  std::string alias;
+  for (char ch : base) {
+    auto c = static_cast<unsigned char>(ch);
+    alias += c < 0x80 && std::isalnum(c) ? static_cast<char>(std::toupper(c)) : '_';
+  }
+  if (alias.empty()) alias = "T";
+  if (std::isdigit(static_cast<unsigned char>(alias[0]))) alias.insert(0, "T_");
+  if (alias.size() == 1 && ((alias[0] >= 'A' && alias[0] <= 'K') || alias[0] == 'M')) alias += '_';
+  if (alias.size() > 32) alias.resize(32);
+  return alias;
+}
+
 int AreaOfDesignator(std::string_view text) {
   size_t b = 0;
   while (b < text.size() && text[b] == ' ') ++b;

@@ -31,6 +31,10 @@ int AreaOfDesignator(std::string_view text);
 // True when text passes the alias character rule (letter or "_" first, then letters, digits,
 // "_"; trailing blanks allowed).
 bool IsValidAlias(std::string_view text);
+// An alias made from a table's file name that is always valid and never an area letter: the
+// base name upper-cased (at most 32 characters), other characters than letters, digits and
+// "_" made "_", "T_" before a leading digit, "_" after a single letter A-K or M.
+std::string AliasOfFileName(std::string_view file);
 // Places an area object in a slot (the slot must be empty) / takes it out and destroys it.
 void InstallArea(int number, std::unique_ptr<WorkArea> area);
 void ReleaseArea(int number);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -56,18 +57,24 @@ std::string ApplyFileCase(const std::string& name) {
   return out;
 }
 
-// Codepage byte of a Visual FoxPro header, by codepage name (0 when not listed).
-uint8_t VfpCodepageByte(const char* name) {
-  static const struct { const char* name; uint8_t byte; } kTable[] = {
-      {"cp437", 0x01}, {"plmaz", 0x69}, {"cp737", 0x6A}, {"cp850", 0x02}, {"cp852", 0x64},
-      {"cp857", 0x6B}, {"cp861", 0x67}, {"cp865", 0x66}, {"cp866", 0x65}, {"cp874", 0x7C},
-      {"kamenicky", 0x68}, {"cp1250", 0xC8}, {"cp1251", 0xC9}, {"cp1252", 0x03},
-      {"cp1253", 0xCB}, {"cp1254", 0xCA}, {"cp1255", 0x7D}, {"cp1256", 0x7E},
-  };
-  for (const auto& e : kTable) {
-    if (std::strcmp(e.name, name) == 0) return e.byte;
-  }
-  return 0;
+// The .cpg file that may sit beside a table (same name, extension .cpg).
+std::string CpgFileOf(const std::string& table) {
+  size_t slash = table.find_last_of('/');
+  size_t dot = table.rfind('.');
+  std::string stem = dot != std::string::npos && (slash == std::string::npos || dot > slash)
+                         ? table.substr(0, dot)
+                         : table;
+  return ResolveCase(stem + ".cpg");
+}
+
+// The code page a .cpg file names; false when there is none or it names another.
+bool CodepageFromCpgFile(const std::string& table, Codepage* out) {
+  File f;
+  if (f.Open(CpgFileOf(table), Access::kRead, Share::kDenyNone) != 0) return false;
+  char buf[64];
+  int64_t n = f.ReadAt(buf, sizeof buf, 0);
+  if (n <= 0 || n == static_cast<int64_t>(sizeof buf)) return false;
+  return CodepageFromName(std::string_view(buf, static_cast<size_t>(n)), out);
 }
 
 int64_t Pow10i(int d) {
@@ -255,8 +262,12 @@ void DbfArea::StampHeader(uint32_t count, uint8_t* out) {
   if (structural_bag_) flags |= kTblStructuralBag;
   if (table_kind_ == TableKind::kVfp && memo_kind_ == MemoKind::kFpt) flags |= kTblMemo;
   out[kHdrTableFlags] = flags;
-  if (table_kind_ == TableKind::kVfp) {
-    if (uint8_t b = VfpCodepageByte(CodepageName(codepage_))) out[kHdrCodepage] = b;
+  // Every kind of table carries its code page's mark, so that other programs read its text
+  // right; a code page without a mark (UTF-8) keeps the byte as it was, and so does a table
+  // opened without a mark and without a named code page (its text may be DOS text that only
+  // the user's choice of reading tells apart; create writes the mark).
+  if (codepage_source_ != CodepageSource::kDefault) {
+    if (uint8_t b = CodepageMark(codepage_)) out[kHdrCodepage] = b;
   }
   LocalTime now = Now();
   out[kHdrYear] = static_cast<uint8_t>((now.year - 1900) & 0xFF);
@@ -300,9 +311,6 @@ Status DbfArea::open(const OpenInfo& in) {
     if (lock_scheme_ == 0) lock_scheme_ = GlobalSettings().dbflockscheme();
     if (lock_scheme_ == 0) lock_scheme_ = 1;
   }
-  Codepage cp = kProgramCodepage;
-  if (!info.codepage.empty()) (void)CodepageFromName(info.codepage, &cp);
-  codepage_ = cp;
   shared_ = info.shared;
   read_only_ = info.read_only;
   if (GlobalSettings().autoshare() == 2) shared_ = false;
@@ -335,6 +343,7 @@ Status DbfArea::open(const OpenInfo& in) {
     return kFailure;
   };
   if (header_len_ < kDbfHeaderSize) return corrupt();  // records cannot start inside the header
+  ChooseCodepage(info.codepage, true);
 
   int max_fields = (header_len_ - kDbfHeaderSize) / kDbfFieldSize;
   std::vector<uint8_t> desc(static_cast<size_t>(max_fields) * kDbfFieldSize);
@@ -552,7 +561,9 @@ Status DbfArea::create(const OpenInfo& in) {
     }
   }
   size_t n = fields_.size() + (null_bits > 0 ? 1 : 0);
-  size_t header_size = kDbfHeaderSize + kDbfFieldSize * n + (vfp ? 1 : 2);
+  // After the terminator: one NUL byte, or the backlink area of a Visual FoxPro table.
+  const size_t tail = vfp ? 1 + kDbfVfpBacklinkSize : 2;
+  size_t header_size = kDbfHeaderSize + kDbfFieldSize * n + tail;
   if (header_size > kDbfMaxHeaderLength) {
     CreateError(1021);
     return kFailure;
@@ -577,7 +588,7 @@ Status DbfArea::create(const OpenInfo& in) {
   }
 
   // Descriptors, in field order (the system field last).
-  std::vector<uint8_t> desc(kDbfFieldSize * n + (vfp ? 1 : 2) + 1, 0);
+  std::vector<uint8_t> desc(kDbfFieldSize * n + tail + 1, 0);
   uint32_t offset = 1;
   for (size_t i = 0; i < fields_.size(); ++i) {
     Field& f = fields_[i];
@@ -659,16 +670,15 @@ Status DbfArea::create(const OpenInfo& in) {
   record_len_ = static_cast<uint16_t>(offset);
   size_t term = kDbfFieldSize * n;
   desc[term] = kDbfHeaderEnd;
-  header_len_ = static_cast<uint16_t>(kDbfHeaderSize + term + (vfp ? 1 : 2));
-  desc[term + (vfp ? 1 : 2)] = kDbfEofByte;
+  header_len_ = static_cast<uint16_t>(kDbfHeaderSize + term + tail);
+  desc[term + tail] = kDbfEofByte;
 
   shared_ = false;
   read_only_ = false;
   rec_count_ = 0;
-  Codepage cp = kProgramCodepage;
-  if (!info.codepage.empty()) (void)CodepageFromName(info.codepage, &cp);
-  codepage_ = cp;
   header_.fill(0);
+  ChooseCodepage(info.codepage, false);
+  WriteCpgFile();
   header_dirty_ = true;
   {
     DbfDriverSettings& ds = driver_->settings();
@@ -693,6 +703,34 @@ Status DbfArea::create(const OpenInfo& in) {
   if (Failed(RefreshCount())) return kFailure;
   read_ahead_ = true;
   return go_top();
+}
+
+void DbfArea::ChooseCodepage(const std::string& named, bool read_marks) {
+  Codepage cp;
+  if (!named.empty() && CodepageFromName(named, &cp)) {
+    codepage_ = cp;
+    codepage_source_ = CodepageSource::kNamed;
+  } else if (read_marks && CodepageFromCpgFile(file_name_, &cp)) {
+    codepage_ = cp;
+    codepage_source_ = CodepageSource::kCpgFile;
+  } else if (read_marks && CodepageFromMark(header_[kHdrCodepage], &cp)) {
+    codepage_ = cp;
+    codepage_source_ = CodepageSource::kMark;
+  } else {
+    codepage_ = kProgramCodepage;
+    codepage_source_ = CodepageSource::kDefault;
+  }
+}
+
+void DbfArea::WriteCpgFile() {
+  std::string cpg = CpgFileOf(file_name_);
+  if (codepage_ != Codepage::kUtf8) {
+    // A .cpg left by an older table of this name would speak for the new one.
+    if (FileExists(cpg)) (void)DeleteFile(cpg);
+    return;
+  }
+  File f;
+  if (f.Create(cpg, Share::kExclusive) == 0) (void)f.WriteAt("UTF-8", 5, 0);
 }
 
 Status DbfArea::CreateMemoAndArea(OpenInfo* info, bool with_memo) {
@@ -1001,11 +1039,8 @@ Status DbfArea::DecodeField(const Field& f, Value* out) {
   const uint8_t* p = record_.data() + f.offset;
   switch (f.kind) {
     case FieldKind::kCharacter: {
-      std::string s(reinterpret_cast<const char*>(p), f.length);
-      if (!(f.flags & kFfBinary) && codepage_ != kProgramCodepage) {
-        TranslateBytes(&s, codepage_, kProgramCodepage);
-      }
-      *out = Value::String(std::move(s));
+      // Text keeps the bytes of the table's code page (see Codepage).
+      *out = Value::String(std::string(reinterpret_cast<const char*>(p), f.length));
       break;
     }
     case FieldKind::kLogical:
@@ -1111,9 +1146,6 @@ Status DbfArea::EncodeField(const Field& f, const Value& v) {
       if (!v.is_string()) return FieldValueError(kEdfDataType, f.name);
       size_t n = std::min<size_t>(v.str().size(), f.length);
       std::memcpy(p, v.str().data(), n);
-      if (!(f.flags & kFfBinary) && codepage_ != kProgramCodepage) {
-        TranslateBytes(reinterpret_cast<char*>(p), n, kProgramCodepage, codepage_);
-      }
       std::memset(p + n, ' ', f.length - n);
       break;
     }
@@ -1140,11 +1172,14 @@ Status DbfArea::EncodeField(const Field& f, const Value& v) {
       std::memcpy(p, aligned.data(), f.length);
       break;
     }
-    case FieldKind::kInteger: {
+    case FieldKind::kInteger:
+    case FieldKind::kCurrency: {  // currency: the value x 10^4 (its decimals), as user data
       if (!v.is_numeric()) return FieldValueError(kEdfDataType, f.name);
       int needed;
       int64_t iv = 0;
-      if (f.decimals > 0 || !v.is_integer()) {
+      if (v.is_integer() && !__builtin_mul_overflow(v.integer(), Pow10i(f.decimals), &iv)) {
+        needed = NeededIntegerWidth(iv);
+      } else if (f.decimals > 0 || !v.is_integer()) {
         double d = v.number() * static_cast<double>(Pow10i(f.decimals));
         d = std::round(d);
         if (!(d >= -9.2233720368547758e18 && d < 9.2233720368547758e18)) {
@@ -1619,6 +1654,7 @@ Status DbfArea::zap() {
 // --- inquiries ---
 
 Status DbfArea::record_info(uint32_t recno, int code, Value* out) {
+  if (code == 10) return LockHolderInfo(recno ? recno : recno_, *out, out);
   bool moved = false;
   uint32_t back = recno_;
   if (recno != 0 && recno != recno_ && (code == 1 || (code >= 6 && code <= 9))) {
@@ -1782,8 +1818,24 @@ Status DbfArea::force_relation() {
   if (!parent) return kSuccess;
   pending_parent_ = nullptr;
   if (parent->eof()) return go_to(0);
-  Value key = pending_relation_.key ? pending_relation_.key.eval() : Value();
-  return go_to_id(key.is_numeric() ? key : Value::Integer(0));
+  return parent->relation_eval(pending_relation_);
+}
+
+Status DbfArea::child_start(WorkArea* parent, const Relation& rel) {
+  if (Failed(WorkArea::child_start(parent, rel))) return kFailure;
+  return child_sync(parent, rel);
+}
+
+Status DbfArea::child_end(WorkArea* parent, const Relation& rel) {
+  if (pending_parent_ == parent) pending_parent_ = nullptr;
+  if (rel.scoped) {
+    for (int code : {kOiScopeTopClear, kOiScopeBottomClear}) {
+      OrderInfoRequest scope;
+      scope.code = code;
+      (void)order_info(&scope);
+    }
+  }
+  return WorkArea::child_end(parent, rel);
 }
 
 Status DbfArea::clear_filter() {
@@ -1893,6 +1945,40 @@ Status DbfArea::RefreshLockedRecord() {
     if (Failed(go_cold())) return kFailure;
     valid_ = false;
     DropReadAhead();
+  }
+  return kSuccess;
+}
+
+Status DbfArea::LockHolderInfo(uint32_t recno, Value what, Value* out) {
+  *out = Value();
+  if (dbase_lock_field_ == 0 || recno < 1 || recno > rec_count_) return kSuccess;
+  // Nobody else holds the record when this area can lock it (or holds it already).
+  if (!shared_ || file_locked_ || std::find(locks_.begin(), locks_.end(), recno) != locks_.end()) {
+    return kSuccess;
+  }
+  if (Ok(raw_lock(3, recno))) {
+    (void)raw_lock(4, recno);
+    return kSuccess;
+  }
+  // What the holder wrote into its _DBASELOCK field when it took the lock.
+  const Field& f = fields_[static_cast<size_t>(dbase_lock_field_ - 1)];
+  std::vector<uint8_t> b(std::max<size_t>(f.length, 24), 0);
+  uint64_t off = header_len_ + static_cast<uint64_t>(recno - 1) * record_len_ + f.offset;
+  if (data_.ReadAt(b.data(), f.length, off) != static_cast<int64_t>(f.length)) {
+    DriverError(kEdfRead, file_name_, data_.last_error());
+    return kFailure;
+  }
+  int which = what.is_numeric() ? static_cast<int>(what.number()) : 0;
+  if (which == 1) {
+    *out = Value::Date(JulianFromYmd(1900 + b[5], b[6], b[7]));
+  } else if (which == 2) {
+    size_t n = 0;
+    while (f.length >= 24 && n < 16 && b[8 + n] != 0) ++n;
+    *out = Value::String(std::string(reinterpret_cast<const char*>(b.data() + 8), n));
+  } else {
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d", b[2], b[3], b[4]);
+    *out = Value::String(text);
   }
   return kSuccess;
 }

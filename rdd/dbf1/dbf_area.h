@@ -60,6 +60,12 @@ class DbfArea : public WorkArea {
   Status transfer(TransferInfo* info) override;
   Status child_sync(WorkArea* parent, const Relation& rel) override;
   Status force_relation() override;
+  Status child_start(WorkArea* parent, const Relation& rel) override;
+  // Record inquiry 10: nil when nobody else holds the lock of the record (or the table has no
+  // _DBASELOCK field); otherwise what the holder wrote there: `what` 0 the lock time
+  // "hh:mm:ss", 1 the lock date, 2 the holder's computer name.
+  Status LockHolderInfo(uint32_t recno, Value what, Value* out);
+  Status child_end(WorkArea* parent, const Relation& rel) override;
   Status clear_filter() override;
   Status set_filter(const Condition& cond) override;
   // method 1: lock the current record releasing the others; 2: lock recno (0 = current)
@@ -197,6 +203,13 @@ class DbfArea : public WorkArea {
   // The end of a create: the memo file when asked for, the default alias, the base area;
   // closes everything on failure.
   Status CreateMemoAndArea(OpenInfo* info, bool with_memo);
+  // Sets the table's code page: the one named, else that of a .cpg file beside the table,
+  // else that of the header's code-page byte, else the program's.
+  // read_marks false (create): only the name counts.
+  void ChooseCodepage(const std::string& named, bool read_marks);
+  // On create: a UTF-8 table gets a .cpg file naming its code page (the header byte has no
+  // mark for it); any other table loses a .cpg left by an older table of its name.
+  void WriteCpgFile();
   void DropReadAhead() { cache_count_ = 0; }
   bool TableHasNullFlags() const { return null_flags_field_ > 0; }
 

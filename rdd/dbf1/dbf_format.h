@@ -14,7 +14,7 @@
 //       14     1  header flag byte (0 or 1)
 //       15    13  reserved
 //       28     1  table flags: bit 0 structural order bag, bit 1 memo file (Visual FoxPro)
-//       29     1  codepage byte (Visual FoxPro tables)
+//       29     1  code-page byte (every kind of table; 0 = not marked)
 //       30     2  reserved
 //
 // Field descriptors (32 bytes each from offset 32, ended by 0x0D):
@@ -29,7 +29,10 @@
 //       23     1  autoincrement step
 //       24     8  row-version counter of a "^" field
 //
-// After the last descriptor: 0x0D, plus one 0x00 for tables other than Visual FoxPro.
+// After the last descriptor: 0x0D, then one 0x00 for tables other than Visual FoxPro, or
+// for Visual FoxPro tables the 263-byte backlink area (zeros: no database container).
+// Readers take any header length: records start at the header length, whatever lies
+// between the terminator and it is skipped.
 // Records follow at the header length: a deletion byte (' ' live, '*' deleted; 'E'/'D' in
 // enciphered tables) and the fields packed without gaps. A 0x1A byte follows the last record.
 
@@ -42,6 +45,9 @@ inline constexpr int kDbfFieldSize = 32;
 inline constexpr uint8_t kDbfHeaderEnd = 0x0D;
 inline constexpr uint8_t kDbfEofByte = 0x1A;
 inline constexpr int kDbfMaxHeaderLength = 65535;
+// Visual FoxPro tables: after the terminator, the name of the database container the table
+// belongs to (all zero: none).
+inline constexpr size_t kDbfVfpBacklinkSize = 263;
 inline constexpr int kDbfFieldNameSize = 11;
 inline constexpr int kDbfMaxFieldName = 10;
 

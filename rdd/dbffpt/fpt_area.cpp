@@ -120,7 +120,6 @@ bool FptArea::HasMemoPart(const Field& f) const {
 
 TextCoding FptArea::CodingOf(const Field& f) const {
   TextCoding c;
-  c.table = codepage_;
   c.binary = (f.flags & kFfBinary) != 0 || (f.kind != FieldKind::kMemo && IsMemoKind(f.kind));
   return c;
 }
@@ -203,6 +202,7 @@ Status FptArea::open(const OpenInfo& in) {
   Codepage cp = kProgramCodepage;
   if (!info.codepage.empty()) (void)CodepageFromName(info.codepage, &cp);
   codepage_ = cp;
+  codepage_source_ = info.codepage.empty() ? CodepageSource::kDefault : CodepageSource::kNamed;
   file_name_ = info.file;
   if (!HasExtension(file_name_) && GlobalSettings().defextensions()) file_name_ += ".dbv";
   file_name_ = ResolveCase(NormalizeSeparators(file_name_));
@@ -1241,7 +1241,6 @@ Status FptArea::BlobInfo(int code, const Value& nv, Value* out) {
         return kSuccess;
       }
       TextCoding coding;
-      coding.table = codepage_;
       if (!DecodeFptValue(type, data, false, coding, out)) {
         *out = Value();
         DriverError(kEdfCorrupt, memo_.name(), 0, "", false, true);
@@ -1261,7 +1260,6 @@ Status FptArea::BlobInfo(int code, const Value& nv, Value* out) {
       uint32_t type = kFptText;
       std::string data;
       TextCoding coding;
-      coding.table = codepage_;
       bool store = true;
       if (v.is_string()) {
         data = v.str();

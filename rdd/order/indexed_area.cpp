@@ -184,9 +184,6 @@ Status IndexedArea::EvalKey(Order* o, std::string* key) {
     OrderError(kEgDataType, 1026, o->key_text());
     return kFailure;
   }
-  if (o->type() == 'C' && codepage_ != kProgramCodepage && o->key_field == 0) {
-    TranslateBytes(key, kProgramCodepage, codepage_);
-  }
   return kSuccess;
 }
 
@@ -207,11 +204,7 @@ Status IndexedArea::EnsureType(Order* o) {
 }
 
 std::string IndexedArea::SearchKeyOf(Order* o, const Value& v) {
-  std::string key = o->SearchKey(v);
-  if (o->type() == 'C' && v.is_string() && codepage_ != kProgramCodepage) {
-    TranslateBytes(&key, kProgramCodepage, codepage_);
-  }
-  return key;
+  return o->SearchKey(v);  // text keys keep the table's bytes, as its values do
 }
 
 // --- order resolution ---
@@ -1135,9 +1128,6 @@ Status IndexedArea::AddKeyCustom(Order* o, bool add, const std::optional<Value>&
     if (!o->EncodeKey(*given, &key)) {
       OrderError(kEgDataType, 1026, o->key_text());
       return kFailure;
-    }
-    if (o->type() == 'C' && codepage_ != kProgramCodepage) {
-      TranslateBytes(&key, kProgramCodepage, codepage_);
     }
   } else if (Failed(EvalKey(o, &key))) {
     return kFailure;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "expr/decimal_text.h"
@@ -23,19 +24,18 @@ struct Utf8Table {
 };
 
 const Utf8Table& TableFor(Codepage cp) {
-  static const auto build = [](Codepage c) {
-    Utf8Table t;
+  static Utf8Table tables[kCodepageCount];
+  static std::once_flag once[kCodepageCount];
+  const int i = static_cast<int>(cp);
+  std::call_once(once[i], [&] {
+    Utf8Table& t = tables[i];
     for (int b = 0; b < 256; ++b) {
-      char ch = static_cast<char>(b);
-      std::string utf8 = ToUtf8(std::string_view(&ch, 1), c);
+      std::string_view utf8 = ByteToUtf8(static_cast<uint8_t>(b), cp);
       t.size[b] = static_cast<uint8_t>(std::min<size_t>(utf8.size(), 4));
       std::memcpy(t.bytes[b], utf8.data(), t.size[b]);
     }
-    return t;
-  };
-  static const Utf8Table ansi = build(Codepage::kCp1252);
-  static const Utf8Table oem = build(Codepage::kCp850);
-  return cp == Codepage::kCp850 ? oem : ansi;
+  });
+  return tables[i];
 }
 
 // Bytes that make text leave the plain path: 1 = needs CSV quoting, 2 = not ASCII.
@@ -252,6 +252,9 @@ bool AppendFieldText(std::string* out, const Field& f, const uint8_t* rec, Codep
       if (b == e) return true;  // blank
       while (c[e - 1] == ' ') --e;
       std::string_view t(c + b, e - b);
+      // Filled with "*": a value that did not fit, or how some programs store a null. Shown
+      // empty, as a blank field is (in expressions and keys both read as 0).
+      if (t.find_first_not_of('*') == std::string_view::npos) return true;
       if (IsCanonicalNumber(t, f.decimals)) {
         out->append(t);
         return true;

@@ -261,6 +261,32 @@ TEST_F(DbfFieldsTest, VisualFoxProReadsLetterVAsVariableLength) {
   EXPECT_LAST_ERROR(kEgDataType, 1020);
 }
 
+// Currency is user data: a number is stored as the 64-bit integer of value x 10^4.
+TEST_F(DbfFieldsTest, CurrencyFieldsTakeNumbers) {
+  FindDriver("DBF")->settings().table_kind = 2;
+  path_ = Create("money.dbf", {{"PRICE", "Y", 8, 4}});
+  ASSERT_TRUE(Use(path_));
+  ASSERT_TRUE(DBAPPEND());
+  struct Case { Value value; std::string stored; const char* read; };
+  const Case cases[] = {
+      {Value::Integer(0), Le64(0), "F:0/20.4"},
+      {Value::Double(12.3456), Le64(123456), "F:12.3456/20.4"},
+      {Value::Double(-0.00005), Le64(static_cast<uint64_t>(-1)), "F:-0.0001/20.4"},
+      {Value::Integer(-7), Le64(static_cast<uint64_t>(-70000)), "F:-7/20.4"},
+      {Value::Integer(123456789), Le64(1234567890000ULL), "F:123456789/20.4"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_FALSE(FIELDPUT(1, c.value).is_nil()) << c.read << ErrorText();
+    EXPECT_EQ(Stored("PRICE"), c.stored) << c.read;
+    EXPECT_EQ(Describe(FIELDGET(1)), c.read);
+  }
+  EXPECT_TRUE(errors_.empty()) << ErrorText();
+  EXPECT_TRUE(FIELDPUT(1, Value::String("1")).is_nil());
+  EXPECT_LAST_ERROR(kEgDataType, 1020);
+  EXPECT_TRUE(FIELDPUT(1, Value::Double(1e16)).is_nil());  // x 10^4 leaves 64 bits
+  EXPECT_LAST_ERROR(kEgDataWidth, 1021);
+}
+
 TEST_F(DbfFieldsTest, CurrencyIsCreatedAsYOnlyInVisualFoxPro) {
   FindDriver("DBF")->settings().table_kind = 2;
   std::string path = Create("money.dbf", {{"PRICE", "Y", 8, 4}});
@@ -268,8 +294,6 @@ TEST_F(DbfFieldsTest, CurrencyIsCreatedAsYOnlyInVisualFoxPro) {
   ASSERT_TRUE(Use(path));
   ASSERT_TRUE(DBAPPEND());
   EXPECT_EQ(Describe(FIELDGET(1)), "F:0/20.4");
-  EXPECT_TRUE(FIELDPUT(1, Value::Double(1.5)).is_nil());
-  EXPECT_LAST_ERROR(kEgDataType, 1020);
   DBCLOSEAREA();
   FindDriver("DBF")->settings().table_kind = 1;
   path = Create("money2.dbf", {{"PRICE", "Y", 8, 4}});
@@ -354,7 +378,7 @@ TEST_F(DbfFieldsTest, NullFlagsInVisualFoxProTables) {
   EXPECT_EQ(p.fields[3].type, '0');
   EXPECT_EQ(p.fields[3].length, 1);
   EXPECT_EQ(p.fields[3].flags & 0x01, 0x01);
-  EXPECT_EQ(p.header_length, 32 + 4 * 32 + 1);
+  EXPECT_EQ(p.header_length, 32 + 4 * 32 + 1 + 263);
   EXPECT_EQ(FCOUNT(), 3);
   EXPECT_EQ(DBINFO(30).number(), 4);
 

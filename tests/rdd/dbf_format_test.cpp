@@ -42,7 +42,9 @@ TEST_F(DbfFormatTest, CreatedStandardTableHeaderIsByteExact) {
   EXPECT_EQ(b.substr(4, 4), Le32(0));
   EXPECT_EQ(b.substr(8, 2), Le16(130));
   EXPECT_EQ(b.substr(10, 2), Le16(1 + 10 + 5 + 1));
-  EXPECT_EQ(b.substr(12, 20), std::string(20, '\0'));
+  EXPECT_EQ(b.substr(12, 17), std::string(17, '\0'));
+  EXPECT_EQ(static_cast<uint8_t>(b[29]), 0x03);  // the code-page mark of cp1252
+  EXPECT_EQ(b.substr(30, 2), std::string(2, '\0'));
   // Descriptors: name NUL-padded and upper-cased, letter, length, decimals, the rest zero.
   EXPECT_EQ(b.substr(32, 32), std::string("NAME\0\0\0\0\0\0\0C\0\0\0\0\x0A\0", 18) +
                                   std::string(14, '\0'));
@@ -53,18 +55,18 @@ TEST_F(DbfFormatTest, CreatedStandardTableHeaderIsByteExact) {
   EXPECT_EQ(b.substr(128), std::string("\x0D\0\x1A", 3));
 }
 
-TEST_F(DbfFormatTest, CreatedVisualFoxProTableHasOneTerminatorByteAndFieldOffsets) {
+TEST_F(DbfFormatTest, CreatedVisualFoxProTableHasTheBacklinkAreaAndFieldOffsets) {
   FindDriver("DBF")->settings().table_kind = 2;
   std::string path = Create("vfp.dbf", {{"A", "C", 10, 0}, {"B", "N", 5, 1}, {"C", "L", 1, 0}});
   std::string b = Bytes(path);
-  ASSERT_EQ(b.size(), 32u + 3 * 32 + 1 + 1);
+  ASSERT_EQ(b.size(), 32u + 3 * 32 + 1 + 263 + 1);
   EXPECT_EQ(static_cast<uint8_t>(b[0]), 0x30);
-  EXPECT_EQ(b.substr(8, 2), Le16(32 + 3 * 32 + 1));
+  EXPECT_EQ(b.substr(8, 2), Le16(32 + 3 * 32 + 1 + 263));
   EXPECT_EQ(static_cast<uint8_t>(b[29]), 0x03);  // the program's code page, cp1252
   EXPECT_EQ(b.substr(32 + 12, 2), Le16(1));
   EXPECT_EQ(b.substr(64 + 12, 2), Le16(11));
   EXPECT_EQ(b.substr(96 + 12, 2), Le16(16));
-  EXPECT_EQ(b.substr(128), std::string("\x0D\x1A", 2));
+  EXPECT_EQ(b.substr(128), std::string("\x0D", 1) + std::string(263, '\0') + "\x1A");
 }
 
 TEST_F(DbfFormatTest, VisualFoxProCodepageByteFollowsTheTableCodepage) {

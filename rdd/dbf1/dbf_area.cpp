@@ -678,6 +678,7 @@ Status DbfArea::create(const OpenInfo& in) {
   rec_count_ = 0;
   header_.fill(0);
   ChooseCodepage(info.codepage, false);
+  header_[kHdrCodepage] = CodepageMark(codepage_);
   WriteCpgFile();
   header_dirty_ = true;
   {

@@ -128,7 +128,7 @@ TEST(CommandLineTest, UsageErrorsAreOneLineAndTheUsage) {
     const char* error;
     const char* usage;  // the start of the usage that follows
   } cases[] = {
-      {"list t.dbf --codepage 1252", "list: unknown option --codepage", "usage: dbutool list "},
+      {"list t.dbf --encoding 1252", "list: unknown option --encoding", "usage: dbutool list "},
       {"list", "list: missing argument TABLE", "usage: dbutool list "},
       {"list t.dbf --for", "list: option --for needs a value EXPR", "usage: dbutool list "},
       {"list t.dbf --count=yes", "list: option --count takes no value", "usage: dbutool list "},

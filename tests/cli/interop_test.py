@@ -168,22 +168,23 @@ OUR_TABLES = [
 ]
 
 # Rows in dbutool's own text forms, so that listing gives them back unchanged. Fields that a
-# table lacks are left out; "_DELETED" marks deleted records. Currency fields refuse direct
-# writes, so BALANCE stays zero.
+# table lacks are left out; "_DELETED" marks deleted records; a currency left blank is zero.
 OUR_ROWS = [
     {"NAME": "Café crème", "PRICE": "12.50", "QTY": "3", "BIG": "1234567890123456789",
      "RATIO": "0.1250", "BORN": "1999-12-31", "PAID": "T", "WIDE": "x" * 299 + "é",
      "COUNT": "2147483647", "WEIGHT": "0.1", "SEEN": "2024-02-29 23:59:59.999",
-     "NOTE": "Prima riga\r\nseconda riga, “virgolette” e €  "},
+     "BALANCE": "12.3456", "NOTE": "Prima riga\r\nseconda riga, “virgolette” e €  "},
     {"NAME": "Œuvre “naïve” – 5 €", "PRICE": "-0.01", "QTY": "-9999",
      "BIG": "-123456789012345678", "RATIO": "-1234.5678", "BORN": "1900-01-01", "PAID": "F", "WIDE": "ß",
      "COUNT": "-2147483648", "WEIGHT": "-1.5e+300", "SEEN": "1970-01-01 00:00:00.001",
+     "BALANCE": "-12345678.9012",
      "NOTE": "lungo " * 200 + "fine"},
     {"NAME": "", "PRICE": "", "QTY": "", "BIG": "", "RATIO": "", "BORN": "", "PAID": "",
      "WIDE": "", "COUNT": "0", "WEIGHT": "0", "SEEN": "", "NOTE": ""},
     {"_DELETED": "*", "NAME": "deleted, \"quoted\"", "PRICE": "999999.99", "QTY": "0",
      "BIG": "0", "RATIO": "0.0000", "BORN": "2000-02-29", "PAID": "T", "WIDE": "gone",
      "COUNT": "-1", "WEIGHT": "123456.789", "SEEN": "2000-01-01 12:00:00.000",
+     "BALANCE": "0.0001",
      "NOTE": "cancellato"},
     {"NAME": "  leading blanks", "PRICE": "-999999.99", "QTY": "42", "BIG": "-1",
      "RATIO": "9999999.9999", "BORN": "2038-01-19", "PAID": "F", "WIDE": "two\nlines",
@@ -245,7 +246,7 @@ class PeersReadOurTables(TempDirTest):
             values = {}
             for name, letter, _, dec in fields:
                 values[name] = row.get(name, "")
-                if letter == "Y":
+                if letter == "Y" and not values[name]:
                     values[name] = "0.0000"
             out.append((row.get("_DELETED") == "*", values))
         return out
@@ -509,6 +510,86 @@ class RealWorldTables(unittest.TestCase):
                 self.assertEqual(len(lines), 1, lines)
                 self.assertIn("empty.dbf", lines[0])
                 self.assertIn("error", lines[0])
+
+
+# ---------------------------------------------------------------------------------------------
+# Code pages: the header's code-page byte written here and read by the peers, and the marks
+# that the peers write read here.
+
+# A code page and text in the languages it serves.
+CODEPAGE_TEXTS = [
+    ("cp1252", "Perché così? Ça va, Œuvre €"),
+    ("cp850", "Perché così? Ça va, Ærø ¿½"),
+    ("cp437", "Perché così? Ça va, ñ £"),
+    ("cp1250", "Łódź, Příliš žluťoučký kůň"),
+    ("cp852", "Łódź, Příliš žluťoučký kůň"),
+    ("cp1251", "Съешь же ещё этих булок"),
+    ("cp866", "Съешь же ещё этих булок"),
+    ("cp1253", "Ξεσκεπάζω την ψυχοφθόρα"),
+]
+
+
+class CodepageInterop(TempDirTest):
+    def our_table(self, kind, codepage, text):
+        path = self.path("cp_%s_%s.dbf" % (kind, codepage))
+        run_tool("create", path, "NAME:C:40", "QTY:N:4:0", "--kind", kind, "--codepage", codepage)
+        source = self.path("cp.csv")
+        write_csv(source, ["NAME", "QTY"], [{"NAME": text, "QTY": "1"}, {"NAME": text.upper(), "QTY": "2"}])
+        run_tool("append", path, "--csv", source)
+        return path
+
+    def test_dbfread_reads_our_tables_without_being_told_the_encoding(self):
+        for kind in ("db3", "vfp"):
+            for codepage, text in CODEPAGE_TEXTS:
+                with self.subTest(kind=kind, codepage=codepage):
+                    path = self.our_table(kind, codepage, text)
+                    info = tool_info(path)
+                    self.assertEqual((info["codepage"], info["codepage_source"]),
+                                     (codepage, "table header"))
+                    names = [r["NAME"] for r in dbfread.DBF(path)]
+                    self.assertEqual(names, [text, text.upper()])
+
+    def test_dbutool_lists_tables_the_peer_marked(self):
+        for codepage in ("cp1251", "cp866", "cp437"):
+            text = dict(CODEPAGE_TEXTS)[codepage]
+            with self.subTest(codepage=codepage):
+                path = self.path("peer_%s.dbf" % codepage)
+                with quiet_stdout():
+                    table = dbf.Table(path, "NAME C(40)", dbf_type="db3", codepage=codepage)
+                    table.open(dbf.READ_WRITE)
+                    table.append((text,))
+                    table.close()
+                self.assertEqual([r["NAME"] for r in tool_rows(path)], [text])
+                line = run_tool("eval", path, "NAME").stdout.decode("utf-8")
+                self.assertEqual(line.rstrip("\n").rstrip(" "), "C\t" + text)
+                # Naming another code page overrides the mark.
+                other = run_tool("list", path, "--csv", "--codepage", "cp1252").stdout
+                self.assertNotIn(text, other.decode("utf-8"))
+
+    def test_utf8_table_with_a_cpg_file(self):
+        # As GDAL writes them: raw UTF-8 text, no mark in the header, a .cpg file beside.
+        path = self.path("gdal.dbf")
+        text = "Zürich – Łódź – Москва"
+        with quiet_stdout():
+            table = dbf.Table(path, "NAME C(60)", dbf_type="db3", codepage="utf8")
+            table.open(dbf.READ_WRITE)
+            table.append((text,))
+            table.close()
+        with open(path, "r+b") as f:
+            f.seek(29)
+            f.write(b"\0")
+        with open(self.path("gdal.cpg"), "w") as f:
+            f.write("UTF-8\n")
+        self.assertEqual([r["NAME"] for r in tool_rows(path)], [text])
+        self.assertEqual(tool_info(path)["codepage_source"], ".cpg file")
+
+    def test_pgdbf_reads_a_visual_foxpro_table_created_here(self):
+        path = self.our_table("vfp", "cp1252", "Perché così")
+        proc = subprocess.run(["pgdbf", "-s", "cp1252", path], capture_output=True)
+        self.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace"))
+        out = proc.stdout.decode("utf-8")
+        self.assertIn("Perché così\t1", out)
+        self.assertIn("PERCHÉ COSÌ\t2", out)
 
 
 def main():

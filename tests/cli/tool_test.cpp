@@ -110,6 +110,54 @@ TEST_F(ToolTest, PasswordEnciphersWhatItCreates) {
   EXPECT_NE(Tool("list " + secret + " --csv").out, "NAME,QTY\r\nalpha,1\r\nbeta,2\r\n");
 }
 
+// The table opens under an alias made from its name, or the one --alias gives.
+TEST_F(ToolTest, AliasComesFromTheFileName) {
+  struct Case { const char* file; const char* expr; const char* line; };
+  for (const Case& c : {Case{"clienti.dbf", "CLIENTI->NAME", "C\tRossi       \n"},
+                        Case{"sales-2024.dbf", "SALES_2024->NAME", "C\tRossi       \n"},
+                        Case{"2024.dbf", "ALIAS()", "C\tT_2024\n"},
+                        Case{"e.dbf", "ALIAS()", "C\tE_\n"}}) {
+    std::string copy = "'" + dir_ + "/" + c.file + "'";
+    ASSERT_EQ(system(("cp " + table_ + " " + copy).c_str()), 0);
+    EXPECT_EQ(Tool("eval " + copy + " '" + c.expr + "'").out, c.line) << c.file;
+    EXPECT_EQ(Tool("list " + copy + " --count --for \"" + c.expr + " = " + c.expr + "\"").out, "3\n")
+        << c.file;
+  }
+  EXPECT_EQ(Tool("eval " + table_ + " 'ORDERS->AMOUNT' --alias ORDERS").out, "N\t12.50\n");
+  ToolRun bad = Tool("eval " + table_ + " '1' --alias 9X", true);
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.out.find("not a valid alias: 9X"), std::string::npos) << bad.out;
+}
+
+TEST_F(ToolTest, CodepageIsReportedAndCanBeNamed) {
+  ToolRun info = Tool("info " + table_);
+  EXPECT_NE(info.out.find("Code page:      cp1252 (table header)"), std::string::npos) << info.out;
+  EXPECT_NE(Tool("info " + table_ + " --codepage 850").out.find("Code page:      cp850 (named)"),
+            std::string::npos);
+  // The same bytes read as another code page; --oem is cp850.
+  EXPECT_EQ(Tool("eval " + table_ + " NAME --recno 2 --codepage cp850").out, "C\tVerdi, \xc3\x9e    \n");
+  EXPECT_EQ(Tool("eval " + table_ + " NAME --recno 2 --oem").out, "C\tVerdi, \xc3\x9e    \n");
+  ToolRun bad = Tool("list " + table_ + " --codepage klingon", true);
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.out.find("unknown code page klingon"), std::string::npos) << bad.out;
+}
+
+// A numeric field filled with "*" (an overflow, or how some programs write a null) lists
+// empty, as a blank one does, and counts as 0 in expressions.
+TEST_F(ToolTest, StarFilledNumbersListEmpty) {
+  std::string t = "'" + dir_ + "/stars.dbf'";
+  ASSERT_EQ(Tool("create " + t + " QTY:N:5:0 PRICE:N:6:2 NAME:C:2").status, 0);
+  std::ofstream(dir_ + "/stars.csv") << "QTY,PRICE,NAME\n1,2.5,a\n";
+  ASSERT_EQ(Tool("append " + t + " --csv '" + dir_ + "/stars.csv'").status, 0);
+  {
+    std::fstream f(dir_ + "/stars.dbf", std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(32 + 3 * 32 + 2 + 1);  // the first field of record 1
+    f.write("***********", 11);
+  }
+  EXPECT_EQ(Tool("list " + t + " --csv").out, "QTY,PRICE,NAME\r\n,,a\r\n");
+  EXPECT_EQ(Tool("eval " + t + " 'QTY + PRICE + 1'").out, "N\t1.00\n");
+}
+
 TEST_F(ToolTest, ErrorsAreOneLineWithCodes) {
   ToolRun missing = Tool("info '" + dir_ + "/nothere.dbf'", true);
   EXPECT_EQ(missing.status, 1);

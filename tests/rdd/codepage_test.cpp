@@ -134,6 +134,13 @@ TEST_F(TableCodepageTest, OpenTakesTheNamedThenTheCpgThenTheMark) {
   b[29] = 0;
   test::WriteFileBytes(plain, b);
   EXPECT_EQ(Opened(plain), std::make_pair(std::string("cp1252"), CodepageSource::kDefault));
+  // Writing to it leaves it unmarked (its text may be DOS text); naming a code page marks it.
+  for (const char* named : {"", "cp850"}) {
+    ASSERT_TRUE(DBUSEAREA(true, "DBF", plain, "", false, false, named));
+    ASSERT_TRUE(DBAPPEND());
+    DBCLOSEAREA();
+    EXPECT_EQ(static_cast<uint8_t>(Bytes(plain)[29]), *named ? 0x02 : 0x00) << named;
+  }
   // Table inquiry 145 names the code page and selects another.
   ASSERT_TRUE(DBUSEAREA(true, "DBF", path, "", false, false, "cp1251"));
   EXPECT_EQ(DBINFO(145, Value::String("cp437")).str(), "cp1251");

@@ -224,6 +224,27 @@ bool CodepageFromMark(uint8_t mark, Codepage* out) {
       return true;
     }
   }
+  // Other marks that programs write for the same code pages (national variants of the DOS
+  // and Windows ones); read only, the program writes the marks above.
+  static constexpr struct { uint8_t mark; Codepage cp; } kOtherMarks[] = {
+      {0x08, Codepage::kCp865}, {0x09, Codepage::kCp437}, {0x0A, Codepage::kCp850},
+      {0x0B, Codepage::kCp437}, {0x0D, Codepage::kCp437}, {0x0E, Codepage::kCp850},
+      {0x0F, Codepage::kCp437}, {0x10, Codepage::kCp850}, {0x11, Codepage::kCp437},
+      {0x12, Codepage::kCp850}, {0x14, Codepage::kCp850}, {0x15, Codepage::kCp437},
+      {0x16, Codepage::kCp850}, {0x17, Codepage::kCp865}, {0x18, Codepage::kCp437},
+      {0x19, Codepage::kCp437}, {0x1A, Codepage::kCp850}, {0x1B, Codepage::kCp437},
+      {0x1D, Codepage::kCp850}, {0x1F, Codepage::kCp852}, {0x22, Codepage::kCp852},
+      {0x23, Codepage::kCp852}, {0x25, Codepage::kCp850}, {0x26, Codepage::kCp866},
+      {0x37, Codepage::kCp850}, {0x40, Codepage::kCp852}, {0x57, Codepage::kCp1252},
+      {0x58, Codepage::kCp1252}, {0x59, Codepage::kCp1252}, {0x86, Codepage::kCp737},
+      {0x87, Codepage::kCp852}, {0x88, Codepage::kCp857},
+  };
+  for (const auto& m : kOtherMarks) {
+    if (m.mark == mark) {
+      *out = m.cp;
+      return true;
+    }
+  }
   return false;
 }
 

@@ -52,6 +52,13 @@ TEST(CodepageTest, LettersConvertBothWays) {
       EXPECT_EQ(back, c.cp);
     }
   }
+  // Marks other programs write for the same code pages are read too.
+  Codepage marked;
+  ASSERT_TRUE(CodepageFromMark(0x26, &marked));
+  EXPECT_EQ(marked, Codepage::kCp866);
+  ASSERT_TRUE(CodepageFromMark(0x57, &marked));
+  EXPECT_EQ(marked, Codepage::kCp1252);
+  EXPECT_FALSE(CodepageFromMark(0xFF, &marked));
   // A character the code page lacks is refused, and its place reported.
   std::string out;
   size_t bad = 0;

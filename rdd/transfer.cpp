@@ -1,3 +1,4 @@
+#include "rdd/codepage.h"
 #include "rdd/transfer.h"
 
 #include <unistd.h>
@@ -125,7 +126,9 @@ bool RunTransfer(bool export_to, const TransferArgs& args, const char* operation
   o.file = args.file;
   o.driver = args.driver;
   o.alias = FreeAliasFor(args.file);
-  o.codepage = args.codepage;
+  // Text moves between the two areas as the table's bytes: the other file takes the table's
+  // code page unless one is named for it.
+  o.codepage = args.codepage.empty() ? CodepageName(current->codepage()) : args.codepage;
   o.connection = args.connection;
   o.delimiter = args.delimiter;
   o.table = args.table;

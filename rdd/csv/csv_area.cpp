@@ -150,7 +150,7 @@ Status CsvArea::get_value(int pos, Value* out) {
   }
   const Field& f = fields_[static_cast<size_t>(pos - 1)];
   std::string why;
-  if (!ParseFieldText(*cell, f, kProgramCodepage, out, &why)) return TextError(pos, why);
+  if (!ParseFieldText(*cell, f, codepage(), out, &why)) return TextError(pos, why);
   return kSuccess;
 }
 
@@ -160,7 +160,7 @@ Status CsvArea::put_value(int pos, const Value& v) {
   if (!changed_) return kFailure;
   std::string& cell = cells_[static_cast<size_t>(pos - 1)];
   cell.clear();
-  AppendValueText(&cell, v, fields_[static_cast<size_t>(pos - 1)], kProgramCodepage);
+  AppendValueText(&cell, v, fields_[static_cast<size_t>(pos - 1)], codepage());
   return kSuccess;
 }
 

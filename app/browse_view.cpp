@@ -462,14 +462,14 @@ void MKFLD(Browse* oBrw) {
   for (int n = 1; n <= FCOUNT(); ++n) {
     if (n > static_cast<int>(state.aFieldVis.size()) || !state.aFieldVis[n - 1]) continue;
     ++c;
-    const CellSpec spec = CellSpecOf(n, oem);
+    const CellSpec cell = CellSpecOf(n, oem);
     if (c <= static_cast<int>(cols.aColSizes.size())) {
       const int header = oBrw->TextWidth(FIELDNAME(n));
-      const int measure = std::min(oBrw->TextWidth(spec.measure), widest) - spec.less;
+      const int measure = std::min(oBrw->TextWidth(cell.measure), widest) - cell.less;
       cols.aColSizes[c - 1] = std::max(header, measure) + 7;
     }
-    text += spec.expr + ", ";
-    row_columns.push_back({n, spec.expr, spec.form, spec.memo});
+    text += cell.expr + ", ";
+    row_columns.push_back({n, cell.expr, cell.form, cell.memo});
     // Header click: sort by that column (ORDINA with a column needs the order interface).
     cols.aActions.push_back(nullptr);
   }

@@ -214,21 +214,21 @@ bool ParseCommand(const CommandSpec& c, const std::vector<std::string>& argv, si
       value = name.substr(eq + 1);
       name.resize(eq);
     }
-    const OptionSpec* spec = nullptr;
+    const OptionSpec* option = nullptr;
     for (const OptionSpec& o : c.options) {
-      if (o.name == name) spec = &o;
+      if (o.name == name) option = &o;
     }
-    if (!spec) {
+    if (!option) {
       *error = c.name + ": unknown option --" + name;
       return false;
     }
-    if (spec->value.empty() && has_value) {
+    if (option->value.empty() && has_value) {
       *error = c.name + ": option --" + name + " takes no value";
       return false;
     }
-    if (!spec->value.empty() && !has_value) {
+    if (!option->value.empty() && !has_value) {
       if (i + 1 >= argv.size()) {
-        *error = c.name + ": option --" + name + " needs a value " + spec->value;
+        *error = c.name + ": option --" + name + " needs a value " + option->value;
         return false;
       }
       value = argv[++i];

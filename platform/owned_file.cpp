@@ -103,12 +103,12 @@ std::string FilePartOf(const std::string& path) {
 }
 
 void CrashPoint(const char* name) {
-  const char* spec = std::getenv("VOSK_CRASH_AT");
-  if (!spec || !*spec) return;
+  const char* wanted = std::getenv("VOSK_CRASH_AT");
+  if (!wanted || !*wanted) return;
   static std::atomic<long> passes{0};
-  const char* colon = std::strchr(spec, ':');
-  size_t len = colon ? static_cast<size_t>(colon - spec) : std::strlen(spec);
-  if (std::strlen(name) != len || std::strncmp(spec, name, len) != 0) return;
+  const char* colon = std::strchr(wanted, ':');
+  size_t len = colon ? static_cast<size_t>(colon - wanted) : std::strlen(wanted);
+  if (std::strlen(name) != len || std::strncmp(wanted, name, len) != 0) return;
   long at = colon ? std::atol(colon + 1) : 1;
   if (++passes >= at) ::raise(SIGKILL);
 }

@@ -142,26 +142,6 @@ Status CdxBag::Reset() {
 
 // --- locks ---
 
-Status CdxBag::LockFile(bool exclusive) {
-  if (!shared_) return kSuccess;
-  if (!host_->LockOrderFile(&file_, true, !exclusive, true, &lock_position_)) {
-    Error(kEgLock, kEdfLock, file_.last_error());
-    return kFailure;
-  }
-  file_locked_ = true;
-  return kSuccess;
-}
-
-bool CdxBag::UnlockFile() noexcept {
-  if (!file_locked_) return true;
-  file_locked_ = false;
-  try {
-    return host_->LockOrderFile(&file_, false, false, false, &lock_position_);
-  } catch (...) {
-    return false;
-  }
-}
-
 void CdxBag::DropCache() {
   cache_.Discard();
   ++epoch_;

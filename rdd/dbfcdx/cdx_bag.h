@@ -81,13 +81,10 @@ class CdxBag : public OrderBag {
 
  private:
   Status LoadTags();
-  Status LockFile(bool exclusive);
-  bool UnlockFile() noexcept;
   Status CheckVersion();
   void DropCache();
   Status WriteVersion();
 
-  File file_;
   PageCache cache_;
   std::unique_ptr<CdxTag> directory_;
   std::vector<std::unique_ptr<CdxTag>> tags_;
@@ -100,8 +97,6 @@ class CdxBag : public OrderBag {
   bool headers_changed_ = false;  // tag headers are written at the release
   int read_locks_ = 0;
   int write_locks_ = 0;
-  bool file_locked_ = false;
-  uint32_t lock_position_ = 0;
   bool discard_pending_ = false;
   uint64_t epoch_ = 1;
   // State at the first write lock, restored when a change is abandoned.

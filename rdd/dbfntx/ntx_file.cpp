@@ -287,26 +287,6 @@ void NtxFile::RemoveOrder(NtxOrder* order) {
 
 // --- locks ---
 
-Status NtxFile::LockFile(bool exclusive) {
-  if (!shared_) return kSuccess;
-  if (!host_->LockOrderFile(&file_, true, !exclusive, true, &lock_position_)) {
-    Error(kEgLock, kEdfLock, file_.last_error());
-    return kFailure;
-  }
-  file_locked_ = true;
-  return kSuccess;
-}
-
-bool NtxFile::UnlockFile() noexcept {
-  if (!file_locked_) return true;
-  file_locked_ = false;
-  try {
-    return host_->LockOrderFile(&file_, false, false, false, &lock_position_);
-  } catch (...) {
-    return false;
-  }
-}
-
 Status NtxFile::ReadLock() {
   if (read_locks_ == 0 && write_locks_ == 0) {
     if (shared_ && !host_->DirtyRead()) {

@@ -123,11 +123,7 @@ class NtxFile : public OrderBag {
  private:
   Status WriteHeaders();
   Status WritePage(CachedPage* p);
-  Status LockFile(bool exclusive);
-  // Unlocks the file; false when the lock could not be released.
-  bool UnlockFile() noexcept;
 
-  File file_;
   bool compound_ = false;
   bool large_ = false;
   bool discard_pending_ = false;  // an inner write lock abandoned its change
@@ -140,8 +136,6 @@ class NtxFile : public OrderBag {
   bool unwritten_ = false;  // created here; no header on disk yet
   int read_locks_ = 0;
   int write_locks_ = 0;
-  uint32_t lock_position_ = 0;  // byte of the pool a shared lock took
-  bool file_locked_ = false;
   PageCache cache_;
   std::unordered_map<uint64_t, int64_t> subtree_counts_;
   bool path_change_ = false;

@@ -63,4 +63,24 @@ OrderWriteLock::~OrderWriteLock() {
   }
 }
 
+Status OrderBag::LockFile(bool exclusive) {
+  if (!shared_) return kSuccess;
+  if (!host_->LockOrderFile(&file_, true, !exclusive, true, &lock_position_)) {
+    Error(kEgLock, kEdfLock, file_.last_error());
+    return kFailure;
+  }
+  file_locked_ = true;
+  return kSuccess;
+}
+
+bool OrderBag::UnlockFile() noexcept {
+  if (!file_locked_) return true;
+  file_locked_ = false;
+  try {
+    return host_->LockOrderFile(&file_, false, false, false, &lock_position_);
+  } catch (...) {
+    return false;
+  }
+}
+
 }  // namespace vosk

@@ -80,7 +80,15 @@ class OrderBag {
   Status Corrupt() const;
 
  protected:
+  // The file lock of a shared bag, placed by the table's lock scheme (nothing when the bag is
+  // not shared). UnlockFile is false when the lock could not be released.
+  Status LockFile(bool exclusive);
+  bool UnlockFile() noexcept;
+
   OrderHost* host_;
+  File file_;
+  bool file_locked_ = false;
+  uint32_t lock_position_ = 0;  // byte of the pool a shared lock took
   std::string path_;
   bool shared_ = false;
   bool read_only_ = false;

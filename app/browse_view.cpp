@@ -19,6 +19,8 @@
 #include "app/messages.h"
 #include "app/open_table.h"
 #include "app/order_info.h"
+#include "app/record_change.h"
+#include "app/record_commands.h"
 #include "app/table_files.h"
 #include "app/twbrowse.h"
 #include "app/ui.h"
@@ -356,14 +358,13 @@ void SetColumn(Browse* oBrw, int column) {
 
 // Lock, write, commit, re-read, unlock, refresh. False when the record lock was refused.
 bool WriteField(Browse* oBrw, int n, const Value& value) {
-  if (!RLOCK()) {
+  RecordChange change(RecordChange::kRecord);
+  if (!change.held()) {
     POPMSG(kRecordLocked, 1);
     return false;
   }
   FIELDPUT(n, value);
-  DBCOMMIT();
-  DBSKIP(0);
-  DBUNLOCK();
+  change.Finish();
   oBrw->Refresh();
   return true;
 }
@@ -583,16 +584,22 @@ bool TASTI(Browse* oBrw, int nKey, bool ctrl) {
       if (!ctrl) return false;
       ui.StartInstance(CurTable().cCurTable);
       return true;
-    // Keys of commands that later work adds (append, delete, structure, replace, filter,
-    // duplicate, index, tag) are taken but do nothing yet.
     case kVkInsert:
+      NUOVOREC(oBrw);
+      return true;
     case kVkDelete:
+      ELIMREC(oBrw);
+      return true;
+    case 'D':
+      if (!ctrl) return false;
+      NUOVOREC(oBrw, true);
+      return true;
+    // Keys of commands that later work adds (structure, replace, filter) are taken but do
+    // nothing yet.
     case kVkF3:
     case kVkF6:
     case kVkF8:
       return true;
-    case 'D':
-      return ctrl;
     default:
       return false;
   }

@@ -7,6 +7,7 @@
 #include "app/filename.h"
 #include "app/open_table.h"
 #include "app/order_info.h"
+#include "app/record_commands.h"
 #include "app/ui.h"
 #include "app/voskdbu.h"
 #include "rdd/db_commands.h"
@@ -184,6 +185,9 @@ void ApriIndice(Browse* b) { APRIIND(b); }
 void SelezionaTag(Browse* b) { SELEZTAG(b); }
 void AutoOpen(Browse* b) { AUTOOPEN(b); }
 void ModificaCampo(Browse* b) { TASTI(b, kVkReturn, false); }
+void NuovoRecord(Browse* b) { NUOVOREC(b); }
+void DuplicaRecord(Browse* b) { NUOVOREC(b, true); }
+void CancellaRipristina(Browse* b) { ELIMREC(b); }
 void DriverNtx(Browse* b) { CAMBIARDD(b, "DBFNTX"); }
 void DriverCdx(Browse* b) { CAMBIARDD(b, "DBFCDX"); }
 void MemoDbt(Browse* b) { CAMBIAMEMO(b, 1); }
@@ -228,6 +232,12 @@ Command CommandOf(Action action) {
       return &AutoOpen;
     case Action::kModificaCampo:
       return &ModificaCampo;
+    case Action::kNuovoRecord:
+      return &NuovoRecord;
+    case Action::kDuplicaRecord:
+      return &DuplicaRecord;
+    case Action::kCancellaRipristina:
+      return &CancellaRipristina;
     case Action::kDriverNtx:
       return &DriverNtx;
     case Action::kDriverCdx:

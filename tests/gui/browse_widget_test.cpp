@@ -206,3 +206,54 @@ TEST_F(BrowseWidgetTest, DraggingAHeaderBorderResizesAColumnAndADoubleClickFitsI
 
 }  // namespace
 }  // namespace vosk
+
+namespace vosk {
+namespace {
+
+// What python3-dbfread, a reader of its own, finds in a table: one line per record, "*" before
+// a deleted one, then the values of its first two fields.
+std::string ReadWithDbfread(const std::string& table) {
+  const std::string script =
+      "import sys, dbfread\n"
+      "t = dbfread.DBF(sys.argv[1], load=True, encoding='cp1252')\n"
+      "rows = [(' ', r) for r in t.records] + [('*', r) for r in t.deleted]\n"
+      "for mark, r in rows:\n"
+      "    v = list(r.values())\n"
+      "    print(mark, v[0], v[1])\n";
+  const std::string command = "/usr/bin/python3 -c \"" + script + "\" '" + table + "' 2>&1";
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buf[512];
+    while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+TEST_F(BrowseWidgetTest, InsertCtrlDAndDeleteChangeTheFileAsAnotherReaderSeesIt) {
+  if (::system("/usr/bin/python3 -c 'import dbfread' 2>/dev/null") != 0) {
+    GTEST_SKIP() << "python3-dbfread is not installed";
+  }
+  WithMainWindow([&](MainWindow&, TWBrowseWidget& grid) {
+    QApplication::processEvents();
+    Key(&grid, Qt::Key_Insert);
+    EXPECT_EQ(RECNO(), 13u);
+    Key(&grid, Qt::Key_Home);
+    Key(&grid, Qt::Key_Down);
+    ASSERT_EQ(RECNO(), 2u);
+    Key(&grid, Qt::Key_D, QString(), Qt::ControlModifier);
+    EXPECT_EQ(RECNO(), 14u);
+    Key(&grid, Qt::Key_Delete);
+    DBCOMMIT();
+  });
+  const std::string seen = ReadWithDbfread(table_);
+  std::vector<std::string> lines;
+  std::stringstream in(seen);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 14u) << seen;
+  EXPECT_EQ(lines[12], "  None ") << "the blank record";
+  EXPECT_EQ(lines[13], "* " + lines[1].substr(2)) << "the deleted copy of record 2";
+}
+
+}  // namespace
+}  // namespace vosk

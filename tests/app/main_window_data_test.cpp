@@ -72,8 +72,9 @@ TEST_F(MainWindowDataTest, OnlyExistingCommandsAreEnabled) {
       {"Nuovo VOSK Software DBU", true}, {"Esci", true},          {"Nuova tabella...", false},
       {"Apri tabella...", true},         {"Aggiorna", true},      {"Vai al record...", true},
       {"Imposta vista...", true},        {"Codifica OEM", true},  {"Informazioni", false},
-      {"Imposta filtro...", false},      {"Nuovo record", false}, {"Apri indice...", true},
-      {"Seleziona TAG", false},
+      {"Imposta filtro...", false},      {"Nuovo record", true},  {"Apri indice...", true},
+      {"Seleziona TAG", false},          {"Duplica record corrente", true},
+      {"Cancella/ripristina record corrente", true},
   };
   for (const Case& c : cases) {
     const MenuItem* item = FindItem(c.prompt);

@@ -20,6 +20,9 @@ int64_t FileSizeOf(const std::string& path) {
   return f.Size();
 }
 
+
+}  // namespace
+
 // The run size of a build: ceil(sqrt(R)) doubled while below 1 MB of entries, at most R;
 // temporary-file failures are internal errors.
 SortPolicy CdxSortPolicy() {
@@ -43,8 +46,6 @@ SortPolicy CdxSortPolicy() {
   };
   return p;
 }
-
-}  // namespace
 
 void CdxArea::SetSortRunKeys(int64_t keys) { g_sort_run_keys = keys; }
 

@@ -41,6 +41,9 @@ class CdxArea : public IndexedArea {
 };
 
 std::unique_ptr<WorkArea> NewCdxArea(Driver* driver);
+// The external sort of CDX builds and checks: run size from the record count, temporary-file
+// failures as internal errors 9301-9303.
+SortPolicy CdxSortPolicy();
 
 }  // namespace vosk
 

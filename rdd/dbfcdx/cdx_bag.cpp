@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/owned_file.h"
 #include "rdd/byte_order.h"
 #include "rdd/dbfcdx/cdx_tag.h"
 
@@ -295,13 +296,15 @@ Status CdxBag::WriteUnlock(bool discard) {
     }
     freed_.clear();
     if (cache_.has_changes()) wrote_ = true;
-    for (CachedPage* p : cache_.TakeChanged()) {
+    std::vector<CachedPage*> changed = cache_.TakeChanged();
+    for (CachedPage* p : changed) {
       if (Ok(s) && file_.WriteAt(p->data.data(), kCdxPageSize, static_cast<int64_t>(p->offset)) !=
                        kCdxPageSize) {
         Error(kEgWrite, kEdfWrite, file_.last_error());
         s = kFailure;
       }
       p->changed = false;
+      if (p == changed.front() && changed.size() > 1) CrashPoint("index-flush");
     }
     if (Ok(s) && headers_changed_) {
       // Roots that moved (a root split, a build) are written with their tags' headers.

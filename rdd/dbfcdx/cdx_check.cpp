@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -9,7 +10,9 @@
 #include "rdd/byte_order.h"
 #include "rdd/dbfcdx/cdx_bag.h"
 #include "rdd/dbfcdx/cdx_tag.h"
+#include "rdd/dbfcdx/cdx_area.h"
 #include "rdd/order/indexed_area.h"
+#include "rdd/order/key_audit.h"
 
 namespace vosk {
 namespace {
@@ -103,119 +106,68 @@ Status CdxCheckBag(IndexedArea* area, CdxBag* bag, NtxCheckReport* report) {
       if (Failed(area->EvalKey(t.get(), &key))) return kFailure;  // learns the key type
     }
   }
-  OrderReadLock lock(bag);
-  if (!lock.ok()) return kFailure;
-  std::vector<CdxTag*> tags = {bag->directory()};
-  for (auto& t : bag->tags()) tags.push_back(t.get());
-  std::vector<std::vector<CdxKeyEntry>> stored(tags.size());
-  for (size_t ti = 0; ti < tags.size(); ++ti) {
-    CdxTag* t = tags[ti];
-    std::string name = t->name().empty() ? "(directory)" : t->name();
-    Walk w;
-    std::string last;
-    uint32_t last_rec;
-    bool empty;
-    if (t->root() == 0) {
-      report->problems.push_back("tag " + name + ": no root page");
-      continue;
-    }
-    if (Failed(WalkPage(t, t->root(), 0, &w, &last, &last_rec, &empty))) return kFailure;
-    report->pages += static_cast<int64_t>(w.seen.size());
-    for (auto& p : w.problems) report->problems.push_back(p);
-    if (!w.problems.empty()) continue;
-    if (Failed(t->AllKeys(&stored[ti]))) return kFailure;
-    const auto& keys = stored[ti];
-    report->keys += static_cast<int64_t>(keys.size());
-    if (static_cast<int64_t>(keys.size()) != w.keys) {
-      report->problems.push_back("tag " + name + ": the leaf chain holds " +
-                                 std::to_string(keys.size()) + " keys, the tree " +
-                                 std::to_string(w.keys));
-    }
-    for (size_t i = 1; i < keys.size(); ++i) {
-      const auto& a = keys[i - 1];
-      const auto& b = keys[i];
-      int c = t->CompareKeys(reinterpret_cast<const uint8_t*>(a.key.data()), t->key_length(),
-                             reinterpret_cast<const uint8_t*>(b.key.data()), t->key_length(), true);
-      if (c > 0 || (c == 0 && a.recno >= b.recno)) {
-        report->problems.push_back("tag " + name + ": keys out of order at key " +
-                                   std::to_string(i + 1));
-        break;
-      }
-    }
-  }
-  // The table's keys.
-  uint32_t saved = area->record_number();
   uint32_t count = 0;
   if (Failed(area->record_count(&count))) return kFailure;
-  std::vector<std::vector<CdxKeyEntry>> expected(tags.size());
-  std::string key;
-  for (uint32_t r = 1; r <= count; ++r) {
-    if (Failed(area->go_to(r))) return kFailure;
-    for (size_t ti = 1; ti < tags.size(); ++ti) {
+  std::vector<std::unique_ptr<KeyAudit>> audits;
+  for (auto& t : bag->tags()) {
+    audits.push_back(std::make_unique<KeyAudit>(area, t.get(), CdxSortPolicy(), count));
+  }
+  {
+    // The trees are read under one read lock: what they show is one state of the file, and
+    // anything wrong in it is damage.
+    OrderReadLock lock(bag);
+    if (!lock.ok()) return kFailure;
+    std::vector<CdxTag*> tags = {bag->directory()};
+    for (auto& t : bag->tags()) tags.push_back(t.get());
+    for (size_t ti = 0; ti < tags.size(); ++ti) {
       CdxTag* t = tags[ti];
-      if (t->custom() || t->partial()) continue;
-      bool pass;
-      if (Failed(area->EvalFor(t, &pass))) return kFailure;
-      if (!pass) continue;
-      if (Failed(area->EvalKey(t, &key))) return kFailure;
-      expected[ti].push_back({key, r});
+      std::string name = t->name().empty() ? "(directory)" : t->name();
+      Walk w;
+      std::string last;
+      uint32_t last_rec;
+      bool empty;
+      if (t->root() == 0) {
+        report->problems.push_back("tag " + name + ": no root page");
+        continue;
+      }
+      if (Failed(WalkPage(t, t->root(), 0, &w, &last, &last_rec, &empty))) return kFailure;
+      report->pages += static_cast<int64_t>(w.seen.size());
+      for (auto& p : w.problems) report->problems.push_back(p);
+      if (!w.problems.empty()) continue;
+      std::vector<CdxKeyEntry> keys;
+      if (Failed(t->AllKeys(&keys))) return kFailure;
+      report->keys += static_cast<int64_t>(keys.size());
+      if (static_cast<int64_t>(keys.size()) != w.keys) {
+        report->problems.push_back("tag " + name + ": the leaf chain holds " +
+                                   std::to_string(keys.size()) + " keys, the tree " +
+                                   std::to_string(w.keys));
+      }
+      for (size_t i = 1; i < keys.size(); ++i) {
+        const auto& a = keys[i - 1];
+        const auto& b = keys[i];
+        int c = t->CompareKeys(reinterpret_cast<const uint8_t*>(a.key.data()), t->key_length(),
+                               reinterpret_cast<const uint8_t*>(b.key.data()), t->key_length(),
+                               true);
+        if (c > 0 || (c == 0 && a.recno >= b.recno)) {
+          report->problems.push_back("tag " + name + ": keys out of order at key " +
+                                     std::to_string(i + 1));
+          break;
+        }
+      }
+      if (ti == 0) continue;  // the directory names tags, not records
+      for (const auto& e : keys) {
+        if (Failed(audits[ti - 1]->AddTreeKey(reinterpret_cast<const uint8_t*>(e.key.data()),
+                                              e.recno))) {
+          return kFailure;
+        }
+      }
     }
   }
-  for (size_t ti = 1; ti < tags.size(); ++ti) {
-    CdxTag* t = tags[ti];
-    if (t->custom() || t->partial()) continue;
-    auto& want = expected[ti];
-    std::sort(want.begin(), want.end(), [](const CdxKeyEntry& a, const CdxKeyEntry& b) {
-      return a.key != b.key ? a.key < b.key : a.recno < b.recno;
-    });
-    std::vector<CdxKeyEntry> have = stored[ti];
-    std::sort(have.begin(), have.end(), [](const CdxKeyEntry& a, const CdxKeyEntry& b) {
-      return a.key != b.key ? a.key < b.key : a.recno < b.recno;
-    });
-    if (t->unique()) {
-      // One key per distinct value, held by a record that has that value; a value whose
-      // owning record changed may be missing (a note, not a fault).
-      std::set<std::pair<std::string, uint32_t>> pairs;
-      std::set<std::string> values;
-      for (auto& e : want) {
-        pairs.insert({e.key, e.recno});
-        values.insert(e.key);
-      }
-      std::set<std::string> held;
-      bool ok = true;
-      for (auto& e : have) {
-        ok = ok && pairs.count({e.key, e.recno}) > 0 && held.insert(e.key).second;
-      }
-      if (!ok) {
-        report->problems.push_back("tag " + t->name() + ": a key that no record holds");
-      } else if (held.size() != values.size()) {
-        report->notes.push_back("tag " + t->name() + ": " +
-                                std::to_string(values.size() - held.size()) +
-                                " value(s) without a key (their first record changed)");
-      }
-      continue;
-    }
-    size_t i = 0;
-    while (i < have.size() && i < want.size() && have[i].key == want[i].key &&
-           have[i].recno == want[i].recno) {
-      ++i;
-    }
-    if (i < have.size() || i < want.size()) {
-      auto hex = [](const std::string& k) {
-        std::string out;
-        for (unsigned char c : k) out += Hex(c).size() < 2 ? "0" + Hex(c) : Hex(c);
-        return out;
-      };
-      std::string at = i < have.size() ? "record " + std::to_string(have[i].recno) + " key " + hex(have[i].key)
-                                       : "";
-      if (i < want.size()) at += ", table record " + std::to_string(want[i].recno) + " key " + hex(want[i].key);
-      report->problems.push_back("tag " + t->name() + ": " + std::to_string(have.size()) +
-                                 " keys, the table's records give " +
-                                 std::to_string(want.size()) + "; first difference at " + at +
-                                 " (stale or damaged)");
-    }
+  // The keys of the table's records, compared tag by tag.
+  for (auto& audit : audits) {
+    if (Failed(audit->Finish(&report->problems, &report->notes))) return kFailure;
   }
-  return area->go_to(saved);
+  return kSuccess;
 }
 
 }  // namespace vosk

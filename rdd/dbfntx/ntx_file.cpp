@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/owned_file.h"
 #include "rdd/byte_order.h"
 #include "rdd/dbfntx/ntx_order.h"
 #include "rdd/dbfntx/ntx_page.h"
@@ -370,9 +371,11 @@ Status NtxFile::WriteUnlock(bool discard) {
       // Any changed page raises the update counter, so that other processes drop their
       // cached copies.
       if (cache_.has_changes()) header_changed_ = true;
-      for (CachedPage* p : cache_.TakeChanged()) {
+      std::vector<CachedPage*> changed = cache_.TakeChanged();
+      for (CachedPage* p : changed) {
         if (Ok(s) && Failed(WritePage(p))) s = kFailure;
         p->changed = false;
+        if (p == changed.front() && changed.size() > 1) CrashPoint("index-flush");
       }
       if (Ok(s)) s = WriteHeaders();
     }

@@ -7,6 +7,7 @@
 
 #include "expr/expression.h"
 #include "expr/settings.h"
+#include "platform/owned_file.h"
 #include "platform/system.h"
 #include "rdd/work_area_table.h"
 
@@ -767,6 +768,7 @@ Status IndexedArea::go_cold() {
 
 Status IndexedArea::UpdateOrders(bool append) {
   const uint32_t recno = recno_;
+  CrashPoint("order-keys");  // the record is written, its keys are not
   for (auto& b : bags_) {
     if (b->read_only()) continue;
     std::unique_ptr<OrderWriteLock> lock;

@@ -12,7 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "rdd/dbfcdx/cdx_bag.h"
+#include "rdd/dbfcdx/cdx_check.h"
 #include "rdd/dbfntx/ntx_area.h"
+#include "rdd/dbfntx/ntx_check.h"
 #include "rdd/ord_commands.h"
 #include "rdd/work_area.h"
 #include "rdd/work_area_table.h"
@@ -33,10 +36,11 @@ class NtxTest : public RddTest {
     NtxArea::SetMultiTag(false);
   }
 
-  // Creates a table and opens it with DBFNTX in a new area.
-  bool MakeTable(const std::string& name, const std::vector<FieldRow>& rows, bool shared = false) {
+  // Creates a table and opens it with an index engine (DBFNTX unless named) in a new area.
+  bool MakeTable(const std::string& name, const std::vector<FieldRow>& rows, bool shared = false,
+                 const std::string& driver = "DBFNTX") {
     std::string path = Create(name, rows, "DBF");
-    return DBUSEAREA(true, "DBFNTX", path, "", shared, false);
+    return DBUSEAREA(true, driver, path, "", shared, false);
   }
   NtxArea* Ntx() const { return dynamic_cast<NtxArea*>(CurrentArea()); }
 
@@ -72,6 +76,19 @@ class NtxTest : public RddTest {
     return out;
   }
 };
+
+// Checks every bag of the current area, whatever its engine; false when a check could not run.
+inline bool CheckBags(NtxCheckReport* report) {
+  auto* area = dynamic_cast<IndexedArea*>(CurrentArea());
+  if (!area) return false;
+  for (const auto& bag : area->bags()) {
+    Status s = kFailure;
+    if (auto* ntx = dynamic_cast<NtxFile*>(bag.get())) s = NtxCheckBag(area, ntx, report);
+    if (auto* cdx = dynamic_cast<CdxBag*>(bag.get())) s = CdxCheckBag(area, cdx, report);
+    if (Failed(s)) return false;
+  }
+  return true;
+}
 
 inline std::string ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);

@@ -1,8 +1,13 @@
-// Two processes edit one shared table with its index open shared, in every lock scheme: key
-// changes under record locks and appends. Each process finds its own change at once through
-// pages the other process may have cached (the update counter must move with every change);
-// afterwards the index is sound and holds exactly the keys of the records.
+// Both index engines with their bags open shared by several processes. Two processes edit one
+// shared table in every lock scheme: key changes under record locks and appends. Each process
+// finds its own change at once through pages the other process may have cached (the update
+// counter must move with every change); afterwards the bag is sound and holds exactly the keys
+// of the records. Counts and positions follow other processes' changes; a check beside a
+// writer reports no damage; a writer killed in the middle of its updates leaves a bag that the
+// check finds damaged and a reindex makes sound again.
 
+#include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,22 +15,37 @@
 #include <random>
 
 #include "ntx_test_support.h"
-#include "rdd/dbfntx/ntx_check.h"
 
 namespace vosk {
 namespace {
 
-class NtxSharedTest : public NtxTest {
+struct Engine {
+  const char* driver;
+  const char* extension;
+};
+
+class SharedOrderTest : public NtxTest, public ::testing::WithParamInterface<Engine> {
  protected:
+  std::string Driver() const { return GetParam().driver; }
+  std::string Bag(const std::string& name) const { return Path(name + GetParam().extension); }
+
+  // The bag's problems (empty: sound).
+  std::vector<std::string> Problems(int64_t* keys = nullptr) {
+    NtxCheckReport report;
+    EXPECT_TRUE(CheckBags(&report)) << ErrorText();
+    if (keys) *keys = report.keys;
+    return report.problems;
+  }
+
   // The work of one process; returns its exit status (0 = all went well).
-  int Worker(const std::string& table, const std::string& bag, int id) {
+  int Worker(const std::string& table, const std::string& bag, int id, int rounds = 120) {
     errors_.clear();
-    if (!DBUSEAREA(true, "DBFNTX", table, "W", true, false)) return 10;
+    if (!DBUSEAREA(true, Driver(), table, "W", true, false)) return 10;
     if (!ORDLISTADD(Value::String(bag))) return 11;
     std::mt19937 rng(static_cast<uint32_t>(id * 7919));
-    for (int i = 0; i < 120; ++i) {
+    for (int i = 0; i < rounds; ++i) {
       char key[16];
-      std::snprintf(key, sizeof key, "P%d_%04d", id, i);
+      std::snprintf(key, sizeof key, "P%d_%05d", id, i);
       if (i % 4 == 0) {
         if (!DBAPPEND()) return 12;
         FIELDPUT(1, Value::String(key));
@@ -48,15 +68,15 @@ class NtxSharedTest : public NtxTest {
   }
 };
 
-TEST_F(NtxSharedTest, TwoProcessesEditingInEveryLockScheme) {
+TEST_P(SharedOrderTest, TwoProcessesEditingInEveryLockScheme) {
   for (int scheme = 1; scheme <= 5; ++scheme) {
     SCOPED_TRACE("lock scheme " + std::to_string(scheme));
     SET(kSetDbfLockScheme, Value::Integer(scheme));
     std::string name = "s" + std::to_string(scheme);
-    ASSERT_TRUE(MakeTable(name, {{"K", "C", 10, 0}, {"WHO", "N", 2, 0}}));
+    ASSERT_TRUE(MakeTable(name, {{"K", "C", 10, 0}, {"WHO", "N", 2, 0}}, false, Driver()));
     for (int i = 0; i < 150; ++i) Add({Value::String("B" + std::to_string(i)), Value::Integer(0)});
-    std::string bag = Path(name + "x.ntx");
-    ASSERT_TRUE(ORDCREATE(bag, "", "K")) << ErrorText();
+    std::string bag = Bag(name + "x");
+    ASSERT_TRUE(ORDCREATE(bag, "K", "K")) << ErrorText();
     DBCLOSEAREA();
     pid_t pids[2];
     for (int id = 0; id < 2; ++id) {
@@ -70,14 +90,11 @@ TEST_F(NtxSharedTest, TwoProcessesEditingInEveryLockScheme) {
       ASSERT_TRUE(WIFEXITED(status));
       EXPECT_EQ(WEXITSTATUS(status), 0);
     }
-    ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", Path(name + ".dbf"), "", true, false));
+    ASSERT_TRUE(DBUSEAREA(true, Driver(), Path(name + ".dbf"), "", true, false));
     ASSERT_TRUE(ORDLISTADD(Value::String(bag))) << ErrorText();
     EXPECT_EQ(LASTREC(), 150u + 2 * 30);
     EXPECT_EQ(ORDKEYCOUNT(), static_cast<int64_t>(LASTREC()));
-    NtxCheckReport report;
-    ASSERT_TRUE(Ok(NtxCheckBag(Ntx(), Ntx()->controlling()->file(), &report)));
-    for (const std::string& p : report.problems) ADD_FAILURE() << p;
-    EXPECT_EQ(report.keys, static_cast<int64_t>(LASTREC()));
+    for (const std::string& p : Problems()) ADD_FAILURE() << p;
     DBCLOSEAREA();
     ASSERT_TRUE(errors_.empty()) << ErrorText();
   }
@@ -85,32 +102,30 @@ TEST_F(NtxSharedTest, TwoProcessesEditingInEveryLockScheme) {
 
 // A shared append writes the record at once; its keys wait for the next go-cold. A second
 // append before that go-cold completes the first one's keys instead of failing.
-TEST_F(NtxSharedTest, SecondSharedAppendCompletesTheFirst) {
-  ASSERT_TRUE(MakeTable("appends", {{"K", "C", 4, 0}}, true));
-  ASSERT_TRUE(ORDCREATE(Path("ak.ntx"), "", "K")) << ErrorText();
+TEST_P(SharedOrderTest, SecondSharedAppendCompletesTheFirst) {
+  ASSERT_TRUE(MakeTable("appends", {{"K", "C", 4, 0}}, true, Driver()));
+  ASSERT_TRUE(ORDCREATE(Bag("ak"), "K", "K")) << ErrorText();
   ASSERT_TRUE(DBAPPEND());
   ASSERT_TRUE(DBAPPEND());
   FIELDPUT(1, Value::String("B"));
   DBCOMMIT();
   EXPECT_EQ(ORDKEYCOUNT(), 2);
   EXPECT_EQ(Walk(), (std::vector<uint32_t>{1, 2})) << "the blank key of record 1 first";
-  NtxCheckReport report;
-  ASSERT_TRUE(Ok(NtxCheckBag(Ntx(), Ntx()->controlling()->file(), &report)));
-  EXPECT_TRUE(report.problems.empty());
+  EXPECT_TRUE(Problems().empty());
   EXPECT_TRUE(errors_.empty()) << ErrorText();
 }
 
 // Counts and key positions of a shared bag are remembered between calls while the file stays
 // as it was: a change by another process, or one's own, is seen at once.
-TEST_F(NtxSharedTest, CountsAndPositionsFollowEveryChange) {
-  ASSERT_TRUE(MakeTable("counts", {{"K", "C", 30, 0}}));
+TEST_P(SharedOrderTest, CountsAndPositionsFollowEveryChange) {
+  ASSERT_TRUE(MakeTable("counts", {{"K", "C", 30, 0}}, false, Driver()));
   for (int i = 0; i < 2000; ++i) {
     char key[16];
     std::snprintf(key, sizeof key, "M%04d", i);
     Add({Value::String(key)});
   }
-  std::string bag = Path("counts.ntx");
-  ASSERT_TRUE(ORDCREATE(bag, "", "K")) << ErrorText();
+  std::string bag = Bag("counts");
+  ASSERT_TRUE(ORDCREATE(bag, "K", "K")) << ErrorText();
   DBCLOSEAREA();
   int go[2];
   ASSERT_EQ(pipe(go), 0);
@@ -119,7 +134,7 @@ TEST_F(NtxSharedTest, CountsAndPositionsFollowEveryChange) {
   if (child == 0) {  // waits for the word, then puts three keys before all others
     char c;
     if (read(go[0], &c, 1) != 1) _exit(20);
-    if (!DBUSEAREA(true, "DBFNTX", Path("counts.dbf"), "", true, false)) _exit(21);
+    if (!DBUSEAREA(true, Driver(), Path("counts.dbf"), "", true, false)) _exit(21);
     if (!ORDLISTADD(Value::String(bag))) _exit(22);
     for (const char* key : {"A1", "A2", "A3"}) {
       if (!DBAPPEND()) _exit(23);
@@ -130,7 +145,7 @@ TEST_F(NtxSharedTest, CountsAndPositionsFollowEveryChange) {
     DBCLOSEAREA();
     _exit(errors_.empty() ? 0 : 24);
   }
-  ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", Path("counts.dbf"), "", true, false));
+  ASSERT_TRUE(DBUSEAREA(true, Driver(), Path("counts.dbf"), "", true, false));
   ASSERT_TRUE(ORDLISTADD(Value::String(bag))) << ErrorText();
   EXPECT_EQ(ORDKEYCOUNT(), 2000);
   ASSERT_TRUE(ORDKEYGOTO(1000));
@@ -166,19 +181,19 @@ TEST_F(NtxSharedTest, CountsAndPositionsFollowEveryChange) {
 // check beside a second process that keeps changing keys and appending: each check of the
 // sound bag reports no damage, however its reads fall between the writer's record writes and
 // key updates.
-TEST_F(NtxSharedTest, CheckBesideAWriterReportsNoDamage) {
-  ASSERT_TRUE(MakeTable("busy", {{"K", "C", 10, 0}, {"WHO", "N", 2, 0}}));
+TEST_P(SharedOrderTest, CheckBesideAWriterReportsNoDamage) {
+  ASSERT_TRUE(MakeTable("busy", {{"K", "C", 10, 0}, {"WHO", "N", 2, 0}}, false, Driver()));
   for (int i = 0; i < 3000; ++i) {
     Add({Value::String("B" + std::to_string(i * 7919 % 3000)), Value::Integer(0)});
   }
-  const std::string bag = Path("busy.ntx");
-  ASSERT_TRUE(ORDCREATE(bag, "", "K")) << ErrorText();
+  const std::string bag = Bag("busy");
+  ASSERT_TRUE(ORDCREATE(bag, "K", "K")) << ErrorText();
   DBCLOSEAREA();
   pid_t writer = fork();
   ASSERT_GE(writer, 0);
   if (writer == 0) {  // two seconds of changes
     errors_.clear();
-    if (!DBUSEAREA(true, "DBFNTX", Path("busy.dbf"), "W", true, false)) _exit(10);
+    if (!DBUSEAREA(true, Driver(), Path("busy.dbf"), "W", true, false)) _exit(10);
     if (!ORDLISTADD(Value::String(bag))) _exit(11);
     std::mt19937 rng(4242);
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
@@ -198,18 +213,17 @@ TEST_F(NtxSharedTest, CheckBesideAWriterReportsNoDamage) {
     DBCLOSEAREA();
     _exit(errors_.empty() ? 0 : 13);
   }
-  ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", Path("busy.dbf"), "", true, true));
+  ASSERT_TRUE(DBUSEAREA(true, Driver(), Path("busy.dbf"), "", true, true));
   ASSERT_TRUE(ORDLISTADD(Value::String(bag))) << ErrorText();
   int checks = 0;
   int status = 0;
   bool writer_done = false;
   for (;;) {
     writer_done = waitpid(writer, &status, WNOHANG) == writer;
-    NtxCheckReport report;
-    ASSERT_TRUE(Ok(NtxCheckBag(Ntx(), Ntx()->controlling()->file(), &report))) << ErrorText();
-    for (const std::string& p : report.problems) ADD_FAILURE() << "check " << checks << ": " << p;
+    std::vector<std::string> problems = Problems();
+    for (const std::string& p : problems) ADD_FAILURE() << "check " << checks << ": " << p;
     ++checks;
-    if (writer_done || !report.problems.empty()) break;
+    if (writer_done || !problems.empty()) break;
   }
   if (!writer_done) ASSERT_EQ(waitpid(writer, &status, 0), writer);
   ASSERT_TRUE(WIFEXITED(status));
@@ -218,6 +232,45 @@ TEST_F(NtxSharedTest, CheckBesideAWriterReportsNoDamage) {
   DBCLOSEAREA();
   EXPECT_TRUE(errors_.empty()) << ErrorText();
 }
+
+// A writer killed by SIGKILL at a point of its updates: after the record was written and before
+// its keys were (a stale bag), and after the first page of a change of several pages was
+// written (a torn tree). The check finds the damage; a reindex makes the bag sound again.
+TEST_P(SharedOrderTest, KilledWriterLeavesABagThatCheckFindsAndReindexRepairs) {
+  for (const char* point : {"order-keys:40", "index-flush:3"}) {
+    SCOPED_TRACE(point);
+    std::string name = std::string("killed") + (point[0] == 'o' ? "1" : "2");
+    ASSERT_TRUE(MakeTable(name, {{"K", "C", 10, 0}, {"WHO", "N", 2, 0}}, false, Driver()));
+    for (int i = 0; i < 2000; ++i) Add({Value::String("B" + std::to_string(i)), Value::Integer(0)});
+    std::string bag = Bag(name + "x");
+    ASSERT_TRUE(ORDCREATE(bag, "K", "K")) << ErrorText();
+    DBCLOSEAREA();
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      setenv("VOSK_CRASH_AT", point, 1);
+      _exit(Worker(Path(name + ".dbf"), bag, 1, 100000));
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the writer reached the crash point";
+    ASSERT_EQ(WTERMSIG(status), SIGKILL);
+    ASSERT_TRUE(DBUSEAREA(true, Driver(), Path(name + ".dbf"), "", false, false));
+    ASSERT_TRUE(ORDLISTADD(Value::String(bag))) << ErrorText();
+    EXPECT_FALSE(Problems().empty()) << "the check finds the interrupted update";
+    errors_.clear();
+    ORDLISTREBUILD();
+    ASSERT_TRUE(errors_.empty()) << ErrorText();
+    for (const std::string& p : Problems()) ADD_FAILURE() << "after reindex: " << p;
+    EXPECT_EQ(ORDKEYCOUNT(), static_cast<int64_t>(LASTREC()));
+    DBCLOSEAREA();
+    EXPECT_TRUE(errors_.empty()) << ErrorText();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, SharedOrderTest,
+                         ::testing::Values(Engine{"DBFNTX", ".ntx"}, Engine{"DBFCDX", ".cdx"}),
+                         [](const auto& info) { return std::string(info.param.driver); });
 
 }  // namespace
 }  // namespace vosk

@@ -100,6 +100,8 @@ int FieldFlags(int n) {
 }
 
 constexpr int kFieldBinary = 0x04;  // descriptor flag: the bytes are not text
+constexpr int kCurrencyDigits = 15;   // digits before the point of a currency value
+constexpr int kCurrencyDecimals = 4;
 
 bool IsMemoField(char type, int len) {
   return type == 'M' || type == 'P' || type == 'W' || type == 'G' || (type == 'B' && len == 10);
@@ -188,18 +190,19 @@ CellSpec CellSpecOf(int n, bool oem) {
 }
 
 // True for the fields the cell editor (or the memo editor) can change: not the ones the table
-// keeps itself (autoincrement, modification stamps, row versions), not binary data, and not
-// currency, which the table cannot store yet.
+// keeps itself (autoincrement, modification stamps, row versions) and not binary data.
 bool Editable(int n) {
   const char type = FieldType(n);
   const int len = FIELDLEN(n);
   switch (type) {
     case 'C':
+    case 'Q':
       return (FieldFlags(n) & kFieldBinary) == 0;
     case 'M':
     case 'N':
     case 'F':
     case 'I':
+    case 'Y':
     case 'D':
     case 'L':
       return true;
@@ -215,6 +218,8 @@ bool Editable(int n) {
 Value EmptyValueOf(int n) {
   const int len = FIELDLEN(n), dec = FIELDDEC(n);
   switch (FieldType(n)) {
+    case 'Y':
+      return Value::Double(0, kCurrencyDigits, kCurrencyDecimals);
     case 'N':
     case 'F':
     case 'I':
@@ -416,6 +421,9 @@ std::optional<std::string> MKPICTURE(int nField) {
       [[fallthrough]];
     case 'B':
       if (FieldType(nField) == 'B') len = 20;
+      [[fallthrough]];
+    case 'Y':  // currency: 15 digits and its 4 decimals, whatever the descriptor says
+      if (FieldType(nField) == 'Y') len = kCurrencyDigits + 1 + kCurrencyDecimals, dec = kCurrencyDecimals;
       [[fallthrough]];
     case 'N':
     case 'F':
@@ -734,6 +742,12 @@ void EDCOL(Browse* oBrw, int nCol) {
   Value shown = current;
   if (type == 'T') {
     shown = Value::String(ValueToText(current));
+  } else if (type == 'Q') {
+    // A variable-length value is edited in the field's whole width and stored without the
+    // blanks after it.
+    std::string text = current.is_string() ? current.str() : "";
+    text.resize(static_cast<size_t>(std::max(FIELDLEN(n), 0)), ' ');
+    shown = Value::String(text);
   } else if (!plain && current.is_string()) {
     shown = Value::String(OemToAnsi(current.str()));
   }
@@ -751,6 +765,11 @@ void EDCOL(Browse* oBrw, int nCol) {
   Value stored = edited;
   if (type == 'T') {
     stored = TextToTimestamp(edited.is_string() ? edited.str() : "");
+    if (SameValue(stored, current)) return;
+  } else if (type == 'Q') {
+    std::string text = edited.is_string() ? edited.str() : "";
+    text.erase(text.find_last_not_of(' ') + 1);
+    stored = Value::String(text);
     if (SameValue(stored, current)) return;
   } else if (!plain) {
     if (SameValue(edited, shown)) return;
@@ -776,6 +795,7 @@ void DLGADJUST(Dialog& oDlg, Browse* oBrw, Control& oGet, int nCol, int nField) 
   oGet.row = 0, oGet.col = 1, oGet.height = 15;
   switch (FieldType(nField)) {
     case 'C':
+    case 'Q':
     case 'T':
     case 'D':  // a date keeps its size: the cell's
       oGet.width = w - 1;
@@ -783,6 +803,7 @@ void DLGADJUST(Dialog& oDlg, Browse* oBrw, Control& oGet, int nCol, int nField) 
     case 'N':
     case 'F':
     case 'I':
+    case 'Y':
     case 'B':
       oGet.width = w - 2;
       break;

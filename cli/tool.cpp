@@ -213,20 +213,11 @@ int CmdList(const ToolArgs& a) {
   const std::string_view eol = csv ? "\r\n" : "\n";
   o.append(eol);
 
-  // Null flags of Visual FoxPro tables. A variable-length field owns the bit after its null
-  // bit (bits are handed out in field order); when set, the field's last byte holds the length
-  // of its value.
+  // Null flags of Visual FoxPro tables: a field's null bit, and a variable-length field's length
+  // bit (when set, the field's last byte holds the length of its value).
   const Field* null_flags = nullptr;
-  std::vector<int> length_bit(fields.size(), -1);
-  int next_bit = 0;
-  for (size_t i = 0; i < fields.size(); ++i) {
-    const Field& f = fields[i];
-    if (f.kind == FieldKind::kSystem) {
-      if (f.name == "_NULLFLAGS") null_flags = &f;
-      continue;
-    }
-    if (f.null_bit >= 0) next_bit = f.null_bit + 1;
-    if (f.kind == FieldKind::kVarLength) length_bit[i] = next_bit++;
+  for (const Field& f : fields) {
+    if (f.kind == FieldKind::kSystem && f.name == "_NULLFLAGS") null_flags = &f;
   }
   auto bit_set = [&](const uint8_t* rec, int bit) {
     return null_flags && bit >= 0 && bit / 8 < null_flags->length &&
@@ -269,7 +260,7 @@ int CmdList(const ToolArgs& a) {
       add_sep();
       const Field& f = fields[static_cast<size_t>(c - 1)];
       bool is_null = bit_set(rec, f.null_bit);
-      if (f.kind == FieldKind::kVarLength && bit_set(rec, length_bit[static_cast<size_t>(c - 1)])) {
+      if (f.kind == FieldKind::kVarLength && bit_set(rec, f.length_bit)) {
         Field shorter = f;
         shorter.length = std::min<uint16_t>(rec[f.offset + f.length - 1], f.length - 1);
         AppendFieldText(&o, shorter, rec, cp, is_null);

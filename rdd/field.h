@@ -48,6 +48,8 @@ struct Field {
   uint16_t decimals = 0;
   uint8_t flags = 0;      // descriptor flags (system, nullable, binary, autoincrement)
   int null_bit = -1;      // bit number in _NullFlags, -1 when none
+  int length_bit = -1;    // variable-length fields: the _NullFlags bit that says the last byte
+                          // holds the length of a shorter value; -1 when none
   uint32_t offset = 0;    // offset inside the record (1 for the first field)
   uint16_t desc_index = 0;  // position of the descriptor in the file (0-based)
 };

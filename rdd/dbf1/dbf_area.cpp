@@ -473,7 +473,7 @@ Status DbfArea::open(const OpenInfo& in) {
     if (f.flags & kFfAutoInc) autoinc_ = true;
     if (vfp && f.kind != FieldKind::kSystem) {
       if (f.flags & kFfNullable) f.null_bit = null_bits++;
-      if (f.kind == FieldKind::kVarLength) null_bits++;
+      if (f.kind == FieldKind::kVarLength) f.length_bit = null_bits++;
     }
     f.offset = offset;
     offset += f.length;
@@ -557,7 +557,7 @@ Status DbfArea::create(const OpenInfo& in) {
     for (Field& f : fields_) {
       if (f.kind == FieldKind::kSystem) continue;
       if (f.flags & kFfNullable) f.null_bit = null_bits++;
-      if (f.kind == FieldKind::kVarLength) null_bits++;
+      if (f.kind == FieldKind::kVarLength) f.length_bit = null_bits++;
     }
   }
   size_t n = fields_.size() + (null_bits > 0 ? 1 : 0);
@@ -1099,6 +1099,14 @@ Status DbfArea::DecodeField(const Field& f, Value* out) {
     case FieldKind::kTime:
       *out = Value::Timestamp(0, static_cast<int32_t>(GetLe32(p)));
       break;
+    case FieldKind::kVarLength: {
+      // The whole width, or, when the field's length bit is set, as many bytes as its last byte
+      // says (never more than the width before that byte).
+      size_t n = f.length;
+      if (NullFlagsBit(f.length_bit)) n = std::min<size_t>(p[f.length - 1], f.length - 1u);
+      *out = Value::String(std::string(reinterpret_cast<const char*>(p), n));
+      break;
+    }
     case FieldKind::kVariant:
       if (f.length == 3) {
         *out = Value::Date(static_cast<int32_t>(GetLe24(p)));
@@ -1112,12 +1120,26 @@ Status DbfArea::DecodeField(const Field& f, Value* out) {
     default:
       return FieldValueError(kEdfDataType, f.name);
   }
-  if (null_flags_field_ > 0 && f.null_bit >= 0) {
-    const Field& nf = fields_[static_cast<size_t>(null_flags_field_ - 1)];
-    int byte = f.null_bit / 8;
-    if (byte < nf.length && (record_[nf.offset + byte] >> (f.null_bit % 8)) & 1) *out = Value();
-  }
+  if (NullFlagsBit(f.null_bit)) *out = Value();
   return kSuccess;
+}
+
+bool DbfArea::NullFlagsBit(int bit) const {
+  if (null_flags_field_ <= 0 || bit < 0) return false;
+  const Field& nf = fields_[static_cast<size_t>(null_flags_field_ - 1)];
+  const int byte = bit / 8;
+  return byte < nf.length && ((record_[nf.offset + static_cast<uint32_t>(byte)] >> (bit % 8)) & 1);
+}
+
+bool DbfArea::SetNullFlagsBit(int bit, bool on) {
+  if (null_flags_field_ <= 0 || bit < 0) return false;
+  const Field& nf = fields_[static_cast<size_t>(null_flags_field_ - 1)];
+  const int byte = bit / 8;
+  if (byte >= nf.length) return false;
+  uint8_t& b = record_[nf.offset + static_cast<uint32_t>(byte)];
+  const auto mask = static_cast<uint8_t>(1u << (bit % 8));
+  b = on ? static_cast<uint8_t>(b | mask) : static_cast<uint8_t>(b & ~mask);
+  return true;
 }
 
 Status DbfArea::get_value(int pos, Value* out) {
@@ -1148,6 +1170,22 @@ Status DbfArea::EncodeField(const Field& f, const Value& v) {
       size_t n = std::min<size_t>(v.str().size(), f.length);
       std::memcpy(p, v.str().data(), n);
       std::memset(p + n, ' ', f.length - n);
+      break;
+    }
+    case FieldKind::kVarLength: {
+      // A value shorter than the width is padded with zero bytes and its length kept in the
+      // last byte, under the field's length bit; a table without the bit takes blanks instead.
+      if (!v.is_string()) return FieldValueError(kEdfDataType, f.name);
+      const size_t n = std::min<size_t>(v.str().size(), f.length);
+      std::memcpy(p, v.str().data(), n);
+      const bool shorter = n < f.length && SetNullFlagsBit(f.length_bit, true);
+      if (shorter) {
+        std::memset(p + n, 0, f.length - n);
+        p[f.length - 1] = static_cast<uint8_t>(n);
+      } else {
+        (void)SetNullFlagsBit(f.length_bit, false);
+        std::memset(p + n, ' ', f.length - n);
+      }
       break;
     }
     case FieldKind::kLogical:
@@ -1232,11 +1270,7 @@ Status DbfArea::EncodeField(const Field& f, const Value& v) {
     default:
       return FieldValueError(kEdfDataType, f.name);
   }
-  if (null_flags_field_ > 0 && f.null_bit >= 0) {
-    const Field& nf = fields_[static_cast<size_t>(null_flags_field_ - 1)];
-    int byte = f.null_bit / 8;
-    if (byte < nf.length) record_[nf.offset + byte] &= static_cast<uint8_t>(~(1u << (f.null_bit % 8)));
-  }
+  (void)SetNullFlagsBit(f.null_bit, false);
   return kSuccess;
 }
 
@@ -1252,15 +1286,8 @@ Status DbfArea::put_value(int pos, const Value& in) {
   if (Failed(PrepareChange(&phantom))) return kFailure;
   if (phantom) return kSuccess;
   const Field& f = fields_[static_cast<size_t>(pos - 1)];
-  if (value.is_nil() && f.null_bit >= 0 && null_flags_field_ > 0) {
-    const Field& nf = fields_[static_cast<size_t>(null_flags_field_ - 1)];
-    int byte = f.null_bit / 8;
-    // A _NullFlags field of another program may be too short for its bits: no bit, no null.
-    if (byte < nf.length) {
-      record_[nf.offset + byte] |= static_cast<uint8_t>(1u << (f.null_bit % 8));
-      return kSuccess;
-    }
-  }
+  // A _NullFlags field of another program may be too short for its bits: no bit, no null.
+  if (value.is_nil() && SetNullFlagsBit(f.null_bit, true)) return kSuccess;
   return EncodeField(f, value);
 }
 

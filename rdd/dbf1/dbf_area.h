@@ -121,6 +121,10 @@ class DbfArea : public WorkArea {
   Status BlankFill(bool take_counters);
   Status DecodeField(const Field& f, Value* out);
   Status EncodeField(const Field& f, const Value& v);
+  // A bit of the current record's _NullFlags field; a table without one, or a field of another
+  // program too short for the bit, has no bit: reads false, writes are ignored (returns false).
+  bool NullFlagsBit(int bit) const;
+  bool SetNullFlagsBit(int bit, bool on);
   // Takes the next value of an autoincrement counter from the descriptor on disk.
   Status NextCounter(int field_index, int64_t* out);
   Status WriteRecordAt(uint32_t recno, const uint8_t* data);

@@ -13,6 +13,7 @@
 #include "app/app_fixture.h"
 #include "app/dialog.h"
 #include "app/twbrowse.h"
+#include "support/dbf_image.h"
 #include "expr/expression.h"
 #include "expr/settings.h"
 #include "rdd/db_commands.h"
@@ -150,6 +151,39 @@ TEST_F(BrowseViewTest, EditingACellWritesItUnlessUnchangedOrLockedElsewhere) {
     EDCOL(&brw, 6);
     EXPECT_EQ(ui_.beeps, beeps + 1);
   });
+}
+
+std::string Trimmed(std::string s) {
+  while (!s.empty() && s.back() == ' ') s.pop_back();
+  return s.substr(std::min(s.find_first_not_of(' '), s.size()));
+}
+
+// Currency and Visual FoxPro variable-length text go through the cell editor: currency with
+// its 4 decimals, a shorter text stored with its length (read back without padding).
+TEST_F(BrowseViewTest, CurrencyAndVariableLengthTextAreEdited) {
+  test::DbfImage img;
+  img.version = 0x30;
+  img.fields = {{"PREZZO", 'Y', 8, 4}, {"NOME", 'V', 10}, {"_NullFlags", '0', 1, 0, 0x05}};
+  img.records = {test::Record({test::Le64(123456), std::string("abc\0\0\0\0\0\0\3", 10),
+                               std::string(1, '\x01')})};
+  const std::string table = Path("PREZZI.DBF");
+  std::ofstream(table, std::ios::binary) << img.Bytes();
+  RunWithTable(ui_, table, [&](TWBrowse& brw) {
+    const std::vector<std::string> cells = brw.columns().bLine();
+    ASSERT_EQ(cells.size(), 2u);
+    EXPECT_EQ(Trimmed(cells[0]), "12.3456");
+    EXPECT_EQ(cells[1], "abc");
+    ui_.dialog_scripts.push_back(EditCell("42.5"));
+    EDCOL(&brw, 1);
+    ui_.dialog_scripts.push_back(EditCell("Luisa"));
+    EDCOL(&brw, 2);
+    EXPECT_TRUE(ui_.messages.empty()) << ui_.messages[0].text;
+    EXPECT_EQ(FIELDGET(1).number(), 42.5);
+    EXPECT_EQ(FIELDGET(2).str(), "Luisa");
+  });
+  const std::string bytes = ReadFile(table);
+  EXPECT_EQ(test::FieldBytes(bytes, 1, "PREZZO"), test::Le64(425000));
+  EXPECT_EQ(test::FieldBytes(bytes, 1, "NOME"), std::string("Luisa\0\0\0\0\5", 10));
 }
 
 TEST_F(BrowseViewTest, OemLetterShownAndEditedAsAnsiAndWrittenBackAsOem) {
@@ -339,11 +373,6 @@ class RealTablesTest : public BrowseViewTest {
   }
 };
 
-std::string Trimmed(std::string s) {
-  while (!s.empty() && s.back() == ' ') s.pop_back();
-  return s.substr(std::min(s.find_first_not_of(' '), s.size()));
-}
-
 TEST_F(RealTablesTest, EveryFieldTypeTheEngineReadsShowsItsValue) {
   struct Case {
     const char* table;
@@ -357,6 +386,7 @@ TEST_F(RealTablesTest, EveryFieldTypeTheEngineReadsShowsItsValue) {
       {"dbase_31.dbf", 2, "Chai", false},        // C
       {"dbase_8b.dbf", 5, "1.234567890123460000", true},  // F 20.18
       {"contacts.dbf", 21, "2", true},           // I
+      {"dbase_32.dbf", 1, "Bad Meets Evil", false},  // V: variable-length text
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.table) + " column " + std::to_string(c.column));

@@ -136,7 +136,8 @@ TEST_F(DbfFieldsTest, WritingValuesStoresExactBytesOrRaisesTheNamedError) {
       {"+ refuses writes", {"F", "+", 4, 0}, Value::Integer(5), Le32(1), kEgDataType},
       {"^ refuses writes", {"F", "^", 8, 0}, Value::Integer(5), "", kEgDataType},
       {"= refuses writes", {"F", "=", 8, 0}, Value::Timestamp(kJan15, 0), "", kEgDataType},
-      {"Q refuses writes", {"F", "Q", 5, 0}, Value::String("abc"), "", kEgDataType},
+      {"Q full width", {"F", "Q", 5, 0}, Value::String("abcde"), "abcde", 0},
+      {"Q from number", {"F", "Q", 5, 0}, Value::Integer(1), "", kEgDataType},
   };
   for (const WriteCase& c : cases) {
     SCOPED_TRACE(c.label);
@@ -237,28 +238,48 @@ TEST_F(DbfFieldsTest, WidthsNormalisedOnRead) {
   EXPECT_EQ(DBINFO(7).number(), 1 + 8 + 4 + 4 + 8);
 }
 
-TEST_F(DbfFieldsTest, VariableLengthFieldIsReportedButItsValueRefused) {
-  DbfImage img;
-  img.fields = {{"A", 'C', 2}, {"Q", 'Q', 4}};
-  img.records = {Record({"ab", "wxyz"})};
-  ASSERT_TRUE(Use(Write("q.dbf", img))) << ErrorText();
+// Variable-length fields (Q, and V of Visual FoxPro tables): the whole width, or, when the
+// field's length bit in _NullFlags is set, as many bytes as the last byte says. Bits are handed
+// out in field order, a nullable field's null bit before its length bit.
+TEST_F(DbfFieldsTest, VariableLengthFieldsReadAndWriteTheirLength) {
+  DbfImage q;
+  q.fields = {{"A", 'C', 2}, {"Q", 'Q', 4}};
+  q.records = {Record({"ab", "wxyz"})};
+  ASSERT_TRUE(Use(Write("q.dbf", q))) << ErrorText();
   EXPECT_EQ(FIELDTYPE(2).str(), "Q");
-  EXPECT_EQ(FIELDLEN(2), 4);
-  EXPECT_TRUE(FIELDGET(2).is_nil());
-  EXPECT_LAST_ERROR(kEgDataType, 1020);
-  EXPECT_EQ(LastError()->operation, "Q");
-  EXPECT_EQ(FIELDGET(1).str(), "ab");
-}
+  EXPECT_EQ(FIELDGET(2).str(), "wxyz");
+  DBCLOSEAREA();
 
-TEST_F(DbfFieldsTest, VisualFoxProReadsLetterVAsVariableLength) {
-  DbfImage img;
-  img.version = 0x30;
-  img.fields = {{"V", 'V', 4}};
-  img.records = {Record({"abcd"})};
-  ASSERT_TRUE(Use(Write("vfpv.dbf", img))) << ErrorText();
-  EXPECT_EQ(FIELDTYPE(1).str(), "Q");
-  EXPECT_TRUE(FIELDGET(1).is_nil());
-  EXPECT_LAST_ERROR(kEgDataType, 1020);
+  DbfImage v;
+  v.version = 0x30;
+  // N is nullable (bit 0), V1 owns bit 1, V2 bit 2.
+  v.fields = {{"N", 'C', 1, 0, 0x02}, {"V1", 'V', 6}, {"V2", 'V', 3},
+              {"_NullFlags", '0', 1, 0, 0x05}};
+  v.records = {Record({"x", std::string("Bad\0\0\3", 6), "abc", std::string(1, '\x02')}),
+               Record({"y", std::string("full!!"), std::string("z\0\1", 3), std::string(1, '\x04')})};
+  path_ = Write("vfpv.dbf", v);
+  ASSERT_TRUE(Use(path_)) << ErrorText();
+  EXPECT_EQ(FIELDTYPE(2).str(), "Q");
+  EXPECT_EQ(FIELDGET(2).str(), "Bad");
+  EXPECT_EQ(FIELDGET(3).str(), "abc");
+  DBGOTO(Value::Integer(2));
+  EXPECT_EQ(FIELDGET(2).str(), "full!!");
+  EXPECT_EQ(FIELDGET(3).str(), "z");
+
+  // Writing: a shorter value sets the bit and its length, a full one clears it; the null bit
+  // of the field before stays as it was.
+  DBGOTO(Value::Integer(1));
+  FIELDPUT(2, Value::String("Meets!"));
+  FIELDPUT(3, Value::String(""));
+  FIELDPUT(1, Value());
+  EXPECT_FALSE(LastError()) << ErrorText();
+  EXPECT_EQ(FIELDGET(2).str(), "Meets!");
+  EXPECT_EQ(FIELDGET(3).str(), "");
+  DBCLOSEAREA();
+  const std::string bytes = test::ReadFileBytes(path_);
+  EXPECT_EQ(FieldBytes(bytes, 1, "V1"), "Meets!");
+  EXPECT_EQ(FieldBytes(bytes, 1, "V2"), std::string("\0\0\0", 3));
+  EXPECT_EQ(FieldBytes(bytes, 1, "_NullFlags"), std::string(1, '\x05'));
 }
 
 // Currency is user data: a number is stored as the 64-bit integer of value x 10^4.

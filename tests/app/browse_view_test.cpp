@@ -158,32 +158,40 @@ std::string Trimmed(std::string s) {
   return s.substr(std::min(s.find_first_not_of(' '), s.size()));
 }
 
-// Currency and Visual FoxPro variable-length text go through the cell editor: currency with
-// its 4 decimals, a shorter text stored with its length (read back without padding).
-TEST_F(BrowseViewTest, CurrencyAndVariableLengthTextAreEdited) {
+// Currency, Visual FoxPro variable-length text and nulls go through the cell editor: currency
+// with its 4 decimals, a shorter text stored with its length (read back without padding), a
+// null number edited from zero.
+TEST_F(BrowseViewTest, CurrencyVariableLengthTextAndNullsAreEdited) {
   test::DbfImage img;
   img.version = 0x30;
-  img.fields = {{"PREZZO", 'Y', 8, 4}, {"NOME", 'V', 10}, {"_NullFlags", '0', 1, 0, 0x05}};
+  // Bits in field order: NOME's length bit 0, SCONTO's null bit 1.
+  img.fields = {{"PREZZO", 'Y', 8, 4}, {"NOME", 'V', 10}, {"SCONTO", 'N', 3, 0, 0x02},
+                {"_NullFlags", '0', 1, 0, 0x05}};
   img.records = {test::Record({test::Le64(123456), std::string("abc\0\0\0\0\0\0\3", 10),
-                               std::string(1, '\x01')})};
+                               "   ", std::string(1, '\x03')})};
   const std::string table = Path("PREZZI.DBF");
   std::ofstream(table, std::ios::binary) << img.Bytes();
   RunWithTable(ui_, table, [&](TWBrowse& brw) {
     const std::vector<std::string> cells = brw.columns().bLine();
-    ASSERT_EQ(cells.size(), 2u);
+    ASSERT_EQ(cells.size(), 3u);
     EXPECT_EQ(Trimmed(cells[0]), "12.3456");
     EXPECT_EQ(cells[1], "abc");
+    EXPECT_EQ(Trimmed(cells[2]), ".NULL.");
     ui_.dialog_scripts.push_back(EditCell("42.5"));
     EDCOL(&brw, 1);
     ui_.dialog_scripts.push_back(EditCell("Luisa"));
     EDCOL(&brw, 2);
+    ui_.dialog_scripts.push_back(EditCell("7"));
+    EDCOL(&brw, 3);
     EXPECT_TRUE(ui_.messages.empty()) << ui_.messages[0].text;
+    EXPECT_EQ(FIELDGET(3).number(), 7);
     EXPECT_EQ(FIELDGET(1).number(), 42.5);
     EXPECT_EQ(FIELDGET(2).str(), "Luisa");
   });
   const std::string bytes = ReadFile(table);
   EXPECT_EQ(test::FieldBytes(bytes, 1, "PREZZO"), test::Le64(425000));
   EXPECT_EQ(test::FieldBytes(bytes, 1, "NOME"), std::string("Luisa\0\0\0\0\5", 10));
+  EXPECT_EQ(test::FieldBytes(bytes, 1, "_NullFlags"), std::string(1, '\x01'));
 }
 
 TEST_F(BrowseViewTest, OemLetterShownAndEditedAsAnsiAndWrittenBackAsOem) {

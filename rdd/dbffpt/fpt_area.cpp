@@ -394,6 +394,28 @@ void FptArea::StoreReference(const Field& f, const Reference& ref) {
   std::memcpy(p + 10 - digits.size(), digits.data(), digits.size());
 }
 
+uint32_t FptArea::StoredBlock(const Field& f) const {
+  if (f.kind == FieldKind::kVariant) {
+    const uint8_t* p = record_.data() + f.offset;
+    return VariantUsesMemo(GetLe16(p + f.length - 2), f.length)
+               ? GetLe32(p + f.length - kVarTrailer)
+               : 0;
+  }
+  Reference ref;
+  return ParseReference(f, &ref) ? ref.block : 0;
+}
+
+void FptArea::SetStoredBlock(const Field& f, uint32_t block) {
+  if (f.kind == FieldKind::kVariant) {
+    PutLe32(record_.data() + f.offset + f.length - kVarTrailer, block);
+    return;
+  }
+  Reference ref;
+  (void)ParseReference(f, &ref);
+  ref.block = block;
+  StoreReference(f, ref);
+}
+
 // --- reading ---
 
 Status FptArea::ReadBlockData(uint32_t block, uint32_t smt_length, uint32_t* type,
@@ -619,8 +641,8 @@ Status FptArea::ReplaceBlocks(uint32_t old_block, uint32_t old_smt_length, bool 
     DriverError(kEdfLock, memo_.name(), memo_.file().last_error());
     return kFailure;
   }
-  // DBT files never reuse blocks, and the blob store has no records to roll back.
-  const bool hold = !blob() && memo_.kind() != MemoKind::kDbt;
+  // The blob store has no records to roll back.
+  const bool hold = !blob();
   auto written_here = std::find_if(free_on_rollback_.begin(), free_on_rollback_.end(),
                                    [&](const HeldValue& h) { return h.block == old_block; });
   const bool free_now = !hold || written_here != free_on_rollback_.end();
@@ -651,23 +673,16 @@ Status FptArea::ReplaceBlocks(uint32_t old_block, uint32_t old_smt_length, bool 
 
 void FptArea::ReleaseHeldValues(bool commit) {
   std::vector<HeldValue> release;
+  std::vector<HeldValue> written;  // on commit: the values the written record references now
   release.swap(commit ? free_on_commit_ : free_on_rollback_);
+  if (commit) written.swap(free_on_rollback_);
   free_on_commit_.clear();
   free_on_rollback_.clear();
   if (commit) {
     // A value the written record still references (put back by a whole-record put) stays.
     for (const Field& f : fields_) {
       if (!HasMemoPart(f)) continue;
-      uint32_t block = 0;
-      if (f.kind == FieldKind::kVariant) {
-        const uint8_t* p = record_.data() + f.offset;
-        if (VariantUsesMemo(GetLe16(p + f.length - 2), f.length)) {
-          block = GetLe32(p + f.length - kVarTrailer);
-        }
-      } else {
-        Reference ref;
-        if (ParseReference(f, &ref)) block = ref.block;
-      }
+      uint32_t block = StoredBlock(f);
       if (block == 0) continue;
       release.erase(std::remove_if(release.begin(), release.end(),
                                    [&](const HeldValue& h) { return h.block == block; }),
@@ -681,7 +696,8 @@ void FptArea::ReleaseHeldValues(bool commit) {
   if (!lock.ok()) return;
   MemoError e = memo_.LoadHeader();
   if (e.ok()) {
-    for (const HeldValue& h : release) memo_.FreeValue(h.block, h.smt_length);
+    if (commit) MoveIntoReleasedBlocks(written, &release);
+    for (const HeldValue& h : release) memo_.FreeValue(h.block, h.length);
     e = memo_.SaveHeader();
   }
   if (!e.ok()) {
@@ -689,6 +705,57 @@ void FptArea::ReleaseHeldValues(bool commit) {
     return;
   }
   memo_flush_pending_ = true;
+}
+
+void FptArea::MoveIntoReleasedBlocks(const std::vector<HeldValue>& written,
+                                     std::vector<HeldValue>* release) {
+  struct Move {
+    const Field* field;
+    uint32_t from;       // the new value's blocks
+    uint32_t to;         // the released value's blocks
+    uint64_t blocks;     // taken by the new value
+    uint64_t room;       // taken by the released value
+  };
+  std::vector<Move> moves;
+  std::vector<uint64_t> room(release->size());
+  for (size_t i = 0; i < release->size(); ++i) {
+    room[i] = memo_.ValueBlocks((*release)[i].block, (*release)[i].length);
+  }
+  for (const Field& f : fields_) {
+    if (!HasMemoPart(f)) continue;
+    uint32_t block = StoredBlock(f);
+    auto w = std::find_if(written.begin(), written.end(),
+                          [&](const HeldValue& h) { return h.block == block; });
+    if (block == 0 || w == written.end()) continue;
+    uint64_t blocks = std::max<uint64_t>(1, memo_.BlocksFor(w->length));  // as written
+    // The smallest released value that holds the new one.
+    size_t best = release->size();
+    for (size_t i = 0; i < release->size(); ++i) {
+      if (room[i] >= blocks && (best == release->size() || room[i] < room[best])) best = i;
+    }
+    if (best == release->size()) continue;
+    const uint32_t to = (*release)[best].block;
+    if (!memo_.CopyBlocks(block, to, static_cast<uint32_t>(blocks)).ok()) break;
+    moves.push_back({&f, block, to, blocks, room[best]});
+    room[best] = 0;  // taken
+    SetStoredBlock(f, to);
+  }
+  if (moves.empty()) return;
+  // The record now references the copies; until it is written, the file references the
+  // values where they were written, so both stay whole.
+  CrashPoint("memo-move-copied");
+  if (Failed(WriteBufferAt(recno_))) {  // raised: the table file failed a write in place
+    for (const Move& m : moves) SetStoredBlock(*m.field, m.from);
+    return;  // the released blocks hold unreferenced copies and are freed as they are
+  }
+  CrashPoint("memo-move-written");
+  for (const Move& m : moves) {
+    memo_.FreeBlocks(m.from, m.blocks);
+    memo_.FreeBlocks(static_cast<uint32_t>(m.to + m.blocks), m.room - m.blocks);
+    release->erase(std::remove_if(release->begin(), release->end(),
+                                  [&](const HeldValue& h) { return h.block == m.to; }),
+                   release->end());
+  }
 }
 
 Status FptArea::put_record(const std::string* buffer) {
@@ -1076,19 +1143,12 @@ Status FptArea::CopyToPackTarget(const Field& f, MemoFile* target, uint32_t* new
 }
 
 void FptArea::ApplyPackBlock(const Field& f, uint32_t new_block) {
-  uint8_t* p = record_.data() + f.offset;
-  if (f.kind == FieldKind::kVariant) {
-    if (new_block != 0) PutLe32(p + f.length - kVarTrailer, new_block);
-    return;
-  }
   Reference ref;
-  if (!ParseReference(f, &ref)) {
+  if (f.kind != FieldKind::kVariant && !ParseReference(f, &ref)) {
     StoreReference(f, Reference());  // the first pass was told to drop it
     return;
   }
-  if (new_block == 0) return;
-  ref.block = new_block;
-  StoreReference(f, ref);
+  if (new_block != 0) SetStoredBlock(f, new_block);
 }
 
 Status FptArea::CopyMemosToTarget(MemoFile* target, PackProgress* progress) {

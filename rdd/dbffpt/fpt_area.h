@@ -24,7 +24,9 @@ namespace vosk {
 //    record change that replaced the value has been written (free_on_commit_); a rollback frees
 //    what the change wrote instead (free_on_rollback_). A value the pending change wrote and
 //    replaced again is freed at once. So no reference in the file, nor one a rollback restores,
-//    points into freed blocks.
+//    points into freed blocks. Once the change is written, a value it wrote that fits in the
+//    blocks of a value it replaced moves there (MoveIntoReleasedBlocks), so that rewriting a
+//    value does not make the memo file grow.
 //  - packing_ is set only while pack() rewrites the records with the references of the
 //    compacted memo file, which pack_blocks_ holds.
 class FptArea : public DbfArea {
@@ -70,6 +72,13 @@ class FptArea : public DbfArea {
     uint32_t type = 0;    // SMT only
     uint32_t length = 0;  // SMT only
   };
+  // A value whose blocks wait for the end of the pending record change.
+  struct HeldValue {
+    uint32_t block = 0;
+    // Data length: of an SMT value (FPT and DBT read their own), and of every value the
+    // pending change wrote.
+    uint32_t length = 0;
+  };
   // A stored value as it lies in the memo file.
   struct Stored {
     Reference ref;
@@ -84,6 +93,10 @@ class FptArea : public DbfArea {
   // Decodes a reference; false when its bytes break the reference rules.
   bool ParseReference(const Field& f, Reference* out) const;
   void StoreReference(const Field& f, const Reference& ref);
+  // The block of a field's value in the memo file (0: none, or a broken reference).
+  uint32_t StoredBlock(const Field& f) const;
+  // Points a field with a value in the memo file at another copy of it.
+  void SetStoredBlock(const Field& f, uint32_t block);
   // Reads the stored value of a memo field (block 0: empty data). Raises on failure.
   Status LoadStored(const Field& f, Stored* out);
   Status ReadBlockData(uint32_t block, uint32_t smt_length, uint32_t* type, std::string* data);
@@ -100,6 +113,12 @@ class FptArea : public DbfArea {
   // frees the values it replaced, unless the record still references them; on rollback frees
   // the values the change wrote. A failure leaves the blocks allocated (space lost, no value).
   void ReleaseHeldValues(bool commit);
+  // On commit, under the memo write lock with the header loaded: a value the change wrote
+  // that fits in blocks the change released is copied there, the record is written again
+  // referencing the copy, and the blocks it was written to are freed (the end of the file
+  // shrinks back). The released values used so are taken off *release.
+  void MoveIntoReleasedBlocks(const std::vector<HeldValue>& written,
+                              std::vector<HeldValue>* release);
   // Pack, first pass: copies the memo data of every record that survives into target and
   // appends the new block numbers to pack_blocks_, one per memo field of each such record
   // (0: the field is left as it is). Neither the table nor its memo file changes.
@@ -120,11 +139,6 @@ class FptArea : public DbfArea {
   bool memo_flush_pending_ = false;
   // A read-only open found no memo file: memo values that are not empty cannot be read.
   bool memo_missing_ = false;
-  // A value whose blocks wait for the end of the pending record change.
-  struct HeldValue {
-    uint32_t block = 0;
-    uint32_t smt_length = 0;  // SMT data length (FPT reads its own)
-  };
   std::vector<HeldValue> free_on_commit_;    // values the record in the file references
   std::vector<HeldValue> free_on_rollback_;  // values the pending change wrote
   bool packing_ = false;

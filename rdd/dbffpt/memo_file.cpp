@@ -472,21 +472,53 @@ MemoError MemoFile::WriteValue(uint32_t type, std::string_view data, uint32_t* b
   return MemoError::Ok();
 }
 
-void MemoFile::FreeValue(uint32_t block, uint32_t smt_length) {
-  if (kind_ == MemoKind::kDbt || block == 0) return;
+uint64_t MemoFile::ValueBlocks(uint32_t block, uint32_t smt_length) {
+  if (block == 0) return 0;
   uint64_t blocks = 0;
-  if (kind_ == MemoKind::kFpt) {
-    uint32_t type = 0, length = 0;
-    if (!FptHeader(block, &type, &length).ok() || type == kFlexListType) return;
-    blocks = BlocksFor(length);
-  } else {
-    blocks = BlocksFor(smt_length);
+  switch (kind_) {
+    case MemoKind::kFpt: {
+      uint32_t type = 0, length = 0;
+      if (!FptHeader(block, &type, &length).ok() || type == kFlexListType) return 0;
+      blocks = BlocksFor(length);
+      break;
+    }
+    case MemoKind::kDbt: {
+      std::string text;
+      if (block < first_block() || !ReadDbt(block, &text).ok()) return 0;
+      // Another writer may have ended the text with one terminator byte only.
+      blocks = dbase4_blocks_ ? BlocksFor(text.size())
+                              : (text.size() + 1 + block_size_ - 1) / block_size_;
+      break;
+    }
+    default: blocks = BlocksFor(smt_length); break;
   }
-  if (!InData(block, blocks)) return;  // not a value of this file: leave the blocks alone
+  if (!InData(block, blocks)) return 0;  // not a value of this file: leave the blocks alone
   for (uint32_t off : {list_offset_, list2_offset_}) {
-    if (off != 0 && off / block_size_ >= block && off / block_size_ < block + blocks) return;
+    if (off != 0 && off / block_size_ >= block && off / block_size_ < block + blocks) return 0;
   }
-  free_.Free(block, static_cast<uint32_t>(blocks));
+  return blocks;
+}
+
+void MemoFile::FreeBlocks(uint32_t start, uint64_t blocks) {
+  if (blocks == 0 || !InData(start, blocks)) return;
+  free_.Free(start, static_cast<uint32_t>(blocks));
+}
+
+MemoError MemoFile::CopyBlocks(uint32_t from, uint32_t to, uint32_t blocks) {
+  uint64_t left = Offset(blocks);
+  uint64_t src = Offset(from), dst = Offset(to);
+  std::vector<uint8_t> b(static_cast<size_t>(std::min<uint64_t>(left, kCopyStep)));
+  while (left > 0) {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(left, b.size()));
+    if (MemoError e = ReadAtChecked(b.data(), n, src); !e.ok()) return e;
+    if (file_.WriteAt(b.data(), n, dst) != static_cast<int64_t>(n)) {
+      return {kEdfWrite, file_.last_error()};
+    }
+    src += n;
+    dst += n;
+    left -= n;
+  }
+  return MemoError::Ok();
 }
 
 }  // namespace vosk

@@ -80,9 +80,21 @@ class MemoFile {
   // --- writing (REQUIRES: LoadHeader() succeeded) ---
   // Stores a value in newly allocated blocks. FPT: type and data; DBT: the text; SMT: data.
   MemoError WriteValue(uint32_t type, std::string_view data, uint32_t* block);
-  // Frees the blocks of the value at block (DBT: nothing). smt_length: the data length of an
-  // SMT value (FPT reads its own). A block that does not look like a value is left alone.
-  void FreeValue(uint32_t block, uint32_t smt_length);
+  // Blocks taken by the value at block, or 0 when no value of this file can lie there (in the
+  // header, past the next free block, over a list block). smt_length: the data length of an
+  // SMT value (FPT reads its own block header; DBT the fewest blocks its text and a terminator
+  // take, so that what is counted never reaches into the next value).
+  uint64_t ValueBlocks(uint32_t block, uint32_t smt_length);
+  // Frees the blocks of the value at block. A block that does not look like a value is left
+  // alone.
+  void FreeValue(uint32_t block, uint32_t smt_length) {
+    FreeBlocks(block, ValueBlocks(block, smt_length));
+  }
+  // Frees blocks of a value counted by ValueBlocks (or a part of them). Plain FPT and DBT files
+  // keep no list: only blocks at the end of the file are given back.
+  void FreeBlocks(uint32_t start, uint64_t blocks);
+  // Copies whole blocks (a value counted by ValueBlocks) to blocks no value uses.
+  MemoError CopyBlocks(uint32_t from, uint32_t to, uint32_t blocks);
   void set_root(uint32_t root) { root_ = root; root_changed_ = true; }
 
   // Memo write lock (byte 0): exclusive and waiting for writers, shared for header reads.

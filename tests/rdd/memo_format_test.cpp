@@ -11,7 +11,7 @@ using test::GetLe;
 
 class MemoFormatTest : public MemoTest {};
 
-TEST_F(MemoFormatTest, DbtBlocksAndNextFreeNeverReused) {
+TEST_F(MemoFormatTest, DbtBlocksAndNextFree) {
   CreateOpen("t.dbf", {{"ID", "N", 3, 0}, {"NOTE", "M", 10, 0}}, {.memo_kind = 1});
   std::string memo = Path("t.dbt");
   std::string b = Bytes(memo);
@@ -28,12 +28,20 @@ TEST_F(MemoFormatTest, DbtBlocksAndNextFreeNeverReused) {
   EXPECT_EQ(b.substr(1112, 2), "\x1A\x1A");
   EXPECT_EQ(RefBytes(2), "         1");
 
-  Put(2, Value::String("short text"));
+  // Written at the end first; once the change is written it moves into the old value's blocks
+  // and the rest of the file is given back (DBT keeps no list of free blocks).
+  ASSERT_TRUE(Ok(Area()->put_value(2, Value::String("short text"))));
   b = Bytes(memo);
-  EXPECT_EQ(GetLe(b, 0, 4), 4u);  // a new block at the end: DBT never reuses
+  EXPECT_EQ(GetLe(b, 0, 4), 4u);
   EXPECT_EQ(b.substr(3 * 512, 12), "short text\x1A\x1A");
   EXPECT_EQ(b.substr(512, 600), std::string(600, 'x'));
   EXPECT_EQ(RefBytes(2), "         3");
+  ASSERT_TRUE(Ok(Area()->go_cold()));
+  b = Bytes(memo);
+  EXPECT_EQ(GetLe(b, 0, 4), 2u);
+  ASSERT_EQ(b.size(), 2u * 512);
+  EXPECT_EQ(b.substr(512, 12), "short text\x1A\x1A");
+  EXPECT_EQ(RefBytes(2), "         1");
   EXPECT_EQ(Get(2).str(), "short text");
 }
 
@@ -41,10 +49,10 @@ TEST_F(MemoFormatTest, DbtBlockCountFollowsTerminator) {
   // ceil((length + 2) / 512): 510 bytes and the two terminator bytes fill one block exactly.
   const struct { size_t length; uint32_t blocks; } cases[] = {{1, 1}, {510, 1}, {511, 2}, {1022, 2}, {1023, 3}};
   CreateOpen("t.dbf", {{"NOTE", "M", 10, 0}}, {.memo_kind = 1});
-  Append();
   uint32_t next = 1;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.length);
+    Append();
     Put(1, Value::String(std::string(c.length, 'a')));
     uint32_t now = GetLe(Bytes(Path("t.dbt")), 0, 4);
     EXPECT_EQ(now - next, c.blocks);
@@ -108,7 +116,8 @@ TEST_F(MemoFormatTest, EmptyTextStoresBlankReferenceAndFreesBlocks) {
 }
 
 // A rewritten value keeps its blocks until the record change is written (a rollback may still
-// need them); then they are free for the next value.
+// need them); then the new value moves into them when it fits, and the blocks at the end of the
+// file are given back.
 TEST_F(MemoFormatTest, RewrittenValueKeepsItsBlocksUntilTheChangeIsWritten) {
   for (int variant : {1, 2, 3}) {
     SCOPED_TRACE(variant);
@@ -118,13 +127,94 @@ TEST_F(MemoFormatTest, RewrittenValueKeepsItsBlocksUntilTheChangeIsWritten) {
     Append();
     Put(1, Value::String(std::string(300, 'a')));  // 5 blocks
     const int64_t first = FieldInfo(1, 204).integer();
+    const size_t size = Bytes(Path("t" + std::to_string(variant) + ".fpt")).size();
     ASSERT_TRUE(Ok(Area()->put_value(1, Value::String(std::string(290, 'b'))))) << ErrorText();
     EXPECT_EQ(FieldInfo(1, 204).integer(), first + 5);  // behind the old value
     ASSERT_TRUE(Ok(Area()->go_cold())) << ErrorText();
-    Put(1, Value::String(std::string(60, 'c')));
-    // Plain files forget the old run; the others list it and the next value takes it.
-    EXPECT_EQ(FieldInfo(1, 204).integer(), variant == 1 ? first + 10 : first);
+    EXPECT_EQ(FieldInfo(1, 204).integer(), first);
+    EXPECT_EQ(Bytes(Path("t" + std::to_string(variant) + ".fpt")).size(), size);
+    Put(1, Value::String(std::string(60, 'c')));  // 2 blocks: the last 3 are given back
+    EXPECT_EQ(FieldInfo(1, 204).integer(), first);
+    EXPECT_EQ(Bytes(Path("t" + std::to_string(variant) + ".fpt")).size(), size - 3 * 64);
     EXPECT_EQ(Get(1).str(), std::string(60, 'c'));
+  }
+}
+
+// Rewriting the last value of a memo file with values of the same size leaves the file as if
+// the last value had been written once: same size, same bytes, for every kind and variant,
+// with the table held exclusively and shared. A shorter value gives the blocks it no longer
+// needs at the end of the file back.
+TEST_F(MemoFormatTest, RewritingTheLastValueKeepsTheFile) {
+  const struct {
+    const char* label;
+    MemoSetup setup;
+    const char* ext;
+    const char* type;
+    bool shared;
+    size_t shorter_by;  // bytes a 100-byte value gives back against 300 bytes
+  } cases[] = {
+      {"dBase III DBT", {.memo_kind = 1}, ".dbt", "M", false, 0},
+      {"dBase IV DBT", {.memo_kind = 1, .table_kind = 3}, ".dbt", "M", true, 0},
+      {"plain FPT", {.memo_kind = 2, .variant = 1, .block_size = 64}, ".fpt", "M", false, 3 * 64},
+      {"plain FPT, shared", {.memo_kind = 2, .variant = 1, .block_size = 64}, ".fpt", "M", true,
+       3 * 64},
+      {"SIx FPT", {.memo_kind = 2, .variant = 2, .block_size = 64}, ".fpt", "M", false, 3 * 64},
+      {"FlexFile FPT", {.memo_kind = 2, .variant = 3, .block_size = 64}, ".fpt", "M", true, 3 * 64},
+      {"CLIP FPT", {.memo_kind = 2, .variant = 4, .block_size = 64}, ".fpt", "M", false, 3 * 64},
+      {"Visual FoxPro FPT", {.memo_kind = 2, .variant = 1, .block_size = 64, .table_kind = 2},
+       ".fpt", "M", false, 3 * 64},
+      {"SMT", {.memo_kind = 3, .block_size = 32}, ".smt", "M", false, 6 * 32},
+      {"variant field", {.memo_kind = 2, .variant = 2, .block_size = 64}, ".fpt", "V", true, 3 * 64},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    DBCLOSEALL();
+    const std::string base = "r" + std::to_string(++n);
+    const std::string memo = Path(base + c.ext);
+    const int width = c.setup.table_kind == 2 && *c.type == 'M' ? 4 : 10;
+    CreateOpen(base + ".dbf", {{"NOTE", c.type, width, 0}}, c.setup);
+    Append();
+    Put(1, Value::String("first"));
+    Append();
+    Put(1, Value::String(std::string(300, 'a')));
+    if (c.shared) {
+      DBCLOSEALL();
+      ASSERT_TRUE(Use(Path(base + ".dbf"), true, false, "", "DBFFPT")) << ErrorText();
+      bool locked = false;
+      ASSERT_TRUE(Ok(Area()->lock(2, 2, &locked)) && locked);
+      ASSERT_TRUE(Ok(Area()->go_to(2)));
+    }
+    const std::string once = Bytes(memo);
+    const std::string ref = RefBytes(1);
+    // A variant field keeps the first bytes of a long text in the record.
+    const size_t inline_part = *c.type == 'V' ? width - kVarTrailer : 0;
+    auto block_of_value = [&] {
+      return *c.type == 'V' ? GetLe(RefBytes(1), width - kVarTrailer, 4)
+                            : static_cast<uint32_t>(FieldInfo(1, 204).integer());
+    };
+    const uint32_t block = block_of_value();
+    for (char letter = 'b'; letter <= 'f'; ++letter) {
+      Put(1, Value::String(std::string(300, letter)));
+      ASSERT_EQ(Bytes(memo).size(), once.size()) << letter;
+    }
+    std::string expect = once;
+    const size_t in_memo = 300 - inline_part;
+    expect.replace(expect.find(std::string(in_memo, 'a')), in_memo, std::string(in_memo, 'f'));
+    std::string now = Bytes(memo);
+    if (c.setup.memo_kind == 2 && c.setup.variant >= 3) {
+      // FlexFile and CLIP headers count every save of the free list.
+      now.replace(kMhFlexCounter, 4, expect.substr(kMhFlexCounter, 4));
+    }
+    EXPECT_EQ(now, expect);
+    EXPECT_EQ(RefBytes(1).substr(inline_part), ref.substr(inline_part));
+    Put(1, Value::String(std::string(100, 'g')));
+    EXPECT_EQ(Bytes(memo).size(), once.size() - c.shorter_by);
+    EXPECT_EQ(block_of_value(), block);
+    ASSERT_TRUE(Ok(Area()->go_to(1)));
+    EXPECT_EQ(Get(1).str(), "first");
+    ASSERT_TRUE(Ok(Area()->go_to(2)));
+    EXPECT_EQ(Get(1).str(), std::string(100, 'g'));
   }
 }
 

@@ -173,6 +173,17 @@ TEST_F(MemoInteropTest, OurTablesReadThere) {
     ASSERT_TRUE(Ok(Area()->go_to(2)));
     Put(2, Value::String(std::string(4999, 'w'), true));
     expect.replace(expect.find(Hex(std::string(5000, 'x'))), 10000, Hex(std::string(4999, 'w')));
+    // The last value rewritten five times, the file keeping its size.
+    ASSERT_TRUE(Ok(Area()->go_to(static_cast<uint32_t>(texts.size()))));
+    const std::string memo = Path("ours" + std::to_string(n) + (c.setup.memo_kind == 1 ? ".dbt" : ".fpt"));
+    const size_t size = Bytes(memo).size();
+    std::string last;
+    for (char letter = 'p'; letter < 'u'; ++letter) {
+      last = std::string(big.size() - 10, letter);
+      Put(2, Value::String(last, true));
+    }
+    EXPECT_EQ(Bytes(memo).size(), size);
+    expect.replace(expect.rfind(Hex(big)), 2 * big.size(), Hex(last));
     DBCLOSEALL();
     EXPECT_EQ(Run("read-dbfread " + table), expect);
     EXPECT_EQ(Run("read-dbf " + table), expect);

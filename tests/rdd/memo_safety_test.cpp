@@ -1,9 +1,13 @@
 // Memo data survives failures: a pack that fails before the memo file is replaced leaves the
-// table and its memo file exactly as they were, and a rolled-back record change never leaves a
-// reference to blocks that were freed (and possibly reused) while the change was pending.
+// table and its memo file exactly as they were, a rolled-back record change never leaves a
+// reference to blocks that were freed (and possibly reused) while the change was pending, and
+// a process killed while a rewritten value moves into its old blocks leaves every value whole.
 
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -146,6 +150,60 @@ TEST_F(MemoSafetyTest, RollbackRestoresReferencesToIntactBlocks) {
     Put(1, Value::String(std::string(old_value.size(), 'x')));
     ASSERT_TRUE(Ok(Area()->go_to(1)));
     EXPECT_EQ(Get(1).str(), old_value);
+  }
+}
+
+// A process is killed after the new value was copied into the old value's blocks (the record
+// still references the value where it was written) and after the record was written again (the
+// freed blocks are still counted as used): both times every value reads whole, and the next
+// rewrites neither lose a value nor make the file grow.
+TEST_F(MemoSafetyTest, KilledWhileAValueMovesIntoItsOldBlocks) {
+  const struct {
+    const char* label;
+    MemoSetup setup;
+    const char* ext;
+  } kinds[] = {
+      {"SIx FPT", {.memo_kind = 2, .variant = 2, .block_size = 32}, ".fpt"},
+      {"plain FPT", {.memo_kind = 2, .variant = 1, .block_size = 32}, ".fpt"},
+      {"DBT", {.memo_kind = 1}, ".dbt"},
+  };
+  int n = 0;
+  for (const auto& k : kinds) {
+    for (const char* point : {"memo-move-copied", "memo-move-written"}) {
+      SCOPED_TRACE(std::string(k.label) + " " + point);
+      DBCLOSEALL();
+      const std::string base = "mv" + std::to_string(++n);
+      CreateOpen(base + ".dbf", {{"NOTE", "M", 10, 0}}, k.setup);
+      Append();
+      Put(1, Value::String(Text(1, 700)));
+      Append();
+      Put(1, Value::String(Text(2, 700)));
+      DBCLOSEALL();
+      pid_t pid = fork();
+      if (pid == 0) {
+        setenv("VOSK_CRASH_AT", point, 1);
+        bool ok = Use(Path(base + ".dbf"), false, false, "", "DBFFPT") &&
+                  Ok(Area()->go_to(2)) && Ok(Area()->put_value(1, Value::String(Text(3, 650)))) &&
+                  Ok(Area()->go_cold());
+        _exit(ok ? 0 : 1);
+      }
+      int status = 0;
+      waitpid(pid, &status, 0);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+
+      ASSERT_TRUE(Use(Path(base + ".dbf"), false, false, "", "DBFFPT")) << ErrorText();
+      ASSERT_TRUE(Ok(Area()->go_to(1)));
+      EXPECT_EQ(Get(1).str(), Text(1, 700));
+      ASSERT_TRUE(Ok(Area()->go_to(2)));
+      EXPECT_EQ(Get(1).str(), Text(3, 650));
+      Put(1, Value::String(Text(4, 650)));
+      const size_t size = Bytes(Path(base + k.ext)).size();
+      for (int i = 5; i < 8; ++i) Put(1, Value::String(Text(i, 650)));
+      EXPECT_EQ(Bytes(Path(base + k.ext)).size(), size);
+      EXPECT_EQ(Get(1).str(), Text(7, 650));
+      ASSERT_TRUE(Ok(Area()->go_to(1)));
+      EXPECT_EQ(Get(1).str(), Text(1, 700));
+    }
   }
 }
 

@@ -15,12 +15,14 @@
 #include "app/dialog.h"
 #include "app/error_handler.h"
 #include "app/filename.h"
+#include "app/key_search.h"
 #include "app/main_menu.h"
 #include "app/messages.h"
 #include "app/open_table.h"
 #include "app/order_info.h"
 #include "app/record_change.h"
 #include "app/record_commands.h"
+#include "app/sort_filter.h"
 #include "app/table_files.h"
 #include "app/twbrowse.h"
 #include "app/ui.h"
@@ -479,8 +481,7 @@ void MKFLD(Browse* oBrw) {
     }
     text += cell.expr + ", ";
     row_columns.push_back({n, cell.expr, cell.form, cell.memo});
-    // Header click: sort by that column (ORDINA with a column needs the order interface).
-    cols.aActions.push_back(nullptr);
+    cols.aActions.push_back([oBrw, c] { ORDINA(oBrw, c); });  // MKACT: a header click sorts
   }
   if (text.size() > 7) text.resize(text.size() - 2);
   text += " } }";
@@ -592,6 +593,9 @@ bool TASTI(Browse* oBrw, int nKey, bool ctrl) {
       if (!ctrl) return false;
       ui.StartInstance(CurTable().cCurTable);
       return true;
+    case kVkF8:
+      FILTRA(oBrw);
+      return true;
     case kVkInsert:
       NUOVOREC(oBrw);
       return true;
@@ -602,11 +606,10 @@ bool TASTI(Browse* oBrw, int nKey, bool ctrl) {
       if (!ctrl) return false;
       NUOVOREC(oBrw, true);
       return true;
-    // Keys of commands that later work adds (structure, replace, filter) are taken but do
-    // nothing yet.
+    // Keys of commands that later work adds (structure, replace) are taken but do nothing
+    // yet.
     case kVkF3:
     case kVkF6:
-    case kVkF8:
       return true;
     default:
       return false;
@@ -980,6 +983,16 @@ void VISTACOL(Browse* oBrw) {
   };
   dlg.status_text = [](Dialog& d) {
     return STATMSG2(d.focus_row + 1, static_cast<int>(d.controls[0].items.size()));
+  };
+  // Typing letters moves to the first field whose name begins with them.
+  std::vector<std::string> names;
+  for (int n = 1; n <= fields; ++n) names.push_back(FIELDNAME(n));
+  KEYSEARCHARRAY();
+  dlg.on_key_char = [names](Dialog& d, int ch) {
+    int nAt = d.focus_row + 1;
+    if (!KEYSEARCHARRAY(names, nAt, ch)) return false;
+    d.focus_row = nAt - 1;
+    return true;
   };
   if (GetUi().RunDialog(dlg) != 1) return;
   state.aFieldVis = dlg.controls[0].marks;

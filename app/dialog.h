@@ -93,6 +93,9 @@ struct Dialog {
   // A toolbar button was pressed; true when the dialog closes (result set).
   std::function<bool(Dialog&, int id)> on_tool;
   std::function<std::string(Dialog&)> status_text;  // text of the dialog's status bar
+  // A character typed in the field list (codes 32 to 126, Backspace 8); may move focus_row,
+  // and answers whether it did.
+  std::function<bool(Dialog&, int ch)> on_key_char;
   // The renderer's hooks: repaint one control (failing state, new value).
   std::function<void(int index)> on_control_changed;
 

@@ -8,6 +8,7 @@
 #include "app/open_table.h"
 #include "app/order_info.h"
 #include "app/record_commands.h"
+#include "app/sort_filter.h"
 #include "app/ui.h"
 #include "app/voskdbu.h"
 #include "rdd/db_commands.h"
@@ -201,6 +202,10 @@ void CercaColonna(Browse* b) { CERCACOL(b); }
 void ContinuaRicerca(Browse* b) { CERCACOL(b, false); }
 void ImpostaVista(Browse* b) { VISTACOL(b); }
 void Ordina(Browse* b) { ORDINA(b); }
+void OrdinaColonna(Browse* b) {
+  if (b) ORDINA(b, b->nColAct());
+}
+void ImpostaFiltro(Browse* b) { FILTRA(b); }
 void Aggiorna(Browse* b) {
   if (b) {
     b->Refresh();
@@ -264,6 +269,10 @@ Command CommandOf(Action action) {
       return &ImpostaVista;
     case Action::kOrdina:
       return &Ordina;
+    case Action::kOrdinaColonna:
+      return &OrdinaColonna;
+    case Action::kImpostaFiltro:
+      return &ImpostaFiltro;
     case Action::kAggiorna:
       return &Aggiorna;
     case Action::kSwitchDriver:

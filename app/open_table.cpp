@@ -14,9 +14,11 @@
 #include "app/dialog.h"
 #include "app/error_handler.h"
 #include "app/filename.h"
+#include "app/key_search.h"
 #include "app/main_menu.h"
 #include "app/messages.h"
 #include "app/order_info.h"
+#include "app/sort_filter.h"
 #include "app/startup.h"
 #include "app/table_files.h"
 #include "app/ui.h"
@@ -485,22 +487,5 @@ void CAMBIAANSI(Browse* oBrw, const std::string& cCod) {
   ui.SetMenuCheck("Codifica OEM", cCod == "OEM");
   ui.SetStatusItem(4, cCod);
 }
-
-void ORDINA(Browse* oBrw) {
-  const uint32_t record = RECNO();
-  OrderListClear();
-  DBGOTO(Value::Integer(record));
-  KEYSEARCH();
-  CurrentTableState& state = CurTable();
-  state.xCurOrder = Value();
-  state.cCurIndex.reset();
-  state.cCurFilter.reset();
-  if (oBrw) {
-    oBrw->Refresh();
-    oBrw->Change();  // the status bar drops the index and key at once
-  }
-}
-
-void KEYSEARCH() {}
 
 }  // namespace vosk

@@ -51,11 +51,6 @@ void CAMBIARDD(Browse* oBrw, const std::string& cDriver);
 void CAMBIAMEMO(Browse* oBrw, int nType);
 void CAMBIAANSI(Browse* oBrw, const std::string& cCod);
 
-// ORDINA(oBrw) without a column: physical order, no index, no filter; the record stays.
-void ORDINA(Browse* oBrw);
-// The type-ahead key search reset (KEYSEARCH() without arguments).
-void KEYSEARCH();
-
 }  // namespace vosk
 
 #endif  // VOSK_APP_OPEN_TABLE_H_

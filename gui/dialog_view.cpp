@@ -39,6 +39,8 @@ class DialogView : public QDialog {
  private:
   void TryClose(std::optional<int> cargo);
   void ControlChanged(int index);
+  // The user changed control i: its change hook runs, then every control's enabling block.
+  void UserChanged(size_t i);
   void Toggle(int row);
   void UpdateStatus();
   int ToPxX(int du) const { return dlg_.popup ? du : static_cast<int>(du * kUnitX); }
@@ -107,6 +109,7 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
           std::string text = edit->toPlainText().replace("\n", "\r\n").toStdString();
           m.value = Value::String(Ansi(text), true);
           m.changed = true;
+          UserChanged(i);
         });
         w = edit;
         break;
@@ -128,6 +131,13 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
       case ControlKind::kCheck: {
         auto* check = new QCheckBox(FromApp(c.label), this);
         check->setChecked(c.value.is_logical() && c.value.logical());
+        connect(check, &QCheckBox::toggled, this, [this, i](bool on) {
+          Control& m = dlg_.controls[i];
+          if (m.value.is_logical() && m.value.logical() == on) return;  // set by the program
+          m.value = Value::Logical(on);
+          m.changed = true;
+          UserChanged(i);
+        });
         w = check;
         break;
       }
@@ -213,12 +223,36 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
 bool DialogView::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     auto* tree = qobject_cast<QTreeWidget*>(watched);
-    if (tree && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (tree && key->key() == Qt::Key_Space) {
       Toggle(tree->indexOfTopLevelItem(tree->currentItem()));
       return true;
     }
+    // Letters typed in a list move to the row whose name begins with them.
+    const std::string typed = Ansi(key->text().toStdString());
+    if (tree && dlg_.on_key_char && typed.size() == 1 && !(key->modifiers() & Qt::ControlModifier)) {
+      const int ch = static_cast<unsigned char>(typed[0]);
+      if ((ch >= 32 && ch <= 126) || ch == 8) {
+        dlg_.focus_row = tree->indexOfTopLevelItem(tree->currentItem());
+        bool moved = false;
+        RunCommand([&] { moved = dlg_.on_key_char(dlg_, ch); });
+        if (moved && dlg_.focus_row >= 0 && dlg_.focus_row < tree->topLevelItemCount()) {
+          tree->setCurrentItem(tree->topLevelItem(dlg_.focus_row));
+        }
+        return true;
+      }
+    }
   }
   return QDialog::eventFilter(watched, event);
+}
+
+void DialogView::UserChanged(size_t i) {
+  RunCommand([&] {
+    if (dlg_.controls[i].on_change) dlg_.controls[i].on_change();
+  });
+  for (size_t k = 0; k < widgets_.size() && k < dlg_.controls.size(); ++k) {
+    if (widgets_[k]) widgets_[k]->setEnabled(dlg_.controls[k].Enabled());
+  }
 }
 
 void DialogView::Toggle(int row) {

@@ -10,7 +10,9 @@
 
 #include "app/browse_view.h"
 #include "app/command_state.h"
+#include "app/key_search.h"
 #include "app/open_table.h"
+#include "app/order_info.h"
 #include "app/voskdbu.h"
 #include "gui/dispatcher.h"
 #include "gui/icons.h"
@@ -60,6 +62,10 @@ MainWindow::MainWindow() {
   setCentralWidget(grid_);
   TWBrowse* core = &grid_->core();
   grid_->bKeyDown = [core](int vk, bool ctrl) { return TASTI(core, vk, ctrl); };
+  // Under a controlling order, typed characters search its keys.
+  grid_->bKeyChar = [core](int ch) {
+    if (OrderControls()) KEYSEARCH(core, ch);
+  };
   grid_->bLDblClick = [core] { TASTI(core, kVkReturn, false); };
   grid_->bRClicked = [core](int y, int x) { RMENU(core, y, x); };
   RunCommand([this, core] {

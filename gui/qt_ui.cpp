@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 
 #include "app/browse_view.h"
+#include "app/command_state.h"
 #include "app/current_table.h"
 #include "app/dialog.h"
 #include "app/filename.h"
@@ -138,14 +139,17 @@ void QtUi::ProgressOpen(const std::string& text, const std::string& title) {
   progress_text_ = new QLabel(FromApp(text), progress_.get());
   progress_text_->setMinimumWidth(280);
   progress_text_->setAlignment(Qt::AlignCenter);
+  // The bar: the records done out of the total, as a percentage.
   progress_bar_ = new QProgressBar(progress_.get());
+  progress_bar_->setObjectName("ProgressBar");
   progress_bar_->setRange(0, 100);
   progress_bar_->hide();
   layout->addWidget(progress_text_);
   layout->addWidget(progress_bar_);
+  progress_->setObjectName("ProgressPopup");
   progress_->setModal(false);
   progress_->show();
-  QCoreApplication::processEvents();
+  ProcessEvents();
 }
 
 void QtUi::ProgressSetText(const std::string& text) {
@@ -164,7 +168,13 @@ void QtUi::ProgressClose() {
   progress_bar_ = nullptr;
 }
 
-void QtUi::ProcessEvents() { QCoreApplication::processEvents(); }
+void QtUi::ProcessEvents() {
+  // While a command runs, the window moves and repaints (from the rows it last read) but the
+  // user's keys and clicks wait for the command's end: they would start another command in
+  // the middle of this one.
+  QCoreApplication::processEvents(CommandRunning() ? QEventLoop::ExcludeUserInputEvents
+                                                   : QEventLoop::AllEvents);
+}
 
 void QtUi::Beep() { QApplication::beep(); }
 

@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QStyle>
 
+#include "app/ansi.h"
 #include "app/command_state.h"
 #include "gui/dispatcher.h"
 #include "gui/text.h"
@@ -318,7 +319,10 @@ void TWBrowseWidget::keyPressEvent(QKeyEvent* event) {
       default:
         break;
     }
-    if (vk != 0 && bKeyDown) bKeyDown(vk, ctrl);
+    if (vk != 0 && bKeyDown && bKeyDown(vk, ctrl)) return;
+    // The character the key typed, as the Application's text.
+    const std::string typed = Ansi(event->text().toStdString());
+    if (typed.size() == 1 && bKeyChar && !ctrl) bKeyChar(static_cast<unsigned char>(typed[0]));
   });
 }
 

@@ -27,6 +27,8 @@ class TWBrowseWidget : public QAbstractScrollArea {
   // Windows virtual-key code and the Ctrl state), a double click (bLDblClick) and a right click
   // (bRClicked, at the click position in the grid).
   std::function<bool(int vk, bool ctrl)> bKeyDown;
+  // A character typed that no key handler took (bKeyChar, with its ANSI code; Backspace is 8).
+  std::function<void(int ch)> bKeyChar;
   std::function<void()> bLDblClick;
   std::function<void(int y, int x)> bRClicked;
 

@@ -148,7 +148,7 @@ Status CdxArea::CreateOrder(const OrderCreateInfo& info, const OrderCondition* c
       }
     } else {
       std::string path = file;
-      if (temporary) path = TempDirectory() + "/cdx" + std::to_string(RandomU32()) + ".cdx";
+      if (temporary) path = TemporaryBagPath(file);
       if (Failed(fresh->Create(path, share, temporary))) return kFailure;
       reset = true;
     }

@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "expr/settings.h"
-#include "platform/owned_file.h"
 #include "platform/system.h"
 #include "rdd/dbfntx/ntx_key.h"
 
@@ -113,9 +112,7 @@ Status NtxArea::CreateOrder(const OrderCreateInfo& info, const OrderCondition* c
       if (Failed(fresh->Open(file, share, false))) return kFailure;
     } else {
       std::string path = file;
-      if (temporary) {
-        path = OwnedFileName(TempDirectory(), "", ".ntx");
-      }
+      if (temporary) path = TemporaryBagPath(file);
       if (Failed(fresh->Create(path, share, temporary, lock_scheme_ == 5))) return kFailure;
     }
     bag = fresh.get();

@@ -1015,6 +1015,10 @@ std::string IndexedArea::BagFileFor(const OrderCreateInfo& info) const {
   return ResolveCase(file);
 }
 
+std::string IndexedArea::TemporaryBagPath(const std::string& file) {
+  return OwnedFileName(TempDirectory(), "", "-" + FilePartOf(file));
+}
+
 Status IndexedArea::order_create(const OrderCreateInfo& info) {
   std::unique_ptr<OrderCondition> cond = std::move(order_condition_);
   if ((Trim(info.bag_name).empty() && Trim(info.tag_name).empty()) ||

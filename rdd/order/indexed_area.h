@@ -129,6 +129,10 @@ class IndexedArea : public FptArea, public OrderHost {
   // The bag file name for an order create: the bag name, else the tag name, else the table's
   // base name, with the default extension; letter case resolved.
   std::string BagFileFor(const OrderCreateInfo& info) const;
+  // Where a temporary order's bag is made: the temporary folder, under an owned name that
+  // ends in the bag's own file name ("vosk-<pid>-<n>-" + name), so the next start of the
+  // program removes it when this one was killed.
+  static std::string TemporaryBagPath(const std::string& file);
   bool IsStructuralName(const std::string& path) const;
 
   std::vector<std::unique_ptr<OrderBag>> bags_;

@@ -72,7 +72,7 @@ TEST_F(MainWindowDataTest, OnlyExistingCommandsAreEnabled) {
       {"Nuovo VOSK Software DBU", true}, {"Esci", true},          {"Nuova tabella...", false},
       {"Apri tabella...", true},         {"Aggiorna", true},      {"Vai al record...", true},
       {"Imposta vista...", true},        {"Codifica OEM", true},  {"Informazioni", false},
-      {"Imposta filtro...", false},      {"Nuovo record", true},  {"Apri indice...", true},
+      {"Imposta filtro...", true},       {"Nuovo record", true},  {"Apri indice...", true},
       {"Seleziona TAG", false},          {"Duplica record corrente", true},
       {"Cancella/ripristina record corrente", true},
   };

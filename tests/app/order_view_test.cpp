@@ -8,6 +8,7 @@
 #include "app/browse_view.h"
 #include "app/open_table.h"
 #include "app/order_info.h"
+#include "app/sort_filter.h"
 #include "app/twbrowse.h"
 #include "rdd/db_commands.h"
 #include "rdd/ord_commands.h"

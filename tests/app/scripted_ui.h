@@ -139,12 +139,22 @@ class ScriptedUi : public Ui {
     for (char k : keys) c->get->KeyChar(static_cast<unsigned char>(k));
     c->get->LostFocus();
   }
-  // Replaces the text of a memo control.
+  // Replaces the text of a memo control, as typing does: its change hook runs.
   static void SetMemo(Dialog& dlg, const std::string& name, const std::string& text) {
     Control* c = CTL(dlg, name);
     if (c == nullptr) return;
     c->value = Value::String(text, true);
     c->changed = true;
+    if (c->on_change) c->on_change();
+  }
+  // Ticks or clears a check box, when it is enabled. True when it was.
+  static bool SetCheck(Dialog& dlg, const std::string& name, bool on) {
+    Control* c = CTL(dlg, name);
+    if (c == nullptr || !c->Enabled()) return false;
+    c->value = Value::Logical(on);
+    c->changed = true;
+    if (c->on_change) c->on_change();
+    return true;
   }
   // Presses Conferma (201), Annulla (202) or, with id 0, Esc. True when the dialog closed.
   bool Press(Dialog& dlg, int id) {

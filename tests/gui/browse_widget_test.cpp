@@ -5,6 +5,12 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QDialog>
+#include <QImage>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -15,11 +21,15 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/command_state.h"
 #include "app/current_table.h"
+#include "app/main_menu.h"
+#include "app/progress.h"
 #include "app/filename.h"
 #include "app/startup.h"
 #include "app/voskdbu.h"
 #include "expr/runtime_error.h"
+#include "gui/dispatcher.h"
 #include "gui/main_window.h"
 #include "gui/qt_ui.h"
 #include "gui/twbrowse_widget.h"
@@ -201,6 +211,112 @@ TEST_F(BrowseWidgetTest, DraggingAHeaderBorderResizesAColumnAndADoubleClickFitsI
     const QFontMetrics fm(grid.font());
     EXPECT_GE(sizes[1], fm.horizontalAdvance("Trattoria da Gino") + 7);
     EXPECT_LT(sizes[1], before + 40);
+  });
+}
+
+// The RAGSOC cell of each row the grid shows.
+std::vector<std::string> ShownNames(TWBrowse& core) {
+  std::vector<std::string> names;
+  for (const TWBrowse::Row& row : core.VisibleRows()) names.push_back(row.cells.at(1));
+  return names;
+}
+
+TEST_F(BrowseWidgetTest, AHeaderClickSortsTheGridAndTypingFindsTheKey) {
+  WithMainWindow([&](MainWindow& w, TWBrowseWidget& grid) {
+    QApplication::processEvents();
+    TWBrowse& core = grid.core();
+    // A click on the header of RAGSOC sorts by it; the record stays current.
+    Click(grid.viewport(), QPoint(core.columns().aColSizes[0] + 5, core.header_height() / 2));
+    QApplication::processEvents();
+    EXPECT_EQ(RECNO(), 1u);
+    EXPECT_NE(w.status_message()->text().indexOf("Ordine: RAGSOC"), -1)
+        << w.status_message()->text().toStdString();
+    Key(&grid, Qt::Key_Home);
+    EXPECT_EQ(RECNO(), 2u) << "Bianchi comes first";
+    const std::vector<std::string> names = ShownNames(core);
+    ASSERT_GE(names.size(), 3u);
+    EXPECT_EQ(names[0].substr(0, 8), "Bianchi ");
+    EXPECT_EQ(names[1].substr(0, 5), "Caff\xE8");
+    EXPECT_EQ(names[2].substr(0, 8), "Colombo ");
+    // Typing moves to the key: F, O (Fontana), then R finds no FOR and is dropped.
+    Key(&grid, Qt::Key_F, "f");
+    EXPECT_EQ(RECNO(), 4u) << "Ferri";
+    Key(&grid, Qt::Key_O, "o");
+    EXPECT_EQ(RECNO(), 9u) << "Fontana";
+    Key(&grid, Qt::Key_R, "r");
+    EXPECT_EQ(RECNO(), 9u);
+    EXPECT_EQ(core.VScrollPos(), 6u);
+    // An arrow key starts a new search.
+    Key(&grid, Qt::Key_Up);
+    Key(&grid, Qt::Key_P, "p");
+    EXPECT_EQ(RECNO(), 12u) << "Pasticceria";
+  });
+}
+
+TEST_F(BrowseWidgetTest, F8OpensTheFilterAndAConfirmedFilterShowsOnlyMatchingRows) {
+  WRITEPPROSTRING("Parametri", "RDD", "DBFCDX");
+  WithMainWindow([&](MainWindow&, TWBrowseWidget& grid) {
+    QApplication::processEvents();
+    bool seen = false;
+    OnNextDialog([&](QWidget* dialog) {
+      EXPECT_EQ(dialog->windowTitle(), "Imposta filtro");
+      auto* cond = dialog->findChild<QPlainTextEdit*>("cFor");
+      auto* unique = dialog->findChild<QCheckBox*>("lUni");
+      ASSERT_NE(cond, nullptr);
+      ASSERT_NE(unique, nullptr);
+      EXPECT_FALSE(unique->isEnabled()) << "no key, no unique option";
+      cond->setPlainText("PROV = 'CO'");
+      for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
+        if (b->text() == "&Conferma") b->click();
+      }
+      seen = true;
+    });
+    Key(&grid, Qt::Key_F8);
+    EXPECT_TRUE(seen);
+    QApplication::processEvents();
+    TWBrowse& core = grid.core();
+    EXPECT_EQ(core.VScrollMax(), 2u);
+    const std::vector<std::string> names = ShownNames(core);
+    ASSERT_EQ(names.size(), 2u);
+    EXPECT_EQ(names[0].substr(0, 9), "Lombardi ");
+    EXPECT_EQ(names[1].substr(0, 8), "Colombo ");
+  });
+}
+
+TEST_F(BrowseWidgetTest, WhileASortRunsTheProgressBarShowsAndTheGridPaintsWhatItShowed) {
+  WithMainWindow([&](MainWindow& w, TWBrowseWidget& grid) {
+    QApplication::processEvents();
+    TWBrowse& core = grid.core();
+    // A view other than the physical one: during the next sort the orders are closed, and a
+    // grid that read the table would paint the physical order.
+    core.set_nColAct(4);
+    RunCommand([&] { RunAction(Action::kOrdinaColonna, &core); });
+    Key(&grid, Qt::Key_Home);
+    core.set_nColAct(2);
+    grid.viewport()->repaint();
+    const QImage before = grid.viewport()->grab().toImage();
+    const int tick = Progress::SetTickMs(0);
+    bool checked = false;
+    // Looks at the window each time the sort lets it run, until the bar shows.
+    QTimer look;
+    look.setInterval(0);
+    QObject::connect(&look, &QTimer::timeout, [&] {
+      auto* popup = w.findChild<QDialog*>("ProgressPopup");
+      auto* bar = popup ? popup->findChild<QProgressBar*>("ProgressBar") : nullptr;
+      if (checked || !bar || !bar->isVisible()) return;
+      EXPECT_TRUE(popup->isVisible());
+      EXPECT_TRUE(CommandRunning());
+      grid.viewport()->repaint();
+      EXPECT_TRUE(grid.viewport()->grab().toImage() == before)
+          << "the grid paints the rows it last read";
+      checked = true;
+    });
+    look.start();
+    RunCommand([&] { RunAction(Action::kOrdinaColonna, &core); });
+    look.stop();
+    Progress::SetTickMs(tick);
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(w.findChild<QDialog*>("ProgressPopup"), nullptr);
   });
 }
 

@@ -1,0 +1,265 @@
+#include "app/sort_filter.h"
+
+#include <cctype>
+#include <optional>
+
+#include "app/browse.h"
+#include "app/current_table.h"
+#include "app/dialog.h"
+#include "app/error_handler.h"
+#include "app/expression_check.h"
+#include "app/key_search.h"
+#include "app/messages.h"
+#include "app/order_info.h"
+#include "app/progress.h"
+#include "app/ui.h"
+#include "expr/runtime_error.h"
+#include "platform/system.h"
+#include "rdd/db_commands.h"
+#include "rdd/ord_commands.h"
+
+namespace vosk {
+namespace {
+
+constexpr int kSortKeyWidth = 240;  // longest key of a column sort
+
+char TypeOf(int nField) {
+  const Value t = FIELDTYPE(nField);
+  return t.is_string() && !t.str().empty() ? t.str()[0] : ' ';
+}
+
+bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+
+// Runtime errors that say the key or the condition cannot be an order's: the expression
+// failed (syntax, unknown name or function, wrong argument), or its value cannot be a key.
+// Failures of the files (disk full, locks, I/O) are not: the program's handler tells them.
+bool KeyOrConditionError(const RuntimeError& e) {
+  return e.gen_code < kEgCreate || e.gen_code == kEgDataType || e.gen_code == kEgDataWidth ||
+         e.gen_code >= kEgArrAccess;
+}
+
+// The view's way back to physical order: no order open and the state says so.
+void ClearView() {
+  OrderListClear();
+  KEYSEARCH();
+  CurrentTableState& state = CurTable();
+  state.xCurOrder = Value();
+  state.cCurIndex.reset();
+  state.cCurFilter.reset();
+}
+
+// Replaces the orders of the view by one temporary order on cKey over the records where cFor
+// holds (every record when cFor is empty), keeping only the first record of each key when
+// `unique`, under the progress pop-up `text`. A key or condition error shows "Chiave non
+// valida." and answers false; the view is then physical. Other errors go to the program's
+// handler.
+bool BuildViewOrder(const std::string& text, const std::string& cFor, const std::string& cKey,
+                    bool unique) {
+  bool bad_key = false;
+  {
+    Progress progress(text, LASTREC());
+    ClearView();
+    ErrorHandler program = GetErrorHandler();
+    ScopedErrorHandler breakout([&](const RuntimeError& e) -> ErrorAnswer {
+      if (!KeyOrConditionError(e) || e.gen_code == kEgZeroDiv) {
+        if (program) return program(e);
+        throw Abandon(e);
+      }
+      bad_key = true;
+      throw Abandon(e);
+    });
+    try {
+      OrdCondArgs cond;
+      cond.for_text = cFor;
+      cond.temporary = true;
+      cond.eval_block = progress.EvalBlock();
+      cond.eval_step = progress.EvalStep();
+      ORDCONDSET(cond);
+      bad_key =
+          !ORDBUILD(GETNEWFNAME(), "", cKey, nullptr, unique ? Value::Logical(true) : Value());
+    } catch (const Abandon&) {
+      if (!bad_key) throw;
+    }
+  }
+  if (!bad_key) return true;
+  ClearView();
+  POPMSG("Chiave non valida.", 1);
+  return false;
+}
+
+void Redisplay(Browse* oBrw) {
+  if (!oBrw) return;
+  oBrw->Refresh();
+  oBrw->Change();  // the status bar shows the new order at once
+}
+
+// Dialog text as one line of an expression: the memo editor's line breaks are blanks.
+std::string OneLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+}  // namespace
+
+std::string GETNEWFNAME() {
+  const auto centiseconds = [] {
+    const LocalTime t = Now();
+    return static_cast<long>(((t.hour * 60 + t.minute) * 60 + t.second) * 100 + t.millisecond / 10);
+  };
+  const LocalTime t = Now();
+  char date[9];
+  std::snprintf(date, sizeof date, "%04d%02d%02d", t.year % 10000, t.month % 100, t.day % 100);
+  const long now = centiseconds();
+  const std::string name = std::string(1, '\x7F') + date + std::to_string(now);
+  while (centiseconds() == now) SleepMillis(1);
+  return name;
+}
+
+bool ORDBUILD(std::string cBag, const std::string& cTag, const std::string& cKey,
+              std::function<Value()> bKey, const Value& lUnique) {
+  const size_t slash = cBag.find_last_of("/\\");
+  if (cBag.find('.', slash == std::string::npos ? 0 : slash + 1) == std::string::npos) {
+    cBag += ".NTX";
+  }
+  // "FIELD->NAME" is NAME: the alias of the work area's own fields goes.
+  std::string key;
+  for (size_t i = 0; i < cKey.size();) {
+    size_t j = i + 5;
+    const bool word = cKey.size() >= j && (i == 0 || !IsNameChar(cKey[i - 1])) && [&] {
+      for (size_t k = 0; k < 5; ++k) {
+        if (std::toupper(static_cast<unsigned char>(cKey[i + k])) != "FIELD"[k]) {
+          return false;
+        }
+      }
+      return true;
+    }();
+    if (word) {
+      while (j < cKey.size() && cKey[j] == ' ') ++j;
+      if (cKey.compare(j, 2, "->") == 0) {
+        j += 2;
+        while (j < cKey.size() && cKey[j] == ' ') ++j;
+        i = j;
+        continue;
+      }
+    }
+    key += cKey[i++];
+  }
+  return ORDCREATE(cBag, cTag, key, std::move(bKey), lUnique);
+}
+
+std::string SortKeyText(int nField) {
+  const std::string name = FIELDNAME(nField);
+  const std::string width = std::to_string(kSortKeyWidth);
+  switch (TypeOf(nField)) {
+    case 'C':
+      if (FIELDLEN(nField) > kSortKeyWidth) {
+        return "UPPER( LEFT( " + name + ", " + width + " ) )";
+      }
+      return "UPPER( " + name + " )";
+    case 'M':
+      return "UPPER( PADR( " + name + ", " + width + ", CHR( 1 ) ) )";
+    default:
+      return name;
+  }
+}
+
+void ORDINA(Browse* oBrw, int nCol) {
+  RoutineFrame frame("ORDINA", __LINE__);
+  CurrentTableState& state = CurTable();
+  const uint32_t nRec = RECNO();
+  if (nCol > 0) {
+    if (nCol > static_cast<int>(state.aViewCols.size())) {
+      GetUi().Beep();
+      return;
+    }
+    const int n = state.aViewCols[static_cast<size_t>(nCol - 1)];
+    const char type = TypeOf(n);
+    if (RDDSETDEFAULT() == "DBFNTX" && (type == 'T' || type == '@')) {
+      GetUi().Beep();  // time-stamp keys are not offered with NTX
+      return;
+    }
+    frame.set_line(__LINE__);
+    if (BuildViewOrder("Ordinamento in corso...", "", SortKeyText(n), false)) {
+      state.xCurOrder = Value::Integer(n);
+    }
+  } else {
+    ClearView();
+  }
+  DBGOTO(Value::Integer(nRec));
+  Redisplay(oBrw);
+}
+
+void FILTRA(Browse* oBrw) {
+  RoutineFrame frame("FILTRA", __LINE__);
+  CurrentTableState& state = CurTable();
+  std::string cFor = state.cCurFilter.value_or("");
+  std::string cKey;
+  if (state.cCurFilter && state.xCurOrder.is_string()) cKey = state.xCurOrder.str();
+  bool lUni = state.cCurFilter.has_value() && OrderIsUnique();
+  if (state.cCurIndex && !state.cCurIndex->empty() && OrderControls()) {
+    cFor = ORDFOR();
+    cKey = ORDKEY();
+    lUni = ORDISUNIQUE();
+  }
+
+  Dialog dlg{"FILTRO", "Imposta filtro", 260, 132};
+  dlg.Add(Control::Label("Condizione di filtro:", 6, 8, 120, 10));
+  const auto edit = [](int id, const char* name, const std::string& text, int row, int height,
+                       bool (*rule)(const std::string&)) {
+    Control c;
+    c.id = id;
+    c.kind = ControlKind::kMemo;
+    c.name = name;
+    c.multi_line = true;
+    c.value = Value::String(text, true);
+    c.row = row, c.col = 8, c.width = 244, c.height = height;
+    c.valid = [rule](const Value& v) { return rule(OneLine(v.is_string() ? v.str() : "")); };
+    return c;
+  };
+  dlg.Add(edit(101, "cFor", cFor, 16, 36, &ValidCondition));
+  dlg.Add(Control::Label("Ordinamento:", 58, 8, 120, 10));
+  dlg.Add(edit(102, "cKey", cKey, 68, 24, &ValidKey));
+  Control uni;
+  uni.id = 103;
+  uni.kind = ControlKind::kCheck;
+  uni.name = "lUni";
+  uni.label = "Unique:";
+  uni.value = Value::Logical(lUni);
+  uni.row = 98, uni.col = 8, uni.width = 80, uni.height = 12;
+  dlg.Add(std::move(uni));
+  dlg.Add(Control::Button(kIdConferma, "&Conferma", 112, 148, 50, 14));
+  dlg.Add(Control::Button(kIdAnnulla, "&Annulla", 112, 202, 50, 14));
+  const auto key_text = [&dlg] {
+    const Value& v = CTL(dlg, "cKey")->value;
+    return OneLine(v.is_string() ? v.str() : "");
+  };
+  CTL(dlg, "lUni")->when = [key_text] { return !key_text().empty(); };
+  // An empty key clears the unique option (which it also disables).
+  CTL(dlg, "cKey")->on_change = [&dlg, key_text] {
+    Control* check = CTL(dlg, "lUni");
+    if (!key_text().empty() || !check->value.logical()) return;
+    check->value = Value::Logical(false);
+    if (dlg.on_control_changed) dlg.on_control_changed(4);
+  };
+  dlg.focus = 1;
+  if (GetUi().RunDialog(dlg) != 1) return;
+
+  cFor = OneLine(CTL(dlg, "cFor")->value.str());
+  cKey = key_text();
+  lUni = !cKey.empty() && CTL(dlg, "lUni")->value.logical();
+  const bool key_given = !cKey.empty();
+  if (!key_given) cKey = "RECNO()";
+  frame.set_line(__LINE__);
+  if (BuildViewOrder("Creazione filtro in corso...", cFor, cKey, lUni)) {
+    state.xCurOrder = Value::String(key_given ? cKey : "");
+    state.cCurIndex.reset();
+    state.cCurFilter = cFor;
+  }
+  if (oBrw) oBrw->Stabilize(false);
+}
+
+}  // namespace vosk

@@ -400,6 +400,30 @@ int CmdPackZap(const ToolArgs& a, bool zap) {
   return ok ? 0 : 1;
 }
 
+// Enciphers or deciphers every record of a table, through a rewrite beside it: a kill or a full
+// disk half-way leaves the table as it was.
+int CmdCipher(const ToolArgs& a, bool encipher) {
+  const std::string file = a.positional.at(1);
+  if (!a.Has("password") || a.Get("password").empty()) {
+    throw UsageError{"a password is needed (--password PW)"};
+  }
+  DbfArea* t = OpenTable(a, file, false, false);
+  const char* refusal = nullptr;
+  if (encipher && t->table_enciphered()) refusal = "the table is enciphered already";
+  if (encipher && t->memo_kind() != MemoKind::kNone) {
+    refusal = "a table with memo fields cannot be enciphered";
+  }
+  if (!encipher && !t->table_enciphered()) refusal = "the table is not enciphered";
+  if (refusal) {
+    std::fprintf(stderr, "dbutool: %s: %s: nothing changed\n", file.c_str(), refusal);
+    DBCLOSEAREA();
+    return 1;
+  }
+  const Value done = DBINFO(encipher ? 140 : 141, Value::String(a.Get("password")));
+  DBCLOSEAREA();
+  return done.is_logical() && done.logical() ? 0 : 1;
+}
+
 // Options of every command that opens a table.
 std::vector<OptionSpec> TableOptions() {
   return {
@@ -593,6 +617,23 @@ const std::vector<CommandSpec>& Commands() {
        .args = {kTableArg},
        .options = TableOptions(),
        .run = [](const ToolArgs& a) { return CmdPackZap(a, true); }},
+      {.name = "encipher",
+       .summary = "Encipher every record of a table with a password",
+       .description = "The table (without memo fields) is rewritten beside itself and swapped "
+                      "in once every record is enciphered: an interruption leaves it as it "
+                      "was. The cipher hides the data from casual eyes only: it is not "
+                      "encryption.",
+       .args = {kTableArg},
+       .options = TableOptions(),
+       .run = [](const ToolArgs& a) { return CmdCipher(a, true); }},
+      {.name = "decipher",
+       .summary = "Decipher every record of a table enciphered with a password",
+       .description = "The table is rewritten in clear beside itself and swapped in once every "
+                      "record is deciphered. A password that deciphers none of the first "
+                      "records to values of their fields is refused.",
+       .args = {kTableArg},
+       .options = TableOptions(),
+       .run = [](const ToolArgs& a) { return CmdCipher(a, false); }},
       {.name = "index",
        .summary = "Build an index order from a key expression",
        .description = "Builds the order and prints how many keys it holds.",

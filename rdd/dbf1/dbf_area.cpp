@@ -2152,37 +2152,16 @@ Status DbfArea::CipherTable(bool encipher, const std::string& password) {
   } else if (!table_enciphered_) {
     return kFailure;
   }
-  if (Failed(go_cold())) return kFailure;
-  uint32_t count = 0;
-  if (Failed(record_count(&count))) return kFailure;
-  std::optional<CipherKey> old_key = key_;
-  std::optional<CipherKey> new_key;
-  if (encipher) new_key = KeyFromPassword(password);
-  for (uint32_t r = 1; r <= count; ++r) {
-    key_ = old_key;
-    if (Failed(go_to(r)) || Failed(ReadRecord())) {
-      key_ = old_key;
-      return kFailure;
-    }
-    key_ = new_key;
-    hot_ = true;
-    record_enciphered_ = encipher;
-    if (Failed(put_record(nullptr))) {
-      key_ = old_key;
-      return kFailure;
-    }
-  }
-  if (old_key) {
-    CipherKey wipe = *old_key;
-    wipe.fill(0);
-  }
-  key_ = new_key;
-  table_enciphered_ = encipher;
-  header_dirty_ = true;
-  valid_ = false;
-  DropReadAhead();
-  if (Failed(write_header())) return kFailure;
-  return go_top();
+  // Deciphering rewrites the table as enciphering does: only with the table held exclusively,
+  // and with a key to read it.
+  if (Failed(RequireExclusiveWrite())) return kFailure;
+  if (!encipher && Failed(RequireMatchingKey())) return kFailure;
+  if (Failed(go_cold()) || Failed(FlushPending())) return kFailure;
+  CipherChange change;
+  change.from = key_;
+  if (encipher) change.to = KeyFromPassword(password);
+  change.encipher = encipher;
+  return RecipherTable(change);
 }
 
 }  // namespace vosk

@@ -100,6 +100,7 @@ class DbfArea : public WorkArea {
   uint8_t version_byte() const { return header_[kHdrVersion]; }
   bool shared() const { return shared_; }
   bool read_only() const { return read_only_; }
+  bool table_enciphered() const { return table_enciphered_; }
   int lock_scheme() const { return lock_scheme_; }
 
   // Lock regions of a scheme; false for a scheme outside 1-5.
@@ -163,6 +164,19 @@ class DbfArea : public WorkArea {
   // then swaps both in through a TableRewrite. Neither old file is written. progress may be
   // null.
   Status RewriteTable(bool zap, PackProgress* progress);
+  // A change of every record's cipher that a rewrite carries out (whole-table encipher and
+  // decipher): each record is read with `from` and stored with `to`, deleted ones included.
+  struct CipherChange {
+    std::optional<CipherKey> from, to;
+    bool encipher = false;
+  };
+  // The body of whole-table encipher and decipher (REQUIRES: as for RewriteTable): the records
+  // go into a new table beside the old one, swapped in once complete, so that no moment leaves
+  // a mix of enciphered and clear records. The memo file is not touched.
+  Status RecipherTable(const CipherChange& change);
+  // False when a deciphered record holds bytes its numbers, dates or logicals never hold (the
+  // sign of a wrong key).
+  bool RecordLooksClear() const;
   // Hooks of the memo layer into a rewrite: the memo file to rewrite ("" none); filling its new
   // file before the records are written (the hook may take the progress, then it sets
   // *progress to null); adopting the new file once it is swapped in.
@@ -173,8 +187,10 @@ class DbfArea : public WorkArea {
   virtual void AdoptRewrittenMemo(File* file) {}
   // Writes the header, the descriptors, the records kept and the end-of-file byte of a
   // rewritten table into out; *head gets its 32-byte header, *count its record count.
+  // With a cipher change every record is kept and re-enciphered instead (zap ignored).
   Status BuildRewrittenTable(File* out, bool zap, PackProgress* progress,
-                             std::array<uint8_t, kDbfHeaderSize>* head, uint32_t* count);
+                             std::array<uint8_t, kDbfHeaderSize>* head, uint32_t* count,
+                             const CipherChange* cipher = nullptr);
   // The bytes of the record buffer as they are stored (enciphered when the table's key says
   // so); points into record_ or scratch.
   const uint8_t* StoredImage(std::vector<uint8_t>* scratch);

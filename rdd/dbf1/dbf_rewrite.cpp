@@ -1,6 +1,7 @@
 // Pack and zap of the DBF driver: the table is rewritten into new files beside the old ones and
 // swapped in through a TableRewrite, never rewritten in place.
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/owned_file.h"
@@ -13,10 +14,42 @@ namespace {
 
 constexpr size_t kRewriteStep = 1 << 20;  // bytes gathered before each write of the new table
 
+bool AllOf(const uint8_t* p, size_t n, const char* allowed) {
+  for (size_t i = 0; i < n; ++i) {
+    if (p[i] == 0 || !std::strchr(allowed, p[i])) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
+// The record cipher keeps no check value, but a wrong key turns the text of numbers, dates and
+// logicals into bytes they never hold.
+bool DbfArea::RecordLooksClear() const {
+  for (const Field& f : fields_) {
+    const uint8_t* p = record_.data() + f.offset;
+    switch (f.kind) {
+      case FieldKind::kNumeric:
+      case FieldKind::kFloat:
+        if (!AllOf(p, f.length, " 0123456789.-+*eE")) return false;
+        break;
+      case FieldKind::kDate:
+        if (f.length == 8 && !AllOf(p, 8, "0123456789") && !AllOf(p, 8, " ")) return false;
+        break;
+      case FieldKind::kLogical:
+        if (!AllOf(p, 1, "TtFfYyNn? ")) return false;
+        break;
+      default:
+        break;
+    }
+  }
+  return true;
+}
+
 Status DbfArea::BuildRewrittenTable(File* out, bool zap, PackProgress* progress,
-                                    std::array<uint8_t, kDbfHeaderSize>* head, uint32_t* count) {
+                                    std::array<uint8_t, kDbfHeaderSize>* head, uint32_t* count,
+                                    const CipherChange* cipher) {
+  if (cipher) zap = false;
   *count = 0;
   auto write_error = [&]() {
     DriverError(kEdfWrite, file_name_, out->last_error());
@@ -39,10 +72,31 @@ Status DbfArea::BuildRewrittenTable(File* out, bool zap, PackProgress* progress,
   uint64_t written = 0;
   std::vector<uint8_t> scratch;
   const uint32_t old_count = zap ? 0 : rec_count_;
+  constexpr uint32_t kClearProbe = 16;
+  bool looked_clear = false;
   for (uint32_t j = 1; j <= old_count; ++j) {
+    if (cipher) key_ = cipher->from;
     if (Failed(go_to(j)) || Failed(ReadRecord())) return kFailure;
-    bool keep = false;
-    if (Failed(pack_record(j, &keep))) return kFailure;
+    bool keep = true;
+    if (cipher) {
+      // A wrong key: not one of the first records deciphers to values of its fields (a right
+      // key may meet a record of odd bytes that another program wrote, never all of them).
+      if (!cipher->encipher && j <= kClearProbe && RecordLooksClear()) looked_clear = true;
+      if (!cipher->encipher && j == std::min(kClearProbe, old_count) && !looked_clear) {
+        RuntimeError e;
+        e.gen_code = kEgReadonly;
+        e.sub_code = kEdfReadonly;
+        e.file_name = file_name_;
+        e.description = "Wrong password: the records do not decipher to values of their fields; "
+                        "nothing changed";
+        error(std::move(e));
+        return kFailure;
+      }
+      key_ = cipher->to;
+      record_enciphered_ = cipher->encipher;
+    } else if (Failed(pack_record(j, &keep))) {
+      return kFailure;
+    }
     hot_ = false;  // what pack_record changed goes to the new file only
     if (progress) progress->Tick();
     CrashPoint("rewrite-record");
@@ -63,7 +117,15 @@ Status DbfArea::BuildRewrittenTable(File* out, bool zap, PackProgress* progress,
   if (out->WriteAt(buf.data(), buf.size(), written) != static_cast<int64_t>(buf.size())) {
     return write_error();
   }
-  StampHeader(*count, head->data());
+  if (cipher) {
+    // The version byte tells whether the table is enciphered: stamped for the new table only.
+    const bool was = table_enciphered_;
+    table_enciphered_ = cipher->encipher;
+    StampHeader(*count, head->data());
+    table_enciphered_ = was;
+  } else {
+    StampHeader(*count, head->data());
+  }
   if (out->WriteAt(head->data(), kDbfHeaderSize, 0) != kDbfHeaderSize) return write_error();
   return kSuccess;
 }
@@ -101,6 +163,41 @@ Status DbfArea::RewriteTable(bool zap, PackProgress* progress) {
   pending_.clear();
   valid_ = hot_ = appended_ = false;
   return go_to(zap ? 0 : 1);
+}
+
+Status DbfArea::RecipherTable(const CipherChange& change) {
+  TableRewrite rw({data_.path()});
+  std::string failed;
+  if (int rc = rw.Begin(&failed)) {
+    DriverError(kEdfCreate, failed, rc);
+    return kFailure;
+  }
+  DropReadAhead();
+  // Whatever happens below, this area reads with the key it had until the swap is done.
+  const std::optional<CipherKey> kept = key_;
+  std::array<uint8_t, kDbfHeaderSize> head{};
+  uint32_t count = 0;
+  const Status built = BuildRewrittenTable(&rw.file(0), false, nullptr, &head, &count, &change);
+  key_ = kept;
+  valid_ = false;
+  if (Failed(built)) return kFailure;
+  CrashPoint("rewrite-built");
+  if (int rc = rw.Commit(&failed)) {
+    DriverError(kEdfWrite, failed, rc);
+    if (!rw.committed()) return kFailure;
+  }
+  data_ = std::move(rw.file(0));
+  if (key_) key_->fill(0);
+  key_ = change.to;
+  table_enciphered_ = change.encipher;
+  header_ = head;
+  rec_count_ = count;
+  header_dirty_ = false;
+  data_flush_pending_ = false;
+  DropReadAhead();
+  pending_.clear();
+  valid_ = hot_ = appended_ = false;
+  return go_top();
 }
 
 }  // namespace vosk

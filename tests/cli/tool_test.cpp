@@ -312,4 +312,83 @@ TEST_F(ToolTest, RejectedCsvRowLeavesNothing) {
   }
 }
 
+// encipher and decipher rewrite the whole table beside itself: killed at any step, stopped by a
+// full disk or given a wrong password, they leave the table as it was, never a mix of
+// enciphered and clear records.
+TEST_F(ToolTest, EncipherAndDecipherChangeEveryRecordOrNone) {
+  const std::string path = dir_ + "/cassa.dbf", table = "'" + path + "'";
+  std::string csv = "NAME,QTY\n";
+  for (int i = 1; i <= 300; ++i) csv += "name" + std::to_string(i) + "," + std::to_string(i) + "\n";
+  std::ofstream(dir_ + "/cassa.csv") << csv;
+  ASSERT_EQ(Tool("create " + table + " NAME:C:10 QTY:N:5").status, 0);
+  ASSERT_EQ(Tool("append " + table + " --csv '" + dir_ + "/cassa.csv'").status, 0);
+  const std::string clear_list = Tool("list " + table + " --csv").out;
+  auto bytes = [&] {
+    std::ifstream f(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(f)), {});
+  };
+  // Records by their flag byte: clear (' ', '*') and enciphered ('E', 'D').
+  auto enciphered_records = [&](const std::string& b, int* clear) {
+    const vosk::test::ParsedDbf d = vosk::test::ParseDbf(b);
+    int e = 0;
+    *clear = 0;
+    for (uint32_t r = 0; r < d.header_count; ++r) {
+      const char flag = b[static_cast<size_t>(d.header_length) + r * static_cast<size_t>(d.record_length)];
+      if (flag == 'E' || flag == 'D') ++e; else ++(*clear);
+    }
+    return e;
+  };
+  // Without a password, nothing.
+  EXPECT_NE(Tool("encipher " + table).status, 0);
+  const std::string before = bytes();
+
+  // Killed at each step of the rewrite: as it was, or wholly enciphered once the swap began.
+  for (const char* point : {"rewrite-record:1", "rewrite-record:200", "rewrite-built",
+                            "rewrite-journal", "rewrite-swap:1"}) {
+    SCOPED_TRACE(point);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << before;
+    const std::string cmd = std::string("VOSK_CRASH_AT=") + point + " '" + DBUTOOL_PATH +
+                            "' encipher " + table + " --password chiave 2>/dev/null";
+    const int st = system(cmd.c_str());
+    EXPECT_FALSE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << "the crash point was not reached";
+    // The next run finds the table whole (and finishes a committed swap).
+    const std::string listed = Tool("list " + table + " --csv --password chiave").out;
+    int clear = 0;
+    const int enc = enciphered_records(bytes(), &clear);
+    EXPECT_TRUE((enc == 300 && clear == 0) || (enc == 0 && clear == 300)) << enc << " + " << clear;
+    if (enc == 0) {
+      EXPECT_EQ(bytes(), before);
+    } else {
+      EXPECT_EQ(listed, clear_list);
+    }
+  }
+
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << before;
+  ASSERT_EQ(Tool("encipher " + table + " --password chiave").status, 0);
+  const std::string enciphered = bytes();
+  int clear = 0;
+  EXPECT_EQ(enciphered_records(enciphered, &clear), 300);
+  EXPECT_EQ(enciphered.find("name1"), std::string::npos);
+  EXPECT_EQ(Tool("list " + table + " --csv --password chiave").out, clear_list);
+  EXPECT_EQ(Tool("encipher " + table + " --password chiave").status, 1) << "enciphered already";
+
+  // A wrong password, a full disk: refused, the enciphered table unchanged.
+  const ToolRun wrong = Tool("decipher " + table + " --password sbagliata", true);
+  EXPECT_EQ(wrong.status, 1);
+  EXPECT_NE(wrong.out.find("Wrong password"), std::string::npos) << wrong.out;
+  EXPECT_EQ(bytes(), enciphered);
+  const ToolRun full = ToolWithFileLimit({"decipher", path, "--password", "chiave"},
+                                         enciphered.size() / 2);
+  EXPECT_NE(full.status, 0) << full.out;
+  EXPECT_EQ(bytes(), enciphered);
+
+  // Deciphered: the file as it was before, but for the date of the last update.
+  ASSERT_EQ(Tool("decipher " + table + " --password chiave").status, 0);
+  std::string after = bytes();
+  ASSERT_EQ(after.size(), before.size());
+  after.replace(1, 3, before.substr(1, 3));
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(Tool("decipher " + table + " --password chiave").status, 1) << "not enciphered";
+}
+
 }  // namespace

@@ -15,6 +15,8 @@
 
 namespace vosk {
 
+class TableRewrite;
+
 // The DBF driver: tables in the DBF format, their record buffer, navigation with BOF/EOF and
 // the phantom record, field encoding, append, delete, recall, commit, pack and zap.
 //
@@ -174,6 +176,10 @@ class DbfArea : public WorkArea {
   // go into a new table beside the old one, swapped in once complete, so that no moment leaves
   // a mix of enciphered and clear records. The memo file is not touched.
   Status RecipherTable(const CipherChange& change);
+  // The end of every rewrite: commits the new files of rw (the table's, then its memo's) and
+  // takes them as this area's open files, with the new table's header and record count.
+  Status SwapInRewrite(TableRewrite* rw, const std::array<uint8_t, kDbfHeaderSize>& head,
+                       uint32_t count);
   // False when a deciphered record holds bytes its numbers, dates or logicals never hold (the
   // sign of a wrong key).
   bool RecordLooksClear() const;

@@ -146,15 +146,22 @@ Status DbfArea::RewriteTable(bool zap, PackProgress* progress) {
   uint32_t count = 0;
   if (Failed(BuildRewrittenTable(&rw.file(0), zap, progress, &head, &count))) return kFailure;
   valid_ = false;
+  if (Failed(SwapInRewrite(&rw, head, count))) return kFailure;
+  return go_to(zap ? 0 : 1);
+}
+
+Status DbfArea::SwapInRewrite(TableRewrite* rw, const std::array<uint8_t, kDbfHeaderSize>& head,
+                              uint32_t count) {
   CrashPoint("rewrite-built");
-  if (int rc = rw.Commit(&failed)) {
+  std::string failed;
+  if (int rc = rw->Commit(&failed)) {
     DriverError(kEdfWrite, failed, rc);
-    if (!rw.committed()) return kFailure;
+    if (!rw->committed()) return kFailure;
     // The journal is durable: the next open finishes the swap. This area goes on with the
     // files it has open, which are no longer the table's.
   }
-  data_ = std::move(rw.file(0));
-  if (!memo.empty()) AdoptRewrittenMemo(&rw.file(1));
+  data_ = std::move(rw->file(0));
+  if (rw->size() > 1) AdoptRewrittenMemo(&rw->file(1));
   header_ = head;
   rec_count_ = count;
   header_dirty_ = false;
@@ -162,7 +169,7 @@ Status DbfArea::RewriteTable(bool zap, PackProgress* progress) {
   DropReadAhead();
   pending_.clear();
   valid_ = hot_ = appended_ = false;
-  return go_to(zap ? 0 : 1);
+  return kSuccess;
 }
 
 Status DbfArea::RecipherTable(const CipherChange& change) {
@@ -180,23 +187,10 @@ Status DbfArea::RecipherTable(const CipherChange& change) {
   const Status built = BuildRewrittenTable(&rw.file(0), false, nullptr, &head, &count, &change);
   key_ = kept;
   valid_ = false;
-  if (Failed(built)) return kFailure;
-  CrashPoint("rewrite-built");
-  if (int rc = rw.Commit(&failed)) {
-    DriverError(kEdfWrite, failed, rc);
-    if (!rw.committed()) return kFailure;
-  }
-  data_ = std::move(rw.file(0));
+  if (Failed(built) || Failed(SwapInRewrite(&rw, head, count))) return kFailure;
   if (key_) key_->fill(0);
   key_ = change.to;
   table_enciphered_ = change.encipher;
-  header_ = head;
-  rec_count_ = count;
-  header_dirty_ = false;
-  data_flush_pending_ = false;
-  DropReadAhead();
-  pending_.clear();
-  valid_ = hot_ = appended_ = false;
   return go_top();
 }
 

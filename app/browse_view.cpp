@@ -15,6 +15,7 @@
 #include "app/dialog.h"
 #include "app/error_handler.h"
 #include "app/filename.h"
+#include "app/group_commands.h"
 #include "app/key_search.h"
 #include "app/main_menu.h"
 #include "app/messages.h"
@@ -606,10 +607,11 @@ bool TASTI(Browse* oBrw, int nKey, bool ctrl) {
       if (!ctrl) return false;
       NUOVOREC(oBrw, true);
       return true;
-    // Keys of commands that later work adds (structure, replace) are taken but do nothing
-    // yet.
-    case kVkF3:
     case kVkF6:
+      SOSTVAL(oBrw);
+      return true;
+    // Keys of commands that later work adds (structure) are taken but do nothing yet.
+    case kVkF3:
       return true;
     default:
       return false;

@@ -57,7 +57,7 @@ Control Control::Button(int id, std::string prompt, int row, int col, int width,
 
 Value Control::Val() const { return kind == ControlKind::kGet && get ? get->value() : value; }
 
-bool Control::Enabled() const { return !disabled && (!when || when()); }
+bool Control::Enabled() const { return !disabled && !hidden && (!when || when()); }
 
 bool Control::Changed() const { return changed || (get && get->modified()); }
 

@@ -49,9 +49,12 @@ struct Control {
   bool read_only = false;
   bool multi_line = false;
   bool disabled = false;                    // never enabled
+  bool hidden = false;                      // not shown (and so not enabled)
+  int max_length = 0;                       // kMemo: at most this many characters; 0 any
   std::function<bool(const Value&)> valid;  // validation block; empty = always valid
   std::function<bool()> when;               // enabling block; empty = always enabled
   std::function<void()> on_change;          // after the user changed the value
+  std::function<void()> on_lost_focus;      // after the control gave up the focus
   bool changed = false;                     // the user changed the value
   bool failing = false;                     // painted red while its message is shown
 

@@ -5,6 +5,7 @@
 #include "app/browse_view.h"
 #include "app/current_table.h"
 #include "app/filename.h"
+#include "app/group_commands.h"
 #include "app/open_table.h"
 #include "app/order_info.h"
 #include "app/record_commands.h"
@@ -189,6 +190,8 @@ void ModificaCampo(Browse* b) { TASTI(b, kVkReturn, false); }
 void NuovoRecord(Browse* b) { NUOVOREC(b); }
 void DuplicaRecord(Browse* b) { NUOVOREC(b, true); }
 void CancellaRipristina(Browse* b) { ELIMREC(b); }
+void SostituisciValori(Browse* b) { SOSTVAL(b); }
+void CancellaRecord(Browse* b) { CANCREC(b); }
 void DriverNtx(Browse* b) { CAMBIARDD(b, "DBFNTX"); }
 void DriverCdx(Browse* b) { CAMBIARDD(b, "DBFCDX"); }
 void MemoDbt(Browse* b) { CAMBIAMEMO(b, 1); }
@@ -243,6 +246,10 @@ Command CommandOf(Action action) {
       return &DuplicaRecord;
     case Action::kCancellaRipristina:
       return &CancellaRipristina;
+    case Action::kSostituisciValori:
+      return &SostituisciValori;
+    case Action::kCancellaRecord:
+      return &CancellaRecord;
     case Action::kDriverNtx:
       return &DriverNtx;
     case Action::kDriverCdx:

@@ -7,6 +7,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QSignalBlocker>
+#include <QTextCursor>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QToolBar>
@@ -106,7 +108,15 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
         edit->setReadOnly(c.read_only);
         connect(edit, &QPlainTextEdit::textChanged, this, [this, i, edit] {
           Control& m = dlg_.controls[i];
-          std::string text = edit->toPlainText().replace("\n", "\r\n").toStdString();
+          QString typed = edit->toPlainText();
+          if (m.max_length > 0 && typed.size() > m.max_length) {
+            // No more than the field holds: the text typed beyond is refused.
+            typed.truncate(m.max_length);
+            const QSignalBlocker block(edit);
+            edit->setPlainText(typed);
+            edit->moveCursor(QTextCursor::End);
+          }
+          std::string text = typed.replace("\n", "\r\n").toStdString();
           m.value = Value::String(Ansi(text), true);
           m.changed = true;
           UserChanged(i);
@@ -192,6 +202,8 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
       w->setGeometry(0, top, ToPxX(dlg.width), ToPxY(dlg.height) - 22);
     }
     w->setEnabled(c.Enabled());
+    w->setVisible(!c.hidden);
+    if (c.on_lost_focus) w->installEventFilter(this);
     widgets_.push_back(w);
   }
   dlg.on_control_changed = [this](int index) { ControlChanged(index); };
@@ -221,6 +233,20 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
 }
 
 bool DialogView::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::FocusOut) {
+    for (size_t i = 0; i < widgets_.size(); ++i) {
+      if (widgets_[i] != watched || !dlg_.controls[i].on_lost_focus) continue;
+      // After the control itself has taken the focus loss (an input field assigns its value).
+      QMetaObject::invokeMethod(
+          this,
+          [this, i] {
+            if (i < dlg_.controls.size() && dlg_.controls[i].on_lost_focus) {
+              RunCommand([&] { dlg_.controls[i].on_lost_focus(); });
+            }
+          },
+          Qt::QueuedConnection);
+    }
+  }
   if (event->type() == QEvent::KeyPress) {
     auto* tree = qobject_cast<QTreeWidget*>(watched);
     auto* key = static_cast<QKeyEvent*>(event);
@@ -269,9 +295,22 @@ void DialogView::ControlChanged(int index) {
   Control& c = dlg_.controls[static_cast<size_t>(index)];
   QWidget* w = widgets_[static_cast<size_t>(index)];
   if (auto* edit = dynamic_cast<TGetEdit*>(w)) edit->ShowCore();
-  if (auto* memo = qobject_cast<QPlainTextEdit*>(w); memo && c.read_only) {
-    memo->setPlainText(FromApp(c.value.is_string() ? c.value.str() : ""));
+  if (auto* memo = qobject_cast<QPlainTextEdit*>(w)) {
+    const QString text = FromApp(c.value.is_string() ? c.value.str() : "").replace("\r\n", "\n");
+    if (c.read_only || memo->toPlainText() != text) {
+      const QSignalBlocker block(memo);
+      memo->setPlainText(text);
+    }
   }
+  if (auto* combo = qobject_cast<QComboBox*>(w)) {
+    const QString text = FromApp(c.value.is_string() ? c.value.str() : "");
+    if (combo->currentText() != text) {
+      const QSignalBlocker block(combo);
+      combo->setCurrentText(text);
+    }
+  }
+  w->setVisible(!c.hidden);
+  w->setEnabled(c.Enabled());
   if (auto* check = qobject_cast<QCheckBox*>(w)) {
     check->setChecked(c.value.is_logical() && c.value.logical());
   }

@@ -138,14 +138,17 @@ class ScriptedUi : public Ui {
     c->get->GotFocus();
     for (char k : keys) c->get->KeyChar(static_cast<unsigned char>(k));
     c->get->LostFocus();
+    if (c->on_lost_focus) c->on_lost_focus();
   }
-  // Replaces the text of a memo control, as typing does: its change hook runs.
+  // Replaces the text of a memo control (cut at its maximum length) as typing does: its change
+  // hook runs, then it loses the focus.
   static void SetMemo(Dialog& dlg, const std::string& name, const std::string& text) {
     Control* c = CTL(dlg, name);
     if (c == nullptr) return;
-    c->value = Value::String(text, true);
+    c->value = Value::String(c->max_length > 0 ? text.substr(0, c->max_length) : text, true);
     c->changed = true;
     if (c->on_change) c->on_change();
+    if (c->on_lost_focus) c->on_lost_focus();
   }
   // Ticks or clears a check box, when it is enabled. True when it was.
   static bool SetCheck(Dialog& dlg, const std::string& name, bool on) {
@@ -155,6 +158,14 @@ class ScriptedUi : public Ui {
     c->changed = true;
     if (c->on_change) c->on_change();
     return true;
+  }
+  // Chooses an entry of a drop-down list.
+  static void Choose(Dialog& dlg, const std::string& name, const std::string& item) {
+    Control* c = CTL(dlg, name);
+    if (c == nullptr) return;
+    c->value = Value::String(item);
+    c->changed = true;
+    if (c->on_change) c->on_change();
   }
   // Presses Conferma (201), Annulla (202) or, with id 0, Esc. True when the dialog closed.
   bool Press(Dialog& dlg, int id) {

@@ -10,6 +10,7 @@
 #include "app/order_info.h"
 #include "app/record_commands.h"
 #include "app/sort_filter.h"
+#include "app/table_maintenance.h"
 #include "app/ui.h"
 #include "app/voskdbu.h"
 #include "rdd/db_commands.h"
@@ -192,6 +193,8 @@ void DuplicaRecord(Browse* b) { NUOVOREC(b, true); }
 void CancellaRipristina(Browse* b) { ELIMREC(b); }
 void SostituisciValori(Browse* b) { SOSTVAL(b); }
 void CancellaRecord(Browse* b) { CANCREC(b); }
+void SvuotaTabella(Browse* b) { SVUOTA(b); }
+void CompattaTabella(Browse* b) { COMPATTA(b); }
 void DriverNtx(Browse* b) { CAMBIARDD(b, "DBFNTX"); }
 void DriverCdx(Browse* b) { CAMBIARDD(b, "DBFCDX"); }
 void MemoDbt(Browse* b) { CAMBIAMEMO(b, 1); }
@@ -250,6 +253,10 @@ Command CommandOf(Action action) {
       return &SostituisciValori;
     case Action::kCancellaRecord:
       return &CancellaRecord;
+    case Action::kSvuotaTabella:
+      return &SvuotaTabella;
+    case Action::kCompattaTabella:
+      return &CompattaTabella;
     case Action::kDriverNtx:
       return &DriverNtx;
     case Action::kDriverCdx:

@@ -12,7 +12,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QKeyEvent>
+#include <QComboBox>
 #include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QMouseEvent>
 #include <QScrollBar>
 #include <QTimer>
@@ -369,6 +372,44 @@ TEST_F(BrowseWidgetTest, InsertCtrlDAndDeleteChangeTheFileAsAnotherReaderSeesIt)
   ASSERT_EQ(lines.size(), 14u) << seen;
   EXPECT_EQ(lines[12], "  None ") << "the blank record";
   EXPECT_EQ(lines[13], "* " + lines[1].substr(2)) << "the deleted copy of record 2";
+}
+
+TEST_F(BrowseWidgetTest, F6ShowsTheValueControlOfTheChosenFieldAndReplacesIntoTheFile) {
+  if (::system("/usr/bin/python3 -c 'import dbfread' 2>/dev/null") != 0) {
+    GTEST_SKIP() << "python3-dbfread is not installed";
+  }
+  WithMainWindow([&](MainWindow&, TWBrowseWidget& grid) {
+    QApplication::processEvents();
+    OnNextDialog([](QWidget* dialog) {
+      auto* field = dialog->findChild<QComboBox*>("cCam");
+      auto* text = dialog->findChild<QPlainTextEdit*>("cVal");
+      auto* number = dialog->findChild<QLineEdit*>("nVal");
+      auto* condition = dialog->findChild<QPlainTextEdit*>("cFor");
+      ASSERT_TRUE(field && text && number && condition);
+      EXPECT_FALSE(number->isHidden()) << "CODICE, the first field, takes a number";
+      EXPECT_TRUE(text->isHidden());
+      field->setCurrentText("RAGSOC");
+      EXPECT_TRUE(number->isHidden());
+      EXPECT_FALSE(text->isHidden());
+      text->setPlainText(QString(40, 'x'));
+      EXPECT_EQ(text->toPlainText().size(), 30) << "no longer than the field";
+      text->setPlainText("Bar Sport");
+      condition->setPlainText("CODICE < 3");
+      for (QPushButton* b : dialog->findChildren<QPushButton*>()) {
+        if (b->text() == "&Conferma") b->click();
+      }
+    });
+    Key(&grid, Qt::Key_F6);
+    QApplication::processEvents();
+  });
+  const std::string seen = ReadWithDbfread(table_);
+  std::vector<std::string> lines;
+  std::stringstream in(seen);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 12u) << seen;
+  EXPECT_EQ(lines[0], "  1 Bar Sport");
+  EXPECT_EQ(lines[1], "  2 Bar Sport");
+  EXPECT_NE(lines[2], "  3 Bar Sport");
 }
 
 }  // namespace

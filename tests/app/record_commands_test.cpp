@@ -172,5 +172,40 @@ TEST_F(RecordCommandsTest, AFullDiskAbandonsTheAppendWithAMessage) {
   });
 }
 
+TEST_F(RecordCommandsTest, ADuplicateHasItsOwnCopyOfTheMemo) {
+  ValueArray structure;
+  for (auto [name, type, len] : {std::tuple{"NOME", "C", 8}, std::tuple{"NOTE", "M", 10}}) {
+    structure.push_back(Value::Array({Value::String(name), Value::String(type),
+                                      Value::Integer(len), Value::Integer(0)}));
+  }
+  table_ = Path("NOTE.DBF");
+  ASSERT_TRUE(DBCREATE(table_, structure, "DBFNTX"));
+  DBCLOSEAREA();
+  ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", table_, "MK", false, false));
+  ASSERT_TRUE(DBAPPEND());
+  FIELDPUT(1, Value::String("Anna"));
+  FIELDPUT(2, Value::String(std::string(700, 'm'), true));  // two blocks
+  DBCLOSEAREA();
+  RunWithTable(ui_, table_, [&](TWBrowse& brw) {
+    Go(brw, 1);
+    TASTI(&brw, 'D', true);
+    EXPECT_EQ(RECNO(), 2u);
+    ASSERT_TRUE(RLOCK());
+    FIELDPUT(2, Value::String("changed", true));  // the copy changes, the original does not
+    DBCOMMIT();
+    DBUNLOCK();
+    ASSERT_TRUE(DBUSEAREA(true, "", table_, "ALTRO", true, true));
+    DBGOTO(Value::Integer(1));
+    EXPECT_EQ(FIELDGET(2).str(), std::string(700, 'm'));
+    DBGOTO(Value::Integer(2));
+    EXPECT_EQ(FIELDGET(1).str(), "Anna    ");
+    EXPECT_EQ(FIELDGET(2).str(), "changed");
+    DBCLOSEAREA();
+    DBSELECTAREA("DBF");
+    EXPECT_NE(Field(1, "NOTE"), Field(2, "NOTE")) << "each record points to its own block";
+    EXPECT_TRUE(Texts().empty());
+  });
+}
+
 }  // namespace
 }  // namespace vosk

@@ -17,8 +17,7 @@ namespace {
 constexpr char kRecordLocked[] =
     "Il record risulta attualmente bloccato da un altro programma. Impossibile ";
 
-// True for the fields a copy takes over: not those the table fills in itself, nor currency,
-// which the table cannot store yet.
+// True for the fields a copy takes over: not those the table fills in itself.
 bool CopiedByDuplicate(int n) {
   const Value type = FIELDTYPE(n);
   if (!type.is_string() || type.str().empty()) return false;
@@ -26,7 +25,6 @@ bool CopiedByDuplicate(int n) {
     case '+':  // autoincrement
     case '^':  // row version
     case '=':  // modification stamp
-    case 'Y':
       return false;
     default:
       return true;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -70,6 +71,12 @@ inline void WriteDbf(const std::string& path, const std::vector<DbfField>& field
   std::ofstream(path, std::ios::binary) << b;
 }
 
+// The text in upper case (ASCII letters), as messages name files.
+inline std::string UpperCase(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
 class AppTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -97,6 +104,12 @@ class AppTest : public ::testing::Test {
   }
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  // The texts of the message boxes shown so far.
+  std::vector<std::string> MessageTexts() const {
+    std::vector<std::string> texts;
+    for (const auto& m : ui_.messages) texts.push_back(m.text);
+    return texts;
+  }
   void Ini(const std::string& key, const std::string& value) {
     WRITEPPROSTRING("Parametri", key, value, ini_);
   }

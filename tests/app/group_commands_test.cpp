@@ -47,11 +47,6 @@ class GroupCommandsTest : public AppTest {
     }
     return marks;
   }
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> t;
-    for (const auto& m : ui_.messages) t.push_back(m.text);
-    return t;
-  }
   // A script of the replace dialog: field, then `fill` types the rest, then Conferma.
   std::function<void(Dialog&)> Replace(std::string field, std::function<void(Dialog&)> fill) {
     return [this, field, fill](Dialog& d) {
@@ -104,7 +99,7 @@ TEST_F(GroupCommandsTest, AValueOfEachTypeReplacesTheFieldWhereTheConditionHolds
       EXPECT_EQ(Column(c.field), c.expected) << c.field;
       EXPECT_EQ(RECNO(), 4u) << "the record that was current is current again";
     }
-    EXPECT_TRUE(Texts().empty());
+    EXPECT_TRUE(MessageTexts().empty());
     EXPECT_EQ(ui_.progress.front(), "open:Sostituzione valori in corso...|Attenzione");
     EXPECT_EQ(ui_.progress.back(), "close");
   });
@@ -128,20 +123,20 @@ TEST_F(GroupCommandsTest, ExpressionsOfTheRightTypeAssignAndOfTheWrongTypeChange
     EXPECT_EQ(Column("CODICE"),
               (std::vector<std::string>{" -25", " -33", " -50", "-100", "   0", " 100", "  50",
                                         "  33", "  25", "  20"}));
-    EXPECT_TRUE(Texts().empty());
+    EXPECT_TRUE(MessageTexts().empty());
 
     const std::string before = test::ReadFileBytes(table_);
     for (auto [field, exp] : {std::pair{"NOME", "CODICE + 1"}, std::pair{"CODICE", "NOME"},
                               std::pair{"DATA", "'2024'"}, std::pair{"ATTIVO", "1"}}) {
       ui_.messages.clear();
       expression(field, exp);
-      EXPECT_EQ(Texts(), (std::vector<std::string>{"Espressione non valida per questo campo."}))
+      EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Espressione non valida per questo campo."}))
           << field << " := " << exp;
     }
     // An expression that fails on a later record stops there.
     ui_.messages.clear();
     expression("NOME", "IF(CODICE > 50, 'ok', 1)");
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"Espressione non valida per questo campo."}));
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Espressione non valida per questo campo."}));
     EXPECT_EQ(Column("NOME")[0], "N2          ") << "record 1 fails: nothing changed";
     EXPECT_EQ(test::ReadFileBytes(table_), before);
   });
@@ -187,7 +182,7 @@ TEST_F(GroupCommandsTest, IntegerAndTimeFieldsTakeOnlyExpressions) {
                                                          test::Le32(3000)}));
     DBGOTO(Value::Integer(3));
     EXPECT_EQ(ValueToText(FIELDGET(2)).substr(0, 16), "01/02/2025 10:30");
-    EXPECT_TRUE(Texts().empty());
+    EXPECT_TRUE(MessageTexts().empty());
   });
 }
 
@@ -236,7 +231,7 @@ TEST_F(GroupCommandsTest, TheReplaceDialogShowsOneValueControlAndValueAndExpress
       EXPECT_TRUE(ui_.Press(d, kIdAnnulla));
     });
     SOSTVAL(&brw);
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"Campo non valido.", "Campo non valido.",
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Campo non valido.", "Campo non valido.",
                                                  "Annullo le modifiche?"}));
     EXPECT_EQ(Column("ATTIVO")[1], "F") << "cancelled: nothing changed";
   });
@@ -256,7 +251,7 @@ TEST_F(GroupCommandsTest, DeleteRecordsByConditionMarksThemAndNeedsACondition) {
     CANCREC(&brw);
     EXPECT_EQ(DeletionMarks(), " *     ***");
     EXPECT_EQ(RECNO(), 2u);
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"Campo non valido.", "Campo non valido."}));
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Campo non valido.", "Campo non valido."}));
     EXPECT_EQ(ui_.progress.front(), "open:Cancellazione record in corso...|Attenzione");
   });
 }
@@ -286,7 +281,7 @@ TEST_F(GroupCommandsTest, ATableLockedElsewhereIsToldAndTheDialogComesBackAsItWa
     const std::string locked =
         "Il file (o un suo record) risulta attualmente bloccato da un altro programma. "
         "Impossibile effettuare la ";
-    EXPECT_EQ(Texts(), (std::vector<std::string>{locked + "sostituzione.", locked + "cancellazione.",
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{locked + "sostituzione.", locked + "cancellazione.",
                                                  "Annullo le modifiche?"}));
     EXPECT_EQ(ui_.dialogs.size(), 4u);
   });

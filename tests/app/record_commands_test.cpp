@@ -24,11 +24,6 @@ void RunWithTable(ScriptedUi& ui, const std::string& table,
 
 namespace {
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 class RecordCommandsTest : public AppTest {
  protected:
   void SetUp() override {
@@ -45,11 +40,6 @@ class RecordCommandsTest : public AppTest {
     const test::ParsedDbf dbf = test::ParseDbf(bytes);
     return bytes.at(static_cast<size_t>(dbf.header_length) +
                     (recno - 1) * static_cast<size_t>(dbf.record_length));
-  }
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> t;
-    for (const auto& m : ui_.messages) t.push_back(m.text);
-    return t;
   }
   void Go(TWBrowse& brw, uint32_t recno) {
     DBGOTO(Value::Integer(recno));
@@ -86,7 +76,7 @@ TEST_F(RecordCommandsTest, InsertAppendsABlankRecordAndCtrlDCopiesTheCurrentOne)
     EXPECT_EQ(Field(13, "NOME"), std::string(12, ' '));
     EXPECT_EQ(Field(13, "DATA"), std::string(8, ' '));
     EXPECT_FALSE(TASTI(&brw, 'D', false)) << "D alone is a letter for the grid";
-    EXPECT_TRUE(Texts().empty());
+    EXPECT_TRUE(MessageTexts().empty());
   });
 }
 
@@ -115,7 +105,7 @@ TEST_F(RecordCommandsTest, DeleteThenDeleteAgainRecallsAndALockElsewhereIsNamed)
       TASTI(&brw, kVkDelete, false);
       EXPECT_EQ(DeletionByte(4), '*');
     }
-    EXPECT_EQ(Texts(), (std::vector<std::string>{locked + "cancellarlo.", locked + "ripristinarlo."}));
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{locked + "cancellarlo.", locked + "ripristinarlo."}));
   });
 }
 
@@ -146,7 +136,7 @@ TEST_F(RecordCommandsTest, AppendWaitsForAnotherProgramsTableLockUnderTheBusyPop
     EXPECT_EQ(ui_.progress, (std::vector<std::string>{
                                 Ansi("open:Il sistema è momentaneamente occupato...|Attenzione"),
                                 "close"}));
-    EXPECT_TRUE(Texts().empty());
+    EXPECT_TRUE(MessageTexts().empty());
   });
 }
 
@@ -158,13 +148,13 @@ TEST_F(RecordCommandsTest, AFullDiskAbandonsTheAppendWithAMessage) {
       ASSERT_TRUE(limit.ok());
       EXPECT_THROW(TASTI(&brw, kVkInsert, false), Abandon);
     }
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"Spazio sul disco " + Upper(table_) +
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Spazio sul disco " + UpperCase(table_) +
                                                  " insufficiente."}));
     EXPECT_TRUE(ui_.mails.empty());
     // The table is still sound: the next append works.
     ui_.messages.clear();
     TASTI(&brw, kVkInsert, false);
-    EXPECT_TRUE(Texts().empty());
+    EXPECT_TRUE(MessageTexts().empty());
     EXPECT_EQ(Field(1, "NOME"), "Cliente 1   ");
     EXPECT_EQ(test::ReadFileBytes(table_).size(),
               before.size() + static_cast<size_t>(test::ParseDbf(before).record_length) * Count() -
@@ -203,7 +193,7 @@ TEST_F(RecordCommandsTest, ADuplicateHasItsOwnCopyOfTheMemo) {
     DBCLOSEAREA();
     DBSELECTAREA("DBF");
     EXPECT_NE(Field(1, "NOTE"), Field(2, "NOTE")) << "each record points to its own block";
-    EXPECT_TRUE(Texts().empty());
+    EXPECT_TRUE(MessageTexts().empty());
   });
 }
 

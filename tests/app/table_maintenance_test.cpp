@@ -26,11 +26,6 @@ void RunWithTable(ScriptedUi& ui, const std::string& table,
 
 namespace {
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 class TableMaintenanceTest : public AppTest {
  protected:
   void SetUp() override {
@@ -49,11 +44,6 @@ class TableMaintenanceTest : public AppTest {
       out.push_back((mark == '*' ? "*" : "") + test::FieldBytes(bytes, r, "CODICE"));
     }
     return out;
-  }
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> t;
-    for (const auto& m : ui_.messages) t.push_back(m.text);
-    return t;
   }
   // The table is open shared in the browse's work area: another program can open it too.
   void ExpectOpenShared() {
@@ -90,7 +80,7 @@ TEST_F(TableMaintenanceTest, PackDropsDeletedRecordsAndZapEmptiesTheTableAfterTh
     EXPECT_EQ(LASTREC(), 0u);
     EXPECT_TRUE(EOF_());
     ExpectOpenShared();
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"Confermi il PACK della tabella?",
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Confermi il PACK della tabella?",
                                                  "Confermi il PACK della tabella?",
                                                  "Confermi lo ZAP della tabella?"}));
   });
@@ -115,7 +105,7 @@ TEST_F(TableMaintenanceTest, ZapAndPackAreRefusedWhileAnotherProcessHasTheTableO
     EXPECT_TRUE(NETUSED(table_)) << "this program has it open";
     EXPECT_FALSE(NETUSED(Path("NONE")));
     const std::string open = "La tabella risulta attualmente aperta da un altro programma. ";
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"Confermi lo ZAP della tabella?",
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Confermi lo ZAP della tabella?",
                                                  open + "Impossibile svuotarla.",
                                                  "Confermi il PACK della tabella?",
                                                  open + "Impossibile compattarla."}));
@@ -136,9 +126,9 @@ TEST_F(TableMaintenanceTest, AFullDiskDuringThePackIsToldAndLeavesTheTableAsItWa
       ui_.answers = {kButtonOk};
       COMPATTA(&brw);
     }
-    EXPECT_EQ(Texts().size(), 2u);
-    EXPECT_NE(Texts().back().find(" insufficiente."), std::string::npos) << Texts().back();
-    EXPECT_EQ(Texts().back().rfind("Spazio sul disco ", 0), 0u) << Texts().back();
+    EXPECT_EQ(MessageTexts().size(), 2u);
+    EXPECT_NE(MessageTexts().back().find(" insufficiente."), std::string::npos) << MessageTexts().back();
+    EXPECT_EQ(MessageTexts().back().rfind("Spazio sul disco ", 0), 0u) << MessageTexts().back();
     EXPECT_TRUE(ui_.mails.empty()) << "no error report";
     EXPECT_EQ(test::ReadFileBytes(table_), before);
     ExpectOpenShared();
@@ -194,7 +184,7 @@ TEST_F(TableMaintenanceTest, EveryRecordCommandRefusesAReadOnlyTableBeforeAsking
       ui_.messages.clear();
       ui_.answers = {kButtonOk};
       c.command(&brw);
-      EXPECT_EQ(Texts(), (std::vector<std::string>{"La tabella " + Upper(table_) +
+      EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"La tabella " + UpperCase(table_) +
                                                    Ansi(" è aperta in sola lettura: impossibile "
                                                         "modificarla.")}))
           << c.name;

@@ -16,6 +16,7 @@
 #include "app/open_table.h"
 #include "app/order_info.h"
 #include "app/progress.h"
+#include "app/sort_filter.h"
 #include "app/table_files.h"
 #include "expr/memvars.h"
 #include "expr/runtime_error.h"

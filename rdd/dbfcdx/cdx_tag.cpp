@@ -238,13 +238,29 @@ Status CdxTag::SetFromLeaf(OrderCursor* c) {
       c->generation = generation_;
       return kSuccess;
     }
+    const uint64_t page = c->path.back().page;
     PageRef ref;
-    if (Failed(bag_->ReadPage(c->path.back().page, &ref))) return kFailure;
+    if (Failed(bag_->ReadPage(page, &ref))) return kFailure;
     uint32_t next = i < 0 ? LeftOf(ref.data()) : RightOf(ref.data());
+    ref.Release();
     if (next == kCdxNone || next == 0) {
+      // The chain ends at the tree's edge leaf, or a cut link hides the leaves beyond it.
+      OrderCursor edge;
+      if (Failed(DescendEdge(&edge, i < 0))) return kFailure;
+      if (edge.path.back().page != page) {
+        return bag_->PageFault("cdxTagSkip: leaf chain broken.", page);
+      }
       c->on = false;
       c->generation = generation_;
       return kSuccess;
+    }
+    {
+      // A neighbour links back, or the link leads into another part of the chain.
+      PageRef n;
+      if (Failed(bag_->ReadPage(next, &n))) return kFailure;
+      if ((i < 0 ? RightOf(n.data()) : LeftOf(n.data())) != page) {
+        return bag_->PageFault("cdxTagSkip: leaf chain broken.", page);
+      }
     }
     if (i < 0) {
       const std::vector<CdxKeyEntry>* prev;
@@ -311,6 +327,11 @@ Status CdxTag::Seek(OrderCursor* c, const std::string& key, bool after, bool exa
 }
 
 Status CdxTag::Edge(OrderCursor* c, bool first) {
+  if (Failed(DescendEdge(c, first))) return kFailure;
+  return SetFromLeaf(c);
+}
+
+Status CdxTag::DescendEdge(OrderCursor* c, bool first) {
   c->path.clear();
   c->between = false;
   if (root_ == 0) return bag_->PageFault("cdxTagOpen: index corrupted", 0);
@@ -326,7 +347,7 @@ Status CdxTag::Edge(OrderCursor* c, bool first) {
       if (Failed(Leaf(off, &keys))) return kFailure;
       c->path.push_back({off, first ? 0 : static_cast<int>(keys->size()) - 1});
       if (keys->empty()) c->path.back().index = first ? 0 : -1;
-      return SetFromLeaf(c);
+      return kSuccess;
     }
     int n = Count(p);
     if (n < 1 || n > max_interior()) return bag_->PageFault("cdxPageGetChild: index corrupted.", off);

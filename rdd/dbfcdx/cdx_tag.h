@@ -100,6 +100,8 @@ class CdxTag : public Order {
                  const uint8_t* key, uint32_t key_recno) const;
   Status Descend(OrderCursor* c, const std::string& key, bool after, bool exact, uint32_t recno);
   Status Edge(OrderCursor* c, bool first);
+  // The path down the first (or last) child of every level to the edge leaf.
+  Status DescendEdge(OrderCursor* c, bool first);
   Status SetFromLeaf(OrderCursor* c);
   Status UpdateParents(std::vector<OrderCursor::Level> path);
   Status InsertInterior(std::vector<OrderCursor::Level> path, size_t level,

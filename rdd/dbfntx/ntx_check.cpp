@@ -86,7 +86,10 @@ struct Walker {
     NtxPageView v(data.data(), order->key_length(), order->max_keys());
     int n = v.count();
     bool leaf = v.child(0) == 0;
-    if (!root && n == 0) Problem("page " + std::to_string(offset) + " holds no key");
+    // Only the root of an empty tree holds no key (and then no child either).
+    if (n == 0 && (!root || v.child(0) != 0)) {
+      Problem("page " + std::to_string(offset) + " holds no key");
+    }
     for (int i = 0; i <= n; ++i) {
       if ((v.child(i) == 0) != leaf) {
         Problem("page " + std::to_string(offset) + " mixes leaf and inner items");

@@ -160,12 +160,24 @@ Status NtxOrder::SettleBackward(OrderCursor* c) {
   return Load(c);
 }
 
+namespace {
+
+// A tree page without keys is the root of an empty tree; any other (a root with a child, a
+// page below the root) is never written: a walk that meets one is in a damaged tree whose
+// other keys it would miss.
+bool Hollow(const NtxPageView& v, const OrderCursor& c) {
+  return v.count() == 0 && (v.child(0) != 0 || !c.path.empty());
+}
+
+}  // namespace
+
 Status NtxOrder::DescendLeft(OrderCursor* c, uint64_t offset) {
   for (;;) {
     if (static_cast<int>(c->path.size()) > kMaxDepth) return file_->Corrupt();
     PageRef ref;
     if (Failed(Page(offset, &ref))) return kFailure;
     NtxPageView v = View(&ref);
+    if (Hollow(v, *c)) return file_->Corrupt();
     c->path.push_back({offset, 0});
     uint32_t child = v.child(0);
     if (child == 0) return kSuccess;
@@ -179,6 +191,7 @@ Status NtxOrder::DescendRight(OrderCursor* c, uint64_t offset) {
     PageRef ref;
     if (Failed(Page(offset, &ref))) return kFailure;
     NtxPageView v = View(&ref);
+    if (Hollow(v, *c)) return file_->Corrupt();
     int n = v.count();
     c->path.push_back({offset, n});
     uint32_t child = v.child(n);
@@ -252,6 +265,7 @@ Status NtxOrder::Descend(OrderCursor* c, const std::string& key, bool after, boo
     PageRef ref;
     if (Failed(Page(offset, &ref))) return kFailure;
     NtxPageView v = View(&ref);
+    if (Hollow(v, *c)) return file_->Corrupt();
     int lo = 0, hi = v.count();
     while (lo < hi) {
       int mid = (lo + hi) / 2;

@@ -173,7 +173,7 @@ TEST_F(DbfFuzzTest, MutatedTablesNeverCrash) {
   }
   std::string path = Path("fuzz.dbf");
   int opened = 0;
-  constexpr int kIterations = 3000;
+  const int kIterations = FuzzIterations(3000);
   for (int i = 0; i < kIterations; ++i) {
     std::mt19937 rng(static_cast<uint32_t>(i) * 2654435761u + 17);
     const std::string& seed = seeds[static_cast<size_t>(i) % seeds.size()];

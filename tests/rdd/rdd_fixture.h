@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <cstdlib>
 #include <map>
 #include <string>
 #include <vector>
@@ -68,6 +69,12 @@ class FileSizeLimit {
   sighandler_t old_handler_ = SIG_DFL;
   bool ok_ = false;
 };
+
+// Iterations of a fuzz loop: n, or VOSK_FUZZ_ITERATIONS for a longer run by hand.
+inline int FuzzIterations(int n) {
+  const char* wanted = std::getenv("VOSK_FUZZ_ITERATIONS");
+  return wanted && std::atoi(wanted) > 0 ? std::atoi(wanted) : n;
+}
 
 class RddTest : public ::testing::Test {
  protected:

@@ -107,6 +107,15 @@ void CLOSEALL() {
   }
 }
 
+void EndOfProgram() noexcept {
+  SetErrorHandler(nullptr);  // every error now abandons quietly
+  try {
+    DBCLOSEALL();
+  } catch (...) {
+    // Every area is released even so.
+  }
+}
+
 const std::string& SETTEMP() { return TempDir(); }
 void SETTEMP(const std::string& dir) { TempDir() = dir; }
 

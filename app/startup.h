@@ -1,7 +1,8 @@
 #ifndef VOSK_APP_STARTUP_H_
 #define VOSK_APP_STARTUP_H_
 
-// The start-up routine that runs before MAIN, and the shutdown routine CLOSEALL.
+// The start-up routine that runs before MAIN, and the shutdown routines CLOSEALL and
+// EndOfProgram.
 
 #include <string>
 
@@ -19,6 +20,11 @@ void StartUp(Ui& ui);
 // Closes every work area, selects area 1 and deletes the temporary view indexes (0x7F, "VIEW",
 // any characters, ".NTX") of the temporary directory (SETTEMP(), "" = the current directory).
 void CLOSEALL();
+
+// The last step of the program, after CLOSEALL and before the Ui goes: whatever an abandoned
+// close left open is closed without a word, and the error handler, which shows its messages on
+// the Ui, is removed, so that nothing reaches the Ui once it is gone. Never throws.
+void EndOfProgram() noexcept;
 
 // Deletes the files of `current_dir` whose names begin with the byte 0x7F, and removes with
 // their contents the subdirectories of `temp_dir` whose names begin with 0x7F.

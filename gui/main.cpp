@@ -105,6 +105,7 @@ int main(int argc, char** argv) {
     vosk::MAIN(table);
   });
   vosk::RunProgram([] { vosk::CLOSEALL(); });
+  vosk::EndOfProgram();  // before ui goes: no area left open, no handler holding ui
   vosk::SetUi(nullptr);
   return 0;
 }

@@ -147,8 +147,13 @@ Status CdxArea::CreateOrder(const OrderCreateInfo& info, const OrderCondition* c
         return kFailure;
       }
     } else {
-      std::string path = file;
-      if (temporary) path = TemporaryBagPath(file);
+      // A temporary bag lives in the temporary folder; any other is built beside its name.
+      std::string path;
+      if (temporary) {
+        path = TemporaryBagPath(file);
+      } else if (Failed(fresh->BuildBeside(file, share, &path))) {
+        return kFailure;
+      }
       if (Failed(fresh->Create(path, share, temporary))) return kFailure;
       reset = true;
     }
@@ -183,6 +188,7 @@ Status CdxArea::CreateOrder(const OrderCreateInfo& info, const OrderCondition* c
     if (Failed(bag->AddTag(std::move(created)))) return kFailure;
     if (Failed(lock.Release())) return kFailure;
   }
+  if (fresh && Failed(fresh->Publish())) return kFailure;
   if (fresh) {
     bool structural = IsStructuralName(file) && !temporary;
     fresh->set_structural(structural);

@@ -111,8 +111,13 @@ Status NtxArea::CreateOrder(const OrderCreateInfo& info, const OrderCondition* c
     if (multi && FileExists(file)) {
       if (Failed(fresh->Open(file, share, false))) return kFailure;
     } else {
-      std::string path = file;
-      if (temporary) path = TemporaryBagPath(file);
+      // A temporary bag lives in the temporary folder; any other is built beside its name.
+      std::string path;
+      if (temporary) {
+        path = TemporaryBagPath(file);
+      } else if (Failed(fresh->BuildBeside(file, share, &path))) {
+        return kFailure;
+      }
       if (Failed(fresh->Create(path, share, temporary, lock_scheme_ == 5))) return kFailure;
     }
     bag = fresh.get();
@@ -158,6 +163,7 @@ Status NtxArea::CreateOrder(const OrderCreateInfo& info, const OrderCondition* c
     if (Failed(BuildOrder(o, cond))) return kFailure;
     if (Failed(lock.Release())) return kFailure;
   }
+  if (fresh && Failed(fresh->Publish())) return kFailure;
   if (fresh) {
     fresh->set_structural(IsStructuralName(file) && !temporary);
     bags_.push_back(std::move(fresh));

@@ -36,7 +36,7 @@ void NtxFile::Close() noexcept {
     (void)UnlockFile();
     std::string name = file_.path();
     file_.Close();
-    if (temporary_ && !name.empty()) DeleteFile(name);
+    if (RemovedOnClose() && !name.empty()) DeleteFile(name);
   }
   read_locks_ = write_locks_ = 0;
 }

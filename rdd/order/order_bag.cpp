@@ -2,6 +2,9 @@
 
 #include <cstdio>
 
+#include "expr/settings.h"
+#include "platform/file.h"
+#include "platform/owned_file.h"
 #include "rdd/order/order.h"
 
 namespace vosk {
@@ -20,14 +23,50 @@ bool Order::InScope(const uint8_t* key) const {
   return true;
 }
 
+Status OrderBag::BuildBeside(const std::string& final_path, bool shared, std::string* build_path) {
+  final_path_ = final_path;
+  if (FileExists(final_path)) {
+    for (;;) {
+      int rc = replaced_.Open(final_path, Access::kReadWrite,
+                              shared ? Share::kDenyNone : Share::kExclusive);
+      if (rc == 0) break;
+      if (!Error(kEgCreate, 1006, rc, true).retry()) {
+        final_path_.clear();
+        return kFailure;
+      }
+    }
+  }
+  const std::string dir = DirectoryOf(final_path), part = FilePartOf(final_path);
+  const size_t dot = part.find_last_of('.');
+  const std::string base = part.substr(0, dot);
+  const std::string suffix = (dot == std::string::npos ? "" : part.substr(dot)) + ".new";
+  (void)RemoveOrphanedFiles(dir, base + ".", suffix);
+  *build_path = OwnedFileName(dir, base + ".", suffix);
+  return kSuccess;
+}
+
+Status OrderBag::Publish() {
+  if (final_path_.empty()) return kSuccess;
+  if ((GlobalSettings().hardcommit() && !file_.Commit()) || !file_.RenameTo(final_path_)) {
+    Error(kEgWrite, kEdfWrite, file_.last_error());
+    return kFailure;
+  }
+  (void)SyncDirectory(DirectoryOf(final_path_));
+  replaced_.Close();
+  path_ = file_.path();
+  final_path_.clear();
+  return kSuccess;
+}
+
 ErrorAnswer OrderBag::Error(int gen_code, int sub_code, int os_code, bool can_retry,
                             bool can_default) const {
   RuntimeError e;
   e.gen_code = gen_code;
   e.sub_code = sub_code;
   e.os_code = os_code;
-  e.file_name = path_;
-  e.operation = path_;
+  // A bag being built is known by the name it is meant to take.
+  e.file_name = final_path_.empty() ? path_ : final_path_;
+  e.operation = e.file_name;
   e.can_retry = can_retry;
   e.can_default = can_default;
   return host_->RaiseOrderError(std::move(e));

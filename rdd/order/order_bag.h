@@ -25,8 +25,7 @@ class OrderHost {
   // Raises a runtime error through the table's error handling.
   virtual ErrorAnswer RaiseOrderError(RuntimeError e) = 0;
   // Locks or unlocks an index file at the positions of the table's lock scheme.
-  virtual bool LockOrderFile(File* file, bool lock, bool shared, bool wait,
-                             uint32_t* position) = 0;
+  virtual bool LockOrderFile(File* file, bool lock, bool shared, bool wait, uint32_t* position) = 0;
   // Index reads take no file lock (dirty-read mode of the table and the driver).
   virtual bool DirtyRead() const = 0;
   // The table's file name (for messages).
@@ -74,6 +73,16 @@ class OrderBag {
   // Removes an order from a bag that holds others; the caller holds the write lock.
   virtual Status RemoveOrderAndPages(Order* order) = 0;
 
+  // A new bag is built under an owned name beside the name it is meant for (BuildBeside
+  // gives that name; the file that has the name now is held, opened in the bag's share mode,
+  // so that a bag another program holds is refused as a create over it would be) and takes
+  // that name only once it is whole and, under hard commit, on the disk (Publish): a build
+  // that fails part-way, on a full disk say, leaves the file of that name as it was, or no
+  // file. The file of a bag not published is removed when the bag closes; the files of such
+  // builds whose owner is gone are removed at the next build beside the same name.
+  Status BuildBeside(const std::string& final_path, bool shared, std::string* build_path);
+  Status Publish();
+
   // Raises an error of this bag (file name as operation).
   ErrorAnswer Error(int gen_code, int sub_code, int os_code = 0, bool can_retry = false,
                     bool can_default = false) const;
@@ -84,12 +93,16 @@ class OrderBag {
   // not shared). UnlockFile is false when the lock could not be released.
   Status LockFile(bool exclusive);
   bool UnlockFile() noexcept;
+  // The file goes when the bag closes: a temporary bag, or a new one never published.
+  bool RemovedOnClose() const { return temporary_ || !final_path_.empty(); }
 
   OrderHost* host_;
   File file_;
   bool file_locked_ = false;
   uint32_t lock_position_ = 0;  // byte of the pool a shared lock took
   std::string path_;
+  std::string final_path_;  // the name a bag being built takes at Publish
+  File replaced_;           // the file that has that name now, held until then
   bool shared_ = false;
   bool read_only_ = false;
   bool temporary_ = false;

@@ -47,6 +47,24 @@ TEST_F(MainTest, OpensTableGivenWithoutExtensionAndClosesItAfterTheWindow) {
   EXPECT_EQ(SELECT(Value::String("DBF")), 0) << "the table is closed when the window ends";
 }
 
+// The end of the program, after the window's CLOSEALL (whatever it left) and before the Ui
+// goes: nothing is left open, and no error reaches the Ui any more.
+TEST_F(MainTest, EndOfProgramLeavesNothingOpenNorAHandlerOnTheUi) {
+  MakeClienti();
+  ASSERT_TRUE(DBUSEAREA(true, "DBFCDX", Path("CLIENTI.DBF"), "UNO", true, false));
+  ASSERT_TRUE(DBUSEAREA(true, "DBFCDX", Path("CLIENTI.DBF"), "DUE", true, true));
+  EndOfProgram();
+  EXPECT_EQ(SELECT(Value::String("UNO")), 0) << "nothing left open";
+  EXPECT_EQ(SELECT(Value::String("DUE")), 0);
+  RuntimeError e;
+  e.gen_code = kEgCorruption;
+  e.sub_code = kEdfCorrupt;
+  e.file_name = Path("CLIENTI.DBF");
+  EXPECT_THROW(RaiseError(e), Abandon);
+  EXPECT_TRUE(ui_.messages.empty()) << "no message after the end";
+  EXPECT_TRUE(ui_.mails.empty());
+}
+
 TEST_F(MainTest, RelativeNameWithDotStepsBecomesFullPath) {
   MakeClienti();
   std::filesystem::create_directory(Path("sub"));

@@ -10,6 +10,7 @@
 #include <array>
 #include <unistd.h>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -267,6 +268,45 @@ TEST_F(ToolTest, AppendOnAFullDiskKeepsEveryRowBeforeTheFailingLine) {
                                    : std::string(200, 'p');
         ASSERT_EQ(rows[static_cast<size_t>(i)], "n" + std::to_string(i) + "," + value + std::to_string(i))
             << "row " << i;
+      }
+    }
+  }
+}
+
+// An index build that meets a full disk fails, and leaves the bag that had its name as it was,
+// or no bag when there was none; no half-built file stays beside it. For NTX and CDX bags.
+TEST_F(ToolTest, IndexOnAFullDiskLeavesThePreviousBag) {
+  const std::string table = dir_ + "/big.dbf";
+  ASSERT_EQ(Tool("create '" + table + "' NAME:C:30").status, 0);
+  {
+    std::ofstream out(dir_ + "/names.csv");
+    out << "NAME\n";
+    for (int i = 1; i <= 20000; ++i) out << "name " << (i * 7919 % 20000) << "\n";
+  }
+  ASSERT_EQ(Tool("append '" + table + "' --csv '" + dir_ + "/names.csv'").status, 0);
+  constexpr rlim_t kLimit = 64 * 1024;  // the bags built here take several times that
+  for (const char* ext : {".ntx", ".cdx"}) {
+    for (bool before : {false, true}) {
+      SCOPED_TRACE(std::string(ext) + (before ? ", over a bag" : ", no bag before"));
+      const std::string bag = dir_ + "/names" + ext;
+      std::remove(bag.c_str());
+      std::string previous;
+      if (before) {
+        ASSERT_EQ(Tool("index '" + table + "' '" + bag + "' NAME --for 'RECNO() <= 50'").status, 0);
+        previous = vosk::test::ReadFileBytes(bag);
+        ASSERT_LT(previous.size(), kLimit);
+      }
+      ToolRun r = ToolWithFileLimit({"index", table, bag, "NAME"}, kLimit);
+      EXPECT_NE(r.status, 0) << r.out;
+      EXPECT_EQ(r.out.find("terminate"), std::string::npos) << r.out;
+      if (before) {
+        EXPECT_EQ(vosk::test::ReadFileBytes(bag), previous) << "the previous bag is unchanged";
+        EXPECT_EQ(Tool("check '" + table + "' '" + bag + "'").status, 0) << "and sound";
+      } else {
+        EXPECT_FALSE(std::ifstream(bag).good()) << "no bag";
+      }
+      for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+        EXPECT_EQ(entry.path().string().find(".new"), std::string::npos) << entry.path();
       }
     }
   }

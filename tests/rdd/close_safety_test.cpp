@@ -2,9 +2,12 @@
 // middle of an append or a close leaves no lock held, no area in use and no record counted
 // that is not in the file; an area destroyed with a hot record writes it with its keys.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <string>
 
 #include "ntx_test_support.h"
@@ -46,6 +49,32 @@ TEST_F(CloseSafetyTest, AbandonedSharedAppendLeavesTheHeaderLockFree) {
   EXPECT_TRUE(other.Lock(ls.base, 1, true, false)) << "the header lock leaked";
   other.Close();
   EXPECT_TRUE(DBAPPEND()) << ErrorText();  // and this area appends again
+}
+
+// The header lock of a shared append waits while another program holds it; a lock that fails
+// for another reason fails the append at once. The fault: the table's descriptor is made a
+// path-only one (O_PATH), on which every lock call fails with EBADF.
+TEST_F(CloseSafetyTest, HeaderLockFailureOtherThanContentionFailsTheAppend) {
+  std::string path = Create("t.dbf", {{"NAME", "C", 10, 0}});
+  ASSERT_TRUE(Use(path, true));
+  int table_fd = -1;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (std::filesystem::read_symlink(entry.path(), ec) == std::filesystem::path(path)) {
+      table_fd = std::stoi(entry.path().filename().string());
+    }
+  }
+  ASSERT_GE(table_fd, 0) << "the table's descriptor";
+  int path_only = open(path.c_str(), O_PATH);
+  ASSERT_GE(path_only, 0);
+  ASSERT_EQ(dup2(path_only, table_fd), table_fd);
+  close(path_only);
+  alarm(60);  // a lock loop that never ends fails the test program
+  errors_.clear();
+  EXPECT_FALSE(DBAPPEND());
+  alarm(0);
+  EXPECT_FALSE(errors_.empty()) << "the failure is raised";
+  DBCLOSEALL();
 }
 
 TEST_F(CloseSafetyTest, CloseAbandonedOnAFullDiskReleasesTheAreaAndCountsOnlyWrittenRecords) {

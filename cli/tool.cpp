@@ -267,8 +267,8 @@ int CmdList(const ToolArgs& a) {
       } else if (!AppendFieldText(&o, f, rec, cp, is_null)) {
         Value v;
         if (Ok(t->get_value(c, &v)) && v.is_string()) {
-          if (csv) AppendCsvField(&o, ToUtf8(v.str(), cp));
-          else o += ToUtf8(v.str(), cp);
+          if (csv) AppendCsvText(&o, v.str(), cp);
+          else AppendUtf8Text(&o, v.str(), cp);
         }
         rec = t->RawRecord();
       }

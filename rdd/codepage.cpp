@@ -1,5 +1,9 @@
 #include "rdd/codepage.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <iconv.h>
 
 #include <array>
@@ -258,29 +262,48 @@ std::string_view ByteToUtf8(uint8_t byte, Codepage cp) {
   return TableOf(cp).utf8[byte];
 }
 
+size_t AsciiRun(std::string_view bytes) {
+  const char* p = bytes.data();
+  const size_t n = bytes.size();
+  size_t i = 0;
+#if defined(__SSE2__)
+  for (; i + 16 <= n; i += 16) {
+    int high = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i)));
+    if (high != 0) return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(high)));
+  }
+#endif
+  while (i < n && static_cast<uint8_t>(p[i]) < 0x80) ++i;
+  return i;
+}
+
+void AppendUtf8Text(std::string* out, std::string_view bytes, Codepage cp) {
+  const ByteTable* t = cp == Codepage::kUtf8 ? nullptr : &TableOf(cp);
+  for (size_t i = 0; i < bytes.size();) {
+    size_t run = AsciiRun(bytes.substr(i));
+    out->append(bytes.data() + i, run);
+    i += run;
+    if (i == bytes.size()) break;
+    if (t) {
+      out->append(t->utf8[static_cast<uint8_t>(bytes[i])]);
+      ++i;
+      continue;
+    }
+    uint32_t u;
+    size_t n = DecodeUtf8(bytes, i, &u);
+    if (n == 0) {
+      AppendUtf8(out, 0xFFFD);
+      ++i;
+    } else {
+      out->append(bytes.substr(i, n));
+      i += n;
+    }
+  }
+}
+
 std::string ToUtf8(std::string_view bytes, Codepage cp) {
   std::string out;
   out.reserve(bytes.size() + bytes.size() / 4);
-  if (cp == Codepage::kUtf8) {
-    for (size_t i = 0; i < bytes.size();) {
-      uint32_t u;
-      size_t n = DecodeUtf8(bytes, i, &u);
-      if (n == 0) {
-        AppendUtf8(&out, 0xFFFD);
-        ++i;
-      } else {
-        out.append(bytes.substr(i, n));
-        i += n;
-      }
-    }
-    return out;
-  }
-  const ByteTable& t = TableOf(cp);
-  for (char c : bytes) {
-    uint8_t b = static_cast<uint8_t>(c);
-    if (b < 0x80) out.push_back(c);
-    else out += t.utf8[b];
-  }
+  AppendUtf8Text(&out, bytes, cp);
   return out;
 }
 

@@ -36,6 +36,11 @@ bool CodepageFromMark(uint8_t mark, Codepage* out);
 // control of the same number (no byte is lost); in UTF-8 text a byte that is not part of a
 // valid sequence becomes U+FFFD.
 std::string ToUtf8(std::string_view bytes, Codepage cp);
+// Appends the UTF-8 form of bytes of a code page (as ToUtf8 decodes them) to *out.
+void AppendUtf8Text(std::string* out, std::string_view bytes, Codepage cp);
+// The length of the run of bytes below 0x80 (plain ASCII, the same in every code page) at the
+// start of bytes.
+size_t AsciiRun(std::string_view bytes);
 // The UTF-8 form of one byte of a single-byte code page (of UTF-8 itself: the byte).
 std::string_view ByteToUtf8(uint8_t byte, Codepage cp);
 // Encodes UTF-8 text into a code page. False (and *bad the offending character's position in

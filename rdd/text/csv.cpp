@@ -1,5 +1,9 @@
 #include "rdd/text/csv.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,18 +13,59 @@ namespace {
 constexpr int kEnd = -1;
 }  // namespace
 
+namespace {
+
+// True when text holds a comma, a quote, CR or LF (the same bytes in every code page).
+bool NeedsQuotes(std::string_view text) {
+  const char* p = text.data();
+  const size_t n = text.size();
+  size_t i = 0;
+#if defined(__SSE2__)
+  const __m128i comma = _mm_set1_epi8(','), quote = _mm_set1_epi8('"');
+  const __m128i cr = _mm_set1_epi8('\r'), lf = _mm_set1_epi8('\n');
+  for (; i + 16 <= n; i += 16) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+    __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, comma), _mm_cmpeq_epi8(v, quote)),
+                               _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)));
+    if (_mm_movemask_epi8(hit) != 0) return true;
+  }
+#endif
+  for (; i < n; ++i) {
+    if (p[i] == ',' || p[i] == '"' || p[i] == '\r' || p[i] == '\n') return true;
+  }
+  return false;
+}
+
+// Appends text, converted by append, inside quotes with every quote doubled.
+template <typename Append>
+void AppendQuoted(std::string* out, std::string_view text, Append append) {
+  out->push_back('"');
+  for (size_t at = 0;;) {
+    size_t q = text.find('"', at);
+    append(text.substr(at, q == std::string_view::npos ? std::string_view::npos : q - at));
+    if (q == std::string_view::npos) break;
+    out->append("\"\"");
+    at = q + 1;
+  }
+  out->push_back('"');
+}
+
+}  // namespace
+
 void AppendCsvField(std::string* out, std::string_view text) {
-  bool quote = text.find_first_of(",\"\r\n") != std::string_view::npos;
-  if (!quote) {
+  if (!NeedsQuotes(text)) {
     out->append(text);
     return;
   }
-  out->push_back('"');
-  for (char c : text) {
-    if (c == '"') out->push_back('"');
-    out->push_back(c);
+  AppendQuoted(out, text, [out](std::string_view part) { out->append(part); });
+}
+
+void AppendCsvText(std::string* out, std::string_view bytes, Codepage cp) {
+  if (!NeedsQuotes(bytes)) {
+    AppendUtf8Text(out, bytes, cp);
+    return;
   }
-  out->push_back('"');
+  AppendQuoted(out, bytes, [out, cp](std::string_view part) { AppendUtf8Text(out, part, cp); });
 }
 
 int CsvReader::Refill() {

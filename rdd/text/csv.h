@@ -5,10 +5,15 @@
 #include <string_view>
 #include <vector>
 
+#include "rdd/codepage.h"
+
 namespace vosk {
 
 // Appends one RFC 4180 field: quoted when it holds a comma, a quote, CR or LF.
 void AppendCsvField(std::string* out, std::string_view text);
+// Appends text in a code page as one RFC 4180 field in UTF-8, in one pass (what
+// AppendCsvField(out, ToUtf8(bytes, cp)) appends).
+void AppendCsvText(std::string* out, std::string_view bytes, Codepage cp);
 
 // Reads RFC 4180 records from a file descriptor, strictly forwards (pipes too). Line numbers count physical lines, so an error can
 // name the line where a record starts.

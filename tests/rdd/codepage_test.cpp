@@ -2,6 +2,7 @@
 // page, and the mark written for every kind of table.
 
 #include "rdd/codepage.h"
+#include "rdd/text/csv.h"
 
 #include "rdd_fixture.h"
 
@@ -72,6 +73,46 @@ TEST(CodepageTest, LettersConvertBothWays) {
   EXPECT_EQ(text, "\x86\xa6!");
   TranslateBytes(&text, Codepage::kCp866, Codepage::kCp1252);
   EXPECT_EQ(text, "??!");
+}
+
+// Text is converted and quoted 16 bytes at a time where it can be: a letter above 0x7F or a
+// character that needs quotes is found at every place in and around those steps.
+TEST(CodepageTest, TextOfEveryLengthConvertsAndQuotesAtEveryPlace) {
+  // The plain byte-by-byte forms.
+  auto utf8_of = [](std::string_view bytes, Codepage cp) {
+    std::string out;
+    for (char c : bytes) out += ByteToUtf8(static_cast<uint8_t>(c), cp);
+    return out;
+  };
+  auto csv_of = [](const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string out = "\"";
+    for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+  };
+  for (Codepage cp : {Codepage::kCp1252, Codepage::kCp866}) {
+    for (const char* odd : {"\xe8", "\"", ",", "\n", "\r"}) {
+      for (size_t length = 1; length <= 40; ++length) {
+        for (size_t at = 0; at < length; ++at) {
+          std::string text(length, 'a');
+          text[at] = *odd;
+          SCOPED_TRACE(std::string(CodepageName(cp)) + " length " + std::to_string(length) +
+                       " at " + std::to_string(at));
+          ASSERT_EQ(ToUtf8(text, cp), utf8_of(text, cp));
+          std::string out = "x";
+          AppendCsvText(&out, text, cp);
+          ASSERT_EQ(out, "x" + csv_of(utf8_of(text, cp)));
+          out.clear();
+          AppendCsvField(&out, text);
+          ASSERT_EQ(out, csv_of(text));
+        }
+      }
+    }
+  }
+  // UTF-8 text keeps its sequences whole around a quote, and a broken one shows as U+FFFD.
+  std::string out;
+  AppendCsvText(&out, std::string(20, 'a') + "\xd0\x96\"\xe2\x82\xac\xff", Codepage::kUtf8);
+  EXPECT_EQ(out, "\"" + std::string(20, 'a') + "\xd0\x96\"\"\xe2\x82\xac\xef\xbf\xbd\"");
 }
 
 TEST(CodepageTest, NamesAndAliases) {

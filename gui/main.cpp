@@ -16,6 +16,7 @@
 #include "gui/dispatcher.h"
 #include "gui/qt_ui.h"
 #include "gui/text.h"
+#include "transfer/register.h"
 
 namespace {
 
@@ -101,6 +102,9 @@ int main(int argc, char** argv) {
   vosk::QtUi ui(screenshot, scene);
   vosk::SetUi(&ui);
   vosk::RunProgram([&] {
+    // The drivers of the copy and import commands that stand on outside libraries (SQLite,
+    // XLSX) beside the table engine's own.
+    vosk::RegisterTransferDrivers();
     vosk::StartUp(ui);
     vosk::MAIN(table);
   });

@@ -200,15 +200,10 @@ void DBCLOSEAREA() {
   int number = CurrentAreaNumber();
   WorkArea* a = CurrentArea();
   if (!a) return;
-  // Children of this area lose their parent; parents drop relations into it.
+  // Parents drop their relations into this area, and keep the others. (Its own children
+  // lose their parent when the area closes.)
   ForEachArea([&](WorkArea* other) {
-    if (other == a) return;
-    for (const Relation& r : other->relations()) {
-      if (r.child_area == number) {
-        (void)other->clear_relations();
-        break;
-      }
-    }
+    if (other != a) other->DropRelationsInto(number);
   });
   // The area is released even when its close raised.
   struct Release {

@@ -527,6 +527,18 @@ Status WorkArea::clear_relations() {
   return kSuccess;
 }
 
+void WorkArea::DropRelationsInto(int child_area) {
+  std::vector<Relation> kept;
+  for (Relation& r : relations_) {
+    if (r.child_area != child_area) {
+      kept.push_back(std::move(r));
+    } else if (WorkArea* child = AreaAt(r.child_area)) {
+      (void)child->child_end(this, r);
+    }
+  }
+  relations_ = std::move(kept);
+}
+
 int WorkArea::relation_area(int n) const {
   if (n < 1 || n > static_cast<int>(relations_.size())) return 0;
   return relations_[n - 1].child_area;

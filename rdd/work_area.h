@@ -210,6 +210,8 @@ class WorkArea {
   virtual Status child_sync(WorkArea* parent, const Relation& rel) { return Unsupported("child_sync"); }
   virtual Status sync_children();
   virtual Status clear_relations();
+  // Drops the relations into one child area (closing that child), keeping the others.
+  void DropRelationsInto(int child_area);
   virtual Status force_relation() { return kSuccess; }
   virtual int relation_area(int n) const;
   virtual std::string relation_text(int n) const;

@@ -27,8 +27,8 @@ import interop_test as base  # noqa: E402  (shares the sample tables and rows)
 run_tool = base.run_tool
 tool_rows = base.tool_rows
 
-# The sample tables without currency fields, which take no values from other fields yet.
-TABLES = [(kind, [f for f in fields if f[1] != "Y"]) for kind, fields, _ in base.OUR_TABLES]
+# The sample tables (currency fields included).
+TABLES = [(kind, fields) for kind, fields, _ in base.OUR_TABLES]
 
 
 def make_table(test, name, kind, fields, rows):
@@ -117,7 +117,9 @@ class SqliteExport(base.TempDirTest):
         self.assertEqual(types, {
             "NAME": "TEXT", "PRICE": "REAL", "QTY": "INTEGER", "RATIO": "REAL", "BORN": "TEXT",
             "PAID": "INTEGER", "COUNT": "INTEGER", "WEIGHT": "REAL", "SEEN": "TEXT",
-            "NOTE": "TEXT"})
+            "BALANCE": "REAL", "NOTE": "TEXT"})
+        self.assertEqual(self.sql(db, "SELECT BALANCE FROM clienti").splitlines()[:2],
+                         ["12.3456", "-12345678.9012"])
         rows = self.sql(db, "SELECT NAME, PRICE, QTY, BORN, PAID, SEEN, typeof(PRICE), "
                             "typeof(BORN), typeof(PAID) FROM clienti").splitlines()
         self.assertEqual(rows[0], "Café crème|12.5|3|1999-12-31|1|2024-02-29 23:59:59.999|"
@@ -171,7 +173,10 @@ class XlsxExport(base.TempDirTest):
         self.assertIn('t="b"', attrs["F2"])
         self.assertEqual(text("F3"), "0")
         self.assertNotIn("B4", cells)                 # a blank number leaves no cell
-        self.assertTrue(text("J2").startswith("Prima riga"))  # the memo as text
+        self.assertEqual(text("J2"), "12.3456")       # BALANCE, a currency number
+        self.assertNotIn('t="', attrs["J2"])
+        self.assertIn('formatCode="0.0000"', styles)
+        self.assertTrue(text("K2").startswith("Prima riga"))  # the memo as text
 
 
 def main():

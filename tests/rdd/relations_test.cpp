@@ -124,6 +124,26 @@ TEST_F(RelationsTest, ClosingEitherSideEndsTheRelation) {
   EXPECT_EQ(AreaOfDesignator("PARENT"), 0);
 }
 
+// A parent with two children: closing one child drops only the relation into it.
+TEST_F(RelationsTest, ClosingOneChildKeepsTheRelationIntoTheOther) {
+  Fill(Create("other.dbf", {{"CODE", "C", 3, 0}, {"NAME", "C", 8, 0}}), "OTHER",
+       {{"Z", Value::String("zeta")}, {"Y", Value::String("ypsilon")}});
+  const int other = SELECT();
+  DBSELECTAREA("PARENT");
+  ASSERT_TRUE(DBSETRELATION(Value::String("CHILD"), "CHILDNO"));
+  ASSERT_TRUE(DBSETRELATION(Value::String("OTHER"), "CHILDNO", true));
+  DBSELECTAREA("CHILD");
+  DBCLOSEAREA();
+  DBSELECTAREA("PARENT");
+  EXPECT_EQ(DBRELATION(1), "CHILDNO");
+  EXPECT_EQ(DBRSELECT(1), other);
+  EXPECT_EQ(DBRELATION(2), "");
+  DBGOTO(Value::Integer(1));  // CHILDNO 2
+  EXPECT_EQ(Eval("OTHER->NAME").str(), "ypsilon ");
+  DBGOTO(Value::Integer(2));  // CHILDNO 1
+  EXPECT_EQ(Eval("OTHER->NAME").str(), "zeta    ");
+}
+
 TEST_F(RelationsTest, BadRelationsAreRefused) {
   EXPECT_FALSE(DBSETRELATION(Value::String("NOSUCH"), "CHILDNO"));
   EXPECT_LAST_ERROR(kEgNoAlias, 1002);

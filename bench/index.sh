@@ -1,17 +1,23 @@
 #!/usr/bin/env bash
-# Index benchmark: NTX orders over the million-record table of bench/scan.sh, against GNU sort
-# and SQLite on the same data, measured in one run.
+# Index benchmark: NTX orders and CDX tags over the million-record table of bench/scan.sh,
+# against GNU sort and SQLite on the same data, measured in one run.
 #
 #   bench/index.sh
 #
-# 1. Build: `dbutool index` on NAME (C 20) and on AMOUNT (N 10.2), against `sort --parallel=1`
-#    of the same keys with their record numbers (extracted to a file beforehand, untimed) and
-#    against SQLite's CREATE INDEX on the same column.
-# 2. 100,000 random seeks of existing names (`dbutool seek --keys`) against the same lookups
-#    through SQLite's index in one sqlite3 run.
-# 3. A full scan in key order (`dbutool list --index`) against SQLite's ORDER BY over its index.
-# Goals: build within 1.5x of sort, at least 2x faster than CREATE INDEX, seeks faster than
-# SQLite's indexed lookups. Each timing is the best of REPS runs (default 3) on a warm page
+# 1. Build: `dbutool index` on NAME (C 20) and on AMOUNT (N 10.2), into an NTX file and into a
+#    CDX bag (a fresh bag each run), against `sort --parallel=1` of the same keys with their
+#    record numbers (extracted to a file beforehand, untimed) and against SQLite's CREATE INDEX
+#    on the same column; the size of each index file.
+# 2. 100,000 random seeks of existing names (`dbutool seek --keys`) through the NTX file and
+#    through the CDX tag, against the same lookups through SQLite's index in one sqlite3 run.
+# 3. Full scans of the table opened shared, each pair doing the same work: the record number
+#    and NAME of every record in key order (`dbutool list --index`, NTX and CDX) against
+#    SQLite's rowid and NAME ORDER BY NAME over its index, and against the same listing in
+#    natural order; then whole records in key order against SQLite's whole rows.
+# Goals: NTX build within 1.5x of sort and at least 2x faster than CREATE INDEX; CDX build
+# within 1.2x of the NTX build of the same key; seeks faster than SQLite's indexed lookups;
+# the CDX tag on NAME at most half the size of the NTX file; a scan in key order within 3x of
+# the natural-order listing. Each timing is the best of REPS runs (default 3) on a warm page
 # cache. Results go to stdout and to bench/out/index-<date>.txt.
 #
 # Environment: DBUTOOL (a built dbutool; default: build it in build-bench/), REPS.
@@ -31,7 +37,14 @@ for tool in sqlite3 sort shuf; do
   command -v "$tool" >/dev/null || { echo "index: $tool missing (scripts/setup.sh bench)" >&2; exit 1; }
 done
 if [[ ! -f "$table" || ! -f "$data/scan.sqlite" ]]; then
-  "$root/bench/scan.sh" >/dev/null
+  # The table and its SQLite copy as bench/scan.sh makes them (without that script's timings).
+  mkdir -p "$data"
+  make_scan_csv 1000000 "$data/scan.csv"
+  "$DBUTOOL" create "$table" NAME:C:20 CITY:C:30 AMOUNT:N:10:2 DAY:D:8 FLAG:L:1 QTY:N:6 >/dev/null
+  "$DBUTOOL" append "$table" --csv "$data/scan.csv" --exclusive >/dev/null
+  sqlite3 "$data/scan.sqlite" \
+    "CREATE TABLE scan(NAME TEXT, CITY TEXT, AMOUNT REAL, DAY TEXT, FLAG TEXT, QTY INTEGER)" \
+    "BEGIN" ".import --csv --skip 1 $data/scan.csv scan" "COMMIT"
 fi
 cp "$data/scan.sqlite" "$db"  # our own copy: its indexes come and go
 
@@ -65,6 +78,13 @@ awk '{ gsub(/'\''/, "'\'''\''"); print "SELECT rowid FROM scan WHERE NAME = '\''
   "$work/seek_keys.txt" > "$work/seek_keys.sql"
 seeks=$(wc -l < "$work/seek_keys.txt")
 
+# A CDX tag built into a fresh bag.
+cdx_build() {
+  rm -f "$work/$1.cdx"
+  "$DBUTOOL" index "$table" "$work/$1.cdx" "$2" --tag "$2" --exclusive
+}
+size_of() { stat -c %s "$1"; }
+
 sort_name() { LC_ALL=C sort --parallel=1 -s -t$'\t' -k1,1 "$work/name_keys.txt" -o "$work/sorted.txt"; }
 sort_amount() { LC_ALL=C sort --parallel=1 -s -t$'\t' -k1,1n "$work/amount_keys.txt" -o "$work/sorted.txt"; }
 
@@ -76,39 +96,75 @@ report="$out_dir/index-$(date +%Y%m%d-%H%M%S).txt"
 
   t_build_name=$(best_of "$DBUTOOL" index "$table" "$work/name.ntx" NAME --exclusive)
   t_build_amount=$(best_of "$DBUTOOL" index "$table" "$work/amount.ntx" AMOUNT --exclusive)
-  "$DBUTOOL" check "$table" "$work/name.ntx" >/dev/null || { echo "index: name.ntx fails check" >&2; exit 1; }
-  "$DBUTOOL" check "$table" "$work/amount.ntx" >/dev/null || { echo "index: amount.ntx fails check" >&2; exit 1; }
+  t_cdx_name=$(best_of cdx_build name NAME)
+  t_cdx_amount=$(best_of cdx_build amount AMOUNT)
+  for bag in name.ntx amount.ntx name.cdx amount.cdx; do
+    "$DBUTOOL" check "$table" "$work/$bag" >/dev/null || { echo "index: $bag fails check" >&2; exit 1; }
+  done
   t_sort_name=$(best_of sort_name)
   t_sort_amount=$(best_of sort_amount)
   t_sqlite_amount=$(sqlite_create AMOUNT)
   t_sqlite_name=$(sqlite_create NAME)
-  echo "build                              seconds   sort/ours  sqlite/ours"
-  printf "  %-32s %7s   %9s  %11s\n" "dbutool index NAME (C 20)" "$t_build_name" \
-    "$(ratio "$t_sort_name" "$t_build_name")" "$(ratio "$t_sqlite_name" "$t_build_name")"
+  echo "build                              seconds   sort/ours  sqlite/ours  ntx/ours      bytes"
+  printf "  %-32s %7s   %9s  %11s  %8s  %9s\n" "dbutool index NAME (C 20) NTX" "$t_build_name" \
+    "$(ratio "$t_sort_name" "$t_build_name")" "$(ratio "$t_sqlite_name" "$t_build_name")" "" \
+    "$(size_of "$work/name.ntx")"
+  printf "  %-32s %7s   %9s  %11s  %8s  %9s\n" "dbutool index NAME (C 20) CDX" "$t_cdx_name" \
+    "$(ratio "$t_sort_name" "$t_cdx_name")" "$(ratio "$t_sqlite_name" "$t_cdx_name")" \
+    "$(ratio "$t_build_name" "$t_cdx_name")" "$(size_of "$work/name.cdx")"
   printf "  %-32s %7s\n" "sort --parallel=1 NAME" "$t_sort_name"
   printf "  %-32s %7s\n" "sqlite3 CREATE INDEX NAME" "$t_sqlite_name"
-  printf "  %-32s %7s   %9s  %11s\n" "dbutool index AMOUNT (N 10.2)" "$t_build_amount" \
-    "$(ratio "$t_sort_amount" "$t_build_amount")" "$(ratio "$t_sqlite_amount" "$t_build_amount")"
+  printf "  %-32s %7s   %9s  %11s  %8s  %9s\n" "dbutool index AMOUNT (N 10.2) NTX" "$t_build_amount" \
+    "$(ratio "$t_sort_amount" "$t_build_amount")" "$(ratio "$t_sqlite_amount" "$t_build_amount")" "" \
+    "$(size_of "$work/amount.ntx")"
+  printf "  %-32s %7s   %9s  %11s  %8s  %9s\n" "dbutool index AMOUNT (N 10.2) CDX" "$t_cdx_amount" \
+    "$(ratio "$t_sort_amount" "$t_cdx_amount")" "$(ratio "$t_sqlite_amount" "$t_cdx_amount")" \
+    "$(ratio "$t_build_amount" "$t_cdx_amount")" "$(size_of "$work/amount.cdx")"
   printf "  %-32s %7s\n" "sort --parallel=1 -n AMOUNT" "$t_sort_amount"
   printf "  %-32s %7s\n" "sqlite3 CREATE INDEX AMOUNT" "$t_sqlite_amount"
-  echo "  goals: sort/ours >= 0.67 (within 1.5x of sort), sqlite/ours >= 2"
+  echo "  goals: NTX sort/ours >= 0.67 (within 1.5x of sort), sqlite/ours >= 2;"
+  echo "         CDX ntx/ours >= 0.83 (within 1.2x of NTX); CDX NAME bytes <= half of NTX"
   echo
 
-  found=$("$DBUTOOL" seek "$table" "$work/name.ntx" --keys "$work/seek_keys.txt" | grep -vc EOF || true)
-  [[ "$found" == "$seeks" ]] || { echo "index: $found of $seeks seeks found" >&2; exit 1; }
+  for bag in name.ntx name.cdx; do
+    found=$("$DBUTOOL" seek "$table" "$work/$bag" --keys "$work/seek_keys.txt" | grep -vc EOF || true)
+    [[ "$found" == "$seeks" ]] || { echo "index: $found of $seeks seeks found in $bag" >&2; exit 1; }
+  done
   t_seek=$(best_of "$DBUTOOL" seek "$table" "$work/name.ntx" --keys "$work/seek_keys.txt")
+  t_cdx_seek=$(best_of "$DBUTOOL" seek "$table" "$work/name.cdx" --keys "$work/seek_keys.txt")
   t_sqlite_seek=$(best_of sqlite3 "$db" ".read $work/seek_keys.sql")
   echo "$seeks random seeks               seconds   sqlite/ours"
-  printf "  %-32s %7s   %9s\n" "dbutool seek --keys" "$t_seek" "$(ratio "$t_sqlite_seek" "$t_seek")"
+  printf "  %-32s %7s   %9s\n" "dbutool seek --keys NTX" "$t_seek" "$(ratio "$t_sqlite_seek" "$t_seek")"
+  printf "  %-32s %7s   %9s\n" "dbutool seek --keys CDX" "$t_cdx_seek" "$(ratio "$t_sqlite_seek" "$t_cdx_seek")"
   printf "  %-32s %7s\n" "sqlite3 indexed lookups" "$t_sqlite_seek"
   echo "  goal: sqlite/ours > 1"
   echo
 
+  t_natural=$(best_of "$DBUTOOL" list "$table" --recno --fields NAME)
   t_scan=$(best_of "$DBUTOOL" list "$table" --index "$work/name.ntx" --recno --fields NAME)
+  t_cdx_scan=$(best_of "$DBUTOOL" list "$table" --index "$work/name.cdx" --recno --fields NAME)
   t_sqlite_scan=$(best_of sqlite3 "$db" "SELECT rowid, NAME FROM scan ORDER BY NAME")
-  echo "scan in key order                  seconds   sqlite/ours"
-  printf "  %-32s %7s   %9s\n" "dbutool list --index (shared)" "$t_scan" "$(ratio "$t_sqlite_scan" "$t_scan")"
+  echo "record number and NAME, shared     seconds   sqlite/ours  ours/natural"
+  printf "  %-32s %7s\n" "dbutool list (natural order)" "$t_natural"
+  printf "  %-32s %7s   %9s    %10s\n" "dbutool list --index NTX" "$t_scan" \
+    "$(ratio "$t_sqlite_scan" "$t_scan")" "$(ratio "$t_scan" "$t_natural")"
+  printf "  %-32s %7s   %9s    %10s\n" "dbutool list --index CDX" "$t_cdx_scan" \
+    "$(ratio "$t_sqlite_scan" "$t_cdx_scan")" "$(ratio "$t_cdx_scan" "$t_natural")"
   printf "  %-32s %7s\n" "sqlite3 ORDER BY NAME (index)" "$t_sqlite_scan"
+  echo "  goal: ours/natural <= 3"
+  echo
+
+  t_natural_rows=$(best_of "$DBUTOOL" list "$table" --recno)
+  t_rows=$(best_of "$DBUTOOL" list "$table" --index "$work/name.ntx" --recno)
+  t_cdx_rows=$(best_of "$DBUTOOL" list "$table" --index "$work/name.cdx" --recno)
+  t_sqlite_rows=$(best_of sqlite3 -separator $'\t' "$db" "SELECT rowid, * FROM scan ORDER BY NAME")
+  echo "whole records, shared              seconds   sqlite/ours  ours/natural"
+  printf "  %-32s %7s\n" "dbutool list (natural order)" "$t_natural_rows"
+  printf "  %-32s %7s   %9s    %10s\n" "dbutool list --index NTX" "$t_rows" \
+    "$(ratio "$t_sqlite_rows" "$t_rows")" "$(ratio "$t_rows" "$t_natural_rows")"
+  printf "  %-32s %7s   %9s    %10s\n" "dbutool list --index CDX" "$t_cdx_rows" \
+    "$(ratio "$t_sqlite_rows" "$t_cdx_rows")" "$(ratio "$t_cdx_rows" "$t_natural_rows")"
+  printf "  %-32s %7s\n" "sqlite3 ORDER BY NAME, whole rows" "$t_sqlite_rows"
 } | tee "$report"
 rm -f "$work/sorted.txt"
 echo "written to ${report#"$root"/}"

@@ -235,6 +235,7 @@ Status DbfArea::write_header() {
     int64_t size = data_.Size();
     if (size >= 0 && static_cast<uint64_t>(size) != end + 1) {
       uint8_t eof = kDbfEofByte;
+      record_map_.Unmap();
       if (data_.WriteAt(&eof, 1, end) != 1 || !data_.Truncate(end + 1)) {
         DriverError(kEdfWrite, file_name_, data_.last_error());
         return kFailure;
@@ -782,6 +783,8 @@ Status DbfArea::close() {
   }
   step([&] { return WorkArea::close(); });
   std::string name = data_.path();
+  record_map_.Unmap();
+  map_refused_ = false;
   data_.Close();
   if (temporary_ && !name.empty()) DeleteFile(name);
   record_.clear();
@@ -841,6 +844,11 @@ Status DbfArea::ReadRecord() {
     }
   }
   uint64_t off = header_len_ + static_cast<uint64_t>(recno_ - 1) * record_len_;
+  if (MappedRecords(off + record_len_)) {
+    std::memcpy(record_.data(), record_map_.data() + off, record_len_);
+    AcceptReadRecord();
+    return kSuccess;
+  }
   int64_t n = data_.ReadAt(record_.data(), record_len_, off);
   if (n != record_len_) {
     DriverError(kEdfRead, file_name_, n < 0 ? data_.last_error() : 0);
@@ -848,6 +856,16 @@ Status DbfArea::ReadRecord() {
   }
   AcceptReadRecord();
   return kSuccess;
+}
+
+bool DbfArea::MappedRecords(uint64_t end) {
+  if (!shared_ && !read_only_) return false;
+  if (end <= record_map_.size()) return true;
+  if (map_refused_) return false;
+  int64_t size = data_.Size();
+  if (size < 0 || end > static_cast<uint64_t>(size)) return false;
+  if (!record_map_.Map(data_.fd(), static_cast<size_t>(size))) map_refused_ = true;
+  return !map_refused_;
 }
 
 void DbfArea::AcceptReadRecord() {
@@ -1408,6 +1426,7 @@ Status DbfArea::FlushPending() {
   uint64_t end = header_len_ + static_cast<uint64_t>(rec_count_) * record_len_;
   uint8_t eof = kDbfEofByte;
   bool eof_written = data_.WriteAt(&eof, 1, end) == 1;
+  record_map_.Unmap();
   (void)data_.Truncate(end + (eof_written ? 1 : 0));
   DropReadAhead();
   if (recno_ > rec_count_) {

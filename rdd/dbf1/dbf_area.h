@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/file.h"
+#include "platform/file_map.h"
 #include "rdd/dbf1/dbf_format.h"
 #include "rdd/dbf1/record_cipher.h"
 #include "rdd/driver_registry.h"
@@ -237,6 +238,18 @@ class DbfArea : public WorkArea {
   // mark for it); any other table loses a .cpg left by an older table of its name.
   void WriteCpgFile();
   void DropReadAhead() { cache_count_ = 0; }
+  // The records up to byte `end` of the file are in record_map_ (mapped again when the file
+  // grew); false when they must be read.
+  bool MappedRecords(uint64_t end);
+  // Asks the processor to fetch a record that is about to be read through the map (records
+  // read in key order lie anywhere in the file: fetching ahead hides the memory's latency).
+  void PrefetchRecord(uint32_t recno) const {
+    uint64_t off = header_len_ + static_cast<uint64_t>(recno - 1) * record_len_;
+    if (recno == 0 || off + record_len_ > record_map_.size()) return;
+    for (uint64_t b = off & ~uint64_t{63}; b < off + record_len_; b += 64) {
+      __builtin_prefetch(record_map_.data() + b);
+    }
+  }
   bool TableHasNullFlags() const { return null_flags_field_ > 0; }
 
   File data_;
@@ -279,6 +292,11 @@ class DbfArea : public WorkArea {
   bool record_enciphered_ = false;    // the buffer is (to be) stored enciphered
   std::string trigger_;               // trigger function name
   bool trigger_active_ = false;
+  // Records read one at a time come from a read-only map of the table while it is opened
+  // shared or read-only (no cooperating program shortens it then; this area drops the map
+  // before it shortens or replaces its file).
+  FileMap record_map_;
+  bool map_refused_ = false;
   // Read-ahead of consecutive records for sequential scans.
   bool read_ahead_ = false;
   std::vector<uint8_t> cache_;

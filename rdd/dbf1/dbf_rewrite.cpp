@@ -160,6 +160,7 @@ Status DbfArea::SwapInRewrite(TableRewrite* rw, const std::array<uint8_t, kDbfHe
     // The journal is durable: the next open finishes the swap. This area goes on with the
     // files it has open, which are no longer the table's.
   }
+  record_map_.Unmap();
   data_ = std::move(rw->file(0));
   if (rw->size() > 1) AdoptRewrittenMemo(&rw->file(1));
   header_ = head;

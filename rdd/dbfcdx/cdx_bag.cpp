@@ -24,12 +24,7 @@ Order* CdxBag::order_at(size_t i) const { return tags_[i].get(); }
 
 void CdxBag::Close() noexcept {
   cache_.Clear();
-  if (file_.is_open()) {
-    (void)UnlockFile();
-    std::string name = file_.path();
-    file_.Close();
-    if (RemovedOnClose() && !name.empty()) DeleteFile(name);
-  }
+  CloseFile();
   read_locks_ = write_locks_ = 0;
 }
 
@@ -124,6 +119,7 @@ Status CdxBag::Create(const std::string& path, bool shared, bool temporary) {
 Status CdxBag::Reset() {
   cache_.Discard();
   ++epoch_;
+  head_map_.Unmap();  // nothing may read the head while the file is empty
   if (!file_.Truncate(0)) {
     Error(kEgWrite, kEdfWrite, file_.last_error());
     return kFailure;
@@ -152,6 +148,12 @@ void CdxBag::DropCache() {
     t->cached_count = -1;
   }
   if (directory_) directory_->Touch();
+}
+
+bool CdxBag::HeadUnchanged(const uint8_t* head) const {
+  uint32_t free_head = GetLe32(head + kCdxHdrFree);
+  if (free_head == kCdxNone) free_head = 0;
+  return free_head == free_head_ && GetBe32(head + kCdxHdrCounter) == counter_;
 }
 
 Status CdxBag::CheckVersion() {
@@ -296,15 +298,33 @@ Status CdxBag::WriteUnlock(bool discard) {
     }
     freed_.clear();
     if (cache_.has_changes()) wrote_ = true;
+    // Pages that follow one another in the file (a build's) go out in one write of up to
+    // kFlushPages pages.
     std::vector<CachedPage*> changed = cache_.TakeChanged();
-    for (CachedPage* p : changed) {
-      if (Ok(s) && file_.WriteAt(p->data.data(), kCdxPageSize, static_cast<int64_t>(p->offset)) !=
-                       kCdxPageSize) {
+    for (size_t i = 0; i < changed.size();) {
+      size_t n = 1;
+      while (i + n < changed.size() && n < kFlushPages &&
+             changed[i + n]->offset == changed[i]->offset + n * kCdxPageSize) {
+        ++n;
+      }
+      const uint8_t* bytes = changed[i]->data.data();
+      if (n > 1) {
+        flush_buffer_.resize(n * kCdxPageSize);
+        for (size_t k = 0; k < n; ++k) {
+          std::memcpy(flush_buffer_.data() + k * kCdxPageSize, changed[i + k]->data.data(),
+                      kCdxPageSize);
+        }
+        bytes = flush_buffer_.data();
+      }
+      const int64_t length = static_cast<int64_t>(n * kCdxPageSize);
+      if (Ok(s) && file_.WriteAt(bytes, static_cast<size_t>(length),
+                                 static_cast<int64_t>(changed[i]->offset)) != length) {
         Error(kEgWrite, kEdfWrite, file_.last_error());
         s = kFailure;
       }
-      p->changed = false;
-      if (p == changed.front() && changed.size() > 1) CrashPoint("index-flush");
+      for (size_t k = 0; k < n; ++k) changed[i + k]->changed = false;
+      if (i == 0 && n < changed.size()) CrashPoint("index-flush");
+      i += n;
     }
     if (Ok(s) && headers_changed_) {
       // Roots that moved (a root split, a build) are written with their tags' headers.

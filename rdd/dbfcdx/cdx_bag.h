@@ -79,13 +79,18 @@ class CdxBag : public OrderBag {
   // raises error 32/1012.
   Status PageFault(const char* what, uint64_t page) const;
 
+ protected:
+  bool HeadUnchanged(const uint8_t* head) const override;
+
  private:
   Status LoadTags();
   Status CheckVersion();
   void DropCache();
   Status WriteVersion();
 
+  static constexpr size_t kFlushPages = 128;
   PageCache cache_;
+  std::vector<uint8_t> flush_buffer_;
   std::unique_ptr<CdxTag> directory_;
   std::vector<std::unique_ptr<CdxTag>> tags_;
   uint32_t counter_ = 0;

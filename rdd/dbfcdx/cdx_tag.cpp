@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "expr/decimal_text.h"
 #include "rdd/byte_order.h"
 #include "rdd/dbfcdx/cdx_bag.h"
 
@@ -187,6 +188,12 @@ bool CdxTag::KeyFromField(const uint8_t* field, std::string* out) const {
     }
     case 'L':
       *out = (p[0] == 'T' || p[0] == 't' || p[0] == 'Y' || p[0] == 'y') ? "T" : "F";
+      return true;
+    case 'N':
+      // The number the field's text reads as.
+      if (key_field_length <= 0) return false;
+      *out = CdxDoubleKey(ParseDecimal(std::string_view(p, static_cast<size_t>(key_field_length)),
+                                       nullptr, nullptr));
       return true;
     default:
       return false;

@@ -65,6 +65,11 @@ class CdxTag : public Order {
   bool EncodeKey(const Value& value, std::string* out) const override;
   std::string SearchKey(const Value& value) const override;
   bool KeyFromField(const uint8_t* field, std::string* out) const override;
+  // Numbers and dates are 8-byte keys whatever their field's width.
+  bool FieldGivesKey(char type, int length, int decimals) const override {
+    if (type == 'N' || type == 'D') return key_length_ == 8;
+    return length == key_length_;
+  }
   bool KeyIsFieldBytes() const override { return type_ == 'C' && !upper_; }
 
   Status Seek(OrderCursor* c, const std::string& key, bool after, bool exact,

@@ -32,12 +32,7 @@ Order* NtxFile::order_at(size_t i) const { return orders_[i].get(); }
 
 void NtxFile::Close() noexcept {
   cache_.Clear();
-  if (file_.is_open()) {
-    (void)UnlockFile();
-    std::string name = file_.path();
-    file_.Close();
-    if (RemovedOnClose() && !name.empty()) DeleteFile(name);
-  }
+  CloseFile();
   read_locks_ = write_locks_ = 0;
 }
 
@@ -287,6 +282,11 @@ void NtxFile::RemoveOrder(NtxOrder* order) {
 }
 
 // --- locks ---
+
+bool NtxFile::HeadUnchanged(const uint8_t* head) const {
+  static_assert(kHeadBytes == kNtxBlockSize, "the head is block 0");
+  return !unwritten_ && std::memcmp(head, header_.data(), kNtxBlockSize) == 0;
+}
 
 Status NtxFile::ReadLock() {
   if (read_locks_ == 0 && write_locks_ == 0) {

@@ -120,6 +120,9 @@ class NtxFile : public OrderBag {
   Status ReadHeaders(bool first_open);
   uint64_t free_page() const { return free_page_; }
 
+ protected:
+  bool HeadUnchanged(const uint8_t* head) const override;
+
  private:
   Status WriteHeaders();
   Status WritePage(CachedPage* p);

@@ -126,11 +126,12 @@ Status IndexedArea::CompileOrder(Order* o) {
         case FieldKind::kLogical: type = 'L'; len = 1; break;
         default: break;
       }
-      bool fits = type != 0 && len == o->key_length() &&
-                  (type != 'N' || dec == o->key_decimals()) &&
+      bool fits = type != 0 && o->FieldGivesKey(type, len, dec) &&
                   (o->type() == 0 || o->type() == type);
       if (fits) {
         o->key_field = static_cast<int>(i) + 1;
+        o->key_field_length = f.length;
+        o->key_field_decimals = f.decimals;
         o->set_type(type);
       }
       break;
@@ -316,16 +317,25 @@ Status IndexedArea::LogicalEdge(Order* o, bool top, OrderCursor* c) {
 }
 
 Status IndexedArea::Step(Order* o, OrderCursor* c, bool forward) {
-  bool tree_forward = forward != o->against_tree();
   // The key stepped from: the next one must not stand before it in tree order.
   const bool from_key = c->on && !c->between;
   if (from_key) step_from_ = c->key;
+  if (Failed(Move(o, c, forward))) return kFailure;
+  return Arrive(o, from_key, c, forward);
+}
+
+Status IndexedArea::Move(Order* o, OrderCursor* c, bool forward) {
+  bool tree_forward = forward != o->against_tree();
   if (c->between) {
     c->between = false;
     if (!tree_forward && Failed(c->on ? o->Prev(c) : o->Last(c))) return kFailure;
-  } else if (Failed(tree_forward ? o->Next(c) : o->Prev(c))) {
-    return kFailure;
+    return kSuccess;
   }
+  return tree_forward ? o->Next(c) : o->Prev(c);
+}
+
+Status IndexedArea::Arrive(Order* o, bool from_key, OrderCursor* c, bool forward) {
+  bool tree_forward = forward != o->against_tree();
   if (from_key && c->on) {
     int cmp = o->CompareKeys(reinterpret_cast<const uint8_t*>(step_from_.data()),
                              static_cast<int>(step_from_.size()),
@@ -337,6 +347,56 @@ Status IndexedArea::Step(Order* o, OrderCursor* c, bool forward) {
   if (Failed(CheckRecord(o, *c))) return kFailure;
   if (c->on && !o->InScope(reinterpret_cast<const uint8_t*>(c->key.data()))) c->on = false;
   return kSuccess;
+}
+
+// A scan of a shared bag would take the bag's lock at every step. Instead, a step taken under
+// the lock also reads the keys of the next steps into step_run_ (more each time while the scan
+// goes on); the following steps take them without a lock for as long as the order is as it
+// was (its generation moves with every change this process makes or takes in) and the head of
+// the bag shows that no other program wrote it. Each key taken is checked as a step checks it.
+void IndexedArea::ReadStepsAhead(Order* o, bool forward) {
+  StepRun& r = step_run_;
+  const OrderCursor& c = o->cursor;
+  if (!o->bag()->shared() || !c.on || c.between) {
+    r.order = nullptr;
+    return;
+  }
+  bool continues = r.order == o && r.forward == forward && r.generation == o->generation() &&
+                   r.next == r.steps.size();
+  r.size = continues ? std::min<size_t>(r.size * 2, kStepRunMax) : kStepRunMin;
+  r.order = o;
+  r.forward = forward;
+  r.generation = o->generation();
+  r.next = 0;
+  r.probe = c;
+  size_t n = 0;
+  while (n < r.size) {
+    if (Failed(Move(o, &r.probe, forward)) || !r.probe.on ||
+        !o->InScope(reinterpret_cast<const uint8_t*>(r.probe.key.data()))) {
+      break;
+    }
+    if (r.steps.size() <= n) r.steps.emplace_back();
+    r.steps[n++] = r.probe;
+  }
+  r.steps.resize(n);
+}
+
+bool IndexedArea::TakeStepAhead(Order* o, bool forward, Status* status) {
+  StepRun& r = step_run_;
+  OrderCursor& c = o->cursor;
+  if (r.order != o || r.forward != forward || r.next >= r.steps.size() ||
+      r.generation != o->generation() || !positioned_ || !c.on || c.between ||
+      c.recno != recno_ || c.generation != o->generation() || !o->bag()->Unchanged()) {
+    return false;
+  }
+  step_from_ = c.key;
+  c = r.steps[r.next++];
+  if (r.next + kPrefetchSteps < r.steps.size()) {
+    PrefetchRecord(r.steps[r.next + kPrefetchSteps].recno);
+  }
+  *status = Arrive(o, true, &c, forward);
+  if (Failed(*status)) r.order = nullptr;
+  return true;
 }
 
 Status IndexedArea::SyncCursor(Order* o, bool* on_record) {
@@ -409,6 +469,13 @@ Status IndexedArea::skip_raw(int64_t n) {
   if (Failed(go_cold())) return kFailure;
   bool forward = n > 0;
   uint64_t steps = forward ? static_cast<uint64_t>(n) : static_cast<uint64_t>(-n);
+  if (steps == 1) {
+    Status s;
+    if (TakeStepAhead(o, forward, &s)) {
+      if (Failed(s)) return kFailure;
+      return GoToKey(o, o->cursor.on ? o->cursor.recno : 0);
+    }
+  }
   uint32_t target = 0;
   bool bof = false;
   {
@@ -426,10 +493,12 @@ Status IndexedArea::skip_raw(int64_t n) {
         --steps;
       }
     }
+    const bool one_step = steps == 1 && on_record;
     while (steps > 0 && (c.on || c.between)) {
       if (Failed(Step(o, &c, forward))) return kFailure;
       --steps;
     }
+    if (one_step) ReadStepsAhead(o, forward);
     if (c.on) {
       target = c.recno;
     } else if (!forward) {
@@ -710,6 +779,7 @@ Status IndexedArea::FindRecord(Order* o, uint32_t recno, bool cont, bool* found)
 }
 
 Status IndexedArea::SetScope(Order* o, bool top, const std::optional<Value>& value) {
+  step_run_.order = nullptr;  // the steps read ahead stop at the old scope
   bool& has = top ? o->has_top : o->has_bottom;
   std::string& bytes = top ? o->scope_top : o->scope_bottom;
   Value& stored = top ? o->scope_top_value : o->scope_bottom_value;
@@ -1223,6 +1293,7 @@ Status IndexedArea::order_info(OrderInfoRequest* req) {
       req->result = Value::Logical(o->descending() != o->toggled());
       if (nv && nv->is_logical() && nv->logical() != (o->descending() != o->toggled())) {
         o->set_toggled(!o->toggled());
+        step_run_.order = nullptr;
       }
       return kSuccess;
     case kOiUnique: req->result = Value::Logical(o->unique()); return kSuccess;

@@ -143,6 +143,16 @@ class IndexedArea : public FptArea, public OrderHost {
   // Navigation helpers; the order's bag must be locked.
   Status LogicalEdge(Order* o, bool top, OrderCursor* c);
   Status Step(Order* o, OrderCursor* c, bool forward);
+  // The two halves of a step: the move in the tree, and the checks of the key arrived at
+  // (not before the key stepped from, step_from_, when from_key; a record of the table; in
+  // scope, else c->on false).
+  Status Move(Order* o, OrderCursor* c, bool forward);
+  Status Arrive(Order* o, bool from_key, OrderCursor* c, bool forward);
+  // The keys of the steps after the cursor's, read under the lock the caller holds.
+  void ReadStepsAhead(Order* o, bool forward);
+  // Takes the next step read ahead when it is still good: true with *status set, false when
+  // the step must be taken under the lock.
+  bool TakeStepAhead(Order* o, bool forward, Status* status);
   // A key the cursor stands on must name a record of the table (error 32/1012 naming the
   // bag otherwise); a record past the count read earlier makes the count be read again.
   Status CheckRecord(Order* o, const OrderCursor& c);
@@ -168,6 +178,20 @@ class IndexedArea : public FptArea, public OrderHost {
   Status AddKeyCustom(Order* o, bool add, const std::optional<Value>& given, bool* done);
 
   std::string step_from_;  // the key a step started from (kept to spare an allocation a step)
+  // Steps of an ordered scan read ahead under one lock of a shared bag.
+  static constexpr size_t kStepRunMin = 8;
+  static constexpr size_t kStepRunMax = 512;
+  static constexpr size_t kPrefetchSteps = 8;  // records fetched this many steps ahead
+  struct StepRun {
+    Order* order = nullptr;  // nullptr: nothing read ahead
+    bool forward = true;
+    uint64_t generation = 0;  // the order's generation when read
+    std::vector<OrderCursor> steps;
+    size_t next = 0;  // the next step to take
+    size_t size = 0;  // steps read at the last reading
+    OrderCursor probe;
+  };
+  StepRun step_run_;
 };
 
 // Name helpers shared by the engines.

@@ -6,6 +6,7 @@
 // key count, the state captured at go-hot, the navigation cursor, and the tree operations each
 // index engine implements over its own pages.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -86,8 +87,10 @@ class Order {
   // A build stopped early or failed: the order covers part of the records.
   virtual void MarkPartial() {}
 
+  // Changes whenever cursors made earlier may be stale; never the same for two orders or
+  // twice for one (cursors and the steps a scan read ahead are matched by it).
   uint64_t generation() const { return generation_; }
-  void Touch() { ++generation_; }
+  void Touch() { generation_ = NextGeneration(); }
   // Run-time direction toggle (order-info 12).
   bool toggled() const { return toggled_; }
   void set_toggled(bool t) { toggled_ = t; }
@@ -153,6 +156,13 @@ class Order {
   std::function<Value()> key_block;  // given by the caller instead of key_expr
   std::function<Value()> for_block;
   int key_field = 0;  // field read directly for a single-field key, 0 none
+  int key_field_length = 0;    // that field's length and decimals
+  int key_field_decimals = 0;
+  // A field of this type, length and decimals gives this order's keys straight from its
+  // bytes (KeyFromField), without evaluating the key expression.
+  virtual bool FieldGivesKey(char type, int length, int decimals) const {
+    return length == key_length_ && (type != 'N' || decimals == key_decimals_);
+  }
 
   // --- scopes (key bytes in value order) ---
   bool has_top = false, has_bottom = false;
@@ -181,7 +191,11 @@ class Order {
   bool descending_ = false;
   bool custom_ = false;
   bool toggled_ = false;
-  uint64_t generation_ = 1;  // changes whenever cursors made earlier may be stale
+  static uint64_t NextGeneration() {
+    static std::atomic<uint64_t> last{0};
+    return ++last;
+  }
+  uint64_t generation_ = NextGeneration();
 };
 
 }  // namespace vosk

@@ -58,6 +58,21 @@ Status OrderBag::Publish() {
   return kSuccess;
 }
 
+bool OrderBag::Unchanged() {
+  if (!shared_ || host_->DirtyRead()) return true;
+  if (!head_map_.data() && !head_map_.Map(file_.fd(), kHeadBytes)) return false;
+  return HeadUnchanged(head_map_.data());
+}
+
+void OrderBag::CloseFile() noexcept {
+  head_map_.Unmap();
+  if (!file_.is_open()) return;
+  (void)UnlockFile();
+  std::string name = file_.path();
+  file_.Close();
+  if (RemovedOnClose() && !name.empty()) DeleteFile(name);
+}
+
 ErrorAnswer OrderBag::Error(int gen_code, int sub_code, int os_code, bool can_retry,
                             bool can_default) const {
   RuntimeError e;

@@ -13,6 +13,7 @@
 #include "expr/runtime_error.h"
 #include "expr/status.h"
 #include "platform/file.h"
+#include "platform/file_map.h"
 
 namespace vosk {
 
@@ -82,6 +83,11 @@ class OrderBag {
   // builds whose owner is gone are removed at the next build beside the same name.
   Status BuildBeside(const std::string& final_path, bool shared, std::string* build_path);
   Status Publish();
+  // True when the bag, read without a lock, is as this process last read it under a lock: no
+  // other program changed it since. Always true for a bag not opened shared or whose reads
+  // take no lock. Costs no system call once the head of the file is mapped; false (when
+  // unsure) only costs the caller a lock.
+  bool Unchanged();
 
   // Raises an error of this bag (file name as operation).
   ErrorAnswer Error(int gen_code, int sub_code, int os_code = 0, bool can_retry = false,
@@ -95,11 +101,17 @@ class OrderBag {
   bool UnlockFile() noexcept;
   // The file goes when the bag closes: a temporary bag, or a new one never published.
   bool RemovedOnClose() const { return temporary_ || !final_path_.empty(); }
+  // The first kHeadBytes of the file still show the state last read under a lock.
+  virtual bool HeadUnchanged(const uint8_t* head) const { return false; }
+  // Unlocks and closes the file (a temporary bag's file is deleted).
+  void CloseFile() noexcept;
+  static constexpr size_t kHeadBytes = 1024;
 
   OrderHost* host_;
   File file_;
   bool file_locked_ = false;
   uint32_t lock_position_ = 0;  // byte of the pool a shared lock took
+  FileMap head_map_;            // the head of a shared bag, for Unchanged()
   std::string path_;
   std::string final_path_;  // the name a bag being built takes at Publish
   File replaced_;           // the file that has that name now, held until then

@@ -7,8 +7,10 @@ namespace vosk {
 CachedPage* PageCache::Slot(uint64_t offset) {
   auto it = pages_.find(offset);
   if (it != pages_.end()) return it->second.get();
-  if (pages_.size() >= clean_limit_) {
-    // Drop clean pages that nobody holds.
+  if (pages_.size() >= std::max(clean_limit_, next_sweep_)) {
+    // Drop clean pages that nobody holds. When most pages are changed or held (a build), the
+    // next sweep waits until as many pages again have come, so that a change of many pages
+    // costs no sweep per page.
     for (auto e = pages_.begin(); e != pages_.end() && pages_.size() > clean_limit_ / 2;) {
       if (e->second->uses == 0 && !e->second->changed) {
         e = pages_.erase(e);
@@ -16,6 +18,7 @@ CachedPage* PageCache::Slot(uint64_t offset) {
         ++e;
       }
     }
+    next_sweep_ = pages_.size() + clean_limit_ / 2;
   }
   auto p = std::make_unique<CachedPage>();
   p->offset = offset;
@@ -60,6 +63,7 @@ void PageCache::Discard() {
     }
   }
   changed_.clear();
+  next_sweep_ = 0;
 }
 
 }  // namespace vosk

@@ -87,11 +87,13 @@ class PageCache {
   void Clear() {
     changed_.clear();
     pages_.clear();
+    next_sweep_ = 0;
   }
 
  private:
   size_t page_size_;
   size_t clean_limit_;
+  size_t next_sweep_ = 0;  // the page count at which clean pages are looked for again
   std::unordered_map<uint64_t, std::unique_ptr<CachedPage>> pages_;
   std::vector<CachedPage*> changed_;
 };

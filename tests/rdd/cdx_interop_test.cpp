@@ -13,6 +13,7 @@
 
 #include "expr/expression.h"
 #include "ntx_test_support.h"
+#include "rdd/byte_order.h"
 #include "rdd/dbfcdx/cdx_area.h"
 #include "rdd/dbfcdx/cdx_check.h"
 
@@ -195,6 +196,54 @@ TEST_F(CdxTest, CheckReportsTheStaleBag) {
   EXPECT_NE(all.find("of record 5 does not match"), std::string::npos) << all;
   EXPECT_NE(all.find("of record 6 does not match"), std::string::npos) << all;
   EXPECT_NE(all.find("record 1 has no key"), std::string::npos) << all;
+}
+
+// A tag on a numeric field takes its keys straight from the field's text; they must be the
+// keys the evaluated expression gives: field texts as other programs write them ("-0",
+// "-0.00", no decimals in a field with decimals, blanks, stars) walk in the same order through
+// a tag on the field and through a tag on an expression of it.
+TEST_F(CdxTest, NumericFieldKeysAreTheKeysOfTheirValues) {
+  ASSERT_TRUE(MakeCdxTable("n.dbf", {{"I", "N", 5, 0}, {"D", "N", 7, 2}}));
+  const char* kTexts[][2] = {
+      {"   -0", "  -0.00"}, {"    0", "   0.00"}, {"   12", "     12"}, {"  -12", " -12.50"},
+      {"     ", "       "}, {"*****", "*******"}, {"    1", "   0.01"}, {"   -1", "  -0.01"},
+      {"   -0", "   0.00"}, {"    0", "  -0.00"},
+  };
+  for (size_t i = 0; i < std::size(kTexts); ++i) Add({Value::Integer(0), Value::Double(0, 0, 2)});
+  DBCOMMIT();
+  DBCLOSEAREA();
+  std::string bytes = ReadAll(Path("n.dbf"));
+  const size_t header = GetLe16(reinterpret_cast<const uint8_t*>(bytes.data()) + 8);
+  const size_t record = GetLe16(reinterpret_cast<const uint8_t*>(bytes.data()) + 10);
+  for (size_t i = 0; i < std::size(kTexts); ++i) {
+    bytes.replace(header + i * record + 1, 5, kTexts[i][0]);
+    bytes.replace(header + i * record + 6, 7, kTexts[i][1]);
+  }
+  WriteAll(Path("n.dbf"), bytes);
+  ASSERT_TRUE(DBUSEAREA(true, "DBFCDX", Path("n.dbf"), "", false, false));
+  const std::string bag = Path("n.cdx");
+  for (const char* key : {"I", "I*1", "D", "D*1"}) {
+    std::string tag = std::string(key[0] == 'I' ? "I" : "D") + (key[1] ? "E" : "F");
+    ASSERT_TRUE(ORDCREATE(bag, tag, key)) << key << ErrorText();
+  }
+  for (const char* field : {"I", "D"}) {
+    SCOPED_TRACE(field);
+    ORDSETFOCUS(Value::String(std::string(field) + "F"));
+    std::vector<uint32_t> direct = Walk();
+    ORDSETFOCUS(Value::String(std::string(field) + "E"));
+    EXPECT_EQ(direct, Walk());
+    EXPECT_EQ(direct.size(), std::size(kTexts));
+    const std::pair<double, uint32_t> seeks[] = {{-12.5, 4}, {12, 3}, {0.01, 7}, {-0.01, 8}};
+    for (const char* tag : {"F", "E"}) {
+      ORDSETFOCUS(Value::String(std::string(field) + tag));
+      for (const auto& [value, recno] : seeks) {
+        if (field[0] == 'I' && value != static_cast<int>(value)) continue;
+        EXPECT_TRUE(DBSEEK(Value::Double(value, 0, 2))) << tag << " " << value;
+        EXPECT_EQ(RECNO(), recno) << tag << " " << value;
+      }
+    }
+  }
+  ExpectSound("numeric tags");
 }
 
 // Bags built here, then kept current through random appends, edits and deletes (a model of the

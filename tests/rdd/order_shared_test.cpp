@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 
@@ -230,6 +231,77 @@ TEST_P(SharedOrderTest, CheckBesideAWriterReportsNoDamage) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   EXPECT_GE(checks, 2) << "the checks ran beside the writer";
   DBCLOSEAREA();
+  EXPECT_TRUE(errors_.empty()) << ErrorText();
+}
+
+// A scan of the shared bag, one skip at a time, reads keys ahead under one lock; another
+// process's changes made in the middle of the scan are seen at the next skip all the same:
+// a key moved before the scan's position is not met again, a key moved just after it is met
+// with its record's new contents, and a record appended with a key ahead is met too (read
+// past the end the table had when the scan began).
+TEST_P(SharedOrderTest, ScanSeesChangesMadeWhileItRuns) {
+  ASSERT_TRUE(MakeTable("scan", {{"K", "C", 8, 0}}, false, Driver()));
+  auto key = [](int i) {
+    char b[16];
+    std::snprintf(b, sizeof b, "K%04d", i);
+    return std::string(b);
+  };
+  for (int i = 1; i <= 300; ++i) Add({Value::String(key(i))});
+  const std::string bag = Bag("scan");
+  ASSERT_TRUE(ORDCREATE(bag, "K", "K")) << ErrorText();
+  DBCLOSEAREA();
+  ASSERT_TRUE(DBUSEAREA(true, Driver(), Path("scan.dbf"), "", true, true));
+  ASSERT_TRUE(ORDLISTADD(Value::String(bag))) << ErrorText();
+  DBGOTOP();
+  for (int i = 0; i < 20; ++i) DBSKIP(1);
+  ASSERT_EQ(RECNO(), 21u);
+
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    errors_.clear();
+    if (!DBUSEAREA(true, Driver(), Path("scan.dbf"), "W", true, false)) _exit(10);
+    if (!ORDLISTADD(Value::String(bag))) _exit(11);
+    const std::pair<uint32_t, const char*> changes[] = {
+        {40, "A0040"},   // moves before the scan
+        {25, "K0022X"},  // moves just after the scan's position
+    };
+    for (const auto& [recno, text] : changes) {
+      DBGOTO(Value::Integer(recno));
+      if (!RLOCK()) _exit(12);
+      FIELDPUT(1, Value::String(text));
+      DBCOMMIT();
+      DBUNLOCK();
+    }
+    if (!DBAPPEND()) _exit(13);
+    FIELDPUT(1, Value::String("K0250X"));
+    DBCOMMIT();
+    DBUNLOCK();
+    DBCLOSEAREA();
+    _exit(errors_.empty() ? 0 : 14);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+
+  std::vector<uint32_t> rest;
+  std::vector<std::string> keys;
+  for (DBSKIP(1); !EOF_() && rest.size() < 400; DBSKIP(1)) {
+    rest.push_back(RECNO());
+    keys.push_back(FIELDGET(1).str());
+  }
+  std::vector<uint32_t> want = {22, 25};
+  for (uint32_t r = 23; r <= 300; ++r) {
+    if (r != 25 && r != 40) want.push_back(r);
+    if (r == 250) want.push_back(301);
+  }
+  EXPECT_EQ(rest, want);
+  ASSERT_GE(keys.size(), 2u);
+  EXPECT_EQ(keys[1], "K0022X  ") << "record 25 read as the other process left it";
+  auto appended = std::find(rest.begin(), rest.end(), 301u);
+  ASSERT_NE(appended, rest.end());
+  EXPECT_EQ(keys[static_cast<size_t>(appended - rest.begin())], "K0250X  ");
   EXPECT_TRUE(errors_.empty()) << ErrorText();
 }
 

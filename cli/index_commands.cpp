@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "cli/command_line.h"
+#include "expr/expression.h"
 #include "expr/number_text.h"
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
@@ -214,26 +216,71 @@ int CmdTags(const ToolArgs& a) {
   if (bag.empty()) {
     throw Abandon(RuntimeError{kEgOpen, "DBFCDX", 1003, 2, "", table + " (structural bag)"});
   }
-  Open(a, table, true, true, DriverFor(a, bag));
-  AddBag(a, bag);
-  int64_t n = ORDCOUNT(Value::String(bag));
+  struct Row {
+    std::string name, key, cond, flags, problem;
+  };
+  std::vector<Row> rows;
+  std::string driver = DriverFor(a, bag);
+  Open(a, table, true, true, driver);
+  auto* area = dynamic_cast<IndexedArea*>(CurrentArea());
+  if (driver == "DBFCDX" && area) {
+    // The tags as the bag's headers describe them: a tag whose key does not compile here is
+    // listed with its key text and the reason.
+    CdxBag reader(area);
+    if (Failed(reader.Open(bag, true, true))) {
+      throw Abandon(RuntimeError{kEgOpen, driver, 1003, 0, "", bag});
+    }
+    for (const auto& t : reader.tags()) {
+      Row r{t->name(), t->key_text(), t->for_text(), "", ""};
+      if (t->unique()) r.flags += 'U';
+      if (t->descending()) r.flags += 'D';
+      if (t->custom()) r.flags += 'C';
+      const std::pair<const char*, std::string> texts[] = {{"key", t->key_text()},
+                                                            {"FOR condition", t->for_text()}};
+      for (const auto& [what, text] : texts) {
+        if (text.empty() || !r.problem.empty()) continue;
+        // Compiled and evaluated on the table's first record, as opening the bag would.
+        CompileError err;
+        std::unique_ptr<Expression> e = Compile(text, &err);
+        try {
+          if (!e) throw Abandon(err.ToRuntimeError(text));
+          (void)e->Eval();
+        } catch (const Abandon& ex) {
+          r.problem = std::string("the ") + what + " does not compile here: " +
+                      ex.error().ToString();
+        }
+      }
+      rows.push_back(std::move(r));
+    }
+    reader.Close();
+  } else {
+    AddBag(a, bag);
+    int64_t n = ORDCOUNT(Value::String(bag));
+    for (int64_t i = 1; i <= n; ++i) {
+      Value num = Value::Integer(i);
+      Value b = Value::String(bag);
+      Row r{ORDNAME(num, b), ORDKEY(num, b), ORDFOR(num, b), "", ""};
+      if (ORDISUNIQUE(num, b)) r.flags += 'U';
+      if (DBORDERINFO(Value::Integer(kOiIsDesc), b, num).logical()) r.flags += 'D';
+      if (DBORDERINFO(Value::Integer(kOiCustom), b, num).logical()) r.flags += 'C';
+      rows.push_back(std::move(r));
+    }
+  }
   std::string out = a.Has("json") ? "[" : "";
-  for (int64_t i = 1; i <= n; ++i) {
-    Value num = Value::Integer(i);
-    Value b = Value::String(bag);
-    std::string name = ORDNAME(num, b);
-    std::string key = ORDKEY(num, b);
-    std::string cond = ORDFOR(num, b);
-    std::string flags;
-    if (ORDISUNIQUE(num, b)) flags += 'U';
-    if (DBORDERINFO(Value::Integer(kOiIsDesc), b, num).logical()) flags += 'D';
-    if (DBORDERINFO(Value::Integer(kOiCustom), b, num).logical()) flags += 'C';
+  for (size_t i = 0; i < rows.size(); ++i) {
+    const Row& r = rows[i];
     if (a.Has("json")) {
-      if (i > 1) out += ",";
-      out += "{\"name\":" + JsonString(name) + ",\"key\":" + JsonString(key) +
-             ",\"for\":" + JsonString(cond) + ",\"flags\":" + JsonString(flags) + "}";
+      if (i > 0) out += ",";
+      out += "{\"name\":" + JsonString(r.name) + ",\"key\":" + JsonString(r.key) +
+             ",\"for\":" + JsonString(r.cond) + ",\"flags\":" + JsonString(r.flags);
+      if (!r.problem.empty()) out += ",\"error\":" + JsonString(r.problem);
+      out += "}";
     } else {
-      out += name + "\t" + key + "\t" + cond + "\t" + flags + "\n";
+      out += r.name + "\t" + r.key + "\t" + r.cond + "\t" + r.flags + "\n";
+    }
+    if (!r.problem.empty()) {
+      std::fprintf(stderr, "dbutool: %s: tag %s: %s\n", bag.c_str(), r.name.c_str(),
+                   r.problem.c_str());
     }
   }
   if (a.Has("json")) out += "]\n";

@@ -171,6 +171,32 @@ TEST_F(ToolTest, ErrorsAreOneLineWithCodes) {
   EXPECT_EQ(Tool("list " + table_ + " --count").out, "4\n");  // the good line stays
 }
 
+// tags lists every tag of a bag from its headers, also one whose key does not work on the
+// table (contacts.CDX: TYPE_ID names a long field name of a database container): its line
+// stays, stderr says why, the JSON row carries the reason.
+TEST_F(ToolTest, TagsListsATagWhoseKeyDoesNotCompile) {
+  const std::string real = std::string(VOSK_SOURCE_DIR) + "/../shared/fixtures/real/";
+  if (!std::ifstream(real + "contacts.CDX")) GTEST_SKIP() << "no real fixtures";
+  for (const char* f : {"contacts.dbf", "contacts.FPT", "contacts.CDX"}) {
+    std::string cp = "cp '" + real + f + "' '" + dir_ + "/'";
+    ASSERT_EQ(system(cp.c_str()), 0);
+  }
+  const std::string args = "tags '" + dir_ + "/contacts.dbf' '" + dir_ + "/contacts.CDX'";
+  ToolRun plain = Tool(args);
+  EXPECT_EQ(plain.status, 0);
+  EXPECT_NE(plain.out.find("CONTACT_ID\tcontact_id\t\t"), std::string::npos) << plain.out;
+  EXPECT_NE(plain.out.find("TYPE_ID\tcontact_type_id\t\t\n"), std::string::npos) << plain.out;
+  ToolRun both = Tool(args, true);
+  EXPECT_NE(both.out.find("tag TYPE_ID: the key does not compile"), std::string::npos) << both.out;
+  EXPECT_NE(both.out.find("CONTACT_TYPE_ID"), std::string::npos) << both.out;
+  ToolRun json = Tool(args + " --json");
+  EXPECT_EQ(json.status, 0);
+  EXPECT_NE(json.out.find("\"name\":\"TYPE_ID\",\"key\":\"contact_type_id\",\"for\":\"\","
+                          "\"flags\":\"\",\"error\":\"the key does not compile"),
+            std::string::npos)
+      << json.out;
+}
+
 }  // namespace
 
 namespace {

@@ -106,22 +106,18 @@ report="$out_dir/index-$(date +%Y%m%d-%H%M%S).txt"
   t_sqlite_amount=$(sqlite_create AMOUNT)
   t_sqlite_name=$(sqlite_create NAME)
   echo "build                              seconds   sort/ours  sqlite/ours  ntx/ours      bytes"
-  printf "  %-32s %7s   %9s  %11s  %8s  %9s\n" "dbutool index NAME (C 20) NTX" "$t_build_name" \
-    "$(ratio "$t_sort_name" "$t_build_name")" "$(ratio "$t_sqlite_name" "$t_build_name")" "" \
-    "$(size_of "$work/name.ntx")"
-  printf "  %-32s %7s   %9s  %11s  %8s  %9s\n" "dbutool index NAME (C 20) CDX" "$t_cdx_name" \
-    "$(ratio "$t_sort_name" "$t_cdx_name")" "$(ratio "$t_sqlite_name" "$t_cdx_name")" \
-    "$(ratio "$t_build_name" "$t_cdx_name")" "$(size_of "$work/name.cdx")"
-  printf "  %-32s %7s\n" "sort --parallel=1 NAME" "$t_sort_name"
-  printf "  %-32s %7s\n" "sqlite3 CREATE INDEX NAME" "$t_sqlite_name"
-  printf "  %-32s %7s   %9s  %11s  %8s  %9s\n" "dbutool index AMOUNT (N 10.2) NTX" "$t_build_amount" \
-    "$(ratio "$t_sort_amount" "$t_build_amount")" "$(ratio "$t_sqlite_amount" "$t_build_amount")" "" \
-    "$(size_of "$work/amount.ntx")"
-  printf "  %-32s %7s   %9s  %11s  %8s  %9s\n" "dbutool index AMOUNT (N 10.2) CDX" "$t_cdx_amount" \
-    "$(ratio "$t_sort_amount" "$t_cdx_amount")" "$(ratio "$t_sqlite_amount" "$t_cdx_amount")" \
-    "$(ratio "$t_build_amount" "$t_cdx_amount")" "$(size_of "$work/amount.cdx")"
-  printf "  %-32s %7s\n" "sort --parallel=1 -n AMOUNT" "$t_sort_amount"
-  printf "  %-32s %7s\n" "sqlite3 CREATE INDEX AMOUNT" "$t_sqlite_amount"
+  # build_rows LABEL BAG NTX_SECONDS CDX_SECONDS SORT_SECONDS SQLITE_SECONDS SORT_LABEL
+  build_rows() {
+    printf "  %-32s %7s   %9s  %11s  %8s  %9s\n" "dbutool index $1 NTX" "$3" \
+      "$(ratio "$5" "$3")" "$(ratio "$6" "$3")" "" "$(size_of "$work/$2.ntx")"
+    printf "  %-32s %7s   %9s  %11s  %8s  %9s\n" "dbutool index $1 CDX" "$4" \
+      "$(ratio "$5" "$4")" "$(ratio "$6" "$4")" "$(ratio "$3" "$4")" "$(size_of "$work/$2.cdx")"
+    printf "  %-32s %7s\n" "$7" "$5" "sqlite3 CREATE INDEX ${1%% *}" "$6"
+  }
+  build_rows "NAME (C 20)" name "$t_build_name" "$t_cdx_name" "$t_sort_name" "$t_sqlite_name" \
+    "sort --parallel=1 NAME"
+  build_rows "AMOUNT (N 10.2)" amount "$t_build_amount" "$t_cdx_amount" "$t_sort_amount" \
+    "$t_sqlite_amount" "sort --parallel=1 -n AMOUNT"
   echo "  goals: NTX sort/ours >= 0.67 (within 1.5x of sort), sqlite/ours >= 2;"
   echo "         CDX ntx/ours >= 0.83 (within 1.2x of NTX); CDX NAME bytes <= half of NTX"
   echo
@@ -140,31 +136,29 @@ report="$out_dir/index-$(date +%Y%m%d-%H%M%S).txt"
   echo "  goal: sqlite/ours > 1"
   echo
 
-  t_natural=$(best_of "$DBUTOOL" list "$table" --recno --fields NAME)
-  t_scan=$(best_of "$DBUTOOL" list "$table" --index "$work/name.ntx" --recno --fields NAME)
-  t_cdx_scan=$(best_of "$DBUTOOL" list "$table" --index "$work/name.cdx" --recno --fields NAME)
-  t_sqlite_scan=$(best_of sqlite3 "$db" "SELECT rowid, NAME FROM scan ORDER BY NAME")
-  echo "record number and NAME, shared     seconds   sqlite/ours  ours/natural"
-  printf "  %-32s %7s\n" "dbutool list (natural order)" "$t_natural"
-  printf "  %-32s %7s   %9s    %10s\n" "dbutool list --index NTX" "$t_scan" \
-    "$(ratio "$t_sqlite_scan" "$t_scan")" "$(ratio "$t_scan" "$t_natural")"
-  printf "  %-32s %7s   %9s    %10s\n" "dbutool list --index CDX" "$t_cdx_scan" \
-    "$(ratio "$t_sqlite_scan" "$t_cdx_scan")" "$(ratio "$t_cdx_scan" "$t_natural")"
-  printf "  %-32s %7s\n" "sqlite3 ORDER BY NAME (index)" "$t_sqlite_scan"
+  # scan_rows TITLE SQLITE_LABEL SQLITE_QUERY [LIST OPTIONS...]: natural order, then NTX and
+  # CDX key order, then SQLite, each pair doing the same work.
+  scan_rows() {
+    local title=$1 sqlite_label=$2 query=$3 natural ntx cdx lite
+    shift 3
+    natural=$(best_of "$DBUTOOL" list "$table" "$@")
+    ntx=$(best_of "$DBUTOOL" list "$table" --index "$work/name.ntx" "$@")
+    cdx=$(best_of "$DBUTOOL" list "$table" --index "$work/name.cdx" "$@")
+    lite=$(best_of sqlite3 -separator $'\t' "$db" "$query")
+    printf "%-34s seconds   sqlite/ours  ours/natural\n" "$title"
+    printf "  %-32s %7s\n" "dbutool list (natural order)" "$natural"
+    printf "  %-32s %7s   %9s    %10s\n" "dbutool list --index NTX" "$ntx" \
+      "$(ratio "$lite" "$ntx")" "$(ratio "$ntx" "$natural")"
+    printf "  %-32s %7s   %9s    %10s\n" "dbutool list --index CDX" "$cdx" \
+      "$(ratio "$lite" "$cdx")" "$(ratio "$cdx" "$natural")"
+    printf "  %-32s %7s\n" "$sqlite_label" "$lite"
+  }
+  scan_rows "record number and NAME, shared" "sqlite3 ORDER BY NAME (index)" \
+    "SELECT rowid, NAME FROM scan ORDER BY NAME" --recno --fields NAME
   echo "  goal: ours/natural <= 3"
   echo
-
-  t_natural_rows=$(best_of "$DBUTOOL" list "$table" --recno)
-  t_rows=$(best_of "$DBUTOOL" list "$table" --index "$work/name.ntx" --recno)
-  t_cdx_rows=$(best_of "$DBUTOOL" list "$table" --index "$work/name.cdx" --recno)
-  t_sqlite_rows=$(best_of sqlite3 -separator $'\t' "$db" "SELECT rowid, * FROM scan ORDER BY NAME")
-  echo "whole records, shared              seconds   sqlite/ours  ours/natural"
-  printf "  %-32s %7s\n" "dbutool list (natural order)" "$t_natural_rows"
-  printf "  %-32s %7s   %9s    %10s\n" "dbutool list --index NTX" "$t_rows" \
-    "$(ratio "$t_sqlite_rows" "$t_rows")" "$(ratio "$t_rows" "$t_natural_rows")"
-  printf "  %-32s %7s   %9s    %10s\n" "dbutool list --index CDX" "$t_cdx_rows" \
-    "$(ratio "$t_sqlite_rows" "$t_cdx_rows")" "$(ratio "$t_cdx_rows" "$t_natural_rows")"
-  printf "  %-32s %7s\n" "sqlite3 ORDER BY NAME, whole rows" "$t_sqlite_rows"
+  scan_rows "whole records, shared" "sqlite3 ORDER BY NAME, whole rows" \
+    "SELECT rowid, * FROM scan ORDER BY NAME" --recno
 } | tee "$report"
 rm -f "$work/sorted.txt"
 echo "written to ${report#"$root"/}"

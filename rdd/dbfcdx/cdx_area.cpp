@@ -58,15 +58,12 @@ char CdxArea::KeyTypeOf(const Value& value, int* length, int* decimals) const {
   return CdxKeyTypeOf(value, length);
 }
 
-void CdxArea::MultipleAppend() const {
-  throw InternalError(9201, "cdxGoCold: multiple appending without GOCOLD.");
+InternalError CdxArea::MultipleAppendError() const {
+  return InternalError(9201, "cdxGoCold: multiple appending without GOCOLD.");
 }
 
 Status CdxArea::OpenBag(const std::string& path, std::unique_ptr<OrderBag>* out) {
-  auto bag = std::make_unique<CdxBag>(this);
-  if (Failed(bag->Open(path, shared_, read_only_))) return kFailure;
-  *out = std::move(bag);
-  return kSuccess;
+  return OpenBagOf<CdxBag>(path, out);
 }
 
 Status CdxArea::AfterBagOpened(OrderBag* bag) {

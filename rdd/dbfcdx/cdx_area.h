@@ -33,7 +33,7 @@ class CdxArea : public IndexedArea {
   Status RebuildBag(OrderBag* bag) override;
   char KeyTypeOf(const Value& value, int* length, int* decimals) const override;
   int MaxCharKeyLength() const override { return kCdxMaxKeyLength; }
-  [[noreturn]] void MultipleAppend() const override;
+  InternalError MultipleAppendError() const override;
 
  private:
   // Builds a tag (creation, rebuild); the bag is write-locked by the caller.

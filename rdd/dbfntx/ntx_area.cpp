@@ -35,15 +35,12 @@ char NtxArea::KeyTypeOf(const Value& value, int* length, int* decimals) const {
 
 int NtxArea::MaxCharKeyLength() const { return kNtxMaxKeyLength; }
 
-void NtxArea::MultipleAppend() const {
-  throw InternalError(9312, "ntxGoCold: multiple appending without GOCOLD.");
+InternalError NtxArea::MultipleAppendError() const {
+  return InternalError(9312, "ntxGoCold: multiple appending without GOCOLD.");
 }
 
 Status NtxArea::OpenBag(const std::string& path, std::unique_ptr<OrderBag>* out) {
-  auto bag = std::make_unique<NtxFile>(this);
-  if (Failed(bag->Open(path, shared_, read_only_))) return kFailure;
-  *out = std::move(bag);
-  return kSuccess;
+  return OpenBagOf<NtxFile>(path, out);
 }
 
 Status NtxArea::AfterBagOpened(OrderBag* bag) {

@@ -42,7 +42,7 @@ class NtxArea : public IndexedArea {
   Status RebuildBag(OrderBag* bag) override;
   char KeyTypeOf(const Value& value, int* length, int* decimals) const override;
   int MaxCharKeyLength() const override;
-  [[noreturn]] void MultipleAppend() const override;
+  InternalError MultipleAppendError() const override;
 
  private:
   // Builds an order (creation, rebuild); the file is write-locked by the caller.

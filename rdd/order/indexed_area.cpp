@@ -827,7 +827,7 @@ Status IndexedArea::go_cold() {
     return kSuccess;
   }
   if (was_hot && appended && shared_) {
-    if (pending_append_) MultipleAppend();
+    if (pending_append_) throw MultipleAppendError();
     pending_append_ = true;
     return kSuccess;
   }

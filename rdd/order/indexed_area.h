@@ -104,6 +104,15 @@ class IndexedArea : public FptArea, public OrderHost {
   // the order defined and built, the bag put in the list; *created is the new order.
   virtual Status CreateOrder(const OrderCreateInfo& info, const OrderCondition* cond,
                              KeyDescription key, Order** created) = 0;
+  // Opens an existing bag of the engine's class Bag (constructed on the area, then Open with
+  // the area's shared and read-only modes): the body of every engine's OpenBag.
+  template <class Bag>
+  Status OpenBagOf(const std::string& path, std::unique_ptr<OrderBag>* out) {
+    auto bag = std::make_unique<Bag>(this);
+    if (Failed(bag->Open(path, shared_, read_only_))) return kFailure;
+    *out = std::move(bag);
+    return kSuccess;
+  }
   // Rebuilds every order of a bag (reindex, pack, zap).
   virtual Status RebuildBag(OrderBag* bag) = 0;
   // The type letter an evaluated key value gives an order, with its key length and decimals
@@ -111,8 +120,8 @@ class IndexedArea : public FptArea, public OrderHost {
   virtual char KeyTypeOf(const Value& value, int* length, int* decimals) const = 0;
   // The longest character key of a single-field key read straight from the record.
   virtual int MaxCharKeyLength() const = 0;
-  // A second shared append before the keys of the first were added.
-  [[noreturn]] virtual void MultipleAppend() const = 0;
+  // The internal error of a second shared append before the keys of the first were added.
+  virtual InternalError MultipleAppendError() const = 0;
 
   // --- shared machinery for the engines ---
   // Compiles an order's key and FOR texts (and finds a single-field key).

@@ -825,7 +825,7 @@ Status DbfArea::ReadRecord() {
     }
   }
   if (Failed(FlushPending())) return kFailure;
-  if (read_ahead_) {
+  if (read_ahead_ || (file_locked_ && InNaturalOrder())) {
     if (cache_count_ == 0 || recno_ < cache_first_ || recno_ >= cache_first_ + cache_count_) {
       uint32_t want = static_cast<uint32_t>(std::max<size_t>(1, kReadAheadBytes / record_len_));
       want = std::min(want, rec_count_ - recno_ + 1);
@@ -1366,7 +1366,12 @@ void DbfArea::StampFields() {
 
 Status DbfArea::WriteRecordAt(uint32_t recno, const uint8_t* data) {
   uint64_t off = header_len_ + static_cast<uint64_t>(recno - 1) * record_len_;
-  DropReadAhead();
+  // The read-ahead keeps what the file will hold, so that a walk that changes records as it
+  // goes keeps reading ahead.
+  if (cache_count_ > 0 && recno >= cache_first_ && recno < cache_first_ + cache_count_) {
+    std::memcpy(cache_.data() + static_cast<size_t>(recno - cache_first_) * record_len_, data,
+                record_len_);
+  }
   uint32_t pending_count = static_cast<uint32_t>(pending_.size() / record_len_);
   if (pending_count > 0 && recno >= pending_first_ && recno < pending_first_ + pending_count) {
     std::memcpy(pending_.data() + static_cast<size_t>(recno - pending_first_) * record_len_, data,
@@ -1393,6 +1398,7 @@ Status DbfArea::WriteRecordAt(uint32_t recno, const uint8_t* data) {
     n = data_.WriteAt(data, record_len_, off);
   }
   if (n != record_len_) {
+    DropReadAhead();  // it holds the record the file did not take
     DriverError(kEdfWrite, file_name_, data_.last_error());
     return kFailure;
   }
@@ -1929,6 +1935,7 @@ Status DbfArea::raw_lock(int action, uint32_t recno) {
     case 2:
       if (file_locked_) {
         file_locked_ = false;
+        DropReadAhead();  // read ahead under the lock: others may change the table now
         if (!data_.Unlock(FileLockStart(ls), ls.file_lock_length)) return kFailure;
       }
       return kSuccess;
@@ -2049,6 +2056,7 @@ void DbfArea::WriteDbaseLock(uint32_t recno) {
   // From field offset 2 to the second-last byte of the field.
   size_t len = bytes.size() - 3;
   (void)data_.WriteAt(bytes.data() + 2, len, off + 2);
+  DropReadAhead();
 }
 
 Status DbfArea::lock(int method, uint32_t recno, bool* locked) {

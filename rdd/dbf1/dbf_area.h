@@ -184,6 +184,9 @@ class DbfArea : public WorkArea {
   // False when a deciphered record holds bytes its numbers, dates or logicals never hold (the
   // sign of a wrong key).
   bool RecordLooksClear() const;
+  // True when navigation goes record after record (no controlling order): a table locked
+  // whole may then be read ahead, as no other program can change it meanwhile.
+  virtual bool InNaturalOrder() const { return true; }
   // Hooks of the memo layer into a rewrite: the memo file to rewrite ("" none); filling its new
   // file before the records are written (the hook may take the progress, then it sets
   // *progress to null); adopting the new file once it is swapped in.

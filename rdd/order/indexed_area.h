@@ -65,6 +65,7 @@ class IndexedArea : public FptArea, public OrderHost {
   std::string TableFileName() const override { return file_name_; }
 
   Order* controlling() const { return focus_; }
+  bool InNaturalOrder() const override { return focus_ == nullptr; }
   const std::vector<std::unique_ptr<OrderBag>>& bags() const { return bags_; }
   // The key of the current record for an order (as the order stores it) and whether its FOR
   // condition holds (true without one).

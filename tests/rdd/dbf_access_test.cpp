@@ -174,5 +174,47 @@ TEST_F(DbfAccessTest, LockBytesOfEveryScheme) {
   EXPECT_TRUE(errors_.empty()) << ErrorText();
 }
 
+// A table locked whole is read ahead while it is walked in natural order; what the walk writes
+// and what another program wrote before the lock are both read back, and after the unlock the
+// table is read from the file again.
+TEST_F(DbfAccessTest, AWalkUnderTheTableLockReadsBackEveryChange) {
+  std::string path = MakeTable();
+  ASSERT_TRUE(Use(path, true, false, "OTHER"));
+  ASSERT_TRUE(Use(path, true, false, "WALKER"));
+  const auto put = [](const char* alias, uint32_t recno, const char* name) {
+    DBSELECTAREA(alias);
+    DBGOTO(Value::Integer(recno));
+    ASSERT_TRUE(RLOCK());
+    FIELDPUT(1, Value::String(name));
+    DBUNLOCK();
+  };
+  const auto name = [](const char* alias, uint32_t recno) {
+    DBSELECTAREA(alias);
+    DBGOTO(Value::Integer(recno));
+    return FIELDGET(1).str();
+  };
+  EXPECT_EQ(name("WALKER", 5), "name5     ");  // read before the lock
+  put("OTHER", 5, "other5");
+  DBSELECTAREA("WALKER");
+  ASSERT_TRUE(FLOCK());
+  DBGOTOP();
+  std::vector<std::string> seen;
+  while (!EOF_()) {
+    seen.push_back(FIELDGET(1).str());
+    FIELDPUT(1, Value::String("walk" + std::to_string(RECNO())));
+    DBSKIP(1);
+  }
+  EXPECT_EQ(seen[4], "other5    ") << "the other program's change, made before the lock";
+  EXPECT_EQ(name("WALKER", 3), "walk3     ") << "the walk's own change";
+  DBUNLOCK();
+  put("OTHER", 4, "other4");
+  EXPECT_EQ(name("WALKER", 4), "other4    ") << "unlocked: read from the file";
+  for (uint32_t r = 1; r <= 6; ++r) {
+    EXPECT_EQ(test::FieldBytes(Bytes(path), r, "NAME"),
+              r == 4 ? std::string("other4    ") : "walk" + std::to_string(r) + "     ");
+  }
+  EXPECT_TRUE(errors_.empty()) << ErrorText();
+}
+
 }  // namespace
 }  // namespace vosk

@@ -28,6 +28,7 @@
 #include "app/order_info.h"
 #include "app/startup.h"
 #include "app/ui.h"
+#include "bench/quiet_ui.h"
 #include "gui/twbrowse_widget.h"
 #include "platform/file.h"
 #include "rdd/db_commands.h"
@@ -38,42 +39,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Messages go to stderr and every question is answered with Cancel: a benchmark never waits
-// for a user.
-class BenchUi : public Ui {
- public:
-  int MessageBox(const std::string& text, const std::string&, MessageKind kind) override {
-    std::fprintf(stderr, "bench_browse: %s\n", text.c_str());
-    return kind == MessageKind::kInformation ? kButtonOk : kButtonCancel;
-  }
-  void ProgressOpen(const std::string&, const std::string&) override {}
-  void ProgressSetText(const std::string&) override {}
-  void ProgressSetPosition(int) override {}
-  void ProgressClose() override {}
-  void ProcessEvents() override {}
-  void Beep() override {}
-  std::string GetFileName(const std::string&, const std::string&, int, const std::string&,
-                          bool) override {
-    return "";
-  }
-  void RunMainWindow() override {}
-  void CloseMainWindow() override {}
-  void SetWindowTitle(const std::string&) override {}
-  void SetMenuCheck(const std::string&, bool) override {}
-  void SetStatusItem(int, const std::string&) override {}
-  void SetStatusText(const std::string&) override {}
-  WindowRect MainWindowRect() override { return {}; }
-  bool MainWindowMinimized() override { return false; }
-  void ShowMainWindow(int, int, int, int, bool) override {}
-  int ScreenWidth() override { return 1920; }
-  int ScreenHeight() override { return 1080; }
-  int RunDialog(Dialog&) override { return 0; }
-  Action PopupMenu(const std::vector<MenuItem>&, int, int) override { return Action::kNone; }
-  void SetRecentFiles(const std::vector<std::string>&) override {}
-  void SetRefreshTimer(bool) override {}
-  void StartInstance(const std::string&) override {}
-  void OpenMailto(const std::string&) override {}
-};
+using BenchUi = QuietUi;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 

@@ -24,6 +24,7 @@
 #include "app/table_maintenance.h"
 #include "app/tget.h"
 #include "app/ui.h"
+#include "bench/quiet_ui.h"
 #include "expr/settings.h"
 #include "gui/twbrowse_widget.h"
 #include "rdd/db_commands.h"
@@ -36,7 +37,7 @@ using Clock = std::chrono::steady_clock;
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 // Questions are answered OK, dialogs filled by the running case; the progress bar is watched.
-class CommandsUi : public Ui {
+class CommandsUi : public QuietUi {
  public:
   std::function<void(Dialog&)> fill;
   int moves = 0;
@@ -56,8 +57,6 @@ class CommandsUi : public Ui {
     if (kind == MessageKind::kInformation) std::fprintf(stderr, "message: %s\n", text.c_str());
     return kButtonOk;
   }
-  void ProgressOpen(const std::string&, const std::string&) override {}
-  void ProgressSetText(const std::string&) override {}
   void ProgressSetPosition(int position) override {
     const auto now = Clock::now();
     longest_still_ms = std::max(longest_still_ms, Ms(now - last_move));
@@ -65,33 +64,11 @@ class CommandsUi : public Ui {
     last_position = position;
     ++moves;
   }
-  void ProgressClose() override {}
   void ProcessEvents() override { QApplication::processEvents(); }
-  void Beep() override {}
-  std::string GetFileName(const std::string&, const std::string&, int, const std::string&,
-                          bool) override {
-    return "";
-  }
-  void RunMainWindow() override {}
-  void CloseMainWindow() override {}
-  void SetWindowTitle(const std::string&) override {}
-  void SetMenuCheck(const std::string&, bool) override {}
-  void SetStatusItem(int, const std::string&) override {}
-  void SetStatusText(const std::string&) override {}
-  WindowRect MainWindowRect() override { return {}; }
-  bool MainWindowMinimized() override { return false; }
-  void ShowMainWindow(int, int, int, int, bool) override {}
-  int ScreenWidth() override { return 1920; }
-  int ScreenHeight() override { return 1080; }
   int RunDialog(Dialog& dlg) override {
     if (fill) fill(dlg);
     return DialogTryClose(dlg, 1) ? dlg.result : 0;
   }
-  Action PopupMenu(const std::vector<MenuItem>&, int, int) override { return Action::kNone; }
-  void SetRecentFiles(const std::vector<std::string>&) override {}
-  void SetRefreshTimer(bool) override {}
-  void StartInstance(const std::string&) override {}
-  void OpenMailto(const std::string&) override {}
 };
 
 struct Case {

@@ -192,18 +192,7 @@ Status CdxBag::CheckVersion() {
 
 Status CdxBag::ReadLock() {
   if (read_locks_ == 0 && write_locks_ == 0 && shared_ && !host_->DirtyRead()) {
-    if (Failed(LockFile(false))) return kFailure;
-    Status s;
-    try {
-      s = CheckVersion();
-    } catch (...) {
-      (void)UnlockFile();
-      throw;
-    }
-    if (Failed(s)) {
-      (void)UnlockFile();
-      return kFailure;
-    }
+    if (Failed(LockAndReread(false, [&] { return CheckVersion(); }))) return kFailure;
   }
   ++read_locks_;
   return kSuccess;
@@ -221,16 +210,7 @@ Status CdxBag::WriteLock(bool reread) {
   if (read_locks_ > 0) throw InternalError(9105, "cdxIndexLockWrite: writeLock after readLock.");
   if (write_locks_ == 0) {
     if (shared_) {
-      if (Failed(LockFile(true))) return kFailure;
-      Status s;
-      try {
-        s = reread ? CheckVersion() : kSuccess;
-      } catch (...) {
-        (void)UnlockFile();
-        throw;
-      }
-      if (Failed(s)) {
-        (void)UnlockFile();
+      if (Failed(LockAndReread(true, [&] { return reread ? CheckVersion() : kSuccess; }))) {
         return kFailure;
       }
     }

@@ -291,18 +291,8 @@ bool NtxFile::HeadUnchanged(const uint8_t* head) const {
 Status NtxFile::ReadLock() {
   if (read_locks_ == 0 && write_locks_ == 0) {
     if (shared_ && !host_->DirtyRead()) {
-      if (Failed(LockFile(false))) return kFailure;
-      Status s;
-      try {
-        s = unwritten_ ? kSuccess : ReadHeaders(false);
-      } catch (...) {
-        (void)UnlockFile();  // the handler abandoned the command: the lock is not kept
-        throw;
-      }
-      if (Failed(s)) {
-        (void)UnlockFile();
-        return kFailure;
-      }
+      auto reread = [&] { return unwritten_ ? kSuccess : ReadHeaders(false); };
+      if (Failed(LockAndReread(false, reread))) return kFailure;
     }
   }
   ++read_locks_;
@@ -320,18 +310,8 @@ Status NtxFile::WriteLock(bool reread) {
   if (read_only_) throw InternalError(9101, "ntxIndexLockWrite: readonly index.");
   if (read_locks_ > 0) throw InternalError(9105, "ntxIndexLockWrite: writeLock after readLock.");
   if (write_locks_ == 0 && shared_) {
-    if (Failed(LockFile(true))) return kFailure;
-    Status s;
-    try {
-      s = reread && !unwritten_ ? ReadHeaders(false) : kSuccess;
-    } catch (...) {
-      (void)UnlockFile();
-      throw;
-    }
-    if (Failed(s)) {
-      (void)UnlockFile();
-      return kFailure;
-    }
+    auto headers = [&] { return reread && !unwritten_ ? ReadHeaders(false) : kSuccess; };
+    if (Failed(LockAndReread(true, headers))) return kFailure;
   }
   if (write_locks_ == 0) {
     saved_free_page_ = free_page_;

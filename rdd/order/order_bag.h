@@ -99,6 +99,24 @@ class OrderBag {
   // not shared). UnlockFile is false when the lock could not be released.
   Status LockFile(bool exclusive);
   bool UnlockFile() noexcept;
+  // Takes the file lock and runs `reread` (what other programs may have changed) under it; the
+  // lock is released again when the re-read fails or the error handler abandons the command.
+  template <class Reread>
+  Status LockAndReread(bool exclusive, Reread reread) {
+    if (Failed(LockFile(exclusive))) return kFailure;
+    Status s;
+    try {
+      s = reread();
+    } catch (...) {
+      (void)UnlockFile();
+      throw;
+    }
+    if (Failed(s)) {
+      (void)UnlockFile();
+      return kFailure;
+    }
+    return kSuccess;
+  }
   // The file goes when the bag closes: a temporary bag, or a new one never published.
   bool RemovedOnClose() const { return temporary_ || !final_path_.empty(); }
   // The first kHeadBytes of the file still show the state last read under a lock.

@@ -76,6 +76,10 @@ int64_t Progress::EvalStep() const {
   return static_cast<int64_t>(std::max<uint64_t>(1, total_ / 1000));
 }
 
+std::function<void()> Progress::Ticker() {
+  return [this] { Step(static_cast<uint64_t>(EvalStep())); };
+}
+
 std::function<Value()> Progress::EvalBlock() {
   return [this] {
     Step(static_cast<uint64_t>(EvalStep()));

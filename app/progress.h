@@ -58,6 +58,8 @@ class Progress {
   int64_t EvalStep() const;
   // ORDCONDSET's eval block: each call counts EvalStep() records and answers true (go on).
   std::function<Value()> EvalBlock();
+  // The same without an answer (ORDCONDSET's write block: the keys written after the scan).
+  std::function<void()> Ticker();
   // The same as a code block of the expression language (for DBPACK and DBEVAL-like engine
   // calls that take one): each evaluation counts EvalStep() records.
   Value Block();

@@ -57,7 +57,8 @@ bool BuildViewOrder(const std::string& text, const std::string& cFor, const std:
                     bool unique) {
   bool bad_key = false;
   {
-    Progress progress(text, LASTREC());
+    // The records are scanned, then their keys written: each counts on the bar.
+    Progress progress(text, 2 * static_cast<uint64_t>(LASTREC()));
     ClearView();
     ErrorHandler program = GetErrorHandler();
     ScopedErrorHandler breakout([&](const RuntimeError& e) -> ErrorAnswer {
@@ -73,6 +74,7 @@ bool BuildViewOrder(const std::string& text, const std::string& cFor, const std:
       cond.for_text = cFor;
       cond.temporary = true;
       cond.eval_block = progress.EvalBlock();
+      cond.write_block = progress.Ticker();
       cond.eval_step = progress.EvalStep();
       ORDCONDSET(cond);
       bad_key =

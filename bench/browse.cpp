@@ -28,7 +28,7 @@
 #include "app/order_info.h"
 #include "app/startup.h"
 #include "app/ui.h"
-#include "bench/quiet_ui.h"
+#include "bench/bench_support.h"
 #include "gui/twbrowse_widget.h"
 #include "platform/file.h"
 #include "rdd/db_commands.h"
@@ -36,57 +36,6 @@
 
 namespace vosk {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-using BenchUi = QuietUi;
-
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Time(const std::function<void()>& action) {
-  const auto start = Clock::now();
-  action();
-  return Ms(Clock::now() - start);
-}
-
-// A deterministic table: NAME C20, CITY C30, AMOUNT N10.2, DAY D, FLAG L, QTY N6.
-void CreateTable(const std::string& path, long records) {
-  ValueArray structure;
-  auto field = [&](const char* name, const char* type, int len, int dec) {
-    structure.push_back(Value::Array(
-        {Value::String(name), Value::String(type), Value::Integer(len), Value::Integer(dec)}));
-  };
-  field("NAME", "C", 20, 0);
-  field("CITY", "C", 30, 0);
-  field("AMOUNT", "N", 10, 2);
-  field("DAY", "D", 8, 0);
-  field("FLAG", "L", 1, 0);
-  field("QTY", "N", 6, 0);
-  DBCREATE(path, structure, "", false, "GEN");
-  static const char* kCities[] = {"Roma", "Milano", "Napoli", "Torino", "Palermo", "Genova"};
-  uint64_t seed = 20240229;
-  for (long i = 1; i <= records; ++i) {
-    seed = seed * 16807 % 2147483647;
-    DBAPPEND();
-    FIELDPUT(1, Value::String("Nome " + std::to_string(seed % 99991)));
-    FIELDPUT(2, Value::String(kCities[seed % 6]));
-    FIELDPUT(3, Value::Double(static_cast<double>(seed % 1000000) / 100, 10, 2));
-    FIELDPUT(4, Value::Date(2440000 + static_cast<int32_t>(seed % 20000)));
-    FIELDPUT(5, Value::Logical(seed % 2 == 0));
-    FIELDPUT(6, Value::Integer(static_cast<int64_t>(seed % 100000)));
-  }
-  DBCLOSEAREA();
-}
-
-struct Stats {
-  double max = 0, total = 0;
-  int count = 0;
-  void Add(double ms) {
-    max = std::max(max, ms);
-    total += ms;
-    ++count;
-  }
-};
 
 int Run(int argc, char** argv) {
   if (argc < 2) {
@@ -105,14 +54,14 @@ int Run(int argc, char** argv) {
     if (opt == "--drags") drags = std::atoi(argv[i + 1]);
   }
 
-  BenchUi ui;
+  BenchUi ui("bench_browse");
   SetUi(&ui);
   StartUp(ui);
   RDDSETDEFAULT("DBFNTX");  // as MAIN does with the settings file's default
   RegisterBrowseFunctions();
   if (!FileExists(table)) {
     std::printf("creating %s with %ld records...\n", table.c_str(), records);
-    CreateTable(table, records);
+    CreateBenchTable(table, records);
   }
 
   if (!bag.empty() && !FileExists(bag)) {
@@ -198,13 +147,4 @@ int Run(int argc, char** argv) {
 }  // namespace
 }  // namespace vosk
 
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QApplication app(argc, argv);
-  try {
-    return vosk::Run(argc, argv);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "bench_browse: %s\n", e.what());
-    return 1;
-  }
-}
+int main(int argc, char** argv) { return vosk::BenchMain(argc, argv, "bench_browse", &vosk::Run); }

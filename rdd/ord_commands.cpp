@@ -53,6 +53,7 @@ bool ORDCONDSET(const OrdCondArgs& args) {
   c->while_text = args.while_text;
   c->eval_block = args.eval_block;
   c->eval_step = args.eval_step;
+  c->write_block = args.write_block;
   c->start_record = args.start_record;
   c->next = args.next;
   c->record = args.record;

@@ -40,6 +40,9 @@ struct OrdCondArgs {
   bool temporary = false;                 // 18
   bool use_filter = false;                // 19
   bool exclusive = false;                 // 20
+  // Called every eval_step keys written into the new tree, once the records are scanned (a
+  // progress note for the rest of the build; not an argument of the classic interface).
+  std::function<void()> write_block;
 };
 
 std::string ORDBAGEXT();

@@ -25,6 +25,9 @@ struct OrderCondition {
   std::function<Value()> while_block;  // empty: none
   std::function<Value()> eval_block;   // empty: none; a false result stops a build
   int64_t eval_step = 0;               // records between EVAL calls
+  // empty: none; called every eval_step keys written into the new tree, after the scan (so a
+  // progress note goes on while the sorted keys are written)
+  std::function<void()> write_block;
   uint32_t start_record = 0;           // 0: the current record
   int64_t next = 0;                    // NEXT count (0: none)
   uint32_t record = 0;                 // single record (0: none)

@@ -373,7 +373,8 @@ Status CdxArea::BuildTag(CdxTag* o, const OrderCondition* cond) {
   if (Failed(ScanKeys(o, cond, &sorter))) return kFailure;
   CdxTreeWriter writer(bag, o, count);
   Status s = sorter.Finish(
-      [&](const uint8_t* k, uint32_t r) -> Status { return writer.Add(k, r); }, o->unique());
+      WrittenKeys(cond, [&](const uint8_t* k, uint32_t r) -> Status { return writer.Add(k, r); }),
+      o->unique());
   if (Failed(s)) return kFailure;
   if (Failed(writer.Finish())) return kFailure;
   bag->MarkHeaderChanged();

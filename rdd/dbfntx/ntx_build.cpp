@@ -144,7 +144,8 @@ Status NtxArea::BuildOrder(NtxOrder* o, const OrderCondition* cond) {
   if (Failed(ScanKeys(o, cond, &sorter))) return kFailure;
   NtxTreeWriter writer(bag, o);
   Status s = sorter.Finish(
-      [&](const uint8_t* k, uint32_t r) -> Status { return writer.Add(k, r); }, o->unique());
+      WrittenKeys(cond, [&](const uint8_t* k, uint32_t r) -> Status { return writer.Add(k, r); }),
+      o->unique());
   if (Failed(s)) return kFailure;
   if (Failed(writer.Finish())) return kFailure;
   if (!o->scoped()) o->cached_count = static_cast<int64_t>(writer.keys());

@@ -79,6 +79,9 @@ class IndexedArea : public FptArea, public OrderHost {
   // order; the record position is restored.
   using KeySink = std::function<Status(const uint8_t* key, uint32_t recno)>;
   Status ScanKeys(Order* o, const OrderCondition* cond, const KeySink& sink);
+  // The sink of the sorted keys into a tree writer, calling the condition's write block every
+  // eval_step keys.
+  static KeySink WrittenKeys(const OrderCondition* cond, KeySink write);
   // The default extension of this engine's bags (".ntx", ".cdx").
   virtual std::string BagExtension() const = 0;
 

@@ -146,4 +146,13 @@ Status IndexedArea::ScanKeys(Order* o, const OrderCondition* cond, const KeySink
   return go_to(saved);
 }
 
+IndexedArea::KeySink IndexedArea::WrittenKeys(const OrderCondition* cond, KeySink write) {
+  if (!cond || !cond->write_block || cond->eval_step <= 0) return write;
+  return [cond, write = std::move(write), written = int64_t{0}](const uint8_t* key,
+                                                               uint32_t recno) mutable {
+    if (++written % cond->eval_step == 0) cond->write_block();
+    return write(key, recno);
+  };
+}
+
 }  // namespace vosk

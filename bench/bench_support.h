@@ -44,7 +44,8 @@ struct Stats {
   double mean() const { return count ? total / count : 0; }
 };
 
-// Messages go to stderr and every question is answered with Cancel; a dialog runs `on_dialog`
+// Messages go to stderr and every question is answered with `answer` (Cancel unless a case
+// sets another); a dialog runs `on_dialog`
 // (which fills it in and closes it) or is cancelled. While the progress pop-up is open, the
 // longest wait between two moments the command let the window run is kept, with the number of
 // moves of its bar.
@@ -53,13 +54,14 @@ class BenchUi : public QuietUi {
   explicit BenchUi(const char* program) : program_(program) {}
 
   std::function<void(Dialog&)> on_dialog;
+  int answer = kButtonCancel;  // the button of every question
   int bar_moves = 0;        // moves of the progress bar since the pop-up opened
   int last_position = -1;   // the bar's last position
   double longest_wait = 0;  // ms without the window running while the pop-up was open
 
   int MessageBox(const std::string& text, const std::string&, MessageKind kind) override {
     std::fprintf(stderr, "%s: %s\n", program_, text.c_str());
-    return kind == MessageKind::kInformation ? kButtonOk : kButtonCancel;
+    return kind == MessageKind::kInformation ? kButtonOk : answer;
   }
   void ProgressOpen(const std::string&, const std::string&) override {
     bar_moves = 0;

@@ -18,6 +18,7 @@
 #include "rdd/text/field_text.h"
 #include "rdd/db_commands.h"
 #include "rdd/dbf1/dbf_area.h"
+#include "rdd/restructure.h"
 #include "rdd/work_area_table.h"
 
 namespace vosk {
@@ -336,11 +337,11 @@ int CmdEval(const ToolArgs& a) {
   return 0;
 }
 
-int CmdCreate(const ToolArgs& a) {
-  std::string file = a.positional.at(1);
-  g_table = file;
+// The fields NAME:TYPE:LEN[:DEC[:FLAGS]] given from positional argument `first` on, as a
+// structure array.
+ValueArray FieldArguments(const ToolArgs& a, size_t first) {
   ValueArray structure;
-  for (size_t i = 2; i < a.positional.size(); ++i) {
+  for (size_t i = first; i < a.positional.size(); ++i) {
     std::vector<std::string> parts;
     std::string field_def = a.positional[i];
     size_t start = 0;
@@ -361,6 +362,13 @@ int CmdCreate(const ToolArgs& a) {
     if (parts.size() > 4) row.push_back(Value::Integer(std::strtol(parts[4].c_str(), nullptr, 10)));
     structure.push_back(Value::Array(std::move(row)));
   }
+  return structure;
+}
+
+int CmdCreate(const ToolArgs& a) {
+  std::string file = a.positional.at(1);
+  g_table = file;
+  ValueArray structure = FieldArguments(a, 2);
   if (structure.empty()) throw UsageError{"create needs at least one field"};
   if (a.Has("password")) {
     for (const Value& row : structure) {
@@ -398,6 +406,27 @@ int CmdPackZap(const ToolArgs& a, bool zap) {
   bool ok = zap ? DBZAP() : DBPACK();
   DBCLOSEAREA();
   return ok ? 0 : 1;
+}
+
+// Gives a table a new list of fields, converting every record (rdd/restructure.h).
+int CmdRestructure(const ToolArgs& a) {
+  const std::string file = a.positional.at(1);
+  ValueArray structure = FieldArguments(a, 2);
+  if (structure.empty()) throw UsageError{"restructure needs at least one field"};
+  OpenTable(a, file, false, false);
+  RestructureOptions options;
+  options.password = a.Get("password");
+  RestructureReport report;
+  if (!RestructureTable(structure, options, &report)) return 1;
+  if (report.values_left_blank > 0) {
+    std::fprintf(stderr, "dbutool: %s: %llu values did not fit their new field and were left blank\n",
+                 file.c_str(), static_cast<unsigned long long>(report.values_left_blank));
+  }
+  for (const std::string& line : report.index_problems) {
+    std::fprintf(stderr, "dbutool: %s: %s\n", file.c_str(), line.c_str());
+  }
+  std::printf("%u records; the old table is kept as %s\n", report.records, report.backup.c_str());
+  return 0;
 }
 
 // Enciphers or deciphers every record of a table, through a rewrite beside it: a kill or a full
@@ -617,6 +646,24 @@ const std::vector<CommandSpec>& Commands() {
        .args = {kTableArg},
        .options = TableOptions(),
        .run = [](const ToolArgs& a) { return CmdPackZap(a, true); }},
+      {.name = "restructure",
+       .summary = "Give a table a new list of fields, converting every record",
+       .description =
+           "Rebuilds TABLE with the fields listed (in the form create takes), as the "
+           "structure editor does: a field keeps the values of the old field of its name, or "
+           "of the field in its place when that one was renamed; each value is converted to "
+           "the new type (text to numbers with Italian punctuation 1.234,56, dates as "
+           "dd/mm/yyyy, logicals as 1 and 0, a number too wide for its field becomes 0); "
+           "deleted records stay deleted, memos are kept. The old table and memo file stay "
+           "beside it as TABLE_ORIGINALE; an interruption before the swap leaves the table as "
+           "it was. The structural index bag is rebuilt; a tag whose key no longer fits the "
+           "fields is dropped and reported.",
+       .args = {kTableArg,
+                {.name = "NAME:TYPE:LEN[:DEC[:FLAGS]]",
+                 .help = "A field of the new structure, in order.",
+                 .count = ArgSpec::kOneOrMore}},
+       .options = TableOptions(),
+       .run = CmdRestructure},
       {.name = "encipher",
        .summary = "Encipher every record of a table with a password",
        .description = "The table (without memo fields) is rewritten beside itself and swapped "

@@ -106,6 +106,18 @@ int TableRewrite::Begin(std::string* failed) {
   return 0;
 }
 
+int TableRewrite::Adopt(const std::vector<std::string>& built, std::string* failed) {
+  for (size_t i = 0; i < entries_.size() && i < built.size(); ++i) {
+    Entry& e = entries_[i];
+    e.new_name = built[i];
+    if (int rc = e.file.Open(e.new_name, Access::kReadWrite, Share::kExclusive)) {
+      *failed = e.new_name;
+      return rc;
+    }
+  }
+  return 0;
+}
+
 int TableRewrite::Commit(std::string* failed) {
   if (entries_.empty()) return 0;
   for (Entry& e : entries_) {
@@ -182,7 +194,9 @@ void TableRewrite::Recover(const std::string& table) {
       (void)SyncDirectory(dir);
     }
   }
-  (void)RemoveOrphanedFiles(dir, BaseOf(FilePartOf(table)) + ".", kNewSuffix);
+  // Every owned file after the table's name whose owner is gone: the new files of a rewrite
+  // and the scratch table (with its memo file) of a restructure.
+  (void)RemoveOrphanedFiles(dir, BaseOf(FilePartOf(table)) + ".", "");
 }
 
 }  // namespace vosk

@@ -40,6 +40,12 @@ class TableRewrite {
 
   // Creates the new files. Returns 0 or the OS code; *failed names the file that failed.
   int Begin(std::string* failed);
+  // Instead of Begin(): takes files already built beside the table as the new files (a
+  // restructure builds its new table through the engine). Their names must be owned names
+  // (OwnedFileName) after the table's base name and a dot, so that the next open removes them
+  // when this process dies before the swap. Opens each exclusively; returns 0 or the OS code,
+  // *failed naming the file that failed. A TableRewrite that never commits removes them.
+  int Adopt(const std::vector<std::string>& built, std::string* failed);
   // The new file that will replace final i.
   File& file(size_t i) { return entries_[i].file; }
   size_t size() const { return entries_.size(); }

@@ -45,7 +45,7 @@ check() {
 }
 
 check "dbutool li" "list"
-check "dbutool re" "reindex"
+check "dbutool re" "reindex restructure"
 check "dbutool --v" "--version"
 check "dbutool list " "B.DBF a.dbf sub"
 check "dbutool list a.dbf --fi" "--fields"

@@ -1,0 +1,366 @@
+// Restructuring a table: the conversion map, the value conversion table and RestructureTable,
+// with its backup, its cipher, a full disk and the files it leaves.
+
+#include "rdd/restructure.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "expr/date_text.h"
+#include "expr/number_text.h"
+#include "memo_test_support.h"
+#include "platform/system.h"
+
+namespace vosk {
+namespace {
+
+namespace fs = std::filesystem;
+
+FieldSpec Spec(const char* type, int len, int dec = 0, const char* name = "F") {
+  return FieldSpec{name, type[0], len, dec, 0};
+}
+
+// A value as "type letter:text": numbers as STR() gives them trimmed, dates as YYYYMMDD,
+// timestamps as YYYYMMDDhhmmss.
+std::string Show(const Value& v) {
+  switch (v.type()) {
+    case Value::Type::kLogical: return v.logical() ? "L:T" : "L:F";
+    case Value::Type::kInteger:
+    case Value::Type::kDouble: {
+      std::string s = StrOf(v);
+      return "N:" + s.substr(std::min(s.size(), s.find_first_not_of(' ')));
+    }
+    case Value::Type::kDate: return "D:" + DateToDigits(v.julian());
+    case Value::Type::kTimestamp:
+      return "T:" + TimestampToDigits(v.julian(), v.millis()).substr(0, 14);
+    case Value::Type::kString: return (v.is_memo() ? "M:" : "C:") + v.str();
+    default: return "U";
+  }
+}
+
+Value Day(int y, int m, int d) { return Value::Date(JulianFromYmd(y, m, d)); }
+Value Stamp() { return Value::Timestamp(JulianFromYmd(2024, 1, 31), (12 * 3600 + 30 * 60 + 45) * 1000); }
+
+class RestructureTest : public MemoTest {
+ protected:
+  void SetUp() override {
+    MemoTest::SetUp();
+    SET(kSetDateFormat, Value::String("dd/mm/yyyy"));
+    SETCENTURY(Value::Logical(true));
+  }
+
+  // The files of the test directory whose names hold an owned-name mark.
+  std::vector<std::string> LeftOver() {
+    std::vector<std::string> out;
+    for (const std::string& name : ListDirectory(dir_.path())) {
+      if (name.find("vosk-") != std::string::npos) out.push_back(name);
+    }
+    return out;
+  }
+};
+
+TEST_F(RestructureTest, EveryOldTypeConvertsToEveryNewType) {
+  struct Case {
+    FieldSpec from;
+    Value value;
+    FieldSpec to;
+    std::string expected;
+  };
+  const Case cases[] = {
+      // Character and memo.
+      {Spec("C", 10), Value::String("abc       "), Spec("C", 20), "C:abc       "},
+      {Spec("C", 10), Value::String("abc       "), Spec("M", 10), "M:abc"},
+      {Spec("C", 10), Value::String("31/01/2024"), Spec("D", 8), "D:20240131"},
+      {Spec("C", 10), Value::String("  20240131"), Spec("D", 8), "D:20240131"},
+      {Spec("C", 10), Value::String("          "), Spec("D", 8), "D:        "},
+      {Spec("C", 10), Value::String("1.234,56  "), Spec("N", 10, 2), "N:1234.56"},
+      {Spec("C", 10), Value::String("12        "), Spec("N", 1), "N:0"},
+      {Spec("C", 10), Value::String("  7.25    "), Spec("N", 5, 1), "N:7.3"},
+      {Spec("C", 10), Value::String("          "), Spec("L", 1), "L:F"},
+      {Spec("C", 10), Value::String(".f.       "), Spec("L", 1), "L:F"},
+      {Spec("C", 10), Value::String("si        "), Spec("L", 1), "L:T"},
+      {Spec("C", 20), Value::String("31/01/2024 12:30:45 "), Spec("T", 8), "T:20240131123045"},
+      {Spec("C", 20), Value::String("20240131123045      "), Spec("T", 8), "T:20240131123045"},
+      {Spec("C", 10), Value::String("31/01/2024"), Spec("T", 8), "T:20240131000000"},
+      {Spec("M", 10), Value::String("a\r\nb\r\nc", true), Spec("C", 10), "C:a b c"},
+      {Spec("M", 10), Value::String("x", true), Spec("M", 10), "M:x"},
+      {Spec("M", 10), Value::String("1.234,5", true), Spec("N", 8, 1), "N:1234.5"},
+      {Spec("M", 10), Value::String("31/01/2024", true), Spec("D", 8), "D:20240131"},
+      {Spec("M", 10), Value::String(".F.", true), Spec("L", 1), "L:F"},
+      {Spec("M", 10), Value::String("31/01/2024 12:30:45", true), Spec("T", 8), "T:20240131123045"},
+      // Dates.
+      {Spec("D", 8), Day(2024, 1, 31), Spec("C", 10), "C:31/01/2024"},
+      {Spec("D", 8), Value::Date(0), Spec("C", 10), "C:        "},
+      {Spec("D", 8), Day(2024, 1, 31), Spec("M", 10), "M:31/01/2024"},
+      {Spec("D", 8), Value::Date(0), Spec("M", 10), "M:"},  // no memo of 8 blanks
+      {Spec("D", 8), Day(2024, 1, 31), Spec("D", 8), "D:20240131"},
+      {Spec("D", 8), Day(2024, 1, 31), Spec("N", 8), "N:20240131"},
+      {Spec("D", 8), Day(2024, 1, 31), Spec("N", 4), "N:0"},
+      {Spec("D", 8), Day(2024, 1, 31), Spec("L", 1), "L:T"},
+      {Spec("D", 8), Value::Date(0), Spec("L", 1), "L:F"},
+      {Spec("D", 8), Day(2024, 1, 31), Spec("T", 8), "T:20240131000000"},
+      // Numbers.
+      {Spec("N", 6, 2), Value::Double(12.5, 6, 2), Spec("C", 10), "C:12.50"},
+      {Spec("N", 6, 2), Value::Double(0, 6, 2), Spec("C", 10), "C:"},
+      {Spec("N", 3), Value::Integer(7, 3), Spec("M", 10), "M:7"},
+      {Spec("N", 8), Value::Integer(20240131, 8), Spec("D", 8), "D:20240131"},
+      {Spec("N", 8, 3), Value::Double(123.456, 8, 3), Spec("N", 5, 1), "N:123.5"},
+      {Spec("N", 5), Value::Integer(12345, 5), Spec("N", 3), "N:0"},
+      {Spec("N", 5), Value::Integer(-12, 5), Spec("N", 3), "N:-12"},
+      {Spec("N", 3), Value::Integer(0, 3), Spec("L", 1), "L:F"},
+      {Spec("N", 3), Value::Integer(5, 3), Spec("L", 1), "L:T"},
+      {Spec("N", 14), Value::Integer(20240131123045, 14), Spec("T", 8), "T:20240131123045"},
+      // Logicals.
+      {Spec("L", 1), Value::Logical(true), Spec("C", 5), "C:.T."},
+      {Spec("L", 1), Value::Logical(false), Spec("C", 5), "C:"},
+      {Spec("L", 1), Value::Logical(true), Spec("M", 10), "M:.T."},
+      {Spec("L", 1), Value::Logical(true), Spec("D", 8), "D:        "},
+      {Spec("L", 1), Value::Logical(true), Spec("N", 1), "N:1"},
+      {Spec("L", 1), Value::Logical(false), Spec("N", 1), "N:0"},
+      {Spec("L", 1), Value::Logical(true), Spec("L", 1), "L:T"},
+      {Spec("L", 1), Value::Logical(true), Spec("T", 8), "T:              "},
+      // Timestamps of both kinds.
+      {Spec("T", 8), Stamp(), Spec("C", 30), "C:31/01/2024 12:30:45.000"},
+      {Spec("T", 8), Value::Timestamp(0, 0), Spec("C", 30), "C:"},
+      {Spec("T", 8), Stamp(), Spec("M", 10), "M:31/01/2024 12:30:45.000"},
+      {Spec("T", 8), Stamp(), Spec("D", 8), "D:20240131"},
+      {Spec("T", 8), Stamp(), Spec("N", 14), "N:20240131123045"},
+      {Spec("T", 8), Stamp(), Spec("N", 8), "N:0"},
+      {Spec("T", 8), Stamp(), Spec("L", 1), "L:T"},
+      {Spec("T", 8), Value::Timestamp(0, 0), Spec("L", 1), "L:F"},
+      {Spec("T", 8), Stamp(), Spec("T", 8), "T:20240131123045"},
+      {Spec("@", 8), Stamp(), Spec("C", 30), "C:31/01/2024 12:30:45.000"},
+      {Spec("@", 8), Stamp(), Spec("M", 10), "M:31/01/2024 12:30:45.000"},
+      {Spec("@", 8), Stamp(), Spec("D", 8), "D:20240131"},
+      {Spec("@", 8), Stamp(), Spec("N", 14), "N:20240131123045"},
+      {Spec("@", 8), Value::Timestamp(0, 0), Spec("L", 1), "L:T"},
+      {Spec("@", 8), Stamp(), Spec("T", 8), "T:20240131123045"},
+      // Autoincrement numbers.
+      {Spec("+", 4), Value::Integer(42), Spec("C", 10), "C:42"},
+      {Spec("+", 4), Value::Integer(42), Spec("M", 10), "M:42"},
+      {Spec("+", 4), Value::Integer(20240131), Spec("D", 8), "D:20240131"},
+      {Spec("+", 4), Value::Integer(42), Spec("N", 5), "N:42"},
+      {Spec("+", 4), Value::Integer(42), Spec("N", 1), "N:0"},
+      {Spec("+", 4), Value::Integer(42), Spec("L", 1), "L:T"},
+      {Spec("+", 4), Value::Integer(42), Spec("T", 8), "N:42"},  // left to the driver
+      // Numbers of the binary kinds convert as numbers.
+      {Spec("I", 4), Value::Integer(1234), Spec("C", 10), "C:1234"},
+      {Spec("B", 8, 2), Value::Double(3.25, 20, 2), Spec("N", 4, 1), "N:3.3"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(1, c.from.type) + " " + Show(c.value) + " -> " + c.to.type +
+                 std::to_string(c.to.length) + "." + std::to_string(c.to.decimals));
+    EXPECT_EQ(Show(ConvertFieldValue(c.value, c.from, c.to)), c.expected);
+  }
+}
+
+TEST_F(RestructureTest, ItalianNumberPunctuationAndFit) {
+  const std::pair<const char*, const char*> texts[] = {
+      {"1.234,56", "1234.56"}, {"1.234.567,8", "1234567.8"}, {"12,5", "12.5"},
+      {"1234.56", "1234.56"},  {"1.234", "1.234"},           {"", ""},
+  };
+  for (const auto& [in, out] : texts) EXPECT_EQ(AdjustNumberText(in), out) << in;
+  EXPECT_EQ(Show(FitNumber(99.995, 5, 2)), "N:0.00");  // rounds to 100.00: too wide
+  EXPECT_EQ(Show(FitNumber(-9.5, 2, 0)), "N:0");    // -10 needs three places
+  EXPECT_EQ(Show(FitNumber(-9.4, 2, 0)), "N:-9");
+  EXPECT_EQ(FitNumber(2.675, 6, 2).decimals(), 2);
+}
+
+TEST_F(RestructureTest, ConversionMapBySameNameElseRenamedInPlace) {
+  const std::vector<FieldSpec> old_fields = {Spec("C", 10, 0, "NAME"), Spec("N", 5, 0, "QTY"),
+                                             Spec("D", 8, 0, "DAY")};
+  struct Case {
+    const char* label;
+    std::vector<const char*> names;
+    std::vector<int> expected;
+  };
+  const Case cases[] = {
+      {"unchanged", {"NAME", "QTY", "DAY"}, {1, 2, 3}},
+      {"renamed in place", {"CUSTNAME", "QTY", "DAY"}, {1, 2, 3}},
+      {"letter case", {"name", "Qty", "DAY"}, {1, 2, 3}},
+      {"reordered", {"DAY", "NAME", "QTY"}, {3, 1, 2}},
+      {"added at the end", {"NAME", "QTY", "DAY", "NEW"}, {1, 2, 3, 0}},
+      {"inserted first", {"NEW", "NAME", "QTY", "DAY"}, {0, 1, 2, 3}},
+      // A new name in the place of a field that moved elsewhere is a new field.
+      {"moved away", {"NEW", "NAME"}, {0, 1}},
+      {"removed", {"NAME", "DAY"}, {1, 3}},
+  };
+  for (const Case& c : cases) {
+    std::vector<FieldSpec> new_fields;
+    for (const char* n : c.names) new_fields.push_back(Spec("C", 10, 0, n));
+    EXPECT_EQ(ConversionMap(old_fields, new_fields), c.expected) << c.label;
+  }
+}
+
+// A table of four records (the third deleted) with a memo field.
+class RestructureTableTest : public RestructureTest {
+ protected:
+  void Build(const MemoSetup& setup = MemoSetup()) {
+    CreateOpen("t.dbf", {{"NAME", "C", 10, 0}, {"PRICE", "C", 10, 0}, {"DAY", "D", 8, 0},
+                         {"OK", "L", 1, 0}, {"NOTE", "M", 10, 0}, {"QTY", "N", 5, 0}},
+               setup);
+    const char* prices[] = {"1.234,56", "12", "7,5", ""};
+    for (int i = 0; i < 4; ++i) {
+      Append();
+      Put(1, Value::String("name" + std::to_string(i + 1)));
+      Put(2, Value::String(prices[i]));
+      Put(3, i == 1 ? Value::Date(0) : Day(2024, 1, 31 - i));
+      Put(4, Value::Logical(i % 2 == 0));
+      Put(5, Value::String(i == 3 ? "" : "memo " + std::string(300 * i, 'x') + "\r\nend", true));
+      Put(6, Value::Integer(100 * i));
+      if (i == 2) DBDELETE();
+    }
+    DBCLOSEAREA();
+    before_ = test::ReadFileBytes(Path("t.dbf"));
+  }
+
+  bool Restructure(const std::vector<FieldRow>& rows, const std::string& password = "",
+                   RestructureReport* report = nullptr) {
+    EXPECT_TRUE(Use(Path("t.dbf"), false, false, "", "DBFFPT")) << ErrorText();
+    if (!password.empty()) DBINFO(131, Value::String(password));
+    RestructureOptions options;
+    options.password = password;
+    options.progress = [this](double f) { progress_.push_back(f); };
+    const bool ok = RestructureTable(Structure(rows), options, report);
+    EXPECT_FALSE(USED()) << "the table is closed afterwards";
+    return ok;
+  }
+
+  // Every record as "*|field|field..." with the values shown.
+  std::vector<std::string> Records(const std::string& file, const std::string& password = "") {
+    std::vector<std::string> out;
+    EXPECT_TRUE(Use(Path(file), false, false, "", "DBFFPT")) << ErrorText();
+    if (!password.empty()) DBINFO(131, Value::String(password));
+    for (uint32_t r = 1; r <= LASTREC(); ++r) {
+      DBGOTO(Value::Integer(r));
+      std::string row = DELETED() ? "*" : " ";
+      for (int f = 1; f <= FCOUNT(); ++f) row += "|" + Show(FIELDGET(f));
+      out.push_back(row);
+    }
+    DBCLOSEAREA();
+    return out;
+  }
+
+  std::string before_;
+  std::vector<double> progress_;
+};
+
+TEST_F(RestructureTableTest, ConvertsEveryRecordAndKeepsTheOldTableAsBackup) {
+  Build();
+  const std::vector<std::string> old_records = Records("t.dbf");
+  RestructureReport report;
+  ASSERT_TRUE(Restructure({{"CUSTNAME", "C", 12, 0},  // NAME renamed in place
+                           {"PRICE", "N", 10, 2},
+                           {"DAY", "C", 10, 0},
+                           {"OK", "N", 1, 0},
+                           {"NOTE", "M", 10, 0},
+                           {"QTY", "N", 2, 0},  // 100 and up no longer fit
+                           {"ADDED", "N", 5, 0}},
+                          "", &report))
+      << ErrorText();
+  EXPECT_EQ(report.records, 4u);
+  const std::string long_memo = "M:memo " + std::string(300, 'x') + "\r\nend";
+  EXPECT_EQ(Records("t.dbf"),
+            (std::vector<std::string>{
+                " |C:name1       |N:1234.56|C:31/01/2024|N:1|M:memo \r\nend|N:0|N:0",
+                " |C:name2       |N:12.00|C:          |N:0|" + long_memo + "|N:0|N:0",
+                "*|C:name3       |N:7.50|C:29/01/2024|N:1|M:memo " + std::string(600, 'x') +
+                    "\r\nend|N:0|N:0",
+                " |C:name4       |N:0.00|C:28/01/2024|N:0|M:|N:0|N:0",
+            }));
+  // The old table and memo file under the backup names, byte for byte the old table.
+  EXPECT_EQ(report.backup, Path("t_ORIGINALE.dbf"));
+  EXPECT_EQ(test::ReadFileBytes(Path("t_ORIGINALE.dbf")), before_);
+  EXPECT_TRUE(fs::exists(Path("t_ORIGINALE.fpt")));
+  EXPECT_EQ(Records("t_ORIGINALE.dbf"), old_records);
+  EXPECT_TRUE(LeftOver().empty());
+  ASSERT_FALSE(progress_.empty());
+  EXPECT_EQ(progress_.back(), 1.0);
+}
+
+TEST_F(RestructureTableTest, KeepsTableKindMemoKindAndReplacesAnOlderBackup) {
+  Build({.memo_kind = 1, .table_kind = 3});
+  ASSERT_TRUE(Restructure({{"NAME", "C", 10, 0}, {"NOTE", "M", 10, 0}})) << ErrorText();
+  ASSERT_TRUE(Use(Path("t.dbf"), false, false, "", "DBFFPT"));
+  EXPECT_EQ(Dbf()->table_kind(), TableKind::kDbase4);
+  EXPECT_EQ(Dbf()->memo_kind(), MemoKind::kDbt);
+  DBCLOSEAREA();
+  EXPECT_TRUE(fs::exists(Path("t.dbt")));
+  // Again, without memo fields: the memo file joins the backup, which replaces the older one.
+  const std::string second = test::ReadFileBytes(Path("t.dbf"));
+  ASSERT_TRUE(Restructure({{"NAME", "C", 4, 0}})) << ErrorText();
+  EXPECT_EQ(test::ReadFileBytes(Path("t_ORIGINALE.dbf")), second);
+  EXPECT_FALSE(fs::exists(Path("t.dbt")));
+  EXPECT_TRUE(fs::exists(Path("t_ORIGINALE.dbt")));
+  EXPECT_EQ(Records("t.dbf"), (std::vector<std::string>{" |C:name", " |C:name", "*|C:name",
+                                                       " |C:name"}));
+  EXPECT_TRUE(LeftOver().empty());
+}
+
+TEST_F(RestructureTableTest, AnEncipheredTableStaysEnciphered) {
+  CreateOpen("t.dbf", {{"NAME", "C", 10, 0}, {"QTY", "N", 5, 0}});
+  for (int i = 1; i <= 3; ++i) {
+    Append();
+    Put(1, Value::String("secret" + std::to_string(i)));
+    Put(2, Value::Integer(i));
+  }
+  ASSERT_TRUE(DBINFO(140, Value::String("pw")).logical()) << ErrorText();
+  DBCLOSEAREA();
+  // Without the password nothing is done.
+  EXPECT_FALSE(Restructure({{"NAME", "C", 12, 0}}));
+  EXPECT_TRUE(LeftOver().empty());
+  errors_.clear();
+  // With a memo field the new table could not be enciphered: refused.
+  EXPECT_FALSE(Restructure({{"NAME", "C", 12, 0}, {"NOTE", "M", 10, 0}}, "pw"));
+  EXPECT_TRUE(LeftOver().empty());
+  errors_.clear();
+  ASSERT_TRUE(Restructure({{"NAME", "C", 12, 0}, {"QTY", "N", 5, 0}, {"NEW", "L", 1, 0}}, "pw"))
+      << ErrorText();
+  EXPECT_EQ(Bytes(Path("t.dbf")).find("secret"), std::string::npos);
+  ASSERT_TRUE(Use(Path("t.dbf"), false, false, "", "DBFFPT"));
+  EXPECT_TRUE(DBINFO(132).logical());
+  DBCLOSEAREA();
+  EXPECT_EQ(Records("t.dbf", "pw"),
+            (std::vector<std::string>{" |C:secret1     |N:1|L:F", " |C:secret2     |N:2|L:F",
+                                      " |C:secret3     |N:3|L:F"}));
+}
+
+TEST_F(RestructureTableTest, AFullDiskLeavesTheTableAsItWas) {
+  CreateOpen("t.dbf", {{"NAME", "C", 20, 0}, {"NOTE", "M", 10, 0}});
+  for (int i = 1; i <= 2000; ++i) {
+    Append();
+    Put(1, Value::String("name" + std::to_string(i)));
+    Put(2, Value::String(std::string(100, 'n'), true));
+  }
+  DBCLOSEAREA();
+  const std::string table = Bytes(Path("t.dbf")), memo = Bytes(Path("t.fpt"));
+  for (rlim_t limit : {rlim_t{30000}, rlim_t{table.size() + 1000}}) {
+    SCOPED_TRACE(limit);
+    bool ok = true;
+    {
+      FileSizeLimit full(limit);
+      ASSERT_TRUE(full.ok());
+      ok = Restructure({{"NAME", "C", 40, 0}, {"NOTE", "M", 10, 0}});
+    }
+    EXPECT_FALSE(ok);
+    EXPECT_FALSE(errors_.empty());
+    errors_.clear();
+    EXPECT_EQ(Bytes(Path("t.dbf")), table);
+    EXPECT_EQ(Bytes(Path("t.fpt")), memo);
+    EXPECT_FALSE(fs::exists(Path("t_ORIGINALE.dbf")));
+    EXPECT_TRUE(LeftOver().empty()) << LeftOver().front();
+  }
+}
+
+TEST_F(RestructureTableTest, RefusesATableOpenShared) {
+  Build();
+  ASSERT_TRUE(Use(Path("t.dbf"), true, false, "", "DBFFPT"));
+  EXPECT_FALSE(RestructureTable(Structure({{"NAME", "C", 4, 0}}), RestructureOptions(), nullptr));
+  EXPECT_LAST_ERROR(kEgShared, kEdfShared);
+  EXPECT_EQ(Bytes(Path("t.dbf")), before_);
+  EXPECT_TRUE(LeftOver().empty());
+}
+
+}  // namespace
+}  // namespace vosk

@@ -58,7 +58,8 @@ int Progress::Percent(uint64_t done) const {
 void Progress::Advance(uint64_t done) {
   done_ = done;
   const auto now = std::chrono::steady_clock::now();
-  if (now - last_ < std::chrono::milliseconds(TickMs())) return;
+  // The last step always shows: the bar ends full.
+  if (done_ < total_ && now - last_ < std::chrono::milliseconds(TickMs())) return;
   last_ = now;
   Update();
 }

@@ -790,6 +790,7 @@ Status DbfArea::close() {
   record_.clear();
   cache_.clear();
   cache_count_ = 0;
+  dirty_first_ = dirty_end_ = 0;
   pending_.clear();
   valid_ = positioned_ = hot_ = appended_ = false;
   header_dirty_ = false;
@@ -824,9 +825,10 @@ Status DbfArea::ReadRecord() {
       return kSuccess;
     }
   }
-  if (Failed(FlushPending())) return kFailure;
+  if (Failed(FlushAppends())) return kFailure;
   if (read_ahead_ || (file_locked_ && InNaturalOrder())) {
     if (cache_count_ == 0 || recno_ < cache_first_ || recno_ >= cache_first_ + cache_count_) {
+      if (Failed(FlushCachedWrites())) return kFailure;
       uint32_t want = static_cast<uint32_t>(std::max<size_t>(1, kReadAheadBytes / record_len_));
       want = std::min(want, rec_count_ - recno_ + 1);
       cache_.resize(static_cast<size_t>(want) * record_len_);
@@ -1352,7 +1354,7 @@ void DbfArea::StampFields() {
       if (!row_version_taken) {
         uint8_t c[8];
         uint64_t off = kDbfHeaderSize + static_cast<uint64_t>(f.desc_index) * kDbfFieldSize + kFldRowVer;
-        if (data_.ReadAt(c, 8, off) == 8) {
+        if (Ok(FlushCachedWrites()) && data_.ReadAt(c, 8, off) == 8) {
           row_version = GetLe64(c) + 1;
           PutLe64(c, row_version);
           (void)data_.WriteAt(c, 8, off);
@@ -1368,9 +1370,27 @@ Status DbfArea::WriteRecordAt(uint32_t recno, const uint8_t* data) {
   uint64_t off = header_len_ + static_cast<uint64_t>(recno - 1) * record_len_;
   // The read-ahead keeps what the file will hold, so that a walk that changes records as it
   // goes keeps reading ahead.
-  if (cache_count_ > 0 && recno >= cache_first_ && recno < cache_first_ + cache_count_) {
+  const bool cached =
+      cache_count_ > 0 && recno >= cache_first_ && recno < cache_first_ + cache_count_;
+  if (cached) {
     std::memcpy(cache_.data() + static_cast<size_t>(recno - cache_first_) * record_len_, data,
                 record_len_);
+    if (file_locked_ && !(appended_ && recno == rec_count_) && pending_.empty()) {
+      // Held back while it joins the records changed before it (a walk that changes records
+      // as it goes writes the read-ahead back in one piece).
+      if (dirty_first_ != dirty_end_ && (recno + 1 < dirty_first_ || recno > dirty_end_)) {
+        if (Failed(FlushCachedWrites())) return kFailure;
+      }
+      if (dirty_first_ == dirty_end_) {
+        dirty_first_ = recno;
+        dirty_end_ = recno + 1;
+      } else {
+        dirty_first_ = std::min(dirty_first_, recno);
+        dirty_end_ = std::max(dirty_end_, recno + 1);
+      }
+      data_flush_pending_ = true;
+      return kSuccess;
+    }
   }
   uint32_t pending_count = static_cast<uint32_t>(pending_.size() / record_len_);
   if (pending_count > 0 && recno >= pending_first_ && recno < pending_first_ + pending_count) {
@@ -1407,6 +1427,26 @@ Status DbfArea::WriteRecordAt(uint32_t recno, const uint8_t* data) {
 }
 
 Status DbfArea::FlushPending() {
+  if (Failed(FlushCachedWrites())) return kFailure;
+  return FlushAppends();
+}
+
+Status DbfArea::FlushCachedWrites() {
+  if (dirty_first_ == dirty_end_) return kSuccess;
+  const uint32_t first = dirty_first_, end = dirty_end_;
+  dirty_first_ = dirty_end_ = 0;
+  const size_t bytes = static_cast<size_t>(end - first) * record_len_;
+  const uint64_t off = header_len_ + static_cast<uint64_t>(first - 1) * record_len_;
+  if (data_.WriteAt(cache_.data() + static_cast<size_t>(first - cache_first_) * record_len_,
+                    bytes, off) != static_cast<int64_t>(bytes)) {
+    cache_count_ = 0;  // it holds records the file did not take
+    DriverError(kEdfWrite, file_name_, data_.last_error());
+    return kFailure;
+  }
+  return kSuccess;
+}
+
+Status DbfArea::FlushAppends() {
   if (pending_.empty()) return kSuccess;
   uint64_t off = header_len_ + static_cast<uint64_t>(pending_first_ - 1) * record_len_;
   const uint32_t gathered = static_cast<uint32_t>(pending_.size() / record_len_);
@@ -1934,9 +1974,21 @@ Status DbfArea::raw_lock(int action, uint32_t recno) {
       return kSuccess;
     case 2:
       if (file_locked_) {
+        // The records held back are written while the lock still keeps others out; the lock
+        // goes even when that write fails (its error reported, possibly by an exception).
+        Status written = kFailure;
+        try {
+          written = FlushCachedWrites();
+        } catch (...) {
+          file_locked_ = false;
+          cache_count_ = 0;
+          (void)data_.Unlock(FileLockStart(ls), ls.file_lock_length);
+          throw;
+        }
         file_locked_ = false;
-        DropReadAhead();  // read ahead under the lock: others may change the table now
+        cache_count_ = 0;  // read ahead under the lock: others may change the table now
         if (!data_.Unlock(FileLockStart(ls), ls.file_lock_length)) return kFailure;
+        return written;
       }
       return kSuccess;
     case 3:
@@ -2043,6 +2095,7 @@ void DbfArea::WriteDbaseLock(uint32_t recno) {
   if (f.length < 4) return;
   std::vector<uint8_t> bytes(f.length, 0);
   uint64_t off = header_len_ + static_cast<uint64_t>(recno - 1) * record_len_ + f.offset;
+  if (Failed(FlushCachedWrites())) return;
   if (data_.ReadAt(bytes.data(), bytes.size(), off) != static_cast<int64_t>(bytes.size())) return;
   LocalTime now = Now();
   uint8_t stamp[6] = {static_cast<uint8_t>(now.hour), static_cast<uint8_t>(now.minute),

@@ -132,9 +132,15 @@ class DbfArea : public WorkArea {
   // Takes the next value of an autoincrement counter from the descriptor on disk.
   Status NextCounter(int field_index, int64_t* out);
   Status WriteRecordAt(uint32_t recno, const uint8_t* data);
-  // Writes the appended records gathered for a table held exclusively, with the end-of-file
-  // byte after them. Every read of the data file and every header write calls it first.
+  // Writes what this area holds back: the records changed in the read-ahead under a table
+  // lock and the appended records gathered for a table held exclusively. Every read of the
+  // data file outside the read-ahead and every header write calls it first.
   Status FlushPending();
+  // The appended records gathered for a table held exclusively, with the end-of-file byte
+  // after them.
+  Status FlushAppends();
+  // The records changed in the read-ahead while the table is locked whole, in one write.
+  Status FlushCachedWrites();
   // Writes the record buffer at a record number, enciphered when the table's key says so.
   Status WriteBufferAt(uint32_t recno);
   bool LockRecord(uint32_t recno);
@@ -240,7 +246,11 @@ class DbfArea : public WorkArea {
   // On create: a UTF-8 table gets a .cpg file naming its code page (the header byte has no
   // mark for it); any other table loses a .cpg left by an older table of its name.
   void WriteCpgFile();
-  void DropReadAhead() { cache_count_ = 0; }
+  // Forgets the read-ahead, after writing the records changed in it.
+  void DropReadAhead() {
+    (void)FlushCachedWrites();  // a failure is reported as it happens
+    cache_count_ = 0;
+  }
   // The records up to byte `end` of the file are in record_map_ (mapped again when the file
   // grew); false when they must be read.
   bool MappedRecords(uint64_t end);
@@ -305,6 +315,12 @@ class DbfArea : public WorkArea {
   std::vector<uint8_t> cache_;
   uint32_t cache_first_ = 0;  // record number of the first cached record
   uint32_t cache_count_ = 0;
+  // While the table is locked whole no other process may change or lock its records, so the
+  // records this area changes within the read-ahead are written together: [dirty_first_,
+  // dirty_end_) holds them, written before the read-ahead moves, before any other read or
+  // write of the file, at every flush and before the unlock.
+  uint32_t dirty_first_ = 0;
+  uint32_t dirty_end_ = 0;
   // Appended records of an exclusive table not yet written (consecutive, from pending_first_).
   std::vector<uint8_t> pending_;
   uint32_t pending_first_ = 0;

@@ -61,6 +61,8 @@ class Browse {
   virtual void Stabilize(bool lFocus = true) = 0;
   // Runs the change action (bChange).
   virtual void Change() = 0;
+  // The shown column whose header carries the sort mark (1-based; 0 none).
+  virtual void SetSortMark(int column) = 0;
 
   // The rectangle of cell (row on screen, column), in the grid's pixels.
   virtual CellRect CellRectOf(int nRow, int nCol) const = 0;

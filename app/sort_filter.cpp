@@ -93,6 +93,16 @@ bool BuildViewOrder(const std::string& text, const std::string& cFor, const std:
 
 void Redisplay(Browse* oBrw) {
   if (!oBrw) return;
+  // A view sorted by a column marks that column's header.
+  const CurrentTableState& state = CurTable();
+  int mark = 0;
+  if (state.xCurOrder.is_numeric()) {
+    const int field = static_cast<int>(state.xCurOrder.number());
+    for (size_t c = 0; c < state.aViewCols.size(); ++c) {
+      if (state.aViewCols[c] == field) mark = static_cast<int>(c) + 1;
+    }
+  }
+  oBrw->SetSortMark(mark);
   oBrw->Refresh();
   oBrw->Change();  // the status bar shows the new order at once
 }

@@ -132,6 +132,7 @@ class TWBrowse : public Browse {
   void Refresh() override;
   void Stabilize(bool lFocus = true) override;
   void Change() override;
+  void SetSortMark(int column) override { nColOrder = column; }
   CellRect CellRectOf(int nRow, int nCol) const override;
   int Width() const override { return width_; }
   int VScrollBarWidth() const override { return vscroll_width_; }

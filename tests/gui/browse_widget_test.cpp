@@ -234,6 +234,7 @@ TEST_F(BrowseWidgetTest, AHeaderClickSortsTheGridAndTypingFindsTheKey) {
     EXPECT_EQ(RECNO(), 1u);
     EXPECT_NE(w.status_message()->text().indexOf("Ordine: RAGSOC"), -1)
         << w.status_message()->text().toStdString();
+    EXPECT_EQ(core.nColOrder, 2) << "the sorted column's header is marked";
     Key(&grid, Qt::Key_Home);
     EXPECT_EQ(RECNO(), 2u) << "Bianchi comes first";
     const std::vector<std::string> names = ShownNames(core);

@@ -55,6 +55,30 @@ Control Control::Button(int id, std::string prompt, int row, int col, int width,
   return c;
 }
 
+Control Control::Memo(int id, std::string name, std::string text, int row, int col, int width,
+                      int height) {
+  Control c;
+  c.id = id;
+  c.kind = ControlKind::kMemo;
+  c.name = std::move(name);
+  c.multi_line = true;
+  c.value = Value::String(std::move(text), true);
+  c.row = row, c.col = col, c.width = width, c.height = height;
+  return c;
+}
+
+Control Control::Check(int id, std::string name, std::string label, bool on, int row, int col,
+                       int width, int height) {
+  Control c;
+  c.id = id;
+  c.kind = ControlKind::kCheck;
+  c.name = std::move(name);
+  c.label = std::move(label);
+  c.value = Value::Logical(on);
+  c.row = row, c.col = col, c.width = width, c.height = height;
+  return c;
+}
+
 Value Control::Val() const { return kind == ControlKind::kGet && get ? get->value() : value; }
 
 bool Control::Enabled() const { return !disabled && !hidden && (!when || when()); }
@@ -132,6 +156,20 @@ void REFRESHALL(Dialog& dlg) {
     if (dlg.on_control_changed) dlg.on_control_changed(static_cast<int>(i));
   }
   running = false;
+}
+
+void UniqueFollowsKey(Dialog& dlg, const std::string& key, const std::string& check) {
+  const auto key_blank = [&dlg, key] {
+    const Value& v = CTL(dlg, key)->value;
+    return !v.is_string() || v.str().find_first_not_of(" \t\r\n") == std::string::npos;
+  };
+  CTL(dlg, check)->when = [key_blank] { return !key_blank(); };
+  CTL(dlg, key)->on_change = [&dlg, key_blank, check] {
+    Control* box = CTL(dlg, check);
+    if (!key_blank() || !box->value.logical()) return;
+    box->value = Value::Logical(false);
+    if (dlg.on_control_changed) dlg.on_control_changed(static_cast<int>(box - &dlg.controls[0]));
+  };
 }
 
 bool DialogTryClose(Dialog& dlg, std::optional<int> cargo) {

@@ -62,6 +62,12 @@ struct Control {
   static Control Get(int id, std::string name, Value value, std::string picture, int row, int col,
                      int width, int height);
   static Control Button(int id, std::string prompt, int row, int col, int width, int height);
+  // A multi-line edit of a text.
+  static Control Memo(int id, std::string name, std::string text, int row, int col, int width,
+                      int height);
+  // A check box of a logical value.
+  static Control Check(int id, std::string name, std::string label, bool on, int row, int col,
+                       int width, int height);
 
   // The current value (for kGet the core's value).
   Value Val() const;
@@ -120,6 +126,11 @@ bool DLGVALID(Dialog& dlg, bool lAsk = true);
 // Redisplays every control whose shown text differs from its value (the focused one and lists
 // skipped). Calls made while it runs are ignored.
 void REFRESHALL(Dialog& dlg);
+
+// Ties the check box `check` (a unique flag) to the text control `key`: the box is enabled only
+// while the key is not blank, and blanking the key clears it. The dialog must not move
+// afterwards (the hooks hold it).
+void UniqueFollowsKey(Dialog& dlg, const std::string& key, const std::string& check);
 
 // A close attempt with the given cargo (1 Conferma, 2 Annulla, nullopt Esc or the close box):
 // sets the cargo and runs DLGVALID; when the dialog may close sets `result` (1 for Conferma)

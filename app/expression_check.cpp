@@ -73,6 +73,19 @@ bool TESTEXP2(const std::string& cTable, const std::string& cExpr) {
   return TESTEXP(cExpr);
 }
 
+std::string ExpressionLine(std::string text) {
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  const size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+std::function<bool(const Value&)> ExpressionField(bool (*rule)(const std::string&)) {
+  return [rule](const Value& v) { return rule(ExpressionLine(v.is_string() ? v.str() : "")); };
+}
+
 bool ValidCondition(const std::string& text) { return Blank(text) || ValidConditionNotEmpty(text); }
 
 bool ValidKey(const std::string& text) { return Blank(text) || ValidKeyNotEmpty(text); }

@@ -5,6 +5,7 @@
 // replace values, delete records, create index and tag, copy table, import records) validates
 // its fields through these before it may close with "&Conferma".
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -25,6 +26,14 @@ bool TESTEXP(const std::string& cExpr);
 // is closed and the previous work area selected again afterwards. False as well when the table
 // cannot be opened.
 bool TESTEXP2(const std::string& cTable, const std::string& cExpr);
+
+// The text of a multi-line dialog field as one line of an expression: the editor's line breaks
+// are blanks, leading and trailing blanks go.
+std::string ExpressionLine(std::string text);
+
+// The validation of a dialog field holding an expression: `rule` (one of those below) on the
+// field's text as one line.
+std::function<bool(const Value&)> ExpressionField(bool (*rule)(const std::string&));
 
 // The rules of the dialog fields.
 // A condition: empty, or an expression whose value is logical.

@@ -6,6 +6,7 @@
 #include "app/current_table.h"
 #include "app/filename.h"
 #include "app/group_commands.h"
+#include "app/index_commands.h"
 #include "app/open_table.h"
 #include "app/order_info.h"
 #include "app/record_commands.h"
@@ -187,6 +188,11 @@ void ApriTabella(Browse* b) {
 void ApriIndice(Browse* b) { APRIIND(b); }
 void SelezionaTag(Browse* b) { SELEZTAG(b); }
 void AutoOpen(Browse* b) { AUTOOPEN(b); }
+void NuovoIndice(Browse* b) { CREAIND(b); }
+void NuovoTag(Browse* b) { CREAIND(b, true); }
+void ModificaTag(Browse* b) { MODIIND(b); }
+void EliminaTag(Browse* b) { ELIMINATAG(b); }
+void RicostruisciIndice(Browse* b) { RICOSTIND(b); }
 void ModificaCampo(Browse* b) { TASTI(b, kVkReturn, false); }
 void NuovoRecord(Browse* b) { NUOVOREC(b); }
 void DuplicaRecord(Browse* b) { NUOVOREC(b, true); }
@@ -241,6 +247,16 @@ Command CommandOf(Action action) {
       return OrderBagsSupported() ? &SelezionaTag : nullptr;
     case Action::kAutoOpen:
       return &AutoOpen;
+    case Action::kNuovoIndice:
+      return OrderBagsSupported() ? &NuovoIndice : nullptr;
+    case Action::kNuovoTag:
+      return OrderBagsSupported() ? &NuovoTag : nullptr;
+    case Action::kModificaTag:
+      return OrderBagsSupported() ? &ModificaTag : nullptr;
+    case Action::kEliminaTag:
+      return OrderBagsSupported() ? &EliminaTag : nullptr;
+    case Action::kRicostruisciIndice:
+      return OrderBagsSupported() ? &RicostruisciIndice : nullptr;
     case Action::kModificaCampo:
       return &ModificaCampo;
     case Action::kNuovoRecord:

@@ -269,10 +269,14 @@ void APRITAB(Browse* oBrw, const std::string& cFile_in) {
   ADDMRU(cFile);
 }
 
+std::string IndexFileExt() {
+  std::string ext = VOSK() ? std::string("NTX") : UpperName(OrderBagExt());
+  return ext.size() > 3 ? ext.substr(ext.size() - 3) : ext;
+}
+
 void APRIIND(Browse* oBrw) {
   RoutineFrame frame("APRIIND", __LINE__);
-  std::string ext = VOSK() ? std::string("NTX") : UpperName(OrderBagExt());
-  if (ext.size() > 3) ext = ext.substr(ext.size() - 3);
+  const std::string ext = IndexFileExt();
   CurrentTableState& state = CurTable();
   std::string index = CGETFILE("File " + ext + " (*." + ext + ")|*." + ext, "Apri indice...", 1,
                                CFILEPATH(state.cCurTable));
@@ -302,11 +306,9 @@ std::vector<std::string> ATAG() {
   return tags;
 }
 
-void SELEZTAG(Browse* oBrw) {
-  RoutineFrame frame("SELEZTAG", __LINE__);
-  if (OrderCount() == 0) return;
+std::optional<std::string> ChooseTag(const std::string& cTitle) {
   const std::vector<std::string> tags = ATAG();
-  Dialog dlg{"SELEZTAG", "Seleziona TAG", kEditCol + kEditWidth + 10, 150};
+  Dialog dlg{"SELEZTAG", cTitle, kEditCol + kEditWidth + 10, 150};
   dlg.Add(Control::Label("TAG:", 8, 8, 40, 10));
   Control combo;
   combo.id = 101;
@@ -316,30 +318,11 @@ void SELEZTAG(Browse* oBrw) {
   combo.value = Value::String(OrderFocus());
   combo.row = 6, combo.col = kEditCol, combo.width = kEditWidth, combo.height = 60;
   dlg.Add(std::move(combo));
-  auto text_box = [](int id, const char* name, std::string text, int row) {
-    Control c;
-    c.id = id;
-    c.kind = ControlKind::kMemo;
-    c.name = name;
-    c.value = Value::String(std::move(text));
-    c.read_only = true;
-    c.multi_line = true;
-    c.row = row, c.col = kEditCol, c.width = kEditWidth, c.height = 24;
-    return c;
-  };
   dlg.Add(Control::Label("Chiave:", 24, 8, 66, 10));
-  dlg.Add(text_box(102, "cKey", ORDKEY(), 22));
+  dlg.Add(Control::Memo(102, "cKey", ORDKEY(), 22, kEditCol, kEditWidth, 24)).read_only = true;
   dlg.Add(Control::Label("Condizione FOR:", 52, 8, 66, 10));
-  dlg.Add(text_box(103, "cFor", ORDFOR(), 50));
-  Control uni;
-  uni.id = 104;
-  uni.kind = ControlKind::kCheck;
-  uni.name = "lUni";
-  uni.label = "Unique:";
-  uni.value = Value::Logical(OrderIsUnique());
-  uni.disabled = true;
-  uni.row = 80, uni.col = 8, uni.width = 80, uni.height = 12;
-  dlg.Add(std::move(uni));
+  dlg.Add(Control::Memo(103, "cFor", ORDFOR(), 50, kEditCol, kEditWidth, 24)).read_only = true;
+  dlg.Add(Control::Check(104, "lUni", "Unique:", OrderIsUnique(), 80, 8, 80, 12)).disabled = true;
   dlg.Add(Control::Button(kIdConferma, "&Conferma", 128, kEditCol, 50, 14));
   dlg.Add(Control::Button(kIdAnnulla, "&Annulla", 128, kEditCol + 54, 50, 14));
   // Choosing another tag shows its key, condition and uniqueness.
@@ -358,8 +341,16 @@ void SELEZTAG(Browse* oBrw) {
   };
   dlg.focus = 1;
   dlg.lAsk = false;  // the dialog closes without asking
-  if (GetUi().RunDialog(dlg) != 1) return;
-  ORDSETFOCUS(dlg.controls[1].value);
+  if (GetUi().RunDialog(dlg) != 1) return std::nullopt;
+  return dlg.controls[1].value.str();
+}
+
+void SELEZTAG(Browse* oBrw) {
+  RoutineFrame frame("SELEZTAG", __LINE__);
+  if (OrderCount() == 0) return;
+  const std::optional<std::string> tag = ChooseTag("Seleziona TAG");
+  if (!tag) return;
+  ORDSETFOCUS(Value::String(*tag));
   DBGOTOP();
   KEYSEARCH();
   if (oBrw) {

@@ -33,9 +33,17 @@ bool OKOPEN(const std::string& cFile, const std::string& cIndex = "", bool lRead
 // name with the driver's extension as it stands.
 std::string AutoIndexName(const std::string& table);
 
+// The extension of the index files the commands offer and create, in upper case: "NTX" under
+// VOSK(), else the last three letters of the default driver's order-bag extension.
+std::string IndexFileExt();
+
 void APRITAB(Browse* oBrw, const std::string& cFile = "");
 void APRIIND(Browse* oBrw);
 void SELEZTAG(Browse* oBrw);
+// The dialog "SELEZTAG" titled cTitle: a list of the orders (ATAG()) starting on the
+// controlling one, with the key, FOR condition and unique flag of the order chosen, read-only.
+// The name chosen, or nullopt when the dialog closed without "&Conferma".
+std::optional<std::string> ChooseTag(const std::string& cTitle);
 std::vector<std::string> ATAG();
 void AUTOOPEN(Browse* oBrw);
 

@@ -55,21 +55,12 @@ void ClearView() {
 // handler.
 bool BuildViewOrder(const std::string& text, const std::string& cFor, const std::string& cKey,
                     bool unique) {
-  bool bad_key = false;
+  bool built;
   {
     // The records are scanned, then their keys written: each counts on the bar.
     Progress progress(text, 2 * static_cast<uint64_t>(LASTREC()));
     ClearView();
-    ErrorHandler program = GetErrorHandler();
-    ScopedErrorHandler breakout([&](const RuntimeError& e) -> ErrorAnswer {
-      if (!KeyOrConditionError(e) || e.gen_code == kEgZeroDiv) {
-        if (program) return program(e);
-        throw Abandon(e);
-      }
-      bad_key = true;
-      throw Abandon(e);
-    });
-    try {
+    built = BuildWithKeyCheck([&] {
       OrdCondArgs cond;
       cond.for_text = cFor;
       cond.temporary = true;
@@ -77,15 +68,14 @@ bool BuildViewOrder(const std::string& text, const std::string& cFor, const std:
       cond.write_block = progress.Ticker();
       cond.eval_step = progress.EvalStep();
       ORDCONDSET(cond);
-      bad_key =
-          !ORDBUILD(GETNEWFNAME(), "", cKey, nullptr, unique ? Value::Logical(true) : Value());
+      const bool ok =
+          ORDBUILD(GETNEWFNAME(), "", cKey, nullptr, unique ? Value::Logical(true) : Value());
       // A condition or a unique key writes fewer keys than records: the bar ends full anyway.
-      if (!bad_key) progress.Advance(progress.total());
-    } catch (const Abandon&) {
-      if (!bad_key) throw;
-    }
+      if (ok) progress.Advance(progress.total());
+      return ok;
+    });
   }
-  if (!bad_key) return true;
+  if (built) return true;
   ClearView();
   POPMSG("Chiave non valida.", 1);
   return false;
@@ -107,17 +97,26 @@ void Redisplay(Browse* oBrw) {
   oBrw->Change();  // the status bar shows the new order at once
 }
 
-// Dialog text as one line of an expression: the memo editor's line breaks are blanks.
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (c == '\r' || c == '\n') c = ' ';
-  }
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 }  // namespace
+
+bool BuildWithKeyCheck(const std::function<bool()>& build) {
+  bool bad_key = false;
+  ErrorHandler program = GetErrorHandler();
+  ScopedErrorHandler breakout([&](const RuntimeError& e) -> ErrorAnswer {
+    if (!KeyOrConditionError(e) || e.gen_code == kEgZeroDiv) {
+      if (program) return program(e);
+      throw Abandon(e);
+    }
+    bad_key = true;
+    throw Abandon(e);
+  });
+  try {
+    return build() && !bad_key;
+  } catch (const Abandon&) {
+    if (!bad_key) throw;
+  }
+  return false;
+}
 
 std::string GETNEWFNAME() {
   const auto centiseconds = [] {
@@ -222,47 +221,22 @@ void FILTRA(Browse* oBrw) {
 
   Dialog dlg{"FILTRO", "Imposta filtro", 260, 132};
   dlg.Add(Control::Label("Condizione di filtro:", 6, 8, 120, 10));
-  const auto edit = [](int id, const char* name, const std::string& text, int row, int height,
-                       bool (*rule)(const std::string&)) {
-    Control c;
-    c.id = id;
-    c.kind = ControlKind::kMemo;
-    c.name = name;
-    c.multi_line = true;
-    c.value = Value::String(text, true);
-    c.row = row, c.col = 8, c.width = 244, c.height = height;
-    c.valid = [rule](const Value& v) { return rule(OneLine(v.is_string() ? v.str() : "")); };
-    return c;
-  };
-  dlg.Add(edit(101, "cFor", cFor, 16, 36, &ValidCondition));
+  dlg.Add(Control::Memo(101, "cFor", cFor, 16, 8, 244, 36)).valid =
+      ExpressionField(&ValidCondition);
   dlg.Add(Control::Label("Ordinamento:", 58, 8, 120, 10));
-  dlg.Add(edit(102, "cKey", cKey, 68, 24, &ValidKey));
-  Control uni;
-  uni.id = 103;
-  uni.kind = ControlKind::kCheck;
-  uni.name = "lUni";
-  uni.label = "Unique:";
-  uni.value = Value::Logical(lUni);
-  uni.row = 98, uni.col = 8, uni.width = 80, uni.height = 12;
-  dlg.Add(std::move(uni));
+  dlg.Add(Control::Memo(102, "cKey", cKey, 68, 8, 244, 24)).valid = ExpressionField(&ValidKey);
+  dlg.Add(Control::Check(103, "lUni", "Unique:", lUni, 98, 8, 80, 12));
   dlg.Add(Control::Button(kIdConferma, "&Conferma", 112, 148, 50, 14));
   dlg.Add(Control::Button(kIdAnnulla, "&Annulla", 112, 202, 50, 14));
   const auto key_text = [&dlg] {
     const Value& v = CTL(dlg, "cKey")->value;
-    return OneLine(v.is_string() ? v.str() : "");
+    return ExpressionLine(v.is_string() ? v.str() : "");
   };
-  CTL(dlg, "lUni")->when = [key_text] { return !key_text().empty(); };
-  // An empty key clears the unique option (which it also disables).
-  CTL(dlg, "cKey")->on_change = [&dlg, key_text] {
-    Control* check = CTL(dlg, "lUni");
-    if (!key_text().empty() || !check->value.logical()) return;
-    check->value = Value::Logical(false);
-    if (dlg.on_control_changed) dlg.on_control_changed(4);
-  };
+  UniqueFollowsKey(dlg, "cKey", "lUni");
   dlg.focus = 1;
   if (GetUi().RunDialog(dlg) != 1) return;
 
-  cFor = OneLine(CTL(dlg, "cFor")->value.str());
+  cFor = ExpressionLine(CTL(dlg, "cFor")->value.str());
   cKey = key_text();
   lUni = !cKey.empty() && CTL(dlg, "lUni")->value.logical();
   const bool key_given = !cKey.empty();

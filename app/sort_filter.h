@@ -35,6 +35,12 @@ std::string GETNEWFNAME();
 bool ORDBUILD(std::string cBag, const std::string& cTag, const std::string& cKey,
               std::function<Value()> bKey = nullptr, const Value& lUnique = Value());
 
+// Runs `build` (the creation of an order) under a handler that abandons it on an error of its
+// key or condition: one that does not compile, fails on a record or gives no key value. The
+// answer is then false, as when `build` answers false; any other error (a full disk, a lock)
+// goes to the program's handler.
+bool BuildWithKeyCheck(const std::function<bool()>& build);
+
 // The key ORDINA sorts field n by: the field name; "UPPER( LEFT( name, 240 ) )" for a
 // character field longer than 240, "UPPER( name )" for a shorter one, "UPPER( PADR( name, 240,
 // CHR( 1 ) ) )" for a memo.

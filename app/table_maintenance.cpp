@@ -29,16 +29,6 @@ namespace vosk {
 namespace {
 
 constexpr int kDbiPassword = 131;
-constexpr char kOpenElsewhere[] =
-    "La tabella risulta attualmente aperta da un altro programma. Impossibile ";
-
-// Opens the current table in the current work area (shared or exclusive) with its password.
-void OpenCurrent(bool shared) {
-  const CurrentTableState& state = CurTable();
-  DBOPEN(false, "", state.cCurTable, kCurrentAlias, shared, shared && state.lReadOnly);
-  TableOpened(state.cCurTable);
-  DBINFO(kDbiPassword, Value::String(state.cPassword.value_or("")));
-}
 
 bool SameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
@@ -83,6 +73,13 @@ void Rewrite(Browse* oBrw, bool zap) {
 }
 
 }  // namespace
+
+void OpenCurrent(bool shared) {
+  const CurrentTableState& state = CurTable();
+  DBOPEN(false, "", state.cCurTable, kCurrentAlias, shared, shared && state.lReadOnly);
+  TableOpened(state.cCurTable);
+  DBINFO(kDbiPassword, Value::String(state.cPassword.value_or("")));
+}
 
 void SVUOTA(Browse* oBrw) {
   RoutineFrame frame("SVUOTA", __LINE__);

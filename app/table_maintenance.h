@@ -17,6 +17,15 @@ namespace vosk {
 
 class Browse;
 
+// The start of the message of a command that needs the table for this program alone, which
+// another program has open; the command's infinitive and "." follow.
+inline constexpr char kOpenElsewhere[] =
+    "La tabella risulta attualmente aperta da un altro programma. Impossibile ";
+
+// Opens the current table again in its work area (alias "DBF"), shared or exclusive, with its
+// password; no order is open afterwards.
+void OpenCurrent(bool shared);
+
 // SVUOTA(oBrw): "Svuota tabella".
 void SVUOTA(Browse* oBrw);
 // COMPATTA(oBrw): "Compatta tabella".

@@ -18,6 +18,7 @@
 #include "rdd/dbfntx/ntx_area.h"
 #include "rdd/dbfntx/ntx_check.h"
 #include "rdd/ord_commands.h"
+#include "rdd/order_bag_build.h"
 #include "rdd/work_area_table.h"
 
 namespace vosk {
@@ -160,7 +161,11 @@ int CmdReindex(const ToolArgs& a) {
   if (a.positional.size() < 3) throw Abandon(RuntimeError{kEgArg, "DBCMD", 1006});
   Open(a, a.positional[1], false, false, DriverFor(a, a.positional[2]));
   AddBag(a, a.positional[2]);
-  ORDLISTREBUILD();
+  // Built beside and swapped in, every order with its key, FOR condition, unique and
+  // descending flags: a failed build leaves the bag as it was.
+  if (!RebuildBagBeside(a.positional[2])) {
+    throw Abandon(RuntimeError{kEgCreate, g_driver, 1006, 0, "", a.positional[2]});
+  }
   std::printf("%lld keys\n", static_cast<long long>(ORDKEYCOUNT()));
   DBCLOSEAREA();
   return 0;

@@ -715,6 +715,10 @@ const std::vector<CommandSpec>& Commands() {
        .run = CmdSeek},
       {.name = "reindex",
        .summary = "Rebuild every order of an index file",
+       .description =
+           "Every order is built again with its key, FOR condition and flags, into a new file "
+           "beside the index that takes its place only once whole: a rebuild that fails "
+           "leaves the index as it was.",
        .args = {kTableArg, kBagArg},
        .options = WithTableOptions({kDriverOption}),
        .run = CmdReindex},

@@ -23,6 +23,7 @@
 #include "app/voskdbu.h"
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
+#include "rdd/db_commands.h"
 
 namespace vosk {
 
@@ -104,6 +105,14 @@ class AppTest : public ::testing::Test {
   }
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  // Record numbers in the order of the view.
+  static std::vector<uint32_t> Walk() {
+    std::vector<uint32_t> records;
+    const uint32_t back = RECNO();
+    for (DBGOTOP(); !EOF_(); DBSKIP(1)) records.push_back(RECNO());
+    DBGOTO(Value::Integer(back));
+    return records;
+  }
   // The texts of the message boxes shown so far.
   std::vector<std::string> MessageTexts() const {
     std::vector<std::string> texts;

@@ -96,14 +96,6 @@ class SortFilterTest : public AppTest, public ::testing::WithParamInterface<cons
     return Path("PERSONE.DBF");
   }
 
-  // Record numbers in the order of the view.
-  static std::vector<uint32_t> Walk() {
-    std::vector<uint32_t> records;
-    const uint32_t back = RECNO();
-    for (DBGOTOP(); !EOF_(); DBSKIP(1)) records.push_back(RECNO());
-    DBGOTO(Value::Integer(back));
-    return records;
-  }
   std::vector<std::string> Texts() const {
     std::vector<std::string> t;
     for (const auto& m : ui_.messages) t.push_back(m.text);

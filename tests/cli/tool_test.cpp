@@ -338,6 +338,49 @@ TEST_F(ToolTest, IndexOnAFullDiskLeavesThePreviousBag) {
   }
 }
 
+// A rebuild makes every order of the bag again with its key, condition and flags; on a full
+// disk it fails and leaves the bag as it was (it is built beside, never over the old one).
+TEST_F(ToolTest, ReindexKeepsEveryOrderAndOnAFullDiskTheOldBag) {
+  const std::string table = dir_ + "/big.dbf";
+  ASSERT_EQ(Tool("create '" + table + "' NAME:C:30 N:N:6").status, 0);
+  {
+    std::ofstream out(dir_ + "/names.csv");
+    out << "NAME,N\n";
+    for (int i = 1; i <= 20000; ++i) out << "name " << (i * 7919 % 20000) << "," << i % 97 << "\n";
+  }
+  ASSERT_EQ(Tool("append '" + table + "' --csv '" + dir_ + "/names.csv'").status, 0);
+  constexpr rlim_t kLimit = 64 * 1024;  // less than each bag takes
+  const struct {
+    const char* bag;
+    std::vector<std::string> orders;  // the options of each dbutool index
+  } cases[] = {
+      {"names.ntx", {"NAME --for 'N > 3' --unique"}},
+      {"names.cdx", {"NAME --tag BYNAME --for 'N > 3'", "N --tag BYN --unique --descending"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bag);
+    const std::string bag = "'" + dir_ + "/" + c.bag + "'";
+    for (const std::string& o : c.orders) {
+      ASSERT_EQ(Tool("index '" + table + "' " + bag + " " + o).status, 0);
+    }
+    const std::string tags = Tool("tags '" + table + "' " + bag).out;
+    const std::string bytes = vosk::test::ReadFileBytes(dir_ + "/" + c.bag);
+    ASSERT_GT(bytes.size(), kLimit);
+
+    ToolRun full = ToolWithFileLimit({"reindex", table, dir_ + "/" + c.bag}, kLimit);
+    EXPECT_NE(full.status, 0) << full.out;
+    EXPECT_EQ(vosk::test::ReadFileBytes(dir_ + "/" + c.bag), bytes) << "the bag is as it was";
+
+    ToolRun r = Tool("reindex '" + table + "' " + bag, true);
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(Tool("tags '" + table + "' " + bag).out, tags);
+    EXPECT_EQ(Tool("check '" + table + "' " + bag).status, 0);
+    for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+      EXPECT_EQ(entry.path().string().find(".new"), std::string::npos) << entry.path();
+    }
+  }
+}
+
 // Field names are text of the table's code page: decoded to UTF-8, escaped in JSON, quoted in
 // the CSV header row.
 TEST_F(ToolTest, FieldNamesAreDecodedEscapedAndQuoted) {

@@ -1,0 +1,144 @@
+#include "rdd/order_bag_build.h"
+
+#include <cctype>
+
+#include "expr/runtime_error.h"
+#include "expr/settings.h"
+#include "platform/file.h"
+#include "platform/owned_file.h"
+#include "rdd/command_error.h"
+#include "rdd/order_types.h"
+
+namespace vosk {
+namespace {
+
+bool SameText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// The bag's file: the default extension added to a name without one, letter case resolved.
+std::string BagFile(const std::string& bag) {
+  std::string file = NormalizeSeparators(bag);
+  if (FilePartOf(file).find('.') == std::string::npos) file += ORDBAGEXT();
+  return ResolveCase(file);
+}
+
+// Raises an error of the build naming the bag's file; the handler's answer.
+ErrorAnswer BuildError(int gen_code, int sub_code, int os_code, const std::string& file,
+                       bool can_retry) {
+  RuntimeError e = CommandErrorOf(gen_code, sub_code, file);
+  e.os_code = os_code;
+  e.file_name = file;
+  e.can_retry = can_retry;
+  return RaiseError(std::move(e));
+}
+
+// The new file of a build until it takes the bag's name: its orders are closed and the file
+// removed when the build does not get that far.
+class NewBag {
+ public:
+  explicit NewBag(const std::string& file) {
+    const std::string part = FilePartOf(file);
+    const size_t dot = part.find_last_of('.');
+    // The name BuildBeside of the engines gives its own builds: the orphans of a killed build
+    // go at the next build beside the same name.
+    path_ = OwnedFileName(DirectoryOf(file), part.substr(0, dot) + ".",
+                          (dot == std::string::npos ? "" : part.substr(dot)) + ".new");
+  }
+  ~NewBag() {
+    if (path_.empty()) return;
+    try {
+      ORDLISTCLEAR();
+    } catch (...) {
+      // The order list is closed as far as it can be; the file goes all the same.
+    }
+    DeleteFile(path_);
+  }
+  NewBag(const NewBag&) = delete;
+  NewBag& operator=(const NewBag&) = delete;
+
+  const std::string& path() const { return path_; }
+  // The file took its final name.
+  void Done() { path_.clear(); }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
+
+std::vector<OrderDefinition> BagOrderDefinitions(const std::string& bag) {
+  std::vector<OrderDefinition> out;
+  const Value b = Value::String(bag);
+  const int count = ORDCOUNT(b);
+  for (int n = 1; n <= count; ++n) {
+    const Value order = Value::Integer(n);
+    OrderDefinition d;
+    d.name = ORDNAME(order, b);
+    d.key_text = ORDKEY(order, b);
+    d.for_text = ORDFOR(order, b);
+    d.unique = ORDISUNIQUE(order, b);
+    d.descending = DBORDERINFO(Value::Integer(kOiIsDesc), b, order).logical();
+    out.push_back(std::move(d));
+  }
+  return out;
+}
+
+bool BuildBagBeside(const std::string& bag, const std::vector<OrderDefinition>& orders,
+                    const OrdCondArgs& scan) {
+  if (orders.empty()) return false;
+  ORDLISTCLEAR();
+  const std::string file = BagFile(bag);
+  // The bag in place is held until the new one takes its name: one that another program
+  // holds is refused before anything is built.
+  File held;
+  while (FileExists(file)) {
+    const int rc = held.Open(file, Access::kRead, Share::kExclusive);
+    if (rc == 0) break;
+    if (!BuildError(kEgCreate, 1006, rc, file, true).retry()) return false;
+  }
+  NewBag fresh(file);
+  for (const OrderDefinition& d : orders) {
+    OrdCondArgs cond = scan;
+    cond.for_text = d.for_text;
+    cond.descending = d.descending;
+    cond.additive = true;
+    if (!ORDCONDSET(cond) ||
+        !ORDCREATE(fresh.path(), d.name, d.key_text, nullptr, Value::Logical(d.unique))) {
+      return false;
+    }
+  }
+  ORDLISTCLEAR();
+  File built;
+  int rc = built.Open(fresh.path(), Access::kReadWrite, Share::kExclusive);
+  if (rc == 0 && GlobalSettings().hardcommit() && !built.Commit()) rc = built.last_error();
+  if (rc == 0 && !built.RenameTo(file)) rc = built.last_error();
+  if (rc != 0) {
+    BuildError(kEgWrite, 1006, rc, file, false);
+    return false;
+  }
+  fresh.Done();
+  (void)SyncDirectory(DirectoryOf(file));
+  built.Close();
+  held.Close();
+  return ORDLISTADD(Value::String(file));
+}
+
+bool RebuildBagBeside(const std::string& bag, const OrdCondArgs& scan) {
+  const std::string focus = ORDSETFOCUS();
+  const std::vector<OrderDefinition> orders = BagOrderDefinitions(bag);
+  if (!BuildBagBeside(bag, orders, scan)) return false;
+  for (const OrderDefinition& d : orders) {
+    if (SameText(d.name, focus)) ORDSETFOCUS(Value::String(focus));
+  }
+  return true;
+}
+
+}  // namespace vosk

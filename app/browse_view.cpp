@@ -36,6 +36,8 @@
 #include "expr/transform.h"
 #include "rdd/codepage.h"
 #include "rdd/db_commands.h"
+#include "rdd/dbf1/dbf_area.h"
+#include "rdd/work_area_table.h"
 
 namespace vosk {
 namespace {
@@ -121,7 +123,7 @@ bool IsNumberField(char type, int len) {
   }
 }
 
-CellSpec CellSpecOf(int n, bool oem) {
+CellSpec CellSpecOf(int n, Codepage cp) {
   CellSpec c;
   const char type = FieldType(n);
   const int len = FIELDLEN(n);
@@ -134,7 +136,11 @@ CellSpec CellSpecOf(int n, bool oem) {
     return c;
   }
   if (IsNumberField(type, len)) {
-    c.expr = "STR( " + f + " )";
+    // A number field filled with asterisks (an overflow, or how some programs store a null)
+    // shows empty; its value is 0.
+    c.expr = type == 'N' || type == 'F'
+                 ? "IF( STARRED( " + std::to_string(n) + " ), '', STR( " + f + " ) )"
+                 : "STR( " + f + " )";
     c.right = true;
     switch (type) {
       case 'N':
@@ -160,11 +166,14 @@ CellSpec CellSpecOf(int n, bool oem) {
   switch (type) {
     case 'C':
     case 'Q': {
-      c.expr = oem && !binary ? "OEMTOANSI( " + f + " )" : f;
+      const bool plain = binary || cp == Codepage::kCp1252;
+      c.expr = plain ? f
+               : cp == Codepage::kCp850 ? "OEMTOANSI( " + f + " )"
+                                        : "TABLETEXT( " + f + " )";
       c.form = binary || type == 'Q' ? CellForm::kBinary : CellForm::kText;
       Value v;
       ReadForDisplay([&] { v = FIELDGET(n); });
-      c.measure = v.is_string() ? (oem && !binary ? OemToAnsi(v.str()) : v.str()) : "";
+      c.measure = v.is_string() ? (plain ? v.str() : ShownText(v.str())) : "";
       if (c.form == CellForm::kBinary) c.measure = std::string(c.measure.size() * 2, '0');
       break;
     }
@@ -385,10 +394,58 @@ std::string OemToAnsi(const std::string& oem) {
   return out;
 }
 
-bool AnsiToOem(const std::string& ansi, std::string* oem) {
-  size_t bad = 0;
-  if (FromUtf8(ToUtf8(ansi, Codepage::kCp1252), Codepage::kCp850, oem, &bad)) return true;
-  POPMSG(Ansi("Il testo contiene caratteri non rappresentabili con la codifica OEM."), 1);
+Codepage ViewCodepage() {
+  const WorkArea* area = CurrentArea();
+  if (area && area->codepage_source() != CodepageSource::kDefault) return area->codepage();
+  return IniString("Codifica", "ANSI") == "OEM" ? Codepage::kCp850 : Codepage::kCp1252;
+}
+
+std::string CodepageItemText() {
+  const WorkArea* area = CurrentArea();
+  if (!area || area->codepage_source() == CodepageSource::kDefault) {
+    return IniString("Codifica", "ANSI") == "OEM" ? "OEM" : "ANSI";
+  }
+  std::string name = CodepageName(area->codepage());
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name;
+}
+
+std::string ShownText(const std::string& table_text) {
+  const Codepage cp = ViewCodepage();
+  if (cp == Codepage::kCp1252 || AsciiRun(table_text) == table_text.size()) return table_text;
+  if (cp == Codepage::kCp850) return OemToAnsi(table_text);
+  const std::string utf8 = ToUtf8(table_text, cp);
+  std::string ansi;
+  return FromUtf8(utf8, Codepage::kCp1252, &ansi) ? ansi : utf8;
+}
+
+bool EditableText(const std::string& table_text, std::string* ansi) {
+  const Codepage cp = ViewCodepage();
+  if (cp == Codepage::kCp1252 || AsciiRun(table_text) == table_text.size()) {
+    *ansi = table_text;
+    return true;
+  }
+  if (cp == Codepage::kCp850) {
+    *ansi = OemToAnsi(table_text);
+    return true;
+  }
+  if (FromUtf8(ToUtf8(table_text, cp), Codepage::kCp1252, ansi)) return true;
+  POPMSG(Ansi("Il testo contiene caratteri che la finestra non può modificare (codifica ") +
+             CodepageItemText() + ").",
+         1);
+  return false;
+}
+
+bool StoredText(const std::string& ansi, std::string* stored) {
+  const Codepage cp = ViewCodepage();
+  if (cp == Codepage::kCp1252 || AsciiRun(ansi) == ansi.size()) {
+    *stored = ansi;
+    return true;
+  }
+  if (FromUtf8(ToUtf8(ansi, Codepage::kCp1252), cp, stored)) return true;
+  POPMSG(Ansi("Il testo contiene caratteri non rappresentabili con la codifica ") +
+             CodepageItemText() + ".",
+         1);
   return false;
 }
 
@@ -413,6 +470,23 @@ void RegisterBrowseFunctions() {
   RegisterFunction("OEMTOANSI", [](const ValueArray& a) {
     if (a.empty() || !a[0].is_string()) return a.empty() ? Value::String("") : a[0];
     return Value::String(OemToAnsi(a[0].str()), a[0].is_memo());
+  });
+  RegisterFunction("TABLETEXT", [](const ValueArray& a) {
+    if (a.empty() || !a[0].is_string()) return a.empty() ? Value::String("") : a[0];
+    return Value::String(ShownText(a[0].str()), a[0].is_memo());
+  });
+  // STARRED(n): field n of the current record is a number filled with asterisks.
+  RegisterFunction("STARRED", [](const ValueArray& a) {
+    auto* area = dynamic_cast<DbfArea*>(CurrentArea());
+    if (a.empty() || !a[0].is_numeric() || !area) return Value::Logical(false);
+    const int n = static_cast<int>(a[0].number());
+    const std::vector<Field>& fields = area->fields();
+    if (n < 1 || n > static_cast<int>(fields.size())) return Value::Logical(false);
+    const uint8_t* rec = area->RawRecord();
+    if (!rec) return Value::Logical(false);
+    const Field& f = fields[static_cast<size_t>(n - 1)];
+    const std::string_view text(reinterpret_cast<const char*>(rec) + f.offset, f.length);
+    return Value::Logical(!text.empty() && text.find_first_not_of('*') == std::string_view::npos);
   });
 }
 
@@ -443,12 +517,12 @@ std::optional<std::string> MKPICTURE(int nField) {
 }
 
 std::string RowExpressionText() {
-  const bool oem = IniString("Codifica", "ANSI") == "OEM";
+  const Codepage cp = ViewCodepage();
   const CurrentTableState& state = CurTable();
   std::string text = "{ || { ";
   for (int n = 1; n <= FCOUNT(); ++n) {
     if (n > static_cast<int>(state.aFieldVis.size()) || !state.aFieldVis[n - 1]) continue;
-    text += CellSpecOf(n, oem).expr + ", ";
+    text += CellSpecOf(n, cp).expr + ", ";
   }
   if (text.size() > 7) text.resize(text.size() - 2);
   return text + " } }";
@@ -457,11 +531,11 @@ std::string RowExpressionText() {
 void MKFLD(Browse* oBrw) {
   BrowseColumns& cols = oBrw->columns();
   const CurrentTableState& state = CurTable();
-  const bool oem = IniString("Codifica", "ANSI") == "OEM";
+  const Codepage cp = ViewCodepage();
   if (cols.aHeaders.empty()) {
     for (int n = 1; n <= FCOUNT(); ++n) {
       cols.aHeaders.push_back(FIELDNAME(n));
-      cols.aJustify.push_back(CellSpecOf(n, oem).right);
+      cols.aJustify.push_back(CellSpecOf(n, cp).right);
       cols.aColSizes.push_back(0);
     }
   }
@@ -474,7 +548,7 @@ void MKFLD(Browse* oBrw) {
   for (int n = 1; n <= FCOUNT(); ++n) {
     if (n > static_cast<int>(state.aFieldVis.size()) || !state.aFieldVis[n - 1]) continue;
     ++c;
-    const CellSpec cell = CellSpecOf(n, oem);
+    const CellSpec cell = CellSpecOf(n, cp);
     if (c <= static_cast<int>(cols.aColSizes.size())) {
       const int header = oBrw->TextWidth(FIELDNAME(n));
       const int measure = std::min(oBrw->TextWidth(cell.measure), widest) - cell.less;
@@ -726,7 +800,6 @@ bool ISPROTECTED(const std::string& dir_in) {
 
 void EDCOL(Browse* oBrw, int nCol) {
   RoutineFrame frame("EDCOL", __LINE__);
-  const std::string cod = IniString("Codifica", "ANSI");
   const CurrentTableState& state = CurTable();
   if (nCol < 1 || nCol > static_cast<int>(state.aViewCols.size())) {
     GetUi().Beep();
@@ -737,10 +810,11 @@ void EDCOL(Browse* oBrw, int nCol) {
   if (!Editable(n)) return;
   if (!TableWritable()) return;
   if (type == 'M') {
-    EDMEMO(oBrw, n, cod);
+    EDMEMO(oBrw, n);
     return;
   }
-  const bool plain = cod == "ANSI" || type != 'C';
+  const bool plain = ViewCodepage() == Codepage::kCp1252 || type != 'C' ||
+                     (FieldFlags(n) & kFieldBinary) != 0;
   // A null (Visual FoxPro) is edited from the empty value of the field's type: the input field
   // would otherwise take it for text.
   const Value current = FIELDGET(n).is_nil() ? EmptyValueOf(n) : FIELDGET(n);
@@ -754,7 +828,9 @@ void EDCOL(Browse* oBrw, int nCol) {
     text.resize(static_cast<size_t>(std::max(FIELDLEN(n), 0)), ' ');
     shown = Value::String(text);
   } else if (!plain && current.is_string()) {
-    shown = Value::String(OemToAnsi(current.str()));
+    std::string ansi;
+    if (!EditableText(current.str(), &ansi)) return;
+    shown = Value::String(ansi);
   }
 
   Dialog dlg;
@@ -778,9 +854,9 @@ void EDCOL(Browse* oBrw, int nCol) {
     if (SameValue(stored, current)) return;
   } else if (!plain) {
     if (SameValue(edited, shown)) return;
-    std::string oem;
-    if (!AnsiToOem(edited.str(), &oem)) return;
-    stored = Value::String(oem);
+    std::string text;
+    if (!StoredText(edited.str(), &text)) return;
+    stored = Value::String(text);
   } else if (SameValue(edited, current)) {
     return;  // unchanged: nothing written, no lock taken
   }
@@ -818,12 +894,12 @@ void DLGADJUST(Dialog& oDlg, Browse* oBrw, Control& oGet, int nCol, int nField) 
   }
 }
 
-void EDMEMO(Browse* oBrw, int nField, const std::string& cCod) {
+void EDMEMO(Browse* oBrw, int nField) {
   RoutineFrame frame("EDMEMO", __LINE__);
   if (!TableWritable()) return;
   const Value current = FIELDGET(nField);
-  std::string text = current.is_string() ? current.str() : "";
-  if (cCod != "ANSI") text = OemToAnsi(text);
+  std::string text;
+  if (!EditableText(current.is_string() ? current.str() : "", &text)) return;
   for (;;) {
     Dialog dlg{"EDMEMO", "Modifica campo memo", 300, 200};
     dlg.fixed_font = true;
@@ -841,7 +917,7 @@ void EDMEMO(Browse* oBrw, int nField, const std::string& cCod) {
     if (GetUi().RunDialog(dlg) != 1) return;
     text = dlg.controls[0].Val().is_string() ? dlg.controls[0].Val().str() : "";
     std::string stored = text;
-    if (cCod != "ANSI" && !AnsiToOem(text, &stored)) continue;
+    if (!StoredText(text, &stored)) continue;
     if (!ISPROTECTED(CFILEPATH(CurTable().cCurTable))) continue;
     if (WriteField(oBrw, nField, Value::String(stored, true))) return;
   }

@@ -10,13 +10,15 @@
 #include <vector>
 
 #include "expr/value.h"
+#include "rdd/codepage.h"
 
 namespace vosk {
 
 class Browse;
 class TWBrowse;
 
-// Registers the Application's functions of the row expression: DTOCHR, TTOCHR and OEMTOANSI.
+// Registers the Application's functions of the row expression: DTOCHR, TTOCHR, OEMTOANSI,
+// TABLETEXT and STARRED.
 // Safe to call more than once.
 void RegisterBrowseFunctions();
 
@@ -75,7 +77,8 @@ void EDCOL(Browse* oBrw, int nCol);
 // of the cell's corner, as wide as the column (at most the grid less its scroll bar), one pixel
 // less high; the input field inside by the field's type.
 void DLGADJUST(struct Dialog& oDlg, Browse* oBrw, struct Control& oGet, int nCol, int nField);
-void EDMEMO(Browse* oBrw, int nField, const std::string& cCod);
+// Edits memo field nField of the current record in the memo dialog, in the table's code page.
+void EDMEMO(Browse* oBrw, int nField);
 void VAIALREC(Browse* oBrw);
 void CERCACOL(Browse* oBrw, bool lNew = true);
 void VISTACOL(Browse* oBrw);
@@ -96,11 +99,25 @@ std::string TableStamp();
 // created there. True when writing is possible.
 bool ISPROTECTED(const std::string& dir);
 
-// Text between the table's bytes and the Application's ANSI text under "Codifica" = "OEM"
-// (CP850 <-> Windows-1252, whole code pages).
+// The code page the window reads the current table's text in: the table's own when the table
+// names one (its code-page byte, a .cpg file beside it, or a name given when it was opened);
+// otherwise the "Codifica" setting: ANSI (Windows-1252) or OEM (CP850).
+Codepage ViewCodepage();
+// The status bar's code-page item: "ANSI" or "OEM" for a table that names no code page, else
+// the table's code page in capitals ("CP1251", "UTF8", ...).
+std::string CodepageItemText();
+// A text of the current table as the grid shows it: the Application's Windows-1252 text, or
+// UTF-8 when its letters have no place in Windows-1252 (a Cyrillic or Greek table).
+std::string ShownText(const std::string& table_text);
+// A text of the current table for editing as Windows-1252 text; false, after telling the user,
+// when it holds letters that Windows-1252 cannot show.
+bool EditableText(const std::string& table_text, std::string* ansi);
+// Text typed in the window as the current table stores it; false, after telling the user, when
+// a character has no place in the table's code page.
+bool StoredText(const std::string& ansi, std::string* stored);
+
+// CP850 <-> Windows-1252, whole code pages (the OEMTOANSI of the row expression).
 std::string OemToAnsi(const std::string& oem);
-// False (and a message) when the text holds a character that CP850 cannot store.
-bool AnsiToOem(const std::string& ansi, std::string* oem);
 
 }  // namespace vosk
 

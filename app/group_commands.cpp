@@ -213,11 +213,9 @@ std::optional<Value> TypedValue(Dialog& dlg, int n) {
   switch (TypeOf(n)) {
     case 'C':
     case 'M': {
-      const std::string text = TextOf(CTL(dlg, "cVal")->value);
-      if (IniString("Codifica", "ANSI") == "ANSI") return Value::String(text, TypeOf(n) == 'M');
-      std::string oem;
-      if (!AnsiToOem(text, &oem)) return std::nullopt;
-      return Value::String(oem, TypeOf(n) == 'M');
+      std::string stored;
+      if (!StoredText(TextOf(CTL(dlg, "cVal")->value), &stored)) return std::nullopt;
+      return Value::String(stored, TypeOf(n) == 'M');
     }
     case 'D':
       return CTL(dlg, "dVal")->Val();

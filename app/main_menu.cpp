@@ -347,7 +347,7 @@ std::string StatusItemText(int item) {
       return memo.is_numeric() && memo.number() == 1 ? "DBT" : "FPT";
     }
     case 4:
-      return StartupValues().codifica;
+      return CodepageItemText();
     default:
       return "";
   }

@@ -243,6 +243,7 @@ void APRITAB(Browse* oBrw, const std::string& cFile_in) {
   DBOPEN(false, "", cFile, kCurrentAlias, true, read_only);
   TableOpened(cFile);
   GetUi().SetStatusItem(3, StatusItemText(3));
+  GetUi().SetStatusItem(4, StatusItemText(4));
   state.cPassword.reset();
   SetPassword(state.cPassword);
   if (with_index) {
@@ -476,7 +477,7 @@ void CAMBIAANSI(Browse* oBrw, const std::string& cCod) {
   Ui& ui = GetUi();
   ui.SetMenuCheck("Codifica ANSI", cCod == "ANSI");
   ui.SetMenuCheck("Codifica OEM", cCod == "OEM");
-  ui.SetStatusItem(4, cCod);
+  ui.SetStatusItem(4, CodepageItemText());
 }
 
 }  // namespace vosk

@@ -1,5 +1,6 @@
 #include "gui/main_window.h"
 
+#include <algorithm>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QMenuBar>
@@ -244,7 +245,11 @@ void MainWindow::SetMenuCheck(const std::string& prompt, bool checked) {
 
 void MainWindow::SetStatusItem(int item, const std::string& text) {
   if (item >= 1 && item <= static_cast<int>(status_items_.size())) {
-    status_item(item)->setText(FromApp(text));
+    QLabel* label = status_item(item);
+    label->setText(FromApp(text));
+    // A longer text than the item was made for (a code page's name) widens it.
+    const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 8;
+    label->setFixedWidth(std::max(StatusItems()[static_cast<size_t>(item - 1)].width, needed));
   }
 }
 

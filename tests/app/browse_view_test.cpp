@@ -78,7 +78,8 @@ TEST_F(BrowseViewTest, ColumnsPicturesAndCellTexts) {
     EXPECT_EQ(MKPICTURE(4), "@! L");
     EXPECT_EQ(MKPICTURE(6), std::nullopt);
     EXPECT_EQ(RowExpressionText(),
-              "{ || { STR( FIELDGET( 1 ) ), STR( FIELDGET( 2 ) ), "
+              "{ || { IF( STARRED( 1 ), '', STR( FIELDGET( 1 ) ) ), "
+              "IF( STARRED( 2 ), '', STR( FIELDGET( 2 ) ) ), "
               "IF( FIELDGET( 3 ) == '', ' [    ] ', ' [Memo] ' ), "
               "IF( FIELDGET( 4 ), '.T.', '.F.' ), DTOCHR( FIELDGET( 5 ) ), FIELDGET( 6 ) } }");
     EXPECT_EQ(brw.columns().aHeaders,
@@ -213,6 +214,54 @@ TEST_F(BrowseViewTest, OemLetterShownAndEditedAsAnsiAndWrittenBackAsOem) {
     EXPECT_EQ(ui_.messages.size(), 1u);
   });
   EXPECT_NE(ReadFile(Path("OEM.DBF")).find("Forl\x8D "), std::string::npos);
+}
+
+// A table that names its code page is shown and edited in it, whatever the ANSI/OEM switch
+// says; the status bar names the code page. Letters the window cannot edit, and typed letters
+// the table cannot store, are refused with a message and nothing written.
+TEST_F(BrowseViewTest, MarkedTableIsShownAndEditedInItsOwnCodePage) {
+  Ini("Codifica", "OEM");  // applies to tables without a mark only
+  WriteDbf(Path("MOSCA.DBF"), {{"CITTA", 'C', 6, 0}, {"NOTE", 'C', 6, 0}},
+           {{"\xCC\xEE\xF1\xEA\xE2\xE0", "Roma  "}});  // Москва in Windows-1251
+  {
+    std::string bytes = ReadFile(Path("MOSCA.DBF"));
+    bytes[29] = static_cast<char>(CodepageMark(Codepage::kCp1251));
+    std::ofstream(Path("MOSCA.DBF"), std::ios::binary) << bytes;
+  }
+  RunWithTable(ui_, Path("MOSCA.DBF"), [&](TWBrowse& brw) {
+    EXPECT_EQ(brw.columns().bLine()[0], "\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0");
+    EXPECT_EQ(CodepageItemText(), "CP1251");
+    // The Cyrillic cell cannot be edited as Windows-1252 text: told, nothing opened.
+    EDCOL(&brw, 1);
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_NE(ui_.messages[0].text.find("CP1251"), std::string::npos);
+    // A letter typed that Windows-1251 lacks is refused; plain text is stored.
+    ui_.dialog_scripts.push_back(EditCell("Forl\xEC"));
+    EDCOL(&brw, 2);
+    EXPECT_EQ(ui_.messages.size(), 2u);
+    EXPECT_EQ(FIELDGET(2).str(), "Roma  ");
+    ui_.dialog_scripts.push_back(EditCell("Kiev"));
+    EDCOL(&brw, 2);
+    EXPECT_EQ(FIELDGET(2).str(), "Kiev  ");
+  });
+  EXPECT_NE(ReadFile(Path("MOSCA.DBF")).find("\xCC\xEE\xF1\xEA\xE2\xE0Kiev  "), std::string::npos);
+}
+
+// A number field filled with asterisks (an overflow, or a null as some programs write it) shows
+// empty in the grid; a blank one shows its value 0, as before.
+TEST_F(BrowseViewTest, NumberFilledWithAsterisksShowsEmpty) {
+  WriteDbf(Path("STELLE.DBF"), {{"QTA", 'N', 5, 0}, {"PREZZO", 'N', 6, 2}},
+           {{"*****", "******"}, {"     ", "  1.50"}});
+  RunWithTable(ui_, Path("STELLE.DBF"), [&](TWBrowse& brw) {
+    std::vector<std::string> line = brw.columns().bLine();
+    EXPECT_EQ(line[0], "");
+    EXPECT_EQ(line[1], "");
+    EXPECT_EQ(FIELDGET(1).number(), 0) << "its value is still 0";
+    DBSKIP(1);
+    line = brw.columns().bLine();
+    EXPECT_EQ(Trimmed(line[0]), "0");
+    EXPECT_EQ(Trimmed(line[1]), "1.50");
+  });
 }
 
 TEST_F(BrowseViewTest, GoToRecordFindsVisibleRecordsOnly) {

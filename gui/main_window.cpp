@@ -248,7 +248,7 @@ void MainWindow::SetStatusItem(int item, const std::string& text) {
     QLabel* label = status_item(item);
     label->setText(FromApp(text));
     // A longer text than the item was made for (a code page's name) widens it.
-    const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 8;
+    const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 4;
     label->setFixedWidth(std::max(StatusItems()[static_cast<size_t>(item - 1)].width, needed));
   }
 }

@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr char kUsage[] = "uso: voskdbu [--screenshot FILE.png [--scene vistacol|memo]] [TABELLA.DBF]\n";
+constexpr char kUsage[] = "uso: voskdbu [--screenshot FILE.png [--scene vistacol|memo|creaind]] [TABELLA.DBF]\n";
 
 // voskdbu --help: the usage in the words of the manual page voskdbu(1).
 void PrintHelp() {
@@ -29,7 +29,8 @@ void PrintHelp() {
       "Apre la tabella indicata (o ne chiede una) nella finestra principale di %s.\n"
       "\n"
       "  --screenshot FILE.png  disegna la finestra in FILE.png ed esce\n"
-      "  --scene vistacol|memo  con --screenshot: la finestra delle colonne o l'editor dei memo\n"
+      "  --scene SCENA          con --screenshot: la scelta delle colonne (vistacol), l'editor\n"
+      "                         dei memo (memo) o la finestra di un nuovo indice (creaind)\n"
       "  --version              mostra la versione ed esce\n"
       "  --help                 mostra questo aiuto ed esce\n",
       vosk::ProgramName());

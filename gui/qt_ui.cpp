@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialog>
+#include <QDir>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QLabel>
@@ -22,6 +23,7 @@
 #include "app/current_table.h"
 #include "app/dialog.h"
 #include "app/filename.h"
+#include "app/index_commands.h"
 #include "app/open_table.h"
 #include "app/voskdbu.h"
 #include "gui/dialog_view.h"
@@ -180,6 +182,11 @@ void QtUi::Beep() { QApplication::beep(); }
 
 std::string QtUi::GetFileName(const std::string& filter, const std::string& title,
                               int default_filter, const std::string& initial_dir, bool save) {
+  if (dialog_shot_ && save) {
+    // The screenshot of a dialog that follows a new file's name: a name in the temporary
+    // folder stands for the user's choice (the dialog is closed unconfirmed, nothing is made).
+    return PathToApp(QDir::tempPath()) + "/" + CFILENOEXT(CurTable().cCurTable);
+  }
   QFileDialog dialog(window_.get(), FromApp(title), FromApp(initial_dir), QtFileFilter(filter));
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   // A name typed without its extension ("CLIENTI" for CLIENTI.DBF) is the Application's to
@@ -216,6 +223,8 @@ void QtUi::RunMainWindow() {
               }
             }
             VISTACOL(b);
+          } else if (scene_ == "creaind") {
+            CREAIND(b);
           } else {
             TASTI(b, kVkF12, false);
             TASTI(b, kVkReturn, false);

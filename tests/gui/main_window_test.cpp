@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -22,6 +24,7 @@
 #include "app/current_table.h"
 #include "app/open_table.h"
 #include "app/filename.h"
+#include "app/index_commands.h"
 #include "app/messages.h"
 #include "app/startup.h"
 #include "app/voskdbu.h"
@@ -214,6 +217,53 @@ TEST_F(MainWindowTest, TheTagDialogStartsOnTheCurrentOrderAndShowsItsLabelsWhole
     });
     RunCommand([&] { SELEZTAG(w.browse()); });
     EXPECT_TRUE(seen);
+  });
+}
+
+// The index dialog's "Unique:" box follows its key: emptying the key clears and disables it,
+// a key enables it again.
+TEST_F(MainWindowTest, TheIndexDialogsUniqueBoxFollowsTheKey) {
+  WithMainWindow([&](MainWindow& w) {
+    const std::string bag = dir_ + "/CITTA.NTX";
+    ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", table_, "MK", true, false));
+    ASSERT_TRUE(ORDCREATE(bag, "", "CITTA"));
+    DBCLOSEAREA();
+    DBSELECTAREA("DBF");
+    ASSERT_TRUE(ORDLISTADD(Value::String(bag)));
+    CurTable().cCurIndex = bag;
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+      QWidget* dialog = QApplication::activeModalWidget();
+      ASSERT_NE(dialog, nullptr);
+      EXPECT_EQ(dialog->windowTitle(), "Modifica indice");
+      auto* unique = dialog->findChild<QCheckBox*>();
+      QPlainTextEdit* key = nullptr;
+      for (auto* edit : dialog->findChildren<QPlainTextEdit*>()) {
+        if (edit->toPlainText() == "CITTA") key = edit;
+      }
+      ASSERT_TRUE(unique != nullptr && key != nullptr);
+      EXPECT_TRUE(unique->isEnabled());
+      unique->setChecked(true);
+      key->setPlainText("  ");
+      EXPECT_FALSE(unique->isChecked());
+      EXPECT_FALSE(unique->isEnabled());
+      key->setPlainText("RAGSOC");
+      EXPECT_TRUE(unique->isEnabled());
+      EXPECT_FALSE(unique->isChecked());
+      seen = true;
+      // "Annullo le modifiche?": yes.
+      QTimer::singleShot(0, [] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        for (QAbstractButton* b : box->buttons()) {
+          if (box->buttonRole(b) == QMessageBox::YesRole) b->click();
+        }
+      });
+      dialog->close();
+    });
+    RunCommand([&] { MODIIND(w.browse()); });
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(ORDKEY(), "CITTA") << "nothing changed";
   });
 }
 

@@ -45,12 +45,15 @@ ErrorAnswer BuildError(int gen_code, int sub_code, int os_code, const std::strin
 class NewBag {
  public:
   explicit NewBag(const std::string& file) {
-    const std::string part = FilePartOf(file);
+    const std::string dir = DirectoryOf(file), part = FilePartOf(file);
     const size_t dot = part.find_last_of('.');
-    // The name BuildBeside of the engines gives its own builds: the orphans of a killed build
-    // go at the next build beside the same name.
-    path_ = OwnedFileName(DirectoryOf(file), part.substr(0, dot) + ".",
-                          (dot == std::string::npos ? "" : part.substr(dot)) + ".new");
+    // The names BuildBeside of the engines gives its own builds: the files of a killed build
+    // go at the next build beside the same name, whichever makes it.
+    const std::string prefix = part.substr(0, dot) + ".";
+    const std::string suffix = (dot == std::string::npos ? "" : part.substr(dot)) + ".new";
+    (void)RemoveOrphanedFiles(dir, prefix, suffix);
+    (void)RemoveOrphanedFiles(dir, prefix, ".new.new");  // an engine's build inside this one
+    path_ = OwnedFileName(dir, prefix, suffix);
   }
   ~NewBag() {
     if (path_.empty()) return;
@@ -114,6 +117,7 @@ bool BuildBagBeside(const std::string& bag, const std::vector<OrderDefinition>& 
         !ORDCREATE(fresh.path(), d.name, d.key_text, nullptr, Value::Logical(d.unique))) {
       return false;
     }
+    CrashPoint("bag-order-built");
   }
   ORDLISTCLEAR();
   File built;

@@ -108,6 +108,16 @@ bool BuildBagBeside(const std::string& bag, const std::vector<OrderDefinition>& 
     if (!BuildError(kEgCreate, 1006, rc, file, true).retry()) return false;
   }
   NewBag fresh(file);
+  // An error of the new file (a full disk) is told as one of the bag it is to become.
+  const ErrorHandler outer = GetErrorHandler();
+  ScopedErrorHandler named([&](const RuntimeError& e) -> ErrorAnswer {
+    RuntimeError told = e;
+    const std::string part = FilePartOf(fresh.path());
+    if (FilePartOf(told.file_name) == part) told.file_name = file;
+    if (FilePartOf(told.operation) == part) told.operation = file;
+    if (outer) return outer(told);
+    throw Abandon(told);
+  });
   for (const OrderDefinition& d : orders) {
     OrdCondArgs cond = scan;
     cond.for_text = d.for_text;

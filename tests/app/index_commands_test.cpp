@@ -25,6 +25,7 @@
 #include "rdd/order_bag_build.h"
 #include "rdd/order_types.h"
 #include "support/dbf_image.h"
+#include "support/file_size_limit.h"
 
 namespace vosk {
 
@@ -492,6 +493,34 @@ TEST_P(IndexCommandsTest, ABadKeyLeavesTheOldIndexInPlace) {
     EXPECT_EQ(ORDKEY(), "NOME");
     EXPECT_EQ(Walk(), (std::vector<uint32_t>{3, 4, 7, 8, 2, 5, 1, 6}));
     ExpectReaderAgrees(bag);
+    EXPECT_TRUE(Leftovers().empty());
+  });
+}
+
+// A disk too full for the new file: the rebuild and the new index over the old file are told
+// by the program's message, and the index is as it was, open again with its order.
+TEST_P(IndexCommandsTest, AFullDiskLeavesTheIndexAsItWas) {
+  RunWithTable(ui_, Table(), [&](TWBrowse& brw) {
+    NewIndex(&brw, "ORDERS", Form("ORDERS", "NOME"));
+    const std::string bag = Path("ORDERS") + Ext();
+    const std::string bytes = test::ReadFileBytes(bag);
+    {
+      FileSizeLimit full(bytes.size() - 512);  // the new file cannot grow as large as the old
+      ASSERT_TRUE(full.ok());
+      ui_.answers.push_back(kButtonOk);  // "Confermi la ricostruzione dell'indice attivo?"
+      RICOSTIND(&brw);
+      ui_.answers.push_back(kButtonOk);  // "Sostituire il file esistente?"
+      NewIndex(&brw, "ORDERS", Form("ORDERS", "CITTA"));
+    }
+    const std::string full_disk = "Spazio sul disco " + UpperCase(bag) + " insufficiente.";
+    EXPECT_EQ(MessageTexts(),
+              (std::vector<std::string>{"Confermi la ricostruzione dell'indice attivo?", full_disk,
+                                        "Sostituire il file esistente?", full_disk}));
+    EXPECT_EQ(test::ReadFileBytes(bag), bytes);
+    EXPECT_EQ(CurTable().cCurIndex, bag);
+    EXPECT_EQ(ORDSETFOCUS(), "ORDERS");
+    EXPECT_EQ(ORDKEY(), "NOME");
+    EXPECT_EQ(Walk(), (std::vector<uint32_t>{3, 4, 7, 8, 2, 5, 1, 6}));
     EXPECT_TRUE(Leftovers().empty());
   });
 }

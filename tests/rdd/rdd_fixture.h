@@ -22,6 +22,7 @@
 #include "rdd/driver_registry.h"
 #include "rdd/work_area_table.h"
 #include "support/dbf_image.h"
+#include "support/file_size_limit.h"
 
 namespace vosk {
 
@@ -44,31 +45,6 @@ inline ValueArray Structure(const std::vector<FieldRow>& rows) {
   }
   return out;
 }
-
-// Limits the size of every file this process writes (RLIMIT_FSIZE), with SIGXFSZ ignored so
-// that a write past the limit fails with EFBIG instead of ending the process.
-class FileSizeLimit {
- public:
-  explicit FileSizeLimit(rlim_t bytes) {
-    getrlimit(RLIMIT_FSIZE, &saved_);
-    old_handler_ = signal(SIGXFSZ, SIG_IGN);
-    rlimit limit = saved_;
-    limit.rlim_cur = bytes;
-    ok_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-  }
-  ~FileSizeLimit() {
-    setrlimit(RLIMIT_FSIZE, &saved_);
-    signal(SIGXFSZ, old_handler_);
-  }
-  FileSizeLimit(const FileSizeLimit&) = delete;
-  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  rlimit saved_{};
-  sighandler_t old_handler_ = SIG_DFL;
-  bool ok_ = false;
-};
 
 // Iterations of a fuzz loop: n, or VOSK_FUZZ_ITERATIONS for a longer run by hand.
 inline int FuzzIterations(int n) {

@@ -47,6 +47,33 @@ class MainWindowTest : public MainWindowFixture {
                            {"Width", "640"},
                            {"Height", "480"}}) {}
 
+  // Makes the index CITTA.NTX of the table (key CITTA) and opens it as the current index.
+  bool OpenCittaIndex() {
+    const std::string bag = dir_ + "/CITTA.NTX";
+    if (!DBUSEAREA(true, "DBFNTX", table_, "MK", true, false) || !ORDCREATE(bag, "", "CITTA")) {
+      return false;
+    }
+    DBCLOSEAREA();
+    DBSELECTAREA("DBF");
+    CurTable().cCurIndex = bag;
+    return ORDLISTADD(Value::String(bag));
+  }
+
+  // Every label of a dialog shows its whole text and lies under no other control.
+  static void ExpectLabelsWhole(QWidget* dialog) {
+    for (QLabel* label : dialog->findChildren<QLabel*>()) {
+      EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
+      for (QWidget* other : dialog->findChildren<QWidget*>()) {
+        if (other == label || other->parentWidget() != dialog || qobject_cast<QLabel*>(other) ||
+            !other->isVisible()) {
+          continue;
+        }
+        EXPECT_FALSE(label->geometry().intersects(other->geometry()))
+            << label->text().toStdString() << " under " << other->objectName().toStdString();
+      }
+    }
+  }
+
   static QAction* MenuAction(QMenu* menu, const QString& text) {
     for (QAction* a : menu->actions()) {
       if (a->text() == text) return a;
@@ -188,12 +215,7 @@ TEST_F(MainWindowTest, EsciClosesTheWindowAndEndsMain) {
 
 TEST_F(MainWindowTest, TheTagDialogStartsOnTheCurrentOrderAndShowsItsLabelsWhole) {
   WithMainWindow([&](MainWindow& w) {
-    const std::string bag = dir_ + "/CITTA.NTX";
-    ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", table_, "MK", true, false));
-    ASSERT_TRUE(ORDCREATE(bag, "", "CITTA"));
-    DBCLOSEAREA();
-    DBSELECTAREA("DBF");
-    ASSERT_TRUE(ORDLISTADD(Value::String(bag)));
+    ASSERT_TRUE(OpenCittaIndex());
     bool seen = false;
     QTimer::singleShot(0, [&] {
       QWidget* dialog = QApplication::activeModalWidget();
@@ -201,17 +223,7 @@ TEST_F(MainWindowTest, TheTagDialogStartsOnTheCurrentOrderAndShowsItsLabelsWhole
       auto* combo = dialog->findChild<QComboBox*>();
       ASSERT_NE(combo, nullptr);
       EXPECT_EQ(combo->currentText(), "CITTA");
-      for (QLabel* label : dialog->findChildren<QLabel*>()) {
-        EXPECT_GE(label->width(), label->sizeHint().width()) << label->text().toStdString();
-        for (QWidget* other : dialog->findChildren<QWidget*>()) {
-          if (other == label || other->parentWidget() != dialog || qobject_cast<QLabel*>(other) ||
-              !other->isVisible()) {
-            continue;
-          }
-          EXPECT_FALSE(label->geometry().intersects(other->geometry()))
-              << label->text().toStdString() << " under " << other->objectName().toStdString();
-        }
-      }
+      ExpectLabelsWhole(dialog);
       seen = true;
       dialog->close();
     });
@@ -220,22 +232,17 @@ TEST_F(MainWindowTest, TheTagDialogStartsOnTheCurrentOrderAndShowsItsLabelsWhole
   });
 }
 
-// The index dialog's "Unique:" box follows its key: emptying the key clears and disables it,
-// a key enables it again.
+// The index dialog shows its labels whole, and its "Unique:" box follows its key: emptying the
+// key clears and disables it, a key enables it again.
 TEST_F(MainWindowTest, TheIndexDialogsUniqueBoxFollowsTheKey) {
   WithMainWindow([&](MainWindow& w) {
-    const std::string bag = dir_ + "/CITTA.NTX";
-    ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", table_, "MK", true, false));
-    ASSERT_TRUE(ORDCREATE(bag, "", "CITTA"));
-    DBCLOSEAREA();
-    DBSELECTAREA("DBF");
-    ASSERT_TRUE(ORDLISTADD(Value::String(bag)));
-    CurTable().cCurIndex = bag;
+    ASSERT_TRUE(OpenCittaIndex());
     bool seen = false;
     QTimer::singleShot(0, [&] {
       QWidget* dialog = QApplication::activeModalWidget();
       ASSERT_NE(dialog, nullptr);
       EXPECT_EQ(dialog->windowTitle(), "Modifica indice");
+      ExpectLabelsWhole(dialog);
       auto* unique = dialog->findChild<QCheckBox*>();
       QPlainTextEdit* key = nullptr;
       for (auto* edit : dialog->findChildren<QPlainTextEdit*>()) {

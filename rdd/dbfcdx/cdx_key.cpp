@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 
 #include "rdd/byte_order.h"
@@ -72,6 +73,14 @@ std::string CdxDoubleKey(double value) {
   return out;
 }
 
+std::string CdxIntegerKey(double value) {
+  const double whole = std::nearbyint(std::clamp(value, -2147483648.0, 2147483647.0));
+  const uint32_t bits = static_cast<uint32_t>(static_cast<int32_t>(whole)) ^ 0x80000000u;
+  std::string out(4, '\0');
+  for (int i = 0; i < 4; ++i) out[static_cast<size_t>(i)] = static_cast<char>(bits >> (24 - 8 * i));
+  return out;
+}
+
 double CdxKeyDouble(const uint8_t* key) {
   uint64_t bits = GetBe64(key);
   if (bits & 0x8000000000000000ULL) bits ^= 0x8000000000000000ULL;
@@ -94,7 +103,8 @@ bool CdxEncodeKey(const Value& value, char type, int length, bool upper, std::st
     }
     case 'N':
       if (!value.is_numeric()) return false;
-      *out = CdxDoubleKey(value.number());
+      *out = length == kCdxIntegerKeyLength ? CdxIntegerKey(value.number())
+                                            : CdxDoubleKey(value.number());
       return true;
     case 'D':
       if (!value.is_date() && !value.is_timestamp()) return false;

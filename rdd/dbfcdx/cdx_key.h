@@ -8,7 +8,10 @@
 //    the value is not negative (-0 first made +0) and all 64 bits inverted when it is
 //    negative, so that unsigned byte order is numeric order (1.0 is BF F0 00 .., -1.0 is
 //    40 0F FF ..);
-//  - logical: "T" or "F".
+//  - logical: "T" or "F";
+//  - numeric in a tag of key length 4 (as Visual FoxPro indexes its integer fields): the value
+//    rounded to a 32-bit integer, big-endian with the sign bit inverted (1 is 80 00 00 01, -1 is
+//    7F FF FF FF).
 
 #include <cstdint>
 #include <string>
@@ -20,6 +23,9 @@ namespace vosk {
 
 // The 8-byte key of a number.
 std::string CdxDoubleKey(double value);
+// The 4-byte key of a number in a tag of key length kCdxIntegerKeyLength.
+inline constexpr int kCdxIntegerKeyLength = 4;
+std::string CdxIntegerKey(double value);
 // The number of an 8-byte key.
 double CdxKeyDouble(const uint8_t* key);
 

@@ -189,6 +189,11 @@ TEST_F(ToolTest, TagsListsATagWhoseKeyDoesNotCompile) {
   ToolRun both = Tool(args, true);
   EXPECT_NE(both.out.find("tag TYPE_ID: the key does not compile"), std::string::npos) << both.out;
   EXPECT_NE(both.out.find("CONTACT_TYPE_ID"), std::string::npos) << both.out;
+  // CONTACT_ID indexes an integer field with 4-byte keys: a seek finds its record.
+  const std::string seek = "seek '" + dir_ + "/contacts.dbf' '" + dir_ +
+                           "/contacts.CDX' --driver DBFCDX --tag CONTACT_ID ";
+  EXPECT_EQ(Tool(seek + "3").out, "3\n");
+  EXPECT_EQ(Tool(seek + "6").out, "EOF\n");
   ToolRun json = Tool(args + " --json");
   EXPECT_EQ(json.status, 0);
   EXPECT_NE(json.out.find("\"name\":\"TYPE_ID\",\"key\":\"contact_type_id\",\"for\":\"\","

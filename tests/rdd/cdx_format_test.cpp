@@ -49,6 +49,29 @@ TEST(CdxFormatTest, NumericKeysAreOrderedDoubles) {
   }
 }
 
+// A numeric tag of key length 4 (Visual FoxPro's index of an integer field) holds 32-bit
+// integers, big-endian with the sign bit inverted; its seek keys take the same form.
+TEST(CdxFormatTest, IntegerKeysOfFourBytes) {
+  const struct {
+    double value;
+    const char* hex;
+  } kCases[] = {
+      {0, "80 00 00 00"},          {1, "80 00 00 01"},         {-1, "7F FF FF FF"},
+      {258, "80 00 01 02"},        {2.6, "80 00 00 03"},       {-2147483648.0, "00 00 00 00"},
+      {2147483647.0, "FF FF FF FF"}, {1e12, "FF FF FF FF"},
+  };
+  for (const auto& c : kCases) {
+    std::string key;
+    ASSERT_TRUE(CdxEncodeKey(Value::Double(c.value), 'N', 4, false, &key));
+    EXPECT_EQ(Hex(key), c.hex) << c.value;
+    EXPECT_EQ(Hex(CdxSearchKey(Value::Integer(static_cast<int64_t>(c.value)), 'N', 4, false)),
+              Hex(CdxIntegerKey(static_cast<double>(static_cast<int64_t>(c.value)))));
+  }
+  std::string eight;
+  ASSERT_TRUE(CdxEncodeKey(Value::Integer(1), 'N', 8, false, &eight));
+  EXPECT_EQ(Hex(eight), "BF F0 00 00 00 00 00 00") << "other numeric tags keep doubles";
+}
+
 TEST(CdxFormatTest, EntryWidthsGrowWithTheRecordNumbers) {
   const struct {
     int key_length;

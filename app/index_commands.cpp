@@ -295,6 +295,7 @@ void RICOSTIND(Browse* oBrw) {
     return;
   }
   const std::vector<OrderDefinition> orders = BagOrderDefinitions(cInd);
+  if (orders.empty()) return;  // a file of no order: nothing to build
   const Outcome outcome =
       BuildUnderProgress("Ricostruzione indice in corso...", orders.size(), [&](const auto& scan) {
         OpenCurrent(false);

@@ -51,6 +51,11 @@ std::string AbandonMessage(const RuntimeError& e) {
     default:
       break;
   }
+  // A file made anew (an index built over the old one) that another program holds: the
+  // command cannot go on, and nothing was changed.
+  if (e.gen_code == kEgCreate && e.os_code == kOsSharingViolation) {
+    return "Il file " + name + " risulta aperto da un altro programma.";
+  }
   if (e.sub_code == kEdfCorrupt || e.gen_code == kEgCorruption) {
     return "Il file " + name + " risulta corrotto.";
   }

@@ -14,8 +14,9 @@ namespace vosk {
 class Ui;
 
 // The handler, showing its messages on `ui`. It answers:
-//  - throws Abandon after a message for OS codes 21, 27, 31, 19, 82, 5, 3, 2, subcode 2016 and
-//    corruption (subcode 1012 or general code 32);
+//  - throws Abandon after a message for OS codes 21, 27, 31, 19, 82, 5, 3, 2, subcode 2016, a
+//    create error with a sharing violation (32) and corruption (subcode 1012 or general code
+//    32);
 //  - Substitute(0) for a zero divisor;
 //  - Default with NETERR set for an open error (21) with OS code 32 or 5, or an append-lock
 //    failure (40), when the error allows a default;

@@ -525,5 +525,27 @@ TEST_P(IndexCommandsTest, AFullDiskLeavesTheIndexAsItWas) {
   });
 }
 
+// A new index over a file that another program holds is refused before anything is built.
+TEST_P(IndexCommandsTest, ANewIndexOverAFileInUseElsewhereIsRefused) {
+  RunWithTable(ui_, Table(), [&](TWBrowse& brw) {
+    NewIndex(&brw, "ORDERS", Form("ORDERS", "NOME"));
+    const std::string bag = Path("ORDERS") + Ext();
+    const std::string bytes = test::ReadFileBytes(bag);
+    File other;
+    ASSERT_EQ(other.Open(bag, Access::kRead, Share::kDenyNone), 0);
+    ui_.answers.push_back(kButtonOk);  // "Sostituire il file esistente?"
+    NewIndex(&brw, "ORDERS", Form("ORDERS", "CITTA"));
+    EXPECT_EQ(MessageTexts(),
+              (std::vector<std::string>{
+                  "Sostituire il file esistente?",
+                  "Il file " + UpperCase(bag) + " risulta aperto da un altro programma."}));
+    other.Close();
+    EXPECT_EQ(test::ReadFileBytes(bag), bytes);
+    EXPECT_EQ(CurTable().cCurIndex, bag);
+    EXPECT_EQ(ORDKEY(), "NOME");
+    EXPECT_TRUE(Leftovers().empty());
+  });
+}
+
 }  // namespace
 }  // namespace vosk

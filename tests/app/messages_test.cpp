@@ -124,6 +124,8 @@ TEST_F(ErrorHandlerTest, RulesInOrder) {
       {kEgOpen, 1001, 3, true, "Percorso DATI/CLIENTI.DBF non trovato.", HandlerCase::kAbandon},
       {kEgOpen, 1001, 2, true, "Impossibile aprire il file DATI/CLIENTI.DBF.",
        HandlerCase::kAbandon},
+      {kEgCreate, 1006, 32, false, "Il file DATI/CLIENTI.DBF risulta aperto da un altro programma.",
+       HandlerCase::kAbandon},
       {kEgCorruption, 1012, 0, false, "Il file DATI/CLIENTI.DBF risulta corrotto.",
        HandlerCase::kAbandon},
       {kEgRead, 1012, 0, false, "Il file DATI/CLIENTI.DBF risulta corrotto.",

@@ -15,6 +15,7 @@
 
 #include "app/app_fixture.h"
 #include "app/dialog.h"
+#include "app/main_menu.h"
 #include "app/open_table.h"
 #include "app/order_info.h"
 #include "app/progress.h"
@@ -154,7 +155,7 @@ class IndexCommandsTest : public AppTest, public ::testing::WithParamInterface<c
   void NewIndex(Browse* brw, const std::string& name, std::function<void(Dialog&)> form) {
     ui_.file_results.push_back(Path(name));
     ui_.dialog_scripts.push_back(std::move(form));
-    CREAIND(brw);
+    RunAction(Action::kNuovoIndice, brw);
   }
 
   // The files of the test folder that a build left beside the bags.
@@ -273,7 +274,7 @@ TEST_P(IndexCommandsTest, ANewTagNeverTakesThePlaceOfAnotherUnasked) {
         ui_.Press(d, kIdConferma);
       });
       ui_.answers.push_back(kButtonOk);
-      CREAIND(&brw, true);
+      RunAction(Action::kNuovoTag, &brw);  // through the menu entry
       EXPECT_EQ(ui_.dialogs.back(), "CREAIND|Nuovo TAG");
       ASSERT_EQ(ui_.messages.size(), 2u);
       EXPECT_EQ(ui_.messages[0].text, "Sostituisco il TAG esistente?");
@@ -324,7 +325,7 @@ TEST_P(IndexCommandsTest, ModifyingTheActiveTagRebuildsItUnderItsName) {
       EXPECT_EQ(CTL(d, "cKey")->value.str(), "NOME");
       Form("", "N", "N >= 30", true)(d);
     });
-    MODIIND(&brw);
+    RunAction(Action::kModificaTag, &brw);
     EXPECT_TRUE(ui_.messages.empty()) << ui_.messages[0].text;
     EXPECT_EQ(ORDSETFOCUS(), "BYNAME");
     EXPECT_EQ(ORDKEY(), "N");
@@ -336,22 +337,29 @@ TEST_P(IndexCommandsTest, ModifyingTheActiveTagRebuildsItUnderItsName) {
   });
 }
 
-// Removing the only TAG leaves the table in natural order without index; with several, the
-// controlling order stays unless it was removed, and then the one before it (after it, for
-// the first) takes over.
+// Removing the only TAG leaves the table in natural order without index (and the entries that
+// need an index disabled); with several, the controlling order stays unless it was removed,
+// and then the one before it (after it, for the first) takes over.
 TEST_P(IndexCommandsTest, RemovingTagsPicksTheOrderThatControlsNext) {
   RunWithTable(ui_, Table(), [&](TWBrowse& brw) {
     NewIndex(&brw, "ONLY", Form("ONLY", "NOME"));
+    const std::pair<Action, When> entries[] = {{Action::kNuovoTag, When::kHasOrders},
+                                               {Action::kModificaTag, When::kIndexNotEmpty},
+                                               {Action::kEliminaTag, When::kHasOrders},
+                                               {Action::kRicostruisciIndice, When::kIndexNotNil}};
+    for (const auto& [action, when] : entries) EXPECT_TRUE(ItemEnabled(action, when));
     ui_.dialog_scripts.push_back([&](Dialog& d) {
       EXPECT_EQ(d.title, "Elimina TAG");
       ui_.Press(d, kIdConferma);
     });
-    ELIMINATAG(&brw);
+    RunAction(Action::kEliminaTag, &brw);
     EXPECT_EQ(ui_.dialogs.back(), "SELEZTAG|Elimina TAG");
     EXPECT_EQ(OrderCount(), 0);
     EXPECT_FALSE(CurTable().cCurIndex.has_value());
     EXPECT_FALSE(FileExists(Path("ONLY") + Ext())) << "a file of no order is removed";
     EXPECT_EQ(Walk(), (std::vector<uint32_t>{1, 2, 3, 4, 5, 6, 7, 8}));
+    for (const auto& [action, when] : entries) EXPECT_FALSE(ItemEnabled(action, when));
+    EXPECT_TRUE(ItemEnabled(Action::kNuovoIndice, When::kAlways));
     if (!Cdx()) return;  // an NTX file holds one order
 
     const struct {
@@ -434,7 +442,7 @@ TEST_P(IndexCommandsTest, RebuildKeepsEveryOrderAndTheControllingOne) {
     ui_.messages.clear();
     ui_.progress.clear();
     ui_.answers.push_back(kButtonOk);
-    RICOSTIND(&brw);
+    RunAction(Action::kRicostruisciIndice, &brw);
     ASSERT_EQ(ui_.messages.size(), 1u) << ui_.messages.back().text;
     EXPECT_EQ(ui_.messages[0].text, "Confermi la ricostruzione dell'indice attivo?");
     EXPECT_EQ(ui_.progress.front(), "open:Ricostruzione indice in corso...|Attenzione");

@@ -212,9 +212,13 @@ void CREAIND(Browse* oBrw, bool lTag) {
     if (FileExists(f.cInd) && !POPMSG("Sostituire il file esistente?", 2).logical()) return;
     f.order.name = UpperName(CFILENOEXT(f.cInd));
     if (!state.xCurOrder.is_numeric() && OrderControls()) {
-      f.order.key_text = ORDKEY();
+      // A filter given without a key walks in record order: its condition is a start value,
+      // the key that stands for the record order is not.
+      const bool keyless =
+          state.cCurFilter && state.xCurOrder.is_string() && state.xCurOrder.str().empty();
+      f.order.key_text = keyless ? "" : ORDKEY();
       f.order.for_text = ORDFOR();
-      f.order.unique = ORDISUNIQUE();
+      f.order.unique = !keyless && ORDISUNIQUE();
     }
   }
   for (;;) {

@@ -19,6 +19,7 @@
 #include "app/open_table.h"
 #include "app/order_info.h"
 #include "app/progress.h"
+#include "app/sort_filter.h"
 #include "app/twbrowse.h"
 #include "platform/file.h"
 #include "rdd/db_commands.h"
@@ -205,6 +206,35 @@ TEST_P(IndexCommandsTest, NewIndexIsNamedAfterItsFileWithTheDriversExtension) {
     EXPECT_NE(std::find(ui_.progress.begin(), ui_.progress.end(), "pos:100"), ui_.progress.end());
     EXPECT_EQ(ui_.progress.back(), "close");
     EXPECT_TRUE(Leftovers().empty());
+  });
+}
+
+// A new index starts from the order of the view: an open index's or a filter's key,
+// condition and unique flag; a filter without key gives its condition alone.
+TEST_P(IndexCommandsTest, ANewIndexStartsFromTheViewsOrder) {
+  RunWithTable(ui_, Table(), [&](TWBrowse& brw) {
+    const struct {
+      const char* key;  // of the filter
+      bool unique;
+    } cases[] = {{"CITTA", true}, {"", false}};
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.key);
+      ui_.dialog_scripts.push_back([&](Dialog& d) {
+        ScriptedUi::SetMemo(d, "cFor", "N > 30");
+        ScriptedUi::SetMemo(d, "cKey", c.key);
+        ScriptedUi::SetCheck(d, "lUni", c.unique);
+        ui_.Press(d, kIdConferma);
+      });
+      FILTRA(&brw);
+      ASSERT_TRUE(CurTable().cCurFilter.has_value());
+      ui_.file_results.push_back(Path("VIEW"));
+      ui_.dialog_scripts.push_back([&](Dialog& d) {
+        EXPECT_EQ(CTL(d, "cKey")->value.str(), c.key);
+        EXPECT_EQ(CTL(d, "cFor")->value.str(), "N > 30");
+        EXPECT_EQ(CTL(d, "lUni")->value.logical(), c.unique);
+      });
+      RunAction(Action::kNuovoIndice, &brw);
+    }
   });
 }
 

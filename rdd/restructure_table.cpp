@@ -10,6 +10,7 @@
 #include "rdd/db_commands.h"
 #include "rdd/dbf1/dbf_area.h"
 #include "rdd/restructure.h"
+#include "rdd/restructure_indexes.h"
 #include "rdd/table_rewrite.h"
 #include "rdd/work_area_table.h"
 
@@ -147,6 +148,7 @@ bool RestructureTable(const ValueArray& structure, const RestructureOptions& opt
     return false;
   }
   const std::vector<int> map = ConversionMap(old_specs, new_specs);
+  const std::vector<RestructureBag> indexes = IndexesToRebuild();
   const std::string codepage = CodepageName(old->codepage());
 
   // The new table, beside the old one under an owned name: the next open of the table removes
@@ -282,20 +284,25 @@ bool RestructureTable(const ValueArray& structure, const RestructureOptions& opt
   }
   std::vector<std::string> backups;
   for (const std::string& f : finals) backups.push_back(RestructureBackupName(f));
-  TableRewrite rw(finals);
-  rw.set_backup_names(backups);
-  std::string failed_file;
-  if (int rc = rw.Adopt(built, &failed_file)) {
-    (void)RaiseError(RestructureError(kEgOpen, kEdfOpen, failed_file, "", rc));
-    return false;
-  }
-  scratch.kept = true;  // the TableRewrite removes them now, unless it commits
-  CrashPoint("restructure-built");
-  if (int rc = rw.Commit(&failed_file)) {
-    (void)RaiseError(RestructureError(kEgWrite, kEdfWrite, failed_file, "", rc));
-    if (!rw.committed()) return false;
+  {
+    TableRewrite rw(finals);
+    rw.set_backup_names(backups);
+    std::string failed_file;
+    if (int rc = rw.Adopt(built, &failed_file)) {
+      (void)RaiseError(RestructureError(kEgOpen, kEdfOpen, failed_file, "", rc));
+      return false;
+    }
+    scratch.kept = true;  // the TableRewrite removes them now, unless it commits
+    CrashPoint("restructure-built");
+    if (int rc = rw.Commit(&failed_file)) {
+      (void)RaiseError(RestructureError(kEgWrite, kEdfWrite, failed_file, "", rc));
+      if (!rw.committed()) return false;
+    }
   }
   report->backup = backups[0];
+  CloseAreaQuietly(old_guard.area);
+  old_guard.area = 0;
+  old = nullptr;
   // The old memo file of a table that has no memo fields any more goes to the backup too.
   if (!old_memo.empty() && new_memo.empty()) {
     const std::string backup_memo = RestructureBackupName(old_memo);
@@ -311,6 +318,7 @@ bool RestructureTable(const ValueArray& structure, const RestructureOptions& opt
   }
   (void)DeleteFile(scratch.cpg);
   (void)SyncDirectory(DirectoryOf(table));
+  RebuildIndexes(table, indexes, options.password, report);
   return true;
 }
 

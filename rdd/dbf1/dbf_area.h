@@ -104,6 +104,13 @@ class DbfArea : public WorkArea {
   bool shared() const { return shared_; }
   bool read_only() const { return read_only_; }
   bool table_enciphered() const { return table_enciphered_; }
+  // The header's flag of a structural order bag (opened with the table). Setting it writes the
+  // header at the next flush or close.
+  bool structural_bag() const { return structural_bag_; }
+  void set_structural_bag(bool on) {
+    structural_bag_ = on;
+    header_dirty_ = true;
+  }
   int lock_scheme() const { return lock_scheme_; }
 
   // Lock regions of a scheme; false for a scheme outside 1-5.

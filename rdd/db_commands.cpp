@@ -132,8 +132,20 @@ bool DBUSEAREA(bool new_area, const AreaOptions& o) {
   area->set_area_number(number);
   if (o.structure && Failed(area->create_fields(*o.structure))) return false;
   if (Failed(PassDelimiter(area.get(), o.delimiter))) return false;
-  if (Failed(area->open(info))) return false;
+  // Installed before it opens: the keys and conditions of the orders that open with the table
+  // (its structural bag) are evaluated on the area's fields.
+  // An open that fails or is abandoned leaves the slot empty.
+  struct Installed {
+    int number;
+    bool opened = false;
+    ~Installed() {
+      if (!opened) ReleaseArea(number);
+    }
+  } installed{number};
+  WorkArea* opening = area.get();
   InstallArea(number, std::move(area));
+  if (Failed(opening->open(info))) return false;
+  installed.opened = true;
   return true;
 }
 

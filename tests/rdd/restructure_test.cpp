@@ -11,6 +11,7 @@
 #include "expr/number_text.h"
 #include "memo_test_support.h"
 #include "platform/system.h"
+#include "rdd/ord_commands.h"
 
 namespace vosk {
 namespace {
@@ -216,8 +217,10 @@ class RestructureTableTest : public RestructureTest {
   }
 
   bool Restructure(const std::vector<FieldRow>& rows, const std::string& password = "",
-                   RestructureReport* report = nullptr) {
-    EXPECT_TRUE(Use(Path("t.dbf"), false, false, "", "DBFFPT")) << ErrorText();
+                   RestructureReport* report = nullptr, const std::string& driver = "DBFFPT",
+                   const std::string& bag = "") {
+    EXPECT_TRUE(Use(Path("t.dbf"), false, false, "", driver)) << ErrorText();
+    if (!bag.empty()) EXPECT_TRUE(ORDLISTADD(Value::String(Path(bag)))) << ErrorText();
     if (!password.empty()) DBINFO(131, Value::String(password));
     RestructureOptions options;
     options.password = password;
@@ -351,6 +354,91 @@ TEST_F(RestructureTableTest, AFullDiskLeavesTheTableAsItWas) {
     EXPECT_FALSE(fs::exists(Path("t_ORIGINALE.dbf")));
     EXPECT_TRUE(LeftOver().empty()) << LeftOver().front();
   }
+}
+
+// The names of the orders of the current area, and the records of an order in its key order.
+std::vector<std::string> OrderNames() {
+  std::vector<std::string> out;
+  for (int i = 1; i <= ORDCOUNT(); ++i) out.push_back(ORDNAME(Value::Integer(i)));
+  return out;
+}
+std::vector<uint32_t> RecordsInOrder(const std::string& order) {
+  ORDSETFOCUS(Value::String(order));
+  std::vector<uint32_t> out;
+  for (DBGOTOP(); !EOF_(); DBSKIP()) out.push_back(RECNO());
+  return out;
+}
+
+TEST_F(RestructureTableTest, TheStructuralBagIsRebuiltWithItsTagsAndFlag) {
+  // Restructured from an area of the index driver (the bag open, as in the window) and from one
+  // without indexes (as dbutool opens it): the bag is found either way.
+  for (const char* driver : {"DBFCDX", "DBFFPT"}) {
+    SCOPED_TRACE(driver);
+    for (const auto& e : fs::directory_iterator(dir_.path())) fs::remove(e.path());
+    Build();
+    ASSERT_TRUE(Use(Path("t.dbf"), false, false, "", "DBFCDX"));
+    ASSERT_TRUE(ORDCREATE(Path("t.cdx"), "BYNAME", "UPPER(NAME)", nullptr, Value::Logical(false)));
+    OrdCondArgs cond;
+    cond.for_text = "QTY > 0";
+    cond.descending = true;
+    ASSERT_TRUE(ORDCONDSET(cond));
+    ASSERT_TRUE(ORDCREATE(Path("t.cdx"), "BYQTY", "QTY", nullptr, Value::Logical(true)));
+    ASSERT_TRUE(ORDCREATE(Path("t.cdx"), "BYDAY", "DTOS(DAY)", nullptr, Value::Logical(false)));
+    DBCLOSEAREA();
+    RestructureReport report;
+    ASSERT_TRUE(Restructure({{"NAME", "C", 12, 0}, {"QTY", "N", 8, 0}}, "", &report, driver))
+        << ErrorText();
+    // The tag on the removed field is dropped and said so; the others are built again.
+    ASSERT_EQ(report.index_problems.size(), 1u);
+    EXPECT_NE(report.index_problems[0].find("BYDAY"), std::string::npos)
+        << report.index_problems[0];
+    errors_.clear();
+    ASSERT_TRUE(Use(Path("t.dbf"), false, false, "", "DBFCDX")) << ErrorText();
+    EXPECT_TRUE(Dbf()->structural_bag());
+    EXPECT_EQ(OrderNames(), (std::vector<std::string>{"BYNAME", "BYQTY"}));
+    EXPECT_EQ(ORDFOR(Value::String("BYQTY")), "QTY > 0");
+    EXPECT_TRUE(ORDISUNIQUE(Value::String("BYQTY")));
+    EXPECT_TRUE(ORDDESCEND(Value::String("BYQTY")));
+    EXPECT_EQ(RecordsInOrder("BYNAME"), (std::vector<uint32_t>{1, 2, 3, 4}));
+    EXPECT_EQ(RecordsInOrder("BYQTY"), (std::vector<uint32_t>{4, 3, 2}));
+    DBCLOSEAREA();
+    // The backup opens with the old bag, all three tags.
+    ASSERT_TRUE(Use(Path("t_ORIGINALE.dbf"), false, false, "", "DBFCDX")) << ErrorText();
+    EXPECT_EQ(OrderNames(), (std::vector<std::string>{"BYNAME", "BYQTY", "BYDAY"}));
+    DBCLOSEAREA();
+    EXPECT_TRUE(LeftOver().empty());
+    EXPECT_TRUE(errors_.empty()) << ErrorText();
+  }
+}
+
+TEST_F(RestructureTableTest, OtherOpenIndexFilesAreRebuiltOrReported) {
+  Build();
+  ASSERT_TRUE(Use(Path("t.dbf"), false, false, "", "DBFNTX"));
+  ASSERT_TRUE(ORDCREATE(Path("byname.ntx"), "", "NAME"));
+  ASSERT_TRUE(ORDCREATE(Path("byday.ntx"), "", "DAY"));
+  DBCLOSEAREA();
+  const std::string old_day = Bytes(Path("byday.ntx"));
+  ASSERT_TRUE(Use(Path("t.dbf"), false, false, "", "DBFNTX"));
+  ASSERT_TRUE(ORDLISTADD(Value::String(Path("byname.ntx"))));
+  ASSERT_TRUE(ORDLISTADD(Value::String(Path("byday.ntx"))));
+  RestructureOptions options;
+  RestructureReport report;
+  // NAME widened and filled from the right: the order changes; DAY becomes text, which its key
+  // (a date key now of text) still builds on.
+  ASSERT_TRUE(RestructureTable(Structure({{"NAME", "C", 14, 0}, {"QTY", "N", 5, 0}}), options,
+                               &report))
+      << ErrorText();
+  EXPECT_EQ(report.tags_rebuilt.size(), 1u);
+  ASSERT_EQ(report.index_problems.size(), 2u);  // the tag, then the file left as it was
+  EXPECT_NE(report.index_problems[1].find("byday.ntx"), std::string::npos);
+  EXPECT_EQ(Bytes(Path("byday.ntx")), old_day);
+  errors_.clear();
+  ASSERT_TRUE(Use(Path("t.dbf"), false, false, "", "DBFNTX"));
+  ASSERT_TRUE(ORDLISTADD(Value::String(Path("byname.ntx")))) << ErrorText();
+  EXPECT_EQ(ORDKEYCOUNT(), 4);
+  EXPECT_EQ(RecordsInOrder(ORDNAME(Value::Integer(1))), (std::vector<uint32_t>{1, 2, 3, 4}));
+  DBCLOSEAREA();
+  EXPECT_TRUE(LeftOver().empty());
 }
 
 TEST_F(RestructureTableTest, RefusesATableOpenShared) {

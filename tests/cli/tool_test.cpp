@@ -516,4 +516,105 @@ TEST_F(ToolTest, EncipherAndDecipherChangeEveryRecordOrNone) {
   EXPECT_EQ(Tool("decipher " + table + " --password chiave").status, 1) << "not enciphered";
 }
 
+
+// Output of a command (with its errors when asked); *ran: it ran and succeeded.
+std::string Capture(const std::string& cmd, bool* ran, bool with_stderr = true) {
+  FILE* p = popen((cmd + (with_stderr ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
+  std::string out;
+  std::array<char, 4096> buf;
+  size_t n;
+  while ((n = fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+  const int st = pclose(p);
+  *ran = WIFEXITED(st) && WEXITSTATUS(st) == 0;
+  return out;
+}
+
+TEST_F(ToolTest, RestructureMapsConvertsAndKeepsTheOldTable) {
+  const std::string old_list = Tool("list " + table_ + " --csv --all").out;
+  // NAME renamed in place and widened, numbers and dates to text, a logical to a number, a
+  // timestamp to its date, a field added.
+  const ToolRun r = Tool("restructure " + table_ +
+                         " CUSTNAME:C:20 AMOUNT:C:10 BORN:C:10 OK:N:1 STAMP:D:8 EXTRA:N:3", true);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("3 records"), std::string::npos) << r.out;
+  EXPECT_EQ(Tool("list " + table_ + " --csv --all").out,
+            "_DELETED,CUSTNAME,AMOUNT,BORN,OK,STAMP,EXTRA\r\n"
+            ",Rossi,12.50,31/01/2020,1,2021-03-04,\r\n"
+            ",\"Verdi, \xc3\xa8\",-3.00,,0,,\r\n"
+            ",Bianchi,600.00,31/12/1999,1,,\r\n");
+  // The old table beside it, as it was; the table kind kept.
+  EXPECT_EQ(Tool("list '" + dir_ + "/people_ORIGINALE.dbf' --csv --all").out, old_list);
+  EXPECT_NE(Tool("info " + table_).out.find("Visual FoxPro"), std::string::npos);
+  // Another reader reads the new table.
+  bool ran = false;
+  const std::string peer = Capture(
+      "/usr/bin/python3 -c \"import dbf; t = dbf.Table('" + dir_ + "/people.dbf'); t.open(); "
+      "print(t.structure()); print([r.custname.strip() + '/' + r.amount.strip() for r in t])\"",
+      &ran);
+  if (ran) {
+    EXPECT_NE(peer.find("custname C(20)"), std::string::npos) << peer;
+    EXPECT_NE(peer.find("'Rossi/12.50', 'Verdi, \xc3\xa8/-3.00', 'Bianchi/600.00'"),
+              std::string::npos)
+        << peer;
+  } else {
+    std::fprintf(stderr, "python3-dbf is missing: not read by it (%s)\n", peer.c_str());
+  }
+  // Bad field lists: nothing is done.
+  const std::string now = Tool("list " + table_ + " --csv --all").out;
+  EXPECT_EQ(Tool("restructure " + table_).status, 2);
+  EXPECT_NE(Tool("restructure " + table_ + " A:C").status, 0);
+  EXPECT_NE(Tool("restructure " + table_ + " A:C:x").status, 0);
+  EXPECT_EQ(Tool("list " + table_ + " --csv --all").out, now);
+}
+
+TEST_F(ToolTest, RestructureRebuildsTheStructuralBagForOtherReaders) {
+  ASSERT_EQ(Tool("index " + table_ + " '" + dir_ + "/people.cdx' NAME --tag BYNAME --driver DBFCDX")
+                .status, 0);
+  ASSERT_EQ(Tool("index " + table_ + " '" + dir_ + "/people.cdx' BORN --tag BYBORN --driver DBFCDX")
+                .status, 0);
+  // BORN is gone: its tag is dropped and reported; NAME is wider.
+  const ToolRun r = Tool("restructure " + table_ + " NAME:C:20 AMOUNT:N:10:2", true);
+  ASSERT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("BYBORN (BORN): dropped"), std::string::npos) << r.out;
+  EXPECT_EQ(Tool("tags " + table_ + " --driver DBFCDX").out, "BYNAME\tNAME\t\t\n");
+  EXPECT_EQ(Tool("check " + table_ + " '" + dir_ + "/people.cdx' --driver DBFCDX").status, 0);
+  const std::string walker = VOSK_SOURCE_DIR "/../shared/tools/xbase-index-walk.pl";
+  bool ran = false;
+  (void)Capture("perl -MXBase -e 1", &ran);
+  if (!ran || !std::filesystem::exists(walker)) GTEST_SKIP() << "no index reader to walk it";
+  const std::string walked = Capture("perl '" + walker + "' '" + dir_ + "/people.dbf' '" + dir_ +
+                                         "/people.cdx' BYNAME",
+                                     &ran, false);
+  EXPECT_TRUE(ran);
+  EXPECT_EQ(walked, "Bianchi\t3\nRossi\t1\nVerdi, \xe8\t2\n");
+  // The backup keeps the old bag.
+  EXPECT_EQ(Tool("tags '" + dir_ + "/people_ORIGINALE.dbf' --driver DBFCDX").out,
+            "BYNAME\tNAME\t\t\nBYBORN\tBORN\t\t\n");
+}
+
+TEST_F(ToolTest, RestructureOnAFullDiskLeavesTheTableAsItWas) {
+  const std::string path = dir_ + "/big.dbf", table = "'" + path + "'";
+  std::string csv = "NAME,NOTE\n";
+  for (int i = 1; i <= 2000; ++i) csv += "name" + std::to_string(i) + ",note " + std::to_string(i) + "\n";
+  std::ofstream(dir_ + "/big.csv") << csv;
+  ASSERT_EQ(Tool("create " + table + " NAME:C:20 NOTE:M:10").status, 0);
+  ASSERT_EQ(Tool("append " + table + " --csv '" + dir_ + "/big.csv'").status, 0);
+  auto bytes = [](const std::string& f) {
+    std::ifstream in(f, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
+  };
+  const std::string before = bytes(path), memo = bytes(dir_ + "/big.dbt");
+  const ToolRun r = ToolWithFileLimit({"restructure", path, "NAME:C:60", "NOTE:M:10"},
+                                      before.size() + 4096);
+  EXPECT_EQ(r.status, 1) << r.out;
+  EXPECT_EQ(bytes(path), before);
+  EXPECT_EQ(bytes(dir_ + "/big.dbt"), memo);
+  EXPECT_FALSE(std::filesystem::exists(dir_ + "/big_ORIGINALE.dbf"));
+  // The next run removes nothing of the table and finds no file of the failed one.
+  EXPECT_EQ(Tool("list " + table + " --count").out, "2000\n");
+  for (const auto& e : std::filesystem::directory_iterator(dir_)) {
+    EXPECT_EQ(e.path().filename().string().find("vosk-"), std::string::npos) << e.path();
+  }
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 #include "app/progress.h"
 #include "expr/runtime_error.h"
 #include "rdd/db_commands.h"
+#include "rdd/ord_commands.h"
 #include "rdd/restructure.h"
 
 namespace vosk {
@@ -52,6 +53,12 @@ void MODITAB(const ValueArray& aStruct) {
       // program alone for the restructure, which closes it.
       DBOPEN(false, "", state.cCurTable, kCurrentAlias, false, false);
       DBINFO(kDbiPassword, Value::String(password));
+      // The index the user opened is built again with the structural bag; one that does not
+      // open is left alone.
+      if (state.cCurIndex) {
+        ScopedErrorHandler quiet([](const RuntimeError&) { return ErrorAnswer::Default(); });
+        (void)ORDLISTADD(Value::String(*state.cCurIndex));
+      }
       done = RestructureTable(aStruct, options, &report);
     } catch (const Abandon&) {
       // Told by the error handler; the table is as it was, and the caller opens it again.

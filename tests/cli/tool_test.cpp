@@ -57,6 +57,18 @@ class ToolTest : public ::testing::Test {
     std::string rm = "rm -rf '" + dir_ + "'";
     (void)system(rm.c_str());
   }
+  // Creates dir_/NAME.dbf with the fields and the rows "<text>1,<i>" ... of fields NAME and a
+  // second one, n of them; returns its path.
+  std::string MakeNumbered(const std::string& name, const std::string& fields,
+                           const std::string& columns, const std::string& text, int n) {
+    const std::string path = dir_ + "/" + name + ".dbf";
+    std::string csv = columns + "\n";
+    for (int i = 1; i <= n; ++i) csv += "name" + std::to_string(i) + "," + text + std::to_string(i) + "\n";
+    std::ofstream(dir_ + "/" + name + ".csv") << csv;
+    EXPECT_EQ(Tool("create '" + path + "' " + fields).status, 0);
+    EXPECT_EQ(Tool("append '" + path + "' --csv '" + dir_ + "/" + name + ".csv'").status, 0);
+    return path;
+  }
   std::string dir_, table_;
 };
 
@@ -441,12 +453,8 @@ TEST_F(ToolTest, RejectedCsvRowLeavesNothing) {
 // full disk or given a wrong password, they leave the table as it was, never a mix of
 // enciphered and clear records.
 TEST_F(ToolTest, EncipherAndDecipherChangeEveryRecordOrNone) {
-  const std::string path = dir_ + "/cassa.dbf", table = "'" + path + "'";
-  std::string csv = "NAME,QTY\n";
-  for (int i = 1; i <= 300; ++i) csv += "name" + std::to_string(i) + "," + std::to_string(i) + "\n";
-  std::ofstream(dir_ + "/cassa.csv") << csv;
-  ASSERT_EQ(Tool("create " + table + " NAME:C:10 QTY:N:5").status, 0);
-  ASSERT_EQ(Tool("append " + table + " --csv '" + dir_ + "/cassa.csv'").status, 0);
+  const std::string path = MakeNumbered("cassa", "NAME:C:10 QTY:N:5", "NAME,QTY", "", 300);
+  const std::string table = "'" + path + "'";
   const std::string clear_list = Tool("list " + table + " --csv").out;
   auto bytes = [&] {
     std::ifstream f(path, std::ios::binary);
@@ -593,12 +601,8 @@ TEST_F(ToolTest, RestructureRebuildsTheStructuralBagForOtherReaders) {
 }
 
 TEST_F(ToolTest, RestructureOnAFullDiskLeavesTheTableAsItWas) {
-  const std::string path = dir_ + "/big.dbf", table = "'" + path + "'";
-  std::string csv = "NAME,NOTE\n";
-  for (int i = 1; i <= 2000; ++i) csv += "name" + std::to_string(i) + ",note " + std::to_string(i) + "\n";
-  std::ofstream(dir_ + "/big.csv") << csv;
-  ASSERT_EQ(Tool("create " + table + " NAME:C:20 NOTE:M:10").status, 0);
-  ASSERT_EQ(Tool("append " + table + " --csv '" + dir_ + "/big.csv'").status, 0);
+  const std::string path = MakeNumbered("big", "NAME:C:20 NOTE:M:10", "NAME,NOTE", "note ", 2000);
+  const std::string table = "'" + path + "'";
   auto bytes = [](const std::string& f) {
     std::ifstream in(f, std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), {});

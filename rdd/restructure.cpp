@@ -4,24 +4,14 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 
 #include "expr/date_text.h"
 #include "expr/number_text.h"
-#include "expr/runtime_error.h"
-#include "platform/file.h"
-#include "platform/owned_file.h"
-#include "rdd/codepage.h"
-#include "rdd/db_commands.h"
-#include "rdd/dbf1/dbf_area.h"
-#include "rdd/table_rewrite.h"
-#include "rdd/work_area_table.h"
 
 namespace vosk {
 namespace {
 
 constexpr char kBackupMark[] = "_ORIGINALE";
-constexpr uint32_t kProgressStep = 8192;  // records between two progress calls
 
 std::string Trim(std::string_view s) {
   size_t b = s.find_first_not_of(' ');
@@ -247,13 +237,16 @@ Value ConvertFieldValue(const Value& value, const FieldSpec& old_field,
   return value;
 }
 
+std::string PathWithoutExtension(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const size_t dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
+  return path.substr(0, dot);
+}
+
 std::string RestructureBackupName(const std::string& file) {
-  const size_t slash = file.rfind('/');
-  const size_t dot = file.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) {
-    return file + kBackupMark;
-  }
-  return file.substr(0, dot) + kBackupMark + file.substr(dot);
+  const std::string base = PathWithoutExtension(file);
+  return base + kBackupMark + file.substr(base.size());
 }
 
 }  // namespace vosk

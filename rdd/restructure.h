@@ -88,6 +88,8 @@ bool RestructureTable(const ValueArray& structure, const RestructureOptions& opt
 
 // The backup name of a table or memo file: "<path/base>_ORIGINALE<.ext>".
 std::string RestructureBackupName(const std::string& file);
+// The path without the extension of its file part ("dir/t.dbf" gives "dir/t").
+std::string PathWithoutExtension(const std::string& path);
 
 }  // namespace vosk
 

@@ -18,13 +18,6 @@ constexpr int kDbiPassword = 131;
 constexpr char kStructuralDriver[] = "DBFCDX";
 constexpr char kTableDriver[] = "DBFFPT";
 
-std::string WithoutExtension(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
-  return path.substr(0, dot);
-}
-
 std::vector<RestructureTag> TagsOf(const OrderBag& bag) {
   std::vector<RestructureTag> tags;
   for (const Order* o : bag.orders()) {
@@ -101,7 +94,7 @@ std::vector<RestructureBag> IndexesToRebuild() {
     }
   }
   if (!structural_open && dbf->structural_bag()) {
-    const std::string bag = ResolveCase(WithoutExtension(dbf->file_name()) + ".cdx");
+    const std::string bag = ResolveCase(PathWithoutExtension(dbf->file_name()) + ".cdx");
     if (FileExists(bag)) out.push_back({bag, kStructuralDriver, true, false, {}});
   }
   return out;
@@ -128,9 +121,9 @@ void RebuildIndexes(const std::string& table, const std::vector<RestructureBag>&
         continue;
       }
     }
-    const std::string ext = b.path.substr(WithoutExtension(b.path).size());
+    const std::string ext = b.path.substr(PathWithoutExtension(b.path).size());
     const std::string scratch =
-        OwnedFileName(DirectoryOf(table), WithoutExtension(FilePartOf(table)) + ".", ext);
+        OwnedFileName(DirectoryOf(table), PathWithoutExtension(FilePartOf(table)) + ".", ext);
     size_t built = 0;
     if (!OpenExclusive(table, b.driver, password)) {
       report->index_problems.push_back(FilePartOf(b.path) + ": not rebuilt (" + log.Take() + ")");

@@ -1,6 +1,7 @@
 // RestructureTable: the new table is built through the engine beside the old one, under a name
 // owned by this process, then swapped in through a TableRewrite.
 
+#include <cctype>
 #include <cstring>
 
 #include "expr/runtime_error.h"
@@ -25,22 +26,15 @@ constexpr int kRddMemoType = 14;
 constexpr int kDbiPassword = 131;
 constexpr int kDbiEncipher = 140;
 
-std::string WithoutExtension(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
-  return path.substr(0, dot);
-}
-
 std::string ExtensionOf(const std::string& path) {
-  return path.substr(WithoutExtension(path).size());
+  return path.substr(PathWithoutExtension(path).size());
 }
 
 // The memo file of a table of this memo kind, as it is on disk ("" when there is none).
 std::string ExistingMemoFile(const std::string& table, MemoKind kind) {
   const char* ext = kind == MemoKind::kDbt ? ".dbt" : kind == MemoKind::kSmt ? ".smt" : ".fpt";
   if (kind == MemoKind::kNone) return "";
-  const std::string name = ResolveCase(WithoutExtension(table) + ext);
+  const std::string name = ResolveCase(PathWithoutExtension(table) + ext);
   return FileExists(name) ? name : "";
 }
 
@@ -53,7 +47,7 @@ std::string MemoNameFor(const std::string& table, const std::string& memo_ext) {
     c = static_cast<char>(upper ? std::toupper(static_cast<unsigned char>(c))
                                 : std::tolower(static_cast<unsigned char>(c)));
   }
-  return WithoutExtension(table) + ext;
+  return PathWithoutExtension(table) + ext;
 }
 
 RuntimeError RestructureError(int gen_code, int sub_code, const std::string& file,
@@ -154,11 +148,11 @@ bool RestructureTable(const ValueArray& structure, const RestructureOptions& opt
   // The new table, beside the old one under an owned name: the next open of the table removes
   // it when this process dies before the swap.
   ScratchFiles scratch;
-  const std::string base = WithoutExtension(FilePartOf(table)) + ".";
+  const std::string base = PathWithoutExtension(FilePartOf(table)) + ".";
   scratch.table = OwnedFileName(DirectoryOf(table), base, ExtensionOf(table));
-  scratch.cpg = WithoutExtension(scratch.table) + ".cpg";
+  scratch.cpg = PathWithoutExtension(scratch.table) + ".cpg";
   for (const char* ext : {".dbt", ".fpt", ".smt"}) {
-    scratch.memos.push_back(WithoutExtension(scratch.table) + ext);
+    scratch.memos.push_back(PathWithoutExtension(scratch.table) + ext);
   }
   {
     const Value old_kind =
@@ -310,7 +304,7 @@ bool RestructureTable(const ValueArray& structure, const RestructureOptions& opt
     (void)RenameFile(old_memo, backup_memo);
   }
   // The backup of a table whose code page a .cpg file names gets one too.
-  const std::string cpg = ResolveCase(WithoutExtension(table) + ".cpg");
+  const std::string cpg = ResolveCase(PathWithoutExtension(table) + ".cpg");
   if (FileExists(cpg)) {
     const std::string backup_cpg = RestructureBackupName(cpg);
     (void)DeleteFile(backup_cpg);

@@ -1018,6 +1018,27 @@ std::string TIPO(const std::string& cType) {
   return "";
 }
 
+std::vector<std::string> FieldListRows(const ValueArray& aStruct) {
+  std::vector<std::string> rows;
+  for (const Value& row : aStruct) {
+    const ValueArray& f = row.array();
+    rows.push_back(f[0].str() + "\t" + TIPO(f[1].str()) + "\t" +
+                   std::to_string(static_cast<int>(f[2].number())) + "\t" +
+                   std::to_string(static_cast<int>(f[3].number())));
+  }
+  return rows;
+}
+
+Control FieldListControl(const std::string& name, const ValueArray& aStruct) {
+  Control list;
+  list.id = 101;
+  list.kind = ControlKind::kFieldList;
+  list.name = name;
+  list.label = "NOME CAMPO\tTIPO\tDIM\tDEC";
+  list.items = FieldListRows(aStruct);
+  return list;
+}
+
 void VISTACOL(Browse* oBrw) {
   CurrentTableState& state = CurTable();
   const int fields = FCOUNT();
@@ -1029,15 +1050,7 @@ void VISTACOL(Browse* oBrw) {
   }
   Dialog dlg{"VISTACOL", "Imposta vista", 340, 220};
   dlg.fixed_font = true;
-  Control list;
-  list.id = 101;
-  list.kind = ControlKind::kFieldList;
-  list.name = "aVis";
-  list.label = "NOME CAMPO\tTIPO\tDIM\tDEC";
-  for (int n = 1; n <= fields; ++n) {
-    list.items.push_back(FIELDNAME(n) + "\t" + TIPO(std::string(1, FieldType(n))) + "\t" +
-                         std::to_string(FIELDLEN(n)) + "\t" + std::to_string(FIELDDEC(n)));
-  }
+  Control list = FieldListControl("aVis", DBSTRUCT().array());
   list.marks = aVis;
   dlg.Add(std::move(list));
   dlg.focus = 0;

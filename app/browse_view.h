@@ -88,6 +88,11 @@ bool VISVUOTA(const std::vector<bool>& aVis);
 std::string STATMSG2(int nAt, int nLen);
 // TIPO(cType): the name of a field type ("Carattere", ...); "" when it has none.
 std::string TIPO(const std::string& cType);
+// A list of fields as the column chooser and the structure editor show it: the columns
+// "NOME CAMPO", "TIPO", "DIM" and "DEC", one row per structure row {name, type letter, length,
+// decimals}.
+struct Control FieldListControl(const std::string& name, const ValueArray& aStruct);
+std::vector<std::string> FieldListRows(const ValueArray& aStruct);
 
 // What the refresh timer compares between ticks: size and modification time of the current
 // table and of its index file. Unchanged files need no re-synchronisation (which under an

@@ -32,7 +32,8 @@ enum class ControlKind {
   kCombo,      // drop-down list of `items`; the value is the chosen text
   kCheck,      // check box of a logical value
   kButton,     // push button; Conferma and Annulla follow the protocol
-  kFieldList,  // the column chooser's list: one row per entry of `items`, `marks` selected
+  kFieldList,  // a list of fields (column chooser, structure editor): one row per entry of
+               // `items`, `marks` selected
 };
 
 struct Control {
@@ -105,6 +106,12 @@ struct Dialog {
   // A character typed in the field list (codes 32 to 126, Backspace 8); may move focus_row,
   // and answers whether it did.
   std::function<bool(Dialog&, int ch)> on_key_char;
+  // A key pressed in the field list (Windows virtual-key code: Enter, Insert, Delete, 'A' with
+  // ctrl; a double click comes as Enter), and a right click at (x, y) of the list. They may
+  // change the rows and move focus_row; the renderer shows the list again afterwards. The key
+  // hook answers whether it took the key.
+  std::function<bool(Dialog&, int key, bool ctrl)> on_list_key;
+  std::function<void(Dialog&, int x, int y)> on_list_menu;
   // The renderer's hooks: repaint one control (failing state, new value).
   std::function<void(int index)> on_control_changed;
 

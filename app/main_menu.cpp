@@ -11,6 +11,7 @@
 #include "app/order_info.h"
 #include "app/record_commands.h"
 #include "app/sort_filter.h"
+#include "app/structure_editor.h"
 #include "app/table_maintenance.h"
 #include "app/ui.h"
 #include "app/voskdbu.h"
@@ -179,6 +180,11 @@ std::vector<ToolButton> BuildButtons() {
 // program; until then their entries are disabled.
 using Command = void (*)(Browse*);
 
+// A new table becomes the current one, which the title names (from the button's drop-down
+// menu too).
+void NuovaTabella(Browse* b) {
+  if (CREATAB(b)) GetUi().SetWindowTitle(MainWindowTitle());
+}
 void NuovaIstanza(Browse*) { GetUi().StartInstance(CurTable().cCurTable); }
 void Esci(Browse*) { GetUi().CloseMainWindow(); }
 void ApriTabella(Browse* b) {
@@ -235,6 +241,9 @@ void SwitchCodifica(Browse* b) {
 
 Command CommandOf(Action action) {
   switch (action) {
+    case Action::kNuovaTabella:
+    case Action::kNuovaTabellaNoTitle:
+      return &NuovaTabella;
     case Action::kNuovaIstanza:
       return &NuovaIstanza;
     case Action::kEsci:

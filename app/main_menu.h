@@ -64,6 +64,11 @@ enum class Action {
   kAggiorna,
   // ?
   kInformazioni,
+  // The structure editor's pop-up menu (run by the editor itself)
+  kInserisciCampo,
+  kAppendiCampo,
+  kModificaCampoStruttura,
+  kEliminaCampo,
   // Status-bar items
   kSwitchDriver,
   kSwitchMemo,
@@ -100,6 +105,8 @@ struct MenuItem {
   When when = When::kAlways;
   Check check = Check::kNone;
   std::vector<MenuItem> submenu;  // the entries of a kSubmenu (context menu)
+  // Set: the entry is enabled or not by this alone (pop-up menus whose choice the caller runs).
+  std::optional<bool> enabled;
 
   // The prompt as displayed: prompt, a tab and the shortcut when there is one.
   std::string FullPrompt() const { return shortcut.empty() ? prompt : prompt + "\t" + shortcut; }

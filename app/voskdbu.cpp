@@ -9,6 +9,7 @@
 #include "app/open_table.h"
 #include "app/order_info.h"
 #include "app/startup.h"
+#include "app/structure_editor.h"
 #include "app/table_files.h"
 #include "app/ui.h"
 #include "expr/memvars.h"
@@ -22,10 +23,6 @@ namespace vosk {
 namespace {
 
 bool NoTableName(const std::string& name) { return name.empty() || name == "." || name == ".."; }
-
-// Table creation without a browse. The structure editor (CREATAB) is not part of the program
-// yet, so creation fails and the program ends, as it does when the user gives up creating.
-bool CreateTableWithoutBrowse() { return false; }
 
 void CloseCurrentTable() {
   ScopedErrorHandler quiet([](const RuntimeError& e) -> ErrorAnswer { throw Abandon(e); });
@@ -58,7 +55,7 @@ void RunMain(std::string cFile) {
     }
     if (NoTableName(cFile)) {
       if (!POPMSG("Vuoi creare una nuova tabella?", 2).logical()) return;
-      if (!CreateTableWithoutBrowse()) return;
+      if (!CREATAB()) return;
       cFile = CurTable().cCurTable;
     }
   } else {

@@ -44,6 +44,10 @@ class DialogView : public QDialog {
   // The user changed control i: its change hook runs, then every control's enabling block.
   void UserChanged(size_t i);
   void Toggle(int row);
+  // Fills a field list with its rows (tab-separated cells).
+  static void FillList(QTreeWidget* tree, const std::vector<std::string>& rows);
+  // A key of the field list (control `index`) handed to the dialog's key hook.
+  bool ListKey(QTreeWidget* tree, size_t index, int vk, bool ctrl);
   void UpdateStatus();
   int ToPxX(int du) const { return dlg_.popup ? du : static_cast<int>(du * kUnitX); }
   int ToPxY(int du) const { return dlg_.popup ? du : static_cast<int>(du * kUnitY); }
@@ -73,6 +77,7 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
         bool closed = false;
         RunCommand([&] { closed = dlg_.on_tool && dlg_.on_tool(dlg_, id); });
         if (closed) done(dlg_.result);
+        UpdateStatus();
         if (!widgets_.empty() && widgets_[0]) widgets_[0]->setFocus();
       });
     }
@@ -131,9 +136,7 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
         connect(combo, &QComboBox::currentTextChanged, this, [this, i](const QString& text) {
           Control& m = dlg_.controls[i];
           m.value = Value::String(Ansi(text.toStdString()));
-          RunCommand([&] {
-            if (m.on_change) m.on_change();
-          });
+          UserChanged(i);  // its change hook, then which controls are enabled
         });
         w = combo;
         break;
@@ -171,13 +174,10 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
         headers << ""
                 << "";
         tree->setHeaderLabels(headers);
-        const int widths[] = {100, 99, 50, 50, 16};
+        // The last column holds the chooser's marks; a list without marks leaves it empty.
+        const int widths[] = {100, 99, 50, 50, c.marks.empty() ? 0 : 16};
         for (int col = 0; col < 5; ++col) tree->setColumnWidth(col, widths[col]);
-        for (const std::string& row : c.items) {
-          auto* item = new QTreeWidgetItem(tree, FromApp(row).split('\t'));
-          item->setTextAlignment(2, Qt::AlignRight);
-          item->setTextAlignment(3, Qt::AlignRight);
-        }
+        FillList(tree, c.items);
         connect(tree, &QTreeWidget::currentItemChanged, this, [this, tree] {
           dlg_.focus_row = tree->indexOfTopLevelItem(tree->currentItem());
           UpdateStatus();
@@ -185,6 +185,17 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
         connect(tree, &QTreeWidget::itemClicked, this,
                 [this, tree](QTreeWidgetItem* item, int col) {
                   if (col == 4) Toggle(tree->indexOfTopLevelItem(item));
+                });
+        connect(tree, &QTreeWidget::itemDoubleClicked, this,
+                [this, tree, i] { ListKey(tree, i, kVkReturn, false); });
+        tree->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(tree, &QTreeWidget::customContextMenuRequested, this,
+                [this, tree, i](const QPoint& at) {
+                  if (!dlg_.on_list_menu) return;
+                  dlg_.focus_row = tree->indexOfTopLevelItem(tree->currentItem());
+                  RunCommand([&] { dlg_.on_list_menu(dlg_, at.x(), at.y()); });
+                  ControlChanged(static_cast<int>(i));
+                  UpdateStatus();
                 });
         tree->installEventFilter(this);
         w = tree;
@@ -254,6 +265,17 @@ bool DialogView::eventFilter(QObject* watched, QEvent* event) {
       Toggle(tree->indexOfTopLevelItem(tree->currentItem()));
       return true;
     }
+    if (tree && dlg_.on_list_key) {
+      const bool ctrl = key->modifiers() & Qt::ControlModifier;
+      int vk = 0;
+      if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) vk = kVkReturn;
+      if (key->key() == Qt::Key_Insert) vk = kVkInsert;
+      if (key->key() == Qt::Key_Delete) vk = kVkDelete;
+      if (key->key() == Qt::Key_A && ctrl) vk = 'A';
+      for (size_t i = 0; vk != 0 && i < widgets_.size(); ++i) {
+        if (widgets_[i] == tree) return ListKey(tree, i, vk, ctrl);
+      }
+    }
     // Letters typed in a list move to the row whose name begins with them.
     const std::string typed = Ansi(key->text().toStdString());
     if (tree && dlg_.on_key_char && typed.size() == 1 && !(key->modifiers() & Qt::ControlModifier)) {
@@ -279,6 +301,25 @@ void DialogView::UserChanged(size_t i) {
   for (size_t k = 0; k < widgets_.size() && k < dlg_.controls.size(); ++k) {
     if (widgets_[k]) widgets_[k]->setEnabled(dlg_.controls[k].Enabled());
   }
+}
+
+void DialogView::FillList(QTreeWidget* tree, const std::vector<std::string>& rows) {
+  const QSignalBlocker block(tree);
+  tree->clear();
+  for (const std::string& row : rows) {
+    auto* item = new QTreeWidgetItem(tree, FromApp(row).split('\t'));
+    item->setTextAlignment(2, Qt::AlignRight);
+    item->setTextAlignment(3, Qt::AlignRight);
+  }
+}
+
+bool DialogView::ListKey(QTreeWidget* tree, size_t index, int vk, bool ctrl) {
+  dlg_.focus_row = tree->indexOfTopLevelItem(tree->currentItem());
+  bool taken = false;
+  RunCommand([&] { taken = dlg_.on_list_key(dlg_, vk, ctrl); });
+  ControlChanged(static_cast<int>(index));
+  UpdateStatus();
+  return taken;
 }
 
 void DialogView::Toggle(int row) {
@@ -315,6 +356,19 @@ void DialogView::ControlChanged(int index) {
     check->setChecked(c.value.is_logical() && c.value.logical());
   }
   if (auto* tree = qobject_cast<QTreeWidget*>(w)) {
+    // Rows added, removed or edited: the list is filled again and the current row shown.
+    bool same = tree->topLevelItemCount() == static_cast<int>(c.items.size());
+    for (int row = 0; same && row < tree->topLevelItemCount(); ++row) {
+      const QStringList cells = FromApp(c.items[static_cast<size_t>(row)]).split('\t');
+      for (int col = 0; same && col < cells.size(); ++col) {
+        same = tree->topLevelItem(row)->text(col) == cells[col];
+      }
+    }
+    if (!same) FillList(tree, c.items);
+    if (dlg_.focus_row >= 0 && dlg_.focus_row < tree->topLevelItemCount() &&
+        tree->indexOfTopLevelItem(tree->currentItem()) != dlg_.focus_row) {
+      tree->setCurrentItem(tree->topLevelItem(dlg_.focus_row));
+    }
     for (int row = 0; row < tree->topLevelItemCount(); ++row) {
       const bool on = row < static_cast<int>(c.marks.size()) && c.marks[static_cast<size_t>(row)];
       tree->topLevelItem(row)->setIcon(4, on ? DrawnIcon("SELECT") : QIcon());

@@ -153,6 +153,27 @@ void Draw(QPainter& p, const std::string& name) {
       p.drawLine(QPointF(12, y + 2), QPointF(21, y + 2));
       p.setPen(QPen(kGreen, 2, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     }
+  } else if (name == "INSERT" || name == "APPEND") {
+    // A list of fields with a new row: above the current one, or at the end.
+    p.setPen(QPen(kInk, 1.5));
+    for (qreal y : {5.0, 10.0, 15.0, 20.0}) p.drawLine(QPointF(3, y), QPointF(14, y));
+    const qreal y = name == "INSERT" ? 7.5 : 20;
+    p.setPen(QPen(kGreen, 2.5, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(19, y - 4), QPointF(19, y + 3));
+    p.drawLine(QPointF(15.5, y - 0.5), QPointF(22.5, y - 0.5));
+  } else if (name == "EDIT") {
+    p.setPen(QPen(kInk, 1.2));
+    p.setBrush(kFolder);
+    QPolygonF pencil({QPointF(5, 19), QPointF(7, 14), QPointF(17, 4), QPointF(20, 7),
+                      QPointF(10, 17)});
+    p.drawPolygon(pencil);
+    p.drawLine(QPointF(3, 22), QPointF(21, 22));
+  } else if (name == "DELETE") {
+    p.setPen(QPen(kInk, 1.5));
+    for (qreal y : {5.0, 10.0, 15.0, 20.0}) p.drawLine(QPointF(3, y), QPointF(14, y));
+    p.setPen(QPen(kRed, 2.5, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(15, 9), QPointF(21, 15));
+    p.drawLine(QPointF(21, 9), QPointF(15, 15));
   }
   // VUOTO and unknown names: blank.
 }

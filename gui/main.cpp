@@ -20,7 +20,9 @@
 
 namespace {
 
-constexpr char kUsage[] = "uso: voskdbu [--screenshot FILE.png [--scene vistacol|memo|creaind]] [TABELLA.DBF]\n";
+constexpr char kUsage[] =
+    "uso: voskdbu [--screenshot FILE.png [--scene vistacol|memo|creaind|struttura]] "
+    "[TABELLA.DBF]\n";
 
 // voskdbu --help: the usage in the words of the manual page voskdbu(1).
 void PrintHelp() {
@@ -30,7 +32,8 @@ void PrintHelp() {
       "\n"
       "  --screenshot FILE.png  disegna la finestra in FILE.png ed esce\n"
       "  --scene SCENA          con --screenshot: la scelta delle colonne (vistacol), l'editor\n"
-      "                         dei memo (memo) o la finestra di un nuovo indice (creaind)\n"
+      "                         dei memo (memo), la finestra di un nuovo indice (creaind) o\n"
+      "                         l'editor della struttura (struttura)\n"
       "  --version              mostra la versione ed esce\n"
       "  --help                 mostra questo aiuto ed esce\n",
       vosk::ProgramName());
@@ -74,7 +77,7 @@ int main(int argc, char** argv) {
   QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
   QApplication::setFont(QFont("MS Sans Serif", 9));
 
-  // voskdbu [--screenshot FILE.png [--scene vistacol|memo]] [table]; Qt has taken its own
+  // voskdbu [--screenshot FILE.png [--scene SCENE]] [table]; Qt has taken its own
   // options (-platform, -style, ...) out of the arguments.
   QString screenshot, scene;
   std::string table;

@@ -1,6 +1,7 @@
 #include "gui/qt_ui.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
@@ -25,6 +26,7 @@
 #include "app/filename.h"
 #include "app/index_commands.h"
 #include "app/open_table.h"
+#include "app/structure_editor.h"
 #include "app/voskdbu.h"
 #include "gui/dialog_view.h"
 #include "gui/dispatcher.h"
@@ -225,6 +227,8 @@ void QtUi::RunMainWindow() {
             VISTACOL(b);
           } else if (scene_ == "creaind") {
             CREAIND(b);
+          } else if (scene_ == "struttura") {
+            CREATAB(b, false);
           } else {
             TASTI(b, kVkF12, false);
             TASTI(b, kVkReturn, false);
@@ -326,7 +330,7 @@ void AddItems(QMenu* menu, const std::vector<MenuItem>& items, Action* chosen) {
       case MenuItem::Kind::kCommand: {
         QAction* a = menu->addAction(FromApp(item.FullPrompt()));
         a->setStatusTip(FromApp(item.message));
-        a->setEnabled(ItemEnabled(item.action, item.when));
+        a->setEnabled(item.enabled.value_or(ItemEnabled(item.action, item.when)));
         if (item.check != Check::kNone) {
           a->setCheckable(true);
           a->setChecked(ItemChecked(item.check));
@@ -345,8 +349,10 @@ Action QtUi::PopupMenu(const std::vector<MenuItem>& items, int x, int y) {
   QMenu menu(window_.get());
   Action chosen = Action::kNone;
   AddItems(&menu, items, &chosen);
-  QPoint at =
-      window_ && window_->grid() ? window_->grid()->GridToGlobal(QPoint(x, y)) : QPoint(x, y);
+  // (x, y) is a point of the browse; a pop-up of a dialog's list opens where the mouse is.
+  QPoint at = QApplication::activeModalWidget() ? QCursor::pos()
+              : window_ && window_->grid()      ? window_->grid()->GridToGlobal(QPoint(x, y))
+                                                : QPoint(x, y);
   menu.exec(at);
   return chosen;
 }

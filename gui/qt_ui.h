@@ -22,7 +22,8 @@ class QtUi : public Ui {
   // screenshot: when not empty, the main window is saved to this PNG file once shown and then
   // closed.
   // scene: "" the main window, "vistacol" the column chooser, "memo" the memo editor on the
-  // last column of the first record, "creaind" the dialog of a new index.
+  // last column of the first record, "creaind" the dialog of a new index, "struttura" the
+  // structure editor on the table.
   explicit QtUi(QString screenshot = QString(), QString scene = QString());
   ~QtUi() override;
 

@@ -5,6 +5,7 @@
 #include <strings.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -285,6 +286,13 @@ std::vector<std::string> ListDirectory(const std::string& dir) {
   }
   ::closedir(d);
   return names;
+}
+
+int64_t FreeDiskSpace(const std::string& dir) {
+  struct statvfs fs;
+  if (::statvfs(dir.empty() ? "." : NormalizeSeparators(dir).c_str(), &fs) != 0) return -1;
+  const uint64_t bytes = static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+  return bytes > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(bytes);
 }
 
 }  // namespace vosk

@@ -83,6 +83,9 @@ std::string FullPath(const std::string& path);
 std::string TempDirectory();
 // Names (not paths) of the entries of a directory; empty when it cannot be read.
 std::vector<std::string> ListDirectory(const std::string& dir);
+// Bytes that an unprivileged writer may still use on the file system holding `dir` ("" = the
+// current directory); -1 when that file system cannot be reached.
+int64_t FreeDiskSpace(const std::string& dir);
 
 }  // namespace vosk
 

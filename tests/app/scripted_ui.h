@@ -112,6 +112,7 @@ class ScriptedUi : public Ui {
   int ScreenHeight() override { return 1080; }
   int RunDialog(Dialog& dlg) override {
     dialogs.push_back(dlg.resource + "|" + dlg.title);
+    const bool outer_closed = closed_;  // a dialog run from another dialog's script
     closed_ = false;
     dlg.result = 0;
     if (!dialog_scripts.empty()) {
@@ -120,7 +121,9 @@ class ScriptedUi : public Ui {
       script(dlg);
     }
     if (!closed_) DialogTryClose(dlg, std::nullopt);
-    return closed_ ? dlg.result : 0;
+    const int result = closed_ ? dlg.result : 0;
+    closed_ = outer_closed;
+    return result;
   }
   Action PopupMenu(const std::vector<MenuItem>& items, int, int) override {
     popups.push_back(items);
@@ -174,6 +177,12 @@ class ScriptedUi : public Ui {
     if (id == kIdAnnulla) cargo = 2;
     if (DialogTryClose(dlg, cargo)) closed_ = true;
     return closed_;
+  }
+  // A key pressed in the dialog's field list (a virtual-key code; 'A' with ctrl is Ctrl+A), on
+  // row `row` (1-based) when given. True when the list took the key.
+  static bool ListKey(Dialog& dlg, int key, bool ctrl = false, int row = 0) {
+    if (row > 0) dlg.focus_row = row - 1;
+    return dlg.on_list_key && dlg.on_list_key(dlg, key, ctrl);
   }
   // Presses a button of the dialog's button bar.
   bool Tool(Dialog& dlg, int id) {

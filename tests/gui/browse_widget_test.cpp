@@ -42,14 +42,6 @@
 namespace vosk {
 namespace {
 
-void Key(QWidget* target, int key, const QString& text = QString(),
-         Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
-  QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
-  QApplication::sendEvent(target, &press);
-  QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
-  QApplication::sendEvent(target, &release);
-}
-
 void Type(QWidget* target, const QString& text) {
   for (QChar c : text) Key(target, 0, QString(c));
 }

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QKeyEvent>
 #include <QTimer>
 #include <filesystem>
 #include <functional>
@@ -25,6 +27,15 @@
 #include "rdd/db_commands.h"
 
 namespace vosk {
+
+// A key pressed and released on a widget.
+inline void Key(QWidget* target, int key, const QString& text = QString(),
+                Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QKeyEvent press(QEvent::KeyPress, key, modifiers, text);
+  QApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, modifiers, text);
+  QApplication::sendEvent(target, &release);
+}
 
 class MainWindowFixture : public ::testing::Test {
  protected:

@@ -69,7 +69,7 @@ TEST_F(MainWindowDataTest, OnlyExistingCommandsAreEnabled) {
     const char* prompt;
     bool enabled;
   } cases[] = {
-      {"Nuovo VOSK Software DBU", true}, {"Esci", true},          {"Nuova tabella...", false},
+      {"Nuovo VOSK Software DBU", true}, {"Esci", true},          {"Nuova tabella...", true},
       {"Apri tabella...", true},         {"Aggiorna", true},      {"Vai al record...", true},
       {"Imposta vista...", true},        {"Codifica OEM", true},  {"Informazioni", false},
       {"Imposta filtro...", true},       {"Nuovo record", true},  {"Apri indice...", true},

@@ -24,6 +24,7 @@
 #include "app/record_change.h"
 #include "app/record_commands.h"
 #include "app/sort_filter.h"
+#include "app/structure_editor.h"
 #include "app/table_files.h"
 #include "app/twbrowse.h"
 #include "app/ui.h"
@@ -684,8 +685,8 @@ bool TASTI(Browse* oBrw, int nKey, bool ctrl) {
     case kVkF6:
       SOSTVAL(oBrw);
       return true;
-    // Keys of commands that later work adds (structure) are taken but do nothing yet.
     case kVkF3:
+      CREATAB(oBrw, false);
       return true;
     default:
       return false;

@@ -185,6 +185,7 @@ using Command = void (*)(Browse*);
 void NuovaTabella(Browse* b) {
   if (CREATAB(b)) GetUi().SetWindowTitle(MainWindowTitle());
 }
+void ModificaStruttura(Browse* b) { CREATAB(b, false); }
 void NuovaIstanza(Browse*) { GetUi().StartInstance(CurTable().cCurTable); }
 void Esci(Browse*) { GetUi().CloseMainWindow(); }
 void ApriTabella(Browse* b) {
@@ -244,6 +245,10 @@ Command CommandOf(Action action) {
     case Action::kNuovaTabella:
     case Action::kNuovaTabellaNoTitle:
       return &NuovaTabella;
+    case Action::kModificaStruttura:
+      return &ModificaStruttura;
+    case Action::kModificaProprieta:
+      return &MODPROP;
     case Action::kNuovaIstanza:
       return &NuovaIstanza;
     case Action::kEsci:

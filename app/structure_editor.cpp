@@ -20,6 +20,7 @@
 #include "app/main_menu.h"
 #include "app/messages.h"
 #include "app/open_table.h"
+#include "app/restructure.h"
 #include "app/sort_filter.h"
 #include "app/table_files.h"
 #include "app/table_maintenance.h"
@@ -34,9 +35,6 @@ namespace {
 
 constexpr int kDbiPassword = 131;
 constexpr int kRddMemoExt = 6, kRddMemoType = 14;
-constexpr char kOpenElsewhere[] =
-    "La tabella risulta attualmente aperta da un altro programma. Impossibile modificarne la "
-    "struttura.";
 constexpr char kConfirmChange[] = "Confermi la modifica della struttura della tabella?";
 constexpr char kDuplicateName[] = "Nome campo già presente.";
 // A record of a DBF table is at most this long, deletion flag included.
@@ -212,21 +210,13 @@ bool RoomForRestructure(const ValueArray& aStruct) {
 // already.
 void RefreshPasswordItem() {}
 
-// The restructuring itself comes with app/restructure.h (MODITAB); until it is part of the
-// program the commands that change a table's structure stay disabled.
-void MODITAB(const ValueArray&) {}
-
 // The refresh timer is stopped while the table is rebuilt.
 void RestructureCurrent(const ValueArray& aStruct) {
   struct TimerPause {
     TimerPause() { GetUi().SetRefreshTimer(false); }
     ~TimerPause() { GetUi().SetRefreshTimer(true); }
   } pause;
-  try {
-    MODITAB(aStruct);
-  } catch (const Abandon&) {
-    // Told by the error handler; the table is reopened below as it now stands on disk.
-  }
+  MODITAB(aStruct);  // tells its own failures; the table is reopened as it stands on disk
 }
 
 // After a new table or a restructure: the table open shared in the current work area with its
@@ -320,9 +310,7 @@ std::string CreateNewTable(const ValueArray& aStruct) {
       return "";
     }
     if (NETUSED(cFile)) {
-      POPMSG("La tabella risulta attualmente aperta da un altro programma. Impossibile "
-             "sostituirla.",
-             1);
+      POPMSG(std::string(kOpenElsewhere) + "sostituirla.", 1);
       return "";
     }
   }
@@ -501,7 +489,7 @@ bool CREATAB(Browse* oBrw, bool lNew) {
     cFile = state.cCurTable;
     if (!POPMSG(kConfirmChange, 2).logical()) continue;
     if (!OKEXCL(oBrw, cFile)) {
-      POPMSG(kOpenElsewhere, 1);
+      POPMSG(std::string(kOpenElsewhere) + "modificarne la struttura.", 1);
       continue;
     }
     if (!RoomForRestructure(aStruct)) continue;
@@ -536,7 +524,7 @@ void MODPROP(Browse* oBrw) {
     aStruct[static_cast<size_t>(nField - 1)] = StructRow(v);
     if (!POPMSG(kConfirmChange, 2).logical()) continue;
     if (!OKEXCL(oBrw, state.cCurTable)) {
-      POPMSG(kOpenElsewhere, 1);
+      POPMSG(std::string(kOpenElsewhere) + "modificarne la struttura.", 1);
       continue;
     }
     if (!RecordFits(aStruct) || !RoomForRestructure(aStruct)) continue;

@@ -14,13 +14,20 @@
 #include "app/browse_view.h"
 #include "app/dialog.h"
 #include "app/open_table.h"
+#include "app/other_program.h"
 #include "app/twbrowse.h"
 #include "app_fixture.h"
 #include "platform/file.h"
 #include "rdd/db_commands.h"
 
 namespace vosk {
+
+void RunWithTable(ScriptedUi& ui, const std::string& table,
+                  const std::function<void(TWBrowse&)>& body);
+
 namespace {
+
+constexpr char kConfirm[] = "Confermi la modifica della struttura della tabella?";
 
 // One field as the field dialog is filled in: name typed, type chosen, length and decimals
 // typed (when not empty).
@@ -394,6 +401,95 @@ TEST_F(StructureEditorTest, NoTableIsCreatedOnAFullDisk) {
   ::umount(mnt.c_str());
   EXPECT_EQ(MessageTexts(), std::vector<std::string>{"Spazio su disco insufficiente."});
   EXPECT_FALSE(created);
+}
+
+// The table open in the window: its structure changed through the editor (F3) and through the
+// field-property dialog, the table restructured and open again in the browse.
+class ChangeStructureTest : public StructureEditorTest {
+ protected:
+  void SetUp() override {
+    StructureEditorTest::SetUp();
+    table_ = MakeClienti();
+  }
+  std::string table_;
+};
+
+TEST_F(ChangeStructureTest, F3ChangesTheOpenTableAfterTheQuestionKeepingEveryRecord) {
+  RunWithTable(ui_, table_, [&](TWBrowse& brw) {
+    brw.set_nColAct(5);
+    bool timer_stopped = false;
+    ui_.on_process_events = [&] { timer_stopped |= !ui_.timer_active; };
+    // The first "OK": the question is cancelled and the editor comes back with the edited list.
+    Editor([&](Dialog& d) {
+      EXPECT_EQ(d.title, "Modifica tabella");
+      EXPECT_EQ(Names(d),
+                (std::vector<std::string>{"CODICE", "NOME", "CITTA", "DATA", "ATTIVO"}));
+      ScriptedUi::ListKey(d, kVkDelete, false, 5);
+      Append(d, {"NOTE", "", "", ""});
+    });
+    Editor([&](Dialog& d) { EXPECT_EQ(Names(d).back(), "NOTE"); });
+    ui_.answers = {kButtonCancel, kButtonOk};
+    TASTI(&brw, kVkF3, false);
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{kConfirm, kConfirm}));
+    EXPECT_TRUE(timer_stopped);
+    EXPECT_TRUE(ui_.timer_active);
+    EXPECT_EQ(brw.columns().aHeaders,
+              (std::vector<std::string>{"CODICE", "NOME", "CITTA", "DATA", "NOTE"}));
+    EXPECT_EQ(brw.nColAct(), 5);  // still a column of the table
+    EXPECT_EQ(ALIAS(), "DBF");
+    EXPECT_EQ(LASTREC(), 10u);
+    DBGOTO(Value::Integer(7));
+    EXPECT_EQ(FIELDGET(2).str(), "Cliente 7   ");
+    EXPECT_TRUE(FileExists(Path("CLIENTI_ORIGINALE.DBF")));
+    // Another program can open it again: it is open shared.
+    OtherProgram other(table_, OtherProgram::kShared);
+    EXPECT_TRUE(other.holding());
+  });
+}
+
+TEST_F(ChangeStructureTest, ATableOpenElsewhereIsNotChangedAndTheEditorComesBack) {
+  RunWithTable(ui_, table_, [&](TWBrowse& brw) {
+    OtherProgram other(table_, OtherProgram::kShared);
+    ASSERT_TRUE(other.holding());
+    Editor([&](Dialog& d) { Append(d, {"NOTE", "", "", ""}); });
+    ui_.dialog_scripts.push_back([&](Dialog& d) {
+      EXPECT_EQ(Names(d).back(), "NOTE");  // as it was edited
+      ui_.Tool(d, 2);
+    });
+    ui_.answers = {kButtonOk, kButtonOk, kButtonYes};
+    EXPECT_FALSE(CREATAB(&brw, false));
+    EXPECT_EQ(MessageTexts(),
+              (std::vector<std::string>{
+                  kConfirm,
+                  "La tabella risulta attualmente aperta da un altro programma. Impossibile "
+                  "modificarne la struttura.",
+                  "Annullo le modifiche?"}));
+    EXPECT_EQ(FCOUNT(), 5);
+    EXPECT_FALSE(FileExists(Path("CLIENTI_ORIGINALE.DBF")));
+  });
+}
+
+TEST_F(ChangeStructureTest, FieldPropertiesRenameAndWidenTheFieldOfTheCurrentColumn) {
+  RunWithTable(ui_, table_, [&](TWBrowse& brw) {
+    brw.set_nColAct(2);
+    ui_.dialog_scripts.push_back([&](Dialog& d) {
+      EXPECT_EQ(d.resource + "|" + d.title, Ansi("CAMPO|Modifica proprietà campo"));
+      EXPECT_EQ(CTL(d, "cNom")->get->cPicture(), "@!");
+      EXPECT_EQ(CTL(d, "cTip")->items[6], "+ AutoInc");
+      EXPECT_EQ(CTL(d, "cTip")->value.str(), "Carattere");
+      Fill({"CITTA", "", "", ""})(d);  // another field's name
+    });
+    ui_.dialog_scripts.push_back(Fill({"RAGSOC", "", "20", ""}));
+    ui_.answers = {kButtonOk, kButtonOk};
+    RunAction(Action::kModificaProprieta, &brw);
+    EXPECT_EQ(MessageTexts(),
+              (std::vector<std::string>{Ansi("Nome campo già presente."), kConfirm}));
+    EXPECT_EQ(brw.columns().aHeaders[1], "RAGSOC");
+    EXPECT_EQ(FIELDLEN(2), 20);
+    EXPECT_EQ(LASTREC(), 10u);
+    DBGOTO(Value::Integer(3));
+    EXPECT_EQ(FIELDGET(2).str(), "Cliente 3" + std::string(11, ' '));
+  });
 }
 
 }  // namespace

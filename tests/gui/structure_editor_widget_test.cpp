@@ -160,5 +160,40 @@ TEST_F(StructureEditorWidgetTest, AnsweringYesAtStartUpBuildsATableInTheEditorAn
   EXPECT_TRUE(std::filesystem::exists(dir_ + "/NUOVA.DBF"));
 }
 
+TEST_F(StructureEditorWidgetTest, F3OpensTheEditorAndAFieldAppendedBecomesANewColumn) {
+  WithMainWindow(
+      [&](MainWindow& w) {
+        std::vector<std::string> seen;
+        auto steps = std::make_shared<std::vector<Step>>(std::vector<Step>{
+            {"CREATAB",
+             [&](QWidget* d) {
+               auto* list = d->findChild<QTreeWidget*>();
+               ASSERT_NE(list, nullptr);
+               seen.push_back(d->windowTitle().toStdString() + " " +
+                              std::to_string(list->topLevelItemCount()));
+               Key(list, Qt::Key_A, "\x01", Qt::ControlModifier);
+               Trigger(d, "OK");
+             }},
+            {"CAMPO", [](QWidget* d) { FillField(d, "note"); }},
+            {"box",
+             [&](QWidget* d) {
+               seen.push_back(static_cast<QMessageBox*>(d)->text().toStdString());
+               static_cast<QMessageBox*>(d)->defaultButton()->click();
+             }},
+        });
+        Drive(steps, std::make_shared<size_t>(0));
+        Key(w.grid(), Qt::Key_F3);
+        EXPECT_EQ(seen, (std::vector<std::string>{
+                            "Modifica tabella 10",
+                            "Confermi la modifica della struttura della tabella?"}));
+        const std::vector<std::string>& headers = w.grid()->core().columns().aHeaders;
+        ASSERT_EQ(headers.size(), 11u);
+        EXPECT_EQ(headers.back(), "NOTE");
+        EXPECT_EQ(FCOUNT(), 11);
+        EXPECT_EQ(LASTREC(), 12u);
+      },
+      20000);
+}
+
 }  // namespace
 }  // namespace vosk

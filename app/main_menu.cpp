@@ -16,6 +16,9 @@
 #include "app/ui.h"
 #include "app/voskdbu.h"
 #include "rdd/db_commands.h"
+#include "rdd/driver_registry.h"
+#include "rdd/work_area.h"
+#include "rdd/work_area_table.h"
 
 namespace vosk {
 namespace {
@@ -354,8 +357,12 @@ const std::vector<StatusItem>& StatusItems() {
 
 std::string StatusItemText(int item) {
   switch (item) {
-    case 2:
-      return RDDSETDEFAULT();
+    case 2: {
+      // The driver the current table got (a table with a structural CDX bag always gets
+      // DBFCDX); the default driver when no table is open.
+      const WorkArea* area = CurrentArea();
+      return area && area->driver() ? area->driver()->name() : RDDSETDEFAULT();
+    }
     case 3: {
       Value memo = RDDINFO(14);
       return memo.is_numeric() && memo.number() == 1 ? "DBT" : "FPT";

@@ -25,6 +25,7 @@
 #include "app/voskdbu.h"
 #include "expr/memvars.h"
 #include "expr/runtime_error.h"
+#include "expr/settings.h"
 #include "platform/file.h"
 #include "platform/os_error.h"
 #include "rdd/db_commands.h"
@@ -128,10 +129,77 @@ bool AutoOpenIndexExists(const std::string& index) {
 
 }  // namespace
 
+namespace {
+
+// The trial open of OKOPEN leaves telling about a damaged structural bag to the real open.
+bool g_trial_open = false;
+
+bool EndsWithNoCase(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() &&
+         ::strcasecmp(text.c_str() + text.size() - end.size(), end.c_str()) == 0;
+}
+
+// Opens a table whose header flags a structural bag that is there with DBFCDX and the bag, so
+// that every change keeps the bag current (the settings' driver stays the default of other
+// tables). True when opened. A bag that cannot be opened (damaged) is told, naming it, and the
+// table is opened without it by the caller: nothing is written to the bag or the flag then.
+bool OpenWithStructuralBag(bool lNew, const std::string& cFile, const std::string& cAlias,
+                           bool lShared, bool lReadOnly, const StructuralBag& bag,
+                           bool* damaged) {
+  const std::string bag_name = bag.path.substr(bag.path.find_last_of('/') + 1);
+  bool bag_failed = false;
+  bool opened = false;
+  {
+    const Value autopen = SET(kSetAutOpen, Value::Logical(true));
+    struct Restore {
+      Value value;
+      ~Restore() { SET(kSetAutOpen, value); }
+    } restore{autopen};
+    ErrorHandler program = GetErrorHandler();
+    ScopedErrorHandler watch([&](const RuntimeError& e) -> ErrorAnswer {
+      if (EndsWithNoCase(e.file_name, bag_name)) {
+        bag_failed = true;
+        throw Abandon(e);
+      }
+      if (program) return program(e);
+      throw Abandon(e);
+    });
+    try {
+      opened = DBUSEAREA(lNew, "DBFCDX", cFile, cAlias, lShared, lReadOnly);
+    } catch (const Abandon&) {
+      if (!bag_failed) throw;
+    }
+  }
+  *damaged = bag_failed;
+  if (bag_failed && !g_trial_open) {
+    POPMSG(Ansi("L'indice strutturale ") + bag.path +
+               Ansi(" non può essere aperto (danneggiato): la tabella viene aperta senza, e "
+                    "l'indice non viene aggiornato finché non lo si ricostruisce."),
+           1);
+  }
+  return opened;
+}
+
+}  // namespace
+
 void DBOPEN(bool lNew, const std::string& cDriver, const std::string& cFile,
             const std::string& cAlias, bool lShared, bool lReadOnly) {
+  StructuralBag bag;
+  if (cDriver.empty()) bag = StructuralBagOf(cFile);
+  bool with_bag = bag.present;
+  const auto open = [&] {
+    if (with_bag) {
+      bool damaged = false;
+      const bool opened =
+          OpenWithStructuralBag(lNew, cFile, cAlias, lShared, lReadOnly, bag, &damaged);
+      if (!damaged) return opened;
+      with_bag = false;  // told: the table opens without it
+      NETERR(false);
+    }
+    return DBUSEAREA(lNew, cDriver, cFile, cAlias, lShared, lReadOnly);
+  };
   NETERR(false);
-  if (DBUSEAREA(lNew, cDriver, cFile, cAlias, lShared, lReadOnly)) {
+  if (open()) {
     SetPassword("");
     return;
   }
@@ -146,7 +214,7 @@ void DBOPEN(bool lNew, const std::string& cDriver, const std::string& cFile,
   // No count and no cancel: the open waits until the other program lets the table go.
   for (;;) {
     NETERR(false);
-    const bool opened = DBUSEAREA(lNew, cDriver, cFile, cAlias, lShared, lReadOnly);
+    const bool opened = open();
     GetUi().ProcessEvents();
     if (opened && !NETERR() && USED()) break;
     ::usleep(100 * 1000);
@@ -176,6 +244,10 @@ bool OKOPEN(const std::string& cFile, const std::string& cIndex, bool lReadOnly)
     ScopedErrorHandler breakout([](const RuntimeError& e) -> ErrorAnswer { throw Abandon(e); });
     std::string failing_file = cFile;
     try {
+      g_trial_open = true;
+      struct TrialEnd {
+        ~TrialEnd() { g_trial_open = false; }
+      } trial_end;
       DBOPEN(true, "", cFile, "OKOPEN", true, lReadOnly);
       if (!cIndex.empty()) {
         failing_file = cIndex;
@@ -232,6 +304,12 @@ void APRITAB(Browse* oBrw, const std::string& cFile_in) {
   } memo_kind{state.cCurTable};
   const bool read_only = ExplainReadOnlyOpen(cFile);
   if (!OKOPEN(cFile, "", read_only)) return;
+  if (const StructuralBag bag = StructuralBagOf(cFile); bag.flagged && !bag.present) {
+    POPMSG(Ansi("L'indice strutturale ") + bag.path +
+               Ansi(" non è stato trovato: la tabella viene aperta senza, e l'indice non viene "
+                    "aggiornato."),
+           1);
+  }
   const std::string index = AutoIndexName(cFile);
   const bool with_index = auto_open && AutoOpenIndexExists(index);
   if (with_index && !OKOPEN(cFile, index, read_only)) return;
@@ -242,8 +320,7 @@ void APRITAB(Browse* oBrw, const std::string& cFile_in) {
   state.lReadOnly = read_only;
   DBOPEN(false, "", cFile, kCurrentAlias, true, read_only);
   TableOpened(cFile);
-  GetUi().SetStatusItem(3, StatusItemText(3));
-  GetUi().SetStatusItem(4, StatusItemText(4));
+  for (int item = 2; item <= 4; ++item) GetUi().SetStatusItem(item, StatusItemText(item));
   state.cPassword.reset();
   SetPassword(state.cPassword);
   if (with_index) {
@@ -449,7 +526,7 @@ void CAMBIARDD(Browse* oBrw, const std::string& cDriver) {
   const std::string now = RDDSETDEFAULT();
   ui.SetMenuCheck("DBFNTX", now == "DBFNTX");
   ui.SetMenuCheck("DBFCDX", now == "DBFCDX");
-  ui.SetStatusItem(2, now);
+  ui.SetStatusItem(2, StatusItemText(2));
 }
 
 void CAMBIAMEMO(Browse* oBrw, int nType) {

@@ -87,18 +87,8 @@ Value SeekValue(const std::string& text) {
 }  // namespace
 
 std::string StructuralCdxOf(const std::string& table) {
-  File f;
-  std::string path = ResolveCase(table);
-  if (f.Open(path, Access::kRead, Share::kDenyNone) != 0) return "";
-  uint8_t header[32] = {};
-  if (f.ReadAt(header, sizeof header, 0) != static_cast<int64_t>(sizeof header)) return "";
-  if (!(header[28] & 0x01)) return "";
-  std::string base = path;
-  size_t slash = base.find_last_of('/');
-  size_t dot = base.find_last_of('.');
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) base.resize(dot);
-  std::string bag = ResolveCase(base + ".cdx");
-  return FileExists(bag) ? bag : "";
+  const StructuralBag bag = StructuralBagOf(table);
+  return bag.present ? bag.path : "";
 }
 
 DbfArea* OpenIndexedTable(const ToolArgs& a, bool shared, bool read_only) {

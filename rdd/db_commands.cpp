@@ -8,6 +8,7 @@
 #include "platform/file.h"
 #include "expr/settings.h"
 #include "rdd/command_error.h"
+#include "rdd/dbf1/dbf_format.h"
 #include "rdd/driver_registry.h"
 #include "rdd/dbffpt/memo_format.h"
 #include "rdd/expression_glue.h"
@@ -59,6 +60,24 @@ Driver* DriverByName(const std::string& name) {
 void InitDatabaseEngine() {
   RegisterBuiltinDrivers();
   InstallExpressionGlue();
+}
+
+StructuralBag StructuralBagOf(const std::string& table) {
+  StructuralBag out;
+  File f;
+  const std::string path = ResolveCase(table);
+  if (f.Open(path, Access::kRead, Share::kDenyNone) != 0) return out;
+  uint8_t header[32] = {};
+  if (f.ReadAt(header, sizeof header, 0) != static_cast<int64_t>(sizeof header)) return out;
+  out.flagged = (header[kHdrTableFlags] & kTblStructuralBag) != 0;
+  if (!out.flagged) return out;
+  std::string base = path;
+  const size_t slash = base.find_last_of('/');
+  const size_t dot = base.find_last_of('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)) base.resize(dot);
+  out.path = ResolveCase(base + ".cdx");
+  out.present = FileExists(out.path);
+  return out;
 }
 
 bool DBUSEAREA(bool new_area, const std::string& driver, const std::string& file,

@@ -47,6 +47,16 @@ bool DBCREATE(const std::string& file, const ValueArray& structure,
               const std::string& driver = "", std::optional<bool> keep_open = std::nullopt,
               const std::string& alias = "", const std::string& codepage = "");
 void DBCLOSEAREA();
+
+// The structural CDX bag that a table's header flags (the bag of the table's base name, kept
+// current with the table): `flagged` when the header says so, `path` the bag's file as it is
+// spelled on disk, `present` when it is there.
+struct StructuralBag {
+  bool flagged = false;
+  bool present = false;
+  std::string path;
+};
+StructuralBag StructuralBagOf(const std::string& table);
 void DBCLOSEALL();
 void DBSELECTAREA(int area);
 void DBSELECTAREA(const std::string& designator);

@@ -924,6 +924,7 @@ Status IndexedArea::open(const OpenInfo& info) {
         (void)close();
         return kFailure;
       }
+      structural_opened_ = true;
       focus_ = nullptr;
       int n = GlobalSettings().autorder();
       if (n > 0) focus_ = Resolve(Value::Integer(n), Value());
@@ -1032,7 +1033,7 @@ Status IndexedArea::order_list_add(const std::string& bag_name, const Value& ord
 Status IndexedArea::order_list_clear() {
   if (Failed(go_cold())) return kFailure;
   focus_ = nullptr;
-  bool keep_structural = GlobalSettings().autopen();
+  bool keep_structural = GlobalSettings().autopen() || structural_opened_;
   for (size_t i = bags_.size(); i-- > 0;) {
     if (keep_structural && bags_[i]->structural()) continue;
     CloseBag(i);

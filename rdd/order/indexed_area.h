@@ -151,6 +151,9 @@ class IndexedArea : public FptArea, public OrderHost {
   std::vector<std::unique_ptr<OrderBag>> bags_;
   Order* focus_ = nullptr;
   bool pending_append_ = false;  // a shared append whose keys wait for the next go-cold
+  // The structural bag was opened with the table: it stays open, and current, until the table
+  // closes (ORDLISTCLEAR keeps it whatever the automatic-open setting says by then).
+  bool structural_opened_ = false;
 
  private:
   // Navigation helpers; the order's bag must be locked.

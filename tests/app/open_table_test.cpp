@@ -18,9 +18,13 @@
 #include "app/command_state.h"
 #include "app/current_table.h"
 #include "app/messages.h"
+#include "app/record_change.h"
+#include "app/sort_filter.h"
 #include "app/twbrowse.h"
 #include "app/voskdbu.h"
+#include "expr/settings.h"
 #include "rdd/db_commands.h"
+#include "rdd/ord_commands.h"
 #include "rdd/dbffpt/fpt_area.h"
 #include "rdd/dbfntx/ntx_area.h"
 #include "rdd/driver_registry.h"
@@ -270,6 +274,59 @@ TEST_F(OpenTableTest, ADriverThatCannotReopenTheTableLeavesItAsItWas) {
     EXPECT_EQ(IniValue("RDD"), "NTXBIS");
     EXPECT_TRUE(USED());
   });
+}
+
+// A table whose header flags a structural CDX bag opens with DBFCDX and the bag whatever the
+// default driver says, and the status bar names the driver it got; its changes keep the tags
+// current, also after the view was sorted and reset. A flagged bag that is missing or damaged
+// is told, naming it, and the table opens without it (nothing written to the bag or the flag).
+TEST_F(OpenTableTest, ATableFlaggingAStructuralBagOpensWithItAndKeepsItCurrent) {
+  Ini("RDD", "DBFNTX");
+  const std::string table = MakeClienti("STRUTT.DBF");
+  const std::string bag = Path("STRUTT.cdx");
+  {
+    const Value autopen = SET(kSetAutOpen, Value::Logical(true));
+    ASSERT_TRUE(DBUSEAREA(true, "DBFCDX", table, "MAKE", false, false));
+    ASSERT_TRUE(ORDCREATE(bag, "NOME", "NOME"));
+    DBCLOSEAREA();
+    SET(kSetAutOpen, autopen);
+  }
+  ASSERT_TRUE(StructuralBagOf(table).present);
+  RunWithTable(ui_, table, [&](TWBrowse& brw) {
+    APRITAB(&brw, table);
+    EXPECT_TRUE(ui_.messages.empty()) << ui_.messages[0].text;
+    EXPECT_EQ(RDDSETDEFAULT(), "DBFNTX") << "the default of other tables stays";
+    EXPECT_EQ(ui_.status_items[2], "DBFCDX");
+    ASSERT_EQ(ORDCOUNT(), 1);
+    EXPECT_EQ(INDEXORD(), 0) << "natural order";
+    ORDINA(&brw, 2);  // a sort of the view, then back to no order
+    ORDINA(&brw);
+    ASSERT_TRUE(DBAPP());
+    FIELDPUT(2, Value::String("Aldo"));
+    DBCOMMIT();
+    DBUNLOCK();
+    EXPECT_EQ(ORDKEYCOUNT(Value::Integer(1)), 11) << "the bag follows the table";
+    // Damaged: told, opened without it, the bag and the flag untouched.
+    const std::string other = MakeClienti("ALTRA.DBF");
+    APRITAB(&brw, other);
+    std::ofstream(bag, std::ios::binary) << std::string(600, '\xFF');
+    ui_.messages.clear();
+    APRITAB(&brw, table);
+    ASSERT_EQ(ui_.messages.size(), 1u) << ui_.messages[0].text;
+    EXPECT_NE(ui_.messages[0].text.find(bag), std::string::npos) << ui_.messages[0].text;
+    EXPECT_EQ(CurTable().cCurTable, table);
+    EXPECT_EQ(LASTREC(), 11u);
+    // Missing: told the same way.
+    APRITAB(&brw, other);
+    std::remove(bag.c_str());
+    ui_.messages.clear();
+    APRITAB(&brw, table);
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_NE(ui_.messages[0].text.find("non \xE8 stato trovato"), std::string::npos)
+        << ui_.messages[0].text;
+    EXPECT_EQ(CurTable().cCurTable, table);
+  });
+  EXPECT_TRUE(StructuralBagOf(table).flagged);
 }
 
 // A table with one memo field and an empty FPT file of 64-byte blocks.

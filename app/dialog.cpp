@@ -127,7 +127,10 @@ bool DLGVALID(Dialog& dlg, bool lAsk) {
   }
   for (size_t i = 0; i < dlg.controls.size(); ++i) {
     Control& c = dlg.controls[i];
-    if (c.kind == ControlKind::kLabel || c.kind == ControlKind::kButton || !c.Enabled()) continue;
+    if (c.kind == ControlKind::kLabel || c.kind == ControlKind::kLine ||
+        c.kind == ControlKind::kButton || !c.Enabled()) {
+      continue;
+    }
     if (c.get) {
       c.get->Assign();
       if (c.get->BadDate()) return Fail(dlg, i, "Data non valida."), false;
@@ -145,7 +148,8 @@ void REFRESHALL(Dialog& dlg) {
   for (size_t i = 0; i < dlg.controls.size(); ++i) {
     Control& c = dlg.controls[i];
     if (static_cast<int>(i) == dlg.focus || c.kind == ControlKind::kFieldList ||
-        c.kind == ControlKind::kLabel || c.kind == ControlKind::kButton) {
+        c.kind == ControlKind::kLabel || c.kind == ControlKind::kLine ||
+        c.kind == ControlKind::kButton) {
       continue;
     }
     if (c.get) {

@@ -34,6 +34,7 @@ enum class ControlKind {
   kButton,     // push button; Conferma and Annulla follow the protocol
   kFieldList,  // a list of fields (column chooser, structure editor): one row per entry of
                // `items`, `marks` selected
+  kLine,       // a horizontal separator line
 };
 
 struct Control {
@@ -49,6 +50,11 @@ struct Control {
   std::vector<bool> marks;         // kFieldList: selected rows
   bool read_only = false;
   bool multi_line = false;
+  bool password = false;  // kGet: the typed characters are shown masked
+  // kLabel: a picture instead of the text; kButton: a bitmap button, pressed through the
+  // dialog's on_tool unless it is Conferma or Annulla.
+  std::string bitmap;
+  std::string tooltip;
   bool disabled = false;                    // never enabled
   bool hidden = false;                      // not shown (and so not enabled)
   int max_length = 0;                       // kMemo: at most this many characters; 0 any
@@ -100,7 +106,8 @@ struct Dialog {
     bool group_start;
   };
   std::vector<ToolButton> toolbar;
-  // A toolbar button was pressed; true when the dialog closes (result set).
+  // A button of the button bar, or a bitmap button, was pressed; true when the dialog closes
+  // (result set).
   std::function<bool(Dialog&, int id)> on_tool;
   std::function<std::string(Dialog&)> status_text;  // text of the dialog's status bar
   // A character typed in the field list (codes 32 to 126, Backspace 8); may move focus_row,

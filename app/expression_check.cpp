@@ -12,7 +12,6 @@ namespace vosk {
 namespace {
 
 constexpr char kTestAlias[] = "TESTEXP2";
-constexpr int kDbiPassword = 131;
 
 bool Blank(const std::string& text) {
   return text.find_first_not_of(" \t\r\n") == std::string::npos;
@@ -40,6 +39,11 @@ class TestArea {
 };
 
 }  // namespace
+
+bool KeyOrConditionError(const RuntimeError& e) {
+  return e.gen_code < kEgCreate || e.gen_code == kEgDataType || e.gen_code == kEgDataWidth ||
+         e.gen_code >= kEgArrAccess;
+}
 
 std::optional<Value> TestEval(const std::string& cExpr) {
   CompileError error;

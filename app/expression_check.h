@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "expr/runtime_error.h"
 #include "expr/value.h"
 
 namespace vosk {
@@ -34,6 +35,12 @@ std::string ExpressionLine(std::string text);
 // The validation of a dialog field holding an expression: `rule` (one of those below) on the
 // field's text as one line.
 std::function<bool(const Value&)> ExpressionField(bool (*rule)(const std::string&));
+
+// Runtime errors that say a typed key or condition cannot serve: the expression failed
+// (syntax, unknown name or function, wrong argument), or its value does not fit (data type or
+// width). Failures of the files (disk full, locks, I/O) are not: the program's handler tells
+// them.
+bool KeyOrConditionError(const RuntimeError& e);
 
 // The rules of the dialog fields.
 // A condition: empty, or an expression whose value is logical.

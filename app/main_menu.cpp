@@ -3,12 +3,15 @@
 #include "app/ansi.h"
 #include "app/browse.h"
 #include "app/browse_view.h"
+#include "app/copy_import.h"
 #include "app/current_table.h"
 #include "app/filename.h"
 #include "app/group_commands.h"
 #include "app/index_commands.h"
 #include "app/open_table.h"
 #include "app/order_info.h"
+#include "app/password.h"
+#include "app/program_info.h"
 #include "app/record_commands.h"
 #include "app/sort_filter.h"
 #include "app/structure_editor.h"
@@ -234,6 +237,10 @@ void Aggiorna(Browse* b) {
     b->Change();
   }
 }
+void CopiaTabella(Browse*) { COPIATAB(); }
+void ImportaRecord(Browse* b) { IMPORTAREC(b); }
+void ImpostaPassword(Browse* b) { PASSWORD(b); }
+void Informazioni(Browse*) { INFOS(ProgramName(), ProgramVersion(), InfoLines()); }
 void SwitchDriver(Browse* b) { CAMBIARDD(b, RDDSETDEFAULT() == "DBFNTX" ? "DBFCDX" : "DBFNTX"); }
 void SwitchMemo(Browse* b) {
   Value memo = RDDINFO(14);
@@ -322,6 +329,14 @@ Command CommandOf(Action action) {
       return &ImpostaFiltro;
     case Action::kAggiorna:
       return &Aggiorna;
+    case Action::kCopiaTabella:
+      return &CopiaTabella;
+    case Action::kImportaRecord:
+      return &ImportaRecord;
+    case Action::kImpostaPassword:
+      return &ImpostaPassword;
+    case Action::kInformazioni:
+      return &Informazioni;
     case Action::kSwitchDriver:
       return &SwitchDriver;
     case Action::kSwitchMemo:
@@ -347,7 +362,8 @@ const std::vector<ToolButton>& ButtonBar() {
 
 const std::vector<StatusItem>& StatusItems() {
   static const std::vector<StatusItem> items = {
-      {20, std::nullopt, "VUOTO", "Password non impostata", false, Action::kImpostaPassword},
+      {20, std::nullopt, "VUOTO", "Password non impostata", false, Action::kImpostaPassword,
+       "CRYPTED"},
       {55, 0x008000, "", "", true, Action::kSwitchDriver},
       {33, 0x800000, "", "", true, Action::kSwitchMemo},
       {37, 0x808000, "", "", true, Action::kSwitchCodifica},

@@ -141,6 +141,7 @@ struct StatusItem {
   std::string tooltip;
   bool starts_active = true;
   Action click = Action::kNone;
+  std::string active_bitmap;  // picture while active; "" keeps `bitmap`
 };
 const std::vector<StatusItem>& StatusItems();  // items 1 to 4
 // Text of item 2 (default driver), 3 ("DBT" / "FPT" by the driver's memo type) and 4 (the

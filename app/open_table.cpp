@@ -18,6 +18,7 @@
 #include "app/main_menu.h"
 #include "app/messages.h"
 #include "app/order_info.h"
+#include "app/password.h"
 #include "app/sort_filter.h"
 #include "app/startup.h"
 #include "app/table_files.h"
@@ -37,7 +38,6 @@ namespace {
 constexpr int kMruMax = 15;
 // "Seleziona TAG": its edits start right of the longest label, "Condizione FOR:".
 constexpr int kEditCol = 76, kEditWidth = 150;
-constexpr int kDbiPassword = 131;
 constexpr int kRddiMemoType = 14;
 constexpr int kRddiMemoExt = 6;
 
@@ -323,6 +323,7 @@ void APRITAB(Browse* oBrw, const std::string& cFile_in) {
   for (int item = 2; item <= 4; ++item) GetUi().SetStatusItem(item, StatusItemText(item));
   state.cPassword.reset();
   SetPassword(state.cPassword);
+  REFRESHPSW();
   if (with_index) {
     OrderListClear();
     OrderListAdd(index);

@@ -30,14 +30,6 @@ char TypeOf(int nField) {
 
 bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
-// Runtime errors that say the key or the condition cannot be an order's: the expression
-// failed (syntax, unknown name or function, wrong argument), or its value cannot be a key.
-// Failures of the files (disk full, locks, I/O) are not: the program's handler tells them.
-bool KeyOrConditionError(const RuntimeError& e) {
-  return e.gen_code < kEgCreate || e.gen_code == kEgDataType || e.gen_code == kEgDataWidth ||
-         e.gen_code >= kEgArrAccess;
-}
-
 // The view's way back to physical order: no order open and the state says so.
 void ClearView() {
   OrderListClear();

@@ -28,7 +28,6 @@
 namespace vosk {
 namespace {
 
-constexpr int kDbiPassword = 131;
 
 bool SameName(const std::string& a, const std::string& b) {
   return a.size() == b.size() && ::strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;

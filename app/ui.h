@@ -61,6 +61,9 @@ class Ui {
                                   int default_filter, const std::string& initial_dir,
                                   bool save) = 0;
 
+  // The 1-based filter that the user had chosen in the last file dialog (NGETFILEFILTER).
+  virtual int LastFileFilter() { return 1; }
+
   // Builds the main window over the open current table, shows it and runs its event loop until
   // the window closes (the window part of MAIN).
   virtual void RunMainWindow() = 0;
@@ -72,6 +75,9 @@ class Ui {
   // Status bar: item 1..4 text, and the default message-area text.
   virtual void SetStatusItem(int item, const std::string& text) = 0;
   virtual void SetStatusText(const std::string& text) = 0;
+  // Status bar: makes item 1..4 active (its picture shown) or inactive, with a tooltip. An
+  // inactive item still answers a click.
+  virtual void SetStatusItemState(int item, bool active, const std::string& tooltip) {}
 
   // Main-window geometry, for RESIZE.
   virtual WindowRect MainWindowRect() = 0;

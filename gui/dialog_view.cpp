@@ -88,12 +88,26 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
     Control& c = dlg.controls[i];
     QWidget* w = nullptr;
     switch (c.kind) {
-      case ControlKind::kLabel:
-        w = new QLabel(FromApp(c.label), this);
+      case ControlKind::kLabel: {
+        auto* label = new QLabel(FromApp(c.label), this);
+        if (!c.bitmap.empty()) {
+          label->setPixmap(DrawnIcon(c.bitmap).pixmap(ToPxX(c.width), ToPxY(c.height)));
+          label->setAlignment(Qt::AlignCenter);
+        }
+        w = label;
         break;
+      }
+      case ControlKind::kLine: {
+        auto* line = new QFrame(this);
+        line->setFrameShape(QFrame::HLine);
+        line->setFrameShadow(QFrame::Sunken);
+        w = line;
+        break;
+      }
       case ControlKind::kGet: {
         auto* edit = new TGetEdit(c.get, this);
         edit->setReadOnly(c.read_only);
+        if (c.password) edit->setEchoMode(QLineEdit::Password);
         edit->set_enter_moves_focus(!dlg.popup);
         if (dlg.popup) edit->setFrame(false);
         if (dlg.background) {
@@ -157,10 +171,18 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
       case ControlKind::kButton: {
         auto* button = new QPushButton(FromApp(c.label), this);
         button->setAutoDefault(true);  // Enter on a focused button presses it
+        if (!c.bitmap.empty()) button->setIcon(DrawnIcon(c.bitmap));
         const int id = c.id;
         connect(button, &QPushButton::clicked, this, [this, id] {
-          if (id == kIdConferma) TryClose(1);
-          if (id == kIdAnnulla) TryClose(2);
+          if (id == kIdConferma) {
+            TryClose(1);
+          } else if (id == kIdAnnulla) {
+            TryClose(2);
+          } else if (dlg_.on_tool) {
+            bool closed = false;
+            RunCommand([&] { closed = dlg_.on_tool(dlg_, id); });
+            if (closed) done(dlg_.result);
+          }
         });
         w = button;
         break;
@@ -205,9 +227,12 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
     w->setObjectName(
         QString::fromStdString(c.name.empty() ? "ctl" + std::to_string(c.id) : c.name));
     if (dlg.fixed_font && c.kind != ControlKind::kButton) w->setFont(fixed);
+    if (!c.tooltip.empty()) w->setToolTip(FromApp(c.tooltip));
     int width = ToPxX(c.width);
     // A label is never cut short: it takes the width its text needs.
-    if (c.kind == ControlKind::kLabel) width = std::max(width, w->sizeHint().width());
+    if (c.kind == ControlKind::kLabel && c.bitmap.empty()) {
+      width = std::max(width, w->sizeHint().width());
+    }
     w->setGeometry(ToPxX(c.col), top + ToPxY(c.row), width, ToPxY(c.height));
     if (c.kind == ControlKind::kFieldList) {
       w->setGeometry(0, top, ToPxX(dlg.width), ToPxY(dlg.height) - 22);

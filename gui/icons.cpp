@@ -137,6 +137,25 @@ void Draw(QPainter& p, const std::string& name) {
     p.drawRect(QRectF(5, 11, 14, 10));
   } else if (name == "ICONA") {
     Table(p, QRectF(2, 3, 20, 18));
+  } else if (name == "VOSK") {
+    // The product picture: a table with its index key beside it.
+    Table(p, QRectF(1, 4, 16, 16));
+    p.setPen(QPen(kInk, 1.2));
+    p.setBrush(kFolder);
+    p.drawEllipse(QPointF(18, 8), 3, 3);
+    p.setPen(QPen(kFolder.darker(130), 2, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(18, 11), QPointF(18, 21));
+    p.drawLine(QPointF(18, 17), QPointF(21, 17));
+    p.drawLine(QPointF(18, 20), QPointF(21, 20));
+  } else if (name == "ELIMINA") {
+    // A rubber wiping out a line.
+    p.setPen(QPen(kInk, 1.5, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(3, 21), QPointF(21, 21));
+    QPolygonF rubber({QPointF(6, 15), QPointF(14, 5), QPointF(21, 11), QPointF(13, 20),
+                      QPointF(9, 20)});
+    p.setPen(QPen(kInk, 1.2));
+    p.setBrush(kRed.lighter(150));
+    p.drawPolygon(rubber);
   } else if (name == "OK" || name == "SELECT") {
     p.setPen(QPen(kGreen, 3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.drawPolyline(QPolygonF({QPointF(5, 13), QPointF(10, 18), QPointF(19, 6)}));

@@ -3,7 +3,8 @@
 
 // The pictures of the button bar, the status bar and the window, drawn at run time: NUOVO,
 // APRI, COPIATAB, IMPORTAREC, CERCACOL, VISTACOL, FILTRO, CHIUDI, AGGIORNA, ESCI, CRYPTED,
-// VUOTO and ICONA, and the column chooser's OK, CANCEL, ALL and SELECT. An unknown
+// VUOTO and ICONA, the column chooser's OK, CANCEL, ALL and SELECT, the password dialog's
+// ELIMINA and the information box's VOSK. An unknown
 // name gives a blank picture.
 
 #include <QIcon>

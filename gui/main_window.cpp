@@ -32,7 +32,7 @@ class StatusItemLabel : public QLabel {
 
  protected:
   void mousePressEvent(QMouseEvent* event) override {
-    if (event->button() == Qt::LeftButton && isEnabled()) on_click_();
+    if (event->button() == Qt::LeftButton) on_click_();
     QLabel::mousePressEvent(event);
   }
 
@@ -219,6 +219,7 @@ void MainWindow::BuildStatusBar() {
     if (!item.bitmap.empty()) label->setPixmap(DrawnIcon(item.bitmap).pixmap(16, 16));
     label->setToolTip(FromApp(item.tooltip));
     label->setEnabled(item.starts_active);
+    label->setProperty("active", item.starts_active);
     bar->addPermanentWidget(label);
     status_items_.push_back(label);
   }
@@ -251,6 +252,19 @@ void MainWindow::SetStatusItem(int item, const std::string& text) {
     const int needed = label->fontMetrics().horizontalAdvance(label->text()) + 4;
     label->setFixedWidth(std::max(StatusItems()[static_cast<size_t>(item - 1)].width, needed));
   }
+}
+
+void MainWindow::SetStatusItemState(int item, bool active, const std::string& tooltip) {
+  if (item < 1 || item > static_cast<int>(status_items_.size())) return;
+  QLabel* label = status_item(item);
+  // The password item shows "CRYPTED" while active and nothing ("VUOTO") otherwise.
+  const StatusItem& described = StatusItems()[static_cast<size_t>(item - 1)];
+  const std::string& bitmap =
+      active && !described.active_bitmap.empty() ? described.active_bitmap : described.bitmap;
+  if (!bitmap.empty()) label->setPixmap(DrawnIcon(bitmap).pixmap(16, 16));
+  label->setEnabled(active);
+  label->setProperty("active", active);
+  label->setToolTip(FromApp(tooltip));
 }
 
 void MainWindow::SetStatusText(const std::string& text) { status_message_->setText(FromApp(text)); }

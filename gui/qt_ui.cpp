@@ -199,6 +199,7 @@ std::string QtUi::GetFileName(const std::string& filter, const std::string& titl
     dialog.selectNameFilter(filters[default_filter - 1]);
   }
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return "";
+  last_filter_ = std::max(1, static_cast<int>(filters.indexOf(dialog.selectedNameFilter())) + 1);
   return PathToApp(dialog.selectedFiles().front());
 }
 
@@ -261,6 +262,10 @@ void QtUi::SetMenuCheck(const std::string& prompt, bool checked) {
 
 void QtUi::SetStatusItem(int item, const std::string& text) {
   if (window_) window_->SetStatusItem(item, text);
+}
+
+void QtUi::SetStatusItemState(int item, bool active, const std::string& tooltip) {
+  if (window_) window_->SetStatusItemState(item, active, tooltip);
 }
 
 void QtUi::SetStatusText(const std::string& text) {

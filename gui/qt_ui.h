@@ -42,6 +42,8 @@ class QtUi : public Ui {
   void SetMenuCheck(const std::string& prompt, bool checked) override;
   void SetStatusItem(int item, const std::string& text) override;
   void SetStatusText(const std::string& text) override;
+  void SetStatusItemState(int item, bool active, const std::string& tooltip) override;
+  int LastFileFilter() override { return last_filter_; }
   WindowRect MainWindowRect() override;
   WindowRect NormalWindowRect() override;
   bool MainWindowMinimized() override;
@@ -67,7 +69,8 @@ class QtUi : public Ui {
   QProgressBar* progress_bar_ = nullptr;
   QString screenshot_;
   QString scene_;
-  bool dialog_shot_ = false;  // the next dialog is saved to screenshot_ and closed
+  bool dialog_shot_ = false;
+  int last_filter_ = 1;  // the filter chosen in the last file dialog  // the next dialog is saved to screenshot_ and closed
 };
 
 // A filter of the Application ("File DBF (*.DBF)|*.DBF|Tutti (*.*)|*.*") as a Qt file-dialog

@@ -214,6 +214,12 @@ bool FileExists(const std::string& path) {
   return ::stat(ResolveCase(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return ::stat(ResolveCase(a).c_str(), &sa) == 0 && ::stat(ResolveCase(b).c_str(), &sb) == 0 &&
+         sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 bool DeleteFile(const std::string& path) { return ::unlink(ResolveCase(path).c_str()) == 0; }
 
 bool RenameFile(const std::string& from, const std::string& to) {

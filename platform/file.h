@@ -77,6 +77,8 @@ std::string NormalizeSeparators(const std::string& path);
 // The exact name when it exists; otherwise the existing file of the same directory whose name
 // differs only in letter case; otherwise the (normalised) name itself.
 std::string ResolveCase(const std::string& path);
+// True when both names reach one existing file (the same file, whatever the names).
+bool SameFile(const std::string& a, const std::string& b);
 // The absolute path of a name (not resolving links).
 std::string FullPath(const std::string& path);
 // $TMPDIR, else /tmp (no trailing separator).

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <map>
 
 #include "expr/runtime_error.h"
 #include "rdd/command_error.h"
@@ -277,6 +278,24 @@ void RegisterTransferKindDriver(const std::string& name, const std::string& exte
     throw InternalError(9004, "RDD invalid or failed to load");
   }
   FindDriver(name)->settings().table_ext = extension;
+}
+
+namespace {
+std::map<std::string, TableLister>& TableListers() {
+  static std::map<std::string, TableLister> listers;
+  return listers;
+}
+}  // namespace
+
+void RegisterTableLister(const std::string& driver, TableLister lister) {
+  TableListers()[driver] = std::move(lister);
+}
+
+bool TransferTables(const std::string& driver, const std::string& file,
+                    std::vector<std::string>* tables) {
+  tables->clear();
+  auto found = TableListers().find(driver);
+  return found != TableListers().end() && found->second(file, tables);
 }
 
 bool DBCOPYTO(const TransferArgs& args) {

@@ -57,6 +57,15 @@ bool DBSDF(bool export_to, TransferArgs args);
 void RegisterTransferKindDriver(const std::string& name, const std::string& extension,
                                 AreaFactory factory);
 
+// The tables inside a database file, for the drivers whose files hold several (SQLITE): a
+// driver registers how it lists them; TransferTables asks it. False when the driver lists none
+// or the file cannot be read as one of its databases.
+using TableLister =
+    std::function<bool(const std::string& file, std::vector<std::string>* tables)>;
+void RegisterTableLister(const std::string& driver, TableLister lister);
+bool TransferTables(const std::string& driver, const std::string& file,
+                    std::vector<std::string>* tables);
+
 // Derives the transfer items from a source area and a destination (nullptr: none, then
 // *structure receives the layout of the new file). False when no item results.
 bool DeriveTransferLayout(WorkArea* source, WorkArea* dest,

@@ -105,11 +105,12 @@ struct TransferInfo {
   uint64_t copied = 0;
 };
 
-// Table inquiry codes the transfer uses.
+// Table inquiry codes the transfer and the Application use.
 enum : int {
   kDbiIsTable = 1,
   kDbiCanPutRec = 2,  // whether the area takes whole raw records
   kDbiSetDelimiter = 6,
+  kDbiPassword = 131,  // sets the key of an enciphered table (a text; "" none)
 };
 
 // One relation of a parent area to a child area.

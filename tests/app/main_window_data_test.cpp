@@ -71,7 +71,7 @@ TEST_F(MainWindowDataTest, OnlyExistingCommandsAreEnabled) {
   } cases[] = {
       {"Nuovo VOSK Software DBU", true}, {"Esci", true},          {"Nuova tabella...", true},
       {"Apri tabella...", true},         {"Aggiorna", true},      {"Vai al record...", true},
-      {"Imposta vista...", true},        {"Codifica OEM", true},  {"Informazioni", false},
+      {"Imposta vista...", true},        {"Codifica OEM", true},  {"Informazioni", true},
       {"Imposta filtro...", true},       {"Nuovo record", true},  {"Apri indice...", true},
       {"Seleziona TAG", false},          {"Duplica record corrente", true},
       {"Cancella/ripristina record corrente", true},

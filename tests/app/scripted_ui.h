@@ -29,6 +29,7 @@ class ScriptedUi : public Ui {
   // the file-dialog results.
   std::deque<int> answers;
   std::deque<std::string> file_results;
+  int file_filter = 1;  // the filter the user chose in the file dialogs
   // Dialogs: each runs the next script, which types and presses through the helpers below;
   // a dialog that the script leaves open is closed as by Esc. Without a script: Esc.
   std::deque<std::function<void(Dialog&)>> dialog_scripts;
@@ -48,6 +49,11 @@ class ScriptedUi : public Ui {
   std::vector<std::string> instances, mails;
   std::map<std::string, bool> checks;
   std::map<int, std::string> status_items;
+  struct ItemState {
+    bool active;
+    std::string tooltip;
+  };
+  std::map<int, ItemState> item_states;
   std::string status_text, title;
   int beeps = 0, events = 0, main_windows = 0, closes = 0;
   bool closed_ = false;
@@ -102,6 +108,10 @@ class ScriptedUi : public Ui {
   void SetMenuCheck(const std::string& prompt, bool checked) override { checks[prompt] = checked; }
   void SetStatusItem(int item, const std::string& text) override { status_items[item] = text; }
   void SetStatusText(const std::string& text) override { status_text = text; }
+  void SetStatusItemState(int item, bool active, const std::string& tooltip) override {
+    item_states[item] = {active, tooltip};
+  }
+  int LastFileFilter() override { return file_filter; }
   WindowRect MainWindowRect() override { return rect; }
   WindowRect NormalWindowRect() override { return normal_rect; }
   bool MainWindowMinimized() override { return minimized; }

@@ -266,10 +266,33 @@ Status SqliteArea::close() {
   return Ok(s) ? base : s;
 }
 
+bool SqliteTables(const std::string& file, std::vector<std::string>* tables) {
+  tables->clear();
+  sqlite3* db = nullptr;
+  bool ok = sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK;
+  sqlite3_stmt* stmt = nullptr;
+  // Reading the schema is what tells a database from any other file.
+  ok = ok && sqlite3_prepare_v2(db,
+                                "SELECT name FROM sqlite_master WHERE type IN ('table', 'view') "
+                                "AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name",
+                                -1, &stmt, nullptr) == SQLITE_OK;
+  int rc = SQLITE_DONE;
+  while (ok && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    const unsigned char* name = sqlite3_column_text(stmt, 0);
+    if (name) tables->emplace_back(reinterpret_cast<const char*>(name));
+  }
+  ok = ok && rc == SQLITE_DONE;
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  if (!ok) tables->clear();
+  return ok;
+}
+
 void RegisterSqliteDriver() {
   RegisterTransferKindDriver("SQLITE", ".sqlite", [](Driver* d) -> std::unique_ptr<WorkArea> {
     return std::make_unique<SqliteArea>(d);
   });
+  RegisterTableLister("SQLITE", &SqliteTables);
 }
 
 }  // namespace vosk

@@ -45,7 +45,11 @@ class SqliteArea : public RowArea {
   std::string text_;         // scratch
 };
 
-// Registers "SQLITE" (transfer kind).
+// The tables and views of a SQLite database file, by name; false when the file is no database
+// that can be read.
+bool SqliteTables(const std::string& file, std::vector<std::string>* tables);
+
+// Registers "SQLITE" (transfer kind) and its lister of tables.
 void RegisterSqliteDriver();
 
 }  // namespace vosk

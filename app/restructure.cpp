@@ -16,7 +16,6 @@
 namespace vosk {
 namespace {
 
-constexpr int kDbiPassword = 131;
 constexpr uint64_t kBarSteps = 1000;  // the bar's resolution over the records
 
 }  // namespace

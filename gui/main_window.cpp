@@ -218,7 +218,7 @@ void MainWindow::BuildStatusBar() {
     if (item.colour) label->setStyleSheet(ColourStyle(*item.colour));
     if (!item.bitmap.empty()) label->setPixmap(DrawnIcon(item.bitmap).pixmap(16, 16));
     label->setToolTip(FromApp(item.tooltip));
-    label->setEnabled(item.starts_active);
+    // An inactive item shows its inactive picture but stays enabled: it still takes clicks.
     label->setProperty("active", item.starts_active);
     bar->addPermanentWidget(label);
     status_items_.push_back(label);
@@ -262,7 +262,6 @@ void MainWindow::SetStatusItemState(int item, bool active, const std::string& to
   const std::string& bitmap =
       active && !described.active_bitmap.empty() ? described.active_bitmap : described.bitmap;
   if (!bitmap.empty()) label->setPixmap(DrawnIcon(bitmap).pixmap(16, 16));
-  label->setEnabled(active);
   label->setProperty("active", active);
   label->setToolTip(FromApp(tooltip));
 }

@@ -32,8 +32,8 @@ class MainWindow : public QMainWindow {
   void SetMenuCheck(const std::string& prompt, bool checked);
   void SetStatusItem(int item, const std::string& text);
   void SetStatusText(const std::string& text);
-  // An active item shows its picture; an inactive one is greyed and blank, and still answers
-  // a click.
+  // An active item shows its active picture, an inactive one its other picture ("VUOTO":
+  // blank); both answer a click.
   void SetStatusItemState(int item, bool active, const std::string& tooltip);
   Browse* browse();
   class TWBrowseWidget* grid() const {

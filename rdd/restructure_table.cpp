@@ -23,7 +23,6 @@ constexpr char kScratchDriver[] = "DBFFPT";
 constexpr char kScratchAlias[] = "MODITAB";
 constexpr int kRddTableKind = 13;
 constexpr int kRddMemoType = 14;
-constexpr int kDbiPassword = 131;
 constexpr int kDbiEncipher = 140;
 
 std::string ExtensionOf(const std::string& path) {

@@ -140,7 +140,7 @@ TEST_F(MainWindowTest, TitleMenusButtonsAndStatusBar) {
 
     EXPECT_EQ(w.status_message()->text(), "Campo: 1/10     RecNo: 1/12     KeyNo: 1/12     ");
     EXPECT_EQ(w.status_item(1)->toolTip(), "Password non impostata");
-    EXPECT_FALSE(w.status_item(1)->isEnabled());
+    EXPECT_FALSE(w.status_item(1)->property("active").toBool());
     EXPECT_EQ(w.status_item(2)->text(), "DBFNTX");
     EXPECT_EQ(w.status_item(3)->text(), "DBT");
     // The table's header marks Windows-1252: the item names it (ANSI/OEM are for tables

@@ -38,16 +38,6 @@ std::string Upper(std::string s) {
 
 std::string TextOf(const Value& v) { return v.is_string() ? v.str() : ""; }
 
-// Dialog text as one line of an expression: line breaks are blanks, outer blanks go.
-std::string OneLine(std::string text) {
-  for (char& c : text) {
-    if (c == '\r' || c == '\n' || c == '\t') c = ' ';
-  }
-  const size_t first = text.find_first_not_of(' ');
-  if (first == std::string::npos) return "";
-  return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
 // The file dialog's filter listing `formats`, one entry each.
 std::string FilterOf(bool import) {
   std::string filter;
@@ -136,10 +126,14 @@ Control Choice(int id, const char* name, std::vector<std::string> items, const s
 
 void Show(Dialog& dlg, const char* name) {
   Control* c = CTL(dlg, name);
-  if (c && dlg.on_control_changed) dlg.on_control_changed(static_cast<int>(c - dlg.controls.data()));
+  if (c && dlg.on_control_changed) {
+    dlg.on_control_changed(static_cast<int>(c - dlg.controls.data()));
+  }
 }
 
-std::string MemoText(Dialog& dlg, const char* name) { return OneLine(TextOf(CTL(dlg, name)->value)); }
+std::string MemoText(Dialog& dlg, const char* name) {
+  return ExpressionLine(TextOf(CTL(dlg, name)->value));
+}
 
 // The dialog "COPIATAB" over a target name and the start values.
 // REQUIRES: dlg outlives its run (the hooks refer to it).
@@ -150,10 +144,10 @@ void BuildCopyDialog(Dialog& dlg, const std::string& cDbf, const std::string& cF
   dlg.Add(FileNameBox(cDbf));
   dlg.Add(Control::Label("Condizione:", 50, 10, 60, 10));
   dlg.Add(Memo(102, "cFor", cFor, 60, 10, 235, 40));
-  CTL(dlg, "cFor")->valid = [](const Value& v) { return ValidCondition(OneLine(TextOf(v))); };
+  CTL(dlg, "cFor")->valid = ExpressionField(&ValidCondition);
   dlg.Add(Control::Label("Ordinamento:", 110, 10, 60, 10));
   dlg.Add(Memo(103, "cKey", cKey, 120, 10, 235, 40));
-  CTL(dlg, "cKey")->valid = [](const Value& v) { return ValidKey(OneLine(TextOf(v))); };
+  CTL(dlg, "cKey")->valid = ExpressionField(&ValidKey);
   dlg.Add(Control::Label("Formato:", 66, 255, 45, 10));
   std::vector<std::string> names;
   for (const CopyFormat& f : CopyFormats()) names.push_back(f.name);
@@ -399,7 +393,7 @@ void IMPORTAREC(Browse* oBrw) {
   dlg.Add(Memo(102, "cFor", cFor, 60, 10, 235, 40));
   // A DBF source has fields of its own; the other sources are read with the open table's.
   CTL(dlg, "cFor")->valid = [&cDbf, format](const Value& v) {
-    const std::string text = OneLine(TextOf(v));
+    const std::string text = ExpressionLine(TextOf(v));
     if (!IsDbf(*format)) return ValidCondition(text);
     return text.empty() || TESTEXP2(cDbf, text);
   };

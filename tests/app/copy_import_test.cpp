@@ -70,22 +70,9 @@ class CopyImportTest : public AppTest {
     AppTest::SetUp();
     RegisterTransferDrivers();
     Ini("RDD", "DBFNTX");
-    const char* old = std::getenv("TMPDIR");
-    old_tmpdir_ = old ? old : "";
-    std::filesystem::create_directory(dir_ + "/tmp");
-    ::setenv("TMPDIR", (dir_ + "/tmp").c_str(), 1);
     table_ = Path("PERSONE.DBF");
     WriteDbf(table_, {{"NOME", 'C', 8, 0}, {"ETA", 'N', 3, 0}, {"ATTIVO", 'L', 1, 0}}, kRows);
   }
-  void TearDown() override {
-    AppTest::TearDown();
-    if (old_tmpdir_.empty()) {
-      ::unsetenv("TMPDIR");
-    } else {
-      ::setenv("TMPDIR", old_tmpdir_.c_str(), 1);
-    }
-  }
-
   // Runs COPIATAB on the open table with the target `file` and the dialog `script`.
   void Copy(const std::string& file, Script script) {
     ui_.file_results = {file};
@@ -112,7 +99,7 @@ class CopyImportTest : public AppTest {
     return out;
   }
 
-  std::string table_, old_tmpdir_;
+  std::string table_;
 };
 
 TEST_F(CopyImportTest, SdfTargetTakesTheTxtExtensionAndFixedWidthLines) {

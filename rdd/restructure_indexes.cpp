@@ -14,7 +14,6 @@
 namespace vosk {
 namespace {
 
-constexpr int kDbiPassword = 131;
 constexpr char kStructuralDriver[] = "DBFCDX";
 constexpr char kTableDriver[] = "DBFFPT";
 

@@ -33,7 +33,6 @@
 namespace vosk {
 namespace {
 
-constexpr int kDbiPassword = 131;
 constexpr int kRddMemoExt = 6, kRddMemoType = 14;
 constexpr char kConfirmChange[] = "Confermi la modifica della struttura della tabella?";
 constexpr char kDuplicateName[] = "Nome campo già presente.";

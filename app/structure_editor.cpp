@@ -20,6 +20,7 @@
 #include "app/main_menu.h"
 #include "app/messages.h"
 #include "app/open_table.h"
+#include "app/password.h"
 #include "app/restructure.h"
 #include "app/sort_filter.h"
 #include "app/table_files.h"
@@ -204,10 +205,6 @@ bool RoomForRestructure(const ValueArray& aStruct) {
   return !ISFULL(CFILEPATH(table), bytes);
 }
 
-// REFRESHPSW: the password item of the status bar after the table changed. The password
-// commands own that item; a table opened here has no password set, which the item shows
-// already.
-void RefreshPasswordItem() {}
 
 // The refresh timer is stopped while the table is rebuilt.
 void RestructureCurrent(const ValueArray& aStruct) {
@@ -233,7 +230,7 @@ void OpenAgain(Browse* oBrw, bool lNew) {
     return;
   }
   DBINFO(kDbiPassword, Value::String(state.cPassword.value_or("")));
-  RefreshPasswordItem();
+  REFRESHPSW();
   REBUILDBRW(oBrw);
   if (lNew || oBrw->nColAct() > FCOUNT()) {
     oBrw->set_nColAct(1);

@@ -18,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-FieldSpec Spec(const char* type, int len, int dec = 0, const char* name = "F") {
+FieldSpec Def(const char* type, int len, int dec = 0, const char* name = "F") {
   return FieldSpec{name, type[0], len, dec, 0};
 }
 
@@ -70,84 +70,84 @@ TEST_F(RestructureTest, EveryOldTypeConvertsToEveryNewType) {
   };
   const Case cases[] = {
       // Character and memo.
-      {Spec("C", 10), Value::String("abc       "), Spec("C", 20), "C:abc       "},
-      {Spec("C", 10), Value::String("abc       "), Spec("M", 10), "M:abc"},
-      {Spec("C", 10), Value::String("31/01/2024"), Spec("D", 8), "D:20240131"},
-      {Spec("C", 10), Value::String("  20240131"), Spec("D", 8), "D:20240131"},
-      {Spec("C", 10), Value::String("          "), Spec("D", 8), "D:        "},
-      {Spec("C", 10), Value::String("1.234,56  "), Spec("N", 10, 2), "N:1234.56"},
-      {Spec("C", 10), Value::String("12        "), Spec("N", 1), "N:0"},
-      {Spec("C", 10), Value::String("  7.25    "), Spec("N", 5, 1), "N:7.3"},
-      {Spec("C", 10), Value::String("          "), Spec("L", 1), "L:F"},
-      {Spec("C", 10), Value::String(".f.       "), Spec("L", 1), "L:F"},
-      {Spec("C", 10), Value::String("si        "), Spec("L", 1), "L:T"},
-      {Spec("C", 20), Value::String("31/01/2024 12:30:45 "), Spec("T", 8), "T:20240131123045"},
-      {Spec("C", 20), Value::String("20240131123045      "), Spec("T", 8), "T:20240131123045"},
-      {Spec("C", 10), Value::String("31/01/2024"), Spec("T", 8), "T:20240131000000"},
-      {Spec("M", 10), Value::String("a\r\nb\r\nc", true), Spec("C", 10), "C:a b c"},
-      {Spec("M", 10), Value::String("x", true), Spec("M", 10), "M:x"},
-      {Spec("M", 10), Value::String("1.234,5", true), Spec("N", 8, 1), "N:1234.5"},
-      {Spec("M", 10), Value::String("31/01/2024", true), Spec("D", 8), "D:20240131"},
-      {Spec("M", 10), Value::String(".F.", true), Spec("L", 1), "L:F"},
-      {Spec("M", 10), Value::String("31/01/2024 12:30:45", true), Spec("T", 8), "T:20240131123045"},
+      {Def("C", 10), Value::String("abc       "), Def("C", 20), "C:abc       "},
+      {Def("C", 10), Value::String("abc       "), Def("M", 10), "M:abc"},
+      {Def("C", 10), Value::String("31/01/2024"), Def("D", 8), "D:20240131"},
+      {Def("C", 10), Value::String("  20240131"), Def("D", 8), "D:20240131"},
+      {Def("C", 10), Value::String("          "), Def("D", 8), "D:        "},
+      {Def("C", 10), Value::String("1.234,56  "), Def("N", 10, 2), "N:1234.56"},
+      {Def("C", 10), Value::String("12        "), Def("N", 1), "N:0"},
+      {Def("C", 10), Value::String("  7.25    "), Def("N", 5, 1), "N:7.3"},
+      {Def("C", 10), Value::String("          "), Def("L", 1), "L:F"},
+      {Def("C", 10), Value::String(".f.       "), Def("L", 1), "L:F"},
+      {Def("C", 10), Value::String("si        "), Def("L", 1), "L:T"},
+      {Def("C", 20), Value::String("31/01/2024 12:30:45 "), Def("T", 8), "T:20240131123045"},
+      {Def("C", 20), Value::String("20240131123045      "), Def("T", 8), "T:20240131123045"},
+      {Def("C", 10), Value::String("31/01/2024"), Def("T", 8), "T:20240131000000"},
+      {Def("M", 10), Value::String("a\r\nb\r\nc", true), Def("C", 10), "C:a b c"},
+      {Def("M", 10), Value::String("x", true), Def("M", 10), "M:x"},
+      {Def("M", 10), Value::String("1.234,5", true), Def("N", 8, 1), "N:1234.5"},
+      {Def("M", 10), Value::String("31/01/2024", true), Def("D", 8), "D:20240131"},
+      {Def("M", 10), Value::String(".F.", true), Def("L", 1), "L:F"},
+      {Def("M", 10), Value::String("31/01/2024 12:30:45", true), Def("T", 8), "T:20240131123045"},
       // Dates.
-      {Spec("D", 8), Day(2024, 1, 31), Spec("C", 10), "C:31/01/2024"},
-      {Spec("D", 8), Value::Date(0), Spec("C", 10), "C:        "},
-      {Spec("D", 8), Day(2024, 1, 31), Spec("M", 10), "M:31/01/2024"},
-      {Spec("D", 8), Value::Date(0), Spec("M", 10), "M:"},  // no memo of 8 blanks
-      {Spec("D", 8), Day(2024, 1, 31), Spec("D", 8), "D:20240131"},
-      {Spec("D", 8), Day(2024, 1, 31), Spec("N", 8), "N:20240131"},
-      {Spec("D", 8), Day(2024, 1, 31), Spec("N", 4), "N:0"},
-      {Spec("D", 8), Day(2024, 1, 31), Spec("L", 1), "L:T"},
-      {Spec("D", 8), Value::Date(0), Spec("L", 1), "L:F"},
-      {Spec("D", 8), Day(2024, 1, 31), Spec("T", 8), "T:20240131000000"},
+      {Def("D", 8), Day(2024, 1, 31), Def("C", 10), "C:31/01/2024"},
+      {Def("D", 8), Value::Date(0), Def("C", 10), "C:        "},
+      {Def("D", 8), Day(2024, 1, 31), Def("M", 10), "M:31/01/2024"},
+      {Def("D", 8), Value::Date(0), Def("M", 10), "M:"},  // no memo of 8 blanks
+      {Def("D", 8), Day(2024, 1, 31), Def("D", 8), "D:20240131"},
+      {Def("D", 8), Day(2024, 1, 31), Def("N", 8), "N:20240131"},
+      {Def("D", 8), Day(2024, 1, 31), Def("N", 4), "N:0"},
+      {Def("D", 8), Day(2024, 1, 31), Def("L", 1), "L:T"},
+      {Def("D", 8), Value::Date(0), Def("L", 1), "L:F"},
+      {Def("D", 8), Day(2024, 1, 31), Def("T", 8), "T:20240131000000"},
       // Numbers.
-      {Spec("N", 6, 2), Value::Double(12.5, 6, 2), Spec("C", 10), "C:12.50"},
-      {Spec("N", 6, 2), Value::Double(0, 6, 2), Spec("C", 10), "C:"},
-      {Spec("N", 3), Value::Integer(7, 3), Spec("M", 10), "M:7"},
-      {Spec("N", 8), Value::Integer(20240131, 8), Spec("D", 8), "D:20240131"},
-      {Spec("N", 8, 3), Value::Double(123.456, 8, 3), Spec("N", 5, 1), "N:123.5"},
-      {Spec("N", 5), Value::Integer(12345, 5), Spec("N", 3), "N:0"},
-      {Spec("N", 5), Value::Integer(-12, 5), Spec("N", 3), "N:-12"},
-      {Spec("N", 3), Value::Integer(0, 3), Spec("L", 1), "L:F"},
-      {Spec("N", 3), Value::Integer(5, 3), Spec("L", 1), "L:T"},
-      {Spec("N", 14), Value::Integer(20240131123045, 14), Spec("T", 8), "T:20240131123045"},
+      {Def("N", 6, 2), Value::Double(12.5, 6, 2), Def("C", 10), "C:12.50"},
+      {Def("N", 6, 2), Value::Double(0, 6, 2), Def("C", 10), "C:"},
+      {Def("N", 3), Value::Integer(7, 3), Def("M", 10), "M:7"},
+      {Def("N", 8), Value::Integer(20240131, 8), Def("D", 8), "D:20240131"},
+      {Def("N", 8, 3), Value::Double(123.456, 8, 3), Def("N", 5, 1), "N:123.5"},
+      {Def("N", 5), Value::Integer(12345, 5), Def("N", 3), "N:0"},
+      {Def("N", 5), Value::Integer(-12, 5), Def("N", 3), "N:-12"},
+      {Def("N", 3), Value::Integer(0, 3), Def("L", 1), "L:F"},
+      {Def("N", 3), Value::Integer(5, 3), Def("L", 1), "L:T"},
+      {Def("N", 14), Value::Integer(20240131123045, 14), Def("T", 8), "T:20240131123045"},
       // Logicals.
-      {Spec("L", 1), Value::Logical(true), Spec("C", 5), "C:.T."},
-      {Spec("L", 1), Value::Logical(false), Spec("C", 5), "C:"},
-      {Spec("L", 1), Value::Logical(true), Spec("M", 10), "M:.T."},
-      {Spec("L", 1), Value::Logical(true), Spec("D", 8), "D:        "},
-      {Spec("L", 1), Value::Logical(true), Spec("N", 1), "N:1"},
-      {Spec("L", 1), Value::Logical(false), Spec("N", 1), "N:0"},
-      {Spec("L", 1), Value::Logical(true), Spec("L", 1), "L:T"},
-      {Spec("L", 1), Value::Logical(true), Spec("T", 8), "T:              "},
+      {Def("L", 1), Value::Logical(true), Def("C", 5), "C:.T."},
+      {Def("L", 1), Value::Logical(false), Def("C", 5), "C:"},
+      {Def("L", 1), Value::Logical(true), Def("M", 10), "M:.T."},
+      {Def("L", 1), Value::Logical(true), Def("D", 8), "D:        "},
+      {Def("L", 1), Value::Logical(true), Def("N", 1), "N:1"},
+      {Def("L", 1), Value::Logical(false), Def("N", 1), "N:0"},
+      {Def("L", 1), Value::Logical(true), Def("L", 1), "L:T"},
+      {Def("L", 1), Value::Logical(true), Def("T", 8), "T:              "},
       // Timestamps of both kinds.
-      {Spec("T", 8), Stamp(), Spec("C", 30), "C:31/01/2024 12:30:45.000"},
-      {Spec("T", 8), Value::Timestamp(0, 0), Spec("C", 30), "C:"},
-      {Spec("T", 8), Stamp(), Spec("M", 10), "M:31/01/2024 12:30:45.000"},
-      {Spec("T", 8), Stamp(), Spec("D", 8), "D:20240131"},
-      {Spec("T", 8), Stamp(), Spec("N", 14), "N:20240131123045"},
-      {Spec("T", 8), Stamp(), Spec("N", 8), "N:0"},
-      {Spec("T", 8), Stamp(), Spec("L", 1), "L:T"},
-      {Spec("T", 8), Value::Timestamp(0, 0), Spec("L", 1), "L:F"},
-      {Spec("T", 8), Stamp(), Spec("T", 8), "T:20240131123045"},
-      {Spec("@", 8), Stamp(), Spec("C", 30), "C:31/01/2024 12:30:45.000"},
-      {Spec("@", 8), Stamp(), Spec("M", 10), "M:31/01/2024 12:30:45.000"},
-      {Spec("@", 8), Stamp(), Spec("D", 8), "D:20240131"},
-      {Spec("@", 8), Stamp(), Spec("N", 14), "N:20240131123045"},
-      {Spec("@", 8), Value::Timestamp(0, 0), Spec("L", 1), "L:T"},
-      {Spec("@", 8), Stamp(), Spec("T", 8), "T:20240131123045"},
+      {Def("T", 8), Stamp(), Def("C", 30), "C:31/01/2024 12:30:45.000"},
+      {Def("T", 8), Value::Timestamp(0, 0), Def("C", 30), "C:"},
+      {Def("T", 8), Stamp(), Def("M", 10), "M:31/01/2024 12:30:45.000"},
+      {Def("T", 8), Stamp(), Def("D", 8), "D:20240131"},
+      {Def("T", 8), Stamp(), Def("N", 14), "N:20240131123045"},
+      {Def("T", 8), Stamp(), Def("N", 8), "N:0"},
+      {Def("T", 8), Stamp(), Def("L", 1), "L:T"},
+      {Def("T", 8), Value::Timestamp(0, 0), Def("L", 1), "L:F"},
+      {Def("T", 8), Stamp(), Def("T", 8), "T:20240131123045"},
+      {Def("@", 8), Stamp(), Def("C", 30), "C:31/01/2024 12:30:45.000"},
+      {Def("@", 8), Stamp(), Def("M", 10), "M:31/01/2024 12:30:45.000"},
+      {Def("@", 8), Stamp(), Def("D", 8), "D:20240131"},
+      {Def("@", 8), Stamp(), Def("N", 14), "N:20240131123045"},
+      {Def("@", 8), Value::Timestamp(0, 0), Def("L", 1), "L:T"},
+      {Def("@", 8), Stamp(), Def("T", 8), "T:20240131123045"},
       // Autoincrement numbers.
-      {Spec("+", 4), Value::Integer(42), Spec("C", 10), "C:42"},
-      {Spec("+", 4), Value::Integer(42), Spec("M", 10), "M:42"},
-      {Spec("+", 4), Value::Integer(20240131), Spec("D", 8), "D:20240131"},
-      {Spec("+", 4), Value::Integer(42), Spec("N", 5), "N:42"},
-      {Spec("+", 4), Value::Integer(42), Spec("N", 1), "N:0"},
-      {Spec("+", 4), Value::Integer(42), Spec("L", 1), "L:T"},
-      {Spec("+", 4), Value::Integer(42), Spec("T", 8), "N:42"},  // left to the driver
+      {Def("+", 4), Value::Integer(42), Def("C", 10), "C:42"},
+      {Def("+", 4), Value::Integer(42), Def("M", 10), "M:42"},
+      {Def("+", 4), Value::Integer(20240131), Def("D", 8), "D:20240131"},
+      {Def("+", 4), Value::Integer(42), Def("N", 5), "N:42"},
+      {Def("+", 4), Value::Integer(42), Def("N", 1), "N:0"},
+      {Def("+", 4), Value::Integer(42), Def("L", 1), "L:T"},
+      {Def("+", 4), Value::Integer(42), Def("T", 8), "N:42"},  // left to the driver
       // Numbers of the binary kinds convert as numbers.
-      {Spec("I", 4), Value::Integer(1234), Spec("C", 10), "C:1234"},
-      {Spec("B", 8, 2), Value::Double(3.25, 20, 2), Spec("N", 4, 1), "N:3.3"},
+      {Def("I", 4), Value::Integer(1234), Def("C", 10), "C:1234"},
+      {Def("B", 8, 2), Value::Double(3.25, 20, 2), Def("N", 4, 1), "N:3.3"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(1, c.from.type) + " " + Show(c.value) + " -> " + c.to.type +
@@ -169,8 +169,8 @@ TEST_F(RestructureTest, ItalianNumberPunctuationAndFit) {
 }
 
 TEST_F(RestructureTest, ConversionMapBySameNameElseRenamedInPlace) {
-  const std::vector<FieldSpec> old_fields = {Spec("C", 10, 0, "NAME"), Spec("N", 5, 0, "QTY"),
-                                             Spec("D", 8, 0, "DAY")};
+  const std::vector<FieldSpec> old_fields = {Def("C", 10, 0, "NAME"), Def("N", 5, 0, "QTY"),
+                                             Def("D", 8, 0, "DAY")};
   struct Case {
     const char* label;
     std::vector<const char*> names;
@@ -189,7 +189,7 @@ TEST_F(RestructureTest, ConversionMapBySameNameElseRenamedInPlace) {
   };
   for (const Case& c : cases) {
     std::vector<FieldSpec> new_fields;
-    for (const char* n : c.names) new_fields.push_back(Spec("C", 10, 0, n));
+    for (const char* n : c.names) new_fields.push_back(Def("C", 10, 0, n));
     EXPECT_EQ(ConversionMap(old_fields, new_fields), c.expected) << c.label;
   }
 }

@@ -845,6 +845,9 @@ Status DbfArea::ReadRecord() {
       return kSuccess;
     }
   }
+  // Read from the file: the records held back are written first (an order that took control
+  // after a walk under the table lock reads them here).
+  if (Failed(FlushCachedWrites())) return kFailure;
   uint64_t off = header_len_ + static_cast<uint64_t>(recno_ - 1) * record_len_;
   if (MappedRecords(off + record_len_)) {
     std::memcpy(record_.data(), record_map_.data() + off, record_len_);

@@ -6,6 +6,7 @@
 
 #include "platform/file.h"
 #include "platform/os_error.h"
+#include "rdd/ord_commands.h"
 #include "rdd_fixture.h"
 
 namespace vosk {
@@ -266,6 +267,24 @@ TEST_F(DbfAccessTest, ChangesHeldBackUnderTheTableLockAllReachTheFile) {
     EXPECT_EQ(test::FieldBytes(Bytes(path), c.order.front(), "AMOUNT"), "       77");
     DBCLOSEALL();
   }
+  // An order that takes control after the walk reads the changes it held back.
+  std::string path = MakeTable();
+  ASSERT_TRUE(Use(path, true, false, "WALKER", "DBFNTX"));
+  ASSERT_TRUE(ORDCREATE(Path("names.ntx"), "NAMES", "NAME"));
+  ORDSETFOCUS(Value::Integer(0));
+  ASSERT_TRUE(FLOCK());
+  DBGOTOP();
+  FIELDPUT(1, Value::String("zeta"));
+  DBSKIP(1);
+  FIELDPUT(1, Value::String("alfa"));
+  ORDSETFOCUS(Value::Integer(1));
+  DBGOTOP();
+  EXPECT_EQ(FIELDGET(1).str(), "alfa      ");
+  EXPECT_EQ(RECNO(), 2u);
+  DBGOTO(Value::Integer(1));
+  EXPECT_EQ(FIELDGET(1).str(), "zeta      ");
+  DBUNLOCK();
+  DBCLOSEALL();
   EXPECT_TRUE(errors_.empty()) << ErrorText();
 }
 

@@ -11,18 +11,16 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$root/bench/common.sh"
 out_dir="$root/bench/out"
 mkdir -p "$out_dir/browse-data"
-cmake -S "$root" -B "$root/build-bench-gui" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DVOSK_BUILD_TESTS=OFF >/dev/null
-cmake --build "$root/build-bench-gui" --target bench_browse >/dev/null
+bench="$(build_gui_bench bench_browse)"
 
 table="$out_dir/browse-data/BROWSE.DBF"
 if [[ ! -f "$table" && -f "$out_dir/scan-data/scan.dbf" ]]; then
   cp "$out_dir/scan-data/scan.dbf" "$table"
 fi
 report="$out_dir/browse-$(date +%Y%m%d-%H%M%S).txt"
-bench="$root/build-bench-gui/bench/bench_browse"
 {
   QT_QPA_PLATFORM=offscreen "$bench" "$table"
   echo

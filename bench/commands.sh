@@ -13,18 +13,16 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
+source "$root/bench/common.sh"
 out_dir="$root/bench/out"
 work="$out_dir/commands-data"
 mkdir -p "$work"
-cmake -S "$root" -B "$root/build-bench-gui" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DVOSK_BUILD_TESTS=OFF >/dev/null
-cmake --build "$root/build-bench-gui" --target bench_commands >/dev/null
+bench="$(build_gui_bench bench_commands)"
 
 source_table="$work/SOURCE.DBF"
 if [[ ! -f "$source_table" && -f "$out_dir/scan-data/scan.dbf" ]]; then
   cp "$out_dir/scan-data/scan.dbf" "$source_table"
 fi
-bench="$root/build-bench-gui/bench/bench_commands"
 if [[ ! -f "$source_table" ]]; then
   QT_QPA_PLATFORM=offscreen "$bench" "$source_table" --only "(none)" >/dev/null
 fi

@@ -1,6 +1,8 @@
 # Helpers shared by the benchmark scripts (sourced, not run). Expects $root, the source tree.
 #
 #   ensure_dbutool     sets and exports DBUTOOL: the given one, or one built in build-bench/
+#   build_gui_bench T  builds the benchmark program T (which links the window) in
+#                      build-bench-gui/ and prints its path
 #   best_of CMD...     the best wall-clock seconds of $reps runs of CMD (REPS, default 3)
 #   ratio A B          A / B with two decimals
 #   make_scan_csv N F  writes the deterministic N-row CSV of the scan table to F
@@ -15,6 +17,13 @@ ensure_dbutool() {
     DBUTOOL="$root/build-bench/cli/dbutool"
   fi
   export DBUTOOL
+}
+
+build_gui_bench() {
+  cmake -S "$root" -B "$root/build-bench-gui" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DVOSK_BUILD_TESTS=OFF >/dev/null
+  cmake --build "$root/build-bench-gui" --target "$1" >/dev/null
+  echo "$root/build-bench-gui/bench/$1"
 }
 
 best_of() {

@@ -28,6 +28,7 @@
 #include "rdd/dbffpt/fpt_area.h"
 #include "rdd/dbfntx/ntx_area.h"
 #include "rdd/driver_registry.h"
+#include "support/read_only_mount.h"
 
 namespace vosk {
 
@@ -374,26 +375,6 @@ TEST_F(OpenTableTest, AnIndexWhoseKeyNamesAnAliasIsNamedInTheMessage) {
     EXPECT_EQ(ui_.messages[0].text, "Impossibile aprire il file " + Upper(Path("ntx-char.ntx")) + ".");
   });
 }
-
-// A folder on a file system mounted read-only, or nothing when this system cannot mount one.
-class ReadOnlyMount {
- public:
-  explicit ReadOnlyMount(const std::string& dir) : dir_(dir) {
-    std::filesystem::create_directories(dir);
-    mounted_ = ::system(("mount -t tmpfs -o size=1m tmpfs '" + dir + "' 2>/dev/null").c_str()) == 0;
-  }
-  ~ReadOnlyMount() {
-    if (mounted_) (void)::system(("umount '" + dir_ + "' 2>/dev/null").c_str());
-  }
-  bool mounted() const { return mounted_; }
-  bool MakeReadOnly() {
-    return ::system(("mount -o remount,ro '" + dir_ + "' 2>/dev/null").c_str()) == 0;
-  }
-
- private:
-  std::string dir_;
-  bool mounted_ = false;
-};
 
 TEST_F(OpenTableTest, ATableOnReadOnlyMediaOpensReadOnlyAfterSayingSo) {
   ReadOnlyMount media(Path("cd"));

@@ -37,6 +37,17 @@ inline void Key(QWidget* target, int key, const QString& text = QString(),
   QApplication::sendEvent(target, &release);
 }
 
+// The program's Ui, except that "Nuovo VOSK Software DBU" and the error report are recorded
+// instead of started: the program's own executable is the test program.
+class TestUi : public QtUi {
+ public:
+  void StartInstance(const std::string& parameters) override { started.push_back(parameters); }
+  void OpenMailto(const std::string& url) override { mailto.push_back(url); }
+
+  std::vector<std::string> started;  // the parameters of each instance that would start
+  std::vector<std::string> mailto;
+};
+
 class MainWindowFixture : public ::testing::Test {
  protected:
   // `window` holds the settings of the "Parametri" section written before start-up.
@@ -97,7 +108,7 @@ class MainWindowFixture : public ::testing::Test {
     EXPECT_TRUE(inspected);
   }
 
-  QtUi ui_;
+  TestUi ui_;
   std::string dir_, table_;
 
  private:

@@ -1,0 +1,918 @@
+// The whole main window walked through as a user walks it: every entry of the menu bar, every
+// key of the keyboard map, every button of the button bar (and of its drop-down menus) and every
+// status-bar item, in the real window. One table of rows: how the user reaches the entry, on
+// which table, the windows the command opens and how the user answers them, and what must
+// follow (in the window or in the file). A row whose dialogs are dismissed leaves the table's
+// file byte for byte as it was. A second table gives, table state by table state, which entries
+// are greyed.
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QTimer>
+#include <QToolButton>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/browse.h"
+#include "app/current_table.h"
+#include "app/filename.h"
+#include "app/open_table.h"
+#include "app/sort_filter.h"
+#include "gui/dispatcher.h"
+#include "gui/main_window.h"
+#include "gui/twbrowse_widget.h"
+#include "main_window_fixture.h"
+#include "platform/file.h"
+#include "rdd/db_commands.h"
+#include "rdd/ord_commands.h"
+#include "support/read_only_mount.h"
+
+namespace vosk {
+namespace {
+
+// ---- Reaching an entry -------------------------------------------------------------------
+
+struct Via {
+  enum class Kind { kMenu, kKey, kButton, kDropDown, kStatusItem, kRecent };
+  Kind kind = Kind::kMenu;
+  QString where;  // menu title, button name
+  QString entry;  // the entry as shown, shortcut included
+  int key = 0;
+  Qt::KeyboardModifiers modifiers = Qt::NoModifier;
+  int item = 0;  // status-bar item; position in the recently-used list
+};
+
+Via MenuEntry(const char* title, const char* entry) {
+  return {Via::Kind::kMenu, QString::fromUtf8(title), QString::fromUtf8(entry)};
+}
+Via KeyPress(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  Via via{Via::Kind::kKey};
+  via.key = key;
+  via.modifiers = modifiers;
+  return via;
+}
+Via Button(const char* name) { return {Via::Kind::kButton, name}; }
+Via DropDown(const char* button, const char* entry) {
+  return {Via::Kind::kDropDown, button, QString::fromUtf8(entry)};
+}
+Via StatusItemClick(int item) {
+  Via via{Via::Kind::kStatusItem};
+  via.item = item;
+  return via;
+}
+// The n-th entry of "Tabelle aperte di recente".
+Via Recent(int n) {
+  Via via{Via::Kind::kRecent, "&File", QString::fromUtf8("Tabelle aperte di recente")};
+  via.item = n;
+  return via;
+}
+
+std::string Describe(const Via& via) {
+  switch (via.kind) {
+    case Via::Kind::kMenu:
+    case Via::Kind::kDropDown:
+      return (via.where + " > " + via.entry).toStdString();
+    case Via::Kind::kKey:
+      return "key " + QKeySequence(via.key | via.modifiers.toInt()).toString().toStdString();
+    case Via::Kind::kButton:
+      return "button " + via.where.toStdString();
+    case Via::Kind::kStatusItem:
+      return "status item " + std::to_string(via.item);
+    case Via::Kind::kRecent:
+      return "recent table " + std::to_string(via.item);
+  }
+  return "";
+}
+
+QMenu* MenuOf(MainWindow& w, const QString& title) {
+  for (QAction* a : w.menuBar()->actions()) {
+    if (a->text() == title) return a->menu();
+  }
+  return nullptr;
+}
+
+QToolButton* ButtonNamed(MainWindow& w, const QString& name) {
+  return w.button_bar()->findChild<QToolButton*>(name, Qt::FindDirectChildrenOnly);
+}
+
+// The menu an entry lies in, made ready as when it opens (its entries enabled or greyed).
+QMenu* OpenedMenu(MainWindow& w, const Via& via) {
+  QMenu* menu = nullptr;
+  if (via.kind == Via::Kind::kMenu || via.kind == Via::Kind::kRecent) menu = MenuOf(w, via.where);
+  if (via.kind == Via::Kind::kDropDown) {
+    if (QToolButton* b = ButtonNamed(w, via.where)) menu = b->menu();
+  }
+  if (menu) emit menu->aboutToShow();
+  return menu;
+}
+
+QAction* EntryOf(QMenu* menu, const QString& text) {
+  if (!menu) return nullptr;
+  for (QAction* a : menu->actions()) {
+    if (a->text() == text) return a;
+  }
+  return nullptr;
+}
+
+// ---- Answering the windows a command opens -------------------------------------------------
+
+// How a modal window is told apart: its object name (the dialog's resource: "VAIALREC"), its
+// title, or a part of a message box's text.
+bool Matches(QWidget* modal, const QString& expected) {
+  if (modal->objectName() == expected || modal->windowTitle() == expected) return true;
+  auto* box = qobject_cast<QMessageBox*>(modal);
+  return box && box->text().contains(expected);
+}
+
+QString Describe(QWidget* modal) {
+  QString text = modal->objectName() + " \"" + modal->windowTitle() + "\"";
+  if (auto* box = qobject_cast<QMessageBox*>(modal)) text += ": " + box->text();
+  return text;
+}
+
+using Answer = std::function<void(QWidget*)>;
+
+void Esc(QWidget* modal) { Key(modal, Qt::Key_Escape); }
+
+void PressButton(QWidget* modal, const QString& text) {
+  for (QAbstractButton* b : modal->findChildren<QAbstractButton*>()) {
+    if (b->text() == text && b->isVisible()) {
+      b->click();
+      return;
+    }
+  }
+  ADD_FAILURE() << "no button " << text.toStdString() << " in " << Describe(modal).toStdString();
+  Esc(modal);
+}
+
+Answer Press(const char* text) {
+  return [text = QString::fromUtf8(text)](QWidget* modal) { PressButton(modal, text); };
+}
+
+// A file dialog answered with a name (in the row's folder unless it is absolute).
+Answer FileName(const char* name) {
+  return [name](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    ASSERT_NE(dialog, nullptr) << Describe(modal).toStdString();
+    auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+    ASSERT_NE(edit, nullptr);
+    edit->setText(name);
+    static_cast<QDialog*>(dialog)->accept();
+  };
+}
+
+// Types into an input field of a dialog (its variable's name), as keys; the field selects
+// its whole value when it takes the focus, so the typing replaces it.
+void TypeInto(QWidget* modal, const char* control, const QString& text) {
+  auto* edit = modal->findChild<QLineEdit*>(control);
+  ASSERT_NE(edit, nullptr) << control;
+  edit->setFocus();
+  for (QChar c : text) Key(edit, 0, QString(c));
+}
+
+// A multi-line text of a dialog set, then "&Conferma".
+Answer SetTextAndConfirm(const char* control, const char* text) {
+  return [control, text](QWidget* modal) {
+    auto* edit = modal->findChild<QPlainTextEdit*>(control);
+    ASSERT_NE(edit, nullptr) << control;
+    edit->setPlainText(text);
+    PressButton(modal, "&Conferma");
+  };
+}
+
+struct Step {
+  const char* expected;  // see Matches()
+  Answer answer;         // null: Esc
+};
+
+// Answers, one by one, the modal windows that appear while a command runs; a window that no
+// step expects is a fault of the row and is dismissed.
+class ModalScript {
+ public:
+  explicit ModalScript(std::vector<Step> steps) : steps_(std::move(steps)) {
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Poll(); });
+    timer_.start(5);
+  }
+  ~ModalScript() { timer_.stop(); }
+
+  // The steps no window came for.
+  std::vector<std::string> Missing() const {
+    std::vector<std::string> missing;
+    for (size_t i = next_; i < steps_.size(); ++i) missing.push_back(steps_[i].expected);
+    return missing;
+  }
+
+ private:
+  void Poll() {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible() || modal == answered_) return;
+    answered_ = modal;
+    if (next_ >= steps_.size()) {
+      ADD_FAILURE() << "unexpected window " << Describe(modal).toStdString();
+      Dismiss(modal);
+      return;
+    }
+    const Step& step = steps_[next_++];
+    const QString expected = QString::fromUtf8(step.expected);
+    if (!Matches(modal, expected)) {
+      ADD_FAILURE() << "expected " << step.expected << ", got " << Describe(modal).toStdString();
+      Dismiss(modal);
+      return;
+    }
+    if (step.answer) {
+      step.answer(modal);
+    } else {
+      Esc(modal);
+    }
+  }
+  static void Dismiss(QWidget* modal) {
+    Esc(modal);
+    if (modal->isVisible()) {
+      if (auto* d = qobject_cast<QDialog*>(modal)) d->reject();
+    }
+  }
+
+  std::vector<Step> steps_;
+  size_t next_ = 0;
+  QPointer<QWidget> answered_;
+  QTimer timer_;
+};
+
+// ---- The table under each row ------------------------------------------------------------
+
+enum class Table {
+  kClienti,    // samples/CLIENTI.DBF, no index
+  kOrdini,     // samples/ORDINI.DBF with its memo file
+  kNtx,        // CLIENTI with the index CITTA.NTX (key CITTA) open as the current index
+  kReadOnly,   // CLIENTI on a read-only file system
+};
+
+// What a row's check sees.
+struct Walk {
+  MainWindow& w;
+  TestUi& ui;
+  Browse* b;
+  std::string dir;    // the row's folder
+  std::string table;  // the table the row opened
+  QString triggered;  // the text of the entry the row triggered
+};
+
+using Expect = std::function<void(Walk&)>;
+
+struct Row {
+  Via via;
+  Table table = Table::kClienti;
+  std::vector<Step> steps;
+  Expect check;           // after the command; null: nothing more than the file unchanged
+  bool writes = false;   // the command changes the table's file (else it must stay as it was)
+  Expect prepare = nullptr;  // before the command, on the opened table
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+// The table's file read back byte by byte, without the engine.
+struct DbfOnDisk {
+  explicit DbfOnDisk(const std::string& path) : bytes(ReadFile(path)) {}
+  uint32_t Le(size_t at, int size) const {
+    uint32_t v = 0;
+    for (int i = size - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(bytes.at(at + i));
+    return v;
+  }
+  uint32_t Count() const { return Le(4, 4); }
+  std::string Record(uint32_t n) const {
+    const uint32_t header = Le(8, 2), length = Le(10, 2);
+    return bytes.substr(header + (n - 1) * length, length);
+  }
+  bool Deleted(uint32_t n) const { return Record(n).at(0) == '*'; }
+  std::string bytes;
+};
+
+QString StatusText(Walk& k) { return k.w.status_message()->text(); }
+
+void ExpectStatus(Walk& k, const char* piece) {
+  EXPECT_TRUE(StatusText(k).contains(QString::fromUtf8(piece)))
+      << "status: " << StatusText(k).toStdString() << " lacks " << piece;
+}
+
+// Rows that check an effect.
+Expect Status(const char* piece) {
+  return [piece](Walk& k) { ExpectStatus(k, piece); };
+}
+Expect RecordsOnDisk(uint32_t count) {
+  return [count](Walk& k) {
+    DBCOMMIT();
+    EXPECT_EQ(DbfOnDisk(k.table).Count(), count);
+  };
+}
+Expect DeletedOnDisk(uint32_t record, bool deleted) {
+  return [record, deleted](Walk& k) {
+    DBCOMMIT();
+    EXPECT_EQ(DbfOnDisk(k.table).Deleted(record), deleted);
+  };
+}
+Expect StartsAnotherInstance() {
+  return [](Walk& k) {
+    ASSERT_EQ(k.ui.started.size(), 1u);
+    EXPECT_EQ(k.ui.started[0], k.table);
+  };
+}
+Expect Setting(const char* key, const char* value) {
+  return [key, value](Walk&) { EXPECT_EQ(GETPVPROFSTRING("Parametri", key, ""), value) << key; };
+}
+Expect Checked(const char* prompt, bool checked) {
+  return [prompt, checked](Walk& k) {
+    for (QAction* a : k.w.MenuActions(prompt)) EXPECT_EQ(a->isChecked(), checked) << prompt;
+  };
+}
+Expect StatusItemIs(int item, const char* text) {
+  return [item, text](Walk& k) { EXPECT_EQ(k.w.status_item(item)->text(), text); };
+}
+Expect All(std::vector<Expect> checks) {
+  return [checks](Walk& k) {
+    for (const Expect& c : checks) c(k);
+  };
+}
+Expect OpensTable(const char* name) {
+  return [name](Walk& k) {
+    const std::string path = k.dir + "/" + name;
+    EXPECT_EQ(CurTable().cCurTable, path);
+    EXPECT_EQ(k.w.windowTitle().toStdString(), "VOSK Software DBU - " + path);
+  };
+}
+// The refusal of a change to a read-only table.
+constexpr const char* kReadOnlyRefusal = "impossibile modificarla";
+
+// Before a row: the view sorted by its second column; the last column current; record 1
+// deleted; a record appended by another work area behind the window's back.
+void SortBySecondColumn(Walk& k) { ORDINA(k.b, 2); }
+void LastColumnCurrent(Walk& k) {
+  Key(k.w.grid(), Qt::Key_F12);
+  ExpectStatus(k, "Campo: 10/10");
+}
+void FirstRecordDeleted(Walk& k) {
+  Key(k.w.grid(), Qt::Key_Delete);
+  DBCOMMIT();
+  ASSERT_TRUE(DbfOnDisk(k.table).Deleted(1));
+}
+void AppendedElsewhere(Walk& k) {
+  ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", k.table, "ALTRO", true, false));
+  DBAPPEND();
+  DBCLOSEAREA();
+  DBSELECTAREA("DBF");
+}
+void DriverCdx(Walk& k) { RunCommand([&] { CAMBIARDD(k.b, "DBFCDX"); }); }
+void MemoFpt(Walk& k) { RunCommand([&] { CAMBIAMEMO(k.b, 2); }); }
+void CodificaOem(Walk& k) { RunCommand([&] { CAMBIAANSI(k.b, "OEM"); }); }
+void ColumnSearchOfC(Walk&) { CurTable().cColSearch = "C"; }
+// The index CITTA.NTX (key CITTA) made beside the table, not open.
+void CittaIndexBeside(Walk& k) {
+  ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", k.table, "MK", true, false));
+  EXPECT_TRUE(ORDCREATE(k.dir + "/CITTA.NTX", "", "CITTA"));
+  DBCLOSEAREA();
+  DBSELECTAREA("DBF");
+}
+Expect WindowOpen() {
+  return [](Walk& k) { EXPECT_TRUE(k.w.isVisible()); };
+}
+Expect FocusOnTheBrowse() {
+  return [](Walk& k) { EXPECT_EQ(k.w.focusWidget(), k.w.grid()); };
+}
+
+class MainWindowWalkTest : public MainWindowFixture {
+ protected:
+  MainWindowWalkTest()
+      : MainWindowFixture({{"Maximized", "No"}, {"Width", "900"}, {"Height", "400"}}) {}
+
+  // A folder of its own for the row, with copies of the samples and ALTRI.DBF (a copy of
+  // CLIENTI.DBF to import from), and the row's table opened in the window as the user opens
+  // one; the settings the rows change put back.
+  std::string OpenFor(MainWindow& w, Table table) {
+    Browse* b = w.browse();
+    RunCommand([&] {
+      if (RDDSETDEFAULT() != "DBFNTX") CAMBIARDD(b, "DBFNTX");
+      if (IniInt("Memo", 1) != 1) CAMBIAMEMO(b, 1);
+      if (IniString("Codifica", "ANSI") != "ANSI") CAMBIAANSI(b, "ANSI");
+      if (IniLogical("AutoOpen", "No")) AUTOOPEN(b);
+    });
+    ui_.started.clear();
+    CurTable().cColSearch.clear();
+    std::string dir;
+    if (table == Table::kReadOnly) {
+      dir = read_only_dir_;
+    } else {
+      dir = dir_ + "/row" + std::to_string(++rows_);
+      std::filesystem::create_directory(dir);
+      for (const char* f : {"CLIENTI.DBF", "ORDINI.DBF", "ORDINI.DBT"}) {
+        std::filesystem::copy_file(std::string(VOSK_SOURCE_DIR "/samples/") + f, dir + "/" + f);
+      }
+      std::filesystem::copy_file(dir + "/CLIENTI.DBF", dir + "/ALTRI.DBF");
+    }
+    const std::string path = dir + (table == Table::kOrdini ? "/ORDINI.DBF" : "/CLIENTI.DBF");
+    // The message that a read-only table opens read-only.
+    std::optional<ModalScript> told;
+    if (table == Table::kReadOnly) told.emplace(std::vector<Step>{{"in sola lettura", Press("OK")}});
+    RunCommand([&] { BLOCKMRU(b, path); });
+    EXPECT_EQ(CurTable().cCurTable, path);
+    if (table == Table::kNtx) {
+      const std::string bag = dir + "/CITTA.NTX";
+      EXPECT_TRUE(DBUSEAREA(true, "DBFNTX", path, "MK", true, false) &&
+                  ORDCREATE(bag, "", "CITTA"));
+      DBCLOSEAREA();
+      DBSELECTAREA("DBF");
+      CurTable().cCurIndex = bag;
+      EXPECT_TRUE(ORDLISTADD(Value::String(bag)));
+      RunCommand([&] {
+        b->Refresh();
+        b->Change();
+      });
+    }
+    return dir;
+  }
+
+  // Reaches the entry as the user does; false when it is greyed (then nothing runs).
+  bool Trigger(MainWindow& w, const Via& via, QString* triggered) {
+    switch (via.kind) {
+      case Via::Kind::kMenu:
+      case Via::Kind::kDropDown: {
+        QAction* a = EntryOf(OpenedMenu(w, via), via.entry);
+        if (!a) {
+          ADD_FAILURE() << "no entry " << Describe(via);
+          return false;
+        }
+        if (!a->isEnabled()) return false;
+        *triggered = a->text();
+        a->trigger();
+        return true;
+      }
+      case Via::Kind::kRecent: {
+        OpenedMenu(w, via);
+        const QList<QAction*> recent = w.recent_menu()->actions();
+        if (recent.size() < via.item) {
+          ADD_FAILURE() << "only " << recent.size() << " recent tables";
+          return false;
+        }
+        *triggered = recent[via.item - 1]->text();
+        recent[via.item - 1]->trigger();
+        return true;
+      }
+      case Via::Kind::kKey:
+        Key(w.grid(), via.key,
+            via.key == Qt::Key_Plus ? QString("+") : QString(), via.modifiers);
+        return true;
+      case Via::Kind::kButton: {
+        QToolButton* b = ButtonNamed(w, via.where);
+        if (!b) {
+          ADD_FAILURE() << "no button " << Describe(via);
+          return false;
+        }
+        if (!b->isEnabled()) return false;
+        // The focus away from the browse, as after a click elsewhere: the button gives it back.
+        w.grid()->clearFocus();
+        b->click();
+        return true;
+      }
+      case Via::Kind::kStatusItem: {
+        QLabel* item = w.status_item(via.item);
+        const QPoint at(3, 3);
+        QMouseEvent press(QEvent::MouseButtonPress, at, item->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(item, &press);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  void WalkRows(const std::vector<Row>& rows) {
+    WithMainWindow(
+        [&](MainWindow& w) {
+          QApplication::processEvents();
+          for (const Row& row : rows) {
+            SCOPED_TRACE(Describe(row.via));
+            Walk k{w, ui_, w.browse(), OpenFor(w, row.table), CurTable().cCurTable, {}};
+            if (row.prepare) row.prepare(k);
+            if (::testing::Test::HasFatalFailure()) return;
+            const std::string before = ReadFile(k.table);
+            {
+              ModalScript script(row.steps);
+              EXPECT_TRUE(Trigger(w, row.via, &k.triggered)) << "greyed";
+              QApplication::processEvents();
+              EXPECT_EQ(script.Missing(), std::vector<std::string>{}) << "windows that did not open";
+            }
+            if (row.check) row.check(k);
+            if (!row.writes) EXPECT_TRUE(ReadFile(k.table) == before) << "the table changed";
+          }
+        },
+        60000);
+  }
+
+  void SetUp() override {
+    MainWindowFixture::SetUp();
+    read_only_dir_ = dir_ + "/ro";
+  }
+  void TearDown() override {
+    media_.reset();
+    MainWindowFixture::TearDown();
+  }
+
+  // CLIENTI.DBF on a read-only file system, for Table::kReadOnly; false when this system
+  // cannot mount one.
+  bool MountReadOnlyTable() {
+    media_ = std::make_unique<ReadOnlyMount>(read_only_dir_);
+    if (!media_->mounted()) return false;
+    std::filesystem::copy_file(VOSK_SOURCE_DIR "/samples/CLIENTI.DBF",
+                               read_only_dir_ + "/CLIENTI.DBF");
+    return media_->MakeReadOnly();
+  }
+
+  std::string read_only_dir_;
+  std::unique_ptr<ReadOnlyMount> media_;
+  int rows_ = 0;
+};
+
+// The menu bar, entry by entry (the entries that close the window are walked apart).
+TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
+  const std::vector<Row> rows = {
+      // File
+      {MenuEntry("&File", "Nuova tabella..."), Table::kClienti, {{"CREATAB"}},
+       [](Walk& k) { EXPECT_EQ(k.w.windowTitle().toStdString(), "VOSK Software DBU - " + k.table); }},
+      {MenuEntry("&File", "Nuovo indice..."), Table::kClienti,
+       {{"Nuovo indice...", FileName("CITTA")},
+        {"Nuovo indice", SetTextAndConfirm("cKey", "CITTA")}},
+       All({Status("Indice: CITTA"), Status("Chiave: CITTA"),
+            [](Walk& k) { EXPECT_TRUE(FileExists(k.dir + "/CITTA.NTX")); }})},
+      {MenuEntry("&File", "Nuovo TAG..."), Table::kNtx, {{"contiene un solo TAG", Press("Annulla")}}},
+      {MenuEntry("&File", "Nuovo VOSK Software DBU\tCTRL-+"), Table::kClienti, {},
+       StartsAnotherInstance()},
+      {MenuEntry("&File", "Apri tabella...\tF2"), Table::kClienti,
+       {{"Apri tabella...", FileName("ORDINI.DBF")}}, OpensTable("ORDINI.DBF")},
+      {MenuEntry("&File", "Apri indice...\tCTRL-I"), Table::kClienti, {{"Apri indice..."}}},
+      {MenuEntry("&File", "Seleziona TAG\tCTRL-T"), Table::kNtx, {{"Seleziona TAG"}}},
+      // The copy dialog chooses the format (the extension of the name given follows it).
+      {MenuEntry("&File", "Copia tabella..."), Table::kClienti,
+       {{"Copia tabella in...", FileName("COPIA.CSV")},
+        {"COPIATAB",
+         [](QWidget* d) {
+           auto* format = d->findChild<QComboBox*>("cFmt");
+           ASSERT_NE(format, nullptr);
+           EXPECT_EQ(format->currentText(), "CSV");
+           for (QLabel* l : d->findChildren<QLabel*>()) EXPECT_FALSE(l->text().startsWith("SDF"));
+           PressButton(d, "&Conferma");
+         }}},
+       [](Walk& k) {
+         std::stringstream csv(ReadFile(k.dir + "/COPIA.CSV"));
+         int lines = 0;
+         for (std::string line; std::getline(csv, line);) ++lines;
+         EXPECT_EQ(lines, 13) << "a heading and the 12 records";
+       }},
+      {MenuEntry("&File", "Importa record..."), Table::kClienti,
+       {{"Importa record da...", FileName("ALTRI.DBF")}, {"IMPORTAREC", Press("&Conferma")}},
+       RecordsOnDisk(24), true},
+      {MenuEntry("&File", "Apri indice automaticamente"), Table::kClienti, {},
+       All({Setting("AutoOpen", "S\xEC"), Checked("Apri indice automaticamente", true)})},
+      {Recent(2), Table::kClienti, {},
+       [](Walk& k) {
+         EXPECT_EQ(QString::fromStdString(CurTable().cCurTable), k.triggered);
+         EXPECT_NE(CurTable().cCurTable, k.table);
+       }},
+      // Modifica
+      {MenuEntry("&Modifica", "Nuovo record\tINS"), Table::kClienti, {}, RecordsOnDisk(13), true},
+      {MenuEntry("&Modifica", "Cancella/ripristina record corrente\tCANC"), Table::kClienti, {},
+       DeletedOnDisk(1, true), true},
+      {MenuEntry("&Modifica", "Duplica record corrente\tCTRL-D"), Table::kClienti, {},
+       [](Walk& k) {
+         DBCOMMIT();
+         const DbfOnDisk dbf(k.table);
+         ASSERT_EQ(dbf.Count(), 13u);
+         EXPECT_EQ(dbf.Record(13), dbf.Record(1));
+       },
+       true},
+      {MenuEntry("&Modifica", "Modifica campo\tInvio"), Table::kClienti, {{"POPUP"}}},
+      {MenuEntry("&Modifica", "Sostituisci valori...\tF6"), Table::kClienti, {{"Sostituisci valori"}}},
+      {MenuEntry("&Modifica", "Cancella record..."), Table::kClienti,
+       {{"CANCREC", SetTextAndConfirm("cFor", "CODICE <= 2")}},
+       All({DeletedOnDisk(1, true), DeletedOnDisk(2, true), DeletedOnDisk(3, false)}), true},
+      {MenuEntry("&Modifica", "Modifica struttura tabella...\tF3"), Table::kClienti,
+       {{"Modifica tabella"}}},
+      {MenuEntry("&Modifica", "Modifica proprietà campo..."), Table::kClienti,
+       {{"Modifica proprietà campo"}}},
+      {MenuEntry("&Modifica", "Modifica TAG attivo..."), Table::kNtx, {{"Modifica indice"}}},
+      {MenuEntry("&Modifica", "Elimina TAG..."), Table::kNtx, {{"Elimina TAG"}}},
+      {MenuEntry("&Modifica", "Ricostruisci indice attivo..."), Table::kNtx,
+       {{"Confermi la ricostruzione dell'indice attivo?", Press("OK")}}, Status("Indice: CITTA")},
+      {MenuEntry("&Modifica", "Svuota tabella"), Table::kClienti,
+       {{"Confermi lo ZAP della tabella?", Press("OK")}}, RecordsOnDisk(0), true},
+      {MenuEntry("&Modifica", "Compatta tabella"), Table::kClienti,
+       {{"Confermi il PACK della tabella?", Press("OK")}}, RecordsOnDisk(11), true,
+       FirstRecordDeleted},
+      {MenuEntry("&Modifica", "DBFCDX"), Table::kClienti, {},
+       All({Setting("RDD", "DBFCDX"), StatusItemIs(2, "DBFCDX"), Checked("DBFCDX", true),
+            Checked("DBFNTX", false)})},
+      {MenuEntry("&Modifica", "DBFNTX"), Table::kClienti, {},
+       All({Setting("RDD", "DBFNTX"), StatusItemIs(2, "DBFNTX"), Checked("DBFNTX", true),
+            Checked("DBFCDX", false)}),
+       false, DriverCdx},
+      {MenuEntry("&Modifica", "Memo FPT"), Table::kClienti, {},
+       All({Setting("Memo", "2"), StatusItemIs(3, "FPT"), Checked("Memo FPT", true),
+            Checked("Memo DBT", false)})},
+      {MenuEntry("&Modifica", "Memo DBT"), Table::kClienti, {},
+       All({Setting("Memo", "1"), StatusItemIs(3, "DBT"), Checked("Memo DBT", true),
+            Checked("Memo FPT", false)}),
+       false, MemoFpt},
+      {MenuEntry("&Modifica", "Codifica OEM"), Table::kClienti, {},
+       All({Setting("Codifica", "OEM"), Checked("Codifica OEM", true),
+            Checked("Codifica ANSI", false)})},
+      {MenuEntry("&Modifica", "Codifica ANSI"), Table::kClienti, {},
+       All({Setting("Codifica", "ANSI"), Checked("Codifica ANSI", true),
+            Checked("Codifica OEM", false)}),
+       false, CodificaOem},
+      // Visualizza
+      {MenuEntry("&Visualizza", "Vai al record...\tCTRL-R"), Table::kClienti,
+       {{"VAIALREC",
+         [](QWidget* d) {
+           TypeInto(d, "nRec", "5");
+           PressButton(d, "&Conferma");
+         }}},
+       Status("RecNo: 5/12")},
+      {MenuEntry("&Visualizza", "Vai alla prima colonna\tF11"), Table::kClienti, {},
+       Status("Campo: 1/10"), false, LastColumnCurrent},
+      {MenuEntry("&Visualizza", "Vai all'ultima colonna\tF12"), Table::kClienti, {},
+       Status("Campo: 10/10")},
+      {MenuEntry("&Visualizza", "Cerca colonna...\tF9"), Table::kClienti,
+       {{"CERCACOL",
+         [](QWidget* d) {
+           TypeInto(d, "cCam", "CITTA");
+           PressButton(d, "&Conferma");
+         }}},
+       Status("Campo: 4/10")},
+      {MenuEntry("&Visualizza", "Continua ricerca colonna...\tF7"), Table::kClienti, {},
+       Status("Campo: 2/10"), false, ColumnSearchOfC},
+      {MenuEntry("&Visualizza", "Imposta vista...\tF4"), Table::kClienti, {{"Imposta vista"}}},
+      {MenuEntry("&Visualizza", "Imposta filtro...\tF8"), Table::kClienti,
+       {{"FILTRO", SetTextAndConfirm("cFor", "CODICE <= 3")}},
+       All({Status("Filtro: CODICE <= 3"), Status("/3")})},
+      {MenuEntry("&Visualizza", "Imposta password..."), Table::kClienti, {{"Imposta password"}}},
+      {MenuEntry("&Visualizza", "Nessun ordinamento né filtro"), Table::kClienti, {},
+       [](Walk& k) {
+         EXPECT_FALSE(StatusText(k).contains("Ordine:"));
+         EXPECT_TRUE(CurTable().xCurOrder.is_nil());
+       },
+       false, SortBySecondColumn},
+      {MenuEntry("&Visualizza", "Aggiorna\tF5"), Table::kClienti, {}, Status("/13"), true,
+       AppendedElsewhere},
+      // ?
+      {MenuEntry("?", "Informazioni"), Table::kClienti, {{"INFOS", Press("&Chiudi")}}},
+  };
+  WalkRows(rows);
+}
+
+// The keyboard map of the browse, key by key.
+TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
+  const auto ctrl = Qt::ControlModifier;
+  const std::vector<Row> rows = {
+      {KeyPress(Qt::Key_Return), Table::kClienti, {{"POPUP"}}},
+      {KeyPress(Qt::Key_Insert), Table::kClienti, {}, RecordsOnDisk(13), true},
+      {KeyPress(Qt::Key_Delete), Table::kClienti, {}, DeletedOnDisk(1, true), true},
+      {KeyPress(Qt::Key_Delete), Table::kClienti, {}, DeletedOnDisk(1, false), true,
+       FirstRecordDeleted},
+      {KeyPress(Qt::Key_D, ctrl), Table::kClienti, {},
+       [](Walk& k) {
+         DBCOMMIT();
+         const DbfOnDisk dbf(k.table);
+         ASSERT_EQ(dbf.Count(), 13u);
+         EXPECT_EQ(dbf.Record(13), dbf.Record(1));
+       },
+       true},
+      {KeyPress(Qt::Key_F2), Table::kClienti, {{"Apri tabella...", FileName("ORDINI.DBF")}},
+       OpensTable("ORDINI.DBF")},
+      {KeyPress(Qt::Key_F3), Table::kClienti, {{"Modifica tabella"}}},
+      {KeyPress(Qt::Key_F4), Table::kClienti, {{"Imposta vista"}}},
+      {KeyPress(Qt::Key_F5), Table::kClienti, {}, Status("/13"), true, AppendedElsewhere},
+      {KeyPress(Qt::Key_F6), Table::kClienti, {{"Sostituisci valori"}}},
+      {KeyPress(Qt::Key_F7), Table::kClienti, {}, Status("Campo: 2/10"), false, ColumnSearchOfC},
+      {KeyPress(Qt::Key_F8), Table::kClienti, {{"Imposta filtro"}}},
+      {KeyPress(Qt::Key_F9), Table::kClienti, {{"Cerca colonna"}}},
+      {KeyPress(Qt::Key_F11), Table::kClienti, {}, Status("Campo: 1/10"), false,
+       LastColumnCurrent},
+      {KeyPress(Qt::Key_F12), Table::kClienti, {}, Status("Campo: 10/10")},
+      {KeyPress(Qt::Key_I, ctrl), Table::kClienti, {{"Apri indice...", FileName("CITTA.NTX")}},
+       Status("Indice: CITTA"), false, CittaIndexBeside},
+      {KeyPress(Qt::Key_R, ctrl), Table::kClienti, {{"Vai al record"}}},
+      {KeyPress(Qt::Key_T, ctrl), Table::kNtx, {{"Seleziona TAG"}}},
+      {KeyPress(Qt::Key_Plus, ctrl), Table::kClienti, {}, StartsAnotherInstance()},
+      // Esc closes the window only when the settings say so (walked apart).
+      {KeyPress(Qt::Key_Escape), Table::kClienti, {}, WindowOpen()},
+  };
+  WalkRows(rows);
+}
+
+// The button bar, button by button, and the entries of its two drop-down menus.
+TEST_F(MainWindowWalkTest, EveryButtonDoesWhatItSays) {
+  const std::vector<Row> rows = {
+      {Button("NUOVO"), Table::kClienti, {{"Nuova tabella"}}, FocusOnTheBrowse()},
+      {DropDown("NUOVO", "Nuova tabella..."), Table::kClienti, {{"Nuova tabella"}}},
+      {DropDown("NUOVO", "Nuovo indice..."), Table::kClienti, {{"Nuovo indice..."}}},
+      {DropDown("NUOVO", "Nuovo TAG..."), Table::kNtx,
+       {{"contiene un solo TAG", Press("Annulla")}}},
+      {DropDown("NUOVO", "Nuovo VOSK Software DBU\tCTRL-+"), Table::kClienti, {},
+       StartsAnotherInstance()},
+      {DropDown("NUOVO", "Nuovo record\tINS"), Table::kClienti, {}, RecordsOnDisk(13), true},
+      {DropDown("NUOVO", "Duplica record corrente\tCTRL-D"), Table::kClienti, {},
+       RecordsOnDisk(13), true},
+      {Button("APRI"), Table::kClienti, {{"Apri tabella...", FileName("ORDINI.DBF")}},
+       All({OpensTable("ORDINI.DBF"), FocusOnTheBrowse()})},
+      {DropDown("APRI", "Apri tabella...\tF2"), Table::kClienti, {{"Apri tabella..."}}},
+      {DropDown("APRI", "Apri indice...\tCTRL-I"), Table::kClienti,
+       {{"Apri indice...", FileName("CITTA.NTX")}}, Status("Indice: CITTA"), false,
+       CittaIndexBeside},
+      {DropDown("APRI", "Seleziona TAG\tCTRL-T"), Table::kNtx, {{"Seleziona TAG"}}},
+      {Button("COPIATAB"), Table::kClienti, {{"Copia tabella in..."}}},
+      {Button("IMPORTAREC"), Table::kClienti, {{"Importa record da..."}}},
+      {Button("CERCACOL"), Table::kClienti, {{"Cerca colonna"}}},
+      {Button("VISTACOL"), Table::kClienti, {{"Imposta vista"}}},
+      {Button("FILTRO"), Table::kClienti, {{"Imposta filtro"}}},
+      {Button("CHIUDI"), Table::kClienti, {},
+       [](Walk& k) {
+         EXPECT_FALSE(StatusText(k).contains("Ordine:"));
+         EXPECT_TRUE(CurTable().xCurOrder.is_nil());
+       },
+       false, SortBySecondColumn},
+      {Button("AGGIORNA"), Table::kClienti, {}, All({Status("/13"), FocusOnTheBrowse()}), true,
+       AppendedElsewhere},
+  };
+  WalkRows(rows);
+}
+
+// The status-bar items: the password, and the driver, memo kind and encoding switches.
+TEST_F(MainWindowWalkTest, EveryStatusItemDoesWhatItSays) {
+  const std::vector<Row> rows = {
+      {StatusItemClick(1), Table::kClienti, {{"Imposta password"}}},
+      {StatusItemClick(2), Table::kClienti, {},
+       All({Setting("RDD", "DBFCDX"), StatusItemIs(2, "DBFCDX"), Checked("DBFCDX", true)})},
+      {StatusItemClick(2), Table::kClienti, {},
+       All({Setting("RDD", "DBFNTX"), StatusItemIs(2, "DBFNTX"), Checked("DBFNTX", true)}),
+       false, DriverCdx},
+      {StatusItemClick(3), Table::kClienti, {},
+       All({Setting("Memo", "2"), StatusItemIs(3, "FPT"), Checked("Memo FPT", true)})},
+      {StatusItemClick(3), Table::kClienti, {},
+       All({Setting("Memo", "1"), StatusItemIs(3, "DBT"), Checked("Memo DBT", true)}), false,
+       MemoFpt},
+      {StatusItemClick(4), Table::kClienti, {},
+       All({Setting("Codifica", "OEM"), Checked("Codifica OEM", true)})},
+      {StatusItemClick(4), Table::kClienti, {},
+       All({Setting("Codifica", "ANSI"), Checked("Codifica ANSI", true)}), false, CodificaOem},
+  };
+  WalkRows(rows);
+}
+
+// Every entry of the menu bar and of the buttons' drop-down menus as "menu > entry", greyed
+// or not, as they show when opened; and every button.
+std::map<std::string, bool> EnabledStates(MainWindow& w) {
+  std::map<std::string, bool> states;
+  auto add = [&states](const QString& where, QMenu* menu) {
+    emit menu->aboutToShow();
+    for (QAction* a : menu->actions()) {
+      if (a->isSeparator() || a->menu()) continue;
+      states[(where + " > " + a->text()).toStdString()] = a->isEnabled();
+    }
+  };
+  for (QAction* m : w.menuBar()->actions()) add(m->text(), m->menu());
+  for (QToolButton* b :
+       w.button_bar()->findChildren<QToolButton*>(QString(), Qt::FindDirectChildrenOnly)) {
+    if (b->objectName().startsWith("qt_")) continue;
+    states["button " + b->objectName().toStdString()] = b->isEnabled();
+    if (b->menu()) add(b->objectName(), b->menu());
+  }
+  return states;
+}
+
+// Which entries are greyed, table state by table state: an entry is greyed only for the
+// reason its command gives (no order open: no TAG to choose, add to or delete; no index file:
+// none to modify or rebuild). A read-only table greys nothing: the commands that would change
+// it say why they cannot.
+TEST_F(MainWindowWalkTest, EntriesAreGreyedOnlyForTheirReason) {
+  const bool read_only = MountReadOnlyTable();
+  const std::set<std::string> without_orders = {
+      "&File > Nuovo TAG...",
+      "&File > Seleziona TAG\tCTRL-T",
+      "&Modifica > Modifica TAG attivo...",
+      "&Modifica > Elimina TAG...",
+      "&Modifica > Ricostruisci indice attivo...",
+      "NUOVO > Nuovo TAG...",
+      "APRI > Seleziona TAG\tCTRL-T",
+  };
+  // A sorted view has an order but no index file.
+  const std::set<std::string> sorted = {
+      "&Modifica > Modifica TAG attivo...",
+      "&Modifica > Ricostruisci indice attivo...",
+  };
+  const struct {
+    const char* state;
+    Table table;
+    Expect prepare;
+    std::set<std::string> greyed;
+  } rows[] = {
+      {"no index", Table::kClienti, nullptr, without_orders},
+      {"an NTX index", Table::kNtx, nullptr, {}},
+      {"a memo table", Table::kOrdini, nullptr, without_orders},
+      {"a sorted view", Table::kClienti, SortBySecondColumn, sorted},
+      {"read-only", Table::kReadOnly, nullptr, without_orders},
+  };
+  WithMainWindow([&](MainWindow& w) {
+    QApplication::processEvents();
+    size_t entries = 0;
+    for (const auto& row : rows) {
+      SCOPED_TRACE(row.state);
+      if (row.table == Table::kReadOnly && !read_only) continue;
+      Walk k{w, ui_, w.browse(), OpenFor(w, row.table), CurTable().cCurTable, {}};
+      if (row.prepare) row.prepare(k);
+      const std::map<std::string, bool> states = EnabledStates(w);
+      std::set<std::string> greyed;
+      for (const auto& [entry, enabled] : states) {
+        if (!enabled) greyed.insert(entry);
+      }
+      EXPECT_EQ(greyed, row.greyed);
+      entries = states.size();
+    }
+    // 11 + 19 + 10 + 1 menu-bar entries, 10 buttons, 6 + 3 drop-down entries: none missed.
+    EXPECT_EQ(entries, 60u);
+  });
+  if (!read_only) GTEST_SKIP() << "no read-only mount on this system: the read-only row was not walked";
+}
+
+// On a read-only table every command that would change it says so before anything else, and
+// the file stays as it was.
+TEST_F(MainWindowWalkTest, CommandsThatWouldChangeAReadOnlyTableSayWhy) {
+  if (!MountReadOnlyTable()) GTEST_SKIP() << "no read-only mount on this system";
+  const std::vector<Step> refused = {{kReadOnlyRefusal, Press("OK")}};
+  const std::vector<Row> rows = {
+      {KeyPress(Qt::Key_Insert), Table::kReadOnly, refused},
+      {KeyPress(Qt::Key_Delete), Table::kReadOnly, refused},
+      {KeyPress(Qt::Key_D, Qt::ControlModifier), Table::kReadOnly, refused},
+      {KeyPress(Qt::Key_Return), Table::kReadOnly, refused},
+      {KeyPress(Qt::Key_F3), Table::kReadOnly, refused},
+      {KeyPress(Qt::Key_F6), Table::kReadOnly, refused},
+      {MenuEntry("&Modifica", "Cancella record..."), Table::kReadOnly, refused},
+      {MenuEntry("&Modifica", "Modifica proprietà campo..."), Table::kReadOnly, refused},
+      {MenuEntry("&Modifica", "Svuota tabella"), Table::kReadOnly, refused},
+      {MenuEntry("&Modifica", "Compatta tabella"), Table::kReadOnly, refused},
+      {Button("IMPORTAREC"), Table::kReadOnly, refused},
+  };
+  WalkRows(rows);
+}
+
+// The entries that close the window: "Esci", the "ESCI" button, and Esc when the "Esc"
+// setting is on; MAIN then ends, closing the table.
+TEST_F(MainWindowWalkTest, EsciTheEsciButtonAndEscWhenAllowedCloseTheWindow) {
+  const struct {
+    Via via;
+    const char* esc_setting;
+  } rows[] = {
+      {MenuEntry("&File", "Esci"), "No"},
+      {Button("ESCI"), "No"},
+      {KeyPress(Qt::Key_Escape), "S\xEC"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Describe(row.via));
+    WRITEPPROSTRING("Parametri", "Esc", row.esc_setting);
+    bool closed = false;
+    WithMainWindow([&](MainWindow& w) {
+      QApplication::processEvents();
+      QString triggered;
+      EXPECT_TRUE(Trigger(w, row.via, &triggered));
+      closed = !w.isVisible();
+    });
+    EXPECT_TRUE(closed);
+    EXPECT_EQ(ui_.window(), nullptr);
+    EXPECT_EQ(SELECT(Value::String("DBF")), 0) << "the table closed with the window";
+  }
+}
+
+}  // namespace
+}  // namespace vosk

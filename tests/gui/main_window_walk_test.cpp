@@ -191,6 +191,13 @@ void TypeInto(QWidget* modal, const char* control, const QString& text) {
   for (QChar c : text) Key(edit, 0, QString(c));
 }
 
+Answer TypeAndConfirm(const char* control, const char* text) {
+  return [control, text](QWidget* modal) {
+    TypeInto(modal, control, text);
+    PressButton(modal, "&Conferma");
+  };
+}
+
 // A multi-line text of a dialog set, then "&Conferma".
 Answer SetTextAndConfirm(const char* control, const char* text) {
   return [control, text](QWidget* modal) {
@@ -334,6 +341,21 @@ Expect DeletedOnDisk(uint32_t record, bool deleted) {
   return [record, deleted](Walk& k) {
     DBCOMMIT();
     EXPECT_EQ(DbfOnDisk(k.table).Deleted(record), deleted);
+  };
+}
+Expect FirstRecordDuplicatedOnDisk() {
+  return [](Walk& k) {
+    DBCOMMIT();
+    const DbfOnDisk dbf(k.table);
+    ASSERT_EQ(dbf.Count(), 13u);
+    EXPECT_EQ(dbf.Record(13), dbf.Record(1));
+  };
+}
+// The view in the table's own order, no sort or filter left.
+Expect NaturalOrder() {
+  return [](Walk& k) {
+    EXPECT_FALSE(StatusText(k).contains("Ordine:"));
+    EXPECT_TRUE(CurTable().xCurOrder.is_nil());
   };
 }
 Expect StartsAnotherInstance() {
@@ -606,12 +628,7 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
       {MenuEntry("&Modifica", "Cancella/ripristina record corrente\tCANC"), Table::kClienti, {},
        DeletedOnDisk(1, true), true},
       {MenuEntry("&Modifica", "Duplica record corrente\tCTRL-D"), Table::kClienti, {},
-       [](Walk& k) {
-         DBCOMMIT();
-         const DbfOnDisk dbf(k.table);
-         ASSERT_EQ(dbf.Count(), 13u);
-         EXPECT_EQ(dbf.Record(13), dbf.Record(1));
-       },
+       FirstRecordDuplicatedOnDisk(),
        true},
       {MenuEntry("&Modifica", "Modifica campo\tInvio"), Table::kClienti, {{"POPUP"}}},
       {MenuEntry("&Modifica", "Sostituisci valori...\tF6"), Table::kClienti, {{"Sostituisci valori"}}},
@@ -654,22 +671,14 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
        false, CodificaOem},
       // Visualizza
       {MenuEntry("&Visualizza", "Vai al record...\tCTRL-R"), Table::kClienti,
-       {{"VAIALREC",
-         [](QWidget* d) {
-           TypeInto(d, "nRec", "5");
-           PressButton(d, "&Conferma");
-         }}},
+       {{"VAIALREC", TypeAndConfirm("nRec", "5")}},
        Status("RecNo: 5/12")},
       {MenuEntry("&Visualizza", "Vai alla prima colonna\tF11"), Table::kClienti, {},
        Status("Campo: 1/10"), false, LastColumnCurrent},
       {MenuEntry("&Visualizza", "Vai all'ultima colonna\tF12"), Table::kClienti, {},
        Status("Campo: 10/10")},
       {MenuEntry("&Visualizza", "Cerca colonna...\tF9"), Table::kClienti,
-       {{"CERCACOL",
-         [](QWidget* d) {
-           TypeInto(d, "cCam", "CITTA");
-           PressButton(d, "&Conferma");
-         }}},
+       {{"CERCACOL", TypeAndConfirm("cCam", "CITTA")}},
        Status("Campo: 4/10")},
       {MenuEntry("&Visualizza", "Continua ricerca colonna...\tF7"), Table::kClienti, {},
        Status("Campo: 2/10"), false, ColumnSearchOfC},
@@ -679,10 +688,7 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
        All({Status("Filtro: CODICE <= 3"), Status("/3")})},
       {MenuEntry("&Visualizza", "Imposta password..."), Table::kClienti, {{"Imposta password"}}},
       {MenuEntry("&Visualizza", "Nessun ordinamento né filtro"), Table::kClienti, {},
-       [](Walk& k) {
-         EXPECT_FALSE(StatusText(k).contains("Ordine:"));
-         EXPECT_TRUE(CurTable().xCurOrder.is_nil());
-       },
+       NaturalOrder(),
        false, SortBySecondColumn},
       {MenuEntry("&Visualizza", "Aggiorna\tF5"), Table::kClienti, {}, Status("/13"), true,
        AppendedElsewhere},
@@ -702,12 +708,7 @@ TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
       {KeyPress(Qt::Key_Delete), Table::kClienti, {}, DeletedOnDisk(1, false), true,
        FirstRecordDeleted},
       {KeyPress(Qt::Key_D, ctrl), Table::kClienti, {},
-       [](Walk& k) {
-         DBCOMMIT();
-         const DbfOnDisk dbf(k.table);
-         ASSERT_EQ(dbf.Count(), 13u);
-         EXPECT_EQ(dbf.Record(13), dbf.Record(1));
-       },
+       FirstRecordDuplicatedOnDisk(),
        true},
       {KeyPress(Qt::Key_F2), Table::kClienti, {{"Apri tabella...", FileName("ORDINI.DBF")}},
        OpensTable("ORDINI.DBF")},
@@ -758,10 +759,7 @@ TEST_F(MainWindowWalkTest, EveryButtonDoesWhatItSays) {
       {Button("VISTACOL"), Table::kClienti, {{"Imposta vista"}}},
       {Button("FILTRO"), Table::kClienti, {{"Imposta filtro"}}},
       {Button("CHIUDI"), Table::kClienti, {},
-       [](Walk& k) {
-         EXPECT_FALSE(StatusText(k).contains("Ordine:"));
-         EXPECT_TRUE(CurTable().xCurOrder.is_nil());
-       },
+       NaturalOrder(),
        false, SortBySecondColumn},
       {Button("AGGIORNA"), Table::kClienti, {}, All({Status("/13"), FocusOnTheBrowse()}), true,
        AppendedElsewhere},

@@ -268,6 +268,7 @@ Status CdxBag::WriteUnlock(bool discard) {
     s = kFailure;
   } else {
     // Freed pages join the list: each one's first 4 bytes name the next.
+    const bool freeing = !freed_.empty();
     for (uint64_t off : freed_) {
       CachedPage* p = cache_.Slot(off);
       std::fill(p->data.begin(), p->data.end(), 0);
@@ -303,7 +304,10 @@ Status CdxBag::WriteUnlock(bool discard) {
         s = kFailure;
       }
       for (size_t k = 0; k < n; ++k) changed[i + k]->changed = false;
-      if (i == 0 && n < changed.size()) CrashPoint("index-flush");
+      if (i == 0 && n < changed.size()) {
+        CrashPoint("index-flush");
+        if (freeing) CrashPoint("index-flush-freeing");  // a join, a page left empty
+      }
       i += n;
     }
     if (Ok(s) && headers_changed_) {

@@ -223,15 +223,23 @@ bool CdxDecodeLeaf(const uint8_t* page, int key_length, uint8_t pad,
   return true;
 }
 
-int CdxLeafBytes(const std::vector<CdxKeyEntry>& keys, size_t first, size_t count,
-                 int key_length, uint8_t pad, int entry_bytes) {
-  int total = 0;
-  for (size_t i = first; i < first + count; ++i) {
+size_t CdxLeafFit(const std::vector<CdxKeyEntry>& keys, size_t first, int key_length,
+                  uint8_t pad) {
+  // Entries grow a byte wider when a record number passes the mask: the whole count pays it.
+  int texts = 0;
+  uint32_t max_rec = 0;
+  size_t n = 0;
+  for (size_t i = first; i < keys.size(); ++i, ++n) {
     int trl = Trailing(keys[i].key, key_length, pad);
     int dup = i == first ? 0 : Common(keys[i - 1].key, keys[i].key, key_length - trl);
-    total += entry_bytes + key_length - dup - trl;
+    uint32_t rec = std::max(max_rec, keys[i].recno);
+    int width = CdxChooseWidths(key_length, rec).bytes;
+    int text = key_length - dup - trl;
+    if (static_cast<int>(n + 1) * width + texts + text > kCdxLeafArea) break;
+    texts += text;
+    max_rec = rec;
   }
-  return total;
+  return n;
 }
 
 bool CdxEncodeLeaf(const std::vector<CdxKeyEntry>& keys, size_t first, size_t count,

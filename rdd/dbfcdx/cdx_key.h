@@ -55,9 +55,10 @@ struct CdxKeyEntry {
 // not a leaf or its entries and texts do not fit (a damaged page).
 bool CdxDecodeLeaf(const uint8_t* page, int key_length, uint8_t pad,
                    std::vector<CdxKeyEntry>* out);
-// Bytes of the key area the keys take with these widths (entries plus compressed texts).
-int CdxLeafBytes(const std::vector<CdxKeyEntry>& keys, size_t first, size_t count,
-                 int key_length, uint8_t pad, int entry_bytes);
+// How many keys from `first` on one leaf holds (entries plus compressed texts, the entry
+// width chosen for their largest record number).
+size_t CdxLeafFit(const std::vector<CdxKeyEntry>& keys, size_t first, int key_length,
+                  uint8_t pad);
 // Encodes keys into a leaf page (attributes and neighbours as given); widths chosen from the
 // largest record number, at least `min_recno_hint`. False when they do not fit.
 bool CdxEncodeLeaf(const std::vector<CdxKeyEntry>& keys, size_t first, size_t count,

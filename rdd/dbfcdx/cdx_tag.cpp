@@ -53,6 +53,16 @@ void WriteInterior(uint8_t* p, int k, const std::vector<IntEntry>& entries, size
   }
 }
 
+// Sets the left (kCdxPageLeft) or right (kCdxPageRight) link of a page; none is no page.
+Status SetLink(CdxBag* bag, uint32_t page, int link, uint32_t to) {
+  if (page == kCdxNone || page == 0) return kSuccess;
+  PageRef ref;
+  if (Failed(bag->ReadPage(page, &ref))) return kFailure;
+  PutLe32(ref.data() + link, to);
+  bag->MarkChanged(&ref);
+  return kSuccess;
+}
+
 }  // namespace
 
 CdxTag::~CdxTag() = default;
@@ -534,12 +544,221 @@ struct Change {
   bool found = true;      // (delete) the key was there
   bool empty = false;     // the page lost its last key and was freed
   bool split = false;     // a new page follows this one
+  bool leaf = false;      // the page is a leaf
+  bool shrank = false;    // the page lost entries (interior pages)
   std::string last_key;   // this page's last key and record
   uint32_t last_recno = 0;
   uint64_t new_page = 0;  // the new right neighbour
   std::string new_last_key;
   uint32_t new_last_recno = 0;
 };
+
+// Takes a page out of its level's chain and frees it.
+Status Unlink(CdxBag* bag, uint64_t off, uint32_t left, uint32_t right) {
+  if (Failed(SetLink(bag, left, kCdxPageRight, right)) ||
+      Failed(SetLink(bag, right, kCdxPageLeft, left))) {
+    return kFailure;
+  }
+  bag->FreePage(off);
+  return kSuccess;
+}
+
+// A run of neighbouring children of one interior page, in chain order.
+struct Group {
+  size_t first = 0;  // index of the first child's entry in the parent
+  std::vector<uint64_t> pages;
+  uint32_t left = kCdxNone;   // left neighbour of the first page
+  uint32_t right = kCdxNone;  // right neighbour of the last page
+};
+
+Status ReadGroup(CdxTag* tag, const std::vector<IntEntry>& entries, size_t first, size_t end,
+                 bool leaves, Group* g) {
+  CdxBag* bag = tag->cdx_bag();
+  const char* fault =
+      leaves ? "cdxPageKeyLeafBalance: index corrupted." : "cdxPageKeyIntBalance: index corrupted.";
+  g->first = first;
+  g->pages.clear();
+  for (size_t j = first; j < end; ++j) {
+    const uint64_t off = entries[j].child;
+    PageRef ref;
+    if (Failed(bag->ReadPage(off, &ref))) return kFailure;
+    const uint8_t* p = ref.data();
+    if (((Attr(p) & kCdxAttrLeaf) != 0) != leaves) return bag->PageFault(fault, off);
+    if (!leaves && (Count(p) < 1 || Count(p) > tag->max_interior())) return bag->PageFault(fault, off);
+    // Neighbours under one parent link to each other.
+    if (j == first) g->left = LeftOf(p);
+    else if (LeftOf(p) != g->pages.back()) return bag->PageFault(fault, off);
+    if (j + 1 < end && RightOf(p) != entries[j + 1].child) return bag->PageFault(fault, off);
+    g->right = RightOf(p);
+    g->pages.push_back(off);
+  }
+  return kSuccess;
+}
+
+// Gives the group's pages `counts[p]` items each (pages past the counts' end are freed, pages
+// beyond the group's end are new); `write` fills a page (nullptr: kept) and names its last item.
+// The parent's entries for the group are replaced by one per page kept.
+// Pages whose `keep` is true and whose right neighbour stays are not rewritten.
+using PageWriter =
+    std::function<void(uint8_t* page, size_t start, size_t count, uint32_t left, uint32_t right,
+                       IntEntry* last)>;
+Status Redistribute(CdxBag* bag, std::vector<IntEntry>* entries, Group* g,
+                    const std::vector<size_t>& counts, const PageWriter& write,
+                    const std::vector<bool>& keep) {
+  const size_t old_pages = g->pages.size();
+  while (g->pages.size() < counts.size()) {
+    PageRef fresh;
+    if (Failed(bag->NewPage(&fresh))) return kFailure;
+    g->pages.push_back(fresh.offset());
+  }
+  const size_t used = counts.size();
+  std::vector<IntEntry> replaced(used);
+  size_t start = 0;
+  for (size_t p = 0; p < used; ++p) {
+    uint32_t left = p == 0 ? g->left : static_cast<uint32_t>(g->pages[p - 1]);
+    uint32_t right = p + 1 < used ? static_cast<uint32_t>(g->pages[p + 1]) : g->right;
+    PageRef ref;
+    if (Failed(bag->ReadPage(g->pages[p], &ref))) return kFailure;
+    const bool same = p < keep.size() && keep[p] && RightOf(ref.data()) == right;
+    IntEntry last;
+    write(same ? nullptr : ref.data(), start, counts[p], left, right, &last);
+    if (!same) bag->MarkChanged(&ref);
+    last.child = static_cast<uint32_t>(g->pages[p]);
+    replaced[p] = last;
+    start += counts[p];
+  }
+  if (used != old_pages &&
+      Failed(SetLink(bag, g->right, kCdxPageLeft, static_cast<uint32_t>(g->pages[used - 1])))) {
+    return kFailure;
+  }
+  for (size_t p = used; p < old_pages; ++p) bag->FreePage(g->pages[p]);
+  auto at = entries->begin() + static_cast<long>(g->first);
+  entries->erase(at, at + static_cast<long>(old_pages));
+  entries->insert(entries->begin() + static_cast<long>(g->first), replaced.begin(), replaced.end());
+  return kSuccess;
+}
+
+// Leaf balancing under one interior page after a delete: the changed leaf and its neighbours
+// are written back greedily (each page taking as many keys as it holds) when their spare room
+// adds up to a page, so that one page or more is freed.
+Status JoinLeaves(CdxTag* tag, std::vector<IntEntry>* entries, size_t at, bool* changed) {
+  CdxBag* bag = tag->cdx_bag();
+  const int k = tag->key_length();
+  const size_t n = entries->size();
+  if (n < 2) return kSuccess;
+  // The changed leaf with the one before and the one after it.
+  size_t first = at == 0 ? 0 : at - 1, end = std::min(n, at + 2);
+  // Free space of each, from the page images. A page with less room than one entry is full;
+  // a full page at either end of the group stays as it is.
+  std::vector<int> room;
+  for (size_t j = first; j < end; ++j) {
+    PageRef ref;
+    if (Failed(bag->ReadPage((*entries)[j].child, &ref))) return kFailure;
+    const uint8_t* p = ref.data();
+    const int free = GetLe16(p + kCdxLeafFree);
+    room.push_back(free < p[kCdxLeafEntryBytes] ? -1 : free);
+  }
+  size_t lo = 0, hi = room.size();
+  if (room[lo] < 0) ++lo;
+  if (hi - lo >= 2 && room[hi - 1] < 0) --hi;
+  if (hi - lo < 2) return kSuccess;
+  // Nothing is gained unless the spare room of the group adds up to a page.
+  int spare = 0;
+  for (size_t j = lo; j < hi; ++j) spare += std::max(room[j], 0);
+  if (spare < kCdxLeafArea) return kSuccess;
+  end = first + hi;
+  first += lo;
+  Group g;
+  if (Failed(ReadGroup(tag, *entries, first, end, true, &g))) return kFailure;
+  // The group's keys in one sequence, written back greedily: each page in turn takes as many
+  // as it holds.
+  std::vector<CdxKeyEntry> keys;
+  size_t first_count = 0;
+  for (size_t p = 0; p < g.pages.size(); ++p) {
+    const std::vector<CdxKeyEntry>* decoded;
+    if (Failed(tag->Leaf(g.pages[p], &decoded))) return kFailure;
+    if (p == 0) first_count = decoded->size();
+    keys.insert(keys.end(), decoded->begin(), decoded->end());
+  }
+  std::vector<size_t> counts;
+  for (size_t pos = 0; pos < keys.size();) {
+    size_t take = CdxLeafFit(keys, pos, k, tag->pad());
+    if (take == 0) return bag->PageFault("cdxPageLeafEncode: index corrupted.", g.pages[0]);
+    counts.push_back(take);
+    pos += take;
+  }
+  const uint64_t first_page = g.pages[0];
+  bool fault = false;
+  if (Failed(Redistribute(
+          bag, entries, &g, counts,
+          [&](uint8_t* page, size_t start, size_t count, uint32_t left, uint32_t right,
+              IntEntry* last) {
+            if (page && !CdxEncodeLeaf(keys, start, count, k, tag->pad(), kCdxAttrLeaf,
+                                       left, right, 0, page)) {
+              fault = true;
+            }
+            last->key = keys[start + count - 1].key;
+            last->recno = keys[start + count - 1].recno;
+          },
+          {counts[0] == first_count}))) {
+    return kFailure;
+  }
+  if (fault) return bag->PageFault("cdxPageLeafEncode: FreeSpace calculated wrong!.", first_page);
+  *changed = true;
+  return kSuccess;
+}
+
+// Interior balancing under one interior page after a delete below it.
+Status JoinInterior(CdxTag* tag, std::vector<IntEntry>* entries, size_t at, bool* changed) {
+  CdxBag* bag = tag->cdx_bag();
+  const size_t n = entries->size();
+  if (n < 2) return kSuccess;
+  // Up to three children: the first three near the start, the last three near the end, else
+  // the changed one's predecessor and the next two.
+  size_t first = (n < 4 || at < 2) ? 0 : std::min(at - 1, n - 3);
+  size_t end = std::min(n, first + 3);
+  Group g;
+  if (Failed(ReadGroup(tag, *entries, first, end, false, &g))) return kFailure;
+  const int k = tag->key_length();
+  const size_t m = static_cast<size_t>(tag->max_interior());
+  std::vector<IntEntry> items;
+  std::vector<size_t> old_counts;
+  size_t at_count = 0;
+  for (size_t p = 0; p < g.pages.size(); ++p) {
+    PageRef ref;
+    if (Failed(bag->ReadPage(g.pages[p], &ref))) return kFailure;
+    std::vector<IntEntry> e = ReadInterior(ref.data(), k);
+    if (first + p == at) at_count = e.size();
+    old_counts.push_back(e.size());
+    items.insert(items.end(), e.begin(), e.end());
+  }
+  // Joined when one page fewer holds them; spread evenly when the changed page is left with a
+  // single entry; else left alone.
+  const size_t pages_needed = (items.size() + m - 1) / m;
+  size_t pages;
+  if (pages_needed < g.pages.size()) pages = pages_needed;
+  else if (at_count < 2) pages = g.pages.size();
+  else return kSuccess;
+  std::vector<size_t> counts(pages, items.size() / pages);
+  for (size_t p = 0; p < items.size() % pages; ++p) ++counts[p];
+  // Pages before the first whose count changes keep their entries.
+  std::vector<bool> keep;
+  for (size_t p = 0; p < pages && p < old_counts.size() && counts[p] == old_counts[p]; ++p) {
+    keep.push_back(true);
+  }
+  if (Failed(Redistribute(
+          bag, entries, &g, counts,
+          [&](uint8_t* page, size_t start, size_t count, uint32_t left, uint32_t right,
+              IntEntry* last) {
+            if (page) WriteInterior(page, k, items, start, count, 0, left, right);
+            *last = items[start + count - 1];
+          },
+          keep))) {
+    return kFailure;
+  }
+  *changed = true;
+  return kSuccess;
+}
 
 }  // namespace
 
@@ -596,12 +815,7 @@ Status CdxTag::Insert(const std::string& key, uint32_t recno, bool* added) {
       }
       bag_->MarkChanged(&ref);
       bag_->MarkChanged(&fresh);
-      if (right != kCdxNone && right != 0) {
-        PageRef rn;
-        if (Failed(bag_->ReadPage(right, &rn))) return kFailure;
-        PutLe32(rn.data() + kCdxPageLeft, fresh_off);
-        bag_->MarkChanged(&rn);
-      }
+      if (Failed(SetLink(bag_, right, kCdxPageLeft, fresh_off))) return kFailure;
       r->split = true;
       r->last_key = a.back().key;
       r->last_recno = a.back().recno;
@@ -656,12 +870,7 @@ Status CdxTag::Insert(const std::string& key, uint32_t recno, bool* added) {
                   static_cast<uint32_t>(off), right);
     bag_->MarkChanged(&ref);
     bag_->MarkChanged(&fresh);
-    if (right != kCdxNone && right != 0) {
-      PageRef rn;
-      if (Failed(bag_->ReadPage(right, &rn))) return kFailure;
-      PutLe32(rn.data() + kCdxPageLeft, fresh_off);
-      bag_->MarkChanged(&rn);
-    }
+    if (Failed(SetLink(bag_, right, kCdxPageLeft, fresh_off))) return kFailure;
     r->split = true;
     r->last_key = entries[cut - 1].key;
     r->last_recno = entries[cut - 1].recno;
@@ -701,26 +910,8 @@ Status CdxTag::Delete(const std::string& key, uint32_t recno, bool* deleted) {
     if (Failed(bag_->ReadPage(off, &ref))) return kFailure;
     uint16_t attr = Attr(ref.data());
     uint32_t left = LeftOf(ref.data()), right = RightOf(ref.data());
-    auto unlink = [&]() -> Status {
-      // The page leaves its level's chain and the file.
-      if (left != kCdxNone && left != 0) {
-        PageRef l;
-        if (Failed(bag_->ReadPage(left, &l))) return kFailure;
-        PutLe32(l.data() + kCdxPageRight, right);
-        bag_->MarkChanged(&l);
-      }
-      if (right != kCdxNone && right != 0) {
-        PageRef rn;
-        if (Failed(bag_->ReadPage(right, &rn))) return kFailure;
-        PutLe32(rn.data() + kCdxPageLeft, left);
-        bag_->MarkChanged(&rn);
-      }
-      ref.Release();
-      bag_->FreePage(off);
-      r->empty = true;
-      return kSuccess;
-    };
     if (attr & kCdxAttrLeaf) {
+      r->leaf = true;
       const std::vector<CdxKeyEntry>* decoded;
       if (Failed(Leaf(off, &decoded))) return kFailure;
       std::vector<CdxKeyEntry> keys = *decoded;
@@ -731,7 +922,11 @@ Status CdxTag::Delete(const std::string& key, uint32_t recno, bool* deleted) {
         return kSuccess;
       }
       keys.erase(keys.begin() + static_cast<long>(i));
-      if (keys.empty() && !is_root) return unlink();
+      if (keys.empty() && !is_root) {
+        ref.Release();
+        r->empty = true;
+        return Unlink(bag_, off, left, right);
+      }
       if (!EncodeLeafPage(keys, attr, left, right, ref.data())) {
         return bag_->PageFault("cdxPageLeafEncode: FreeSpace calculated wrong!.", off);
       }
@@ -761,28 +956,40 @@ Status CdxTag::Delete(const std::string& key, uint32_t recno, bool* deleted) {
       r->found = false;
       return kSuccess;
     }
-    if (Failed(bag_->ReadPage(off, &ref))) return kFailure;
+    bool changed = true;
     if (sub.empty) {
       entries.erase(entries.begin() + static_cast<long>(i));
       if (entries.empty()) {
-        if (!is_root) return unlink();
+        if (!is_root) {
+          r->empty = true;
+          return Unlink(bag_, off, left, right);
+        }
         // The tree is empty: the root becomes an empty leaf.
+        if (Failed(bag_->ReadPage(off, &ref))) return kFailure;
         std::vector<CdxKeyEntry> none;
         EncodeLeafPage(none, kCdxAttrRoot, kCdxNone, kCdxNone, ref.data());
         bag_->MarkChanged(&ref);
         return kSuccess;
       }
+      i = std::min(i, entries.size() - 1);
     } else {
-      if (entries[i].key == sub.last_key && entries[i].recno == sub.last_recno) {
-        r->last_key = entries.back().key;
-        r->last_recno = entries.back().recno;
-        return kSuccess;
-      }
+      changed = entries[i].key != sub.last_key || entries[i].recno != sub.last_recno;
       entries[i].key = sub.last_key;
       entries[i].recno = sub.last_recno;
     }
-    WriteInterior(ref.data(), k, entries, 0, entries.size(), attr, left, right);
-    bag_->MarkChanged(&ref);
+    // The changed child and its neighbours under this page may now fit in fewer pages.
+    const size_t before = entries.size() + (sub.empty ? 1 : 0);
+    if (sub.leaf) {
+      if (Failed(JoinLeaves(this, &entries, i, &changed))) return kFailure;
+    } else if (sub.shrank && Failed(JoinInterior(this, &entries, i, &changed))) {
+      return kFailure;
+    }
+    r->shrank = entries.size() < before;
+    if (changed) {
+      if (Failed(bag_->ReadPage(off, &ref))) return kFailure;
+      WriteInterior(ref.data(), k, entries, 0, entries.size(), attr, left, right);
+      bag_->MarkChanged(&ref);
+    }
     r->last_key = entries.back().key;
     r->last_recno = entries.back().recno;
     return kSuccess;
@@ -790,8 +997,31 @@ Status CdxTag::Delete(const std::string& key, uint32_t recno, bool* deleted) {
   Change top;
   if (Failed(down(root_, 0, true, &top))) return kFailure;
   if (!top.found) return kSuccess;
+  if (Failed(LowerRoot())) return kFailure;
   *deleted = true;
   Touch();
+  return kSuccess;
+}
+
+Status CdxTag::LowerRoot() {
+  // A root interior page left with one child hands the root over to that child.
+  for (int depth = 0; depth <= kMaxDepth; ++depth) {
+    PageRef ref;
+    if (Failed(bag_->ReadPage(root_, &ref))) return kFailure;
+    const uint8_t* p = ref.data();
+    if ((Attr(p) & kCdxAttrLeaf) || Count(p) != 1) return kSuccess;
+    const uint32_t child = GetBe32(p + kCdxIntEntries + key_length_ + 4);
+    ref.Release();
+    PageRef c;
+    if (Failed(bag_->ReadPage(child, &c))) return kFailure;
+    PutLe16(c.data() + kCdxPageAttr, static_cast<uint16_t>(Attr(c.data()) | kCdxAttrRoot));
+    PutLe32(c.data() + kCdxPageLeft, kCdxNone);
+    PutLe32(c.data() + kCdxPageRight, kCdxNone);
+    bag_->MarkChanged(&c);
+    bag_->FreePage(root_);
+    root_ = child;
+    bag_->MarkHeaderChanged();
+  }
   return kSuccess;
 }
 

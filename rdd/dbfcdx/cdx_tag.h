@@ -108,10 +108,8 @@ class CdxTag : public Order {
   // The path down the first (or last) child of every level to the edge leaf.
   Status DescendEdge(OrderCursor* c, bool first);
   Status SetFromLeaf(OrderCursor* c);
-  Status UpdateParents(std::vector<OrderCursor::Level> path);
-  Status InsertInterior(std::vector<OrderCursor::Level> path, size_t level,
-                        const std::string& key, uint32_t recno, uint64_t child);
-  Status DeleteFromParent(std::vector<OrderCursor::Level> path, size_t level);
+  // A root interior page left with a single child hands the root to it (and is freed).
+  Status LowerRoot();
 
   CdxBag* bag_;
   uint64_t header_offset_ = 0;

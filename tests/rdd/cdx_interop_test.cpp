@@ -246,6 +246,87 @@ TEST_F(CdxTest, NumericFieldKeysAreTheKeysOfTheirValues) {
   ExpectSound("numeric tags");
 }
 
+// Deleting keys leaves leaves underfull: each is joined with its neighbours, interior pages
+// follow, and a root left with one child hands the root down. Every page of the file stays a
+// header page, a page of a tree or a page of the free list (none is lost), the freed pages are
+// used again when keys come back, and the tag walks in order both ways, as the reader walks it
+// and as the check finds it.
+TEST_F(CdxTest, DeletedKeysJoinUnderfullPagesAndFreeThem) {
+  ASSERT_TRUE(MakeCdxTable("joins.dbf", {{"NAME", "C", 20, 0}, {"ON", "N", 1, 0}}));
+  const uint32_t kRecords = 3000;
+  for (uint32_t r = 1; r <= kRecords; ++r) {
+    char name[24];
+    std::snprintf(name, sizeof name, "K%05u-%08X", r, r * 2654435761u);
+    Add({Value::String(name), Value::Integer(1)});
+  }
+  DBCOMMIT();
+  ORDCONDSET({.for_text = "ON = 1"});
+  ASSERT_TRUE(ORDCREATE(Path("joins.cdx"), "NAME", "NAME")) << ErrorText();
+  // Pages of the tag's and the directory's trees, and pages on the free list.
+  auto pages = [&](int64_t* tree, int64_t* free) {
+    NtxCheckReport report;
+    ASSERT_TRUE(CheckBags(&report)) << ErrorText();
+    for (const std::string& p : report.problems) ADD_FAILURE() << p;
+    *tree = report.pages;
+    *free = 0;
+    std::string bytes = ReadAll(Path("joins.cdx"));
+    ASSERT_EQ(bytes.size() % kCdxPageSize, 0u);
+    auto at = [&](uint64_t o) { return reinterpret_cast<const uint8_t*>(bytes.data()) + o; };
+    for (uint32_t page = GetLe32(at(kCdxHdrFree)); page != 0 && page != kCdxNone;
+         page = GetLe32(at(page))) {
+      ASSERT_LT(page + kCdxPageSize, bytes.size() + 1);
+      ASSERT_LT(++*free, 10000) << "the free list loops";
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(at(page)) + 4, kCdxPageSize - 4),
+                std::string(kCdxPageSize - 4, '\0'))
+          << "free page " << page;
+    }
+    // Two header pages each for the directory and the tag.
+    EXPECT_EQ(*tree + *free + 4, static_cast<int64_t>(bytes.size() / kCdxPageSize));
+  };
+  auto expect_walks = [&](uint32_t every, const std::string& when) {
+    std::vector<uint32_t> want;
+    for (uint32_t r = every; r <= kRecords; r += every) want.push_back(r);
+    EXPECT_EQ(Walk(), want) << when;
+    std::vector<uint32_t> back = WalkBack();
+    std::reverse(back.begin(), back.end());
+    EXPECT_EQ(back, want) << when;
+    std::vector<uint32_t> theirs;
+    if (ReaderWalk(Path("joins.dbf"), Path("joins.cdx"), "NAME", &theirs)) EXPECT_EQ(theirs, want) << when;
+    EXPECT_EQ(ORDKEYCOUNT(), static_cast<int64_t>(want.size())) << when;
+  };
+  // Keeps the keys of every n-th record.
+  auto keep_every = [&](uint32_t every) {
+    for (uint32_t r = 1; r <= kRecords; ++r) {
+      DBGOTO(Value::Integer(r));
+      FIELDPUT(2, Value::Integer(r % every == 0 ? 1 : 0));
+    }
+    DBCOMMIT();
+  };
+  int64_t built, free;
+  pages(&built, &free);
+  EXPECT_EQ(free, 0);
+  EXPECT_GT(built, 80);  // leaves of some 34 keys under two interior levels
+  // Three keys of four go: without joins no leaf would be empty and no page would be freed.
+  keep_every(4);
+  int64_t tree;
+  pages(&tree, &free);
+  EXPECT_LT(tree, built / 2);
+  EXPECT_GT(free, built / 2);
+  expect_walks(4, "one key in four left");
+  // 30 keys left fit in two leaves under a root.
+  keep_every(100);
+  pages(&tree, &free);
+  EXPECT_LE(tree, 1 + 3);
+  expect_walks(100, "one key in a hundred left");
+  // The keys come back into the freed pages first (the file grows only once they are used).
+  keep_every(1);
+  pages(&tree, &free);
+  EXPECT_EQ(free, 0);
+  EXPECT_GE(tree, built);
+  expect_walks(1, "every key back");
+  ASSERT_TRUE(errors_.empty()) << ErrorText();
+}
+
 // Bags built here, then kept current through random appends, edits and deletes (a model of the
 // table decides what each tag must hold), walk as the reader walks them and pass the check.
 TEST_F(CdxTest, BuiltAndMaintainedBagsWalkAsTheReaderWalksThem) {

@@ -194,6 +194,9 @@ std::string QtUi::GetFileName(const std::string& filter, const std::string& titl
   // A name typed without its extension ("CLIENTI" for CLIENTI.DBF) is the Application's to
   // complete and to look for: the dialog does not refuse it for not existing as typed.
   dialog.setFileMode(QFileDialog::AnyFile);
+  // Whether an existing file may be replaced is the Application's question, asked once on the
+  // name it completes (and not at all where it refuses the name, as the open table's own).
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
   QStringList filters = dialog.nameFilters();
   if (default_filter >= 1 && default_filter <= filters.size()) {
     dialog.selectNameFilter(filters[default_filter - 1]);

@@ -23,6 +23,7 @@
 #include <QPointer>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -54,7 +55,7 @@ namespace {
 // ---- Reaching an entry -------------------------------------------------------------------
 
 struct Via {
-  enum class Kind { kMenu, kKey, kButton, kDropDown, kStatusItem, kRecent };
+  enum class Kind { kMenu, kKey, kButton, kDropDown, kStatusItem, kRecent, kContext };
   Kind kind = Kind::kMenu;
   QString where;  // menu title, button name
   QString entry;  // the entry as shown, shortcut included
@@ -81,6 +82,11 @@ Via StatusItemClick(int item) {
   via.item = item;
   return via;
 }
+// An entry of the browse's context menu (a right click on the second cell of the first row),
+// "Apri > Apri indice..." for one of its submenus.
+Via Context(const char* entry) {
+  return {Via::Kind::kContext, "context", QString::fromUtf8(entry)};
+}
 // The n-th entry of "Tabelle aperte di recente".
 Via Recent(int n) {
   Via via{Via::Kind::kRecent, "&File", QString::fromUtf8("Tabelle aperte di recente")};
@@ -92,6 +98,7 @@ std::string Describe(const Via& via) {
   switch (via.kind) {
     case Via::Kind::kMenu:
     case Via::Kind::kDropDown:
+    case Via::Kind::kContext:
       return (via.where + " > " + via.entry).toStdString();
     case Via::Kind::kKey:
       return "key " + QKeySequence(via.key | via.modifiers.toInt()).toString().toStdString();
@@ -133,6 +140,40 @@ QAction* EntryOf(QMenu* menu, const QString& text) {
     if (a->text() == text) return a;
   }
   return nullptr;
+}
+
+// The entries of a pop-up menu and of its submenus, as "submenu > entry" paths.
+void EntriesOf(QMenu* menu, const QString& prefix, std::map<QString, QAction*>* entries) {
+  for (QAction* a : menu->actions()) {
+    if (a->isSeparator()) continue;
+    if (a->menu()) {
+      EntriesOf(a->menu(), prefix + a->text() + " > ", entries);
+    } else {
+      (*entries)[prefix + a->text()] = a;
+    }
+  }
+}
+
+// Right-clicks the second cell of the first row of the browse; `use` sees the context menu's entries while it is
+// open, then the menu closes (running the entry `use` triggered, if any).
+void WithContextMenu(MainWindow& w, const std::function<void(std::map<QString, QAction*>&)>& use) {
+  bool opened = false;
+  QTimer::singleShot(0, [&] {
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    if (!menu) return;
+    opened = true;
+    std::map<QString, QAction*> entries;
+    EntriesOf(menu, "", &entries);
+    use(entries);
+    menu->close();
+  });
+  QWidget* viewport = w.grid()->viewport();
+  const QPoint at(w.grid()->core().columns().aColSizes.at(0) + 10,
+                 w.grid()->core().header_height() + 3);
+  QMouseEvent press(QEvent::MouseButtonPress, at, viewport->mapToGlobal(at), Qt::RightButton,
+                    Qt::RightButton, Qt::NoModifier);
+  QApplication::sendEvent(viewport, &press);
+  EXPECT_TRUE(opened) << "no context menu";
 }
 
 // ---- Answering the windows a command opens -------------------------------------------------
@@ -208,6 +249,16 @@ Answer SetTextAndConfirm(const char* control, const char* text) {
   };
 }
 
+// The structure editor: a field appended (Ctrl+A opens the field dialog), then its OK button.
+void AppendFieldAndConfirm(QWidget* editor) {
+  auto* list = editor->findChild<QTreeWidget*>();
+  ASSERT_NE(list, nullptr);
+  Key(list, Qt::Key_A, "\x01", Qt::ControlModifier);
+  for (QAction* a : editor->findChildren<QAction*>()) {
+    if (a->objectName() == "OK") a->trigger();
+  }
+}
+
 struct Step {
   const char* expected;  // see Matches()
   Answer answer;         // null: Esc
@@ -247,11 +298,10 @@ class ModalScript {
       Dismiss(modal);
       return;
     }
-    if (step.answer) {
-      step.answer(modal);
-    } else {
-      Esc(modal);
-    }
+    // Answered once this poll has returned: an answer that opens a window of its own (a
+    // field dialog from the structure editor) leaves that window to the next poll.
+    const Answer answer = step.answer ? step.answer : Answer(&Esc);
+    QTimer::singleShot(0, modal, [answer, modal] { answer(modal); });
   }
   static void Dismiss(QWidget* modal) {
     Esc(modal);
@@ -272,6 +322,8 @@ enum class Table {
   kClienti,    // samples/CLIENTI.DBF, no index
   kOrdini,     // samples/ORDINI.DBF with its memo file
   kNtx,        // CLIENTI with the index CITTA.NTX (key CITTA) open as the current index
+  kCdx,        // CLIENTI under DBFCDX with INDICI.CDX (TAGs RAGSOC and CITTA) open, RAGSOC
+               // controlling
   kReadOnly,   // CLIENTI on a read-only file system
 };
 
@@ -317,6 +369,14 @@ struct DbfOnDisk {
     return bytes.substr(header + (n - 1) * length, length);
   }
   bool Deleted(uint32_t n) const { return Record(n).at(0) == '*'; }
+  // Name, type, length and decimals of each field descriptor.
+  std::vector<std::string> Fields() const {
+    std::vector<std::string> fields;
+    for (size_t at = 32; at + 32 <= bytes.size() && bytes[at] != '\r'; at += 32) {
+      fields.push_back(bytes.substr(at, 12) + bytes.substr(at + 16, 2));
+    }
+    return fields;
+  }
   std::string bytes;
 };
 
@@ -461,10 +521,13 @@ class MainWindowWalkTest : public MainWindowFixture {
     if (table == Table::kReadOnly) told.emplace(std::vector<Step>{{"in sola lettura", Press("OK")}});
     RunCommand([&] { BLOCKMRU(b, path); });
     EXPECT_EQ(CurTable().cCurTable, path);
-    if (table == Table::kNtx) {
-      const std::string bag = dir + "/CITTA.NTX";
-      EXPECT_TRUE(DBUSEAREA(true, "DBFNTX", path, "MK", true, false) &&
-                  ORDCREATE(bag, "", "CITTA"));
+    if (table == Table::kCdx) RunCommand([&] { CAMBIARDD(b, "DBFCDX"); });
+    if (table == Table::kNtx || table == Table::kCdx) {
+      const bool ntx = table == Table::kNtx;
+      const std::string bag = dir + (ntx ? "/CITTA.NTX" : "/INDICI.CDX");
+      EXPECT_TRUE(DBUSEAREA(true, ntx ? "DBFNTX" : "DBFCDX", path, "MK", true, false));
+      if (!ntx) EXPECT_TRUE(ORDCREATE(bag, "RAGSOC", "RAGSOC"));
+      EXPECT_TRUE(ORDCREATE(bag, ntx ? "" : "CITTA", "CITTA"));
       DBCLOSEAREA();
       DBSELECTAREA("DBF");
       CurTable().cCurIndex = bag;
@@ -502,6 +565,21 @@ class MainWindowWalkTest : public MainWindowFixture {
         *triggered = recent[via.item - 1]->text();
         recent[via.item - 1]->trigger();
         return true;
+      }
+      case Via::Kind::kContext: {
+        bool ran = false;
+        WithContextMenu(w, [&](std::map<QString, QAction*>& entries) {
+          QAction* a = entries.count(via.entry) ? entries[via.entry] : nullptr;
+          if (!a) {
+            ADD_FAILURE() << "no entry " << Describe(via);
+            return;
+          }
+          if (!a->isEnabled()) return;
+          *triggered = a->text();
+          a->trigger();
+          ran = true;
+        });
+        return ran;
       }
       case Via::Kind::kKey:
         Key(w.grid(), via.key,
@@ -613,15 +691,75 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
          for (std::string line; std::getline(csv, line);) ++lines;
          EXPECT_EQ(lines, 13) << "a heading and the 12 records";
        }},
+      // Another format chosen in the dialog gives the name its extension; "Solo struttura"
+      // is for DBF only. SDF: the records as fixed-width lines.
+      {MenuEntry("&File", "Copia tabella..."), Table::kClienti,
+       {{"Copia tabella in...", FileName("COPIA.DBF")},
+        {"COPIATAB",
+         [](QWidget* d) {
+           auto* format = d->findChild<QComboBox*>("cFmt");
+           auto* name = d->findChild<QPlainTextEdit*>("cDbf");
+           auto* structure_only = d->findChild<QAbstractButton*>("lStr");
+           ASSERT_TRUE(format && name && structure_only);
+           EXPECT_TRUE(structure_only->isEnabled());
+           format->setCurrentText("SDF");
+           EXPECT_TRUE(name->toPlainText().endsWith("/COPIA.TXT")) << name->toPlainText().toStdString();
+           EXPECT_FALSE(structure_only->isEnabled());
+           PressButton(d, "&Conferma");
+         }}},
+       [](Walk& k) {
+         EXPECT_FALSE(FileExists(k.dir + "/COPIA.DBF"));
+         // 12 lines of the fields' 126 characters and CR LF, then the end byte.
+         const std::string sdf = ReadFile(k.dir + "/COPIA.TXT");
+         ASSERT_EQ(sdf.size(), 12u * 128 + 1);
+         EXPECT_EQ(sdf.substr(0, 11), "    1Rossi ");
+         for (size_t line = 1; line <= 12; ++line) EXPECT_EQ(sdf.substr(line * 128 - 2, 2), "\r\n");
+         EXPECT_EQ(sdf.back(), '\x1A');
+       }},
+      {MenuEntry("&File", "Copia tabella..."), Table::kClienti,
+       {{"Copia tabella in...", FileName("VUOTA.DBF")},
+        {"COPIATAB",
+         [](QWidget* d) {
+           auto* structure_only = d->findChild<QAbstractButton*>("lStr");
+           ASSERT_NE(structure_only, nullptr);
+           structure_only->click();
+           PressButton(d, "&Conferma");
+         }}},
+       [](Walk& k) {
+         const DbfOnDisk copy(k.dir + "/VUOTA.DBF"), table(k.table);
+         EXPECT_EQ(copy.Count(), 0u);
+         EXPECT_EQ(copy.Fields(), table.Fields());
+         EXPECT_EQ(copy.Fields().size(), 10u);
+       }},
       {MenuEntry("&File", "Importa record..."), Table::kClienti,
        {{"Importa record da...", FileName("ALTRI.DBF")}, {"IMPORTAREC", Press("&Conferma")}},
        RecordsOnDisk(24), true},
+      // The file dialog does not ask about replacing a file: the program asks, once.
+      {MenuEntry("&File", "Copia tabella..."), Table::kClienti,
+       {{"Copia tabella in...", FileName("ALTRI.DBF")},
+        {"Sostituire il file esistente?", Press("Annulla")}},
+       [](Walk& k) { EXPECT_EQ(ReadFile(k.dir + "/ALTRI.DBF"), ReadFile(k.table)); }},
+      // Refused: a copy onto the open table, an import from it.
+      {MenuEntry("&File", "Copia tabella..."), Table::kClienti,
+       {{"Copia tabella in...", FileName("CLIENTI.DBF")}, {"su sé stessa", Press("OK")}}},
+      {MenuEntry("&File", "Importa record..."), Table::kClienti,
+       {{"Importa record da...", FileName("CLIENTI.DBF")},
+        {"Impossibile importare dalla tabella corrente.", Press("OK")}}},
       {MenuEntry("&File", "Apri indice automaticamente"), Table::kClienti, {},
        All({Setting("AutoOpen", "S\xEC"), Checked("Apri indice automaticamente", true)})},
       {Recent(2), Table::kClienti, {},
        [](Walk& k) {
          EXPECT_EQ(QString::fromStdString(CurTable().cCurTable), k.triggered);
          EXPECT_NE(CurTable().cCurTable, k.table);
+       }},
+      // A recent table that is gone is told; the open one stays.
+      {Recent(2), Table::kClienti, {{"Impossibile trovare il file", Press("OK")}},
+       [](Walk& k) { EXPECT_EQ(CurTable().cCurTable, k.table); }, false,
+       [](Walk& k) {
+         const std::string other = k.dir + "/ORDINI.DBF";
+         RunCommand([&] { BLOCKMRU(k.b, other); });
+         RunCommand([&] { BLOCKMRU(k.b, k.table); });
+         std::filesystem::remove(other);
        }},
       // Modifica
       {MenuEntry("&Modifica", "Nuovo record\tINS"), Table::kClienti, {}, RecordsOnDisk(13), true},
@@ -669,10 +807,42 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
        All({Setting("Codifica", "ANSI"), Checked("Codifica ANSI", true),
             Checked("Codifica OEM", false)}),
        false, CodificaOem},
+      // The TAG commands on a CDX bag.
+      {MenuEntry("&File", "Nuovo TAG..."), Table::kCdx,
+       {{"Nuovo TAG",
+         [](QWidget* d) {
+           TypeInto(d, "cTag", "PROV");
+           SetTextAndConfirm("cKey", "PROV")(d);
+         }}},
+       All({Status("Tag: PROV"), Status("Chiave: PROV"),
+            [](Walk&) { EXPECT_EQ(ORDCOUNT(), 3); }})},
+      {MenuEntry("&File", "Seleziona TAG\tCTRL-T"), Table::kCdx,
+       {{"Seleziona TAG",
+         [](QWidget* d) {
+           d->findChild<QComboBox*>("cTag")->setCurrentText("CITTA");
+           EXPECT_EQ(d->findChild<QPlainTextEdit*>("cKey")->toPlainText(), "CITTA");
+           PressButton(d, "&Conferma");
+         }}},
+       Status("Tag: CITTA")},
+      {MenuEntry("&Modifica", "Modifica TAG attivo..."), Table::kCdx,
+       {{"Modifica indice", SetTextAndConfirm("cKey", "UPPER(RAGSOC)")}},
+       All({Status("Tag: RAGSOC"), Status("Chiave: UPPER(RAGSOC)")})},
+      {MenuEntry("&Modifica", "Elimina TAG..."), Table::kCdx,
+       {{"Elimina TAG", Press("&Conferma")}},
+       [](Walk& k) {
+         EXPECT_EQ(ORDCOUNT(), 1);
+         ExpectStatus(k, "Tag: CITTA");
+       }},
+      {MenuEntry("&Modifica", "Ricostruisci indice attivo..."), Table::kCdx,
+       {{"Confermi la ricostruzione dell'indice attivo?", Press("OK")}},
+       All({Status("Tag: RAGSOC"), [](Walk&) { EXPECT_EQ(ORDCOUNT(), 2); }})},
       // Visualizza
       {MenuEntry("&Visualizza", "Vai al record...\tCTRL-R"), Table::kClienti,
        {{"VAIALREC", TypeAndConfirm("nRec", "5")}},
        Status("RecNo: 5/12")},
+      {MenuEntry("&Visualizza", "Vai al record...\tCTRL-R"), Table::kClienti,
+       {{"VAIALREC", TypeAndConfirm("nRec", "99")}, {"Record 99 non trovato.", Press("OK")}},
+       Status("RecNo: 1/12")},
       {MenuEntry("&Visualizza", "Vai alla prima colonna\tF11"), Table::kClienti, {},
        Status("Campo: 1/10"), false, LastColumnCurrent},
       {MenuEntry("&Visualizza", "Vai all'ultima colonna\tF12"), Table::kClienti, {},
@@ -717,6 +887,13 @@ TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
       {KeyPress(Qt::Key_F5), Table::kClienti, {}, Status("/13"), true, AppendedElsewhere},
       {KeyPress(Qt::Key_F6), Table::kClienti, {{"Sostituisci valori"}}},
       {KeyPress(Qt::Key_F7), Table::kClienti, {}, Status("Campo: 2/10"), false, ColumnSearchOfC},
+      // Continued after the last column that matches: not found, no wrapping round.
+      {KeyPress(Qt::Key_F7), Table::kClienti, {{"Campo C non trovato.", Press("OK")}},
+       Status("Campo: 10/10"), false,
+       [](Walk& k) {
+         ColumnSearchOfC(k);
+         LastColumnCurrent(k);
+       }},
       {KeyPress(Qt::Key_F8), Table::kClienti, {{"Imposta filtro"}}},
       {KeyPress(Qt::Key_F9), Table::kClienti, {{"Cerca colonna"}}},
       {KeyPress(Qt::Key_F11), Table::kClienti, {}, Status("Campo: 1/10"), false,
@@ -726,6 +903,8 @@ TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
        Status("Indice: CITTA"), false, CittaIndexBeside},
       {KeyPress(Qt::Key_R, ctrl), Table::kClienti, {{"Vai al record"}}},
       {KeyPress(Qt::Key_T, ctrl), Table::kNtx, {{"Seleziona TAG"}}},
+      {KeyPress(Qt::Key_T, ctrl), Table::kClienti, {}},  // no order: nothing to choose
+
       {KeyPress(Qt::Key_Plus, ctrl), Table::kClienti, {}, StartsAnotherInstance()},
       // Esc closes the window only when the settings say so (walked apart).
       {KeyPress(Qt::Key_Escape), Table::kClienti, {}, WindowOpen()},
@@ -737,7 +916,13 @@ TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
 TEST_F(MainWindowWalkTest, EveryButtonDoesWhatItSays) {
   const std::vector<Row> rows = {
       {Button("NUOVO"), Table::kClienti, {{"Nuova tabella"}}, FocusOnTheBrowse()},
-      {DropDown("NUOVO", "Nuova tabella..."), Table::kClienti, {{"Nuova tabella"}}},
+      // The new table becomes the current one, and the title names it (from the drop-down
+      // menu too).
+      {DropDown("NUOVO", "Nuova tabella..."), Table::kClienti,
+       {{"CREATAB", AppendFieldAndConfirm},
+        {"CAMPO", TypeAndConfirm("cNom", "NOME")},
+        {"Nuova tabella...", FileName("NUOVA")}},
+       OpensTable("NUOVA.DBF")},
       {DropDown("NUOVO", "Nuovo indice..."), Table::kClienti, {{"Nuovo indice..."}}},
       {DropDown("NUOVO", "Nuovo TAG..."), Table::kNtx,
        {{"contiene un solo TAG", Press("Annulla")}}},
@@ -767,6 +952,25 @@ TEST_F(MainWindowWalkTest, EveryButtonDoesWhatItSays) {
   WalkRows(rows);
 }
 
+// The browse's context menu: its own entry "Ordina colonna", and entries of each of its
+// submenus (the others repeat the menu bar's through the same commands).
+TEST_F(MainWindowWalkTest, TheContextMenusEntriesDoWhatTheySay) {
+  const std::vector<Row> rows = {
+      // The right click made the clicked cell current: its column is the one sorted by.
+      {Context("Ordina colonna"), Table::kClienti, {}, Status("Ordine: RAGSOC")},
+      {Context("Cancella/ripristina record corrente\tCANC"), Table::kClienti, {},
+       DeletedOnDisk(1, true), true},
+      {Context("Nuovo > Nuovo indice..."), Table::kClienti, {{"Nuovo indice..."}}},
+      {Context("Apri > Apri indice automaticamente"), Table::kClienti, {},
+       All({Setting("AutoOpen", "S\xEC"), Checked("Apri indice automaticamente", true)})},
+      {Context("Driver di database > DBFCDX"), Table::kClienti, {},
+       All({Setting("RDD", "DBFCDX"), StatusItemIs(2, "DBFCDX"), Checked("DBFCDX", true)})},
+      {Context("Imposta filtro...\tF8"), Table::kClienti, {{"Imposta filtro"}}},
+      {Context("Informazioni"), Table::kClienti, {{"INFOS", Press("&Chiudi")}}},
+  };
+  WalkRows(rows);
+}
+
 // The status-bar items: the password, and the driver, memo kind and encoding switches.
 TEST_F(MainWindowWalkTest, EveryStatusItemDoesWhatItSays) {
   const std::vector<Row> rows = {
@@ -790,7 +994,7 @@ TEST_F(MainWindowWalkTest, EveryStatusItemDoesWhatItSays) {
 }
 
 // Every entry of the menu bar and of the buttons' drop-down menus as "menu > entry", greyed
-// or not, as they show when opened; and every button.
+// or not, as they show when opened; every button; every entry of the browse's context menu.
 std::map<std::string, bool> EnabledStates(MainWindow& w) {
   std::map<std::string, bool> states;
   auto add = [&states](const QString& where, QMenu* menu) {
@@ -807,6 +1011,11 @@ std::map<std::string, bool> EnabledStates(MainWindow& w) {
     states["button " + b->objectName().toStdString()] = b->isEnabled();
     if (b->menu()) add(b->objectName(), b->menu());
   }
+  WithContextMenu(w, [&states](std::map<QString, QAction*>& entries) {
+    for (const auto& [path, a] : entries) {
+      states[("context > " + path).toStdString()] = a->isEnabled();
+    }
+  });
   return states;
 }
 
@@ -824,11 +1033,18 @@ TEST_F(MainWindowWalkTest, EntriesAreGreyedOnlyForTheirReason) {
       "&Modifica > Ricostruisci indice attivo...",
       "NUOVO > Nuovo TAG...",
       "APRI > Seleziona TAG\tCTRL-T",
+      "context > Nuovo > Nuovo TAG...",
+      "context > Apri > Seleziona TAG\tCTRL-T",
+      "context > Modifica TAG attivo...",
+      "context > Elimina TAG...",
+      "context > Ricostruisci indice attivo...",
   };
   // A sorted view has an order but no index file.
   const std::set<std::string> sorted = {
       "&Modifica > Modifica TAG attivo...",
       "&Modifica > Ricostruisci indice attivo...",
+      "context > Modifica TAG attivo...",
+      "context > Ricostruisci indice attivo...",
   };
   const struct {
     const char* state;
@@ -838,6 +1054,7 @@ TEST_F(MainWindowWalkTest, EntriesAreGreyedOnlyForTheirReason) {
   } rows[] = {
       {"no index", Table::kClienti, nullptr, without_orders},
       {"an NTX index", Table::kNtx, nullptr, {}},
+      {"a CDX bag", Table::kCdx, nullptr, {}},
       {"a memo table", Table::kOrdini, nullptr, without_orders},
       {"a sorted view", Table::kClienti, SortBySecondColumn, sorted},
       {"read-only", Table::kReadOnly, nullptr, without_orders},
@@ -858,8 +1075,9 @@ TEST_F(MainWindowWalkTest, EntriesAreGreyedOnlyForTheirReason) {
       EXPECT_EQ(greyed, row.greyed);
       entries = states.size();
     }
-    // 11 + 19 + 10 + 1 menu-bar entries, 10 buttons, 6 + 3 drop-down entries: none missed.
-    EXPECT_EQ(entries, 60u);
+    // 11 + 19 + 10 + 1 menu-bar entries, 10 buttons, 6 + 3 drop-down entries, 41 context-menu
+    // entries: none missed.
+    EXPECT_EQ(entries, 101u);
   });
   if (!read_only) GTEST_SKIP() << "no read-only mount on this system: the read-only row was not walked";
 }

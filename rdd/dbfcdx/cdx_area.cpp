@@ -111,6 +111,12 @@ Status CdxArea::CreateOrder(const OrderCreateInfo& info, const OrderCondition* c
     }
     key.length = kCdxMaxKeyLength;
   }
+  // A tag on an integer field alone holds 4-byte integer keys, as Visual FoxPro writes them.
+  const int field = KeyFieldIndex(key.key_text);
+  if (key.type == 'N' && field >= 0) {
+    const Field& f = fields_[static_cast<size_t>(field)];
+    if (f.kind == FieldKind::kInteger && f.decimals == 0) key.length = kCdxIntegerKeyLength;
+  }
   std::string file = BagFileFor(info);
   bool named = !TrimBlanks(info.tag_name).empty();
   std::string name = OrderNormalName(named ? info.tag_name : PathBaseName(file));

@@ -109,32 +109,41 @@ ErrorAnswer IndexedArea::OrderError(int gen_code, int sub_code, const std::strin
 
 // --- keys ---
 
+int IndexedArea::KeyFieldIndex(const std::string& key_text) const {
+  std::string field = SingleFieldName(key_text, alias_, area_);
+  if (field.empty()) return -1;
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    if (fields_[i].name == field) return static_cast<int>(i);
+  }
+  return -1;
+}
+
 Status IndexedArea::CompileOrder(Order* o) {
   o->key_field = 0;
-  std::string field = SingleFieldName(o->key_text(), alias_, area_);
-  if (!field.empty()) {
-    for (size_t i = 0; i < fields_.size(); ++i) {
-      const Field& f = fields_[i];
-      if (f.name != field) continue;
-      int len = 0, dec = 0;
-      char type = 0;
-      switch (f.kind) {
-        case FieldKind::kCharacter: type = 'C'; len = std::min<int>(f.length, MaxCharKeyLength()); break;
-        case FieldKind::kNumeric:
-        case FieldKind::kFloat: type = 'N'; len = f.length; dec = f.decimals; break;
-        case FieldKind::kDate: if (f.length == 8) { type = 'D'; len = 8; } break;
-        case FieldKind::kLogical: type = 'L'; len = 1; break;
-        default: break;
-      }
-      bool fits = type != 0 && o->FieldGivesKey(type, len, dec) &&
-                  (o->type() == 0 || o->type() == type);
-      if (fits) {
-        o->key_field = static_cast<int>(i) + 1;
-        o->key_field_length = f.length;
-        o->key_field_decimals = f.decimals;
-        o->set_type(type);
-      }
-      break;
+  const int index = KeyFieldIndex(o->key_text());
+  if (index >= 0) {
+    const Field& f = fields_[static_cast<size_t>(index)];
+    int len = 0, dec = 0;
+    char type = 0;
+    switch (f.kind) {
+      case FieldKind::kCharacter: type = 'C'; len = std::min<int>(f.length, MaxCharKeyLength()); break;
+      case FieldKind::kNumeric:
+      case FieldKind::kFloat: type = 'N'; len = f.length; dec = f.decimals; break;
+      case FieldKind::kDate: if (f.length == 8) { type = 'D'; len = 8; } break;
+      case FieldKind::kLogical: type = 'L'; len = 1; break;
+      default: break;
+    }
+    bool fits = type != 0 && o->FieldGivesKey(type, len, dec) &&
+                (o->type() == 0 || o->type() == type);
+    if (fits) {
+      o->key_field = index + 1;
+      o->key_field_length = f.length;
+      o->key_field_decimals = f.decimals;
+      o->set_type(type);
+    } else if (f.kind == FieldKind::kInteger && o->type() == 0) {
+      // Evaluated, but the key's type is known now: a CDX tag's pad byte (its keys' trailing
+      // zeros) must be right before the first key is evaluated.
+      o->set_type('N');
     }
   }
   if (!o->key_block) {

@@ -130,6 +130,8 @@ class IndexedArea : public FptArea, public OrderHost {
   // --- shared machinery for the engines ---
   // Compiles an order's key and FOR texts (and finds a single-field key).
   Status CompileOrder(Order* o);
+  // The index of the field a key text names alone (with an optional alias), -1 when none.
+  int KeyFieldIndex(const std::string& key_text) const;
   // Feeds the keys of the records a build covers into the sorter: every record, or the
   // subset and order the condition record asks for; WHILE, EVAL and FOR applied. The record
   // position is restored.

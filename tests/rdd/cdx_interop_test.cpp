@@ -246,6 +246,75 @@ TEST_F(CdxTest, NumericFieldKeysAreTheKeysOfTheirValues) {
   ExpectSound("numeric tags");
 }
 
+// A tag on an integer field holds 4-byte keys (32-bit, big-endian, sign bit inverted), as Visual
+// FoxPro writes them: the root leaf of a small bag byte by byte; walks (the first one before any
+// key was evaluated, in a shared table), seeks, soft seeks and scopes over them after the bag
+// is opened again, and after appends, walked by the reader too.
+TEST_F(CdxTest, IntegerFieldTagsHoldFourByteKeys) {
+  ASSERT_TRUE(MakeCdxTable("ints.dbf", {{"ID", "I", 4, 0}, {"SCALED", "I", 4, 2}}));
+  for (int64_t id : {3, -1, 258, 0}) Add({Value::Integer(id), Value::Integer(id)});
+  DBCOMMIT();
+  ASSERT_TRUE(ORDCREATE(Path("scaled.cdx"), "SCALED", "SCALED")) << ErrorText();
+  EXPECT_EQ(DBORDERINFO(Value::Integer(kOiKeySize)).number(), 8) << "decimals keep doubles";
+  ASSERT_TRUE(ORDCREATE(Path("ints.cdx"), "ID", "ID")) << ErrorText();
+  EXPECT_EQ(DBORDERINFO(Value::Integer(kOiKeySize)).number(), 4);
+  DBCLOSEAREA();
+  const std::string bytes = ReadAll(Path("ints.cdx"));
+  auto at = [&](size_t o) { return reinterpret_cast<const uint8_t*>(bytes.data()) + o; };
+  // The tag's header follows the directory's header and root; its root is its only leaf.
+  const size_t header = kCdxHeaderSize + kCdxPageSize;
+  ASSERT_EQ(GetLe16(at(header + kCdxHdrKeyLength)), 4);
+  const uint32_t root = GetLe32(at(header + kCdxHdrRoot));
+  ASSERT_LT(root + kCdxPageSize, bytes.size() + 1);
+  std::vector<uint8_t> want(kCdxPageSize, 0);
+  auto put = [&](size_t o, std::vector<uint8_t> b) { std::copy(b.begin(), b.end(), want.begin() + o); };
+  // Root leaf, 4 keys, no neighbours; 468 bytes free; 18 record bits, 3 + 3 count bits.
+  put(0, {0x03, 0x00, 0x04, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+  put(12, {0xD4, 0x01, 0xFF, 0xFF, 0x03, 0x00, 0x07, 0x07, 18, 3, 3, 3});
+  // -1 (record 2): 7F FF FF FF whole. 0 (record 4): 80 and 3 trailing zeros. 3 (record 1):
+  // 3 bytes shared, 03. 258 (record 3): 2 bytes shared, 01 02.
+  put(24, {0x02, 0x00, 0x00, 0x04, 0x00, 0x60, 0x01, 0x00, 0x0C, 0x03, 0x00, 0x08});
+  put(508, {0x7F, 0xFF, 0xFF, 0xFF});
+  put(507, {0x80});
+  put(506, {0x03});
+  put(504, {0x01, 0x02});
+  EXPECT_EQ(std::vector<uint8_t>(at(root), at(root) + kCdxPageSize), want);
+
+  ASSERT_TRUE(DBUSEAREA(true, "DBFCDX", Path("ints.dbf"), "", true, false)) << ErrorText();
+  ASSERT_TRUE(ORDLISTADD(Value::String(Path("ints.cdx"))));
+  ORDSETFOCUS(Value::String("ID"));
+  // The first walk decodes the leaf before any key was evaluated: 0's trailing zeros are pad.
+  EXPECT_EQ(Walk(), (std::vector<uint32_t>{2, 4, 1, 3}));
+  const struct {
+    int64_t value;
+    bool soft, found;
+    uint32_t recno;  // 0: end of file
+  } kSeeks[] = {{258, false, true, 3}, {-1, false, true, 2}, {0, false, true, 4},
+                {1, false, false, 0}, {1, true, false, 1},  {259, true, false, 0},
+                {-5, true, false, 2}};
+  for (const auto& c : kSeeks) {
+    EXPECT_EQ(DBSEEK(Value::Integer(c.value), Value::Logical(c.soft)), c.found) << c.value;
+    EXPECT_EQ(EOF_() ? 0u : RECNO(), c.recno) << c.value;
+  }
+  Add({Value::Integer(1), Value::Integer(1)});
+  Add({Value::Integer(-2147483647 - 1), Value::Integer(0)});
+  DBCOMMIT();
+  EXPECT_EQ(Walk(), (std::vector<uint32_t>{6, 2, 4, 5, 1, 3}));
+  std::vector<uint32_t> back = WalkBack();
+  EXPECT_EQ(back, (std::vector<uint32_t>{3, 1, 5, 4, 2, 6}));
+  std::vector<uint32_t> theirs;
+  if (ReaderWalk(Path("ints.dbf"), Path("ints.cdx"), "ID", &theirs)) {
+    EXPECT_EQ(theirs, (std::vector<uint32_t>{6, 2, 4, 5, 1, 3}));
+  }
+  ORDSCOPE(0, Value::Integer(0));
+  ORDSCOPE(1, Value::Integer(3));
+  EXPECT_EQ(Walk(), (std::vector<uint32_t>{4, 5, 1}));
+  EXPECT_EQ(ORDKEYCOUNT(), 3);
+  ORDSCOPE(2);
+  ExpectSound("integer tag");
+  ASSERT_TRUE(errors_.empty()) << ErrorText();
+}
+
 // Deleting keys leaves leaves underfull: each is joined with its neighbours, interior pages
 // follow, and a root left with one child hands the root down. Every page of the file stays a
 // header page, a page of a tree or a page of the free list (none is lost), the freed pages are

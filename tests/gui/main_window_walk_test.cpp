@@ -61,6 +61,7 @@ struct Via {
   QString entry;  // the entry as shown, shortcut included
   int key = 0;
   Qt::KeyboardModifiers modifiers = Qt::NoModifier;
+  QString text;  // what the key types
   int item = 0;  // status-bar item; position in the recently-used list
 };
 
@@ -71,6 +72,13 @@ Via KeyPress(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
   Via via{Via::Kind::kKey};
   via.key = key;
   via.modifiers = modifiers;
+  if (key == Qt::Key_Plus) via.text = "+";
+  return via;
+}
+// A letter typed in the browse.
+Via Typed(char letter) {
+  Via via = KeyPress(Qt::Key_A + (letter - 'A'));
+  via.text = QString(QChar(letter));
   return via;
 }
 Via Button(const char* name) { return {Via::Kind::kButton, name}; }
@@ -303,10 +311,12 @@ class ModalScript {
     const Answer answer = step.answer ? step.answer : Answer(&Esc);
     QTimer::singleShot(0, modal, [answer, modal] { answer(modal); });
   }
+  // Closes a window no step expects, without the questions its Esc may ask.
   static void Dismiss(QWidget* modal) {
-    Esc(modal);
-    if (modal->isVisible()) {
-      if (auto* d = qobject_cast<QDialog*>(modal)) d->reject();
+    if (auto* d = qobject_cast<QDialog*>(modal)) {
+      d->done(QDialog::Rejected);
+    } else {
+      modal->close();
     }
   }
 
@@ -582,8 +592,7 @@ class MainWindowWalkTest : public MainWindowFixture {
         return ran;
       }
       case Via::Kind::kKey:
-        Key(w.grid(), via.key,
-            via.key == Qt::Key_Plus ? QString("+") : QString(), via.modifiers);
+        Key(w.grid(), via.key, via.text, via.modifiers);
         return true;
       case Via::Kind::kButton: {
         QToolButton* b = ButtonNamed(w, via.where);
@@ -745,6 +754,32 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
       {MenuEntry("&File", "Importa record..."), Table::kClienti,
        {{"Importa record da...", FileName("CLIENTI.DBF")},
         {"Impossibile importare dalla tabella corrente.", Press("OK")}}},
+      // A SQLite source: the dialog asks which of its tables, the one named like the open
+      // table first. The database is written by the sqlite3 program.
+      {MenuEntry("&File", "Importa record..."), Table::kClienti,
+       {{"Importa record da...", FileName("DATI.SQLITE")},
+        {"IMPORTAREC",
+         [](QWidget* d) {
+           auto* table = d->findChild<QComboBox*>("cTab");
+           ASSERT_NE(table, nullptr);
+           EXPECT_EQ(table->count(), 2);
+           EXPECT_EQ(table->currentText(), "CLIENTI");
+           PressButton(d, "&Conferma");
+         }}},
+       [](Walk& k) {
+         DBCOMMIT();
+         const DbfOnDisk dbf(k.table);
+         ASSERT_EQ(dbf.Count(), 13u);
+         EXPECT_EQ(dbf.Record(13).substr(0, 11), "    90Nuovo");
+       },
+       true,
+       [](Walk& k) {
+         const std::string sql =
+             "sqlite3 '" + k.dir +
+             "/DATI.SQLITE' \"CREATE TABLE ALTRO(X TEXT); CREATE TABLE CLIENTI(CODICE INTEGER, "
+             "RAGSOC TEXT); INSERT INTO CLIENTI VALUES (90, 'Nuovo');\"";
+         ASSERT_EQ(::system(sql.c_str()), 0) << "the sqlite3 program (scripts/setup.sh)";
+       }},
       {MenuEntry("&File", "Apri indice automaticamente"), Table::kClienti, {},
        All({Setting("AutoOpen", "S\xEC"), Checked("Apri indice automaticamente", true)})},
       {Recent(2), Table::kClienti, {},
@@ -856,6 +891,16 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
       {MenuEntry("&Visualizza", "Imposta filtro...\tF8"), Table::kClienti,
        {{"FILTRO", SetTextAndConfirm("cFor", "CODICE <= 3")}},
        All({Status("Filtro: CODICE <= 3"), Status("/3")})},
+      // A condition that does not hold together keeps the dialog open; given up, no filter.
+      {MenuEntry("&Visualizza", "Imposta filtro...\tF8"), Table::kClienti,
+       {{"FILTRO", SetTextAndConfirm("cFor", "RAGSOC > 3")},
+        {"Campo non valido.", Press("OK")},
+        {"FILTRO", Press("&Annulla")},
+        {"Annullo le modifiche?", Press("S\u00EC")}},
+       [](Walk& k) {
+         EXPECT_FALSE(StatusText(k).contains("Filtro:"));
+         EXPECT_TRUE(!CurTable().cCurFilter || CurTable().cCurFilter->empty());
+       }},
       {MenuEntry("&Visualizza", "Imposta password..."), Table::kClienti, {{"Imposta password"}}},
       {MenuEntry("&Visualizza", "Nessun ordinamento né filtro"), Table::kClienti, {},
        NaturalOrder(),
@@ -906,6 +951,9 @@ TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
       {KeyPress(Qt::Key_T, ctrl), Table::kClienti, {}},  // no order: nothing to choose
 
       {KeyPress(Qt::Key_Plus, ctrl), Table::kClienti, {}, StartsAnotherInstance()},
+      // Letters typed in a sorted view search its keys; without an order they do nothing.
+      {Typed('G'), Table::kClienti, {}, Status("RecNo: 8/12"), false, SortBySecondColumn},
+      {Typed('G'), Table::kClienti, {}, Status("RecNo: 1/12")},
       // Esc closes the window only when the settings say so (walked apart).
       {KeyPress(Qt::Key_Escape), Table::kClienti, {}, WindowOpen()},
   };

@@ -1,12 +1,15 @@
 // The whole main window walked through as a user walks it: every entry of the menu bar, every
-// key of the keyboard map, every button of the button bar (and of its drop-down menus) and every
-// status-bar item, in the real window. One table of rows: how the user reaches the entry, on
-// which table, the windows the command opens and how the user answers them, and what must
-// follow (in the window or in the file). A row whose dialogs are dismissed leaves the table's
-// file byte for byte as it was. A second table gives, table state by table state, which entries
-// are greyed.
+// key of the keyboard map, every button of the button bar (and of its drop-down menus), every
+// status-bar item and the browse's context menu, in the real window. One table of rows: how the
+// user reaches the entry, on which table, the windows the command opens and how the user
+// answers them, and what must follow (in the window, the settings file or the table's files).
+// A row that does not write leaves the table's file byte for byte as it was. A second table
+// gives, table state by table state, which entries are greyed; a third, the refusals on a
+// read-only table.
 
 #include <gtest/gtest.h>
+
+#include <stdio.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -389,6 +392,22 @@ struct DbfOnDisk {
   }
   std::string bytes;
 };
+
+// What another reader (python3-dbfread) finds in a field of a record, "" when it cannot read
+// the table.
+std::string ReadByDbfread(const std::string& table, const char* field, int record) {
+  const std::string command = "/usr/bin/python3 -c \"import dbfread, sys; "
+                              "t = dbfread.DBF(sys.argv[1], load=True, encoding='cp1252'); "
+                              "sys.stdout.write(t.records[int(sys.argv[3]) - 1][sys.argv[2]])\" '" +
+                              table + "' " + field + " " + std::to_string(record) + " 2>/dev/null";
+  std::string out;
+  if (FILE* p = ::popen(command.c_str(), "r")) {
+    char buf[512];
+    while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+    ::pclose(p);
+  }
+  return out;
+}
 
 QString StatusText(Walk& k) { return k.w.status_message()->text(); }
 
@@ -919,6 +938,16 @@ TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
   const std::vector<Row> rows = {
       {KeyPress(Qt::Key_Return), Table::kClienti, {{"POPUP"}}},
       {KeyPress(Qt::Key_Insert), Table::kClienti, {}, RecordsOnDisk(13), true},
+      // Enter on a memo cell: the memo editor; the text confirmed is what another reader
+      // finds in the memo file.
+      {KeyPress(Qt::Key_Return), Table::kOrdini,
+       {{"Modifica campo memo", SetTextAndConfirm("cMemo", "Nota nuova\nseconda riga")}},
+       [](Walk& k) {
+         DBCOMMIT();
+         EXPECT_EQ(ReadByDbfread(k.table, "NOTE", 1), "Nota nuova\r\nseconda riga");
+       },
+       true, [](Walk& k) { Key(k.w.grid(), Qt::Key_F12); }},
+
       {KeyPress(Qt::Key_Delete), Table::kClienti, {}, DeletedOnDisk(1, true), true},
       {KeyPress(Qt::Key_Delete), Table::kClienti, {}, DeletedOnDisk(1, false), true,
        FirstRecordDeleted},
@@ -1151,20 +1180,23 @@ TEST_F(MainWindowWalkTest, CommandsThatWouldChangeAReadOnlyTableSayWhy) {
   WalkRows(rows);
 }
 
-// The entries that close the window: "Esci", the "ESCI" button, and Esc when the "Esc"
-// setting is on; MAIN then ends, closing the table.
+// The entries that close the window: "Esci", the "ESCI" button, and Esc when the "Esc" or the
+// "Vosk" setting is on; MAIN then ends, closing the table.
 TEST_F(MainWindowWalkTest, EsciTheEsciButtonAndEscWhenAllowedCloseTheWindow) {
   const struct {
     Via via;
-    const char* esc_setting;
+    const char* setting;  // turned on ("S\xEC") for the row, off for the others
   } rows[] = {
-      {MenuEntry("&File", "Esci"), "No"},
-      {Button("ESCI"), "No"},
-      {KeyPress(Qt::Key_Escape), "S\xEC"},
+      {MenuEntry("&File", "Esci"), ""},
+      {Button("ESCI"), ""},
+      {KeyPress(Qt::Key_Escape), "Esc"},
+      {KeyPress(Qt::Key_Escape), "Vosk"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(Describe(row.via));
-    WRITEPPROSTRING("Parametri", "Esc", row.esc_setting);
+    for (const char* key : {"Esc", "Vosk"}) {
+      WRITEPPROSTRING("Parametri", key, std::string(key) == row.setting ? "S\xEC" : "No");
+    }
     bool closed = false;
     WithMainWindow([&](MainWindow& w) {
       QApplication::processEvents();

@@ -38,6 +38,7 @@
 #include "gui/twbrowse_widget.h"
 #include "main_window_fixture.h"
 #include "rdd/db_commands.h"
+#include "support/command_output.h"
 
 namespace vosk {
 namespace {
@@ -332,14 +333,7 @@ std::string ReadWithDbfread(const std::string& table) {
       "for mark, r in rows:\n"
       "    v = list(r.values())\n"
       "    print(mark, v[0], v[1])\n";
-  const std::string command = "/usr/bin/python3 -c \"" + script + "\" '" + table + "' 2>&1";
-  std::string out;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buf[512];
-    while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-    ::pclose(p);
-  }
-  return out;
+  return CommandOutput("/usr/bin/python3 -c \"" + script + "\" '" + table + "' 2>&1");
 }
 
 TEST_F(BrowseWidgetTest, InsertCtrlDAndDeleteChangeTheFileAsAnotherReaderSeesIt) {

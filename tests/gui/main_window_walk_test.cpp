@@ -9,8 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <stdio.h>
-
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
@@ -50,6 +48,7 @@
 #include "platform/file.h"
 #include "rdd/db_commands.h"
 #include "rdd/ord_commands.h"
+#include "support/command_output.h"
 #include "support/read_only_mount.h"
 
 namespace vosk {
@@ -400,13 +399,7 @@ std::string ReadByDbfread(const std::string& table, const char* field, int recor
                               "t = dbfread.DBF(sys.argv[1], load=True, encoding='cp1252'); "
                               "sys.stdout.write(t.records[int(sys.argv[3]) - 1][sys.argv[2]])\" '" +
                               table + "' " + field + " " + std::to_string(record) + " 2>/dev/null";
-  std::string out;
-  if (FILE* p = ::popen(command.c_str(), "r")) {
-    char buf[512];
-    while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
-    ::pclose(p);
-  }
-  return out;
+  return CommandOutput(command);
 }
 
 QString StatusText(Walk& k) { return k.w.status_message()->text(); }

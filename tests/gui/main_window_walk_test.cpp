@@ -866,7 +866,9 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
       {MenuEntry("&File", "Seleziona TAG\tCTRL-T"), Table::kCdx,
        {{"Seleziona TAG",
          [](QWidget* d) {
-           d->findChild<QComboBox*>("cTag")->setCurrentText("CITTA");
+           auto* tag = d->findChild<QComboBox*>("cTag");
+           EXPECT_EQ(tag->currentText(), "RAGSOC") << "the controlling TAG";
+           tag->setCurrentText("CITTA");
            EXPECT_EQ(d->findChild<QPlainTextEdit*>("cKey")->toPlainText(), "CITTA");
            PressButton(d, "&Conferma");
          }}},
@@ -917,6 +919,15 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
       {MenuEntry("&Visualizza", "Nessun ordinamento né filtro"), Table::kClienti, {},
        NaturalOrder(),
        false, SortBySecondColumn},
+      // From an index too: on the same record (Bari, first by CITTA), whose key number is
+      // now its record number; the status bar names no index any more.
+      {MenuEntry("&Visualizza", "Nessun ordinamento né filtro"), Table::kNtx, {},
+       All({NaturalOrder(), Status("RecNo: 10/12     KeyNo: 10/12"),
+            [](Walk& k) {
+              EXPECT_FALSE(StatusText(k).contains("Indice:"));
+              EXPECT_FALSE(CurTable().cCurIndex.has_value());
+            }}),
+       false, [](Walk& k) { Key(k.w.grid(), Qt::Key_Home); }},
       {MenuEntry("&Visualizza", "Aggiorna\tF5"), Table::kClienti, {}, Status("/13"), true,
        AppendedElsewhere},
       // ?
@@ -962,13 +973,26 @@ TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
          LastColumnCurrent(k);
        }},
       {KeyPress(Qt::Key_F8), Table::kClienti, {{"Imposta filtro"}}},
-      {KeyPress(Qt::Key_F9), Table::kClienti, {{"Cerca colonna"}}},
+      {KeyPress(Qt::Key_F9), Table::kClienti,
+       {{"Cerca colonna",
+         [](QWidget* d) {
+           TypeInto(d, "cCam", "CITTA");
+           Esc(d);
+         }}},
+       Status("Campo: 1/10")},
       {KeyPress(Qt::Key_F11), Table::kClienti, {}, Status("Campo: 1/10"), false,
        LastColumnCurrent},
       {KeyPress(Qt::Key_F12), Table::kClienti, {}, Status("Campo: 10/10")},
       {KeyPress(Qt::Key_I, ctrl), Table::kClienti, {{"Apri indice...", FileName("CITTA.NTX")}},
        Status("Indice: CITTA"), false, CittaIndexBeside},
-      {KeyPress(Qt::Key_R, ctrl), Table::kClienti, {{"Vai al record"}}},
+      // Esc after typing closes "Vai al record" and "Cerca colonna" without asking.
+      {KeyPress(Qt::Key_R, ctrl), Table::kClienti,
+       {{"Vai al record",
+         [](QWidget* d) {
+           TypeInto(d, "nRec", "5");
+           Esc(d);
+         }}},
+       Status("RecNo: 1/12")},
       {KeyPress(Qt::Key_T, ctrl), Table::kNtx, {{"Seleziona TAG"}}},
       {KeyPress(Qt::Key_T, ctrl), Table::kClienti, {}},  // no order: nothing to choose
 

@@ -139,7 +139,7 @@ std::string MemoText(Dialog& dlg, const char* name) {
 // REQUIRES: dlg outlives its run (the hooks refer to it).
 void BuildCopyDialog(Dialog& dlg, const std::string& cDbf, const std::string& cFor,
                      const std::string& cKey, bool lUni, const CopyFormat& format) {
-  dlg = Dialog{"COPIATAB", "Copia tabella", 305, 170};
+  dlg = Dialog{"COPIATAB", "Copia tabella", 320, 170};
   dlg.Add(Control::Label("Nome file:", 10, 10, 60, 10));
   dlg.Add(FileNameBox(cDbf));
   dlg.Add(Control::Label("Condizione:", 50, 10, 60, 10));
@@ -154,7 +154,7 @@ void BuildCopyDialog(Dialog& dlg, const std::string& cDbf, const std::string& cF
   dlg.Add(Choice(104, "cFmt", names, format.name, 77, 255, 45));
   dlg.Add(Check(105, "lUni", "Unique:", lUni, 120, 253));
   dlg.Add(Check(106, "lStr", "Solo struttura:", false, 150, 253));
-  CTL(dlg, "lStr")->width = 50;
+  CTL(dlg, "lStr")->width = 64;  // "Solo struttura:" whole
   dlg.Add(Control::Button(kIdConferma, "&Conferma", 20, 255, 45, 14));
   dlg.Add(Control::Button(kIdAnnulla, "&Annulla", 40, 255, 45, 14));
 

@@ -20,9 +20,7 @@
 
 namespace {
 
-constexpr char kUsage[] =
-    "uso: voskdbu [--screenshot FILE.png [--scene vistacol|memo|creaind|struttura]] "
-    "[TABELLA.DBF]\n";
+constexpr char kUsage[] = "uso: voskdbu [--screenshot FILE.png [--scene SCENA]] [TABELLA.DBF]\n";
 
 // voskdbu --help: the usage in the words of the manual page voskdbu(1).
 void PrintHelp() {
@@ -31,12 +29,13 @@ void PrintHelp() {
       "Apre la tabella indicata (o ne chiede una) nella finestra principale di %s.\n"
       "\n"
       "  --screenshot FILE.png  disegna la finestra in FILE.png ed esce\n"
-      "  --scene SCENA          con --screenshot: la scelta delle colonne (vistacol), l'editor\n"
-      "                         dei memo (memo), la finestra di un nuovo indice (creaind) o\n"
-      "                         l'editor della struttura (struttura)\n"
+      "  --scene SCENA          con --screenshot: disegna invece la finestra di dialogo che il\n"
+      "                         comando della scena apre per prima, e la chiude\n"
       "  --version              mostra la versione ed esce\n"
-      "  --help                 mostra questo aiuto ed esce\n",
-      vosk::ProgramName());
+      "  --help                 mostra questo aiuto ed esce\n"
+      "\n"
+      "scene: %s\n",
+      vosk::ProgramName(), vosk::SceneNames().join(' ').toUtf8().constData());
 }
 
 // The options answered before any window exists: --version and --help. Returns the exit
@@ -103,6 +102,12 @@ int main(int argc, char** argv) {
     }
   }
 
+  if (!scene.isEmpty() && (screenshot.isEmpty() || !vosk::IsScene(scene))) {
+    std::fprintf(stderr, "voskdbu: %s %s\n%s",
+                 screenshot.isEmpty() ? "--scene senza --screenshot:" : "scena sconosciuta",
+                 scene.toLocal8Bit().constData(), kUsage);
+    return 2;
+  }
   vosk::QtUi ui(screenshot, scene);
   vosk::SetUi(&ui);
   vosk::RunProgram([&] {

@@ -1,11 +1,13 @@
 #include "gui/qt_ui.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMenu>
@@ -15,9 +17,12 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStringList>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <cstdio>
 
 #include "app/browse_view.h"
 #include "app/command_state.h"
@@ -25,6 +30,7 @@
 #include "app/dialog.h"
 #include "app/filename.h"
 #include "app/index_commands.h"
+#include "app/main_menu.h"
 #include "app/open_table.h"
 #include "app/structure_editor.h"
 #include "app/voskdbu.h"
@@ -50,7 +56,87 @@ QString BothCases(const QString& patterns) {
   return out.join(' ');
 }
 
+// What --scene draws: the first dialog that the commands of the scene's actions show, run the way
+// the menu entry, key or button that opens it runs them.
+struct Scene {
+  const char* name;
+  Action actions[2];    // run in turn (kNone: none)
+  const char* save_as;  // the answer of a file dialog for a new file (in the table's folder);
+                        // nullptr: the table's own name
+  void (*prepare)();    // sets the view up first, or nullptr
+};
+
+// Two fields hidden, so that the column chooser starts from a selection.
+void HideTwoFields() {
+  for (int hidden : {3, 7}) {
+    if (hidden <= static_cast<int>(CurTable().aFieldVis.size())) {
+      CurTable().aFieldVis[hidden - 1] = false;
+    }
+  }
+}
+
+constexpr Scene kScenes[] = {
+    {"vistacol", {Action::kImpostaVista}, nullptr, &HideTwoFields},
+    {"memo", {Action::kUltimaColonna, Action::kModificaCampo}, nullptr, nullptr},
+    {"struttura", {Action::kModificaStruttura}, nullptr, nullptr},
+    {"creaind", {Action::kNuovoIndice}, nullptr, nullptr},
+    {"vaialrec", {Action::kVaiAlRecord}, nullptr, nullptr},
+    {"cercacol", {Action::kCercaColonna}, nullptr, nullptr},
+    {"filtro", {Action::kImpostaFiltro}, nullptr, nullptr},
+    {"sostval", {Action::kSostituisciValori}, nullptr, nullptr},
+    {"cancrec", {Action::kCancellaRecord}, nullptr, nullptr},
+    {"copiatab", {Action::kCopiaTabella}, "COPIA", nullptr},
+    {"importarec", {Action::kImportaRecord}, nullptr, nullptr},
+    {"password", {Action::kImpostaPassword}, nullptr, nullptr},
+    {"infos", {Action::kInformazioni}, nullptr, nullptr},
+};
+
+// Names on stderr every label and button of a drawn dialog that its text does not fit: the
+// picture would show it cut ("Solo struttu").
+void ReportClippedTexts(const QWidget* dialog) {
+  for (const QWidget* w : dialog->findChildren<QWidget*>()) {
+    if (!w->isVisible()) continue;
+    QString text;
+    int room = 0;  // the width the text gets: the widget's, less a check box's square
+    const QRect shown =
+        dialog->rect().intersected(QRect(w->mapTo(dialog, QPoint(0, 0)), w->size()));
+    if (auto* label = qobject_cast<const QLabel*>(w); label && !label->wordWrap()) {
+      text = label->text();
+      room = shown.width();
+    } else if (auto* check = qobject_cast<const QCheckBox*>(w)) {
+      text = check->text();
+      QStyleOptionButton option;
+      option.initFrom(check);
+      room = shown.width() -
+             check->style()->subElementRect(QStyle::SE_CheckBoxContents, &option, check).left();
+    } else if (auto* button = qobject_cast<const QPushButton*>(w)) {
+      text = button->text();
+      room = shown.width() - 4;
+    }
+    text.remove('&');
+    if (!text.isEmpty() && w->fontMetrics().horizontalAdvance(text) > room) {
+      std::fprintf(stderr, "voskdbu: testo tagliato nella finestra: %s\n",
+                   text.toUtf8().constData());
+    }
+  }
+}
+
+const Scene* SceneNamed(const QString& name) {
+  for (const Scene& s : kScenes) {
+    if (name == QLatin1String(s.name)) return &s;
+  }
+  return nullptr;
+}
+
 }  // namespace
+
+QStringList SceneNames() {
+  QStringList names;
+  for (const Scene& s : kScenes) names << s.name;
+  return names;
+}
+
+bool IsScene(const QString& name) { return SceneNamed(name) != nullptr; }
 
 QString QtFileFilter(const std::string& filter) {
   QStringList parts = FromApp(filter).split('|');
@@ -182,13 +268,26 @@ void QtUi::ProcessEvents() {
 
 void QtUi::Beep() { QApplication::beep(); }
 
+std::string QtUi::SceneFileName(const std::string& initial_dir, bool save) const {
+  // The file dialog before a scene's dialog is answered without being shown: a new file in the
+  // table's folder (nothing is made: the dialog is closed unconfirmed), or the first other
+  // table there to read from.
+  const QDir dir(FromApp(initial_dir.empty() ? CFILEPATH(CurTable().cCurTable) : initial_dir));
+  const QString current = QFileInfo(FromApp(CurTable().cCurTable)).fileName();
+  if (save) {
+    const Scene* scene = SceneNamed(scene_);
+    return PathToApp(dir.filePath(scene && scene->save_as ? QString(scene->save_as)
+                                                          : QFileInfo(current).completeBaseName()));
+  }
+  for (const QString& name : dir.entryList({"*.DBF", "*.dbf"}, QDir::Files, QDir::Name)) {
+    if (name.compare(current, Qt::CaseInsensitive) != 0) return PathToApp(dir.filePath(name));
+  }
+  return "";
+}
+
 std::string QtUi::GetFileName(const std::string& filter, const std::string& title,
                               int default_filter, const std::string& initial_dir, bool save) {
-  if (dialog_shot_ && save) {
-    // The screenshot of a dialog that follows a new file's name: a name in the temporary
-    // folder stands for the user's choice (the dialog is closed unconfirmed, nothing is made).
-    return PathToApp(QDir::tempPath()) + "/" + CFILENOEXT(CurTable().cCurTable);
-  }
+  if (dialog_shot_) return SceneFileName(initial_dir, save);
   QFileDialog dialog(window_.get(), FromApp(title), FromApp(initial_dir), QtFileFilter(filter));
   dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   // A name typed without its extension ("CLIENTI" for CLIENTI.DBF) is the Application's to
@@ -216,28 +315,15 @@ void QtUi::RunMainWindow() {
   BuildMainWindow();
   window_->ShowWithSavedGeometry();
   if (!screenshot_.isEmpty()) {
-    QTimer::singleShot(500, window_.get(), [this] {
-      if (!scene_.isEmpty()) {
+    QApplication::setCursorFlashTime(0);  // a steady caret: the same picture at every run
+    QTimer::singleShot(150, window_.get(), [this] {
+      if (const Scene* scene = SceneNamed(scene_)) {
         dialog_shot_ = true;
-        RunCommand([this] {
-          Browse* b = window_->browse();
-          if (scene_ == "vistacol") {
-            // Two fields hidden, so that the chooser starts from a selection.
-            for (int hidden : {3, 7}) {
-              if (hidden <= static_cast<int>(CurTable().aFieldVis.size())) {
-                CurTable().aFieldVis[hidden - 1] = false;
-              }
-            }
-            VISTACOL(b);
-          } else if (scene_ == "creaind") {
-            CREAIND(b);
-          } else if (scene_ == "struttura") {
-            CREATAB(b, false);
-          } else {
-            TASTI(b, kVkF12, false);
-            TASTI(b, kVkReturn, false);
-          }
-        });
+        if (scene->prepare) scene->prepare();
+        for (Action action : scene->actions) {
+          if (action != Action::kNone) RunCommand([&] { RunAction(action, window_->browse()); });
+        }
+        dialog_shot_ = false;
       } else {
         window_->activateWindow();
         window_->grid()->setFocus();
@@ -312,8 +398,9 @@ int QtUi::ScreenHeight() {
 int QtUi::RunDialog(Dialog& dlg) {
   if (dialog_shot_) {
     dialog_shot_ = false;
-    QTimer::singleShot(500, [this] {
+    QTimer::singleShot(150, [this] {
       if (QWidget* d = QApplication::activeModalWidget()) {
+        ReportClippedTexts(d);
         d->grab().save(screenshot_, "PNG");
         d->close();
       }

@@ -4,6 +4,7 @@
 // The Ui of the program: Qt message boxes, file dialogs and the main window.
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <string>
 
@@ -21,9 +22,8 @@ class QtUi : public Ui {
  public:
   // screenshot: when not empty, the main window is saved to this PNG file once shown and then
   // closed.
-  // scene: "" the main window, "vistacol" the column chooser, "memo" the memo editor on the
-  // last column of the first record, "creaind" the dialog of a new index, "struttura" the
-  // structure editor on the table.
+  // scene: "" the main window, else one of SceneNames(): the dialog that the scene's command
+  // shows first ("memo": the memo editor on the last column of the first record).
   explicit QtUi(QString screenshot = QString(), QString scene = QString());
   ~QtUi() override;
 
@@ -69,9 +69,18 @@ class QtUi : public Ui {
   QProgressBar* progress_bar_ = nullptr;
   QString screenshot_;
   QString scene_;
-  bool dialog_shot_ = false;
-  int last_filter_ = 1;  // the filter chosen in the last file dialog  // the next dialog is saved to screenshot_ and closed
+  bool dialog_shot_ = false;  // the next dialog is saved to screenshot_ and closed
+  int last_filter_ = 1;       // the filter chosen in the last file dialog
+
+  // The answer of a file dialog while a scene runs.
+  std::string SceneFileName(const std::string& initial_dir, bool save) const;
 };
+
+// The names that --scene takes, in the order of the guide: "vistacol", "memo", "struttura",
+// "creaind", "vaialrec", "cercacol", "filtro", "sostval", "cancrec", "copiatab", "importarec",
+// "password", "infos".
+QStringList SceneNames();
+bool IsScene(const QString& name);
 
 // A filter of the Application ("File DBF (*.DBF)|*.DBF|Tutti (*.*)|*.*") as a Qt file-dialog
 // filter list, every pattern matching its extension in upper and lower case.

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# scripts/screenshots.sh draws every picture that README.md and docs/*.md show, and every scene
+# that voskdbu offers, as a PNG of a dialog's or window's size with something drawn in it.
+#   screenshots_test.sh BUILD-DIR SOURCE-DIR
+set -euo pipefail
+build=$1
+source=$2
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+out=$scratch/out
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+# Its own scratch folder, beside no other run's.
+TMPDIR=$scratch "$source/scripts/screenshots.sh" "$build" "$out" 2>"$scratch/log" ||
+  fail "screenshots.sh: $(cat "$scratch/log")"
+cat "$scratch/log"
+
+# Every scene of the program is one of the pictures.
+scenes=$("$build/gui/voskdbu" --help | sed -n 's/^scene: //p')
+[[ -n $scenes ]] || fail "voskdbu --help lists no scene"
+for scene in $scenes; do
+  grep -qE "^[a-z0-9-]+\.png [A-Z]+\.DBF $scene\$" "$source/scripts/screenshots.sh" ||
+    fail "scene $scene is drawn by no picture of screenshots.sh"
+done
+
+# PNG width and height, from the IHDR chunk.
+png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8}'; }
+
+shopt -s nullglob
+pages=("$source/README.md" "$source"/docs/*.md)
+pictures=$(cat "${pages[@]}" |
+           grep -o '](\(docs/\)\?screenshots/[^)]*\.png)' | sed 's#.*screenshots/\(.*\))#\1#' | sort -u)
+[[ -n $pictures ]] || fail "no picture found in ${pages[*]}"
+for png in $pictures; do
+  if [[ $png == read-only.png ]] && grep -q "read-only.png left" "$scratch/log"; then
+    continue  # no read-only mount could be made here
+  fi
+  f=$out/$png
+  [[ -s $f ]] || fail "$png not drawn"
+  [[ $(od -An -tx1 -N8 "$f" | tr -d ' ') == 89504e470d0a1a0a ]] || fail "$png is not a PNG"
+  read -r width height < <(png_size "$f")
+  ((width >= 120 && width <= 1600 && height >= 50 && height <= 1000)) ||
+    fail "$png is ${width}x${height}"
+  # A blank picture of that size compresses to a few hundred bytes.
+  (($(stat -c %s "$f") > 1500)) || fail "$png holds nearly nothing ($(stat -c %s "$f") bytes)"
+done
+echo "screenshots: $(wc -w <<<"$pictures") pictures, scenes: $scenes"

@@ -56,15 +56,6 @@ void Click(QWidget* target, QPoint at, Qt::MouseButton button = Qt::LeftButton) 
   QApplication::sendEvent(target, &release);
 }
 
-// Runs `step` on the modal dialog that the next command opens.
-void OnNextDialog(const std::function<void(QWidget*)>& step) {
-  QTimer::singleShot(0, [step] {
-    QWidget* dialog = QApplication::activeModalWidget();
-    ASSERT_NE(dialog, nullptr);
-    step(dialog);
-  });
-}
-
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;

@@ -37,6 +37,15 @@ inline void Key(QWidget* target, int key, const QString& text = QString(),
   QApplication::sendEvent(target, &release);
 }
 
+// Runs `step` on the modal dialog that the next command opens.
+inline void OnNextDialog(const std::function<void(QWidget*)>& step) {
+  QTimer::singleShot(0, [step] {
+    QWidget* dialog = QApplication::activeModalWidget();
+    ASSERT_NE(dialog, nullptr);
+    step(dialog);
+  });
+}
+
 // The program's Ui, except that "Nuovo VOSK Software DBU" and the error report are recorded
 // instead of started: the program's own executable is the test program.
 class TestUi : public QtUi {

@@ -494,12 +494,14 @@ void DriverCdx(Walk& k) { RunCommand([&] { CAMBIARDD(k.b, "DBFCDX"); }); }
 void MemoFpt(Walk& k) { RunCommand([&] { CAMBIAMEMO(k.b, 2); }); }
 void CodificaOem(Walk& k) { RunCommand([&] { CAMBIAANSI(k.b, "OEM"); }); }
 void ColumnSearchOfC(Walk&) { CurTable().cColSearch = "C"; }
-// The index CITTA.NTX (key CITTA) made beside the table, not open.
-void CittaIndexBeside(Walk& k) {
-  ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", k.table, "MK", true, false));
-  EXPECT_TRUE(ORDCREATE(k.dir + "/CITTA.NTX", "", "CITTA"));
-  DBCLOSEAREA();
-  DBSELECTAREA("DBF");
+// An NTX index of the table made beside it, not open.
+Expect IndexBeside(const char* name, const char* key) {
+  return [name, key](Walk& k) {
+    ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", k.table, "MK", true, false));
+    EXPECT_TRUE(ORDCREATE(k.dir + "/" + name, "", key));
+    DBCLOSEAREA();
+    DBSELECTAREA("DBF");
+  };
 }
 Expect WindowOpen() {
   return [](Walk& k) { EXPECT_TRUE(k.w.isVisible()); };
@@ -792,8 +794,14 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
              "RAGSOC TEXT); INSERT INTO CLIENTI VALUES (90, 'Nuovo');\"";
          ASSERT_EQ(::system(sql.c_str()), 0) << "the sqlite3 program (scripts/setup.sh)";
        }},
+      // Turned on: the index named like the table opens with it from then on.
       {MenuEntry("&File", "Apri indice automaticamente"), Table::kClienti, {},
-       All({Setting("AutoOpen", "S\xEC"), Checked("Apri indice automaticamente", true)})},
+       All({Setting("AutoOpen", "S\xEC"), Checked("Apri indice automaticamente", true),
+            [](Walk& k) {
+              RunCommand([&] { BLOCKMRU(k.b, k.table); });
+              ExpectStatus(k, "Indice: CLIENTI");
+            }}),
+       false, IndexBeside("CLIENTI.NTX", "RAGSOC")},
       {Recent(2), Table::kClienti, {},
        [](Walk& k) {
          EXPECT_EQ(QString::fromStdString(CurTable().cCurTable), k.triggered);
@@ -984,7 +992,7 @@ TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
        LastColumnCurrent},
       {KeyPress(Qt::Key_F12), Table::kClienti, {}, Status("Campo: 10/10")},
       {KeyPress(Qt::Key_I, ctrl), Table::kClienti, {{"Apri indice...", FileName("CITTA.NTX")}},
-       Status("Indice: CITTA"), false, CittaIndexBeside},
+       Status("Indice: CITTA"), false, IndexBeside("CITTA.NTX", "CITTA")},
       // Esc after typing closes "Vai al record" and "Cerca colonna" without asking.
       {KeyPress(Qt::Key_R, ctrl), Table::kClienti,
        {{"Vai al record",
@@ -1030,7 +1038,7 @@ TEST_F(MainWindowWalkTest, EveryButtonDoesWhatItSays) {
       {DropDown("APRI", "Apri tabella...\tF2"), Table::kClienti, {{"Apri tabella..."}}},
       {DropDown("APRI", "Apri indice...\tCTRL-I"), Table::kClienti,
        {{"Apri indice...", FileName("CITTA.NTX")}}, Status("Indice: CITTA"), false,
-       CittaIndexBeside},
+       IndexBeside("CITTA.NTX", "CITTA")},
       {DropDown("APRI", "Seleziona TAG\tCTRL-T"), Table::kNtx, {{"Seleziona TAG"}}},
       {Button("COPIATAB"), Table::kClienti, {{"Copia tabella in..."}}},
       {Button("IMPORTAREC"), Table::kClienti, {{"Importa record da..."}}},

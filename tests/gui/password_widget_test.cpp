@@ -18,14 +18,6 @@
 namespace vosk {
 namespace {
 
-void OnNextDialog(const std::function<void(QWidget*)>& step) {
-  QTimer::singleShot(0, [step] {
-    QWidget* dialog = QApplication::activeModalWidget();
-    ASSERT_NE(dialog, nullptr);
-    step(dialog);
-  });
-}
-
 void Type(QWidget* target, const QString& text) {
   for (QChar c : text) {
     QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));

@@ -1,6 +1,7 @@
 #include "rdd/dbfcdx/cdx_area.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 
@@ -228,22 +229,24 @@ struct IntItem {
 // Writes a tag's tree bottom-up from keys in order: leaves filled left to right with the
 // entry width chosen for the table's largest record number, interior levels of at most M
 // entries; each page linked to its left neighbour; the last page of the top level is the root.
+// Pages at the end of the file go out in batches of consecutive pages, past the page cache.
 class CdxTreeWriter {
  public:
   CdxTreeWriter(CdxBag* bag, CdxTag* tag, uint32_t max_recno)
       : bag_(bag), tag_(tag), k_(tag->key_length()), m_(tag->max_interior()),
-        widths_(CdxChooseWidths(tag->key_length(), max_recno)), max_recno_(max_recno) {}
+        pad_(tag->pad()), widths_(CdxChooseWidths(tag->key_length(), max_recno)),
+        max_recno_(max_recno) {}
 
   Status Add(const uint8_t* key, uint32_t recno) {
     ++keys_;
-    std::string k(reinterpret_cast<const char*>(key), static_cast<size_t>(k_));
-    int bytes = EntryBytes(k);
+    int bytes = EntryBytes(key);
     if (!leaf_.empty() && leaf_bytes_ + bytes > kCdxLeafArea) {
       if (Failed(CloseLeaf(true))) return kFailure;
-      bytes = EntryBytes(k);
+      bytes = EntryBytes(key);
     }
     if (leaf_.empty() && Failed(Open(0))) return kFailure;
-    leaf_.push_back({std::move(k), recno});
+    leaf_.push_back({std::string(reinterpret_cast<const char*>(key), static_cast<size_t>(k_)),
+                     recno});
     leaf_bytes_ += bytes;
     return kSuccess;
   }
@@ -259,55 +262,84 @@ class CdxTreeWriter {
     for (size_t l = 1; l < levels_.size(); ++l) {
       if (Failed(CloseInterior(l, false))) return kFailure;
     }
-    return kSuccess;
+    return Flush();
   }
 
  private:
   struct Level {
-    PageRef page;          // the open page
+    uint64_t offset = 0;  // the open page (0: none yet)
+    bool direct = false;  // written past the cache
     uint32_t left = kCdxNone;
     std::vector<IntItem> items;  // interior levels
   };
 
-  int EntryBytes(const std::string& k) const {
+  int EntryBytes(const uint8_t* k) const {
     int trl = 0;
-    uint8_t pad = tag_->pad();
-    while (trl < k_ && static_cast<uint8_t>(k[static_cast<size_t>(k_ - 1 - trl)]) == pad) ++trl;
+    while (trl < k_ && k[k_ - 1 - trl] == pad_) ++trl;
     int dup = 0;
     if (!leaf_.empty()) {
-      const std::string& p = leaf_.back().key;
-      while (dup < k_ - trl && p[static_cast<size_t>(dup)] == k[static_cast<size_t>(dup)]) ++dup;
+      const uint8_t* p = reinterpret_cast<const uint8_t*>(leaf_.back().key.data());
+      while (dup < k_ - trl && p[dup] == k[dup]) ++dup;
     }
     return widths_.bytes + k_ - dup - trl;
   }
 
   Status Open(size_t level) {
     if (level >= levels_.size()) levels_.resize(level + 1);
-    if (!levels_[level].page.held()) return bag_->NewPage(&levels_[level].page);
+    if (levels_[level].offset == 0) {
+      return bag_->NewBuildPage(&levels_[level].offset, &levels_[level].direct);
+    }
     return kSuccess;
+  }
+
+  // Hands a finished page image to the file (a batch of consecutive end pages) or the cache.
+  Status Emit(const Level& lv) {
+    if (!lv.direct) {
+      PageRef ref;
+      if (Failed(bag_->ReadPage(lv.offset, &ref))) return kFailure;
+      std::memcpy(ref.data(), image_.data(), kCdxPageSize);
+      bag_->MarkChanged(&ref);
+      return kSuccess;
+    }
+    if (batch_count_ > 0 && (batch_count_ == kBatchPages ||
+                             lv.offset != batch_start_ + batch_count_ * kCdxPageSize)) {
+      if (Failed(Flush())) return kFailure;
+    }
+    if (batch_count_ == 0) batch_start_ = lv.offset;
+    std::memcpy(batch_.data() + batch_count_ * kCdxPageSize, image_.data(), kCdxPageSize);
+    ++batch_count_;
+    return kSuccess;
+  }
+
+  Status Flush() {
+    if (batch_count_ == 0) return kSuccess;
+    Status s = bag_->WriteBuiltPages(batch_.data(), batch_count_, batch_start_);
+    batch_count_ = 0;
+    return s;
   }
 
   // Closes the open page of a level; more: a next page follows on this level.
   Status CloseLeaf(bool more) {
     Level& lv = levels_[0];
-    PageRef next;
-    if (more && Failed(bag_->NewPage(&next))) return kFailure;
-    uint32_t right = more ? static_cast<uint32_t>(next.offset()) : kCdxNone;
+    Level next;
+    if (more && Failed(bag_->NewBuildPage(&next.offset, &next.direct))) return kFailure;
+    uint32_t right = more ? static_cast<uint32_t>(next.offset) : kCdxNone;
     bool root = !more && levels_.size() == 1;
     uint16_t attr = root ? kCdxAttrRoot : 0;
-    if (!CdxEncodeLeaf(leaf_, 0, leaf_.size(), k_, tag_->pad(), attr, lv.left, right,
-                       max_recno_, lv.page.data())) {
-      return bag_->PageFault("cdxPageLeafEncode: FreeSpace calculated wrong!.", lv.page.offset());
+    if (!CdxEncodeLeaf(leaf_, 0, leaf_.size(), k_, pad_, attr, lv.left, right, max_recno_,
+                       image_.data())) {
+      return bag_->PageFault("cdxPageLeafEncode: FreeSpace calculated wrong!.", lv.offset);
     }
-    bag_->MarkChanged(&lv.page);
-    uint32_t off = static_cast<uint32_t>(lv.page.offset());
+    if (Failed(Emit(lv))) return kFailure;
+    uint32_t off = static_cast<uint32_t>(lv.offset);
     if (root) tag_->set_root(off);
     std::string last = leaf_.empty() ? std::string(static_cast<size_t>(k_), '\0') : leaf_.back().key;
     uint32_t last_rec = leaf_.empty() ? 0 : leaf_.back().recno;
     leaf_.clear();
     leaf_bytes_ = 0;
     lv.left = off;
-    lv.page = std::move(next);
+    lv.offset = next.offset;
+    lv.direct = next.direct;
     if (!root) return Up(1, last, last_rec, off);
     return kSuccess;
   }
@@ -325,11 +357,11 @@ class CdxTreeWriter {
 
   Status CloseInterior(size_t level, bool more) {
     Level& lv = levels_[level];
-    PageRef next;
-    if (more && Failed(bag_->NewPage(&next))) return kFailure;
-    uint32_t right = more ? static_cast<uint32_t>(next.offset()) : kCdxNone;
+    Level next;
+    if (more && Failed(bag_->NewBuildPage(&next.offset, &next.direct))) return kFailure;
+    uint32_t right = more ? static_cast<uint32_t>(next.offset) : kCdxNone;
     bool root = !more && level + 1 == levels_.size();
-    uint8_t* p = lv.page.data();
+    uint8_t* p = image_.data();
     std::fill(p, p + kCdxPageSize, 0);
     PutLe16(p + kCdxPageAttr, root ? kCdxAttrRoot : 0);
     PutLe16(p + kCdxPageCount, static_cast<uint16_t>(lv.items.size()));
@@ -341,12 +373,13 @@ class CdxTreeWriter {
       PutBe32(e + k_, lv.items[i].recno);
       PutBe32(e + k_ + 4, lv.items[i].child);
     }
-    bag_->MarkChanged(&lv.page);
-    uint32_t off = static_cast<uint32_t>(lv.page.offset());
+    if (Failed(Emit(lv))) return kFailure;
+    uint32_t off = static_cast<uint32_t>(lv.offset);
     IntItem last = lv.items.back();
     lv.items.clear();
     lv.left = off;
-    lv.page = std::move(next);
+    lv.offset = next.offset;
+    lv.direct = next.direct;
     if (root) {
       tag_->set_root(off);
       return kSuccess;
@@ -354,16 +387,22 @@ class CdxTreeWriter {
     return Up(level + 1, last.key, last.recno, off);
   }
 
+  static constexpr size_t kBatchPages = 64;
   CdxBag* bag_;
   CdxTag* tag_;
   int k_;
   int m_;
+  uint8_t pad_;
   CdxLeafWidths widths_;
   uint32_t max_recno_;
   uint64_t keys_ = 0;
   std::vector<Level> levels_;
   std::vector<CdxKeyEntry> leaf_;
   int leaf_bytes_ = 0;
+  std::array<uint8_t, kCdxPageSize> image_{};
+  std::vector<uint8_t> batch_ = std::vector<uint8_t>(kBatchPages * kCdxPageSize);
+  size_t batch_count_ = 0;
+  uint64_t batch_start_ = 0;
 };
 
 }  // namespace

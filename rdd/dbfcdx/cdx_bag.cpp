@@ -216,6 +216,7 @@ Status CdxBag::WriteLock(bool reread) {
     }
     saved_free_head_ = free_head_;
     saved_next_page_ = next_page_;
+    end_at_lock_ = 0;
     saved_roots_.clear();
     for (auto& t : tags_) saved_roots_.push_back({t.get(), t->root()});
     if (directory_) saved_roots_.push_back({directory_.get(), directory_->root()});
@@ -265,6 +266,10 @@ Status CdxBag::WriteUnlock(bool discard) {
     for (auto& [tag, root] : saved_roots_) tag->set_root(root);
     freed_.clear();
     headers_changed_ = false;
+    // Pages a build wrote at the end of the file (and new tag headers) are cut off again.
+    if (end_at_lock_ != 0 && file_.Size() > static_cast<int64_t>(end_at_lock_)) {
+      (void)file_.Truncate(end_at_lock_);
+    }
     s = kFailure;
   } else {
     // Freed pages join the list: each one's first 4 bytes name the next.
@@ -394,13 +399,7 @@ Status CdxBag::NewPage(PageRef* ref) {
     free_head_ = next == kCdxNone ? 0 : next;
     version_changed_ = true;
   } else {
-    if (next_page_ == 0) {
-      int64_t size = file_.Size();
-      next_page_ = static_cast<uint64_t>(std::max<int64_t>(size, kCdxHeaderSize));
-      next_page_ = (next_page_ + kCdxPageSize - 1) / kCdxPageSize * kCdxPageSize;
-    }
-    off = next_page_;
-    next_page_ += kCdxPageSize;
+    off = TakeEnd(kCdxPageSize);
   }
   CachedPage* p = cache_.Slot(off);
   std::fill(p->data.begin(), p->data.end(), 0);
@@ -417,14 +416,47 @@ void CdxBag::FreePage(uint64_t offset) {
   ++epoch_;
 }
 
-Status CdxBag::NewHeader(uint64_t* offset) {
+uint64_t CdxBag::TakeEnd(uint64_t bytes) {
   if (next_page_ == 0) {
     int64_t size = file_.Size();
     next_page_ = static_cast<uint64_t>(std::max<int64_t>(size, kCdxHeaderSize));
     next_page_ = (next_page_ + kCdxPageSize - 1) / kCdxPageSize * kCdxPageSize;
   }
-  *offset = next_page_;
-  next_page_ += kCdxHeaderSize;
+  const uint64_t offset = next_page_;
+  if (end_at_lock_ == 0) end_at_lock_ = offset;
+  next_page_ += bytes;
+  return offset;
+}
+
+Status CdxBag::NewBuildPage(uint64_t* offset, bool* direct) {
+  if (write_locks_ == 0) {
+    throw InternalError(9102, "cdxIndexGetAvailPage on not locked index file.");
+  }
+  *direct = freed_.empty() && free_head_ == 0;
+  if (*direct) {
+    *offset = TakeEnd(kCdxPageSize);
+    return kSuccess;
+  }
+  PageRef ref;
+  if (Failed(NewPage(&ref))) return kFailure;
+  *offset = ref.offset();
+  return kSuccess;
+}
+
+Status CdxBag::WriteBuiltPages(const uint8_t* pages, size_t count, uint64_t offset) {
+  if (write_locks_ == 0) throw InternalError(9102, "cdxIndexPageWrite on not locked index file.");
+  const int64_t length = static_cast<int64_t>(count * kCdxPageSize);
+  if (file_.WriteAt(pages, static_cast<size_t>(length), static_cast<int64_t>(offset)) != length) {
+    Error(kEgWrite, kEdfWrite, file_.last_error());
+    return kFailure;
+  }
+  wrote_ = true;
+  ++epoch_;
+  return kSuccess;
+}
+
+Status CdxBag::NewHeader(uint64_t* offset) {
+  *offset = TakeEnd(kCdxHeaderSize);
   uint8_t zero[kCdxHeaderSize] = {};
   if (file_.WriteAt(zero, kCdxHeaderSize, static_cast<int64_t>(*offset)) != kCdxHeaderSize) {
     Error(kEgWrite, kEdfWrite, file_.last_error());

@@ -63,6 +63,12 @@ class CdxBag : public OrderBag {
   void FreePage(uint64_t offset);
   // Two new pages at the end of the file for a tag header.
   Status NewHeader(uint64_t* offset);
+  // A page for a bulk build: a freed or free-list page is a changed cache page as from
+  // NewPage (*direct false); a page at the end of the file (*direct true) stays out of the
+  // cache and is written by the builder with WriteBuiltPages (nothing refers to it before the
+  // tag's header is written at the release of the write lock).
+  Status NewBuildPage(uint64_t* offset, bool* direct);
+  Status WriteBuiltPages(const uint8_t* pages, size_t count, uint64_t offset);
   // Changes whenever a cached page may have changed: decoded leaves older than it are stale.
   uint64_t epoch() const { return epoch_; }
 
@@ -87,6 +93,8 @@ class CdxBag : public OrderBag {
   Status CheckVersion();
   void DropCache();
   Status WriteVersion();
+  // Bytes at the end of the file (the next page position, learnt from the file size first).
+  uint64_t TakeEnd(uint64_t bytes);
 
   static constexpr size_t kFlushPages = 128;
   PageCache cache_;
@@ -107,6 +115,7 @@ class CdxBag : public OrderBag {
   // State at the first write lock, restored when a change is abandoned.
   uint32_t saved_free_head_ = 0;
   uint64_t saved_next_page_ = 0;
+  uint64_t end_at_lock_ = 0;  // the end of the file before pages were taken there (0: none)
   std::vector<std::pair<CdxTag*, uint64_t>> saved_roots_;
   std::vector<std::unique_ptr<CdxTag>> saved_tags_;
   bool saved_valid_ = false;

@@ -91,6 +91,29 @@ class CdxTest : public NtxTest {
     }
   }
 
+  // Pages of the open bags' trees (from the check, which must find nothing wrong) and of the
+  // bag's free list; every page of the file must be one of them or a header page (two per tag
+  // and two for the directory).
+  void BagPages(const std::string& bag, int tags, int64_t* tree, int64_t* free) {
+    NtxCheckReport report;
+    ASSERT_TRUE(CheckBags(&report)) << ErrorText();
+    for (const std::string& p : report.problems) ADD_FAILURE() << p;
+    *tree = report.pages;
+    *free = 0;
+    std::string bytes = ReadAll(bag);
+    ASSERT_EQ(bytes.size() % kCdxPageSize, 0u);
+    auto at = [&](uint64_t o) { return reinterpret_cast<const uint8_t*>(bytes.data()) + o; };
+    for (uint32_t page = GetLe32(at(kCdxHdrFree)); page != 0 && page != kCdxNone;
+         page = GetLe32(at(page))) {
+      ASSERT_LT(page + kCdxPageSize, bytes.size() + 1);
+      ASSERT_LT(++*free, 100000) << "the free list loops";
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(at(page)) + 4, kCdxPageSize - 4),
+                std::string(kCdxPageSize - 4, '\0'))
+          << "free page " << page;
+    }
+    EXPECT_EQ(*tree + *free + 2 * (tags + 1), static_cast<int64_t>(bytes.size() / kCdxPageSize));
+  }
+
   static int CompareValues(const Value& a, const Value& b) {
     if (a.is_string()) {
       std::string x = a.str(), y = b.str();
@@ -315,6 +338,60 @@ TEST_F(CdxTest, IntegerFieldTagsHoldFourByteKeys) {
   ASSERT_TRUE(errors_.empty()) << ErrorText();
 }
 
+// A tag added to a bag that holds another takes the pages a dropped tag freed first, then pages
+// at the end of the file (written past the page cache); a tag whose build runs out of disk
+// leaves the bag as it was, byte for byte.
+TEST_F(CdxTest, AddedTagsUseFreedPagesAndAFailedOneLeavesTheBag) {
+  ASSERT_TRUE(MakeCdxTable("add.dbf", {{"NAME", "C", 12, 0}, {"AMT", "N", 9, 2}}));
+  std::mt19937 rng(5);
+  const uint32_t kRecords = 20000;
+  for (uint32_t r = 1; r <= kRecords; ++r) {
+    char name[16];
+    std::snprintf(name, sizeof name, "%c%08X", 'A' + static_cast<int>(rng() % 26), rng());
+    Add({Value::String(name), Value::Double(static_cast<int>(rng() % 2000000) / 100.0, 9, 2)});
+  }
+  DBCOMMIT();
+  const std::string bag = Path("add.cdx");
+  for (const char* tag : {"NAME", "AMT"}) {
+    ORDCONDSET({.additive = true});
+    ASSERT_TRUE(ORDCREATE(bag, tag, tag)) << ErrorText();
+  }
+  ASSERT_TRUE(ORDDESTROY(Value::String("AMT")));
+  int64_t tree, free;
+  BagPages(bag, 1, &tree, &free);  // the dropped tag's header pages are on the free list
+  ASSERT_GT(free, 100);
+  ORDSETFOCUS(Value::String("NAME"));
+  const std::vector<uint32_t> by_name = Walk();
+  ORDCONDSET({.additive = true});
+  ASSERT_TRUE(ORDCREATE(bag, "LOWER", "LOWER(NAME)")) << ErrorText();
+  BagPages(bag, 2, &tree, &free);
+  EXPECT_EQ(free, 0) << "the freed pages are used first";
+  std::vector<uint32_t> ours = Walk(), theirs;
+  EXPECT_EQ(ours.size(), kRecords);
+  ExpectOrderedByKeyValues("LOWER");
+  if (ReaderWalk(Path("add.dbf"), bag, "NAME", &theirs)) EXPECT_EQ(theirs, by_name);
+  DBCLOSEAREA();
+
+  const std::string before = ReadAll(bag);
+  ASSERT_TRUE(DBUSEAREA(true, "DBFCDX", Path("add.dbf"), "", false, false)) << ErrorText();
+  ASSERT_TRUE(ORDLISTADD(Value::String(bag))) << ErrorText();
+  {
+    FileSizeLimit limit(static_cast<rlim_t>(before.size() + 16 * kCdxPageSize));
+    ASSERT_TRUE(limit.ok());
+    ORDCONDSET({.additive = true});
+    EXPECT_FALSE(ORDCREATE(bag, "AMT", "AMT"));
+  }
+  EXPECT_FALSE(errors_.empty());
+  errors_.clear();
+  DBCLOSEAREA();
+  EXPECT_TRUE(ReadAll(bag) == before) << "the bag changed";
+  ASSERT_TRUE(DBUSEAREA(true, "DBFCDX", Path("add.dbf"), "", false, false)) << ErrorText();
+  ASSERT_TRUE(ORDLISTADD(Value::String(bag))) << ErrorText();
+  EXPECT_EQ(ORDCOUNT(), 2);
+  ExpectSound("after the failed build");
+  ASSERT_TRUE(errors_.empty()) << ErrorText();
+}
+
 // Deleting keys leaves leaves underfull: each is joined with its neighbours, interior pages
 // follow, and a root left with one child hands the root down. Every page of the file stays a
 // header page, a page of a tree or a page of the free list (none is lost), the freed pages are
@@ -331,27 +408,7 @@ TEST_F(CdxTest, DeletedKeysJoinUnderfullPagesAndFreeThem) {
   DBCOMMIT();
   ORDCONDSET({.for_text = "ON = 1"});
   ASSERT_TRUE(ORDCREATE(Path("joins.cdx"), "NAME", "NAME")) << ErrorText();
-  // Pages of the tag's and the directory's trees, and pages on the free list.
-  auto pages = [&](int64_t* tree, int64_t* free) {
-    NtxCheckReport report;
-    ASSERT_TRUE(CheckBags(&report)) << ErrorText();
-    for (const std::string& p : report.problems) ADD_FAILURE() << p;
-    *tree = report.pages;
-    *free = 0;
-    std::string bytes = ReadAll(Path("joins.cdx"));
-    ASSERT_EQ(bytes.size() % kCdxPageSize, 0u);
-    auto at = [&](uint64_t o) { return reinterpret_cast<const uint8_t*>(bytes.data()) + o; };
-    for (uint32_t page = GetLe32(at(kCdxHdrFree)); page != 0 && page != kCdxNone;
-         page = GetLe32(at(page))) {
-      ASSERT_LT(page + kCdxPageSize, bytes.size() + 1);
-      ASSERT_LT(++*free, 10000) << "the free list loops";
-      EXPECT_EQ(std::string(reinterpret_cast<const char*>(at(page)) + 4, kCdxPageSize - 4),
-                std::string(kCdxPageSize - 4, '\0'))
-          << "free page " << page;
-    }
-    // Two header pages each for the directory and the tag.
-    EXPECT_EQ(*tree + *free + 4, static_cast<int64_t>(bytes.size() / kCdxPageSize));
-  };
+  auto pages = [&](int64_t* tree, int64_t* free) { BagPages(Path("joins.cdx"), 1, tree, free); };
   auto expect_walks = [&](uint32_t every, const std::string& when) {
     std::vector<uint32_t> want;
     for (uint32_t r = every; r <= kRecords; r += every) want.push_back(r);

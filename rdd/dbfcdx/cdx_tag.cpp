@@ -289,8 +289,8 @@ Status CdxTag::SetFromLeaf(OrderCursor* c) {
   }
 }
 
-Status CdxTag::Descend(OrderCursor* c, const std::string& key, bool after, bool exact,
-                       uint32_t recno) {
+template <class LeafSlot, class InteriorSlot>
+Status CdxTag::WalkDown(OrderCursor* c, LeafSlot leaf_slot, InteriorSlot interior_slot) {
   c->path.clear();
   c->between = false;
   if (root_ == 0) return bag_->PageFault("cdxTagOpen: index corrupted", 0);
@@ -304,37 +304,56 @@ Status CdxTag::Descend(OrderCursor* c, const std::string& key, bool after, bool 
     if (Attr(p) & kCdxAttrLeaf) {
       const std::vector<CdxKeyEntry>* keys;
       if (Failed(Leaf(off, &keys))) return kFailure;
-      int lo = 0, hi = static_cast<int>(keys->size());
-      while (lo < hi) {
-        int mid = (lo + hi) / 2;
-        const CdxKeyEntry& e = (*keys)[static_cast<size_t>(mid)];
-        if (AtOrAfter(key, recno, after, exact, reinterpret_cast<const uint8_t*>(e.key.data()),
-                      e.recno)) {
-          hi = mid;
-        } else {
-          lo = mid + 1;
-        }
-      }
-      c->path.push_back({off, lo});
+      c->path.push_back({off, leaf_slot(*keys)});
       return kSuccess;
     }
     int n = Count(p);
     if (n < 1 || n > max_interior()) return bag_->PageFault("cdxPageGetChild: index corrupted.", off);
-    int lo = 0, hi = n;
-    while (lo < hi) {
-      int mid = (lo + hi) / 2;
-      const uint8_t* e = p + kCdxIntEntries + mid * (k + 8);
-      if (AtOrAfter(key, recno, after, exact, e, GetBe32(e + k))) hi = mid;
-      else lo = mid + 1;
-    }
-    if (lo == n) lo = n - 1;
-    c->path.push_back({off, lo});
-    uint32_t child = GetBe32(p + kCdxIntEntries + lo * (k + 8) + k + 4);
+    int i = interior_slot(p + kCdxIntEntries, n);
+    c->path.push_back({off, i});
+    uint32_t child = GetBe32(p + kCdxIntEntries + i * (k + 8) + k + 4);
     if (child == 0 || child == kCdxNone || child % kCdxPageSize != 0) {
       return bag_->PageFault("cdxPageGetChild: index corrupted.", off);
     }
     off = child;
   }
+}
+
+namespace {
+
+// The first of n entries for which `at_or_after(i)` holds (n when none): a binary search.
+template <class AtOrAfter>
+int FirstAtOrAfter(int n, AtOrAfter at_or_after) {
+  int lo = 0, hi = n;
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (at_or_after(mid)) hi = mid;
+    else lo = mid + 1;
+  }
+  return lo;
+}
+
+}  // namespace
+
+Status CdxTag::Descend(OrderCursor* c, const std::string& key, bool after, bool exact,
+                       uint32_t recno) {
+  const int width = key_length_ + 8;
+  return WalkDown(
+      c,
+      [&](const std::vector<CdxKeyEntry>& keys) {
+        return FirstAtOrAfter(static_cast<int>(keys.size()), [&](int i) {
+          const CdxKeyEntry& e = keys[static_cast<size_t>(i)];
+          return AtOrAfter(key, recno, after, exact, reinterpret_cast<const uint8_t*>(e.key.data()),
+                           e.recno);
+        });
+      },
+      [&](const uint8_t* entries, int n) {
+        // Past every entry: the last child, whose last key bounds the tree.
+        return std::min(n - 1, FirstAtOrAfter(n, [&](int i) {
+                          const uint8_t* e = entries + i * width;
+                          return AtOrAfter(key, recno, after, exact, e, GetBe32(e + key_length_));
+                        }));
+      });
 }
 
 Status CdxTag::Seek(OrderCursor* c, const std::string& key, bool after, bool exact,
@@ -349,33 +368,10 @@ Status CdxTag::Edge(OrderCursor* c, bool first) {
 }
 
 Status CdxTag::DescendEdge(OrderCursor* c, bool first) {
-  c->path.clear();
-  c->between = false;
-  if (root_ == 0) return bag_->PageFault("cdxTagOpen: index corrupted", 0);
-  uint64_t off = root_;
-  const int k = key_length_;
-  for (int depth = 0;; ++depth) {
-    if (depth > kMaxDepth) return bag_->PageFault("cdxPageGetChild: index corrupted.", off);
-    PageRef ref;
-    if (Failed(bag_->ReadPage(off, &ref))) return kFailure;
-    const uint8_t* p = ref.data();
-    if (Attr(p) & kCdxAttrLeaf) {
-      const std::vector<CdxKeyEntry>* keys;
-      if (Failed(Leaf(off, &keys))) return kFailure;
-      c->path.push_back({off, first ? 0 : static_cast<int>(keys->size()) - 1});
-      if (keys->empty()) c->path.back().index = first ? 0 : -1;
-      return kSuccess;
-    }
-    int n = Count(p);
-    if (n < 1 || n > max_interior()) return bag_->PageFault("cdxPageGetChild: index corrupted.", off);
-    int i = first ? 0 : n - 1;
-    c->path.push_back({off, i});
-    uint32_t child = GetBe32(p + kCdxIntEntries + i * (k + 8) + k + 4);
-    if (child == 0 || child == kCdxNone || child % kCdxPageSize != 0) {
-      return bag_->PageFault("cdxPageGetChild: index corrupted.", off);
-    }
-    off = child;
-  }
+  // An empty root leaf gives the slot 0 (first) or -1 (last): no key.
+  return WalkDown(
+      c, [&](const std::vector<CdxKeyEntry>& keys) { return first ? 0 : static_cast<int>(keys.size()) - 1; },
+      [&](const uint8_t*, int n) { return first ? 0 : n - 1; });
 }
 
 Status CdxTag::First(OrderCursor* c) { return Edge(c, true); }

@@ -103,6 +103,10 @@ class CdxTag : public Order {
   // Compares a search key (and record, 0 = any) with a stored key and record.
   bool AtOrAfter(const std::string& search, uint32_t recno, bool after, bool exact,
                  const uint8_t* key, uint32_t key_recno) const;
+  // The path from the root to a leaf: in each page the slot the leaf chooser (given the decoded
+  // keys) or the interior chooser (given the entries and their count) names.
+  template <class LeafSlot, class InteriorSlot>
+  Status WalkDown(OrderCursor* c, LeafSlot leaf_slot, InteriorSlot interior_slot);
   Status Descend(OrderCursor* c, const std::string& key, bool after, bool exact, uint32_t recno);
   Status Edge(OrderCursor* c, bool first);
   // The path down the first (or last) child of every level to the edge leaf.

@@ -452,6 +452,7 @@ Status CdxBag::WriteBuiltPages(const uint8_t* pages, size_t count, uint64_t offs
   }
   wrote_ = true;
   ++epoch_;
+  CrashPoint("index-flush");  // a build's first pages are out, the tag's header is not
   return kSuccess;
 }
 

@@ -347,6 +347,7 @@ struct Walk {
   std::string dir;    // the row's folder
   std::string table;  // the table the row opened
   QString triggered;  // the text of the entry the row triggered
+  std::string prepared;  // what the row's preparation kept for its check
 };
 
 using Expect = std::function<void(Walk&)>;
@@ -763,6 +764,34 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
        {{"Copia tabella in...", FileName("ALTRI.DBF")},
         {"Sostituire il file esistente?", Press("Annulla")}},
        [](Walk& k) { EXPECT_EQ(ReadFile(k.dir + "/ALTRI.DBF"), ReadFile(k.table)); }},
+      // A new index over an existing file: the program's one question; Annulla keeps it.
+      {MenuEntry("&File", "Nuovo indice..."), Table::kClienti,
+       {{"Nuovo indice...", FileName("CITTA")},
+        {"Sostituire il file esistente?", Press("Annulla")}},
+       [](Walk& k) { EXPECT_EQ(ReadFile(k.dir + "/CITTA.NTX"), k.prepared); }, false,
+       [](Walk& k) {
+         IndexBeside("CITTA.NTX", "CITTA")(k);
+         k.prepared = ReadFile(k.dir + "/CITTA.NTX");
+       }},
+      // A new table may not take the open table's place, even when the user says yes.
+      {MenuEntry("&File", "Nuova tabella..."), Table::kClienti,
+       {{"CREATAB", AppendFieldAndConfirm},
+        {"CAMPO", TypeAndConfirm("cNom", "NOME")},
+        {"Nuova tabella...", FileName("CLIENTI.DBF")},
+        {"Sostituire il file esistente?", Press("OK")},
+        {"La tabella è quella aperta: impossibile sostituirla.", Press("OK")}},
+       OpensTable("CLIENTI.DBF")},
+      // A CSV file written by another program, its first line naming the fields.
+      {MenuEntry("&File", "Importa record..."), Table::kClienti,
+       {{"Importa record da...", FileName("DATI.CSV")}, {"IMPORTAREC", Press("&Conferma")}},
+       [](Walk& k) {
+         DBCOMMIT();
+         const DbfOnDisk dbf(k.table);
+         ASSERT_EQ(dbf.Count(), 13u);
+         EXPECT_EQ(dbf.Record(13).substr(0, 11), "    91Altro");
+       },
+       true,
+       [](Walk& k) { std::ofstream(k.dir + "/DATI.CSV") << "CODICE,RAGSOC\r\n91,Altro\r\n"; }},
       // Refused: a copy onto the open table, an import from it.
       {MenuEntry("&File", "Copia tabella..."), Table::kClienti,
        {{"Copia tabella in...", FileName("CLIENTI.DBF")}, {"su sé stessa", Press("OK")}}},

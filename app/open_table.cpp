@@ -387,6 +387,14 @@ std::vector<std::string> ATAG() {
 
 std::optional<std::string> ChooseTag(const std::string& cTitle) {
   const std::vector<std::string> tags = ATAG();
+  // The list starts on the controlling order, or on the first when none controls (the table
+  // in its own order with the structural bag open), showing that order's key.
+  const std::string start = OrderFocus().empty() && !tags.empty() ? tags.front() : OrderFocus();
+  // The order number of an entry of the list.
+  const auto number_of = [tags](const std::string& tag) {
+    return Value::Integer(std::find(tags.begin(), tags.end(), tag) - tags.begin() + 1);
+  };
+  const Value n = number_of(start);
   Dialog dlg{"SELEZTAG", cTitle, kEditCol + kEditWidth + 10, 150};
   dlg.Add(Control::Label("TAG:", 8, 8, 40, 10));
   Control combo;
@@ -394,23 +402,20 @@ std::optional<std::string> ChooseTag(const std::string& cTitle) {
   combo.kind = ControlKind::kCombo;
   combo.name = "cTag";
   combo.items = tags;
-  combo.value = Value::String(OrderFocus());
+  combo.value = Value::String(start);
   combo.row = 6, combo.col = kEditCol, combo.width = kEditWidth, combo.height = 60;
   dlg.Add(std::move(combo));
   dlg.Add(Control::Label("Chiave:", 24, 8, 66, 10));
-  dlg.Add(Control::Memo(102, "cKey", ORDKEY(), 22, kEditCol, kEditWidth, 24)).read_only = true;
+  dlg.Add(Control::Memo(102, "cKey", ORDKEY(n), 22, kEditCol, kEditWidth, 24)).read_only = true;
   dlg.Add(Control::Label("Condizione FOR:", 52, 8, 66, 10));
-  dlg.Add(Control::Memo(103, "cFor", ORDFOR(), 50, kEditCol, kEditWidth, 24)).read_only = true;
-  dlg.Add(Control::Check(104, "lUni", "Unique:", OrderIsUnique(), 80, 8, 80, 12)).disabled = true;
+  dlg.Add(Control::Memo(103, "cFor", ORDFOR(n), 50, kEditCol, kEditWidth, 24)).read_only = true;
+  dlg.Add(Control::Check(104, "lUni", "Unique:", ORDISUNIQUE(n), 80, 8, 80, 12)).disabled = true;
   dlg.Add(Control::Button(kIdConferma, "&Conferma", 128, kEditCol, 50, 14));
   dlg.Add(Control::Button(kIdAnnulla, "&Annulla", 128, kEditCol + 54, 50, 14));
   // Choosing another tag shows its key, condition and uniqueness.
   Control& chosen = dlg.controls[1];
-  chosen.on_change = [&dlg] {
-    const Value n =
-        Value::Integer(std::find(dlg.controls[1].items.begin(), dlg.controls[1].items.end(),
-                                 dlg.controls[1].value.str()) -
-                       dlg.controls[1].items.begin() + 1);
+  chosen.on_change = [&dlg, number_of] {
+    const Value n = number_of(dlg.controls[1].value.str());
     CTL(dlg, "cKey")->value = Value::String(ORDKEY(n));
     CTL(dlg, "cFor")->value = Value::String(ORDFOR(n));
     CTL(dlg, "lUni")->value = Value::Logical(ORDISUNIQUE(n));
@@ -430,6 +435,16 @@ void SELEZTAG(Browse* oBrw) {
   const std::optional<std::string> tag = ChooseTag("Seleziona TAG");
   if (!tag) return;
   ORDSETFOCUS(Value::String(*tag));
+  // A TAG of the structural bag, which opened with the table, makes that bag the current
+  // index: the status bar names it and its TAG, and its TAG can be modified and rebuilt.
+  CurrentTableState& state = CurTable();
+  if (!state.cCurIndex || state.cCurIndex->empty()) {
+    const StructuralBag bag = StructuralBagOf(state.cCurTable);
+    const Value bag_name = DBORDERINFO(Value::Integer(kOiBagName));
+    if (bag.present && bag_name.is_string() && SameText(bag_name.str(), CFILENOPATH(bag.path))) {
+      state.cCurIndex = bag.path;
+    }
+  }
   DBGOTOP();
   KEYSEARCH();
   if (oBrw) {

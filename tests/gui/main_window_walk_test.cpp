@@ -48,6 +48,7 @@
 #include "platform/file.h"
 #include "rdd/db_commands.h"
 #include "rdd/ord_commands.h"
+#include "expr/settings.h"
 #include "support/command_output.h"
 #include "support/read_only_mount.h"
 
@@ -259,6 +260,16 @@ Answer SetTextAndConfirm(const char* control, const char* text) {
   };
 }
 
+// The TAG dialog answered with a TAG.
+Answer ChooseTag(const char* tag) {
+  return [tag](QWidget* modal) {
+    auto* list = modal->findChild<QComboBox*>("cTag");
+    ASSERT_NE(list, nullptr);
+    list->setCurrentText(tag);
+    PressButton(modal, "&Conferma");
+  };
+}
+
 // The structure editor: a field appended (Ctrl+A opens the field dialog), then its OK button.
 void AppendFieldAndConfirm(QWidget* editor) {
   auto* list = editor->findChild<QTreeWidget*>();
@@ -336,6 +347,8 @@ enum class Table {
   kNtx,        // CLIENTI with the index CITTA.NTX (key CITTA) open as the current index
   kCdx,        // CLIENTI under DBFCDX with INDICI.CDX (TAGs RAGSOC and CITTA) open, RAGSOC
                // controlling
+  kStructural,  // CLIENTI with the structural bag CLIENTI.CDX (TAGs CITTA and RAGSOC), which
+                // opens with the table; no TAG controls
   kReadOnly,   // CLIENTI on a read-only file system
 };
 
@@ -398,7 +411,7 @@ struct DbfOnDisk {
 std::string ReadByDbfread(const std::string& table, const char* field, int record) {
   const std::string command = "/usr/bin/python3 -c \"import dbfread, sys; "
                               "t = dbfread.DBF(sys.argv[1], load=True, encoding='cp1252'); "
-                              "sys.stdout.write(t.records[int(sys.argv[3]) - 1][sys.argv[2]])\" '" +
+                              "sys.stdout.write(str(t.records[int(sys.argv[3]) - 1][sys.argv[2]]))\" '" +
                               table + "' " + field + " " + std::to_string(record) + " 2>/dev/null";
   return CommandOutput(command);
 }
@@ -542,6 +555,15 @@ class MainWindowWalkTest : public MainWindowFixture {
       std::filesystem::copy_file(dir + "/CLIENTI.DBF", dir + "/ALTRI.DBF");
     }
     const std::string path = dir + (table == Table::kOrdini ? "/ORDINI.DBF" : "/CLIENTI.DBF");
+    if (table == Table::kStructural) {
+      const Value autopen = SET(kSetAutOpen, Value::Logical(true));
+      EXPECT_TRUE(DBUSEAREA(true, "DBFCDX", path, "MK", false, false));
+      EXPECT_TRUE(ORDCREATE(dir + "/CLIENTI.CDX", "CITTA", "CITTA"));
+      EXPECT_TRUE(ORDCREATE(dir + "/CLIENTI.CDX", "RAGSOC", "RAGSOC"));
+      DBCLOSEAREA();
+      DBSELECTAREA("DBF");
+      SET(kSetAutOpen, autopen);
+    }
     // The message that a read-only table opens read-only.
     std::optional<ModalScript> told;
     if (table == Table::kReadOnly) told.emplace(std::vector<Step>{{"in sola lettura", Press("OK")}});
@@ -855,6 +877,21 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
        true},
       {MenuEntry("&Modifica", "Modifica campo\tInvio"), Table::kClienti, {{"POPUP"}}},
       {MenuEntry("&Modifica", "Sostituisci valori...\tF6"), Table::kClienti, {{"Sostituisci valori"}}},
+      // A logical field replaced with the value its list shows (".F.", untouched).
+      {MenuEntry("&Modifica", "Sostituisci valori...\tF6"), Table::kClienti,
+       {{"Sostituisci valori",
+         [](QWidget* d) {
+           d->findChild<QComboBox*>("cCam")->setCurrentText("ATTIVO");
+           EXPECT_EQ(d->findChild<QComboBox*>("lVal")->currentText(), ".F.");
+           SetTextAndConfirm("cFor", "CODICE <= 2")(d);
+         }}},
+       [](Walk& k) {
+         DBCOMMIT();
+         EXPECT_EQ(ReadByDbfread(k.table, "ATTIVO", 1), "False");
+         EXPECT_EQ(ReadByDbfread(k.table, "ATTIVO", 2), "False");
+         EXPECT_EQ(ReadByDbfread(k.table, "ATTIVO", 3), "True");
+       },
+       true},
       {MenuEntry("&Modifica", "Cancella record..."), Table::kClienti,
        {{"CANCREC", SetTextAndConfirm("cFor", "CODICE <= 2")}},
        All({DeletedOnDisk(1, true), DeletedOnDisk(2, true), DeletedOnDisk(3, false)}), true},
@@ -1033,6 +1070,17 @@ TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
        Status("RecNo: 1/12")},
       {KeyPress(Qt::Key_T, ctrl), Table::kNtx, {{"Seleziona TAG"}}},
       {KeyPress(Qt::Key_T, ctrl), Table::kClienti, {}},  // no order: nothing to choose
+      // A TAG of the structural bag chosen: that bag is the current index from then on.
+      // The list starts on its first TAG (none controls), showing that TAG's key.
+      {KeyPress(Qt::Key_T, ctrl), Table::kStructural,
+       {{"Seleziona TAG",
+         [](QWidget* d) {
+           EXPECT_EQ(d->findChild<QComboBox*>("cTag")->currentText(), "CITTA");
+           EXPECT_EQ(d->findChild<QPlainTextEdit*>("cKey")->toPlainText(), "CITTA");
+           ChooseTag("RAGSOC")(d);
+         }}},
+       All({Status("Indice: CLIENTI"), Status("Tag: RAGSOC"), Status("Chiave: RAGSOC")})},
+
 
       {KeyPress(Qt::Key_Plus, ctrl), Table::kClienti, {}, StartsAnotherInstance()},
       // Letters typed in a sorted view search its keys; without an order they do nothing.
@@ -1171,7 +1219,8 @@ TEST_F(MainWindowWalkTest, EntriesAreGreyedOnlyForTheirReason) {
       "context > Elimina TAG...",
       "context > Ricostruisci indice attivo...",
   };
-  // A sorted view has an order but no index file.
+  // A sorted view has an order but no index file (nor has a structural bag before one of its
+  // TAGs is chosen).
   const std::set<std::string> sorted = {
       "&Modifica > Modifica TAG attivo...",
       "&Modifica > Ricostruisci indice attivo...",
@@ -1189,6 +1238,14 @@ TEST_F(MainWindowWalkTest, EntriesAreGreyedOnlyForTheirReason) {
       {"a CDX bag", Table::kCdx, nullptr, {}},
       {"a memo table", Table::kOrdini, nullptr, without_orders},
       {"a sorted view", Table::kClienti, SortBySecondColumn, sorted},
+      // Opened with the table, no TAG of it controls: none to modify or rebuild.
+      {"a structural bag", Table::kStructural, nullptr, sorted},
+      {"a TAG of the structural bag chosen", Table::kStructural,
+       [](Walk& k) {
+         ModalScript script({{"Seleziona TAG", ChooseTag("CITTA")}});
+         Key(k.w.grid(), Qt::Key_T, QString(), Qt::ControlModifier);
+       },
+       {}},
       {"read-only", Table::kReadOnly, nullptr, without_orders},
   };
   WithMainWindow([&](MainWindow& w) {

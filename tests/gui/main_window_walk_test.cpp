@@ -41,6 +41,7 @@
 #include "app/filename.h"
 #include "app/open_table.h"
 #include "app/sort_filter.h"
+#include "expr/settings.h"
 #include "gui/dispatcher.h"
 #include "gui/main_window.h"
 #include "gui/twbrowse_widget.h"
@@ -48,7 +49,6 @@
 #include "platform/file.h"
 #include "rdd/db_commands.h"
 #include "rdd/ord_commands.h"
-#include "expr/settings.h"
 #include "support/command_output.h"
 #include "support/read_only_mount.h"
 
@@ -165,8 +165,8 @@ void EntriesOf(QMenu* menu, const QString& prefix, std::map<QString, QAction*>* 
   }
 }
 
-// Right-clicks the second cell of the first row of the browse; `use` sees the context menu's entries while it is
-// open, then the menu closes (running the entry `use` triggered, if any).
+// Right-clicks the second cell of the first row of the browse; `use` sees the context menu's
+// entries while it is open, then the menu closes (running the entry `use` triggered, if any).
 void WithContextMenu(MainWindow& w, const std::function<void(std::map<QString, QAction*>&)>& use) {
   bool opened = false;
   QTimer::singleShot(0, [&] {
@@ -180,7 +180,7 @@ void WithContextMenu(MainWindow& w, const std::function<void(std::map<QString, Q
   });
   QWidget* viewport = w.grid()->viewport();
   const QPoint at(w.grid()->core().columns().aColSizes.at(0) + 10,
-                 w.grid()->core().header_height() + 3);
+                  w.grid()->core().header_height() + 3);
   QMouseEvent press(QEvent::MouseButtonPress, at, viewport->mapToGlobal(at), Qt::RightButton,
                     Qt::RightButton, Qt::NoModifier);
   QApplication::sendEvent(viewport, &press);
@@ -342,14 +342,14 @@ class ModalScript {
 // ---- The table under each row ------------------------------------------------------------
 
 enum class Table {
-  kClienti,    // samples/CLIENTI.DBF, no index
-  kOrdini,     // samples/ORDINI.DBF with its memo file
-  kNtx,        // CLIENTI with the index CITTA.NTX (key CITTA) open as the current index
-  kCdx,        // CLIENTI under DBFCDX with INDICI.CDX (TAGs RAGSOC and CITTA) open, RAGSOC
-               // controlling
+  kClienti,     // samples/CLIENTI.DBF, no index
+  kOrdini,      // samples/ORDINI.DBF with its memo file
+  kNtx,         // CLIENTI with the index CITTA.NTX (key CITTA) open as the current index
+  kCdx,         // CLIENTI under DBFCDX with INDICI.CDX (TAGs RAGSOC and CITTA) open, RAGSOC
+                // controlling
   kStructural,  // CLIENTI with the structural bag CLIENTI.CDX (TAGs CITTA and RAGSOC), which
                 // opens with the table; no TAG controls
-  kReadOnly,   // CLIENTI on a read-only file system
+  kReadOnly,    // CLIENTI on a read-only file system
 };
 
 // What a row's check sees.
@@ -357,9 +357,9 @@ struct Walk {
   MainWindow& w;
   TestUi& ui;
   Browse* b;
-  std::string dir;    // the row's folder
-  std::string table;  // the table the row opened
-  QString triggered;  // the text of the entry the row triggered
+  std::string dir;       // the row's folder
+  std::string table;     // the table the row opened
+  QString triggered;     // the text of the entry the row triggered
   std::string prepared;  // what the row's preparation kept for its check
 };
 
@@ -369,8 +369,8 @@ struct Row {
   Via via;
   Table table = Table::kClienti;
   std::vector<Step> steps;
-  Expect check;           // after the command; null: nothing more than the file unchanged
-  bool writes = false;   // the command changes the table's file (else it must stay as it was)
+  Expect check;              // after the command; null: nothing more than the file unchanged
+  bool writes = false;       // the command changes the table's file (else it must stay as it was)
   Expect prepare = nullptr;  // before the command, on the opened table
 };
 
@@ -409,10 +409,11 @@ struct DbfOnDisk {
 // What another reader (python3-dbfread) finds in a field of a record, "" when it cannot read
 // the table.
 std::string ReadByDbfread(const std::string& table, const char* field, int record) {
-  const std::string command = "/usr/bin/python3 -c \"import dbfread, sys; "
-                              "t = dbfread.DBF(sys.argv[1], load=True, encoding='cp1252'); "
-                              "sys.stdout.write(str(t.records[int(sys.argv[3]) - 1][sys.argv[2]]))\" '" +
-                              table + "' " + field + " " + std::to_string(record) + " 2>/dev/null";
+  const std::string command =
+      "/usr/bin/python3 -c \"import dbfread, sys; "
+      "t = dbfread.DBF(sys.argv[1], load=True, encoding='cp1252'); "
+      "sys.stdout.write(str(t.records[int(sys.argv[3]) - 1][sys.argv[2]]))\" '" +
+      table + "' " + field + " " + std::to_string(record) + " 2>/dev/null";
   return CommandOutput(command);
 }
 
@@ -486,6 +487,24 @@ Expect OpensTable(const char* name) {
 // The refusal of a change to a read-only table.
 constexpr const char* kReadOnlyRefusal = "impossibile modificarla";
 
+// The first record's RAGSOC as the grid shows it (the current record).
+std::string RagsocShown(Walk& k) {
+  std::string cell;
+  RunCommand([&] { cell = k.b->columns().bLine().at(1); });
+  return cell.substr(0, cell.find_last_not_of(' ') + 1);
+}
+
+// The table enciphered with the password "segreto" by another program (dbutool), then opened
+// again: the grid shows the enciphered bytes.
+void EncipheredByAnotherProgram(Walk& k) {
+  RunCommand([&] { BLOCKMRU(k.b, k.dir + "/ORDINI.DBF"); });
+  const std::string command =
+      std::string(DBUTOOL_PATH) + " encipher '" + k.table + "' --password segreto 2>&1";
+  ASSERT_EQ(::system(command.c_str()), 0) << CommandOutput(command);
+  RunCommand([&] { BLOCKMRU(k.b, k.table); });
+  EXPECT_NE(RagsocShown(k), "Rossi Mario & C. s.n.c.");
+}
+
 // Before a row: the view sorted by its second column; the last column current; record 1
 // deleted.
 void SortBySecondColumn(Walk& k) { ORDINA(k.b, 2); }
@@ -505,9 +524,15 @@ void ImportedByAnotherProgram(Walk& k) {
   ASSERT_EQ(::system(command.c_str()), 0) << CommandOutput(command);
   ASSERT_EQ(DbfOnDisk(k.table).Count(), 24u);
 }
-void DriverCdx(Walk& k) { RunCommand([&] { CAMBIARDD(k.b, "DBFCDX"); }); }
-void MemoFpt(Walk& k) { RunCommand([&] { CAMBIAMEMO(k.b, 2); }); }
-void CodificaOem(Walk& k) { RunCommand([&] { CAMBIAANSI(k.b, "OEM"); }); }
+void DriverCdx(Walk& k) {
+  RunCommand([&] { CAMBIARDD(k.b, "DBFCDX"); });
+}
+void MemoFpt(Walk& k) {
+  RunCommand([&] { CAMBIAMEMO(k.b, 2); });
+}
+void CodificaOem(Walk& k) {
+  RunCommand([&] { CAMBIAANSI(k.b, "OEM"); });
+}
 void ColumnSearchOfC(Walk&) { CurTable().cColSearch = "C"; }
 // An NTX index of the table made beside it, not open.
 Expect IndexBeside(const char* name, const char* key) {
@@ -566,7 +591,8 @@ class MainWindowWalkTest : public MainWindowFixture {
     }
     // The message that a read-only table opens read-only.
     std::optional<ModalScript> told;
-    if (table == Table::kReadOnly) told.emplace(std::vector<Step>{{"in sola lettura", Press("OK")}});
+    if (table == Table::kReadOnly)
+      told.emplace(std::vector<Step>{{"in sola lettura", Press("OK")}});
     RunCommand([&] { BLOCKMRU(b, path); });
     EXPECT_EQ(CurTable().cCurTable, path);
     if (table == Table::kCdx) RunCommand([&] { CAMBIARDD(b, "DBFCDX"); });
@@ -670,7 +696,8 @@ class MainWindowWalkTest : public MainWindowFixture {
               ModalScript script(row.steps);
               EXPECT_TRUE(Trigger(w, row.via, &k.triggered)) << "greyed";
               QApplication::processEvents();
-              EXPECT_EQ(script.Missing(), std::vector<std::string>{}) << "windows that did not open";
+              EXPECT_EQ(script.Missing(), std::vector<std::string>{})
+                  << "windows that did not open";
             }
             if (row.check) row.check(k);
             if (!row.writes) EXPECT_TRUE(ReadFile(k.table) == before) << "the table changed";
@@ -708,13 +735,14 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
   const std::vector<Row> rows = {
       // File
       {MenuEntry("&File", "Nuova tabella..."), Table::kClienti, {{"CREATAB"}},
-       [](Walk& k) { EXPECT_EQ(k.w.windowTitle().toStdString(), "VOSK Software DBU - " + k.table); }},
+       OpensTable("CLIENTI.DBF")},  // the editor dismissed: the open table stays
       {MenuEntry("&File", "Nuovo indice..."), Table::kClienti,
        {{"Nuovo indice...", FileName("CITTA")},
         {"Nuovo indice", SetTextAndConfirm("cKey", "CITTA")}},
        All({Status("Indice: CITTA"), Status("Chiave: CITTA"),
             [](Walk& k) { EXPECT_TRUE(FileExists(k.dir + "/CITTA.NTX")); }})},
-      {MenuEntry("&File", "Nuovo TAG..."), Table::kNtx, {{"contiene un solo TAG", Press("Annulla")}}},
+      {MenuEntry("&File", "Nuovo TAG..."), Table::kNtx,
+       {{"contiene un solo TAG", Press("Annulla")}}},
       {MenuEntry("&File", "Nuovo VOSK Software DBU\tCTRL-+"), Table::kClienti, {},
        StartsAnotherInstance()},
       {MenuEntry("&File", "Apri tabella...\tF2"), Table::kClienti,
@@ -750,7 +778,8 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
            ASSERT_TRUE(format && name && structure_only);
            EXPECT_TRUE(structure_only->isEnabled());
            format->setCurrentText("SDF");
-           EXPECT_TRUE(name->toPlainText().endsWith("/COPIA.TXT")) << name->toPlainText().toStdString();
+           EXPECT_TRUE(name->toPlainText().endsWith("/COPIA.TXT"))
+               << name->toPlainText().toStdString();
            EXPECT_FALSE(structure_only->isEnabled());
            PressButton(d, "&Conferma");
          }}},
@@ -876,7 +905,8 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
        FirstRecordDuplicatedOnDisk(),
        true},
       {MenuEntry("&Modifica", "Modifica campo\tInvio"), Table::kClienti, {{"POPUP"}}},
-      {MenuEntry("&Modifica", "Sostituisci valori...\tF6"), Table::kClienti, {{"Sostituisci valori"}}},
+      {MenuEntry("&Modifica", "Sostituisci valori...\tF6"), Table::kClienti,
+       {{"Sostituisci valori"}}},
       // A logical field replaced with the value its list shows (".F.", untouched).
       {MenuEntry("&Modifica", "Sostituisci valori...\tF6"), Table::kClienti,
        {{"Sostituisci valori",
@@ -1019,21 +1049,27 @@ TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
       {KeyPress(Qt::Key_Insert), Table::kClienti, {}, RecordsOnDisk(13), true},
       // Enter on a memo cell: the memo editor; the text confirmed is what another reader
       // finds in the memo file.
-      {KeyPress(Qt::Key_Return), Table::kOrdini,
+      {KeyPress(Qt::Key_Return),
+       Table::kOrdini,
        {{"Modifica campo memo", SetTextAndConfirm("cMemo", "Nota nuova\nseconda riga")}},
        [](Walk& k) {
          DBCOMMIT();
          EXPECT_EQ(ReadByDbfread(k.table, "NOTE", 1), "Nota nuova\r\nseconda riga");
        },
-       true, [](Walk& k) { Key(k.w.grid(), Qt::Key_F12); }},
+       true,
+       [](Walk& k) { Key(k.w.grid(), Qt::Key_F12); }},
 
       {KeyPress(Qt::Key_Delete), Table::kClienti, {}, DeletedOnDisk(1, true), true},
-      {KeyPress(Qt::Key_Delete), Table::kClienti, {}, DeletedOnDisk(1, false), true,
+      {KeyPress(Qt::Key_Delete),
+       Table::kClienti,
+       {},
+       DeletedOnDisk(1, false),
+       true,
        FirstRecordDeleted},
-      {KeyPress(Qt::Key_D, ctrl), Table::kClienti, {},
-       FirstRecordDuplicatedOnDisk(),
-       true},
-      {KeyPress(Qt::Key_F2), Table::kClienti, {{"Apri tabella...", FileName("ORDINI.DBF")}},
+      {KeyPress(Qt::Key_D, ctrl), Table::kClienti, {}, FirstRecordDuplicatedOnDisk(), true},
+      {KeyPress(Qt::Key_F2),
+       Table::kClienti,
+       {{"Apri tabella...", FileName("ORDINI.DBF")}},
        OpensTable("ORDINI.DBF")},
       {KeyPress(Qt::Key_F3), Table::kClienti, {{"Modifica tabella"}}},
       {KeyPress(Qt::Key_F4), Table::kClienti, {{"Imposta vista"}}},
@@ -1041,27 +1077,35 @@ TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
       {KeyPress(Qt::Key_F6), Table::kClienti, {{"Sostituisci valori"}}},
       {KeyPress(Qt::Key_F7), Table::kClienti, {}, Status("Campo: 2/10"), false, ColumnSearchOfC},
       // Continued after the last column that matches: not found, no wrapping round.
-      {KeyPress(Qt::Key_F7), Table::kClienti, {{"Campo C non trovato.", Press("OK")}},
-       Status("Campo: 10/10"), false,
+      {KeyPress(Qt::Key_F7),
+       Table::kClienti,
+       {{"Campo C non trovato.", Press("OK")}},
+       Status("Campo: 10/10"),
+       false,
        [](Walk& k) {
          ColumnSearchOfC(k);
          LastColumnCurrent(k);
        }},
       {KeyPress(Qt::Key_F8), Table::kClienti, {{"Imposta filtro"}}},
-      {KeyPress(Qt::Key_F9), Table::kClienti,
+      {KeyPress(Qt::Key_F9),
+       Table::kClienti,
        {{"Cerca colonna",
          [](QWidget* d) {
            TypeInto(d, "cCam", "CITTA");
            Esc(d);
          }}},
        Status("Campo: 1/10")},
-      {KeyPress(Qt::Key_F11), Table::kClienti, {}, Status("Campo: 1/10"), false,
-       LastColumnCurrent},
+      {KeyPress(Qt::Key_F11), Table::kClienti, {}, Status("Campo: 1/10"), false, LastColumnCurrent},
       {KeyPress(Qt::Key_F12), Table::kClienti, {}, Status("Campo: 10/10")},
-      {KeyPress(Qt::Key_I, ctrl), Table::kClienti, {{"Apri indice...", FileName("CITTA.NTX")}},
-       Status("Indice: CITTA"), false, IndexBeside("CITTA.NTX", "CITTA")},
+      {KeyPress(Qt::Key_I, ctrl),
+       Table::kClienti,
+       {{"Apri indice...", FileName("CITTA.NTX")}},
+       Status("Indice: CITTA"),
+       false,
+       IndexBeside("CITTA.NTX", "CITTA")},
       // Esc after typing closes "Vai al record" and "Cerca colonna" without asking.
-      {KeyPress(Qt::Key_R, ctrl), Table::kClienti,
+      {KeyPress(Qt::Key_R, ctrl),
+       Table::kClienti,
        {{"Vai al record",
          [](QWidget* d) {
            TypeInto(d, "nRec", "5");
@@ -1072,7 +1116,8 @@ TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
       {KeyPress(Qt::Key_T, ctrl), Table::kClienti, {}},  // no order: nothing to choose
       // A TAG of the structural bag chosen: that bag is the current index from then on.
       // The list starts on its first TAG (none controls), showing that TAG's key.
-      {KeyPress(Qt::Key_T, ctrl), Table::kStructural,
+      {KeyPress(Qt::Key_T, ctrl),
+       Table::kStructural,
        {{"Seleziona TAG",
          [](QWidget* d) {
            EXPECT_EQ(d->findChild<QComboBox*>("cTag")->currentText(), "CITTA");
@@ -1080,7 +1125,6 @@ TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
            ChooseTag("RAGSOC")(d);
          }}},
        All({Status("Indice: CLIENTI"), Status("Tag: RAGSOC"), Status("Chiave: RAGSOC")})},
-
 
       {KeyPress(Qt::Key_Plus, ctrl), Table::kClienti, {}, StartsAnotherInstance()},
       // Letters typed in a sorted view search its keys; without an order they do nothing.
@@ -1098,24 +1142,36 @@ TEST_F(MainWindowWalkTest, EveryButtonDoesWhatItSays) {
       {Button("NUOVO"), Table::kClienti, {{"Nuova tabella"}}, FocusOnTheBrowse()},
       // The new table becomes the current one, and the title names it (from the drop-down
       // menu too).
-      {DropDown("NUOVO", "Nuova tabella..."), Table::kClienti,
+      {DropDown("NUOVO", "Nuova tabella..."),
+       Table::kClienti,
        {{"CREATAB", AppendFieldAndConfirm},
         {"CAMPO", TypeAndConfirm("cNom", "NOME")},
         {"Nuova tabella...", FileName("NUOVA")}},
        OpensTable("NUOVA.DBF")},
       {DropDown("NUOVO", "Nuovo indice..."), Table::kClienti, {{"Nuovo indice..."}}},
-      {DropDown("NUOVO", "Nuovo TAG..."), Table::kNtx,
+      {DropDown("NUOVO", "Nuovo TAG..."),
+       Table::kNtx,
        {{"contiene un solo TAG", Press("Annulla")}}},
-      {DropDown("NUOVO", "Nuovo VOSK Software DBU\tCTRL-+"), Table::kClienti, {},
+      {DropDown("NUOVO", "Nuovo VOSK Software DBU\tCTRL-+"),
+       Table::kClienti,
+       {},
        StartsAnotherInstance()},
       {DropDown("NUOVO", "Nuovo record\tINS"), Table::kClienti, {}, RecordsOnDisk(13), true},
-      {DropDown("NUOVO", "Duplica record corrente\tCTRL-D"), Table::kClienti, {},
-       RecordsOnDisk(13), true},
-      {Button("APRI"), Table::kClienti, {{"Apri tabella...", FileName("ORDINI.DBF")}},
+      {DropDown("NUOVO", "Duplica record corrente\tCTRL-D"),
+       Table::kClienti,
+       {},
+       RecordsOnDisk(13),
+       true},
+      {Button("APRI"),
+       Table::kClienti,
+       {{"Apri tabella...", FileName("ORDINI.DBF")}},
        All({OpensTable("ORDINI.DBF"), FocusOnTheBrowse()})},
       {DropDown("APRI", "Apri tabella...\tF2"), Table::kClienti, {{"Apri tabella..."}}},
-      {DropDown("APRI", "Apri indice...\tCTRL-I"), Table::kClienti,
-       {{"Apri indice...", FileName("CITTA.NTX")}}, Status("Indice: CITTA"), false,
+      {DropDown("APRI", "Apri indice...\tCTRL-I"),
+       Table::kClienti,
+       {{"Apri indice...", FileName("CITTA.NTX")}},
+       Status("Indice: CITTA"),
+       false,
        IndexBeside("CITTA.NTX", "CITTA")},
       {DropDown("APRI", "Seleziona TAG\tCTRL-T"), Table::kNtx, {{"Seleziona TAG"}}},
       {Button("COPIATAB"), Table::kClienti, {{"Copia tabella in..."}}},
@@ -1123,10 +1179,12 @@ TEST_F(MainWindowWalkTest, EveryButtonDoesWhatItSays) {
       {Button("CERCACOL"), Table::kClienti, {{"Cerca colonna"}}},
       {Button("VISTACOL"), Table::kClienti, {{"Imposta vista"}}},
       {Button("FILTRO"), Table::kClienti, {{"Imposta filtro"}}},
-      {Button("CHIUDI"), Table::kClienti, {},
-       NaturalOrder(),
-       false, SortBySecondColumn},
-      {Button("AGGIORNA"), Table::kClienti, {}, All({Status("/24"), FocusOnTheBrowse()}), true,
+      {Button("CHIUDI"), Table::kClienti, {}, NaturalOrder(), false, SortBySecondColumn},
+      {Button("AGGIORNA"),
+       Table::kClienti,
+       {},
+       All({Status("/24"), FocusOnTheBrowse()}),
+       true,
        ImportedByAnotherProgram},
   };
   WalkRows(rows);
@@ -1138,12 +1196,19 @@ TEST_F(MainWindowWalkTest, TheContextMenusEntriesDoWhatTheySay) {
   const std::vector<Row> rows = {
       // The right click made the clicked cell current: its column is the one sorted by.
       {Context("Ordina colonna"), Table::kClienti, {}, Status("Ordine: RAGSOC")},
-      {Context("Cancella/ripristina record corrente\tCANC"), Table::kClienti, {},
-       DeletedOnDisk(1, true), true},
+      {Context("Cancella/ripristina record corrente\tCANC"),
+       Table::kClienti,
+       {},
+       DeletedOnDisk(1, true),
+       true},
       {Context("Nuovo > Nuovo indice..."), Table::kClienti, {{"Nuovo indice..."}}},
-      {Context("Apri > Apri indice automaticamente"), Table::kClienti, {},
+      {Context("Apri > Apri indice automaticamente"),
+       Table::kClienti,
+       {},
        All({Setting("AutoOpen", "S\xEC"), Checked("Apri indice automaticamente", true)})},
-      {Context("Driver di database > DBFCDX"), Table::kClienti, {},
+      {Context("Driver di database > DBFCDX"),
+       Table::kClienti,
+       {},
        All({Setting("RDD", "DBFCDX"), StatusItemIs(2, "DBFCDX"), Checked("DBFCDX", true)})},
       {Context("Imposta filtro...\tF8"), Table::kClienti, {{"Imposta filtro"}}},
       {Context("Informazioni"), Table::kClienti, {{"INFOS", Press("&Chiudi")}}},
@@ -1155,20 +1220,46 @@ TEST_F(MainWindowWalkTest, TheContextMenusEntriesDoWhatTheySay) {
 TEST_F(MainWindowWalkTest, EveryStatusItemDoesWhatItSays) {
   const std::vector<Row> rows = {
       {StatusItemClick(1), Table::kClienti, {{"Imposta password"}}},
-      {StatusItemClick(2), Table::kClienti, {},
+      // The password of an enciphered table: the grid shows its values, the item says so.
+      {StatusItemClick(1),
+       Table::kClienti,
+       {{"Imposta password", TypeAndConfirm("cPsw", "segreto")}},
+       [](Walk& k) {
+         EXPECT_EQ(RagsocShown(k), "Rossi Mario & C. s.n.c.");
+         EXPECT_EQ(k.w.status_item(1)->toolTip(), "Password impostata");
+       },
+       false,
+       EncipheredByAnotherProgram},
+      {StatusItemClick(2),
+       Table::kClienti,
+       {},
        All({Setting("RDD", "DBFCDX"), StatusItemIs(2, "DBFCDX"), Checked("DBFCDX", true)})},
-      {StatusItemClick(2), Table::kClienti, {},
+      {StatusItemClick(2),
+       Table::kClienti,
+       {},
        All({Setting("RDD", "DBFNTX"), StatusItemIs(2, "DBFNTX"), Checked("DBFNTX", true)}),
-       false, DriverCdx},
-      {StatusItemClick(3), Table::kClienti, {},
+       false,
+       DriverCdx},
+      {StatusItemClick(3),
+       Table::kClienti,
+       {},
        All({Setting("Memo", "2"), StatusItemIs(3, "FPT"), Checked("Memo FPT", true)})},
-      {StatusItemClick(3), Table::kClienti, {},
-       All({Setting("Memo", "1"), StatusItemIs(3, "DBT"), Checked("Memo DBT", true)}), false,
+      {StatusItemClick(3),
+       Table::kClienti,
+       {},
+       All({Setting("Memo", "1"), StatusItemIs(3, "DBT"), Checked("Memo DBT", true)}),
+       false,
        MemoFpt},
-      {StatusItemClick(4), Table::kClienti, {},
+      {StatusItemClick(4),
+       Table::kClienti,
+       {},
        All({Setting("Codifica", "OEM"), Checked("Codifica OEM", true)})},
-      {StatusItemClick(4), Table::kClienti, {},
-       All({Setting("Codifica", "ANSI"), Checked("Codifica ANSI", true)}), false, CodificaOem},
+      {StatusItemClick(4),
+       Table::kClienti,
+       {},
+       All({Setting("Codifica", "ANSI"), Checked("Codifica ANSI", true)}),
+       false,
+       CodificaOem},
   };
   WalkRows(rows);
 }
@@ -1240,7 +1331,8 @@ TEST_F(MainWindowWalkTest, EntriesAreGreyedOnlyForTheirReason) {
       {"a sorted view", Table::kClienti, SortBySecondColumn, sorted},
       // Opened with the table, no TAG of it controls: none to modify or rebuild.
       {"a structural bag", Table::kStructural, nullptr, sorted},
-      {"a TAG of the structural bag chosen", Table::kStructural,
+      {"a TAG of the structural bag chosen",
+       Table::kStructural,
        [](Walk& k) {
          ModalScript script({{"Seleziona TAG", ChooseTag("CITTA")}});
          Key(k.w.grid(), Qt::Key_T, QString(), Qt::ControlModifier);
@@ -1268,7 +1360,8 @@ TEST_F(MainWindowWalkTest, EntriesAreGreyedOnlyForTheirReason) {
     // entries: none missed.
     EXPECT_EQ(entries, 101u);
   });
-  if (!read_only) GTEST_SKIP() << "no read-only mount on this system: the read-only row was not walked";
+  if (!read_only)
+    GTEST_SKIP() << "no read-only mount on this system: the read-only row was not walked";
 }
 
 // On a read-only table every command that would change it says so before anything else, and

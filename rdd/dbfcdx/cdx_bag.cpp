@@ -25,7 +25,6 @@ Order* CdxBag::order_at(size_t i) const { return tags_[i].get(); }
 void CdxBag::Close() noexcept {
   cache_.Clear();
   CloseFile();
-  read_locks_ = write_locks_ = 0;
 }
 
 Status CdxBag::PageFault(const char* what, uint64_t page) const {
@@ -190,42 +189,16 @@ Status CdxBag::CheckVersion() {
   return kSuccess;
 }
 
-Status CdxBag::ReadLock() {
-  if (read_locks_ == 0 && write_locks_ == 0 && shared_ && !host_->DirtyRead()) {
-    if (Failed(LockAndReread(false, [&] { return CheckVersion(); }))) return kFailure;
-  }
-  ++read_locks_;
-  return kSuccess;
-}
-
-void CdxBag::ReadUnlock() {
-  if (read_locks_ <= 0) throw InternalError(9106, "cdxIndexUnLockRead: bad count of locks.");
-  if (--read_locks_ == 0 && write_locks_ == 0 && !UnlockFile()) {
-    throw InternalError(9108, "cdxIndexUnLockRead: unlock error.");
-  }
-}
-
-Status CdxBag::WriteLock(bool reread) {
-  if (read_only_) throw InternalError(9101, "cdxIndexLockWrite: readonly index.");
-  if (read_locks_ > 0) throw InternalError(9105, "cdxIndexLockWrite: writeLock after readLock.");
-  if (write_locks_ == 0) {
-    if (shared_) {
-      if (Failed(LockAndReread(true, [&] { return reread ? CheckVersion() : kSuccess; }))) {
-        return kFailure;
-      }
-    }
-    saved_free_head_ = free_head_;
-    saved_next_page_ = next_page_;
-    end_at_lock_ = 0;
-    saved_roots_.clear();
-    for (auto& t : tags_) saved_roots_.push_back({t.get(), t->root()});
-    if (directory_) saved_roots_.push_back({directory_.get(), directory_->root()});
-    freed_.clear();
-    version_changed_ = false;
-    wrote_ = false;
-  }
-  ++write_locks_;
-  return kSuccess;
+void CdxBag::BeginChange() {
+  saved_free_head_ = free_head_;
+  saved_next_page_ = next_page_;
+  end_at_lock_ = 0;
+  saved_roots_.clear();
+  for (auto& t : tags_) saved_roots_.push_back({t.get(), t->root()});
+  if (directory_) saved_roots_.push_back({directory_.get(), directory_->root()});
+  freed_.clear();
+  version_changed_ = false;
+  wrote_ = false;
 }
 
 Status CdxBag::WriteVersion() {
@@ -245,19 +218,8 @@ Status CdxBag::WriteVersion() {
   return kSuccess;
 }
 
-Status CdxBag::WriteUnlock(bool discard) {
-  if (write_locks_ <= 0) throw InternalError(9106, "cdxIndexUnLockWrite: bad count of locks.");
-  if (read_locks_ > 0) {
-    throw InternalError(9105, "cdxIndexUnLockWrite: writeUnLock before readUnLock.");
-  }
-  if (discard) discard_pending_ = true;
-  if (write_locks_ > 1) {
-    --write_locks_;
-    return kSuccess;
-  }
+Status CdxBag::EndChange(bool discard) {
   Status s = kSuccess;
-  discard = discard_pending_;
-  discard_pending_ = false;
   if (discard) {
     // Back to the state at the first write lock: nothing of the change was written.
     DropCache();
@@ -326,20 +288,13 @@ Status CdxBag::WriteUnlock(bool discard) {
     if (Ok(s) && (wrote_ || version_changed_)) s = WriteVersion();
     ++epoch_;
   }
-  --write_locks_;
-  if (!UnlockFile()) throw InternalError(9108, "cdxIndexUnLockWrite: unlock error.");
   return s;
 }
 
-void CdxBag::ForceUnlock() noexcept {
-  if (write_locks_ > 0) {
-    cache_.Discard();
-    ++epoch_;
-    freed_.clear();
-  }
-  (void)UnlockFile();
-  read_locks_ = write_locks_ = 0;
-  discard_pending_ = false;
+void CdxBag::DropChange() noexcept {
+  cache_.Discard();
+  ++epoch_;
+  freed_.clear();
 }
 
 void CdxBag::MarkHeaderChanged() { headers_changed_ = true; }

@@ -42,15 +42,8 @@ class CdxBag : public OrderBag {
   CdxTag* directory() const { return directory_.get(); }
   File& file() { return file_; }
 
-  Status ReadLock() override;
-  void ReadUnlock() override;
-  Status WriteLock(bool reread = true) override;
-  Status WriteUnlock(bool discard = false) override;
-  void ForceUnlock() noexcept override;
   void MarkHeaderChanged() override;
   Status RemoveOrderAndPages(Order* order) override;
-  bool locked() const { return read_locks_ + write_locks_ > 0; }
-  bool write_locked() const { return write_locks_ > 0; }
 
   // --- pages ---
   // Reads (or finds in the cache) the page at a byte offset; a reference outside the file or
@@ -87,6 +80,11 @@ class CdxBag : public OrderBag {
 
  protected:
   bool HeadUnchanged(const uint8_t* head) const override;
+  Status Reread(bool reread) override { return reread ? CheckVersion() : kSuccess; }
+  void BeginChange() override;
+  Status EndChange(bool discard) override;
+  void DropChange() noexcept override;
+  const char* EngineName() const override { return "cdx"; }
 
  private:
   Status LoadTags();
@@ -108,9 +106,6 @@ class CdxBag : public OrderBag {
   bool version_changed_ = false;  // free list changed under this write lock
   bool wrote_ = false;            // something was written under this write lock
   bool headers_changed_ = false;  // tag headers are written at the release
-  int read_locks_ = 0;
-  int write_locks_ = 0;
-  bool discard_pending_ = false;
   uint64_t epoch_ = 1;
   // State at the first write lock, restored when a change is abandoned.
   uint32_t saved_free_head_ = 0;

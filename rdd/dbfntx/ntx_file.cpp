@@ -33,18 +33,12 @@ Order* NtxFile::order_at(size_t i) const { return orders_[i].get(); }
 void NtxFile::Close() noexcept {
   cache_.Clear();
   CloseFile();
-  read_locks_ = write_locks_ = 0;
 }
 
-void NtxFile::ForceUnlock() noexcept {
-  if (write_locks_ > 0) {
-    cache_.Discard();
-    ForgetSubtreeCounts();
-    header_changed_ = false;
-  }
-  (void)UnlockFile();
-  read_locks_ = write_locks_ = 0;
-  discard_pending_ = false;
+void NtxFile::DropChange() noexcept {
+  cache_.Discard();
+  ForgetSubtreeCounts();
+  header_changed_ = false;
 }
 
 Status NtxFile::RemoveOrderAndPages(Order* order) {
@@ -288,82 +282,45 @@ bool NtxFile::HeadUnchanged(const uint8_t* head) const {
   return !unwritten_ && std::memcmp(head, header_.data(), kNtxBlockSize) == 0;
 }
 
-Status NtxFile::ReadLock() {
-  if (read_locks_ == 0 && write_locks_ == 0) {
-    if (shared_ && !host_->DirtyRead()) {
-      auto reread = [&] { return unwritten_ ? kSuccess : ReadHeaders(false); };
-      if (Failed(LockAndReread(false, reread))) return kFailure;
-    }
-  }
-  ++read_locks_;
-  return kSuccess;
+Status NtxFile::Reread(bool reread) {
+  return reread && !unwritten_ ? ReadHeaders(false) : kSuccess;
 }
 
-void NtxFile::ReadUnlock() {
-  if (read_locks_ <= 0) throw InternalError(9106, "ntxIndexUnLockRead: bad count of locks.");
-  if (--read_locks_ == 0 && write_locks_ == 0 && !UnlockFile()) {
-    throw InternalError(9108, "ntxIndexUnLockRead: unlock error.");
-  }
+void NtxFile::BeginChange() {
+  saved_free_page_ = free_page_;
+  saved_next_append_ = next_append_;
+  saved_roots_.clear();
+  for (auto& o : orders_) saved_roots_.push_back(o->root());
 }
 
-Status NtxFile::WriteLock(bool reread) {
-  if (read_only_) throw InternalError(9101, "ntxIndexLockWrite: readonly index.");
-  if (read_locks_ > 0) throw InternalError(9105, "ntxIndexLockWrite: writeLock after readLock.");
-  if (write_locks_ == 0 && shared_) {
-    auto headers = [&] { return reread && !unwritten_ ? ReadHeaders(false) : kSuccess; };
-    if (Failed(LockAndReread(true, headers))) return kFailure;
-  }
-  if (write_locks_ == 0) {
-    saved_free_page_ = free_page_;
-    saved_next_append_ = next_append_;
-    saved_roots_.clear();
-    for (auto& o : orders_) saved_roots_.push_back(o->root());
-  }
-  ++write_locks_;
-  return kSuccess;
-}
-
-Status NtxFile::WriteUnlock(bool discard) {
-  if (write_locks_ <= 0) throw InternalError(9106, "ntxIndexUnLockWrite: bad count of locks.");
-  if (read_locks_ > 0) {
-    throw InternalError(9105, "ntxIndexUnLockWrite: writeUnLock before readUnLock.");
-  }
+Status NtxFile::EndChange(bool discard) {
   Status s = kSuccess;
-  if (discard) discard_pending_ = true;
-  if (write_locks_ == 1) {
-    discard = discard_pending_;
-    discard_pending_ = false;
-    if (discard) {
-      // Back to the state at the first write lock: nothing of the change was written.
-      DiscardCache();
-      header_changed_ = false;
-      s = kFailure;  // nothing of the change reached the file
-      free_page_ = saved_free_page_;
-      next_append_ = saved_next_append_;
-      for (size_t i = 0; i < orders_.size() && i < saved_roots_.size(); ++i) {
-        orders_[i]->set_root(saved_roots_[i]);
-      }
-      for (auto& o : orders_) {
-        o->Touch();
-        o->cached_count = -1;
-      }
-    } else {
-      // Any changed page raises the update counter, so that other processes drop their
-      // cached copies.
-      if (cache_.has_changes()) header_changed_ = true;
-      std::vector<CachedPage*> changed = cache_.TakeChanged();
-      for (CachedPage* p : changed) {
-        if (Ok(s) && Failed(WritePage(p))) s = kFailure;
-        p->changed = false;
-        if (p == changed.front() && changed.size() > 1) CrashPoint("index-flush");
-      }
-      if (Ok(s)) s = WriteHeaders();
+  if (discard) {
+    // Back to the state at the first write lock: nothing of the change was written.
+    DiscardCache();
+    header_changed_ = false;
+    s = kFailure;  // nothing of the change reached the file
+    free_page_ = saved_free_page_;
+    next_append_ = saved_next_append_;
+    for (size_t i = 0; i < orders_.size() && i < saved_roots_.size(); ++i) {
+      orders_[i]->set_root(saved_roots_[i]);
     }
-    --write_locks_;
-    if (!UnlockFile()) throw InternalError(9108, "ntxIndexUnLockWrite: unlock error.");
-    return s;
+    for (auto& o : orders_) {
+      o->Touch();
+      o->cached_count = -1;
+    }
+  } else {
+    // Any changed page raises the update counter, so that other processes drop their
+    // cached copies.
+    if (cache_.has_changes()) header_changed_ = true;
+    std::vector<CachedPage*> changed = cache_.TakeChanged();
+    for (CachedPage* p : changed) {
+      if (Ok(s) && Failed(WritePage(p))) s = kFailure;
+      p->changed = false;
+      if (p == changed.front() && changed.size() > 1) CrashPoint("index-flush");
+    }
+    if (Ok(s)) s = WriteHeaders();
   }
-  --write_locks_;
   return s;
 }
 

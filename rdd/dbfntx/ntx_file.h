@@ -48,19 +48,7 @@ class NtxFile : public OrderBag {
   Order* order_at(size_t i) const override;
   File& file() { return file_; }
 
-  // --- locks (counted; the file is locked at the first and unlocked at the last) ---
-  Status ReadLock() override;
-  void ReadUnlock() override;
-  // reread false: the header is not read again (rebuild).
-  Status WriteLock(bool reread = true) override;
-  // Writes the changed pages and headers, then unlocks. discard: the change is abandoned; the
-  // changed pages are dropped instead of written (an inner lock's discard makes the
-  // outermost release discard too).
-  Status WriteUnlock(bool discard = false) override;
-  void ForceUnlock() noexcept override;
   Status RemoveOrderAndPages(Order* order) override;
-  bool write_locked() const { return write_locks_ > 0; }
-  bool locked() const { return read_locks_ + write_locks_ > 0; }
 
   // --- pages ---
   // Reads (or finds in the cache) the page at a byte offset and checks its layout for the
@@ -122,6 +110,11 @@ class NtxFile : public OrderBag {
 
  protected:
   bool HeadUnchanged(const uint8_t* head) const override;
+  Status Reread(bool reread) override;
+  void BeginChange() override;
+  Status EndChange(bool discard) override;
+  void DropChange() noexcept override;
+  const char* EngineName() const override { return "ntx"; }
 
  private:
   Status WriteHeaders();
@@ -129,7 +122,6 @@ class NtxFile : public OrderBag {
 
   bool compound_ = false;
   bool large_ = false;
-  bool discard_pending_ = false;  // an inner write lock abandoned its change
   std::vector<std::unique_ptr<NtxOrder>> orders_;
   std::array<uint8_t, kNtxBlockSize> header_{};  // block 0 as last read or written
   uint32_t update_counter_ = 0;
@@ -137,8 +129,6 @@ class NtxFile : public OrderBag {
   uint64_t next_append_ = 0;  // byte offset of the next page appended
   bool header_changed_ = false;
   bool unwritten_ = false;  // created here; no header on disk yet
-  int read_locks_ = 0;
-  int write_locks_ = 0;
   PageCache cache_;
   std::unordered_map<uint64_t, int64_t> subtree_counts_;
   bool path_change_ = false;

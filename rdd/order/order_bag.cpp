@@ -65,6 +65,8 @@ bool OrderBag::Unchanged() {
 }
 
 void OrderBag::CloseFile() noexcept {
+  read_locks_ = write_locks_ = 0;
+  discard_pending_ = false;
   head_map_.Unmap();
   if (!file_.is_open()) return;
   (void)UnlockFile();
@@ -90,6 +92,59 @@ ErrorAnswer OrderBag::Error(int gen_code, int sub_code, int os_code, bool can_re
 Status OrderBag::Corrupt() const {
   Error(kEgCorruption, kEdfCorrupt);
   return kFailure;
+}
+
+void OrderBag::LockFault(int code, const char* what) const {
+  throw InternalError(code, std::string(EngineName()) + what);
+}
+
+Status OrderBag::ReadLock() {
+  if (read_locks_ == 0 && write_locks_ == 0 && shared_ && !host_->DirtyRead()) {
+    if (Failed(LockAndReread(false, [&] { return Reread(true); }))) return kFailure;
+  }
+  ++read_locks_;
+  return kSuccess;
+}
+
+void OrderBag::ReadUnlock() {
+  if (read_locks_ <= 0) LockFault(9106, "IndexUnLockRead: bad count of locks.");
+  if (--read_locks_ == 0 && write_locks_ == 0 && !UnlockFile()) {
+    LockFault(9108, "IndexUnLockRead: unlock error.");
+  }
+}
+
+Status OrderBag::WriteLock(bool reread) {
+  if (read_only_) LockFault(9101, "IndexLockWrite: readonly index.");
+  if (read_locks_ > 0) LockFault(9105, "IndexLockWrite: writeLock after readLock.");
+  if (write_locks_ == 0) {
+    if (shared_ && Failed(LockAndReread(true, [&] { return Reread(reread); }))) return kFailure;
+    BeginChange();
+  }
+  ++write_locks_;
+  return kSuccess;
+}
+
+Status OrderBag::WriteUnlock(bool discard) {
+  if (write_locks_ <= 0) LockFault(9106, "IndexUnLockWrite: bad count of locks.");
+  if (read_locks_ > 0) LockFault(9105, "IndexUnLockWrite: writeUnLock before readUnLock.");
+  if (discard) discard_pending_ = true;
+  if (write_locks_ > 1) {
+    --write_locks_;
+    return kSuccess;
+  }
+  discard = discard_pending_;
+  discard_pending_ = false;
+  Status s = EndChange(discard);
+  --write_locks_;
+  if (!UnlockFile()) LockFault(9108, "IndexUnLockWrite: unlock error.");
+  return s;
+}
+
+void OrderBag::ForceUnlock() noexcept {
+  if (write_locks_ > 0) DropChange();
+  (void)UnlockFile();
+  read_locks_ = write_locks_ = 0;
+  discard_pending_ = false;
 }
 
 OrderReadLock::~OrderReadLock() {

@@ -61,14 +61,19 @@ class OrderBag {
     return out;
   }
 
-  virtual Status ReadLock() = 0;
-  virtual void ReadUnlock() = 0;
+  // Counted locks: the first takes the file lock of a shared bag and reads again what other
+  // programs may have changed (Reread); the last releases it.
+  Status ReadLock();
+  void ReadUnlock();
   // reread false: the header is not read again (rebuild).
-  virtual Status WriteLock(bool reread = true) = 0;
-  // Writes the changed pages and headers, then unlocks; discard: the changes are dropped.
-  virtual Status WriteUnlock(bool discard = false) = 0;
+  Status WriteLock(bool reread = true);
+  // Writes the changed pages and headers, then unlocks; discard: the changes are dropped (an
+  // inner lock's discard makes the outermost release discard too).
+  Status WriteUnlock(bool discard = false);
   // Releases every lock still held without raising anything (closing after a failure).
-  virtual void ForceUnlock() noexcept = 0;
+  void ForceUnlock() noexcept;
+  bool locked() const { return read_locks_ + write_locks_ > 0; }
+  bool write_locked() const { return write_locks_ > 0; }
   // The headers are written at the release of the write lock (an order's FOR text changed).
   virtual void MarkHeaderChanged() = 0;
   // Removes an order from a bag that holds others; the caller holds the write lock.
@@ -119,9 +124,25 @@ class OrderBag {
   }
   // The file goes when the bag closes: a temporary bag, or a new one never published.
   bool RemovedOnClose() const { return temporary_ || !final_path_.empty(); }
+  // What an engine does inside the lock frame. Reread: under a new file lock of a shared bag,
+  // what other programs may have changed (reread false: a rebuild needs nothing read).
+  virtual Status Reread(bool reread) = 0;
+  // The first write lock: the state that a discarded change returns to.
+  virtual void BeginChange() = 0;
+  // The last write unlock: the change written, or dropped (discard: the result is failure).
+  virtual Status EndChange(bool discard) = 0;
+  // The locks are dropped after a failure: the change is forgotten, nothing raised.
+  virtual void DropChange() noexcept = 0;
+  // "ntx" or "cdx": the internal errors of the lock frame name their engine.
+  virtual const char* EngineName() const = 0;
+  [[noreturn]] void LockFault(int code, const char* what) const;
+  int read_locks_ = 0;
+  int write_locks_ = 0;
+  bool discard_pending_ = false;  // an inner write lock abandoned its change
+
   // The first kHeadBytes of the file still show the state last read under a lock.
   virtual bool HeadUnchanged(const uint8_t* head) const { return false; }
-  // Unlocks and closes the file (a temporary bag's file is deleted).
+  // Unlocks and closes the file (a temporary bag's file is deleted); no lock is held after.
   void CloseFile() noexcept;
   static constexpr size_t kHeadBytes = 1024;
 

@@ -347,13 +347,16 @@ TEST_F(CdxTest, AddedTagsUseFreedPagesAndAFailedOneLeavesTheBag) {
   const uint32_t kRecords = 20000;
   for (uint32_t r = 1; r <= kRecords; ++r) {
     char name[16];
-    std::snprintf(name, sizeof name, "%c%08X", 'A' + static_cast<int>(rng() % 26), rng());
+    std::snprintf(name, sizeof name, "%c%08X", 'A' + static_cast<int>(rng() % 26),
+                  static_cast<unsigned>(rng()));
     Add({Value::String(name), Value::Double(static_cast<int>(rng() % 2000000) / 100.0, 9, 2)});
   }
   DBCOMMIT();
   const std::string bag = Path("add.cdx");
+  OrdCondArgs additive;
+  additive.additive = true;
   for (const char* tag : {"NAME", "AMT"}) {
-    ORDCONDSET({.additive = true});
+    ORDCONDSET(additive);
     ASSERT_TRUE(ORDCREATE(bag, tag, tag)) << ErrorText();
   }
   ASSERT_TRUE(ORDDESTROY(Value::String("AMT")));
@@ -362,14 +365,16 @@ TEST_F(CdxTest, AddedTagsUseFreedPagesAndAFailedOneLeavesTheBag) {
   ASSERT_GT(free, 100);
   ORDSETFOCUS(Value::String("NAME"));
   const std::vector<uint32_t> by_name = Walk();
-  ORDCONDSET({.additive = true});
+  ORDCONDSET(additive);
   ASSERT_TRUE(ORDCREATE(bag, "LOWER", "LOWER(NAME)")) << ErrorText();
   BagPages(bag, 2, &tree, &free);
   EXPECT_EQ(free, 0) << "the freed pages are used first";
   std::vector<uint32_t> ours = Walk(), theirs;
   EXPECT_EQ(ours.size(), kRecords);
   ExpectOrderedByKeyValues("LOWER");
-  if (ReaderWalk(Path("add.dbf"), bag, "NAME", &theirs)) EXPECT_EQ(theirs, by_name);
+  if (ReaderWalk(Path("add.dbf"), bag, "NAME", &theirs)) {
+    EXPECT_EQ(theirs, by_name);
+  }
   DBCLOSEAREA();
 
   const std::string before = ReadAll(bag);
@@ -378,7 +383,7 @@ TEST_F(CdxTest, AddedTagsUseFreedPagesAndAFailedOneLeavesTheBag) {
   {
     FileSizeLimit limit(static_cast<rlim_t>(before.size() + 16 * kCdxPageSize));
     ASSERT_TRUE(limit.ok());
-    ORDCONDSET({.additive = true});
+    ORDCONDSET(additive);
     EXPECT_FALSE(ORDCREATE(bag, "AMT", "AMT"));
   }
   EXPECT_FALSE(errors_.empty());
@@ -406,7 +411,9 @@ TEST_F(CdxTest, DeletedKeysJoinUnderfullPagesAndFreeThem) {
     Add({Value::String(name), Value::Integer(1)});
   }
   DBCOMMIT();
-  ORDCONDSET({.for_text = "ON = 1"});
+  OrdCondArgs only_on;
+  only_on.for_text = "ON = 1";
+  ORDCONDSET(only_on);
   ASSERT_TRUE(ORDCREATE(Path("joins.cdx"), "NAME", "NAME")) << ErrorText();
   auto pages = [&](int64_t* tree, int64_t* free) { BagPages(Path("joins.cdx"), 1, tree, free); };
   auto expect_walks = [&](uint32_t every, const std::string& when) {
@@ -417,7 +424,9 @@ TEST_F(CdxTest, DeletedKeysJoinUnderfullPagesAndFreeThem) {
     std::reverse(back.begin(), back.end());
     EXPECT_EQ(back, want) << when;
     std::vector<uint32_t> theirs;
-    if (ReaderWalk(Path("joins.dbf"), Path("joins.cdx"), "NAME", &theirs)) EXPECT_EQ(theirs, want) << when;
+    if (ReaderWalk(Path("joins.dbf"), Path("joins.cdx"), "NAME", &theirs)) {
+      EXPECT_EQ(theirs, want) << when;
+    }
     EXPECT_EQ(ORDKEYCOUNT(), static_cast<int64_t>(want.size())) << when;
   };
   // Keeps the keys of every n-th record.

@@ -1071,6 +1071,21 @@ TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
        Table::kClienti,
        {{"Apri tabella...", FileName("ORDINI.DBF")}},
        OpensTable("ORDINI.DBF")},
+      // Bad files are told and the open table stays: a memo file, a table cut short, a name
+      // that is not there.
+      {KeyPress(Qt::Key_F2), Table::kClienti,
+       {{"Apri tabella...", FileName("ORDINI.DBT")}, {"risulta corrotto.", Press("OK")}},
+       OpensTable("CLIENTI.DBF")},
+      {KeyPress(Qt::Key_F2), Table::kClienti,
+       {{"Apri tabella...", FileName("ROTTA.DBF")}, {"risulta corrotto.", Press("OK")}},
+       OpensTable("CLIENTI.DBF"), false,
+       [](Walk& k) {
+         std::ofstream(k.dir + "/ROTTA.DBF", std::ios::binary) << ReadFile(k.table).substr(0, 100);
+       }},
+      {KeyPress(Qt::Key_F2), Table::kClienti,
+       {{"Apri tabella...", FileName("NONCE.DBF")},
+        {"Impossibile trovare il file ", Press("OK")}},
+       OpensTable("CLIENTI.DBF")},
       {KeyPress(Qt::Key_F3), Table::kClienti, {{"Modifica tabella"}}},
       {KeyPress(Qt::Key_F4), Table::kClienti, {{"Imposta vista"}}},
       {KeyPress(Qt::Key_F5), Table::kClienti, {}, Status("/24"), true, ImportedByAnotherProgram},
@@ -1104,6 +1119,12 @@ TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
        false,
        IndexBeside("CITTA.NTX", "CITTA")},
       // Esc after typing closes "Vai al record" and "Cerca colonna" without asking.
+      {KeyPress(Qt::Key_I, ctrl), Table::kClienti,
+       {{"Apri indice...", FileName("ROTTO.NTX")}, {"risulta corrotto.", Press("OK")}},
+       [](Walk& k) { EXPECT_FALSE(StatusText(k).contains("Indice:")); }, false,
+       [](Walk& k) {
+         std::ofstream(k.dir + "/ROTTO.NTX", std::ios::binary) << std::string(700, 'x');
+       }},
       {KeyPress(Qt::Key_R, ctrl),
        Table::kClienti,
        {{"Vai al record",

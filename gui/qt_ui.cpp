@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCursor>
 #include <QDesktopServices>
 #include <QDialog>
@@ -12,6 +13,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -64,6 +66,12 @@ struct Scene {
   const char* save_as;  // the answer of a file dialog for a new file (in the table's folder);
                         // nullptr: the table's own name
   void (*prepare)();    // sets the view up first, or nullptr
+  // What the user has typed or chosen in the dialog when it is drawn: a text or list control
+  // by name, and its text (nullptr: none). The guide's examples.
+  struct Entry {
+    const char* control;
+    const char* text;
+  } entries[3];
 };
 
 // Two fields hidden, so that the column chooser starts from a selection.
@@ -76,20 +84,52 @@ void HideTwoFields() {
 }
 
 constexpr Scene kScenes[] = {
-    {"vistacol", {Action::kImpostaVista}, nullptr, &HideTwoFields},
-    {"memo", {Action::kUltimaColonna, Action::kModificaCampo}, nullptr, nullptr},
-    {"struttura", {Action::kModificaStruttura}, nullptr, nullptr},
-    {"creaind", {Action::kNuovoIndice}, nullptr, nullptr},
-    {"vaialrec", {Action::kVaiAlRecord}, nullptr, nullptr},
-    {"cercacol", {Action::kCercaColonna}, nullptr, nullptr},
-    {"filtro", {Action::kImpostaFiltro}, nullptr, nullptr},
-    {"sostval", {Action::kSostituisciValori}, nullptr, nullptr},
-    {"cancrec", {Action::kCancellaRecord}, nullptr, nullptr},
-    {"copiatab", {Action::kCopiaTabella}, "COPIA", nullptr},
-    {"importarec", {Action::kImportaRecord}, nullptr, nullptr},
-    {"password", {Action::kImpostaPassword}, nullptr, nullptr},
-    {"infos", {Action::kInformazioni}, nullptr, nullptr},
+    {"vistacol", {Action::kImpostaVista}, nullptr, &HideTwoFields, {}},
+    {"memo", {Action::kUltimaColonna, Action::kModificaCampo}, nullptr, nullptr, {}},
+    {"struttura", {Action::kModificaStruttura}, nullptr, nullptr, {}},
+    {"creaind", {Action::kNuovoIndice}, nullptr, nullptr, {{"cKey", "UPPER(RAGSOC)"}}},
+    {"vaialrec", {Action::kVaiAlRecord}, nullptr, nullptr, {}},
+    {"cercacol", {Action::kCercaColonna}, nullptr, nullptr, {}},
+    {"filtro",
+     {Action::kImpostaFiltro},
+     nullptr,
+     nullptr,
+     {{"cFor", "PROV = 'CO' .AND. FIDO > 5000"}, {"cKey", "UPPER(RAGSOC)"}}},
+    {"sostval",
+     {Action::kSostituisciValori},
+     nullptr,
+     nullptr,
+     {{"cCam", "CITTA"}, {"cExp", "UPPER(CITTA)"}, {"cFor", "PROV = 'CO'"}}},
+    {"cancrec",
+     {Action::kCancellaRecord},
+     nullptr,
+     nullptr,
+     {{"cFor", "FIDO = 0 .AND. .NOT. ATTIVO"}}},
+    {"copiatab",
+     {Action::kCopiaTabella},
+     "COPIA",
+     nullptr,
+     {{"cFor", "ATTIVO"}, {"cKey", "UPPER(CITTA)"}, {"cFmt", "CSV"}}},
+    {"importarec", {Action::kImportaRecord}, nullptr, nullptr, {{"cFor", "IMPORTO > 100"}}},
+    {"password", {Action::kImpostaPassword}, nullptr, nullptr, {}},
+    {"infos", {Action::kInformazioni}, nullptr, nullptr, {}},
 };
+
+// Types a scene's entries into its dialog, as the user would.
+void FillScene(const Scene& scene, QWidget* dialog) {
+  for (const Scene::Entry& entry : scene.entries) {
+    if (!entry.control) continue;
+    QWidget* w = dialog->findChild<QWidget*>(entry.control);
+    if (auto* memo = qobject_cast<QPlainTextEdit*>(w)) {
+      memo->setPlainText(entry.text);
+    } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+      combo->setCurrentText(entry.text);
+    } else {
+      std::fprintf(stderr, "voskdbu: la scena %s non trova il campo %s\n", scene.name,
+                   entry.control);
+    }
+  }
+}
 
 // Names on stderr every label and button of a drawn dialog that its text does not fit: the
 // picture would show it cut ("Solo struttu").
@@ -396,19 +436,25 @@ int QtUi::ScreenHeight() {
 }
 
 int QtUi::RunDialog(Dialog& dlg) {
+  auto running = std::make_shared<bool>(true);  // dlg is there for the timer below
   if (dialog_shot_) {
     dialog_shot_ = false;
-    QTimer::singleShot(150, [this] {
-      if (QWidget* d = QApplication::activeModalWidget()) {
-        ReportClippedTexts(d);
-        d->grab().save(screenshot_, "PNG");
-        d->close();
-      }
+    QTimer::singleShot(150, [this, &dlg, running] {
+      QWidget* d = QApplication::activeModalWidget();
+      if (!*running || !d) return;
+      if (const Scene* scene = SceneNamed(scene_)) FillScene(*scene, d);
+      QCoreApplication::processEvents();
+      ReportClippedTexts(d);
+      d->grab().save(screenshot_, "PNG");
+      dlg.lAsk = false;  // what the scene typed is dropped without asking
+      d->close();
     });
   }
   QPoint origin;
   if (window_ && window_->grid()) origin = window_->grid()->GridToGlobal(QPoint(0, 0));
-  return RunDialogView(dlg, window_.get(), origin);
+  const int result = RunDialogView(dlg, window_.get(), origin);
+  *running = false;
+  return result;
 }
 
 namespace {

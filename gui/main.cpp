@@ -120,5 +120,11 @@ int main(int argc, char** argv) {
   vosk::RunProgram([] { vosk::CLOSEALL(); });
   vosk::EndOfProgram();  // before ui goes: no area left open, no handler holding ui
   vosk::SetUi(nullptr);
+  if (!screenshot.isEmpty() && !ui.screenshot_written()) {
+    std::fprintf(stderr, "voskdbu: %s non disegnato: %s\n", screenshot.toLocal8Bit().constData(),
+                 scene.isEmpty() ? "la finestra non si è aperta"
+                                 : "il comando della scena non ha aperto la sua finestra");
+    return 1;
+  }
   return 0;
 }

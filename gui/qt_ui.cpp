@@ -368,7 +368,7 @@ void QtUi::RunMainWindow() {
         window_->activateWindow();
         window_->grid()->setFocus();
         QCoreApplication::processEvents();
-        window_->grab().save(screenshot_, "PNG");
+        screenshot_written_ = window_->grab().save(screenshot_, "PNG");
       }
       window_->close();
     });
@@ -445,7 +445,7 @@ int QtUi::RunDialog(Dialog& dlg) {
       if (const Scene* scene = SceneNamed(scene_)) FillScene(*scene, d);
       QCoreApplication::processEvents();
       ReportClippedTexts(d);
-      d->grab().save(screenshot_, "PNG");
+      screenshot_written_ = d->grab().save(screenshot_, "PNG");
       dlg.lAsk = false;  // what the scene typed is dropped without asking
       d->close();
     });

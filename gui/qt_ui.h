@@ -57,6 +57,10 @@ class QtUi : public Ui {
   void StartInstance(const std::string& parameters) override;
   void OpenMailto(const std::string& url) override;
 
+  // True once the picture asked for has been saved (a scene whose command showed no dialog
+  // leaves it false).
+  bool screenshot_written() const { return screenshot_written_; }
+
   // The window while RunMainWindow runs, else null.
   MainWindow* window() const { return window_.get(); }
   // Builds the main window without running the event loop (tests).
@@ -70,6 +74,7 @@ class QtUi : public Ui {
   QString screenshot_;
   QString scene_;
   bool dialog_shot_ = false;  // the next dialog is saved to screenshot_ and closed
+  bool screenshot_written_ = false;
   int last_filter_ = 1;       // the filter chosen in the last file dialog
 
   // The answer of a file dialog while a scene runs.

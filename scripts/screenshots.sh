@@ -34,10 +34,11 @@ window() {  # window WIDTH HEIGHT
 # Fails when the picture is not written or the program finds a text cut in it.
 shot() {  # shot FILE.png TABLE [SCENE]
   rm -f "$out/$1"
-  ./voskdbu --screenshot "$out/$1" ${3:+--scene "$3"} "$2" 2>stderr.txt
+  local status=0
+  ./voskdbu --screenshot "$out/$1" ${3:+--scene "$3"} "$2" 2>stderr.txt || status=$?
   if grep '^voskdbu:' stderr.txt | sed "s/^/$1: /" >&2; then return 1; fi
-  if [[ ! -s $out/$1 ]]; then
-    echo "screenshots: $1 not written" >&2
+  if ((status != 0)) || [[ ! -s $out/$1 ]]; then
+    echo "screenshots: $1 not written (status $status)" >&2
     return 1
   fi
 }

@@ -26,6 +26,29 @@ for scene in $scenes; do
     fail "scene $scene is drawn by no picture of screenshots.sh"
 done
 
+# A scene the program does not know, or one without a picture to draw, is refused before any
+# window opens.
+for args in "--screenshot $scratch/x.png --scene nessuna" "--scene filtro"; do
+  status=0
+  # shellcheck disable=SC2086
+  QT_QPA_PLATFORM=offscreen "$build/gui/voskdbu" $args "$source/samples/CLIENTI.DBF" \
+    >/dev/null 2>"$scratch/err" || status=$?
+  ((status == 2)) || fail "voskdbu $args: status $status"
+  grep -q '^uso: voskdbu' "$scratch/err" || fail "voskdbu $args: no usage on stderr"
+  [[ ! -e $scratch/x.png ]] || fail "voskdbu $args drew a picture"
+done
+
+# A scene whose command opens no dialog (no other table to import from) says so and fails.
+mkdir "$scratch/lone"
+cp "$source/samples/CLIENTI.DBF" "$scratch/lone/"
+cp "$build/gui/voskdbu" "$scratch/lone/"  # its settings file beside it, not the build's
+status=0
+(cd "$scratch/lone" && QT_QPA_PLATFORM=offscreen ./voskdbu --screenshot "$scratch/x.png" \
+  --scene importarec CLIENTI.DBF >/dev/null 2>"$scratch/err") || status=$?
+((status == 1)) || fail "importarec with no other table: status $status"
+grep -q 'non ha aperto la sua finestra' "$scratch/err" || fail "importarec: $(cat "$scratch/err")"
+[[ ! -e $scratch/x.png ]] || fail "importarec with no other table drew a picture"
+
 # PNG width and height, from the IHDR chunk.
 png_size() { od -An -tu1 -j16 -N8 "$1" | awk '{print $1*16777216+$2*65536+$3*256+$4, $5*16777216+$6*65536+$7*256+$8}'; }
 

@@ -87,6 +87,7 @@ constexpr Scene kScenes[] = {
     {"vistacol", {Action::kImpostaVista}, nullptr, &HideTwoFields, {}},
     {"memo", {Action::kUltimaColonna, Action::kModificaCampo}, nullptr, nullptr, {}},
     {"struttura", {Action::kModificaStruttura}, nullptr, nullptr, {}},
+    {"modprop", {Action::kModificaProprieta}, nullptr, nullptr, {}},
     {"creaind", {Action::kNuovoIndice}, nullptr, nullptr, {{"cKey", "UPPER(RAGSOC)"}}},
     {"vaialrec", {Action::kVaiAlRecord}, nullptr, nullptr, {}},
     {"cercacol", {Action::kCercaColonna}, nullptr, nullptr, {}},

@@ -82,8 +82,8 @@ class QtUi : public Ui {
 };
 
 // The names that --scene takes, in the order of the guide: "vistacol", "memo", "struttura",
-// "creaind", "vaialrec", "cercacol", "filtro", "sostval", "cancrec", "copiatab", "importarec",
-// "password", "infos".
+// "modprop", "creaind", "vaialrec", "cercacol", "filtro", "sostval", "cancrec", "copiatab",
+// "importarec", "password", "infos".
 QStringList SceneNames();
 bool IsScene(const QString& name);
 

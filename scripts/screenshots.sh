@@ -52,6 +52,7 @@ done <<'EOF'
 column-chooser.png CLIENTI.DBF vistacol
 memo-editor.png ORDINI.DBF memo
 structure-editor.png CLIENTI.DBF struttura
+modprop.png CLIENTI.DBF modprop
 index-dialog.png CLIENTI.DBF creaind
 vaialrec.png CLIENTI.DBF vaialrec
 cercacol.png CLIENTI.DBF cercacol

@@ -14,47 +14,12 @@ constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
                              1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                              1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// The common case without the C library: |value| x 10^decimals below 10^15 and clearly not
-// half-way between two results, so rounding the scaled double is exact. False otherwise.
-bool FormatDecimalFast(double value, int decimals, std::string* out) {
-  if (decimals > 15) return false;
-  double a = std::fabs(value) * kPow10[decimals];
-  if (!(a < 1e15)) return false;
-  double whole = std::floor(a);
-  double frac = a - whole;
-  // Rounding to 15 significant digits first may move the fraction across one half when it
-  // lies within 10^(digits of a - 15) of it: those are left to the general conversion.
-  int digits = 0;
-  for (double w = whole; w >= 1.0 && digits < 16; w /= 10) ++digits;
-  double margin = std::max(kPow10[digits] / 1e15, 1e-9);
-  if (std::fabs(frac - 0.5) <= margin) return false;
-  uint64_t n = static_cast<uint64_t>(whole) + (frac > 0.5 ? 1 : 0);
-  char buf[40];
-  char* end = buf + sizeof buf;
-  char* p = end;
-  int k = 0;
-  do {
-    if (k == decimals && decimals > 0) *--p = '.';
-    *--p = static_cast<char>('0' + n % 10);
-    n /= 10;
-    ++k;
-  } while (n > 0 || k <= decimals);
-  bool zero = true;
-  for (char* q = p; q < end; ++q) {
-    if (*q >= '1' && *q <= '9') zero = false;
-  }
-  if (value < 0 && !zero) *--p = '-';
-  out->assign(p, end);
-  return true;
-}
-
 }  // namespace
 
 std::string FormatDecimal(double value, int decimals) {
   if (!std::isfinite(value)) return std::string();
   if (decimals < 0) decimals = 0;
   std::string text;
-  if (FormatDecimalFast(value, decimals, &text)) return text;
   bool negative = false;
   if (!FormatFixed(value, decimals, &text, &negative)) return std::string();
   return negative ? "-" + text : text;

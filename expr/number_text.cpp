@@ -1,5 +1,6 @@
 #include "expr/number_text.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -83,13 +84,49 @@ std::string IntegerDigits(int64_t i, int dec) {
   return s;
 }
 
+constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16};
+
+// The common case without the C library: a x 10^dec below 10^15 (a >= 0) and clearly not
+// half-way between two results, so rounding the scaled double gives the digits that rounding
+// 15 significant digits gives. False otherwise (the general conversion then decides).
+bool FixedDigitsFast(double a, int dec, std::string* out) {
+  if (dec > 15) return false;
+  a *= kPow10[dec];
+  if (!(a < 1e15)) return false;
+  double whole = std::floor(a);
+  double frac = a - whole;
+  // Rounding to 15 significant digits first may move the fraction across one half when it
+  // lies within 10^(digits of a - 15) of it: those are left to the general conversion.
+  int digits = 0;
+  for (double w = whole; w >= 1.0 && digits < 16; w /= 10) ++digits;
+  double margin = std::max(kPow10[digits] / 1e15, 1e-9);
+  if (std::fabs(frac - 0.5) <= margin) return false;
+  uint64_t n = static_cast<uint64_t>(whole) + (frac > 0.5 ? 1 : 0);
+  char buf[40];
+  char* end = buf + sizeof buf;
+  char* p = end;
+  int k = 0;
+  do {
+    if (k == dec && dec > 0) *--p = '.';
+    *--p = static_cast<char>('0' + n % 10);
+    n /= 10;
+    ++k;
+  } while (n > 0 || k <= dec);
+  out->assign(p, end);
+  return true;
+}
+
 }  // namespace
 
-bool FormatFixed(double x, int dec, std::string* digits, bool* negative) {
+bool FormatFixed(double x, int dec, std::string* digits, bool* negative, bool fast) {
   if (!std::isfinite(x)) return false;
   if (dec < 0) dec = 0;
   if (dec > kMaxDecimals) dec = kMaxDecimals;
-  std::string text = PlaceDecimalPoint(ScaledDigits(std::fabs(x), dec), dec);
+  std::string text;
+  if (!fast || !FixedDigitsFast(std::fabs(x), dec, &text)) {
+    text = PlaceDecimalPoint(ScaledDigits(std::fabs(x), dec), dec);
+  }
   *negative = x < 0 && !AllZeroDigits(text);
   *digits = std::move(text);
   return true;

@@ -29,8 +29,10 @@ std::string StrOf(const Value& number, int width = -1, int dec = -1);
 std::string StrZeroOf(const Value& number, int width = -1, int dec = -1);
 
 // The decimal digits of |x| rounded half up at `dec` decimals as StrOf does, without sign or
-// padding ("12.50" for 12.5 and dec 2). False when x is not finite.
-bool FormatFixed(double x, int dec, std::string* digits, bool* negative);
+// padding ("12.50" for 12.5 and dec 2). False when x is not finite. Values whose scaled
+// digits are plain (below 10^15, not near a half) take a short way without the C library;
+// fast = false always takes the general conversion (tests compare the two).
+bool FormatFixed(double x, int dec, std::string* digits, bool* negative, bool fast = true);
 
 // ROUND(): x rounded half away from zero at `dec` decimals (negative dec rounds to tens,
 // hundreds, ...), using the same 15 significant digits as StrOf.

@@ -38,7 +38,7 @@ TEST(DecimalText, AgreesWithGeneralConversionOnRandomValues) {
     int dec = static_cast<int>(gen() % 6);
     std::string digits;
     bool negative = false;
-    ASSERT_TRUE(FormatFixed(v, dec, &digits, &negative));
+    ASSERT_TRUE(FormatFixed(v, dec, &digits, &negative, /*fast=*/false));
     ASSERT_EQ(FormatDecimal(v, dec), (negative ? "-" : "") + digits) << v << " dec " << dec;
   }
 }

@@ -1548,40 +1548,6 @@ Status DbfArea::get_record(std::string* out) {
   return kSuccess;
 }
 
-// --- record transfer ---
-
-// Numbers, dates and logicals of all blanks (a logical also "?") hold no value.
-Status DbfArea::field_is_blank(int pos, bool* out) {
-  *out = false;
-  if (pos < 1 || pos > static_cast<int>(fields_.size())) return kSuccess;
-  const Field& f = fields_[static_cast<size_t>(pos - 1)];
-  const bool text_kind = f.kind == FieldKind::kNumeric || f.kind == FieldKind::kFloat ||
-                         f.kind == FieldKind::kLogical ||
-                         (f.kind == FieldKind::kDate && f.length == 8);
-  if (!text_kind) return kSuccess;
-  const uint8_t* rec = RawRecord();
-  if (!rec) return kFailure;
-  if (!positioned_) return kSuccess;
-  const uint8_t* p = rec + f.offset;
-  bool blank = true;
-  for (uint16_t i = 0; i < f.length && blank; ++i) {
-    blank = p[i] == ' ' || (f.kind == FieldKind::kLogical && p[i] == '?');
-  }
-  *out = blank;
-  return kSuccess;
-}
-
-// Whole records are copied when both layouts are identical, the table has no memo fields and
-// both areas use one code page: at once between areas of one driver, otherwise when the
-// destination says it takes whole records.
-Status DbfArea::transfer(TransferInfo* info) {
-  const bool memo_fields = std::any_of(fields_.begin(), fields_.end(), [](const Field& f) {
-    return IsMemoKind(f.kind) || (f.kind == FieldKind::kVariant && f.length >= 6);
-  });
-  if (Failed(DecideWholeRecords(info, !memo_fields))) return kFailure;
-  return WorkArea::transfer(info);
-}
-
 // --- record changes ---
 
 Status DbfArea::append(bool release_locks) {

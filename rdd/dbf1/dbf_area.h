@@ -139,6 +139,10 @@ class DbfArea : public WorkArea {
   // Takes the next value of an autoincrement counter from the descriptor on disk.
   Status NextCounter(int field_index, int64_t* out);
   Status WriteRecordAt(uint32_t recno, const uint8_t* data);
+  // The destination of a transfer that can take this table's records in blocks as they are
+  // stored (nullptr when the records must go one at a time), and that block copy.
+  DbfArea* BlockCopyTarget(TransferInfo* info);
+  Status CopyRecordBlocks(TransferInfo* info, DbfArea* dest);
   // Writes what this area holds back: the records changed in the read-ahead under a table
   // lock and the appended records gathered for a table held exclusively. Every read of the
   // data file outside the read-ahead and every header write calls it first.

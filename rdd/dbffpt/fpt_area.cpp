@@ -672,6 +672,7 @@ Status FptArea::ReplaceBlocks(uint32_t old_block, uint32_t old_smt_length, bool 
 }
 
 void FptArea::ReleaseHeldValues(bool commit) {
+  if (free_on_commit_.empty() && free_on_rollback_.empty()) return;  // no memo value changed
   std::vector<HeldValue> release;
   std::vector<HeldValue> written;  // on commit: the values the written record references now
   release.swap(commit ? free_on_commit_ : free_on_rollback_);

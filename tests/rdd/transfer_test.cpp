@@ -8,6 +8,7 @@
 #include "rdd/transfer.h"
 #include "rdd/trigger.h"
 #include "rdd_fixture.h"
+#include "support/file_size_limit.h"
 
 namespace vosk {
 namespace {
@@ -320,6 +321,56 @@ TEST_F(TransferTest, WholeRecordsExactlyWhenLayoutsMatch) {
       EXPECT_EQ(Names("A"), (std::vector<std::string>{"x0", "x1", "x2"})) << c.name;
     }
   }
+}
+
+// A whole table copied into a new one moves in blocks as the file holds it: the new body is the
+// old one byte for byte (deleted records keep their mark). On a full disk the copy fails and the
+// new table holds exactly the records its file took, each whole.
+TEST_F(TransferTest, WholeTableCopiesAsStoredAndStopsCleanOnAFullDisk) {
+  const int kRecords = 3000;  // about 3 MB: several blocks
+  std::string src = Create("big.dbf", {{"A", "C", 254, 0}, {"B", "C", 254, 0},
+                                       {"C", "C", 254, 0}, {"D", "C", 254, 0}, {"N", "N", 8, 0}});
+  ASSERT_TRUE(Use(src));
+  for (int i = 1; i <= kRecords; ++i) {
+    ASSERT_TRUE(DBAPPEND());
+    FIELDPUT(1, Value::String("row " + std::to_string(i)));
+    FIELDPUT(5, Value::Integer(i));
+    if (i % 7 == 0) DBDELETE();
+  }
+  DBCOMMIT();
+  const std::string before = Bytes(src);
+  auto le16 = [](const std::string& b, size_t at) {
+    return static_cast<size_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
+  };
+  const size_t header = le16(before, 8), reclen = le16(before, 10);
+  ASSERT_EQ(reclen, 1u + 4 * 254 + 8);
+  TransferArgs a;
+  a.driver = "DBF";
+  a.file = Path("copy.dbf");
+  ASSERT_TRUE(DBCOPYTO(a)) << ErrorText();
+  std::string copy = Bytes(Path("copy.dbf"));
+  ASSERT_EQ(copy.size(), before.size());
+  EXPECT_EQ(copy.substr(header), before.substr(header));
+  EXPECT_EQ(copy.substr(4, 4), before.substr(4, 4));  // the record count
+
+  const size_t limit = header + 1500 * reclen + 100;
+  {
+    FileSizeLimit full(limit);
+    if (!full.ok()) GTEST_SKIP() << "no file-size limit";
+    a.file = Path("part.dbf");
+    EXPECT_FALSE(DBCOPYTO(a));
+  }
+  EXPECT_TRUE(HasError(kEgWrite, kEdfWrite)) << ErrorText();
+  std::string part = Bytes(Path("part.dbf"));
+  const size_t count = le16(part, 4);
+  ASSERT_GT(count, 0u);
+  ASSERT_LT(count, static_cast<size_t>(kRecords));
+  EXPECT_EQ(part.size(), header + count * reclen + 1);
+  EXPECT_EQ(part.back(), '\x1a');
+  EXPECT_EQ(part.substr(header, count * reclen), before.substr(header, count * reclen));
+  ASSERT_TRUE(Use(Path("part.dbf"), false, false, "PART"));
+  DBGOBOTTOM();
+  EXPECT_EQ(FIELDGET(5).number(), static_cast<double>(count));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Check benchmark: `dbutool check` of an NTX order against `dbutool index` building the same
-# order, on tables of 1,000,000 and 10,000,000 records, with wall-clock time and peak memory
-# (maximum resident set size from /usr/bin/time -v) of each, measured in one run.
+# Check benchmark: `dbutool check` of an NTX order and of a CDX tag against `dbutool index`
+# building the same order, on tables of 1,000,000 and 10,000,000 records, with wall-clock time
+# and peak memory (maximum resident set size from /usr/bin/time -v) of each, measured in one
+# run.
 #
 #   bench/check.sh [RECORDS...]        (default 1000000 10000000)
 #
@@ -39,20 +40,34 @@ measure() {
 }
 
 {
-  printf "%-10s %-7s %9s %9s   %s\n" records step seconds "peak MB" "check/index"
+  printf "%-10s %-11s %9s %9s   %s\n" records step seconds "peak MB" "check/index"
   for n in "${sizes[@]}"; do
     table="$work/t$n.dbf"
     if [[ ! -f "$table" ]]; then
       "$DBUTOOL" create "$table" NAME:C:20 AMOUNT:N:10:2 >/dev/null
       awk -v n="$n" 'BEGIN { print "NAME,AMOUNT"; seed = 20240229
         for (i = 1; i <= n; i++) { seed = (seed * 16807) % 2147483647
-          printf "N%09d,%d.%02d\n", seed % 1000000000, seed % 100000, seed % 100 } }' |
-        "$DBUTOOL" append "$table" --csv - --exclusive >/dev/null
+          printf "N%09d,%d.%02d\n", seed % 1000000000, seed % 100000, seed % 100 } }' \
+        >"$work/t$n.csv"
+      "$DBUTOOL" append "$table" --csv "$work/t$n.csv" --exclusive >/dev/null
+      rm -f "$work/t$n.csv"
     fi
     cat "$table" >/dev/null
-    read -r ti mi < <(measure "$DBUTOOL" index "$table" "$work/t$n.ntx" NAME)
-    read -r tc mc < <(measure "$DBUTOOL" check "$table" "$work/t$n.ntx")
-    printf "%-10s %-7s %9s %9d\n" "$n" index "$ti" $((mi / 1024))
-    printf "%-10s %-7s %9s %9d   %s\n" "$n" check "$tc" $((mc / 1024)) "$(ratio "$tc" "$ti")"
+    for ext in ntx cdx; do
+      bag="$work/t$n.$ext"
+      if [[ $ext == ntx ]]; then
+        driver=DBFNTX
+        read -r ti mi < <(measure "$DBUTOOL" index "$table" "$bag" NAME)
+      else
+        # A tag goes into an existing CDX bag: each build starts without one.
+        driver=DBFCDX
+        read -r ti mi < <(measure sh -c 'rm -f "$1" && exec "$2" index "$3" "$1" NAME --tag NAME \
+          --driver DBFCDX' _ "$bag" "$DBUTOOL" "$table")
+      fi
+      read -r tc mc < <(measure "$DBUTOOL" check "$table" "$bag" --driver "$driver")
+      printf "%-10s %-11s %9s %9d\n" "$n" "$ext index" "$ti" $((mi / 1024))
+      printf "%-10s %-11s %9s %9d   %s\n" "$n" "$ext check" "$tc" $((mc / 1024)) \
+        "$(ratio "$tc" "$ti")"
+    done
   done
 } | tee "$report"

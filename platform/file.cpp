@@ -196,6 +196,21 @@ bool File::Lock(uint64_t offset, uint64_t length, bool exclusive, bool wait) {
   return true;
 }
 
+bool File::LockedElsewhere(uint64_t offset, uint64_t length) {
+  struct flock fl = {};
+  fl.l_type = F_WRLCK;  // conflicts with any lock; a test needs no write access
+  fl.l_whence = SEEK_SET;
+  fl.l_start = static_cast<off_t>(offset);
+  fl.l_len = static_cast<off_t>(length);
+  fl.l_pid = 0;
+  while (fcntl(fd_, F_OFD_GETLK, &fl) != 0) {
+    if (errno == EINTR) continue;
+    last_error_ = OsCodeFromErrno(errno);
+    return true;
+  }
+  return fl.l_type != F_UNLCK;
+}
+
 bool File::Unlock(uint64_t offset, uint64_t length) {
   struct flock fl = {};
   fl.l_type = F_UNLCK;

@@ -56,6 +56,9 @@ class File {
   // range is free. Return true when the lock is held afterwards.
   bool Lock(uint64_t offset, uint64_t length, bool exclusive, bool wait);
   bool Unlock(uint64_t offset, uint64_t length);
+  // True when another open of a file (this program's or another's) holds a lock over some byte
+  // of the range, or when that cannot be told. Takes no lock.
+  bool LockedElsewhere(uint64_t offset, uint64_t length);
 
   // OsCode of the last failed call.
   int last_error() const { return last_error_; }

@@ -2058,6 +2058,13 @@ Status DbfArea::LockHolderInfo(uint32_t recno, Value what, Value* out) {
   return kSuccess;
 }
 
+bool DbfArea::RecordLockedElsewhere(uint32_t recno) {
+  if (!shared_) return false;
+  LockScheme ls;
+  if (!SchemeOf(lock_scheme_, structural_bag_, &ls)) return true;
+  return data_.LockedElsewhere(RecordLockOffset(ls, recno, header_len_, record_len_), 1);
+}
+
 void DbfArea::WriteDbaseLock(uint32_t recno) {
   if (dbase_lock_field_ == 0 || recno < 1 || recno > rec_count_) return;
   const Field& f = fields_[static_cast<size_t>(dbase_lock_field_ - 1)];

@@ -68,6 +68,9 @@ class DbfArea : public WorkArea {
   // _DBASELOCK field); otherwise what the holder wrote there: `what` 0 the lock time
   // "hh:mm:ss", 1 the lock date, 2 the holder's computer name.
   Status LockHolderInfo(uint32_t recno, Value what, Value* out);
+  // True when another program holds the record's lock or the table's (or when that cannot be
+  // told): a change of the record may be under way. Takes no lock.
+  bool RecordLockedElsewhere(uint32_t recno);
   Status child_end(WorkArea* parent, const Relation& rel) override;
   Status clear_filter() override;
   Status set_filter(const Condition& cond) override;

@@ -63,7 +63,7 @@ class CdxBag : public OrderBag {
   Status NewBuildPage(uint64_t* offset, bool* direct);
   Status WriteBuiltPages(const uint8_t* pages, size_t count, uint64_t offset);
   // Changes whenever a cached page may have changed: decoded leaves older than it are stale.
-  uint64_t epoch() const { return epoch_; }
+  uint64_t epoch() const override { return epoch_; }
 
   // --- tags ---
   // Adds a tag (header already placed) to the directory and the list; write lock held.

@@ -10,11 +10,13 @@ class IndexedArea;
 class CdxBag;
 
 // Walks every tag of a CDX bag: page kinds and counts, interior entries equal to their child's
-// last key, one leaf depth, key order, no page reached twice; then compares each tag's keys
-// with the keys of the table's records (FOR and unique rules; custom and partial tags are only
-// walked). The area's record position is restored. Failure only when the check itself could
-// not run.
-Status CdxCheckBag(IndexedArea* area, CdxBag* bag, NtxCheckReport* report);
+// last key, one leaf depth, key order, the leaf chain, no page reached twice; then compares
+// each sound tag's keys with the keys of the table's records (FOR and unique rules; custom and
+// partial tags are only walked). Memory stays bounded whatever the bag's size; the read lock
+// is let go about every chunk_keys keys (see NtxCheckBag). The area's record position is
+// restored. Failure only when the check itself could not run.
+Status CdxCheckBag(IndexedArea* area, CdxBag* bag, NtxCheckReport* report,
+                   int64_t chunk_keys = kCheckChunkKeys);
 
 }  // namespace vosk
 

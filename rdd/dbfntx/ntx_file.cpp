@@ -328,6 +328,7 @@ Status NtxFile::EndChange(bool discard) {
 
 void NtxFile::DiscardCache() {
   cache_.Discard();
+  ++epoch_;
   ForgetSubtreeCounts();
 }
 

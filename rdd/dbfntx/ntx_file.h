@@ -49,6 +49,7 @@ class NtxFile : public OrderBag {
   File& file() { return file_; }
 
   Status RemoveOrderAndPages(Order* order) override;
+  uint64_t epoch() const override { return epoch_; }
 
   // --- pages ---
   // Reads (or finds in the cache) the page at a byte offset and checks its layout for the
@@ -130,6 +131,7 @@ class NtxFile : public OrderBag {
   bool header_changed_ = false;
   bool unwritten_ = false;  // created here; no header on disk yet
   PageCache cache_;
+  uint64_t epoch_ = 1;  // raised whenever the cache is dropped
   std::unordered_map<uint64_t, int64_t> subtree_counts_;
   bool path_change_ = false;
   // State at the first write lock, restored when a change is abandoned.

@@ -15,8 +15,10 @@ namespace {
 // Sides of an entry; a tree entry sorts before the table entry of the same key and record.
 constexpr uint8_t kTreeSide = 0;
 constexpr uint8_t kTableSide = 1;
-// Differences looked at again on their records; more are counted, not confirmed.
-constexpr size_t kMaxDifferences = 1000;
+// Differences kept to be looked at again on their records; more are counted, not confirmed.
+// Beside a busy writer most of them are changes made while the check ran, each settled by
+// one look.
+constexpr size_t kMaxDifferences = 100000;
 // Reported lines of one order.
 constexpr int kMaxLines = 20;
 
@@ -133,6 +135,10 @@ Status KeyAudit::Finish(std::vector<std::string>* problems, std::vector<std::str
   close_group();
   int64_t confirmed = 0;
   for (const Difference& d : differences) {
+    if (confirmed >= kMaxLines) {  // the order is damaged; the rest are only counted
+      ++unconfirmed;
+      continue;
+    }
     bool real;
     if (Failed(Confirm(d, &real))) return kFailure;
     if (!real) continue;
@@ -152,18 +158,25 @@ Status KeyAudit::Finish(std::vector<std::string>* problems, std::vector<std::str
   return area_->go_to(saved);
 }
 
-// The difference is looked at again on the record: under its record lock when that can be
-// had at once (a writer changes a record and its keys under that lock), else a few times over
-// a second and a half, so that a change caught between its record and its keys is let finish.
-// A bag that no other program may write (not shared), or a tree key of record 0, is looked at
-// once: nothing can change under the check there.
+// The difference is looked at again on the record. A writer changes a record and its keys
+// under the record's lock (or the table's), so a look counts at once when this area holds that
+// lock, and when nobody else held it just before and just after the look, twice in a row (a
+// table opened read-only cannot take the lock; a change may begin and end between two tests
+// of it, hardly twice). Otherwise the record is looked at again a few times over a second and a
+// half, so that a change caught between its record and its keys is let finish. A bag that no
+// other program may write (not shared), or a tree key of record 0, is looked at once: nothing
+// can change under the check there.
 Status KeyAudit::Confirm(const Difference& d, bool* real) {
   *real = false;
   const int attempts = order_->bag()->shared() && d.recno != 0 ? 6 : 1;
+  int quiet_looks = 0;
   for (int attempt = 0; attempt < attempts; ++attempt) {
-    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50 << attempt));
+    if (attempt > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(quiet_looks > 0 ? 2 : 50 << attempt));
+    }
     bool locked = false;
     if (d.recno != 0 && Failed(area_->lock(2, d.recno, &locked))) return kFailure;
+    const bool quiet_before = locked || (d.recno != 0 && !area_->RecordLockedElsewhere(d.recno));
     bool differs = false;
     {
       Status st = kSuccess;
@@ -196,6 +209,11 @@ Status KeyAudit::Confirm(const Difference& d, bool* real) {
     }
     if (!differs) return kSuccess;
     if (locked) break;
+    if (quiet_before && !area_->RecordLockedElsewhere(d.recno)) {
+      if (++quiet_looks == 2) break;
+    } else {
+      quiet_looks = 0;
+    }
   }
   *real = true;
   return kSuccess;

@@ -5,6 +5,7 @@
 #include "expr/settings.h"
 #include "platform/file.h"
 #include "platform/owned_file.h"
+#include "platform/system.h"
 #include "rdd/order/order.h"
 
 namespace vosk {
@@ -158,6 +159,23 @@ OrderReadLock::~OrderReadLock() {
   } catch (...) {
     b_->ForceUnlock();
   }
+}
+
+Status ChunkedReadLock::Pause(bool* moved) {
+  *moved = false;
+  steps_ = 0;
+  if (!b_->shared() || b_->host()->DirtyRead()) return kSuccess;
+  lock_.reset();
+  // Writers poll for the lock: the pause gives a waiting one its turn.
+  SleepMillis(1);
+  lock_.emplace(b_);
+  if (!lock_->ok()) return kFailure;
+  if (b_->epoch() != epoch_) {
+    epoch_ = b_->epoch();
+    *moved = true;
+    ++moves_;
+  }
+  return kSuccess;
 }
 
 OrderWriteLock::~OrderWriteLock() {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,9 @@ class OrderBag {
   virtual void MarkHeaderChanged() = 0;
   // Removes an order from a bag that holds others; the caller holds the write lock.
   virtual Status RemoveOrderAndPages(Order* order) = 0;
+  // Moves (at least) whenever a lock found the bag changed by another program: pages read
+  // before may be stale.
+  virtual uint64_t epoch() const = 0;
 
   // A new bag is built under an owned name beside the name it is meant for (BuildBeside
   // gives that name; the file that has the name now is held, opened in the bag's share mode,
@@ -172,6 +176,36 @@ class OrderReadLock {
  private:
   OrderBag* b_;
   bool ok_;
+};
+
+// A read lock for a long read of a whole bag (the check): let go at the end of every chunk of
+// steps and taken again after a short pause, so that the writers of other programs wait one
+// chunk at most. The reader learns whether the bag changed in between; pages it read before
+// are then stale. A bag no other program may write is read under one lock.
+class ChunkedReadLock {
+ public:
+  ChunkedReadLock(OrderBag* b, int64_t chunk) : b_(b), chunk_(chunk), epoch_(b->epoch()) {
+    lock_.emplace(b);
+  }
+  bool ok() const { return lock_.has_value() && lock_->ok(); }
+  void Count(int64_t steps = 1) { steps_ += steps; }
+  // The chunk is complete: the reader should pause where it can take the read up again.
+  bool due() const { return steps_ >= chunk_; }
+  // Lets the lock go and takes it again; *moved: another program changed the bag meanwhile.
+  // Failure: the lock could not be had again (the error was raised).
+  Status Pause(bool* moved);
+  // Pauses after which the bag had changed.
+  int64_t moves() const { return moves_; }
+  ChunkedReadLock(const ChunkedReadLock&) = delete;
+  ChunkedReadLock& operator=(const ChunkedReadLock&) = delete;
+
+ private:
+  OrderBag* b_;
+  int64_t chunk_;
+  int64_t steps_ = 0;
+  uint64_t epoch_;
+  int64_t moves_ = 0;
+  std::optional<OrderReadLock> lock_;
 };
 
 // A write lock held for the lifetime of the object. Changes reach the file only through

@@ -575,6 +575,38 @@ TEST_F(ToolTest, RestructureMapsConvertsAndKeepsTheOldTable) {
   EXPECT_EQ(Tool("list " + table_ + " --csv --all").out, now);
 }
 
+// check exits 0 for a sound bag, 1 for a damaged one (a record whose key the bag does not
+// hold: its lines name the record) and 4 when it could not check at all (no bag, a file that
+// is no bag), for both engines.
+TEST_F(ToolTest, CheckTellsADamagedBagFromOneItCouldNotCheck) {
+  for (const char* engine : {"DBFNTX", "DBFCDX"}) {
+    SCOPED_TRACE(engine);
+    const std::string ext = engine[3] == 'N' ? ".ntx" : ".cdx";
+    const std::string table = dir_ + "/c" + ext.substr(1) + ".dbf";
+    const std::string bag = dir_ + "/byname" + ext;
+    const std::string driver = std::string(" --driver ") + engine;
+    std::filesystem::copy_file(dir_ + "/people.dbf", table);
+    ASSERT_EQ(Tool("index '" + table + "' '" + bag + "' NAME --tag BYNAME" + driver).status, 0);
+    auto check = [&](const std::string& which) {
+      return Tool("check '" + table + "' '" + which + "'" + driver);
+    };
+    EXPECT_EQ(check(bag).status, 0);
+
+    std::string bytes = vosk::test::ReadFileBytes(table);
+    const size_t header = static_cast<uint8_t>(bytes[8]) | static_cast<uint8_t>(bytes[9]) << 8;
+    bytes.replace(header + 1, 5, "Zorzi");  // record 1 changed behind the bag's back
+    vosk::test::WriteFileBytes(table, bytes);
+    ToolRun damaged = check(bag);
+    EXPECT_EQ(damaged.status, 1) << damaged.out;
+    EXPECT_NE(damaged.out.find("record 1 has no key \"Zorzi"), std::string::npos) << damaged.out;
+    EXPECT_NE(damaged.out.find("DAMAGED"), std::string::npos) << damaged.out;
+
+    EXPECT_EQ(check(dir_ + "/none" + ext).status, 4);
+    vosk::test::WriteFileBytes(dir_ + "/junk" + ext, std::string(3000, 'x'));
+    EXPECT_EQ(check(dir_ + "/junk" + ext).status, 4);
+  }
+}
+
 TEST_F(ToolTest, RestructureRebuildsTheStructuralBagForOtherReaders) {
   ASSERT_EQ(Tool("index " + table_ + " '" + dir_ + "/people.cdx' NAME --tag BYNAME --driver DBFCDX")
                 .status, 0);

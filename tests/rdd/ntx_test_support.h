@@ -78,13 +78,16 @@ class NtxTest : public RddTest {
 };
 
 // Checks every bag of the current area, whatever its engine; false when a check could not run.
-inline bool CheckBags(NtxCheckReport* report) {
+inline bool CheckBags(NtxCheckReport* report, int64_t chunk_keys = kCheckChunkKeys) {
   auto* area = dynamic_cast<IndexedArea*>(CurrentArea());
   if (!area) return false;
   for (const auto& bag : area->bags()) {
     Status s = kFailure;
-    if (auto* ntx = dynamic_cast<NtxFile*>(bag.get())) s = NtxCheckBag(area, ntx, report);
-    if (auto* cdx = dynamic_cast<CdxBag*>(bag.get())) s = CdxCheckBag(area, cdx, report);
+    if (auto* ntx = dynamic_cast<NtxFile*>(bag.get())) {
+      s = NtxCheckBag(area, ntx, report, chunk_keys);
+    } else if (auto* cdx = dynamic_cast<CdxBag*>(bag.get())) {
+      s = CdxCheckBag(area, cdx, report, chunk_keys);
+    }
     if (Failed(s)) return false;
   }
   return true;

@@ -4,8 +4,10 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 #include "expr/settings.h"
+#include "platform/owned_file.h"
 #include "platform/system.h"
 #include "rdd/byte_order.h"
 #include "rdd/dbfcdx/cdx_key.h"
@@ -123,32 +125,72 @@ Status CdxArea::CreateOrder(const OrderCreateInfo& info, const OrderCondition* c
   std::string name = OrderNormalName(named ? info.tag_name : PathBaseName(file));
   bool temporary = cond && cond->temporary;
 
-  CdxBag* bag = nullptr;
+  // A tag added to a bag that exists goes into a copy of the bag, which takes the bag's name
+  // once written whole: a failure part-way (a full disk) or a kill leaves the bag as it was.
+  // This area's own open of the bag closes first and, when the tag is not added, the bag is
+  // opened again as it was in the list, with the order that controlled.
+  size_t position = bags_.size();
+  struct Reopen {
+    std::function<void()> open;
+    ~Reopen() {
+      if (!open) return;
+      try {
+        open();
+      } catch (...) {
+        // Told through the error handler; the area goes on without the bag.
+      }
+    }
+  } reopen;
   for (size_t i = 0; i < bags_.size(); ++i) {
     if (FullPath(bags_[i]->path()) != FullPath(file)) continue;
     if (named && !temporary) {
-      if (bags_[i]->read_only()) {
+      OrderBag* open = bags_[i].get();
+      if (open->read_only()) {
         OrderError(kEgReadonly, kEdfReadonly, file);
         return kFailure;
       }
-      bag = static_cast<CdxBag*>(bags_[i].get());
-    } else {
-      CloseBag(i);
+      std::string focus;
+      for (Order* o : open->orders()) {
+        if (o == focus_) focus = o->name();
+      }
+      position = i;
+      reopen.open = [this, path = open->path(), share = open->shared(),
+                     structural = open->structural(), focus, i] {
+        auto again = std::make_unique<CdxBag>(this);
+        if (Failed(again->Open(path, share, false))) return;
+        again->set_structural(structural);
+        for (auto& t : again->tags()) {
+          if (Failed(CompileOrder(t.get()))) return;
+        }
+        for (auto& t : again->tags()) {
+          if (t->name() == focus) focus_ = t.get();
+        }
+        bags_.insert(bags_.begin() + static_cast<long>(std::min(i, bags_.size())),
+                     std::move(again));
+      };
     }
+    CloseBag(i);
     break;
   }
-  std::unique_ptr<CdxBag> fresh;
+  std::unique_ptr<CdxBag> fresh = std::make_unique<CdxBag>(this);
+  CdxBag* bag = fresh.get();
   bool reset = false;
-  if (!bag) {
-    fresh = std::make_unique<CdxBag>(this);
+  {
     bool share = shared_ && !temporary && !(cond && cond->exclusive);
     if (named && !temporary && FileExists(file)) {
-      // An existing bag gets the tag; an empty or header-only file starts afresh.
+      // An existing bag gets the tag in its copy; an empty or header-only file starts afresh.
+      std::string path;
       if (FileSizeOf(file) <= kCdxHeaderSize) {
         if (Failed(fresh->Create(file, share, false))) return kFailure;
         reset = true;
-      } else if (Failed(fresh->Open(file, share, false))) {
-        return kFailure;
+      } else {
+        if (Failed(fresh->CopyBeside(file, &path)) || Failed(fresh->Open(path, share, false))) {
+          return kFailure;
+        }
+        // Its tags are kept current with the new one.
+        for (auto& t : fresh->tags()) {
+          if (Failed(CompileOrder(t.get()))) return kFailure;
+        }
       }
     } else {
       // A temporary bag lives in the temporary folder; any other is built beside its name.
@@ -161,7 +203,6 @@ Status CdxArea::CreateOrder(const OrderCreateInfo& info, const OrderCondition* c
       if (Failed(fresh->Create(path, share, temporary))) return kFailure;
       reset = true;
     }
-    bag = fresh.get();
   }
   CdxTag* o;
   {
@@ -192,19 +233,20 @@ Status CdxArea::CreateOrder(const OrderCreateInfo& info, const OrderCondition* c
     if (Failed(bag->AddTag(std::move(created)))) return kFailure;
     if (Failed(lock.Release())) return kFailure;
   }
-  if (fresh && Failed(fresh->Publish())) return kFailure;
-  if (fresh) {
-    bool structural = IsStructuralName(file) && !temporary;
-    fresh->set_structural(structural);
-    if (structural) {
-      bags_.insert(bags_.begin(), std::move(fresh));
-      if (!structural_bag_ && GlobalSettings().autopen()) {
-        structural_bag_ = true;
-        header_dirty_ = true;
-      }
-    } else {
-      bags_.push_back(std::move(fresh));
+  CrashPoint("bag-tag-added");
+  if (Failed(fresh->Publish())) return kFailure;
+  reopen.open = nullptr;
+  bool structural = IsStructuralName(file) && !temporary;
+  fresh->set_structural(structural);
+  if (structural) {
+    bags_.insert(bags_.begin(), std::move(fresh));
+    if (!structural_bag_ && GlobalSettings().autopen()) {
+      structural_bag_ = true;
+      header_dirty_ = true;
     }
+  } else {
+    bags_.insert(bags_.begin() + static_cast<long>(std::min(position, bags_.size())),
+                 std::move(fresh));
   }
   if (!(cond && cond->additive)) {
     for (size_t i = bags_.size(); i-- > 0;) {

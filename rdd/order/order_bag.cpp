@@ -1,9 +1,11 @@
 #include "rdd/order/order_bag.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "expr/settings.h"
 #include "platform/file.h"
+#include "platform/os_error.h"
 #include "platform/owned_file.h"
 #include "platform/system.h"
 #include "rdd/order/order.h"
@@ -44,6 +46,34 @@ Status OrderBag::BuildBeside(const std::string& final_path, bool shared, std::st
   (void)RemoveOrphanedFiles(dir, base + ".", suffix);
   *build_path = OwnedFileName(dir, base + ".", suffix);
   return kSuccess;
+}
+
+Status OrderBag::CopyBeside(const std::string& final_path, std::string* build_path) {
+  if (Failed(BuildBeside(final_path, false, build_path))) return kFailure;
+  int rc = 0;
+  {
+    File copy;
+    rc = copy.Create(*build_path, Share::kExclusive);
+    std::vector<uint8_t> buffer(1 << 20);
+    for (uint64_t at = 0; rc == 0;) {
+      const int64_t n = replaced_.ReadAt(buffer.data(), buffer.size(), at);
+      if (n < 0) {
+        rc = replaced_.last_error();
+      } else if (n == 0) {
+        break;
+      } else if (copy.WriteAt(buffer.data(), static_cast<size_t>(n), at) != n) {
+        rc = copy.last_error() != 0 ? copy.last_error() : kOsDiskFull;
+      }
+      at += static_cast<uint64_t>(std::max<int64_t>(n, 0));
+    }
+    if (rc == 0) CrashPoint("bag-copied");
+  }
+  if (rc == 0) return kSuccess;
+  DeleteFile(*build_path);
+  Error(kEgWrite, kEdfWrite, rc);
+  final_path_.clear();
+  replaced_.Close();
+  return kFailure;
 }
 
 Status OrderBag::Publish() {

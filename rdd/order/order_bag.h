@@ -91,6 +91,11 @@ class OrderBag {
   // file. The file of a bag not published is removed when the bag closes; the files of such
   // builds whose owner is gone are removed at the next build beside the same name.
   Status BuildBeside(const std::string& final_path, bool shared, std::string* build_path);
+  // A change of an existing bag (a tag added) is made the same way, in a copy: the file that
+  // has the name is held exclusively, so that no other program has it open (it would go on
+  // with the old file), and copied as it is under an owned name beside it (build_path); the
+  // caller opens the copy, changes it and publishes it. A copy that fails is removed.
+  Status CopyBeside(const std::string& final_path, std::string* build_path);
   Status Publish();
   // True when the bag, read without a lock, is as this process last read it under a lock: no
   // other program changed it since. Always true for a bag not opened shared or whose reads

@@ -71,6 +71,18 @@ class ToolTest : public ::testing::Test {
     EXPECT_EQ(Tool("append '" + path + "' --csv '" + dir_ + "/" + name + ".csv'").status, 0);
     return path;
   }
+  // Creates dir_/big.dbf (NAME C30, N N6) with the 20,000 records "name <i * 7919 % 20000>",
+  // i % 97; returns its path ("" when it could not be made).
+  std::string MakeNames() {
+    const std::string table = dir_ + "/big.dbf";
+    std::ofstream out(dir_ + "/names.csv");
+    out << "NAME,N\n";
+    for (int i = 1; i <= 20000; ++i) out << "name " << (i * 7919 % 20000) << "," << i % 97 << "\n";
+    out.close();
+    const bool made = Tool("create '" + table + "' NAME:C:30 N:N:6").status == 0 &&
+                      Tool("append '" + table + "' --csv '" + dir_ + "/names.csv'").status == 0;
+    return made ? table : "";
+  }
   std::string dir_, table_;
 };
 
@@ -361,14 +373,8 @@ TEST_F(ToolTest, IndexOnAFullDiskLeavesThePreviousBag) {
 // disk or killed it fails and leaves the bag as it was (it is built beside, never over the old
 // one).
 TEST_F(ToolTest, ReindexKeepsEveryOrderAndOnAFullDiskTheOldBag) {
-  const std::string table = dir_ + "/big.dbf";
-  ASSERT_EQ(Tool("create '" + table + "' NAME:C:30 N:N:6").status, 0);
-  {
-    std::ofstream out(dir_ + "/names.csv");
-    out << "NAME,N\n";
-    for (int i = 1; i <= 20000; ++i) out << "name " << (i * 7919 % 20000) << "," << i % 97 << "\n";
-  }
-  ASSERT_EQ(Tool("append '" + table + "' --csv '" + dir_ + "/names.csv'").status, 0);
+  const std::string table = MakeNames();
+  ASSERT_FALSE(table.empty());
   constexpr rlim_t kLimit = 64 * 1024;  // less than each bag takes
   const struct {
     const char* bag;
@@ -583,14 +589,8 @@ TEST_F(ToolTest, RestructureMapsConvertsAndKeepsTheOldTable) {
 // as it was. The add that completes keeps the old tag, its new tag seeks right and another
 // reader walks it; no copy is left beside the bag.
 TEST_F(ToolTest, TagAddedToABagLeavesThePreviousBagUntilWhole) {
-  const std::string table = dir_ + "/big.dbf";
-  ASSERT_EQ(Tool("create '" + table + "' NAME:C:30 N:N:6").status, 0);
-  {
-    std::ofstream out(dir_ + "/names.csv");
-    out << "NAME,N\n";
-    for (int i = 1; i <= 20000; ++i) out << "name " << (i * 7919 % 20000) << "," << i % 97 << "\n";
-  }
-  ASSERT_EQ(Tool("append '" + table + "' --csv '" + dir_ + "/names.csv'").status, 0);
+  const std::string table = MakeNames();
+  ASSERT_FALSE(table.empty());
   const std::string bag = dir_ + "/names.cdx";
   ASSERT_EQ(Tool("index '" + table + "' '" + bag + "' N --tag SMALL --for 'RECNO() <= 50'")
                 .status, 0);

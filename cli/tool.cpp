@@ -15,6 +15,7 @@
 #include "expr/settings.h"
 #include "platform/owned_file.h"
 #include "rdd/text/csv.h"
+#include "rdd/transfer.h"
 #include "rdd/text/field_text.h"
 #include "rdd/db_commands.h"
 #include "rdd/dbf1/dbf_area.h"
@@ -184,6 +185,34 @@ class Output {
   std::string buf_;
 };
 
+// A value the driver cannot decode is listed empty; any other error ends the listing.
+ErrorAnswer QuietDecodeErrors(const RuntimeError& e) {
+  if (e.gen_code == kEgDataType && e.sub_code == kEdfDataType) return ErrorAnswer::Default();
+  throw Abandon(e);
+}
+
+// list --csv: a copy of the records to CSV on the standard output, with the columns of the
+// record number and the deletion mark when asked for. Deleted records are left out unless
+// --all.
+int ListCsv(const ToolArgs& a, DbfArea* t, const std::vector<int>& cols) {
+  TransferArgs args;
+  args.file = "-";
+  args.driver = "CSV";
+  if (a.Has("fields")) {
+    for (int c : cols) args.fields.push_back(t->field_name(c));
+  }
+  args.for_text = a.Get("for");
+  args.text_columns = (a.Has("recno") ? kTextColumnRecno : 0) |
+                      (a.Has("all") ? kTextColumnDeleted : 0);
+  ScopedErrorHandler quiet(QuietDecodeErrors);
+  SET(kSetDeleted, Value::Logical(!a.Has("all")));
+  bool ok = DBCOPYTO(args);
+  SET(kSetDeleted, Value::Logical(false));
+  if (!ok) throw Abandon(RuntimeError{kEgWrite, "DBCMD", 0, 0, "", t->file_name()});
+  DBCLOSEAREA();
+  return 0;
+}
+
 int CmdList(const ToolArgs& a) {
   DbfArea* t = a.Has("index") ? OpenIndexedTable(a, true, true)
                               : OpenTable(a, a.positional.at(1), true, true);
@@ -192,6 +221,8 @@ int CmdList(const ToolArgs& a) {
   bool recno = a.Has("recno");
   Codepage cp = t->codepage();
   std::vector<int> cols = SelectedFields(a, t);
+  // (A table without fields cannot be copied: its rows are listed empty below.)
+  if (csv && !a.Has("count") && !cols.empty()) return ListCsv(a, t, cols);
   const std::vector<Field>& fields = t->fields();
   const char sep = csv ? ',' : '\t';
   Output out;
@@ -233,12 +264,7 @@ int CmdList(const ToolArgs& a) {
   bool count_only = a.Has("count");
   if (count_only) o.clear();
   uint64_t passed = 0;
-  ScopedErrorHandler quiet([](const RuntimeError& e) -> ErrorAnswer {
-    if (e.gen_code == kEgDataType && e.sub_code == kEdfDataType) {
-      return ErrorAnswer::Default();  // a value the driver cannot decode is left empty
-    }
-    throw Abandon(e);
-  });
+  ScopedErrorHandler quiet(QuietDecodeErrors);
   (void)t->go_top();
   while (!t->eof()) {
     const uint8_t* rec = t->RawRecord();

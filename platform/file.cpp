@@ -126,6 +126,29 @@ int64_t File::ReadAt(void* buf, size_t len, uint64_t offset) {
   return static_cast<int64_t>(done);
 }
 
+int File::OpenStandardOutput() {
+  Close();
+  int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return last_error_ = OsCodeFromErrno(errno);
+  fd_ = fd;
+  path_ = "-";
+  return 0;
+}
+
+int64_t File::Write(const void* buf, size_t len) {
+  size_t done = 0;
+  while (done < len) {
+    ssize_t n = ::write(fd_, static_cast<const char*>(buf) + done, len - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      last_error_ = OsCodeFromErrno(errno);
+      return -1;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
 int64_t File::WriteAt(const void* buf, size_t len, uint64_t offset) {
   size_t done = 0;
   while (done < len) {

@@ -33,6 +33,9 @@ class File {
   int Open(const std::string& path, Access access, Share share);
   // Creates (or truncates) a file, read-write. Returns 0 or an OsCode.
   int Create(const std::string& path, Share share);
+  // Takes a copy of the process's standard output, written in sequence with Write (it may be
+  // a pipe). Returns 0 or an OsCode.
+  int OpenStandardOutput();
   void Close();
   bool is_open() const { return fd_ >= 0; }
   int fd() const { return fd_; }
@@ -41,6 +44,8 @@ class File {
   // Positioned I/O. Return the number of bytes transferred, or -1 (last_error() tells why).
   int64_t ReadAt(void* buf, size_t len, uint64_t offset);
   int64_t WriteAt(const void* buf, size_t len, uint64_t offset);
+  // Sequential write at the current position (streams such as a pipe).
+  int64_t Write(const void* buf, size_t len);
   // Size in bytes, or -1.
   int64_t Size();
   bool Truncate(uint64_t size);

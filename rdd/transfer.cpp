@@ -134,14 +134,27 @@ bool RunTransfer(bool export_to, const TransferArgs& args, const char* operation
   o.delimiter = args.delimiter;
   o.table = args.table;
   o.query = args.query;
+  // The conditions are compiled in the source area; a copy's before its target is made.
+  Condition for_cond = args.for_cond, while_cond = args.while_cond;
+  auto compile = [&](WorkArea* src) {
+    return !((!for_cond && !args.for_text.empty() && Failed(src->compile(args.for_text, &for_cond))) ||
+             (!while_cond && !args.while_text.empty() &&
+              Failed(src->compile(args.while_text, &while_cond))));
+  };
   if (export_to) {
-    if (!DeriveTransferLayout(current, nullptr, args.fields, &items, &flags, &structure)) {
+    if (!compile(current) ||
+        !DeriveTransferLayout(current, nullptr, args.fields, &items, &flags, &structure)) {
       return false;
     }
     if (!DBCREATE(o, structure, true)) return false;
     other.Set(CurrentAreaNumber());
     source = current;
     dest = other.area();
+    Value ignored;
+    if (args.text_columns && Failed(dest->info(kDbiTextColumns,
+                                               Value::Integer(args.text_columns), &ignored))) {
+      return false;
+    }
   } else {
     if (!driver) {
       CommandError(kEgArg, 1005, false, operation);
@@ -170,16 +183,12 @@ bool RunTransfer(bool export_to, const TransferArgs& args, const char* operation
   }
   if (!source || !dest) return false;
   SelectAreaNumber(source->area_number());
-  Condition for_cond = args.for_cond, while_cond = args.while_cond;
-  if ((!for_cond && !args.for_text.empty() && Failed(source->compile(args.for_text, &for_cond))) ||
-      (!while_cond && !args.while_text.empty() &&
-       Failed(source->compile(args.while_text, &while_cond)))) {
-    return false;
-  }
+  if (!export_to && !compile(source)) return false;
   TransferInfo info;
   info.source = source;
   info.dest = dest;
   info.flags = flags;
+  if (args.text_columns & kTextColumnRecno) info.flags |= kTransferRowNumbers;
   info.items = std::move(items);
   info.scope.for_cond = for_cond;
   info.scope.while_cond = while_cond;
@@ -300,8 +309,8 @@ bool TransferTables(const std::string& driver, const std::string& file,
 
 bool DBCOPYTO(const TransferArgs& args) {
   TransferArgs a = args;
-  // A bare file name is taken in the current directory.
-  if (a.file.find_first_of("/\\:") == std::string::npos && !a.file.empty()) {
+  // A bare file name is taken in the current directory ("-" is the standard output).
+  if (a.file.find_first_of("/\\:") == std::string::npos && !a.file.empty() && a.file != "-") {
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd)) a.file = std::string(cwd) + "/" + a.file;
   }

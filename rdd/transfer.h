@@ -43,6 +43,8 @@ struct TransferArgs {
   std::string table;     // table inside a database file
   std::string query;     // query of a database file (import only)
   std::function<void(uint64_t copied)> progress;  // called now and then during the walk
+  // Text targets that carry them (CSV): kTextColumn* columns before the fields.
+  int text_columns = 0;
 };
 
 // Copies the current area's records into a new file. True when the transfer succeeded.

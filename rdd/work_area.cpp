@@ -369,6 +369,13 @@ Status WorkArea::transfer(TransferInfo* info) {
   return kSuccess;
 }
 
+Status WorkArea::AppendTransferRow(TransferInfo* info) {
+  if (Failed(info->dest->append(true))) return kFailure;
+  if (!(info->flags & kTransferRowNumbers)) return kSuccess;
+  Value ignored;
+  return info->dest->info(kDbiRowNumber, Value::Integer(record_number()), &ignored);
+}
+
 Status WorkArea::TransferCheckedRecord(TransferInfo* info) {
   bool deleted = false;
   if (Failed(is_deleted(&deleted))) return kFailure;
@@ -384,7 +391,7 @@ Status WorkArea::TransferCheckedRecord(TransferInfo* info) {
     }
   }
   WorkArea* dest = info->dest;
-  if (Failed(dest->append(true))) return kFailure;
+  if (Failed(AppendTransferRow(info))) return kFailure;
   for (size_t k = 0; k < n; ++k) {
     if (transfer_blank_[k]) continue;
     if (Failed(dest->put_value(info->items[k].dest, transfer_values_[k]))) {
@@ -420,10 +427,10 @@ Status WorkArea::transfer_record(TransferInfo* info) {
   if (whole) {
     std::string& record = transfer_buffer_;
     if (Failed(get_record(&record))) return kFailure;
-    if (Failed(dest->append(true))) return kFailure;
+    if (Failed(AppendTransferRow(info))) return kFailure;
     s = dest->put_record(&record);
   } else {
-    if (Failed(dest->append(true))) return kFailure;
+    if (Failed(AppendTransferRow(info))) return kFailure;
     Value v;
     for (const TransferItem& item : info->items) {
       bool blank = false;

@@ -83,6 +83,7 @@ struct Scope {
 enum TransferFlags : uint16_t {
   kTransferMatch = 1,   // both layouts are identical
   kTransferPutRec = 2,  // whole-record copies allowed
+  kTransferRowNumbers = 4,  // the destination is told each row's source record number
 };
 
 // One field pair of a transfer, 1-based field numbers.
@@ -111,7 +112,13 @@ enum : int {
   kDbiCanPutRec = 2,  // whether the area takes whole raw records
   kDbiSetDelimiter = 6,
   kDbiPassword = 131,  // sets the key of an enciphered table (a text; "" none)
+  // Text targets: the columns written before the fields (a number of kTextColumn* bits), and
+  // the source record number of the row just appended (kTransferRowNumbers).
+  kDbiTextColumns = 1002,
+  kDbiRowNumber = 1003,
 };
+inline constexpr int kTextColumnRecno = 1;    // "_RECNO": the source record number
+inline constexpr int kTextColumnDeleted = 2;  // "_DELETED": "*" for a deleted record
 
 // One relation of a parent area to a child area.
 struct Relation {
@@ -299,6 +306,9 @@ class WorkArea {
   // eligible and both areas use one code page: at once between areas of one driver, otherwise
   // when the destination answers that it takes whole records.
   Status DecideWholeRecords(TransferInfo* info, bool eligible);
+  // Appends the destination's record of a transfer and tells it the source record number
+  // when the transfer asks for it.
+  Status AppendTransferRow(TransferInfo* info);
   // Positions the area where a scope starts: the record given, the current one (NEXT, WHILE,
   // REST) or the top. *remaining: records the scope may take (-1: no limit); *nothing: NEXT
   // below 1, nothing to do.

@@ -25,13 +25,7 @@ Status CsvArea::Prepare() {
   rec_count_ = 0;
   column_.assign(fields_.size(), -1);
   if (!read_only_) {
-    // The header row: the field names decoded like text and quoted where needed.
-    std::string header;
-    for (size_t i = 0; i < fields_.size(); ++i) {
-      if (i > 0) header.push_back(',');
-      AppendCsvField(&header, ToUtf8(fields_[i].name, kProgramCodepage));
-    }
-    header += "\r\n";
+    header_pending_ = true;  // written before the first row, or at close
     cells_.assign(fields_.size(), std::string());
     record_fields_ = fields_;
     uint32_t offset = 1;
@@ -44,7 +38,7 @@ Status CsvArea::Prepare() {
                        f.kind != FieldKind::kSystem;
     }
     record_length_ = offset;
-    return WriteNow(header);
+    return kSuccess;
   }
   reader_ = std::make_unique<CsvReader>(file_.fd());
   std::string err;
@@ -59,7 +53,7 @@ Status CsvArea::Prepare() {
       continue;
     }
     for (size_t i = 0; i < fields_.size(); ++i) {
-      if (column_[i] < 0 && HeaderKey(ToUtf8(fields_[i].name, kProgramCodepage)) == key) {
+      if (column_[i] < 0 && HeaderKey(ToUtf8(fields_[i].name, codepage_)) == key) {
         column_[i] = static_cast<int>(c);
         break;
       }
@@ -68,9 +62,45 @@ Status CsvArea::Prepare() {
   return kSuccess;
 }
 
+// The header row: the columns asked for, then the field names decoded like text and quoted
+// where needed.
+void CsvArea::AppendHeader(std::string* out) {
+  header_pending_ = false;
+  size_t at = out->size();
+  auto next = [&]() {
+    if (out->size() > at) out->push_back(',');
+  };
+  if (text_columns_ & kTextColumnRecno) out->append("_RECNO");
+  if (text_columns_ & kTextColumnDeleted) {
+    next();
+    out->append("_DELETED");
+  }
+  for (const Field& f : fields_) {
+    next();
+    AppendCsvField(out, ToUtf8(f.name, codepage_));
+  }
+  out->append("\r\n");
+}
+
+Status CsvArea::close() {
+  if (header_pending_ && !read_only_ && file_.is_open() && !changed_) {
+    std::string header;
+    AppendHeader(&header);
+    (void)WriteNow(header);  // a failure is reported there; the close goes on
+  }
+  return TextArea::close();
+}
+
 void CsvArea::BlankRecord() {
   for (std::string& c : cells_) c.clear();
   whole_row_ = false;
+  row_number_ = 0;
+  row_deleted_ = false;
+}
+
+Status CsvArea::delete_record() {
+  if (!read_only_ && positioned_) row_deleted_ = true;
+  return kSuccess;
 }
 
 Status CsvArea::put_record(const std::string* buffer) {
@@ -88,6 +118,15 @@ Status CsvArea::put_record(const std::string* buffer) {
 }
 
 void CsvArea::FormatRecord(std::string* out) {
+  if (header_pending_) AppendHeader(out);
+  if (text_columns_ & kTextColumnRecno) {
+    out->append(std::to_string(row_number_));
+    out->push_back(',');
+  }
+  if (text_columns_ & kTextColumnDeleted) {
+    if (row_deleted_) out->push_back('*');
+    out->push_back(',');
+  }
   if (whole_row_) {
     out->append(whole_line_);
     out->append("\r\n");
@@ -174,6 +213,16 @@ Status CsvArea::is_deleted(bool* out) {
 Status CsvArea::info(int code, const Value& new_value, Value* out) {
   if (code == kDbiCanPutRec) {
     *out = Value::Logical(!read_only_ && whole_records_);
+    return kSuccess;
+  }
+  if (code == kDbiTextColumns && !read_only_ && header_pending_ && new_value.is_numeric()) {
+    *out = Value::Integer(text_columns_);
+    text_columns_ = static_cast<int>(new_value.number());
+    return kSuccess;
+  }
+  if (code == kDbiRowNumber && !read_only_ && new_value.is_numeric()) {
+    *out = Value::Integer(static_cast<int64_t>(row_number_));
+    row_number_ = static_cast<uint64_t>(new_value.number());
     return kSuccess;
   }
   return TextArea::info(code, new_value, out);

@@ -28,6 +28,9 @@ class CsvArea : public TextArea {
   // Takes a whole DBF record of the same layout (see info kDbiCanPutRec).
   Status put_record(const std::string* buffer) override;
   Status is_deleted(bool* out) override;
+  // Marks the row written deleted ("_DELETED" column, when asked for).
+  Status delete_record() override;
+  Status close() override;
   Status info(int code, const Value& new_value, Value* out) override;
   Status transfer(TransferInfo* info) override;
   Status transfer_record(TransferInfo* info) override;
@@ -41,6 +44,7 @@ class CsvArea : public TextArea {
  private:
   // The text of a field in the current row (nullptr when the file has no such column).
   const std::string* Cell(int pos) const;
+  void AppendHeader(std::string* out);
   // A data type error of a field, with the reason as its description.
   Status TextError(int pos, const std::string& why);
 
@@ -57,6 +61,10 @@ class CsvArea : public TextArea {
   bool whole_records_ = false;
   bool whole_row_ = false;          // the row to write is whole_line_
   std::string whole_line_;
+  bool header_pending_ = false;  // the header row is not written yet
+  int text_columns_ = 0;         // kTextColumn* bits: columns before the fields
+  uint64_t row_number_ = 0;      // of the row being written
+  bool row_deleted_ = false;
 };
 
 // Registers "CSV" (transfer kind).

@@ -52,9 +52,11 @@ TextArea::~TextArea() {
 Status TextArea::create(const OpenInfo& info) {
   shared_ = false;
   read_only_ = false;
-  file_name_ = WithDefaultExtension(info.file, driver_->settings().table_ext);
+  // "-" is the standard output, written as a stream.
+  streaming_ = info.file == "-";
+  file_name_ = streaming_ ? info.file : WithDefaultExtension(info.file, driver_->settings().table_ext);
   for (;;) {
-    int os = file_.Create(file_name_, Share::kExclusive);
+    int os = streaming_ ? file_.OpenStandardOutput() : file_.Create(file_name_, Share::kExclusive);
     if (os == 0) break;
     if (!DriverError(kEdfCreate, file_name_, os, "", true, true).retry()) return kFailure;
   }
@@ -113,7 +115,8 @@ Status TextArea::close() {
 
 Status TextArea::WriteOut() {
   if (out_.empty()) return kSuccess;
-  int64_t n = file_.WriteAt(out_.data(), out_.size(), out_offset_);
+  int64_t n = streaming_ ? file_.Write(out_.data(), out_.size())
+                         : file_.WriteAt(out_.data(), out_.size(), out_offset_);
   if (n != static_cast<int64_t>(out_.size())) {
     int os = file_.last_error();
     out_.clear();
@@ -149,7 +152,7 @@ Status TextArea::go_hot() {
 
 Status TextArea::flush() {
   if (Failed(go_cold()) || Failed(WriteOut())) return kFailure;
-  if (flush_pending_ && GlobalSettings().hardcommit()) (void)file_.Commit();
+  if (flush_pending_ && GlobalSettings().hardcommit() && !streaming_) (void)file_.Commit();
   flush_pending_ = false;
   return kSuccess;
 }

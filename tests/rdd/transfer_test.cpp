@@ -323,6 +323,42 @@ TEST_F(TransferTest, WholeRecordsExactlyWhenLayoutsMatch) {
   }
 }
 
+// A CSV target can carry the record number and the deletion mark before the fields; the mark
+// comes back on import. A condition that does not compile leaves no target behind.
+TEST_F(TransferTest, CsvColumnsOfRecordNumberAndDeletionMark) {
+  OpenSample({{"a", 1, true}, {"b", 2, false}, {"c", 3, true}});
+  DBGOTO(Value::Integer(2));
+  DBDELETE();
+  DBCOMMIT();
+  TransferArgs a;
+  a.driver = "CSV";
+  a.file = Path("marks.csv");
+  a.text_columns = kTextColumnRecno | kTextColumnDeleted;
+  a.for_text = "RECNO() > 1";
+  ASSERT_TRUE(DBCOPYTO(a)) << ErrorText();
+  EXPECT_EQ(Bytes(Path("marks.csv")),
+            "_RECNO,_DELETED,NAME,AMOUNT,OK\r\n2,*,b,2.00,F\r\n3,,c,3.00,T\r\n");
+  a.for_text.clear();
+  a.fields = {"NAME"};
+  a.text_columns = kTextColumnDeleted;
+  a.file = Path("names.csv");
+  ASSERT_TRUE(DBCOPYTO(a)) << ErrorText();
+  EXPECT_EQ(Bytes(Path("names.csv")), "_DELETED,NAME\r\n,a\r\n*,b\r\n,c\r\n");
+
+  a.for_text = "NOSUCH(";
+  a.file = Path("bad.csv");
+  EXPECT_FALSE(DBCOPYTO(a));
+  EXPECT_FALSE(FileExists(Path("bad.csv")));
+
+  std::string empty = Create("back.dbf", {{"NAME", "C", 10, 0}});
+  ASSERT_TRUE(Use(empty, false, false, "BACK"));
+  TransferArgs in;
+  in.driver = "CSV";
+  in.file = Path("names.csv");
+  ASSERT_TRUE(DBAPPFROM(in)) << ErrorText();
+  EXPECT_EQ(Names(), (std::vector<std::string>{"a", "*b", "c"}));
+}
+
 // A whole table copied into a new one moves in blocks as the file holds it: the new body is the
 // old one byte for byte (deleted records keep their mark). On a full disk the copy fails and the
 // new table holds exactly the records its file took, each whole.

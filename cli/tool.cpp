@@ -620,7 +620,7 @@ const std::vector<CommandSpec>& Commands() {
            "(xlsx). Without --format the format follows TARGET's extension: .dbf, .txt or "
            ".sdf, .csv, .sqlite or .db, .xlsx. Deleted records are copied (deleted in a dbf "
            "target).",
-       .args = {kTableArg, {.name = "TARGET", .help = "The file to write.",
+       .args = {kTableArg, {.name = "TARGET", .help = "The file to write (- for standard output, with --format).",
                             .completion = Completion::kFile}},
        .options = WithTableOptions({
            kFormatOption,
@@ -649,7 +649,7 @@ const std::vector<CommandSpec>& Commands() {
            "header row (csv) or a SQLite table or query (sqlite; the table named after TABLE "
            "unless --table or --query). Every value of a CSV or SQLite row is checked before "
            "the record is added, so a rejected row leaves nothing; the rows before it stay.",
-       .args = {kTableArg, {.name = "SOURCE", .help = "The file to read.",
+       .args = {kTableArg, {.name = "SOURCE", .help = "The file to read (- for standard input, with --format).",
                             .completion = Completion::kFile}},
        .options = WithTableOptions({
            kFormatOption,

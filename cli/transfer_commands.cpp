@@ -218,7 +218,7 @@ int CmdAppendCsv(const ToolArgs& a) {
   std::string csv_file = a.Get("csv");
   if (csv_file.empty()) throw UsageError{"append needs --csv FILE"};
   const bool from_stdin = csv_file == "-";
-  const std::string path = from_stdin ? "/dev/stdin" : csv_file;
+  const std::string path = csv_file;
   if (!from_stdin) {
     // Every column of the header row must name a field of the table.
     FILE* in = std::fopen(path.c_str(), "rb");

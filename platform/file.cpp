@@ -126,13 +126,35 @@ int64_t File::ReadAt(void* buf, size_t len, uint64_t offset) {
   return static_cast<int64_t>(done);
 }
 
+namespace {
+int DupStandard(int which, int* fd, std::string* path) {
+  int copy = ::fcntl(which, F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return OsCodeFromErrno(errno);
+  *fd = copy;
+  *path = "-";
+  return 0;
+}
+}  // namespace
+
 int File::OpenStandardOutput() {
   Close();
-  int fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
-  if (fd < 0) return last_error_ = OsCodeFromErrno(errno);
-  fd_ = fd;
-  path_ = "-";
-  return 0;
+  return last_error_ = DupStandard(STDOUT_FILENO, &fd_, &path_);
+}
+
+int File::OpenStandardInput() {
+  Close();
+  return last_error_ = DupStandard(STDIN_FILENO, &fd_, &path_);
+}
+
+int64_t File::Read(void* buf, size_t len) {
+  for (;;) {
+    ssize_t n = ::read(fd_, buf, len);
+    if (n >= 0) return n;
+    if (errno != EINTR) {
+      last_error_ = OsCodeFromErrno(errno);
+      return -1;
+    }
+  }
 }
 
 int64_t File::Write(const void* buf, size_t len) {

@@ -36,6 +36,8 @@ class File {
   // Takes a copy of the process's standard output, written in sequence with Write (it may be
   // a pipe). Returns 0 or an OsCode.
   int OpenStandardOutput();
+  // Takes a copy of the process's standard input, read in sequence with Read.
+  int OpenStandardInput();
   void Close();
   bool is_open() const { return fd_ >= 0; }
   int fd() const { return fd_; }
@@ -44,6 +46,8 @@ class File {
   // Positioned I/O. Return the number of bytes transferred, or -1 (last_error() tells why).
   int64_t ReadAt(void* buf, size_t len, uint64_t offset);
   int64_t WriteAt(const void* buf, size_t len, uint64_t offset);
+  // Sequential read at the current position: the bytes read (0 at the end), or -1.
+  int64_t Read(void* buf, size_t len);
   // Sequential write at the current position (streams such as a pipe).
   int64_t Write(const void* buf, size_t len);
   // Size in bytes, or -1.

@@ -80,9 +80,12 @@ Status TextArea::open(const OpenInfo& info) {
   Codepage cp = kProgramCodepage;
   if (!info.codepage.empty()) (void)CodepageFromName(info.codepage, &cp);
   codepage_ = cp;
-  file_name_ = WithDefaultExtension(info.file, driver_->settings().table_ext);
+  // "-" is the standard input, read as a stream.
+  streaming_ = info.file == "-";
+  file_name_ = streaming_ ? info.file : WithDefaultExtension(info.file, driver_->settings().table_ext);
   for (;;) {
-    int os = file_.Open(ResolveCase(file_name_), Access::kRead, Share::kDenyNone);
+    int os = streaming_ ? file_.OpenStandardInput()
+                        : file_.Open(ResolveCase(file_name_), Access::kRead, Share::kDenyNone);
     if (os == 0) break;
     if (!DriverError(kEdfOpen, file_name_, os, "", true, true).retry()) return kFailure;
   }
@@ -174,7 +177,8 @@ Status TextArea::record_count(uint32_t* out) {
 
 int TextArea::Refill() {
   if (in_.empty()) return -1;
-  int64_t n = file_.ReadAt(in_.data(), in_.size(), in_offset_);
+  int64_t n = streaming_ ? file_.Read(in_.data(), in_.size())
+                         : file_.ReadAt(in_.data(), in_.size(), in_offset_);
   if (n <= 0) {
     in_pos_ = in_len_ = 0;
     return -1;

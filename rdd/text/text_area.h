@@ -81,7 +81,7 @@ class TextArea : public WorkArea {
   bool read_only_ = false;
   bool positioned_ = false;
   bool changed_ = false;
-  bool streaming_ = false;  // created on the standard output ("-")
+  bool streaming_ = false;  // "-": the standard output (created) or input (opened)
   bool flush_pending_ = false;
   uint64_t rec_count_ = 0;
   uint64_t recno_ = 0;

@@ -22,8 +22,9 @@ struct NtxCheckReport {
   int64_t moves = 0;  // times the walk went on after another program changed the bag
 };
 
-// Keys walked under the bag's read lock before it is let go for other programs' writers.
-inline constexpr int64_t kCheckChunkKeys = 10000;
+// Keys walked under the bag's read lock before it is let go for other programs' writers (about
+// 20 ms of walking; each let-go costs a pause of 1 ms).
+inline constexpr int64_t kCheckChunkKeys = 25000;
 
 // Walks every order of a bag and its free list: page bounds and layouts, key counts, one leaf
 // depth, key order across pages, no page reached twice, the free list inside the file; then

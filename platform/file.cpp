@@ -157,13 +157,18 @@ int64_t File::Read(void* buf, size_t len) {
   }
 }
 
-int64_t File::Write(const void* buf, size_t len) {
+namespace {
+
+// Runs a write step until len bytes are written (a step may write part of them; EINTR
+// retries): len, or -1 with *os_code set.
+template <typename Step>
+int64_t WriteWhole(size_t len, int* os_code, Step step) {
   size_t done = 0;
   while (done < len) {
-    ssize_t n = ::write(fd_, static_cast<const char*>(buf) + done, len - done);
+    ssize_t n = step(done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      last_error_ = OsCodeFromErrno(errno);
+      *os_code = OsCodeFromErrno(errno);
       return -1;
     }
     done += static_cast<size_t>(n);
@@ -171,19 +176,19 @@ int64_t File::Write(const void* buf, size_t len) {
   return static_cast<int64_t>(done);
 }
 
+}  // namespace
+
+int64_t File::Write(const void* buf, size_t len) {
+  return WriteWhole(len, &last_error_, [&](size_t done) {
+    return ::write(fd_, static_cast<const char*>(buf) + done, len - done);
+  });
+}
+
 int64_t File::WriteAt(const void* buf, size_t len, uint64_t offset) {
-  size_t done = 0;
-  while (done < len) {
-    ssize_t n = ::pwrite(fd_, static_cast<const char*>(buf) + done, len - done,
-                         static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      last_error_ = OsCodeFromErrno(errno);
-      return -1;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return static_cast<int64_t>(done);
+  return WriteWhole(len, &last_error_, [&](size_t done) {
+    return ::pwrite(fd_, static_cast<const char*>(buf) + done, len - done,
+                    static_cast<off_t>(offset + done));
+  });
 }
 
 int64_t File::Size() {

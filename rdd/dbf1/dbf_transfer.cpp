@@ -86,20 +86,20 @@ Status DbfArea::CopyRecordBlocks(TransferInfo* info, DbfArea* dest) {
   const uint32_t total = rec_count_;
   const uint32_t per_block =
       std::max<uint32_t>(1, static_cast<uint32_t>(kBlockCopyBytes / record_len_));
-  std::vector<uint8_t> block;
   for (uint32_t first = 1; first <= total;) {
     const uint32_t n = std::min(per_block, total - first + 1);
     const size_t bytes = static_cast<size_t>(n) * record_len_;
+    // The records are read straight into the destination's gathered appends, which go out
+    // with their end-of-file byte and the count kept to what the file took.
+    std::vector<uint8_t>& block = dest->pending_;
     block.resize(bytes);
     const uint64_t off = header_len_ + static_cast<uint64_t>(first - 1) * record_len_;
     if (data_.ReadAt(block.data(), bytes, off) != static_cast<int64_t>(bytes)) {
+      block.clear();
       DriverError(kEdfRead, file_name_, data_.last_error());
       return kFailure;
     }
-    // The records go out as the destination's gathered appends, with their end-of-file byte
-    // and the count kept to what the file took.
     dest->pending_first_ = dest->rec_count_ + 1;
-    dest->pending_.assign(block.begin(), block.end());
     dest->rec_count_ += n;
     dest->header_dirty_ = true;
     if (Failed(dest->FlushAppends())) return kFailure;

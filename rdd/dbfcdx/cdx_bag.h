@@ -9,22 +9,22 @@
 
 #include "platform/file.h"
 #include "rdd/dbfcdx/cdx_format.h"
-#include "rdd/order/order_bag.h"
-#include "rdd/order/page_cache.h"
+#include "rdd/order/paged_bag.h"
 
 namespace vosk {
 
 class CdxTag;
 
-// An open CDX file: the directory tag, the tags (in header-offset order), the page cache, the
-// counted locks with the version check, and the free-page list.
+// An open CDX file: the directory tag, the tags (in header-offset order) and the version check;
+// the pages reach the file through PagedBag.
 //
 // Invariants:
 //  - Pages are read only under a lock, changed only under the write lock, and written when
 //    the last write lock is released (dropped when the change is abandoned).
 //  - In shared mode the cached pages are valid while the free-list head and the update counter
 //    at file offset 4 are the ones last seen; the first lock compares them.
-class CdxBag : public OrderBag {
+//  - A free page is zeroed but for its first 4 bytes, which name the next free page.
+class CdxBag : public PagedBag {
  public:
   explicit CdxBag(OrderHost* host);
   ~CdxBag() override;
@@ -40,7 +40,6 @@ class CdxBag : public OrderBag {
   Order* order_at(size_t i) const override;
   const std::vector<std::unique_ptr<CdxTag>>& tags() const { return tags_; }
   CdxTag* directory() const { return directory_.get(); }
-  File& file() { return file_; }
 
   void MarkHeaderChanged() override;
   Status RemoveOrderAndPages(Order* order) override;
@@ -62,8 +61,8 @@ class CdxBag : public OrderBag {
   // tag's header is written at the release of the write lock).
   Status NewBuildPage(uint64_t* offset, bool* direct);
   Status WriteBuiltPages(const uint8_t* pages, size_t count, uint64_t offset);
-  // Changes whenever a cached page may have changed: decoded leaves older than it are stale.
-  uint64_t epoch() const override { return epoch_; }
+  // epoch() changes whenever a cached page may have changed: decoded leaves older than it are
+  // stale.
 
   // --- tags ---
   // Adds a tag (header already placed) to the directory and the list; write lock held.
@@ -80,40 +79,35 @@ class CdxBag : public OrderBag {
 
  protected:
   bool HeadUnchanged(const uint8_t* head) const override;
-  Status Reread(bool reread) override { return reread ? CheckVersion() : kSuccess; }
-  void BeginChange() override;
-  Status EndChange(bool discard) override;
-  void DropChange() noexcept override;
+  Status RereadShared() override { return CheckVersion(false); }
+  Status Reload() override { return CheckVersion(true); }
+  uint64_t FreeLink(const uint8_t* page) const override;
+  void MakeFree(uint8_t* page, uint64_t next) const override;
+  void SaveState() override;
+  void RestoreState() noexcept override;
+  bool WriteHeaders(bool pages_written) override;
+  void ForgetDecoded() noexcept override;
   const char* EngineName() const override { return "cdx"; }
 
  private:
   Status LoadTags();
-  Status CheckVersion();
-  void DropCache();
-  Status WriteVersion();
-  // Bytes at the end of the file (the next page position, learnt from the file size first).
-  uint64_t TakeEnd(uint64_t bytes);
+  // Under a new lock: the version at offset 4 read again; when it moved (or `force`), the
+  // cache is dropped and the roots are read again.
+  Status CheckVersion(bool force);
+  bool WriteVersion();
+  bool WriteHeader(const CdxTag& tag);
 
-  static constexpr size_t kFlushPages = 128;
-  PageCache cache_;
-  std::vector<uint8_t> flush_buffer_;
   std::unique_ptr<CdxTag> directory_;
   std::vector<std::unique_ptr<CdxTag>> tags_;
+  std::vector<std::unique_ptr<CdxTag>> removed_;  // tags dropped under the current change
   uint32_t counter_ = 0;
-  uint32_t free_head_ = 0;     // 0: empty
-  uint64_t next_page_ = 0;     // 0: unknown (taken from the file size)
-  std::vector<uint64_t> freed_;  // pages freed under the current write lock
   bool version_changed_ = false;  // free list changed under this write lock
   bool wrote_ = false;            // something was written under this write lock
   bool headers_changed_ = false;  // tag headers are written at the release
-  uint64_t epoch_ = 1;
-  // State at the first write lock, restored when a change is abandoned.
-  uint32_t saved_free_head_ = 0;
-  uint64_t saved_next_page_ = 0;
-  uint64_t end_at_lock_ = 0;  // the end of the file before pages were taken there (0: none)
-  std::vector<std::pair<CdxTag*, uint64_t>> saved_roots_;
-  std::vector<std::unique_ptr<CdxTag>> saved_tags_;
-  bool saved_valid_ = false;
+  // State at the first write lock, restored when a change is given up.
+  std::vector<std::pair<CdxTag*, uint64_t>> saved_roots_;  // the tags in order, directory last
+  uint32_t saved_counter_ = 0;
+  bool saved_headers_changed_ = false;
 };
 
 }  // namespace vosk

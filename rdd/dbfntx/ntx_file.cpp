@@ -24,21 +24,16 @@ std::string BaseNameOf(const std::string& path) {
 
 }  // namespace
 
-NtxFile::NtxFile(OrderHost* host) : OrderBag(host), cache_(kNtxBlockSize, kCacheCleanPages) {}
+NtxFile::NtxFile(OrderHost* host)
+    : PagedBag(host, kNtxBlockSize, kCacheCleanPages, kNtxBlockSize) {}
 
 NtxFile::~NtxFile() { Close(); }
 
 Order* NtxFile::order_at(size_t i) const { return orders_[i].get(); }
 
 void NtxFile::Close() noexcept {
-  cache_.Clear();
-  CloseFile();
-}
-
-void NtxFile::DropChange() noexcept {
-  cache_.Discard();
-  ForgetSubtreeCounts();
-  header_changed_ = false;
+  removed_.clear();
+  ClosePages();
 }
 
 Status NtxFile::RemoveOrderAndPages(Order* order) {
@@ -50,46 +45,34 @@ Status NtxFile::RemoveOrderAndPages(Order* order) {
 }
 
 Status NtxFile::Open(const std::string& path, bool shared, bool read_only) {
-  path_ = path;
-  shared_ = shared;
-  read_only_ = read_only;
-  for (;;) {
-    int rc = file_.Open(path, read_only ? Access::kRead : Access::kReadWrite,
-                        shared ? Share::kDenyNone : Share::kExclusive);
-    if (rc == 0) break;
-    if (!Error(kEgOpen, 1003, rc, true).retry()) return kFailure;
-  }
+  if (Failed(OpenFile(path, shared, read_only))) return kFailure;
   unwritten_ = true;  // the first lock does not reread: the headers are read here
   if (Failed(ReadLock())) return kFailure;
-  Status s = ReadHeaders(true);
+  Status s;
+  try {
+    s = ReadHeaders(true);
+  } catch (...) {
+    unwritten_ = false;
+    ForceUnlock();
+    throw;
+  }
   unwritten_ = false;
   ReadUnlock();
   return s;
 }
 
 Status NtxFile::Create(const std::string& path, bool shared, bool temporary, bool large) {
-  path_ = path;
-  shared_ = shared;
-  temporary_ = temporary;
   large_ = large;
-  read_only_ = false;
-  for (;;) {
-    int rc = file_.Create(path, shared ? Share::kDenyNone : Share::kExclusive);
-    if (rc == 0) break;
-    if (!Error(kEgCreate, 1006, rc, true).retry()) return kFailure;
-  }
-  path_ = file_.path();
+  if (Failed(CreateFile(path, shared, temporary))) return kFailure;
   unwritten_ = true;
   header_.fill(0);
   update_counter_ = 0;
-  free_page_ = 0;
-  next_append_ = kNtxBlockSize;
   return kSuccess;
 }
 
 // --- headers ---
 
-Status NtxFile::ReadHeaders(bool first_open) {
+Status NtxFile::ReadHeaders(bool first_open, bool force) {
   std::array<uint8_t, kNtxBlockSize> block{};
   int64_t n = file_.ReadAt(block.data(), kNtxBlockSize, 0);
   if (n < 0) {
@@ -98,7 +81,7 @@ Status NtxFile::ReadHeaders(bool first_open) {
   }
   if (n < kNtxBlockSize) return Corrupt();  // the header block is cut short
   // Every write raises the counter in block 0: an unchanged block 0 means nothing changed.
-  if (!first_open && std::memcmp(block.data(), header_.data(), kNtxBlockSize) == 0) {
+  if (!first_open && !force && std::memcmp(block.data(), header_.data(), kNtxBlockSize) == 0) {
     return kSuccess;
   }
   int64_t size = file_.Size();
@@ -133,7 +116,7 @@ Status NtxFile::ReadHeaders(bool first_open) {
     free_page = offset_of(GetLe32(block.data() + kNtxHdrFree));
     dir.push_back({"", 0});
   }
-  bool changed = counter != update_counter_ || free_page != free_page_ ||
+  bool changed = force || counter != update_counter_ || free_page != free_head_ ||
                  std::memcmp(block.data(), header_.data(), kNtxBlockSize) != 0;
   if (first_open) {
     compound_ = compound;
@@ -173,7 +156,7 @@ Status NtxFile::ReadHeaders(bool first_open) {
   }
   header_ = block;
   update_counter_ = counter;
-  free_page_ = free_page;
+  free_head_ = free_page;
   next_append_ = next_page;
   if (next_append_ == 0 && size >= 0) {
     next_append_ = (static_cast<uint64_t>(size) + kNtxBlockSize - 1) / kNtxBlockSize * kNtxBlockSize;
@@ -204,19 +187,22 @@ Status NtxFile::ReadHeaders(bool first_open) {
   return kSuccess;
 }
 
-Status NtxFile::WriteHeaders() {
-  if (!header_changed_) return kSuccess;
+bool NtxFile::WriteHeaders(bool pages_written) {
+  // Any changed page raises the update counter, so that other processes drop their cached
+  // copies.
+  if (pages_written) header_changed_ = true;
+  if (!header_changed_) return true;
   ++update_counter_;
   std::array<uint8_t, kNtxBlockSize> block{};
   if (!compound_) {
-    if (orders_.empty()) return kSuccess;
-    orders_[0]->EncodeHeader(block.data(), update_counter_ & 0xFFFF, RefOf(free_page_));
+    if (orders_.empty()) return true;
+    orders_[0]->EncodeHeader(block.data(), update_counter_ & 0xFFFF, RefOf(free_head_));
   } else {
     PutLe16(block.data() + kNtxCmpSignature,
             static_cast<uint16_t>(kNtxFlagCompound | (large_ ? kNtxFlagLarge : 0)));
     PutLe16(block.data() + kNtxCmpCount, static_cast<uint16_t>(orders_.size()));
     PutLe32(block.data() + kNtxCmpCounter, update_counter_);
-    PutLe32(block.data() + kNtxCmpFree, RefOf(free_page_));
+    PutLe32(block.data() + kNtxCmpFree, RefOf(free_head_));
     PutLe32(block.data() + kNtxCmpNextPage, RefOf(next_append_));
     for (size_t i = 0; i < orders_.size(); ++i) {
       uint8_t* e = block.data() + kNtxCmpDirectory + i * kNtxCmpEntrySize;
@@ -225,20 +211,14 @@ Status NtxFile::WriteHeaders() {
       PutLe32(e + kNtxCmpEntryHeader, RefOf(orders_[i]->header_offset()));
       std::array<uint8_t, kNtxBlockSize> hb{};
       orders_[i]->EncodeHeader(hb.data(), 0, 0);
-      if (file_.WriteAt(hb.data(), kNtxBlockSize, orders_[i]->header_offset()) != kNtxBlockSize) {
-        Error(kEgWrite, kEdfWrite, file_.last_error());
-        return kFailure;
-      }
+      if (!WriteHeaderBytes(hb.data(), kNtxBlockSize, orders_[i]->header_offset())) return false;
     }
   }
-  if (file_.WriteAt(block.data(), kNtxBlockSize, 0) != kNtxBlockSize) {
-    Error(kEgWrite, kEdfWrite, file_.last_error());
-    return kFailure;
-  }
+  if (!WriteHeaderBytes(block.data(), kNtxBlockSize, 0)) return false;
   header_ = block;
   header_changed_ = false;
   unwritten_ = false;
-  return kSuccess;
+  return true;
 }
 
 Status NtxFile::AddOrder(std::unique_ptr<NtxOrder> order) {
@@ -268,6 +248,7 @@ Status NtxFile::AddOrder(std::unique_ptr<NtxOrder> order) {
 void NtxFile::RemoveOrder(NtxOrder* order) {
   for (size_t i = 0; i < orders_.size(); ++i) {
     if (orders_[i].get() == order) {
+      removed_.push_back(std::move(orders_[i]));
       orders_.erase(orders_.begin() + static_cast<long>(i));
       break;
     }
@@ -282,55 +263,70 @@ bool NtxFile::HeadUnchanged(const uint8_t* head) const {
   return !unwritten_ && std::memcmp(head, header_.data(), kNtxBlockSize) == 0;
 }
 
-Status NtxFile::Reread(bool reread) {
-  return reread && !unwritten_ ? ReadHeaders(false) : kSuccess;
+void NtxFile::SaveState() {
+  removed_.clear();
+  saved_.orders.clear();
+  for (auto& o : orders_) saved_.orders.push_back({o.get(), o->root(), o->header_offset()});
+  saved_.header = header_;
+  saved_.update_counter = update_counter_;
+  saved_.compound = compound_;
+  saved_.header_changed = header_changed_;
+  saved_.unwritten = unwritten_;
 }
 
-void NtxFile::BeginChange() {
-  saved_free_page_ = free_page_;
-  saved_next_append_ = next_append_;
-  saved_roots_.clear();
-  for (auto& o : orders_) saved_roots_.push_back(o->root());
-}
-
-Status NtxFile::EndChange(bool discard) {
-  Status s = kSuccess;
-  if (discard) {
-    // Back to the state at the first write lock: nothing of the change was written.
-    DiscardCache();
-    header_changed_ = false;
-    s = kFailure;  // nothing of the change reached the file
-    free_page_ = saved_free_page_;
-    next_append_ = saved_next_append_;
-    for (size_t i = 0; i < orders_.size() && i < saved_roots_.size(); ++i) {
-      orders_[i]->set_root(saved_roots_[i]);
+void NtxFile::RestoreState() noexcept {
+  // The order list as it was: removed orders come back, added ones go.
+  std::vector<std::unique_ptr<NtxOrder>> all = std::move(orders_);
+  for (auto& o : removed_) all.push_back(std::move(o));
+  removed_.clear();
+  orders_.clear();
+  for (const SavedOrder& saved : saved_.orders) {
+    for (auto& o : all) {
+      if (o.get() != saved.order) continue;
+      o->set_root(saved.root);
+      o->set_header_offset(saved.header_offset);
+      orders_.push_back(std::move(o));
+      break;
     }
-    for (auto& o : orders_) {
-      o->Touch();
-      o->cached_count = -1;
-    }
-  } else {
-    // Any changed page raises the update counter, so that other processes drop their
-    // cached copies.
-    if (cache_.has_changes()) header_changed_ = true;
-    std::vector<CachedPage*> changed = cache_.TakeChanged();
-    for (CachedPage* p : changed) {
-      if (Ok(s) && Failed(WritePage(p))) s = kFailure;
-      p->changed = false;
-      if (p == changed.front() && changed.size() > 1) CrashPoint("index-flush");
-    }
-    if (Ok(s)) s = WriteHeaders();
   }
-  return s;
+  header_ = saved_.header;
+  update_counter_ = saved_.update_counter;
+  compound_ = saved_.compound;
+  header_changed_ = saved_.header_changed;
+  unwritten_ = saved_.unwritten;
+}
+
+void NtxFile::ForgetDecoded() noexcept {
+  ForgetSubtreeCounts();
+  for (auto& o : orders_) {
+    o->Touch();
+    o->cached_count = -1;
+  }
+}
+
+uint64_t NtxFile::FreeLink(const uint8_t* page) const {
+  const int item = GetLe16(page + kNtxPageOffsets);
+  if (item + 4 > kNtxBlockSize) return kBadLink;  // item 0 beyond the page
+  return OffsetOf(GetLe32(page + item));
+}
+
+void NtxFile::MakeFree(uint8_t* page, uint64_t next) const {
+  std::memset(page, 0, kNtxBlockSize);
+  constexpr int kItem = kNtxPageOffsets + 2;  // one item, right after its offset
+  PutLe16(page + kNtxPageOffsets, kItem);
+  PutLe32(page + kItem, RefOf(next));
 }
 
 // --- pages ---
 
-void NtxFile::DiscardCache() {
-  cache_.Discard();
-  ++epoch_;
-  ForgetSubtreeCounts();
+namespace {
+
+bool NtxPageFits(const uint8_t* page, const void* order) {
+  const auto* o = static_cast<const NtxOrder*>(order);
+  return NtxPageView(const_cast<uint8_t*>(page), o->key_length(), o->max_keys()).Check();
 }
+
+}  // namespace
 
 Status NtxFile::ReadPage(const NtxOrder& order, uint64_t offset, PageRef* ref) {
   if (read_locks_ + write_locks_ == 0) {
@@ -338,28 +334,14 @@ Status NtxFile::ReadPage(const NtxOrder& order, uint64_t offset, PageRef* ref) {
   }
   // A page reference must name a whole block past the header.
   if (offset < kNtxBlockSize || offset % kNtxBlockSize != 0) return Corrupt();
-  CachedPage* cached = cache_.Find(offset);
-  if (!cached) {
-    CachedPage* p = cache_.Slot(offset);
-    int64_t n = file_.ReadAt(p->data.data(), kNtxBlockSize, offset);
-    if (n != kNtxBlockSize) {
-      cache_.Erase(offset);
-      if (n < 0) {
-        Error(kEgRead, kEdfRead, file_.last_error());
-        return kFailure;
-      }
-      return Corrupt();  // page beyond the end of the file
-    }
-    NtxPageView v(p->data.data(), order.key_length(), order.max_keys());
-    if (!v.Check()) {
-      cache_.Erase(offset);
-      return Corrupt();
-    }
-    ref->Reset(p);
-    return kSuccess;
+  switch (FetchPage(offset, ref, NtxPageFits, &order)) {
+    case Fetched::kOk:
+      return kSuccess;
+    case Fetched::kFailed:
+      return kFailure;
+    default:
+      return Corrupt();  // beyond the end of the file, or not a page of this order
   }
-  ref->Reset(cached);
-  return kSuccess;
 }
 
 Status NtxFile::PeekPages(const NtxOrder& order, uint64_t offset, int count, uint8_t* out) {
@@ -388,30 +370,13 @@ void NtxFile::MarkChanged(PageRef* ref) {
   CachedPage* p = ref->page();
   if (path_change_) ForgetSubtreeCount(p->offset);
   else ForgetSubtreeCounts();
-  cache_.MarkChanged(p);
-}
-
-Status NtxFile::WritePage(CachedPage* p) {
-  if (file_.WriteAt(p->data.data(), kNtxBlockSize, p->offset) != kNtxBlockSize) {
-    Error(kEgWrite, kEdfWrite, file_.last_error());
-    return kFailure;
-  }
-  return kSuccess;
+  MarkPage(p);
 }
 
 Status NtxFile::TakePageOffset(const NtxOrder& order, uint64_t* offset) {
-  if (free_page_ != 0) {
-    PageRef ref;
-    if (Failed(ReadPage(order, free_page_, &ref))) return kFailure;
-    NtxPageView v(ref.data(), order.key_length(), order.max_keys());
-    *offset = free_page_;
-    free_page_ = OffsetOf(v.child(0));
-    ref.Release();
-    cache_.DropUnused(*offset, true);
-  } else {
-    *offset = next_append_;
-    next_append_ += kNtxBlockSize;
-  }
+  const bool from_list = free_head_ != 0;
+  if (Failed(TakePage(offset))) return kFailure;
+  if (from_list) cache_.DropUnused(*offset, true);
   header_changed_ = true;
   return kSuccess;
 }
@@ -431,38 +396,24 @@ Status NtxFile::FreePage(const NtxOrder& order, uint64_t offset) {
   if (p->uses > 0) throw InternalError(9305, "ntxPageGetBuffer: page used.");
   NtxPageView v(p->data.data(), order.key_length(), order.max_keys());
   v.Init();
-  v.set_child(0, RefOf(free_page_));
+  v.set_child(0, RefOf(free_head_));
   PageRef ref;
   ref.Reset(p);
   MarkChanged(&ref);
-  free_page_ = offset;
+  free_head_ = offset;
   header_changed_ = true;
   return kSuccess;
 }
 
 Status NtxFile::WriteBlocks(const uint8_t* data, size_t count, uint64_t offset) {
   if (write_locks_ == 0) throw InternalError(9102, "ntxBlockWrite on not locked index file.");
-  size_t bytes = count * kNtxBlockSize;
   ForgetSubtreeCounts();
-  if (file_.WriteAt(data, bytes, offset) != static_cast<int64_t>(bytes)) {
-    Error(kEgWrite, kEdfWrite, file_.last_error());
-    return kFailure;
-  }
-  for (size_t i = 0; i < count; ++i) {
-    cache_.DropUnused(offset + i * kNtxBlockSize, false);
-  }
-  return kSuccess;
+  return WriteBuilt(data, count * kNtxBlockSize, offset);
 }
 
 Status NtxFile::TruncateToHeader() {
-  DiscardCache();
-  if (!file_.Truncate(kNtxBlockSize)) {
-    Error(kEgWrite, kEdfWrite, file_.last_error());
-    return kFailure;
-  }
+  if (Failed(CutFile(kNtxBlockSize))) return kFailure;
   update_counter_ = 0;
-  free_page_ = 0;
-  next_append_ = kNtxBlockSize;
   header_changed_ = true;
   return kSuccess;
 }

@@ -13,21 +13,21 @@
 #include "expr/status.h"
 #include "platform/file.h"
 #include "rdd/dbfntx/ntx_format.h"
-#include "rdd/order/order_bag.h"
-#include "rdd/order/page_cache.h"
+#include "rdd/order/paged_bag.h"
 
 namespace vosk {
 
 class NtxOrder;
 
-// An open NTX file (an order bag): the file, its header blocks, the orders it holds, the
-// page cache, the counted index locks and the free-page list.
+// An open NTX file (an order bag): its header blocks, the orders it holds and its page layout;
+// the pages reach the file through PagedBag.
 //
 // Invariants:
 //  - Pages are read only under a lock and changed only under the write lock; changed pages
 //    and headers reach the disk when the last write lock is released.
 //  - orders_ are in file order; a single-order file has exactly one.
-class NtxFile : public OrderBag {
+//  - A free page is an empty page whose child 0 names the next free page.
+class NtxFile : public PagedBag {
  public:
   explicit NtxFile(OrderHost* host);
   ~NtxFile() override;
@@ -46,10 +46,8 @@ class NtxFile : public OrderBag {
   std::vector<std::unique_ptr<NtxOrder>>& ntx_orders() { return orders_; }
   size_t order_count() const override { return orders_.size(); }
   Order* order_at(size_t i) const override;
-  File& file() { return file_; }
 
   Status RemoveOrderAndPages(Order* order) override;
-  uint64_t epoch() const override { return epoch_; }
 
   // --- pages ---
   // Reads (or finds in the cache) the page at a byte offset and checks its layout for the
@@ -64,8 +62,6 @@ class NtxFile : public OrderBag {
   Status TakePageOffset(const NtxOrder& order, uint64_t* offset);
   // Writes a run of whole pages at an offset (the builder's batch).
   Status WriteBlocks(const uint8_t* data, size_t count, uint64_t offset);
-  // Drops every cached page (after another process wrote the file, or a truncation).
-  void DiscardCache();
   // Copies `count` consecutive pages from `offset` into out (count blocks) in one read, for a
   // pass that only looks at them; a page held in the cache (a changed one too) is taken from
   // there. Every page is checked as ReadPage checks it.
@@ -102,42 +98,51 @@ class NtxFile : public OrderBag {
   void MarkHeaderChanged() override { header_changed_ = true; }
   // Adds an order; a file that then holds two or more becomes compound.
   Status AddOrder(std::unique_ptr<NtxOrder> order);
-  // Removes an order's directory entry (compound files).
+  // Removes an order's directory entry (compound files); kept until the change is over.
   void RemoveOrder(NtxOrder* order);
   // Reads the header block(s) and (re)builds the orders' header fields. first_open: the
-  // orders are created; otherwise existing orders are updated (roots, flags).
-  Status ReadHeaders(bool first_open);
-  uint64_t free_page() const { return free_page_; }
+  // orders are created; otherwise existing orders are updated (roots, flags), when block 0
+  // changed or `force`.
+  Status ReadHeaders(bool first_open, bool force = false);
+  uint64_t free_page() const { return free_head_; }
 
  protected:
   bool HeadUnchanged(const uint8_t* head) const override;
-  Status Reread(bool reread) override;
-  void BeginChange() override;
-  Status EndChange(bool discard) override;
-  void DropChange() noexcept override;
+  Status RereadShared() override { return unwritten_ ? kSuccess : ReadHeaders(false); }
+  Status Reload() override { return unwritten_ ? kSuccess : ReadHeaders(false, true); }
+  uint64_t FreeLink(const uint8_t* page) const override;
+  void MakeFree(uint8_t* page, uint64_t next) const override;
+  void SaveState() override;
+  void RestoreState() noexcept override;
+  bool WriteHeaders(bool pages_written) override;
+  void ForgetDecoded() noexcept override;
   const char* EngineName() const override { return "ntx"; }
 
  private:
-  Status WriteHeaders();
-  Status WritePage(CachedPage* p);
-
   bool compound_ = false;
   bool large_ = false;
   std::vector<std::unique_ptr<NtxOrder>> orders_;
+  std::vector<std::unique_ptr<NtxOrder>> removed_;  // orders removed under the current change
   std::array<uint8_t, kNtxBlockSize> header_{};  // block 0 as last read or written
   uint32_t update_counter_ = 0;
-  uint64_t free_page_ = 0;    // byte offset of the first free page, 0 none
-  uint64_t next_append_ = 0;  // byte offset of the next page appended
   bool header_changed_ = false;
   bool unwritten_ = false;  // created here; no header on disk yet
-  PageCache cache_;
-  uint64_t epoch_ = 1;  // raised whenever the cache is dropped
   std::unordered_map<uint64_t, int64_t> subtree_counts_;
   bool path_change_ = false;
-  // State at the first write lock, restored when a change is abandoned.
-  uint64_t saved_free_page_ = 0;
-  uint64_t saved_next_append_ = 0;
-  std::vector<uint64_t> saved_roots_;
+  // State at the first write lock, restored when a change is given up.
+  struct SavedOrder {
+    NtxOrder* order;
+    uint64_t root;
+    uint64_t header_offset;
+  };
+  struct Saved {
+    std::vector<SavedOrder> orders;
+    std::array<uint8_t, kNtxBlockSize> header{};
+    uint32_t update_counter = 0;
+    bool compound = false;
+    bool header_changed = false;
+    bool unwritten = false;
+  } saved_;
 };
 
 }  // namespace vosk

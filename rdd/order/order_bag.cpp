@@ -90,6 +90,7 @@ Status OrderBag::Publish() {
 }
 
 bool OrderBag::Unchanged() {
+  if (ReloadDue()) return false;
   if (!shared_ || host_->DirtyRead()) return true;
   if (!head_map_.data() && !head_map_.Map(file_.fd(), kHeadBytes)) return false;
   return HeadUnchanged(head_map_.data());
@@ -130,7 +131,8 @@ void OrderBag::LockFault(int code, const char* what) const {
 }
 
 Status OrderBag::ReadLock() {
-  if (read_locks_ == 0 && write_locks_ == 0 && shared_ && !host_->DirtyRead()) {
+  if (read_locks_ == 0 && write_locks_ == 0 &&
+      ((shared_ && !host_->DirtyRead()) || ReloadDue())) {
     if (Failed(LockAndReread(false, [&] { return Reread(true); }))) return kFailure;
   }
   ++read_locks_;
@@ -148,7 +150,10 @@ Status OrderBag::WriteLock(bool reread) {
   if (read_only_) LockFault(9101, "IndexLockWrite: readonly index.");
   if (read_locks_ > 0) LockFault(9105, "IndexLockWrite: writeLock after readLock.");
   if (write_locks_ == 0) {
-    if (shared_ && Failed(LockAndReread(true, [&] { return Reread(reread); }))) return kFailure;
+    if ((shared_ || ReloadDue()) &&
+        Failed(LockAndReread(true, [&] { return Reread(reread); }))) {
+      return kFailure;
+    }
     BeginChange();
   }
   ++write_locks_;

@@ -142,6 +142,9 @@ class OrderBag {
   virtual Status EndChange(bool discard) = 0;
   // The locks are dropped after a failure: the change is forgotten, nothing raised.
   virtual void DropChange() noexcept = 0;
+  // A failed change left the bag to be read again from the file at the next lock, shared or
+  // not; until then it refuses reads and writes.
+  virtual bool ReloadDue() const { return false; }
   // "ntx" or "cdx": the internal errors of the lock frame name their engine.
   virtual const char* EngineName() const = 0;
   [[noreturn]] void LockFault(int code, const char* what) const;

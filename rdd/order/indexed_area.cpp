@@ -812,6 +812,8 @@ Status IndexedArea::go_hot() {
   bool was_hot = hot_;
   if (Failed(Base::go_hot())) return kFailure;
   if (was_hot || pending_append_ || appended_) return kSuccess;
+  before_edit_.clear();
+  if (!bags_.empty()) before_edit_ = record_;
   for (auto& b : bags_) {
     if (b->read_only()) continue;
     for (auto& o : b->orders()) {
@@ -842,7 +844,33 @@ Status IndexedArea::go_cold() {
   }
   bool append = appended || pending_append_;
   pending_append_ = false;
-  return UpdateOrders(append);
+  if (append || before_edit_.size() != record_.size()) return UpdateOrders(append);
+  Status s;
+  try {
+    s = UpdateOrders(false);
+  } catch (...) {
+    RestoreEdited();
+    throw;
+  }
+  if (Failed(s)) RestoreEdited();
+  return s;
+}
+
+void IndexedArea::RestoreEdited() noexcept {
+  // A memo reference that changed is kept: the old one may name blocks given back already.
+  for (const Field& f : fields_) {
+    if (IsMemoKind(f.kind) && std::memcmp(before_edit_.data() + f.offset,
+                                          record_.data() + f.offset, f.length) != 0) {
+      return;
+    }
+  }
+  record_ = before_edit_;
+  deleted_ = record_[0] == kRecDeleted;
+  try {
+    (void)WriteBufferAt(recno_);
+  } catch (...) {
+    // The error that abandoned the command has been raised already.
+  }
 }
 
 Status IndexedArea::UpdateOrders(bool append) {

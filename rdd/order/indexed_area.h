@@ -153,6 +153,9 @@ class IndexedArea : public FptArea, public OrderHost {
   std::vector<std::unique_ptr<OrderBag>> bags_;
   Order* focus_ = nullptr;
   bool pending_append_ = false;  // a shared append whose keys wait for the next go-cold
+  // The record as it was when an edit made it hot: written back when its keys cannot be
+  // changed, so that table and orders stay as they were.
+  std::vector<uint8_t> before_edit_;
   // The structural bag was opened with the table: it stays open, and current, until the table
   // closes (ORDLISTCLEAR keeps it whatever the automatic-open setting says by then).
   bool structural_opened_ = false;
@@ -187,6 +190,9 @@ class IndexedArea : public FptArea, public OrderHost {
   Status SetScope(Order* o, bool top, const std::optional<Value>& value);
   std::string SearchKeyOf(Order* o, const Value& v);
   Status UpdateOrders(bool append);
+  // After a failed key update of an edit: the record written back as it was (not when a memo
+  // reference changed).
+  void RestoreEdited() noexcept;
   Status RebuildAll();
   // The tree position (1-based) of the order's logical first key in scope, 0 when the scope
   // is empty; the caller holds the read lock.

@@ -28,6 +28,7 @@
 #include "rdd/order_types.h"
 #include "support/dbf_image.h"
 #include "support/file_size_limit.h"
+#include "support/read_only_mount.h"
 
 namespace vosk {
 
@@ -560,6 +561,84 @@ TEST_P(IndexCommandsTest, AFullDiskLeavesTheIndexAsItWas) {
     EXPECT_EQ(ORDKEY(), "NOME");
     EXPECT_EQ(Walk(), (std::vector<uint32_t>{3, 4, 7, 8, 2, 5, 1, 6}));
     EXPECT_TRUE(Leftovers().empty());
+  });
+}
+
+// A record edit on a disk that has filled up: the keys cannot be written, so the record is
+// written back and the index stays byte for byte as it was, with the program's message; the
+// table and the index go on working. The edits go on until one of them needs a block the disk
+// no longer has (pages grow the index by less than a block of the disk).
+TEST_P(IndexCommandsTest, AnEditOnAFullDiskLeavesTableAndIndexAsTheyWere) {
+  const std::string disk = Path("DISCO");
+  ReadOnlyMount small(disk);  // a tmpfs of 1 MB, left writable
+  if (!small.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
+  const std::string table = disk + "/MOLTI.DBF";
+  std::vector<std::vector<std::string>> rows;
+  for (int i = 0; i < 300; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "N%04d     ", (i * 7) % 300);
+    rows.push_back({name});
+  }
+  WriteDbf(table, {{"NOME", 'C', 10, 0}}, rows);
+  RunWithTable(ui_, table, [&](TWBrowse& brw) {
+    NewIndex(&brw, "DISCO/ORDERS", Form("ORDERS", "NOME"));
+    const std::string bag = disk + "/ORDERS" + Ext();
+    ASSERT_TRUE(fs::exists(bag));
+    ASSERT_TRUE(ui_.messages.empty()) << ui_.messages.front().text;
+    {
+      // Every block of the disk taken.
+      File filler;
+      ASSERT_EQ(filler.Create(disk + "/FILLER", Share::kExclusive), 0);
+      const std::string chunk(4096, 'x');
+      for (uint64_t at = 0; filler.WriteAt(chunk.data(), chunk.size(), at) == 4096;) at += 4096;
+    }
+    brw.set_nColAct(1);
+    std::string full_disk;
+    for (int i = 0; i < 200 && full_disk.empty(); ++i) {
+      const uint32_t recno = static_cast<uint32_t>(1 + (i * 37) % 300);
+      DBGOTO(Value::Integer(recno));
+      brw.Refresh();
+      const std::string table_bytes = test::ReadFileBytes(table);
+      const std::string bag_bytes = test::ReadFileBytes(bag);
+      char name[16];
+      std::snprintf(name, sizeof name, "M%03d", i);  // the new keys crowd one leaf
+      ui_.dialog_scripts.push_back([this, name](Dialog& d) {
+        ScriptedUi::Type(d, "uValue", name);
+        ui_.Press(d, kIdConferma);
+      });
+      try {
+        EDCOL(&brw, 1);
+      } catch (const Abandon&) {
+      }
+      if (ui_.messages.empty()) continue;
+      full_disk = MessageTexts().back();
+      EXPECT_EQ(full_disk, "Spazio sul disco " + UpperCase(bag) + " insufficiente.");
+      EXPECT_TRUE(test::ReadFileBytes(bag) == bag_bytes) << "the index changed";
+      EXPECT_TRUE(test::ReadFileBytes(table) == table_bytes) << "the record changed";
+      DBGOTO(Value::Integer(recno));
+      EXPECT_EQ(FIELDGET(1).str().substr(0, 1), "N") << "the record reads as it was";
+    }
+    ASSERT_FALSE(full_disk.empty()) << "no edit needed a new block";
+    // Room again: the next edit goes through, and the order holds every record once.
+    fs::remove(disk + "/FILLER");
+    ui_.messages.clear();
+    DBGOTO(Value::Integer(1));
+    brw.Refresh();
+    ui_.dialog_scripts.push_back([this](Dialog& d) {
+      ScriptedUi::Type(d, "uValue", "A0000");
+      ui_.Press(d, kIdConferma);
+    });
+    EDCOL(&brw, 1);
+    EXPECT_TRUE(ui_.messages.empty());
+    std::vector<uint32_t> walk = Walk();
+    EXPECT_EQ(walk.size(), 300u);
+    ASSERT_FALSE(walk.empty());
+    EXPECT_EQ(walk.front(), 1u);
+    std::sort(walk.begin(), walk.end());
+    EXPECT_EQ(std::adjacent_find(walk.begin(), walk.end()), walk.end());
+    if (ReaderPresent(Cdx())) {
+      EXPECT_EQ(ReaderWalk(table, bag, Cdx(), Cdx() ? ORDSETFOCUS() : ""), Walk());
+    }
   });
 }
 

@@ -979,12 +979,23 @@ void IndexedArea::CloseBag(size_t index) {
   bags_.erase(bags_.begin() + static_cast<long>(index));
 }
 
+Status IndexedArea::flush() {
+  Status s = Base::flush();
+  for (auto& b : bags_) {
+    if (Failed(b->Sync())) s = kFailure;
+  }
+  return s;
+}
+
 Status IndexedArea::close() {
   Status s = kSuccess;
   // The bags and the table are released whatever the record write raises.
   std::exception_ptr raised;
   try {
     if (data_.is_open() && Failed(go_cold())) s = kFailure;
+    for (auto& b : bags_) {
+      if (Failed(b->Sync())) s = kFailure;
+    }
   } catch (...) {
     s = kFailure;
     raised = std::current_exception();

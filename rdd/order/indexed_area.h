@@ -40,6 +40,8 @@ class IndexedArea : public FptArea, public OrderHost {
   Status go_cold() override;
   Status go_hot() override;
   Status close() override;
+  // The table's commit, and under hard commit every bag's sync.
+  Status flush() override;
   // Closes the area from the destructor of the most derived engine, while its orders can
   // still take the keys of a hot record; never throws.
   void CloseQuietly() noexcept;

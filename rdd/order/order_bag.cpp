@@ -83,10 +83,19 @@ Status OrderBag::Publish() {
     return kFailure;
   }
   (void)SyncDirectory(DirectoryOf(final_path_));
+  if (GlobalSettings().hardcommit()) unsynced_ = false;
   replaced_.Close();
   path_ = file_.path();
   final_path_.clear();
   return kSuccess;
+}
+
+Status OrderBag::Sync() {
+  if (!unsynced_ || !GlobalSettings().hardcommit() || !file_.is_open()) return kSuccess;
+  unsynced_ = false;
+  if (file_.Commit()) return kSuccess;
+  Error(kEgWrite, kEdfWrite, file_.last_error());
+  return kFailure;
 }
 
 bool OrderBag::Unchanged() {

@@ -73,6 +73,9 @@ class OrderBag {
   Status WriteUnlock(bool discard = false);
   // Releases every lock still held without raising anything (closing after a failure).
   void ForceUnlock() noexcept;
+  // Under hard commit, makes the changes written since the last sync durable (the table's
+  // commit and close); a failed sync is raised.
+  Status Sync();
   bool locked() const { return read_locks_ + write_locks_ > 0; }
   bool write_locked() const { return write_locks_ > 0; }
   // The headers are written at the release of the write lock (an order's FOR text changed).
@@ -161,6 +164,7 @@ class OrderBag {
   OrderHost* host_;
   File file_;
   bool file_locked_ = false;
+  bool unsynced_ = false;       // changes written since the last sync
   uint32_t lock_position_ = 0;  // byte of the pool a shared lock took
   FileMap head_map_;            // the head of a shared bag, for Unchanged()
   std::string path_;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "expr/settings.h"
 #include "platform/os_error.h"
 #include "platform/owned_file.h"
 
@@ -187,7 +186,8 @@ Status PagedBag::Reread(bool reread) {
 
 void PagedBag::BeginChange() {
   const int64_t size = file_.Size();
-  start_size_ = std::max<int64_t>(size, 0);
+  // A size not known: every page is kept before it is written, and nothing is cut.
+  start_size_ = size >= 0 ? size : INT64_MAX;
   saved_free_head_ = free_head_;
   saved_next_append_ = next_append_;
   freed_.clear();
@@ -284,14 +284,11 @@ Status PagedBag::Flush() {
   bool ok = WriteRuns(changed, existing, changed.size(), false, freeing) &&
             WriteRuns(changed, 0, existing, true, freeing) && WriteHeaders(pages_written);
   for (CachedPage* p : changed) p->changed = false;
-  if (ok && GlobalSettings().hardcommit() && !file_.Commit()) {
-    flush_error_ = file_.last_error() != 0 ? file_.last_error() : kOsGeneric;
-    ok = false;
-  }
   ++epoch_;
   if (ok) {
     journal_.clear();
     changing_ = false;
+    if (pages_written || !changed.empty()) unsynced_ = true;
     return kSuccess;
   }
   const int os_code = flush_error_;

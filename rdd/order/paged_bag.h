@@ -11,8 +11,7 @@
 //     the disk refers to them yet, and cutting the file back removes them.
 //  2. Then the pages that existed: the bytes each one holds on the disk are kept in memory
 //     before it is overwritten.
-//  3. Then the headers (roots, free list, counters), last. Under hard commit the file is
-//     synced after them.
+//  3. Then the headers (roots, free list, counters), last.
 //  4. When any of these fails, the pages and headers already overwritten get their old bytes
 //     back, the file is cut back to its size at the start of the change, the state saved at
 //     the first write lock (roots, order list, free list, append position, header images,

@@ -14,6 +14,7 @@
 #include <functional>
 
 #include "app/app_fixture.h"
+#include "app/browse_view.h"
 #include "app/dialog.h"
 #include "app/main_menu.h"
 #include "app/open_table.h"
@@ -573,13 +574,18 @@ TEST_P(IndexCommandsTest, AnEditOnAFullDiskLeavesTableAndIndexAsTheyWere) {
   ReadOnlyMount small(disk);  // a tmpfs of 1 MB, left writable
   if (!small.mounted()) GTEST_SKIP() << "no tmpfs can be mounted here";
   const std::string table = disk + "/MOLTI.DBF";
+  // Keys of 40 letters that no prefix or trailing blank shortens: few keys to a page.
+  auto name_of = [](char first, int n) {
+    std::string name(1, first);
+    for (uint32_t x = static_cast<uint32_t>(n) * 2654435761u + 1; name.size() < 40;) {
+      x = x * 1103515245u + 12345u;
+      name += static_cast<char>('A' + (x >> 16) % 26);
+    }
+    return name;
+  };
   std::vector<std::vector<std::string>> rows;
-  for (int i = 0; i < 300; ++i) {
-    char name[16];
-    std::snprintf(name, sizeof name, "N%04d     ", (i * 7) % 300);
-    rows.push_back({name});
-  }
-  WriteDbf(table, {{"NOME", 'C', 10, 0}}, rows);
+  for (int i = 0; i < 300; ++i) rows.push_back({name_of('N', (i * 7) % 300)});
+  WriteDbf(table, {{"NOME", 'C', 40, 0}}, rows);
   RunWithTable(ui_, table, [&](TWBrowse& brw) {
     NewIndex(&brw, "DISCO/ORDERS", Form("ORDERS", "NOME"));
     const std::string bag = disk + "/ORDERS" + Ext();
@@ -600,8 +606,7 @@ TEST_P(IndexCommandsTest, AnEditOnAFullDiskLeavesTableAndIndexAsTheyWere) {
       brw.Refresh();
       const std::string table_bytes = test::ReadFileBytes(table);
       const std::string bag_bytes = test::ReadFileBytes(bag);
-      char name[16];
-      std::snprintf(name, sizeof name, "M%03d", i);  // the new keys crowd one leaf
+      const std::string name = name_of('M', i);  // the new keys crowd one part of the order
       ui_.dialog_scripts.push_back([this, name](Dialog& d) {
         ScriptedUi::Type(d, "uValue", name);
         ui_.Press(d, kIdConferma);

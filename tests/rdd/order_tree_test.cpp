@@ -1,13 +1,16 @@
 // The trees of both index engines against a sorted model: random appends, key changes, FOR
 // flips, deletes and recalls in batches, checked after every batch by walking the order both
 // ways, by key count and by the check of the bag (structure, and the keys of the records).
+// Under failing writes, an edit whose bag write fails leaves record and order as they were.
 
 #include <algorithm>
 #include <random>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "ntx_test_support.h"
+#include "support/file_faults.h"
 
 namespace vosk {
 namespace {
@@ -16,6 +19,7 @@ struct Model {
   bool unique = false;
   bool descending = false;
   bool with_for = false;  // FOR N % 3 <> 0
+  bool failing_writes = false;  // one edit in 8 has one of its bag's first writes fail
   // (key, record) entries that the order must hold.
   std::multiset<std::pair<std::string, uint32_t>> keys;
 };
@@ -106,7 +110,13 @@ class OrderTreeTest : public NtxTest, public ::testing::WithParamInterface<Engin
           uint32_t r = 1 + rng() % static_cast<uint32_t>(values.size());
           DBGOTO(Value::Integer(r));
           std::string old_key = values[r - 1];
+          const int old_number = numbers[r - 1];
           bool old_for = passes(numbers[r - 1]);
+          // The failed write leaves bag and record as they were: the model does not move.
+          std::optional<FaultScope> fault;
+          if (m.failing_writes && rng() % 8 == 0) {
+            fault.emplace(FaultOp::kWrite, EIO, GetParam().bag, 1 + rng() % 4);
+          }
           if (what < 7) {  // key change
             std::string k = KeyOf(static_cast<int>(rng() % key_range));
             FIELDPUT(1, Value::String(k));
@@ -119,6 +129,15 @@ class OrderTreeTest : public NtxTest, public ::testing::WithParamInterface<Engin
             if (DELETED()) DBRECALL(); else DBDELETE();
           }
           DBCOMMIT();
+          if (fault && fault->fired()) {
+            fault.reset();
+            ASSERT_FALSE(errors_.empty()) << "the failed write is raised";
+            errors_.clear();
+            values[r - 1] = old_key;
+            numbers[r - 1] = old_number;
+            continue;
+          }
+          fault.reset();
           // The engine's rules: equal keys react to the FOR change only; a changed key is
           // deleted when the old FOR held and added when the new one holds.
           std::string k = values[r - 1];
@@ -157,6 +176,13 @@ TEST_P(OrderTreeTest, RandomChangesUnique) {
   Model m;
   m.unique = true;
   RunRandom(m, 3, 8, 500);
+}
+
+TEST_P(OrderTreeTest, RandomChangesWithFailingWrites) {
+  Model m;
+  m.with_for = true;
+  m.failing_writes = true;
+  RunRandom(m, 5, 8, 500);
 }
 
 TEST_P(OrderTreeTest, RandomChangesWithForCondition) {

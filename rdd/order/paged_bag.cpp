@@ -252,8 +252,9 @@ bool PagedBag::WriteRuns(const std::vector<CachedPage*>& pages, size_t begin, si
       bytes = run_.data();
     }
     if (!WriteKept(bytes, n * page_size_, pages[i]->offset, existing)) return false;
-    if (existing && i == begin && (i + n < end || end < pages.size())) {
-      // Part of the tree is out, the rest and the headers are not.
+    if (i == begin && (existing ? i + n < end || end < pages.size() : begin == 0 && i + n < end)) {
+      // Part of the tree is out (the existing pages first, if any), the rest and the headers
+      // are not.
       CrashPoint("index-flush");
       if (freeing) CrashPoint("index-flush-freeing");  // a join, a page left empty
     }

@@ -449,6 +449,8 @@ void IMPORTAREC(Browse* oBrw) {
   args.driver = format->driver;
   if (database) args.table = TextOf(CTL(dlg, "cTab")->value);
   args.table_codepage = TableCodepageName();
+  // Another table that names no code page is read as the window reads tables.
+  args.unmarked_codepage = IniString("Codifica", "ANSI") == "OEM" ? "cp850" : "";
   TransferReport report;
   args.report = &report;
   frame.set_line(__LINE__);

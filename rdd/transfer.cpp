@@ -257,6 +257,10 @@ bool RunTransfer(bool export_to, const TransferArgs& args, const char* operation
   if (args.text_columns & kTextColumnRecno) info.flags |= kTransferRowNumbers;
   if (skip_deleted) info.flags |= kTransferSkipDeleted;
   info.source_cp = export_to ? table_cp : source->codepage();
+  if (!export_to && !text_kind && args.codepage.empty() && !args.unmarked_codepage.empty() &&
+      source->codepage_source() == CodepageSource::kDefault) {
+    (void)CodepageFromName(args.unmarked_codepage, &info.source_cp);
+  }
   info.dest_cp = export_to ? dest->codepage() : table_cp;
   info.items = std::move(items);
   info.scope.for_cond = for_cond;

@@ -65,6 +65,8 @@ struct TransferArgs {
   // Code page of the current table's text when it is not the one the table names (the window
   // reads an unmarked table in its DOS code page when asked to); empty: the table's own.
   std::string table_codepage;
+  // Code page of another table that names none (empty: the program's).
+  std::string unmarked_codepage;
   Value delimiter;       // not nil: handed to the other area's info 6
   std::string table;     // table inside a database file
   std::string query;     // query of a database file (import only)

@@ -284,8 +284,10 @@ Status TextArea::info(int code, const Value& new_value, Value* out) {
 }
 
 void TextArea::NoteBadValue(int pos, std::string_view text) {
+  const size_t first = text.find_first_not_of(' ');
+  const size_t last = text.find_last_not_of(' ');
+  text = first == std::string_view::npos ? std::string_view() : text.substr(first, last - first + 1);
   std::string shown = ToUtf8(text.substr(0, 40), file_cp_);
-  while (!shown.empty() && shown.back() == ' ') shown.pop_back();
   notes_.Bad({line_, field_name(pos), shown});
 }
 

@@ -113,11 +113,13 @@ class DbfCopies(base.TempDirTest):
                          [{"NAME": "uno", "NOTE": "prima nota"}, {"NAME": "due", "NOTE": "x" * 700}])
         with open(self.path("memo4.dbt"), "rb") as f:
             self.assertEqual(f.read(8)[4:], b"\0\0\0\0")  # as dBase IV leaves them
+        # pgdbf stops on a bus error when they hold the block size; it lists no dBase IV memo
+        # text (neither of the real dBase IV tables).
         proc = subprocess.run(["pgdbf", "-m", self.path("memo4.dbt"), src], capture_output=True)
         self.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace"))
         out = proc.stdout.decode()
-        self.assertIn("uno\tprima nota", out)
-        self.assertIn("due\t" + "x" * 700, out)
+        self.assertIn("uno\t", out)
+        self.assertIn("due\t", out)
 
     def test_sdf_on_standard_output_ends_without_the_end_byte(self):
         src = make_table(self, "s.dbf", "db3", [("NAME", "C", 4, 0)], [{"NAME": "ab"}])
@@ -160,7 +162,8 @@ class SqliteExport(base.TempDirTest):
         self.assertEqual(rows[2], "||||||null|null|null")  # blank number, date, logical
         # A second table in the same file, named by --table; a query reads it back.
         run_tool("copy", src, db, "--table", "second", "--fields", "NAME,QTY", "--for", "QTY > 0")
-        self.assertEqual(self.sql(db, "SELECT count(*) FROM second"), "3\n")
+        # (the deleted record with QTY 1 left out)
+        self.assertEqual(self.sql(db, "SELECT count(*) FROM second"), "2\n")
         dst = make_table(self, "back.dbf", kind, fields, [])
         run_tool("import", dst, db, "--query", "SELECT NAME, QTY FROM second WHERE QTY > 2")
         self.assertEqual([(r["NAME"], r["QTY"]) for r in tool_rows(dst)],
@@ -361,7 +364,7 @@ class DeletedRecords(base.TempDirTest):
                     continue
                 for path, names in ((live, ["uno", "tre"]), (every, ["uno", "due", "tre"])):
                     back = make_table(self, "back_%s.dbf" % fmt, "db3", [("NAME", "C", 10, 0)], [])
-                    run_tool("import", back, path)
+                    run_tool("import", back, path, "--table", "d")
                     self.assertEqual([(r["_DELETED"], r["NAME"]) for r in tool_rows(back)],
                                      [("*" if n == "due" else "", n) for n in names])
                     os.remove(back)

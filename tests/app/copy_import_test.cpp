@@ -332,8 +332,7 @@ TEST_F(CopyImportTest, AnOemTableCrossesEveryTransferAsItsLetters) {
   std::ofstream(Path("IN.CSV"), std::ios::binary) << "NOME\r\nGi\xc3\xb9\r\n";  // Giù
   RunWithTable(ui_, table, [&](TWBrowse& brw) {
     for (const char* format : {"DBF", "CSV", "SQLite"}) {
-      const std::string name = std::string("COPIA_") + format;
-      Copy(Path(name), [&](Dialog& dlg) {
+      Copy(Path(std::string("COPIA_") + format), [&](Dialog& dlg) {
         ScriptedUi::Choose(dlg, "cFmt", format);
         ui_.Press(dlg, kIdConferma);
       });
@@ -344,6 +343,8 @@ TEST_F(CopyImportTest, AnOemTableCrossesEveryTransferAsItsLetters) {
     ASSERT_EQ(LASTREC(), 4u);
     DBGOTO(Value::Integer(4));
     EXPECT_EQ(FIELDGET(1).str(), "Gi\x97     ");
+    // The restructured table is marked with the code page of its bytes.
+    MODITAB(Structure({{"NOME", "C", 10, 0}}));
   });
   const std::string letters = "Citt\xc3\xa0\nPerch\xc3\xa9\nForl\xc3\xac\n";
   const std::string py = "cd " + dir_ + " && /usr/bin/python3 -c ";
@@ -354,10 +355,8 @@ TEST_F(CopyImportTest, AnOemTableCrossesEveryTransferAsItsLetters) {
                         "newline='', encoding='utf-8-sig')): print(r['NOME'].strip())\""),
             letters);
   EXPECT_EQ(ReadFile(Path("COPIA_CSV.CSV")).substr(0, 3), "\xEF\xBB\xBF") << "the byte-order mark";
-  EXPECT_EQ(Output("sqlite3 " + Path("COPIA_SQLITE.SQLITE") + " 'SELECT trim(NOME) FROM CITTA'"),
+  EXPECT_EQ(Output("sqlite3 " + Path("COPIA_SQLite.SQLITE") + " 'SELECT trim(NOME) FROM CITTA'"),
             letters);
-  // The restructured table is marked with the code page of its bytes.
-  RunWithTable(ui_, table, [&](TWBrowse&) { MODITAB(Structure({{"NOME", "C", 10, 0}})); });
   EXPECT_EQ(Output(py + "\"import dbfread\nfor r in dbfread.DBF('CITTA.DBF'): "
                         "print(r['NOME'].strip())\""),
             letters + "Gi\xc3\xb9\n");
@@ -369,7 +368,7 @@ TEST_F(CopyImportTest, AnOemTableCrossesEveryTransferAsItsLetters) {
 TEST_F(CopyImportTest, ImportMarksAFailedRecordDeletedAndBlanksBadSdfValues) {
   WriteDbf(Path("LARGHI.DBF"), {{"NOME", 'C', 8, 0}, {"ETA", 'N', 5, 0}},
            {{"ugo     ", "   70"}, {"eva     ", "12345"}, {"ivo     ", "   90"}});
-  std::ofstream(Path("IN.TXT"), std::ios::binary) << "gino    abcT\r\nlia      7F\r\n\x1A";
+  std::ofstream(Path("IN.TXT"), std::ios::binary) << "gino    abcT\r\nlia       7F\r\n\x1A";
   RunWithTable(ui_, table_, [&](TWBrowse& brw) {
     ui_.file_results = {Path("LARGHI.DBF")};
     ui_.dialog_scripts = {[&](Dialog& dlg) { ui_.Press(dlg, kIdConferma); }};

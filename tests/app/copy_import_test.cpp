@@ -297,6 +297,32 @@ TEST_F(CopyImportTest, EveryFormatWritesAFileThatASecondReaderAccepts) {
   EXPECT_TRUE(MessageTexts().empty());
 }
 
+// Deleted records are left out of a CSV, SQLite or XLSX copy unless the dialog asks for them;
+// then a _DELETED column marks them.
+TEST_F(CopyImportTest, DeletedRecordsGoToATextCopyOnlyWhenAskedFor) {
+  RunWithTable(ui_, table_, [&](TWBrowse&) {
+    DBGOTO(Value::Integer(2));
+    ASSERT_TRUE(RLOCK());
+    DBDELETE();
+    DBCOMMIT();
+    DBUNLOCK();
+    for (const bool every : {false, true}) {
+      Copy(Path(every ? "OGNI" : "VIVI"), [&](Dialog& dlg) {
+        EXPECT_FALSE(CTL(dlg, "lDel")->Enabled()) << "a DBF copy keeps them, deleted";
+        ScriptedUi::Choose(dlg, "cFmt", "CSV");
+        EXPECT_TRUE(ScriptedUi::SetCheck(dlg, "lDel", every));
+        ui_.Press(dlg, kIdConferma);
+      });
+    }
+  });
+  const std::string bom = "\xEF\xBB\xBF";
+  EXPECT_EQ(ReadFile(Path("VIVI.CSV")),
+            bom + "NOME,ETA,ATTIVO\r\nrosa,40,T\r\nROSA,25,T\r\nanna,52,T\r\nmarco,18,F\r\n");
+  EXPECT_EQ(ReadFile(Path("OGNI.CSV")),
+            bom + "_DELETED,NOME,ETA,ATTIVO\r\n,rosa,40,T\r\n*,Marco,31,F\r\n,ROSA,25,T\r\n"
+                  ",anna,52,T\r\n,marco,18,F\r\n");
+}
+
 TEST_F(CopyImportTest, ImportOfShortSdfLinesFillsTheMissingFieldsWithBlanks) {
   std::ofstream(Path("IN.TXT"), std::ios::binary) << "gino     33T\r\nlia\r\n\x1A";
   RunWithTable(ui_, table_, [&](TWBrowse& brw) {

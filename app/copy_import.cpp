@@ -174,6 +174,7 @@ void BuildCopyDialog(Dialog& dlg, const std::string& cDbf, const std::string& cF
   dlg.Add(Check(106, "lStr", "Solo struttura:", false, 150, 253));
   CTL(dlg, "lStr")->width = 64;  // "Solo struttura:" whole
   dlg.Add(Check(107, "lDel", "Cancellati:", false, 95, 253));
+  CTL(dlg, "lDel")->width = 64;
   CTL(dlg, "lDel")->tooltip = "Copia anche i record cancellati, con la colonna _DELETED";
   dlg.Add(Control::Button(kIdConferma, "&Conferma", 20, 255, 45, 14));
   dlg.Add(Control::Button(kIdAnnulla, "&Annulla", 40, 255, 45, 14));

@@ -173,7 +173,6 @@ bool RunTransfer(bool export_to, const TransferArgs& args, const char* operation
              (!while_cond && !args.while_text.empty() &&
               Failed(src->compile(args.while_text, &while_cond))));
   };
-  Scope scope;
   auto tell = [](WorkArea* area, int code, Value v) {
     Value ignored;
     return Ok(area->info(code, v, &ignored));

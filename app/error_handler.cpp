@@ -1,5 +1,6 @@
 #include "app/error_handler.h"
 
+#include "app/ansi.h"
 #include "app/filename.h"
 #include "app/messages.h"
 #include "app/ui.h"
@@ -55,6 +56,18 @@ std::string AbandonMessage(const RuntimeError& e) {
   // command cannot go on, and nothing was changed.
   if (e.gen_code == kEgCreate && e.os_code == kOsSharingViolation) {
     return "Il file " + name + " risulta aperto da un altro programma.";
+  }
+  // A change refused for want of the table's password: nothing was written.
+  if (e.gen_code == kEgReadonly && e.sub_code == kEdfReadonly &&
+      e.description.find("password") != std::string::npos) {
+    if (e.description.find("Wrong password") != std::string::npos) {
+      return "La password non corrisponde a quella della tabella " + name +
+             ". Nessuna modifica eseguita.";
+    }
+    if (e.description.find("no password") != std::string::npos) {
+      return "La tabella " + name + Ansi(" è crittata: impostare la password per modificarla.");
+    }
+    return "La tabella " + name + Ansi(" non può essere modificata con la password impostata.");
   }
   if (e.sub_code == kEdfCorrupt || e.gen_code == kEgCorruption) {
     return "Il file " + name + " risulta corrotto.";

@@ -961,7 +961,7 @@ Status IndexedArea::open(const OpenInfo& info) {
       focus_ = nullptr;
       int n = GlobalSettings().autorder();
       if (n > 0) focus_ = Resolve(Value::Integer(n), Value());
-      return go_top();
+      return OpeningTop();
     }
   }
   return kSuccess;
@@ -1030,6 +1030,14 @@ bool IndexedArea::IsStructuralName(const std::string& path) const {
   return Upper(BaseNameOf(path)) == Upper(BaseNameOf(file_name_));
 }
 
+Status IndexedArea::OpeningTop() {
+  struct Unjudged {
+    bool& check;
+    ~Unjudged() { check = true; }
+  } opening{check_landing_ = false};
+  return go_top();
+}
+
 Status IndexedArea::order_list_add(const std::string& bag_name, const Value& order) {
   if (Failed(go_cold())) return kFailure;
   std::string name = NormalizeSeparators(Trim(bag_name));
@@ -1040,7 +1048,7 @@ Status IndexedArea::order_list_add(const std::string& bag_name, const Value& ord
     if (FullPath(b->path()) == FullPath(name)) {
       if (!focus_ && b->order_count() > 0) {
         focus_ = b->order_at(0);
-        return go_top();
+        return OpeningTop();
       }
       return kSuccess;
     }
@@ -1058,11 +1066,7 @@ Status IndexedArea::order_list_add(const std::string& bag_name, const Value& ord
   }
   if (!focus_ && bags_.back()->order_count() > 0) {
     focus_ = bags_.back()->order_at(0);
-    struct Unjudged {
-      bool& check;
-      ~Unjudged() { check = true; }
-    } opening{check_landing_ = false};
-    return go_top();
+    return OpeningTop();
   }
   return kSuccess;
 }

@@ -208,6 +208,8 @@ class IndexedArea : public FptArea, public OrderHost {
   // False while a bag is being opened: its first positioning does not judge the records, so
   // that a damaged or stale bag still opens for check (and for the reindex that mends it).
   bool check_landing_ = true;
+  // The first positioning of an area or a bag just opened (see check_landing_).
+  Status OpeningTop();
   // Steps of an ordered scan read ahead under one lock of a shared bag.
   static constexpr size_t kStepRunMin = 8;
   static constexpr size_t kStepRunMax = 512;

@@ -318,9 +318,12 @@ Status IndexedArea::MismatchStays(Order* o, uint32_t target, bool* real) {
   OrderReadLock lock(o->bag());
   if (!lock.ok()) return kFailure;
   if (RecordLockedElsewhere(target)) return kSuccess;
-  OrderCursor probe;
-  if (Failed(o->Locate(&probe, o->cursor.key, target))) return kFailure;
-  if (!probe.on || probe.recno != target || probe.key != o->cursor.key) return kSuccess;
+  if (o->generation() != o->cursor.generation) {
+    // The bag changed since the cursor was read: the key must still stand for the record.
+    OrderCursor probe;
+    if (Failed(o->Locate(&probe, o->cursor.key, target))) return kFailure;
+    if (!probe.on || probe.recno != target || probe.key != o->cursor.key) return kSuccess;
+  }
   valid_ = false;
   bool same;
   if (Failed(ShowsCursorKey(o, &same))) return kFailure;

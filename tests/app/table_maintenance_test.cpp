@@ -153,8 +153,8 @@ TEST_F(TableMaintenanceTest, ZapAndPackOfAnEncipheredTableWantItsPassword) {
     const char* password;
     std::string message;
   } cases[] = {
-      {"", Ansi(" è crittata: impostare la password per modificarla.")},
-      {"sbagliata", ". Nessuna modifica eseguita."},
+      {"", Ansi(" è crittata: per modificarla serve la sua password.")},
+      {"sbagliata", Ansi("La password impostata non è quella della tabella ")},
   };
   RunWithTable(ui_, table_, [&](TWBrowse& brw) {
     for (const auto& c : cases) {
@@ -230,7 +230,7 @@ TEST_F(TableMaintenanceTest, EveryRecordCommandRefusesAReadOnlyTableBeforeAsking
       ui_.messages.clear();
       ui_.answers = {kButtonOk};
       c.command(&brw);
-      EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"La tabella " + UpperCase(table_) +
+      EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"La tabella " + table_ +
                                                    Ansi(" è aperta in sola lettura: impossibile "
                                                         "modificarla.")}))
           << c.name;

@@ -34,6 +34,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/browse.h"
@@ -1496,6 +1497,51 @@ TEST_F(MainWindowWalkTest, AVanishedTableFileIsToldAndSavedAgain) {
        All({WindowOpen(),
             [](Walk& k) { EXPECT_FALSE(std::filesystem::exists(k.table)); }}),
        false, removed},
+  };
+  WalkRows(rows);
+}
+
+// A table of 400 records (more than a screen) with the index NOME.NTX, opened in the window,
+// then the index opened as the user opens one (CTRL-I): the view follows the index.
+void LargeTableWithItsIndexOpened(Walk& k) {
+  const std::string table = k.dir + "/GRANDE.DBF";
+  ValueArray structure;
+  for (const auto& [name, type, len] :
+       {std::tuple{"CODICE", "N", 4}, std::tuple{"NOME", "C", 12}}) {
+    structure.push_back(Value::Array(
+        {Value::String(name), Value::String(type), Value::Integer(len), Value::Integer(0)}));
+  }
+  ASSERT_TRUE(DBCREATE(table, structure));
+  ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", table, "MK", false, false));
+  for (int i = 1; i <= 400; ++i) {
+    ASSERT_TRUE(DBAPPEND());
+    FIELDPUT(1, Value::Integer(i));
+    // Names in another order than the records: record 1 "N0400", record 400 "N0001".
+    FIELDPUT(2, Value::String("N" + std::to_string(10000 + 401 - i).substr(1)));
+  }
+  ASSERT_TRUE(ORDCREATE(k.dir + "/NOME.NTX", "", "NOME"));
+  DBCLOSEAREA();
+  DBSELECTAREA("DBF");
+  RunCommand([&] { BLOCKMRU(k.b, table); });
+  ModalScript opened({{"Apri indice...", FileName("NOME.NTX")}});
+  Key(k.w.grid(), Qt::Key_I, "\x09", Qt::ControlModifier);
+  QApplication::processEvents();
+  ASSERT_EQ(CurTable().cCurIndex, k.dir + "/NOME.NTX");
+}
+
+// The first jump after an index larger than a screen is opened: the index is walked as it is,
+// no false alarm of a corrupted file (any window a row does not expect fails it).
+TEST_F(MainWindowWalkTest, TheFirstJumpAfterOpeningALargeIndexRaisesNoAlarm) {
+  const auto at_record = [](uint32_t record) {
+    return [record](Walk&) { EXPECT_EQ(RECNO(), record); };
+  };
+  const std::vector<Row> rows = {
+      {Typed('N'), Table::kClienti, {}, at_record(400), false, LargeTableWithItsIndexOpened},
+      {KeyPress(Qt::Key_End), Table::kClienti, {}, at_record(1), false,
+       LargeTableWithItsIndexOpened},
+      {KeyPress(Qt::Key_R, Qt::ControlModifier), Table::kClienti,
+       {{"VAIALREC", TypeAndConfirm("nRec", "350")}}, at_record(350), false,
+       LargeTableWithItsIndexOpened},
   };
   WalkRows(rows);
 }

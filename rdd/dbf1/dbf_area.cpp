@@ -2042,7 +2042,9 @@ bool DbfArea::LockHeader(bool wait) { return Ok(raw_lock(5, 0)); }
 void DbfArea::UnlockHeader() { (void)raw_lock(6, 0); }
 
 bool DbfArea::LockContended() {
-  if (data_.last_error() == kOsLockViolation) return true;
+  // A table opened read-only cannot take a write lock at all (EBADF): its locks are simply
+  // not had, as callers such as the key audit of a check expect.
+  if (data_.last_error() == kOsLockViolation || read_only_) return true;
   DriverError(kEdfLock, file_name_, data_.last_error());
   return false;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -118,15 +119,25 @@ DbfArea::~DbfArea() {
 }
 
 bool DbfArea::SchemeOf(int scheme, bool structural_bag, LockScheme* out) {
+  constexpr uint64_t kPooledIndexBase = 0xFFFEFFFFULL;
   switch (scheme) {
-    case 1:
-    case 2: *out = {1000000000ULL, LockDirection::kUp, 1000000000ULL}; return true;
-    case 3:
-      if (structural_bag) *out = {0x7FFFFFFEULL, LockDirection::kDown, 0x07FFFFFFULL};
-      else *out = {0x40000000ULL, LockDirection::kByRecord, 0x3FFFFFFDULL};
+    case 1: *out = {1000000000ULL, LockDirection::kUp, 1000000000ULL, 1000000000ULL, 0}; return true;
+    case 2:
+      *out = {1000000000ULL, LockDirection::kUp, 1000000000ULL, kPooledIndexBase, 65536};
       return true;
-    case 4: *out = {4000000000ULL, LockDirection::kUp, 294967295ULL}; return true;
-    case 5: *out = {0x7FFFFFFF00000001ULL, LockDirection::kUp, 0x7FFFFFFEULL}; return true;
+    case 3:
+      if (structural_bag) {
+        *out = {0x7FFFFFFEULL, LockDirection::kDown, 0x07FFFFFFULL, 0x7FFFFFFEULL, 0};
+      } else {
+        *out = {0x40000000ULL, LockDirection::kByRecord, 0x3FFFFFFDULL, 0x7FFFFFFEULL, 0};
+      }
+      return true;
+    case 4:
+      *out = {4000000000ULL, LockDirection::kUp, 294967295ULL, kPooledIndexBase, 65536};
+      return true;
+    case 5:
+      *out = {0x7FFFFFFF00000001ULL, LockDirection::kUp, 0x7FFFFFFEULL, 0x7FFFFFFF00000001ULL, 0};
+      return true;
     default: return false;
   }
 }
@@ -681,7 +692,10 @@ Status DbfArea::create(const OpenInfo& in) {
   header_.fill(0);
   ChooseCodepage(info.codepage, false);
   header_[kHdrCodepage] = CodepageMark(codepage_);
-  WriteCpgFile();
+  if (Failed(WriteCpgFile())) {
+    (void)close();
+    return kFailure;
+  }
   header_dirty_ = true;
   {
     DbfDriverSettings& ds = driver_->settings();
@@ -728,15 +742,20 @@ void DbfArea::ChooseCodepage(const std::string& named, bool read_marks) {
   }
 }
 
-void DbfArea::WriteCpgFile() {
+Status DbfArea::WriteCpgFile() {
   std::string cpg = CpgFileOf(file_name_);
+  int rc = 0;
   if (codepage_ != Codepage::kUtf8) {
     // A .cpg left by an older table of this name would speak for the new one.
-    if (FileExists(cpg)) (void)DeleteFile(cpg);
-    return;
+    if (FileExists(cpg) && !DeleteFile(cpg)) rc = OsCodeFromErrno(errno);
+  } else {
+    File f;
+    rc = f.Create(cpg, Share::kExclusive);
+    if (rc == 0 && f.WriteAt("UTF-8", 5, 0) != 5) rc = f.last_error();
   }
-  File f;
-  if (f.Create(cpg, Share::kExclusive) == 0) (void)f.WriteAt("UTF-8", 5, 0);
+  if (rc == 0) return kSuccess;
+  DriverError(kEdfWrite, cpg, rc);
+  return kFailure;
 }
 
 Status DbfArea::CreateMemoAndArea(OpenInfo* info, bool with_memo) {
@@ -783,8 +802,8 @@ Status DbfArea::close() {
     step([&] { return unlock(0); });
     if (header_locked_) UnlockHeader();
     if (header_dirty_ && !read_only_) step([&] { return write_header(); });
-    if (GlobalSettings().hardcommit() && data_flush_pending_ && !read_only_) data_.Commit();
   }
+  step([&] { return CommitWrites(); });
   step([&] { return WorkArea::close(); });
   std::string name = data_.path();
   record_map_.Unmap();
@@ -1359,7 +1378,7 @@ Status DbfArea::go_hot() {
   return kSuccess;
 }
 
-void DbfArea::StampFields() {
+Status DbfArea::StampFields() {
   LocalTime now = Now();
   int32_t julian = JulianFromYmd(now.year, now.month, now.day);
   int32_t millis = ((now.hour * 60 + now.minute) * 60 + now.second) * 1000 + now.millisecond;
@@ -1374,16 +1393,24 @@ void DbfArea::StampFields() {
       if (!row_version_taken) {
         uint8_t c[8];
         uint64_t off = kDbfHeaderSize + static_cast<uint64_t>(f.desc_index) * kDbfFieldSize + kFldRowVer;
-        if (Ok(FlushCachedWrites()) && data_.ReadAt(c, 8, off) == 8) {
-          row_version = GetLe64(c) + 1;
-          PutLe64(c, row_version);
-          (void)data_.WriteAt(c, 8, off);
+        if (Failed(FlushCachedWrites())) return kFailure;
+        if (int64_t n = data_.ReadAt(c, 8, off); n != 8) {
+          DriverError(kEdfRead, file_name_, n < 0 ? data_.last_error() : 0);
+          return kFailure;
         }
+        row_version = GetLe64(c) + 1;
+        PutLe64(c, row_version);
+        if (data_.WriteAt(c, 8, off) != 8) {
+          DriverError(kEdfWrite, file_name_, data_.last_error());
+          return kFailure;
+        }
+        data_flush_pending_ = true;
         row_version_taken = true;
       }
       PutLe64(p, row_version);
     }
   }
+  return kSuccess;
 }
 
 Status DbfArea::WriteRecordAt(uint32_t recno, const uint8_t* data) {
@@ -1513,7 +1540,7 @@ Status DbfArea::go_cold() {
     pending_parent_ = parent;
     if (!go_on) return kFailure;
   }
-  if (stamp_fields_) StampFields();
+  if (stamp_fields_ && Failed(StampFields())) return kFailure;
   if (Failed(put_record(nullptr))) return kFailure;
   if (appended_) {
     header_dirty_ = true;
@@ -1585,15 +1612,18 @@ Status DbfArea::append(bool release_locks) {
     }
   } append_lock;
   if (shared_) {
+    // The header lock waits out contention: a failure is an error of the lock itself.
     if (!LockHeader(true)) {
-      DriverError(kEdfAppendLock, file_name_, data_.last_error(), "", false, true);
+      DriverError(kEdfLock, file_name_, data_.last_error());
       return kFailure;
     }
     append_lock.area = this;
     if (Failed(RefreshCount())) return kFailure;
     if (!file_locked_) {
       if (release_locks) (void)unlock(0);
-      if (!LockRecord(rec_count_ + 1)) {
+      bool held = false;
+      if (Failed(LockRecord(rec_count_ + 1, &held))) return kFailure;
+      if (!held) {
         DriverError(kEdfAppendLock, file_name_, 0, "", false, true);
         return kFailure;
       }
@@ -1671,10 +1701,18 @@ Status DbfArea::record_count(uint32_t* out) {
 Status DbfArea::flush() {
   if (Failed(go_cold()) || Failed(FlushPending())) return kFailure;
   if (header_dirty_ && Failed(write_header())) return kFailure;
-  if (GlobalSettings().hardcommit() && data_flush_pending_) {
-    data_.Commit();
-    data_flush_pending_ = false;
+  return CommitWrites();
+}
+
+Status DbfArea::CommitWrites() {
+  if (!GlobalSettings().hardcommit() || !data_flush_pending_ || read_only_ || !data_.is_open()) {
+    return kSuccess;
   }
+  if (!data_.Commit()) {
+    DriverError(kEdfWrite, file_name_, data_.last_error());
+    return kFailure;
+  }
+  data_flush_pending_ = false;
   return kSuccess;
 }
 
@@ -1931,6 +1969,9 @@ Status DbfArea::set_filter(const Condition& cond) {
 
 namespace {
 
+// The pause between two tries of a lock that another holder keeps.
+constexpr int kLockRetryMillis = 1;
+
 // Byte of a record's lock in a scheme.
 uint64_t RecordLockOffset(const LockScheme& ls, uint32_t recno, uint16_t header_len,
                           uint16_t record_len) {
@@ -1991,7 +2032,7 @@ Status DbfArea::raw_lock(int action, uint32_t recno) {
         // The lock waits; only contention is tried again, any other failure is an error.
         while (!data_.Lock(ls.base, 1, true, true)) {
           if (data_.last_error() != kOsLockViolation) return kFailure;
-          SleepMillis(0);
+          SleepMillis(kLockRetryMillis);
         }
         header_locked_ = true;
       }
@@ -2017,11 +2058,23 @@ bool DbfArea::LockHeader(bool wait) { return Ok(raw_lock(5, 0)); }
 
 void DbfArea::UnlockHeader() { (void)raw_lock(6, 0); }
 
-bool DbfArea::LockRecord(uint32_t recno) {
-  if (std::find(locks_.begin(), locks_.end(), recno) != locks_.end()) return true;
-  if (Failed(raw_lock(3, recno))) return false;
+bool DbfArea::LockContended() {
+  // A table opened read-only cannot take a write lock at all (EBADF): its locks are simply
+  // not had, as callers such as the key audit of a check expect.
+  if (data_.last_error() == kOsLockViolation || read_only_) return true;
+  DriverError(kEdfLock, file_name_, data_.last_error());
+  return false;
+}
+
+Status DbfArea::LockRecord(uint32_t recno, bool* held) {
+  *held = true;
+  if (std::find(locks_.begin(), locks_.end(), recno) != locks_.end()) return kSuccess;
+  if (Failed(raw_lock(3, recno))) {
+    *held = false;
+    return LockContended() ? kSuccess : kFailure;
+  }
   locks_.push_back(recno);
-  return true;
+  return kSuccess;
 }
 
 void DbfArea::UnlockRecord(uint32_t recno) {
@@ -2082,14 +2135,18 @@ bool DbfArea::RecordLockedElsewhere(uint32_t recno) {
   return data_.LockedElsewhere(RecordLockOffset(ls, recno, header_len_, record_len_), 1);
 }
 
-void DbfArea::WriteDbaseLock(uint32_t recno) {
-  if (dbase_lock_field_ == 0 || recno < 1 || recno > rec_count_) return;
+Status DbfArea::WriteDbaseLock(uint32_t recno) {
+  if (read_only_ || dbase_lock_field_ == 0 || recno < 1 || recno > rec_count_) return kSuccess;
   const Field& f = fields_[static_cast<size_t>(dbase_lock_field_ - 1)];
-  if (f.length < 4) return;
+  if (f.length < 4) return kSuccess;
   std::vector<uint8_t> bytes(f.length, 0);
   uint64_t off = header_len_ + static_cast<uint64_t>(recno - 1) * record_len_ + f.offset;
-  if (Failed(FlushCachedWrites())) return;
-  if (data_.ReadAt(bytes.data(), bytes.size(), off) != static_cast<int64_t>(bytes.size())) return;
+  if (Failed(FlushCachedWrites())) return kFailure;
+  if (int64_t n = data_.ReadAt(bytes.data(), bytes.size(), off);
+      n != static_cast<int64_t>(bytes.size())) {
+    DriverError(kEdfRead, file_name_, n < 0 ? data_.last_error() : 0);
+    return kFailure;
+  }
   LocalTime now = Now();
   uint8_t stamp[6] = {static_cast<uint8_t>(now.hour), static_cast<uint8_t>(now.minute),
                       static_cast<uint8_t>(now.second), static_cast<uint8_t>(now.year - 1900),
@@ -2101,8 +2158,13 @@ void DbfArea::WriteDbaseLock(uint32_t recno) {
   }
   // From field offset 2 to the second-last byte of the field.
   size_t len = bytes.size() - 3;
-  (void)data_.WriteAt(bytes.data() + 2, len, off + 2);
+  if (data_.WriteAt(bytes.data() + 2, len, off + 2) != static_cast<int64_t>(len)) {
+    DriverError(kEdfWrite, file_name_, data_.last_error());
+    return kFailure;
+  }
+  data_flush_pending_ = true;
   DropReadAhead();
+  return kSuccess;
 }
 
 Status DbfArea::lock(int method, uint32_t recno, bool* locked) {
@@ -2122,6 +2184,8 @@ Status DbfArea::lock(int method, uint32_t recno, bool* locked) {
     if (Ok(raw_lock(1, 0))) {
       DropReadAhead();
       if (Failed(RefreshLockedRecord())) return kFailure;
+    } else if (!LockContended()) {
+      return kFailure;
     }
     *locked = file_locked_;
     return kSuccess;
@@ -2142,10 +2206,17 @@ Status DbfArea::lock(int method, uint32_t recno, bool* locked) {
     *locked = true;
     return kSuccess;
   }
-  if (!LockRecord(recno)) return kSuccess;
+  bool held = false;
+  if (Failed(LockRecord(recno, &held))) return kFailure;
+  if (!held) return kSuccess;
   *locked = true;
   if (recno == recno_ && Failed(RefreshLockedRecord())) return kFailure;
-  WriteDbaseLock(recno);
+  if (Failed(WriteDbaseLock(recno))) {
+    // The lock is given back: a stamp that could not be written would tell others nothing.
+    UnlockRecord(recno);
+    *locked = false;
+    return kFailure;
+  }
   return kSuccess;
 }
 
@@ -2162,16 +2233,10 @@ Status DbfArea::unlock(uint32_t recno) {
 }
 
 bool DbfArea::LockIndexFile(File* file, bool lock, bool shared, bool wait, uint32_t* position) {
-  uint64_t base;
-  uint32_t pool;
-  switch (lock_scheme_) {
-    case 1: base = 1000000000ULL; pool = 0; break;
-    case 3: base = 0x7FFFFFFEULL; pool = 0; break;
-    case 5: base = 0x7FFFFFFF00000001ULL; pool = 0; break;
-    case 2:
-    case 4: base = 0xFFFEFFFFULL; pool = 65536; break;
-    default: return false;
-  }
+  LockScheme ls;
+  if (!SchemeOf(lock_scheme_, structural_bag_, &ls)) return false;
+  const uint64_t base = ls.index_base;
+  const uint32_t pool = ls.index_pool;
   if (!lock) {
     if (pool == 0) return file->Unlock(base, 1);
     return *position == 0 ? file->Unlock(base, pool + 1) : file->Unlock(base + *position, 1);
@@ -2189,8 +2254,9 @@ bool DbfArea::LockIndexFile(File* file, bool lock, bool shared, bool wait, uint3
       ok = file->Lock(base + p, 1, false, false);
       *position = p;
     }
-    if (ok || !wait) return ok;
-    SleepMillis(0);
+    // Only contention is waited out; any other failure is the caller's to raise at once.
+    if (ok || !wait || file->last_error() != kOsLockViolation) return ok;
+    SleepMillis(kLockRetryMillis);
   }
 }
 

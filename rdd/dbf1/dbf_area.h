@@ -89,6 +89,8 @@ class DbfArea : public WorkArea {
   // Locks or unlocks an index file of this table at the positions of the table's lock scheme
   // (pool 0: one byte at the base; pool 65536: 65537 bytes exclusively, or one random byte of
   // the pool shared). *position remembers which byte a shared lock took, for the unlock.
+  // wait=true waits out contention only: any other failure returns false at once, the
+  // file's last_error() telling why.
   bool LockIndexFile(File* file, bool lock, bool shared, bool wait, uint32_t* position);
 
   // --- the engine's fast paths (used by record transfer and the command-line tool) ---
@@ -156,6 +158,9 @@ class DbfArea : public WorkArea {
   // lock and the appended records gathered for a table held exclusively. Every read of the
   // data file outside the read-ahead and every header write calls it first.
   Status FlushPending();
+  // Under SET HARDCOMMIT, forces what was written to the table's files to the disk. A failure
+  // is raised as a write error and stays pending: the next flush or the close tries again.
+  virtual Status CommitWrites();
   // The appended records gathered for a table held exclusively, with the end-of-file byte
   // after them.
   Status FlushAppends();
@@ -163,11 +168,18 @@ class DbfArea : public WorkArea {
   Status FlushCachedWrites();
   // Writes the record buffer at a record number, enciphered when the table's key says so.
   Status WriteBufferAt(uint32_t recno);
-  bool LockRecord(uint32_t recno);
+  // Locks a record (kept in locks_); *held false when another holder keeps it. Any other
+  // failure of the lock is raised (kFailure).
+  Status LockRecord(uint32_t recno, bool* held);
+  // After a lock of the table was refused: true for contention (another holder keeps the
+  // range); any other failure is raised as a lock error with its OS code, and false returned.
+  bool LockContended();
   void UnlockRecord(uint32_t recno);
   bool LockHeader(bool wait);
   void UnlockHeader();
-  void StampFields();
+  // Stamps the modification-time and row-version fields of the record buffer (the table's
+  // row-version counter is advanced on disk).
+  Status StampFields();
   // "Write not allowed" on read-only tables, "Exclusive required" on shared ones (pack, zap).
   Status RequireExclusiveWrite();
   // Whether the key fits the enciphered table: by the check value in its header when it has
@@ -248,7 +260,7 @@ class DbfArea : public WorkArea {
   // Enciphers or deciphers every record (whole-table encipher / decipher).
   Status CipherTable(bool encipher, const std::string& password);
   // Writes lock time, date and computer name into the _DBASELOCK field of a record on disk.
-  void WriteDbaseLock(uint32_t recno);
+  Status WriteDbaseLock(uint32_t recno);
   // Re-reads the current record after a lock protects it.
   Status RefreshLockedRecord();
   // "Create error" (general 20) with a subcode.
@@ -268,7 +280,7 @@ class DbfArea : public WorkArea {
   void ChooseCodepage(const std::string& named, bool read_marks);
   // On create: a UTF-8 table gets a .cpg file naming its code page (the header byte has no
   // mark for it); any other table loses a .cpg left by an older table of its name.
-  void WriteCpgFile();
+  Status WriteCpgFile();
   // Forgets the read-ahead, after writing the records changed in it.
   void DropReadAhead() {
     (void)FlushCachedWrites();  // a failure is reported as it happens

@@ -94,12 +94,16 @@ inline constexpr uint8_t kRecCipherDeleted = 'D';
 enum class TableKind : int { kStandard = 1, kVfp = 2, kDbase4 = 3 };
 enum class MemoKind : int { kNone = 0, kDbt = 1, kFpt = 2, kSmt = 3 };
 
-// Lock schemes: base offset, direction and file-lock length of each.
+// Lock schemes: base offset, direction and file-lock length of the table's locks, and where
+// the locks of its index files lie (index_pool 0: one byte at index_base; else a pool of that
+// many bytes after it, one of them taken by each shared lock, all by an exclusive one).
 enum class LockDirection { kUp, kDown, kByRecord };
 struct LockScheme {
   uint64_t base;
   LockDirection direction;
   uint64_t file_lock_length;
+  uint64_t index_base;
+  uint32_t index_pool;
 };
 
 }  // namespace vosk

@@ -230,9 +230,6 @@ Status FptArea::close() {
 
 void FptArea::ReleaseMemoFile() {
   if (memo_.file().is_open()) {
-    if (GlobalSettings().hardcommit() && memo_flush_pending_ && !read_only_) {
-      (void)memo_.file().Commit();
-    }
     std::string name = memo_.name();
     memo_.file().Close();
     if (temporary_ && !name.empty()) DeleteFile(name);
@@ -244,13 +241,23 @@ void FptArea::ReleaseMemoFile() {
   free_on_rollback_.clear();
 }
 
-Status FptArea::flush() {
-  if (Failed(DbfArea::flush())) return kFailure;
-  if (GlobalSettings().hardcommit() && memo_flush_pending_ && memo_.file().is_open()) {
-    (void)memo_.file().Commit();
-    memo_flush_pending_ = false;
+Status FptArea::CommitWrites() {
+  // The memo file is committed even when the table's commit raises, and the other way round.
+  int memo_error = 0;
+  if (GlobalSettings().hardcommit() && memo_flush_pending_ && !read_only_ &&
+      memo_.file().is_open()) {
+    if (memo_.file().Commit()) {
+      memo_flush_pending_ = false;
+    } else {
+      memo_error = memo_.file().last_error();
+    }
   }
-  return kSuccess;
+  Status table = DbfArea::CommitWrites();
+  if (memo_error != 0) {
+    DriverError(kEdfWrite, memo_.name(), memo_error);
+    return kFailure;
+  }
+  return table;
 }
 
 Status FptArea::create_memo_file(const OpenInfo* info) {

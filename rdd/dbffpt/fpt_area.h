@@ -44,7 +44,6 @@ class FptArea : public DbfArea {
   Status close() override;
   Status create(const OpenInfo& info) override;
   Status open(const OpenInfo& info) override;
-  Status flush() override;
   Status pack() override;
   Status pack_record(uint32_t recno, bool* keep) override;
   Status zap() override;
@@ -64,6 +63,9 @@ class FptArea : public DbfArea {
   MemoFile& memo_file() { return memo_; }
   // True for the DBFBLOB driver (no data file).
   bool blob() const;
+
+ protected:
+  Status CommitWrites() override;
 
  private:
   // A memo reference decoded from the record.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
@@ -103,18 +104,27 @@ Status TextArea::open(const OpenInfo& info) {
 
 Status TextArea::close() {
   Status s = kSuccess;
+  // The file and the area are released whatever a step raises; the exception an error
+  // handler threw goes on afterwards.
+  std::exception_ptr raised;
   if (file_.is_open()) {
-    s = go_cold();
-    if (Ok(s) && !read_only_ && EndByte() >= 0 && GlobalSettings().eof()) {
-      out_.push_back(static_cast<char>(EndByte()));
-      flush_pending_ = true;
+    try {
+      s = go_cold();
+      if (Ok(s) && !read_only_ && EndByte() >= 0 && GlobalSettings().eof()) {
+        out_.push_back(static_cast<char>(EndByte()));
+        flush_pending_ = true;
+      }
+      if (Ok(s)) s = flush();
+    } catch (...) {
+      s = kFailure;
+      raised = std::current_exception();
     }
-    if (Ok(s)) s = flush();
     file_.Close();
   }
   out_.clear();
   in_.clear();
   Status base = WorkArea::close();
+  if (raised) std::rethrow_exception(raised);
   return Ok(s) ? base : s;
 }
 
@@ -157,7 +167,10 @@ Status TextArea::go_hot() {
 
 Status TextArea::flush() {
   if (Failed(go_cold()) || Failed(WriteOut())) return kFailure;
-  if (flush_pending_ && GlobalSettings().hardcommit() && !streaming_) (void)file_.Commit();
+  if (flush_pending_ && GlobalSettings().hardcommit() && !streaming_ && !file_.Commit()) {
+    DriverError(kEdfWrite, file_name_, file_.last_error());
+    return kFailure;  // still pending: the close tries again
+  }
   flush_pending_ = false;
   return kSuccess;
 }

@@ -59,6 +59,9 @@ void Rewrite(Browse* oBrw, bool zap) {
                       LASTREC());
     try {
       OpenCurrent(false);
+      // The index the user opened is built again with the table, like its structural bag.
+      const CurrentTableState& state = CurTable();
+      if (state.cCurIndex && !state.cCurIndex->empty()) OrderListAdd(*state.cCurIndex);
       if (zap) DBZAPKEEP();
       DBPACK(progress.Block(), static_cast<int>(progress.EvalStep()));
       DBCLOSE();

@@ -118,6 +118,10 @@ int TableRewrite::Adopt(const std::vector<std::string>& built, std::string* fail
   return 0;
 }
 
+void TableRewrite::AddBuilt(File* file, const std::string& final_name) {
+  built_.push_back({file, final_name});
+}
+
 int TableRewrite::Commit(std::string* failed) {
   if (entries_.empty()) return 0;
   for (Entry& e : entries_) {
@@ -126,12 +130,21 @@ int TableRewrite::Commit(std::string* failed) {
       return e.file.last_error();
     }
   }
+  for (Built& b : built_) {
+    if (!b.file->Commit()) {
+      *failed = b.final_name;
+      return b.file->last_error();
+    }
+  }
   const std::string table = entries_[0].final_name;
   const std::string dir = DirectoryOf(table);
   std::string text = std::string(kJournalHead) + "\n";
   for (size_t i = 0; i < entries_.size(); ++i) {
     text += FilePartOf(entries_[i].new_name) + "\t" + FilePartOf(entries_[i].final_name) + "\t" +
             (i < backups_.size() ? FilePartOf(backups_[i]) : std::string()) + "\n";
+  }
+  for (const Built& b : built_) {
+    text += FilePartOf(b.file->path()) + "\t" + FilePartOf(b.final_name) + "\t\n";
   }
   text += std::string(kJournalEnd) + "\n";
   std::string journal_new = OwnedFileName(dir, BaseOf(FilePartOf(table)) + ".", ".swap" +
@@ -159,6 +172,13 @@ int TableRewrite::Commit(std::string* failed) {
     if (!e.file.RenameTo(e.final_name)) {
       *failed = e.final_name;
       return e.file.last_error();
+    }
+    CrashPoint("rewrite-swap");
+  }
+  for (Built& b : built_) {
+    if (!b.file->RenameTo(b.final_name)) {
+      *failed = b.final_name;
+      return b.file->last_error();
     }
     CrashPoint("rewrite-swap");
   }

@@ -983,21 +983,16 @@ void IndexedArea::CloseQuietly() noexcept {
   bags_.clear();
 }
 
-Status IndexedArea::RebuildAll() {
-  for (auto& b : bags_) {
-    if (Failed(RebuildBag(b.get()))) return kFailure;
-  }
-  return go_top();
-}
-
 Status IndexedArea::zap() {
   if (Failed(Base::zap())) return kFailure;
-  return RebuildAll();
+  if (Failed(FinishRewrite())) return kFailure;
+  return go_top();
 }
 
 Status IndexedArea::pack() {
   if (Failed(Base::pack())) return kFailure;
-  return RebuildAll();
+  if (Failed(FinishRewrite())) return kFailure;
+  return go_top();
 }
 
 // --- order list ---
@@ -1081,7 +1076,13 @@ Status IndexedArea::order_list_rebuild() {
     OrderError(kEgReadonly, kEdfReadonly);
     return kFailure;
   }
-  return RebuildAll();
+  // A condition set for the rebuild carries its progress blocks only.
+  const std::unique_ptr<OrderCondition> scan = std::move(order_condition_);
+  if (scan) {
+    scan->for_text.clear();
+    scan->for_block = nullptr;
+  }
+  return RebuildAll(scan.get());
 }
 
 // --- create and destroy ---
@@ -1360,6 +1361,7 @@ Status IndexedArea::order_info(OrderInfoRequest* req) {
       if (Failed(SetScope(o, true, std::nullopt))) return kFailure;
       return SetScope(o, false, std::nullopt);
     case kOiCustom: req->result = Value::Logical(o->custom()); return kSuccess;
+    case kOiCandidate: req->result = Value::Logical(o->candidate()); return kSuccess;
     case kOiFindRec:
     case kOiFindRecCont: {
       bool found = false;

@@ -220,6 +220,7 @@ Status CdxArea::CreateOrder(const OrderCreateInfo& info, const OrderCondition* c
     auto created = std::make_unique<CdxTag>(bag);
     created->Define(name, key.key_text, key.for_text, key.type, key.length, info.unique,
                     cond && cond->descending, cond && cond->custom, false);
+    created->set_candidate(cond && cond->candidate && !cond->custom);
     created->key_expr = std::move(key.key_expr);
     created->for_expr = std::move(key.for_expr);
     created->key_block = key.key_block;

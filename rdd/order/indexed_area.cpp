@@ -829,6 +829,19 @@ Status IndexedArea::go_hot() {
 Status IndexedArea::go_cold() {
   bool was_hot = hot_;
   bool appended = appended_;
+  if (was_hot && !bags_.empty()) {
+    bool refused = false;
+    const Status s = RefuseDuplicateCandidates(appended || pending_append_, &refused);
+    if (refused) {
+      // A shared append whose blank record is written already keeps it, with its keys.
+      if (pending_append_ && Ok(ReadRecord())) {
+        pending_append_ = false;
+        (void)UpdateOrders(true);
+      }
+      return kFailure;
+    }
+    if (Failed(s)) return kFailure;
+  }
   if (Failed(Base::go_cold())) return kFailure;
   if (!was_hot && !pending_append_) return kSuccess;
   if (bags_.empty()) {

@@ -199,6 +199,10 @@ class IndexedArea : public FptArea, public OrderHost {
   // After the table's swap: the bags not swapped with it (outside the table's folder, and
   // temporary ones) are built or take their names now.
   Status FinishRewrite();
+  // A change of the hot record that would give a candidate order a key another record holds
+  // is refused before anything is written (error raised, *refused set): the change is dropped,
+  // an appended record that was never written goes again.
+  Status RefuseDuplicateCandidates(bool append, bool* refused);
   // The bag at index, whose rebuild did not get as far as taking its name, is closed (its new
   // file removed) and opened again from its file, in its place with the order that controlled.
   void ReopenBag(size_t index) noexcept;

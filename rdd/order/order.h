@@ -76,6 +76,7 @@ class Order {
   bool custom() const { return custom_; }
   // A candidate (primary) key: kept current like any order, and no two records share a key.
   bool candidate() const { return candidate_; }
+  void set_candidate(bool c) { candidate_ = c; }
   // Built over a subset of the records: a missing old key is no fault.
   virtual bool partial() const { return false; }
   // Appended records get no key.

@@ -30,6 +30,7 @@
 #include "rdd/ord_commands.h"
 #include "rdd/order_bag_build.h"
 #include "rdd/order_types.h"
+#include "rdd/work_area_table.h"
 #include "support/dbf_image.h"
 #include "support/file_size_limit.h"
 

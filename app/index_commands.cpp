@@ -314,12 +314,16 @@ void RICOSTIND(Browse* oBrw) {
     POPMSG(std::string(kOpenElsewhere) + "ricostruire l'indice attivo.", 1);
     return;
   }
-  const std::vector<OrderDefinition> orders = BagOrderDefinitions(cInd);
-  if (orders.empty()) return;  // a file of no order: nothing to build
-  const Outcome outcome =
-      BuildUnderProgress("Ricostruzione indice in corso...", orders.size(), [&](const auto& scan) {
+  // Every order open (the structural bag's too) is built again as it is defined, each bag
+  // beside its file, which it replaces once whole.
+  const int orders = OrderCount();
+  if (orders == 0) return;  // a file of no order: nothing to build
+  const Outcome outcome = BuildUnderProgress(
+      "Ricostruzione indice in corso...", static_cast<size_t>(orders), [&](const auto& scan) {
         OpenCurrent(false);
-        return BuildBagBeside(cInd, orders, scan);
+        if (!OrderListAdd(cInd)) return false;
+        ORDCONDSET(scan);
+        return ORDLISTREBUILD();
       });
   // Whatever happened, the table is open shared again with the index (rebuilt, or as it was).
   OpenCurrent(true);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,8 @@ void Rewrite(Browse* oBrw, bool zap) {
     return;
   }
   const std::string table = CurTable().cCurTable;
+  // The index the user opened is built again with the table, like its structural bag.
+  const std::optional<std::string> index = CurTable().cCurIndex;
   if (!OKEXCL(oBrw, table)) {
     POPMSG(std::string(kOpenElsewhere) + (zap ? "svuotarla." : "compattarla."), 1);
     return;
@@ -59,6 +62,7 @@ void Rewrite(Browse* oBrw, bool zap) {
                       LASTREC());
     try {
       OpenCurrent(false);
+      if (index && !index->empty()) OrderListAdd(*index);
       if (zap) DBZAPKEEP();
       DBPACK(progress.Block(), static_cast<int>(progress.EvalStep()));
       DBCLOSE();

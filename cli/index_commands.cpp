@@ -154,9 +154,9 @@ int CmdReindex(const ToolArgs& a) {
   if (a.positional.size() < 3) throw Abandon(RuntimeError{kEgArg, "DBCMD", 1006});
   Open(a, a.positional[1], false, false, DriverFor(a, a.positional[2]));
   AddBag(a, a.positional[2]);
-  // Built beside and swapped in, every order with its key, FOR condition, unique and
-  // descending flags: a failed build leaves the bag as it was.
-  if (!RebuildBagBeside(a.positional[2])) {
+  // Every bag open (the table's structural bag too) is built again beside its file and swapped
+  // in, each order as it is defined: a failed build leaves the bag as it was.
+  if (!ORDLISTREBUILD()) {
     throw Abandon(RuntimeError{kEgCreate, g_driver, 1006, 0, "", a.positional[2]});
   }
   std::printf("%lld keys\n", static_cast<long long>(ORDKEYCOUNT()));

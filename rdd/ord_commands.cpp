@@ -63,6 +63,7 @@ bool ORDCONDSET(const OrdCondArgs& args) {
   c->additive = args.additive;
   c->use_current = args.use_current;
   c->custom = args.custom;
+  c->candidate = args.candidate;
   c->no_optimize = args.no_optimize;
   c->temporary = args.temporary;
   c->use_filter = args.use_filter;
@@ -123,8 +124,9 @@ void ORDLISTCLEAR() {
   if (WorkArea* a = CommandArea()) (void)a->order_list_clear();
 }
 
-void ORDLISTREBUILD() {
-  if (WorkArea* a = CommandArea()) (void)a->order_list_rebuild();
+bool ORDLISTREBUILD() {
+  WorkArea* a = CommandArea();
+  return a && Ok(a->order_list_rebuild());
 }
 
 std::string ORDNAME(const Value& order, const Value& bag) {
@@ -273,7 +275,7 @@ bool DBCREATEINDEX(const std::string& bag, const std::string& key_text,
 }
 bool DBSETINDEX(const std::string& bag) { return ORDLISTADD(Value::String(bag)); }
 void DBCLEARINDEX() { ORDLISTCLEAR(); }
-void DBREINDEX() { ORDLISTREBUILD(); }
+void DBREINDEX() { (void)ORDLISTREBUILD(); }
 void DBSETORDER(int order) { (void)ORDSETFOCUS(Value::Integer(order)); }
 std::string INDEXEXT() { return ORDBAGEXT(); }
 std::string INDEXKEY(int order) { return ORDKEY(Value::Integer(order)); }

@@ -40,6 +40,7 @@ struct OrdCondArgs {
   bool temporary = false;                 // 18
   bool use_filter = false;                // 19
   bool exclusive = false;                 // 20
+  bool candidate = false;  // a candidate (primary) key (not an argument of the classic interface)
   // Called every eval_step keys written into the new tree, once the records are scanned (a
   // progress note for the rest of the build; not an argument of the classic interface).
   std::function<void()> write_block;
@@ -56,7 +57,7 @@ std::string ORDFOR(const Value& order = Value(), const Value& bag = Value(),
 std::string ORDKEY(const Value& order = Value(), const Value& bag = Value());
 bool ORDLISTADD(const Value& bag, const Value& order = Value());
 void ORDLISTCLEAR();
-void ORDLISTREBUILD();
+bool ORDLISTREBUILD();
 std::string ORDNAME(const Value& order, const Value& bag = Value());
 int ORDNUMBER(const Value& order, const Value& bag = Value());
 // which 0 top, 1 bottom, 2 both. No value: read (0, 1) or clear both (2); a nil value clears.

@@ -1,27 +1,16 @@
 #include "rdd/order_bag_build.h"
 
-#include <cctype>
-
 #include "expr/runtime_error.h"
 #include "expr/settings.h"
 #include "platform/file.h"
 #include "platform/owned_file.h"
 #include "rdd/command_error.h"
+#include "rdd/order/order.h"
+#include "rdd/order/order_bag.h"
 #include "rdd/order_types.h"
 
 namespace vosk {
 namespace {
-
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::toupper(static_cast<unsigned char>(a[i])) !=
-        std::toupper(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // The bag's file: the default extension added to a name without one, letter case resolved.
 std::string BagFile(const std::string& bag) {
@@ -89,13 +78,30 @@ std::vector<OrderDefinition> BagOrderDefinitions(const std::string& bag) {
     d.for_text = ORDFOR(order, b);
     d.unique = ORDISUNIQUE(order, b);
     d.descending = DBORDERINFO(Value::Integer(kOiIsDesc), b, order).logical();
+    d.custom = DBORDERINFO(Value::Integer(kOiCustom), b, order).logical();
+    d.candidate = DBORDERINFO(Value::Integer(kOiCandidate), b, order).logical();
+    d.bag = bag;
     out.push_back(std::move(d));
   }
   return out;
 }
 
+OrderDefinition DefinitionOf(const Order& o) {
+  OrderDefinition d;
+  d.name = o.name();
+  d.key_text = o.key_text();
+  d.for_text = o.for_text();
+  d.unique = o.unique();
+  d.descending = o.descending();
+  d.custom = o.custom();
+  d.candidate = o.candidate();
+  d.bag = o.bag()->path();
+  return d;
+}
+
 bool BuildBagBeside(const std::string& bag, const std::vector<OrderDefinition>& orders,
-                    const OrdCondArgs& scan) {
+                    const OrdCondArgs& scan,
+                    const std::function<void(const OrderDefinition&, bool ok)>& report) {
   if (orders.empty()) return false;
   ORDLISTCLEAR();
   const std::string file = BagFile(bag);
@@ -118,17 +124,23 @@ bool BuildBagBeside(const std::string& bag, const std::vector<OrderDefinition>& 
     if (outer) return outer(told);
     throw Abandon(told);
   });
+  size_t made = 0;
   for (const OrderDefinition& d : orders) {
     OrdCondArgs cond = scan;
     cond.for_text = d.for_text;
     cond.descending = d.descending;
+    cond.custom = d.custom;
+    cond.candidate = d.candidate;
     cond.additive = true;
-    if (!ORDCONDSET(cond) ||
-        !ORDCREATE(fresh.path(), d.name, d.key_text, nullptr, Value::Logical(d.unique))) {
-      return false;
-    }
+    const bool ok =
+        ORDCONDSET(cond) &&
+        ORDCREATE(fresh.path(), d.name, d.key_text, nullptr, Value::Logical(d.unique));
+    if (report) report(d, ok);
+    if (!ok && !report) return false;
+    if (ok) ++made;
     CrashPoint("bag-order-built");
   }
+  if (made == 0) return false;
   ORDLISTCLEAR();
   File built;
   int rc = built.Open(fresh.path(), Access::kReadWrite, Share::kExclusive);
@@ -143,16 +155,6 @@ bool BuildBagBeside(const std::string& bag, const std::vector<OrderDefinition>& 
   built.Close();
   held.Close();
   return ORDLISTADD(Value::String(file));
-}
-
-bool RebuildBagBeside(const std::string& bag, const OrdCondArgs& scan) {
-  const std::string focus = ORDSETFOCUS();
-  const std::vector<OrderDefinition> orders = BagOrderDefinitions(bag);
-  if (!BuildBagBeside(bag, orders, scan)) return false;
-  for (const OrderDefinition& d : orders) {
-    if (SameText(d.name, focus)) ORDSETFOCUS(Value::String(focus));
-  }
-  return true;
 }
 
 }  // namespace vosk

@@ -1,11 +1,13 @@
 #ifndef VOSK_RDD_ORDER_BAG_BUILD_H_
 #define VOSK_RDD_ORDER_BAG_BUILD_H_
 
-// Building a whole order bag anew without ever losing the one it replaces: the orders are
-// built into a new file beside the bag and, only once every one of them is built, that file
-// takes the bag's name. The window's "Nuovo indice..." and "Ricostruisci indice attivo..."
-// and `dbutool reindex` build their bags this way.
+// Building a whole order bag anew from the definitions of its orders without ever losing the
+// one it replaces: the orders are built into a new file beside the bag and, only once every one
+// of them is built, that file takes the bag's name. The window's "Nuovo indice..." and the
+// restructure build their bags this way; a bag that is open is built again as it is defined
+// by ORDLISTREBUILD (the work area's own rebuild beside, used by reindex, pack and zap too).
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,13 +15,18 @@
 
 namespace vosk {
 
-// What an order is made of, as it is created again.
+class Order;
+
+// Everything an order is made of, as it is created again.
 struct OrderDefinition {
   std::string name;
   std::string key_text;
   std::string for_text;  // "" without a condition
   bool unique = false;
   bool descending = false;
+  bool custom = false;     // holds only the keys given to it: built empty
+  bool candidate = false;  // a key of one record only: a second is refused
+  std::string bag;         // the bag's file as it was named ("" when given apart)
 };
 
 // The definitions of the orders of the open bag `bag` (a file name as ORDLISTADD took it), in
@@ -37,13 +44,15 @@ std::vector<OrderDefinition> BagOrderDefinitions(const std::string& bag);
 // reported through the error handler (an order that cannot be built, a full disk), or an
 // abandon, the new file is removed, the file named `bag` is as it was and the order list is
 // left closed; the answer is false (or the abandon goes on).
+// With `report` given, an order that cannot be built is left out instead (its error told as
+// usual) and report(order, ok) learns of each order; the bag is replaced when at least one
+// order is built.
 bool BuildBagBeside(const std::string& bag, const std::vector<OrderDefinition>& orders,
-                    const OrdCondArgs& scan = OrdCondArgs());
+                    const OrdCondArgs& scan = OrdCondArgs(),
+                    const std::function<void(const OrderDefinition&, bool ok)>& report = nullptr);
 
-// Builds the open bag `bag` anew with the definitions of its orders (BuildBagBeside); the
-// order that controlled before controls again when it was one of them. Needs the table for
-// this program alone only as far as the engine's own rules do.
-bool RebuildBagBeside(const std::string& bag, const OrdCondArgs& scan = OrdCondArgs());
+// The definition of an open order as it stands.
+OrderDefinition DefinitionOf(const Order& order);
 
 }  // namespace vosk
 

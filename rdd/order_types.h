@@ -38,6 +38,7 @@ struct OrderCondition {
   bool additive = false;
   bool use_current = false;
   bool custom = false;
+  bool candidate = false;
   bool no_optimize = false;
   bool compound = false;
   bool use_filter = false;
@@ -62,6 +63,7 @@ enum OrderInfoCode : int {
   kOiKeyDelete = 37, kOiKeyVal = 38, kOiScopeTop = 39, kOiScopeBottom = 40,
   kOiScopeTopClear = 41, kOiScopeBottomClear = 42, kOiCustom = 45, kOiFindRec = 107,
   kOiFindRecCont = 108, kOiScopeSet = 109, kOiScopeClear = 110, kOiRelKeyPos = 130,
+  kOiCandidate = 150,  // this program's own: a candidate (primary) key
 };
 
 // One order-info request: the bag designator (a name or a 1-based number, nil when absent), the

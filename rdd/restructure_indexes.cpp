@@ -17,12 +17,9 @@ namespace {
 constexpr char kStructuralDriver[] = "DBFCDX";
 constexpr char kTableDriver[] = "DBFFPT";
 
-std::vector<RestructureTag> TagsOf(const OrderBag& bag) {
-  std::vector<RestructureTag> tags;
-  for (const Order* o : bag.orders()) {
-    tags.push_back({o->name(), o->key_text(), o->for_text(), o->unique(), o->descending(),
-                    o->custom()});
-  }
+std::vector<OrderDefinition> TagsOf(const OrderBag& bag) {
+  std::vector<OrderDefinition> tags;
+  for (const Order* o : bag.orders()) tags.push_back(DefinitionOf(*o));
   return tags;
 }
 
@@ -58,7 +55,7 @@ bool OpenExclusive(const std::string& table, const std::string& driver,
 
 // The tags of the structural bag kept with the backup table, read through the backup.
 bool ReadBackupTags(const std::string& backup_table, const std::string& backup_bag,
-                    const std::string& password, std::vector<RestructureTag>* tags) {
+                    const std::string& password, std::vector<OrderDefinition>* tags) {
   if (!DBUSEAREA(true, kStructuralDriver, backup_table, "MODITAB", true, true)) return false;
   DBINFO(kDbiPassword, Value::String(password));
   bool ok = ORDLISTADD(Value::String(backup_bag));
@@ -72,8 +69,8 @@ bool ReadBackupTags(const std::string& backup_table, const std::string& backup_b
   return ok;
 }
 
-std::string TagLabel(const std::string& bag, const RestructureTag& tag) {
-  return FilePartOf(bag) + (tag.name.empty() ? "" : ":" + tag.name) + " (" + tag.key +
+std::string TagLabel(const std::string& bag, const OrderDefinition& tag) {
+  return FilePartOf(bag) + (tag.name.empty() ? "" : ":" + tag.name) + " (" + tag.key_text +
          (tag.for_text.empty() ? "" : " FOR " + tag.for_text) + ")";
 }
 
@@ -104,7 +101,7 @@ void RebuildIndexes(const std::string& table, const std::vector<RestructureBag>&
   const int saved_area = CurrentAreaNumber();
   for (const RestructureBag& b : bags) {
     ErrorLog log;
-    std::vector<RestructureTag> tags = b.tags;
+    std::vector<OrderDefinition> tags = b.tags;
     if (b.structural) {
       // The old bag goes with the backup table, under its name.
       const std::string backup_bag = RestructureBackupName(b.path);
@@ -120,39 +117,23 @@ void RebuildIndexes(const std::string& table, const std::vector<RestructureBag>&
         continue;
       }
     }
-    const std::string ext = b.path.substr(PathWithoutExtension(b.path).size());
-    const std::string scratch =
-        OwnedFileName(DirectoryOf(table), PathWithoutExtension(FilePartOf(table)) + ".", ext);
-    size_t built = 0;
     if (!OpenExclusive(table, b.driver, password)) {
       report->index_problems.push_back(FilePartOf(b.path) + ": not rebuilt (" + log.Take() + ")");
       continue;
     }
-    for (const RestructureTag& tag : tags) {
-      OrdCondArgs cond;
-      cond.for_text = tag.for_text;
-      cond.descending = tag.descending;
-      cond.custom = tag.custom;
-      cond.additive = true;
-      if (ORDCONDSET(cond) && ORDCREATE(scratch, tag.name, tag.key, nullptr,
-                                        Value::Logical(tag.unique))) {
-        ++built;
-        report->tags_rebuilt.push_back(FilePartOf(b.path) + ":" + tag.name);
-      } else {
-        report->index_problems.push_back(TagLabel(b.path, tag) + ": dropped, " + log.Take());
-      }
-    }
+    const bool built = BuildBagBeside(
+        b.path, tags, OrdCondArgs(), [&](const OrderDefinition& tag, bool ok) {
+          if (ok) {
+            report->tags_rebuilt.push_back(FilePartOf(b.path) + ":" + tag.name);
+          } else {
+            report->index_problems.push_back(TagLabel(b.path, tag) + ": dropped, " + log.Take());
+          }
+        });
     DBCLOSEAREA();
-    if (built == 0) {
-      (void)DeleteFile(scratch);
+    if (!built) {
       if (!b.structural) {
         report->index_problems.push_back(FilePartOf(b.path) + ": left as it was, out of date");
       }
-      continue;
-    }
-    if (!RenameFile(scratch, b.path)) {
-      (void)DeleteFile(scratch);
-      report->index_problems.push_back(FilePartOf(b.path) + ": not replaced");
       continue;
     }
     // The new table opens with its structural bag, as the old one did.

@@ -7,14 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "rdd/order_bag_build.h"
 #include "rdd/restructure.h"
 
 namespace vosk {
-
-struct RestructureTag {
-  std::string name, key, for_text;
-  bool unique = false, descending = false, custom = false;
-};
 
 // An index file of the table and its orders.
 struct RestructureBag {
@@ -22,7 +18,7 @@ struct RestructureBag {
   std::string driver;     // the index driver that builds it
   bool structural = false;
   bool tags_known = false;  // false: read from the backup after the swap
-  std::vector<RestructureTag> tags;
+  std::vector<OrderDefinition> tags;
 };
 
 // The index files to build again, from the table open in the current area: every bag open
@@ -31,9 +27,10 @@ struct RestructureBag {
 std::vector<RestructureBag> IndexesToRebuild();
 
 // After the swap: the old structural bag goes with the backup (renamed like it, so that the
-// backup table opens with it), and every bag is built again over the new table, beside its
-// file under an owned name, then renamed over it. Tags that do not build (a key or condition
-// no longer valid on the new fields) are dropped and reported in report->index_problems.
+// backup table opens with it), and every bag is built again over the new table from the
+// definitions of its orders (BuildBagBeside: beside its file, which it replaces once whole and,
+// under hard commit, on the disk). Tags that do not build (a key or condition no longer valid
+// on the new fields) are dropped and reported in report->index_problems.
 void RebuildIndexes(const std::string& table, const std::vector<RestructureBag>& bags,
                     const std::string& password, RestructureReport* report);
 

@@ -162,12 +162,22 @@ int TableRewrite::Adopt(const std::vector<std::string>& built, std::string* fail
   return 0;
 }
 
+void TableRewrite::AddBuilt(File* file, const std::string& final_name) {
+  built_.push_back({file, final_name});
+}
+
 int TableRewrite::Commit(std::string* failed) {
   if (entries_.empty()) return 0;
   for (Entry& e : entries_) {
     if (!e.file.Commit()) {
       *failed = e.new_name;
       return e.file.last_error();
+    }
+  }
+  for (Built& b : built_) {
+    if (!b.file->Commit()) {
+      *failed = b.final_name;
+      return b.file->last_error();
     }
   }
   const std::string table = entries_[0].final_name;
@@ -177,6 +187,10 @@ int TableRewrite::Commit(std::string* failed) {
     text += EscapedName(FilePartOf(entries_[i].new_name)) + "\t" +
             EscapedName(FilePartOf(entries_[i].final_name)) + "\t" +
             (i < backups_.size() ? EscapedName(FilePartOf(backups_[i])) : std::string()) + "\n";
+  }
+  for (const Built& b : built_) {
+    text += EscapedName(FilePartOf(b.file->path())) + "\t" + EscapedName(FilePartOf(b.final_name)) +
+            "\t\n";
   }
   text += std::string(kJournalEnd) + "\n";
   std::string journal_new = OwnedFileName(dir, BaseOf(FilePartOf(table)) + ".", ".swap" +
@@ -204,6 +218,13 @@ int TableRewrite::Commit(std::string* failed) {
     if (!e.file.RenameTo(e.final_name)) {
       *failed = e.final_name;
       return e.file.last_error();
+    }
+    CrashPoint("rewrite-swap");
+  }
+  for (Built& b : built_) {
+    if (!b.file->RenameTo(b.final_name)) {
+      *failed = b.final_name;
+      return b.file->last_error();
     }
     CrashPoint("rewrite-swap");
   }

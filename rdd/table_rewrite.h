@@ -49,6 +49,12 @@ class TableRewrite {
   // The new file that will replace final i.
   File& file(size_t i) { return entries_[i].file; }
   size_t size() const { return entries_.size(); }
+  // A file of the table's folder that another part built beside its final name (an index bag
+  // built for the rewritten records), to take that name in the same swap as the table's files:
+  // made durable and renamed by Commit() (File::RenameTo, so that it knows its new name). Its
+  // name must be an owned name after the table's base name and a dot. The caller keeps it open
+  // and removes it when the swap does not commit.
+  void AddBuilt(File* file, const std::string& final_name);
 
   // Makes the new files durable and swaps them in. Returns 0 or the OS code; *failed names the
   // file that failed. Once the journal is durable the swap is committed: a failure after that
@@ -71,7 +77,12 @@ class TableRewrite {
   };
   void RemoveNewFiles();
 
+  struct Built {
+    File* file;
+    std::string final_name;
+  };
   std::vector<Entry> entries_;
+  std::vector<Built> built_;
   std::vector<std::string> backups_;
   File journal_;
   bool committed_ = false;

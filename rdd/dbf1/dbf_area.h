@@ -236,12 +236,22 @@ class DbfArea : public WorkArea {
     return kSuccess;
   }
   virtual void AdoptRewrittenMemo(File* file) {}
+  // Hooks of the index layer into a pack or zap: whatever must change with the records (the
+  // open bags) is built anew for the records as rewritten (renumber[old record number] is the
+  // new number, 0 for a record not kept; no records at all after a zap) and joins rw, so that
+  // it takes its place in the same swap as the table's files; after the swap (committed or
+  // not: then nothing of it takes a place) it is adopted. Never raises from the second.
+  virtual Status BuildBesideRewrite(TableRewrite* rw, const std::vector<uint32_t>& renumber) {
+    return kSuccess;
+  }
+  virtual void AfterRewriteSwap(bool committed) noexcept {}
   // Writes the header, the descriptors, the records kept and the end-of-file byte of a
   // rewritten table into out; *head gets its 32-byte header, *count its record count.
   // With a cipher change every record is kept and re-enciphered instead (zap ignored).
   Status BuildRewrittenTable(File* out, bool zap, PackProgress* progress,
                              std::array<uint8_t, kDbfHeaderSize>* head, uint32_t* count,
-                             const CipherChange* cipher = nullptr);
+                             const CipherChange* cipher = nullptr,
+                             std::vector<uint32_t>* renumber = nullptr);
   // The bytes of the record buffer as they are stored (enciphered when the table's key says
   // so); points into record_ or scratch.
   const uint8_t* StoredImage(std::vector<uint8_t>* scratch);

@@ -79,7 +79,8 @@ bool DbfArea::KeyFitsTable() {
 
 Status DbfArea::BuildRewrittenTable(File* out, bool zap, PackProgress* progress,
                                     std::array<uint8_t, kDbfHeaderSize>* head, uint32_t* count,
-                                    const CipherChange* cipher) {
+                                    const CipherChange* cipher,
+                                    std::vector<uint32_t>* renumber) {
   if (cipher) zap = false;
   *count = 0;
   auto write_error = [&]() {
@@ -103,6 +104,7 @@ Status DbfArea::BuildRewrittenTable(File* out, bool zap, PackProgress* progress,
   uint64_t written = 0;
   std::vector<uint8_t> scratch;
   const uint32_t old_count = zap ? 0 : rec_count_;
+  if (renumber) renumber->assign(static_cast<size_t>(old_count) + 1, 0);
   for (uint32_t j = 1; j <= old_count; ++j) {
     if (cipher) key_ = cipher->from;
     if (Failed(go_to(j)) || Failed(ReadRecord())) return kFailure;
@@ -118,6 +120,7 @@ Status DbfArea::BuildRewrittenTable(File* out, bool zap, PackProgress* progress,
     CrashPoint("rewrite-record");
     if (!keep) continue;
     ++*count;
+    if (renumber) (*renumber)[j] = *count;
     const uint8_t* image = StoredImage(&scratch);
     buf.insert(buf.end(), image, image + record_len_);
     if (buf.size() >= kRewriteStep) {
@@ -161,9 +164,22 @@ Status DbfArea::RewriteTable(bool zap, PackProgress* progress) {
   if (!memo.empty() && Failed(BuildRewrittenMemo(&rw.file(1), zap, &progress))) return kFailure;
   std::array<uint8_t, kDbfHeaderSize> head{};
   uint32_t count = 0;
-  if (Failed(BuildRewrittenTable(&rw.file(0), zap, progress, &head, &count))) return kFailure;
-  valid_ = false;
-  if (Failed(SwapInRewrite(&rw, head, count))) return kFailure;
+  std::vector<uint32_t> renumber;
+  if (Failed(BuildRewrittenTable(&rw.file(0), zap, progress, &head, &count, nullptr, &renumber))) {
+    return kFailure;
+  }
+  // Whatever ends the swap, what joined it is adopted or dropped.
+  struct AfterSwap {
+    DbfArea* area;
+    TableRewrite* rw;
+    ~AfterSwap() { area->AfterRewriteSwap(rw->committed()); }
+  };
+  {
+    AfterSwap after{this, &rw};
+    if (Failed(BuildBesideRewrite(&rw, renumber))) return kFailure;
+    valid_ = false;
+    if (Failed(SwapInRewrite(&rw, head, count))) return kFailure;
+  }
   return go_to(zap ? 0 : 1);
 }
 

@@ -77,7 +77,7 @@ Status CdxArea::AfterBagOpened(OrderBag* bag) {
   return kSuccess;
 }
 
-Status CdxArea::RebuildBag(OrderBag* b) {
+Status CdxArea::RebuildBag(OrderBag* b, const OrderCondition* scan) {
   auto* bag = static_cast<CdxBag*>(b);
   OrderWriteLock lock(bag, false);
   if (!lock.ok()) return kFailure;
@@ -90,7 +90,7 @@ Status CdxArea::RebuildBag(OrderBag* b) {
     if (Failed(bag->NewHeader(&off))) return kFailure;
     t->set_header_offset(off);
     t->cached_count = -1;
-    if (Failed(BuildTag(t, nullptr))) return kFailure;
+    if (Failed(BuildTag(t, scan))) return kFailure;
     std::string name = t->name();
     name.resize(kCdxTagNameLength, ' ');
     bool added;
@@ -220,6 +220,7 @@ Status CdxArea::CreateOrder(const OrderCreateInfo& info, const OrderCondition* c
     auto created = std::make_unique<CdxTag>(bag);
     created->Define(name, key.key_text, key.for_text, key.type, key.length, info.unique,
                     cond && cond->descending, cond && cond->custom, false);
+    created->set_candidate(cond && cond->candidate && !cond->custom);
     created->key_expr = std::move(key.key_expr);
     created->for_expr = std::move(key.for_expr);
     created->key_block = key.key_block;

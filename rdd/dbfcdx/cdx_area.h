@@ -30,7 +30,7 @@ class CdxArea : public IndexedArea {
   Status AfterBagOpened(OrderBag* bag) override;
   Status CreateOrder(const OrderCreateInfo& info, const OrderCondition* cond,
                      KeyDescription key, Order** created) override;
-  Status RebuildBag(OrderBag* bag) override;
+  Status RebuildBag(OrderBag* bag, const OrderCondition* scan) override;
   char KeyTypeOf(const Value& value, int* length, int* decimals) const override;
   int MaxCharKeyLength() const override { return kCdxMaxKeyLength; }
   InternalError MultipleAppendError() const override;

@@ -97,7 +97,11 @@ bool CdxTag::DecodeHeader(const uint8_t* h, uint64_t file_size, bool directory) 
   upper_ = h[kCdxHdrSignature] == 1 && h[kCdxHdrUpper] == 1;
   descending_ = GetLe16(h + kCdxHdrDescending) != 0;
   unique_ = (options_ & kCdxOptUnique) != 0;
-  custom_ = (options_ & kCdxOptCustom) != 0;
+  // Bit 0x04 marks this program's custom tags (written with the partial bit 0x02) and Visual
+  // FoxPro's candidate (primary key) tags (written without it). A tag this program did not
+  // make custom is kept current, and unique, like the program that owns the table expects.
+  custom_ = (options_ & kCdxOptCustom) != 0 && (options_ & kCdxOptPartial) != 0;
+  candidate_ = (options_ & kCdxOptCustom) != 0 && !custom_;
   type_ = directory ? 'C' : 0;  // known once the key has been evaluated
   return true;
 }
@@ -109,6 +113,7 @@ void CdxTag::EncodeHeader(uint8_t* h) const {
   uint8_t opt = static_cast<uint8_t>(options_ & 0xF0);
   if (unique_) opt |= kCdxOptUnique;
   if (custom_) opt |= kCdxOptCustom | kCdxOptPartial;
+  else if (candidate_) opt |= kCdxOptCustom;
   else if (options_ & kCdxOptPartial) opt |= kCdxOptPartial;
   if (!for_text_.empty()) opt |= kCdxOptFor;
   h[kCdxHdrOptions] = opt;

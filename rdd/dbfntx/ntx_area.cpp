@@ -61,7 +61,7 @@ Status NtxArea::AfterBagOpened(OrderBag* bag) {
   return kSuccess;
 }
 
-Status NtxArea::RebuildBag(OrderBag* b) {
+Status NtxArea::RebuildBag(OrderBag* b, const OrderCondition* scan) {
   auto* bag = static_cast<NtxFile*>(b);
   OrderWriteLock lock(bag, false);
   if (!lock.ok()) return kFailure;
@@ -75,7 +75,7 @@ Status NtxArea::RebuildBag(OrderBag* b) {
   }
   for (auto& o : bag->ntx_orders()) {
     o->cached_count = -1;
-    if (Failed(BuildOrder(o.get(), nullptr))) return kFailure;
+    if (Failed(BuildOrder(o.get(), scan))) return kFailure;
   }
   return lock.Release();
 }

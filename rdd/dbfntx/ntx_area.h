@@ -39,7 +39,7 @@ class NtxArea : public IndexedArea {
   Status AfterBagOpened(OrderBag* bag) override;
   Status CreateOrder(const OrderCreateInfo& info, const OrderCondition* cond,
                      KeyDescription key, Order** created) override;
-  Status RebuildBag(OrderBag* bag) override;
+  Status RebuildBag(OrderBag* bag, const OrderCondition* scan) override;
   char KeyTypeOf(const Value& value, int* length, int* decimals) const override;
   int MaxCharKeyLength() const override;
   InternalError MultipleAppendError() const override;

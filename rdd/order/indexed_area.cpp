@@ -858,6 +858,19 @@ Status IndexedArea::go_hot() {
 Status IndexedArea::go_cold() {
   bool was_hot = hot_;
   bool appended = appended_;
+  if (was_hot && !bags_.empty()) {
+    bool refused = false;
+    const Status s = RefuseDuplicateCandidates(appended || pending_append_, &refused);
+    if (refused) {
+      // A shared append whose blank record is written already keeps it, with its keys.
+      if (pending_append_ && Ok(ReadRecord())) {
+        pending_append_ = false;
+        (void)UpdateOrders(true);
+      }
+      return kFailure;
+    }
+    if (Failed(s)) return kFailure;
+  }
   if (Failed(Base::go_cold())) return kFailure;
   if (!was_hot && !pending_append_) return kSuccess;
   if (bags_.empty()) {
@@ -1049,21 +1062,16 @@ void IndexedArea::CloseQuietly() noexcept {
   bags_.clear();
 }
 
-Status IndexedArea::RebuildAll() {
-  for (auto& b : bags_) {
-    if (Failed(RebuildBag(b.get()))) return kFailure;
-  }
-  return go_top();
-}
-
 Status IndexedArea::zap() {
   if (Failed(Base::zap())) return kFailure;
-  return RebuildAll();
+  if (Failed(FinishRewrite())) return kFailure;
+  return go_top();
 }
 
 Status IndexedArea::pack() {
   if (Failed(Base::pack())) return kFailure;
-  return RebuildAll();
+  if (Failed(FinishRewrite())) return kFailure;
+  return go_top();
 }
 
 // --- order list ---
@@ -1155,7 +1163,13 @@ Status IndexedArea::order_list_rebuild() {
     OrderError(kEgReadonly, kEdfReadonly);
     return kFailure;
   }
-  return RebuildAll();
+  // A condition set for the rebuild carries its progress blocks only.
+  const std::unique_ptr<OrderCondition> scan = std::move(order_condition_);
+  if (scan) {
+    scan->for_text.clear();
+    scan->for_block = nullptr;
+  }
+  return RebuildAll(scan.get());
 }
 
 // --- create and destroy ---
@@ -1434,6 +1448,7 @@ Status IndexedArea::order_info(OrderInfoRequest* req) {
       if (Failed(SetScope(o, true, std::nullopt))) return kFailure;
       return SetScope(o, false, std::nullopt);
     case kOiCustom: req->result = Value::Logical(o->custom()); return kSuccess;
+    case kOiCandidate: req->result = Value::Logical(o->candidate()); return kSuccess;
     case kOiFindRec:
     case kOiFindRecCont: {
       bool found = false;

@@ -48,6 +48,10 @@ class IndexedArea : public FptArea, public OrderHost {
   Status open(const OpenInfo& info) override;
   Status pack() override;
   Status zap() override;
+  // Builds every bag of the list again (reindex): each in a new file beside its own, which
+  // takes the bag's name once whole (under hard commit, on the disk first); a bag whose build
+  // fails is opened again as it was.
+  Status RebuildAll(const OrderCondition* scan = nullptr);
 
   Status order_list_add(const std::string& bag, const Value& order) override;
   Status order_list_clear() override;
@@ -119,8 +123,10 @@ class IndexedArea : public FptArea, public OrderHost {
     *out = std::move(bag);
     return kSuccess;
   }
-  // Rebuilds every order of a bag (reindex, pack, zap).
-  virtual Status RebuildBag(OrderBag* bag) = 0;
+  // Builds every order of a bag again as it is defined, into the bag's file (reindex, pack,
+  // zap: a new file beside the bag's own by then); scan, when given, carries the eval and
+  // write blocks of the build's progress.
+  virtual Status RebuildBag(OrderBag* bag, const OrderCondition* scan = nullptr) = 0;
   // The type letter an evaluated key value gives an order, with its key length and decimals
   // (0: no key of that type).
   virtual char KeyTypeOf(const Value& value, int* length, int* decimals) const = 0;
@@ -204,7 +210,19 @@ class IndexedArea : public FptArea, public OrderHost {
   // After a failed key update of an edit: the record written back as it was (not when a memo
   // reference changed).
   void RestoreEdited() noexcept;
-  Status RebuildAll();
+  // Pack and zap: the bags are built for the rewritten records and swapped in with the table.
+  Status BuildBesideRewrite(TableRewrite* rw, const std::vector<uint32_t>& renumber) override;
+  void AfterRewriteSwap(bool committed) noexcept override;
+  // After the table's swap: the bags not swapped with it (outside the table's folder, and
+  // temporary ones) are built or take their names now.
+  Status FinishRewrite();
+  // A change of the hot record that would give a candidate order a key another record holds
+  // is refused before anything is written (error raised, *refused set): the change is dropped,
+  // an appended record that was never written goes again.
+  Status RefuseDuplicateCandidates(bool append, bool* refused);
+  // The bag at index, whose rebuild did not get as far as taking its name, is closed (its new
+  // file removed) and opened again from its file, in its place with the order that controlled.
+  void ReopenBag(size_t index) noexcept;
   // The tree position (1-based) of the order's logical first key in scope, 0 when the scope
   // is empty; the caller holds the read lock.
   Status TopPosition(Order* o, int64_t* out);
@@ -212,6 +230,10 @@ class IndexedArea : public FptArea, public OrderHost {
   // keys takes `given` as the key value when there is one.
   Status AddKeyCustom(Order* o, bool add, const std::optional<Value>& given, bool* done);
 
+  // While bags are built for a rewrite: the new number of each old record (0: dropped).
+  const std::vector<uint32_t>* renumber_ = nullptr;
+  // The bags whose new files joined the table rewrite's swap.
+  std::vector<OrderBag*> swapped_bags_;
   std::string step_from_;  // the key a step started from (kept to spare an allocation a step)
   // False while a bag is being opened: its first positioning does not judge the records, so
   // that a damaged or stale bag still opens for check (and for the reindex that mends it).

@@ -74,6 +74,9 @@ class Order {
   bool unique() const { return unique_; }
   bool descending() const { return descending_; }
   bool custom() const { return custom_; }
+  // A candidate (primary) key: kept current like any order, and no two records share a key.
+  bool candidate() const { return candidate_; }
+  void set_candidate(bool c) { candidate_ = c; }
   // Built over a subset of the records: a missing old key is no fault.
   virtual bool partial() const { return false; }
   // Appended records get no key.
@@ -190,6 +193,7 @@ class Order {
   bool unique_ = false;
   bool descending_ = false;
   bool custom_ = false;
+  bool candidate_ = false;
   bool toggled_ = false;
   static uint64_t NextGeneration() {
     static std::atomic<uint64_t> last{0};

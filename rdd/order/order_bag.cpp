@@ -39,13 +39,38 @@ Status OrderBag::BuildBeside(const std::string& final_path, bool shared, std::st
       }
     }
   }
+  *build_path = BesideName(final_path);
+  return kSuccess;
+}
+
+std::string OrderBag::BesideName(const std::string& final_path) {
   const std::string dir = DirectoryOf(final_path), part = FilePartOf(final_path);
   const size_t dot = part.find_last_of('.');
   const std::string base = part.substr(0, dot);
   const std::string suffix = (dot == std::string::npos ? "" : part.substr(dot)) + ".new";
   (void)RemoveOrphanedFiles(dir, base + ".", suffix);
-  *build_path = OwnedFileName(dir, base + ".", suffix);
+  return OwnedFileName(dir, base + ".", suffix);
+}
+
+Status OrderBag::RebuildBeside(const std::string& build_path) {
+  File fresh;
+  for (;;) {
+    const int rc = fresh.Create(build_path, shared_ ? Share::kDenyNone : Share::kExclusive);
+    if (rc == 0) break;
+    if (!Error(kEgCreate, 1006, rc, true).retry()) return kFailure;
+  }
+  head_map_.Unmap();
+  replaced_ = std::move(file_);
+  file_ = std::move(fresh);
+  final_path_ = path_;
+  path_ = file_.path();
   return kSuccess;
+}
+
+void OrderBag::Published() {
+  replaced_.Close();
+  path_ = file_.path();
+  final_path_.clear();
 }
 
 Status OrderBag::CopyBeside(const std::string& final_path, std::string* build_path) {
@@ -84,9 +109,7 @@ Status OrderBag::Publish() {
   }
   (void)SyncDirectory(DirectoryOf(final_path_));
   if (GlobalSettings().hardcommit()) unsynced_ = false;
-  replaced_.Close();
-  path_ = file_.path();
-  final_path_.clear();
+  Published();
   return kSuccess;
 }
 

@@ -100,6 +100,20 @@ class OrderBag {
   // caller opens the copy, changes it and publishes it. A copy that fails is removed.
   Status CopyBeside(const std::string& final_path, std::string* build_path);
   Status Publish();
+  // A rebuild of the bag as it is open (reindex, pack, zap) is made the same way: the bag goes
+  // on in a new file named build_path (an owned name beside the bag, BesideName) while its own
+  // file is held as the one to replace; the engine then builds its orders again into the new
+  // file and Publish gives it the bag's name. A bag whose rebuild does not get that far is
+  // closed (the new file goes with it) and opened again from its file, which is as it was.
+  Status RebuildBeside(const std::string& build_path);
+  // The owned name beside final_path under which a bag is built (files of such builds whose
+  // owner is gone removed first).
+  static std::string BesideName(const std::string& final_path);
+  // The new file of a build not yet published, for a caller that gives it the bag's name
+  // itself (a table rewrite swaps its files and its bags together); Published() afterwards.
+  File* building_file() { return final_path_.empty() ? nullptr : &file_; }
+  const std::string& final_path() const { return final_path_; }
+  void Published();
   // True when the bag, read without a lock, is as this process last read it under a lock: no
   // other program changed it since. Always true for a bag not opened shared or whose reads
   // take no lock. Costs no system call once the head of the file is mapped; false (when

@@ -17,9 +17,20 @@ Status IndexedArea::ScanKeys(Order* o, const OrderCondition* cond, KeySorter* so
   });
 }
 
-Status IndexedArea::ScanKeys(Order* o, const OrderCondition* cond, const KeySink& sink) {
+Status IndexedArea::ScanKeys(Order* o, const OrderCondition* cond, const KeySink& given) {
   uint32_t count = 0;
   if (Failed(record_count(&count))) return kFailure;
+  // A build for the records of a rewrite: the keys of the records kept, under their new
+  // numbers.
+  KeySink renumbered;
+  if (renumber_) {
+    if (renumber_->size() <= 1) return kSuccess;
+    renumbered = [this, &given](const uint8_t* key, uint32_t recno) -> Status {
+      const uint32_t now = recno < renumber_->size() ? (*renumber_)[recno] : 0;
+      return now == 0 ? kSuccess : given(key, now);
+    };
+  }
+  const KeySink& sink = renumber_ ? renumbered : given;
   const uint32_t saved = recno_;
   bool stopped = false;  // a WHILE or EVAL condition ended the scan
   int64_t evaluated = 0;

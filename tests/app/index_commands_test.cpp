@@ -25,9 +25,14 @@
 #include "app/twbrowse.h"
 #include "platform/file.h"
 #include "rdd/db_commands.h"
+#include "rdd/dbfcdx/cdx_area.h"
+#include "rdd/dbfcdx/cdx_check.h"
+#include "rdd/dbfntx/ntx_area.h"
+#include "rdd/dbfntx/ntx_check.h"
 #include "rdd/ord_commands.h"
 #include "rdd/order_bag_build.h"
 #include "rdd/order_types.h"
+#include "rdd/work_area_table.h"
 #include "support/dbf_image.h"
 #include "support/file_size_limit.h"
 #include "support/read_only_mount.h"
@@ -132,6 +137,21 @@ class IndexCommandsTest : public AppTest, public ::testing::WithParamInterface<c
   bool Cdx() const { return std::string(GetParam()) == "DBFCDX"; }
   std::string Ext() const { return Cdx() ? ".CDX" : ".NTX"; }
   std::string Table() const { return Path("PERSONE.DBF"); }
+
+  // Every bag open in the current area passes the check.
+  void ExpectBagsPassCheck() {
+    auto* area = dynamic_cast<IndexedArea*>(CurrentArea());
+    ASSERT_NE(area, nullptr);
+    for (const auto& b : area->bags()) {
+      NtxCheckReport report;
+      if (auto* ntx = dynamic_cast<NtxFile*>(b.get())) {
+        ASSERT_TRUE(Ok(NtxCheckBag(area, ntx, &report)));
+      } else if (auto* cdx = dynamic_cast<CdxBag*>(b.get())) {
+        ASSERT_TRUE(Ok(CdxCheckBag(area, cdx, &report)));
+      }
+      for (const std::string& p : report.problems) ADD_FAILURE() << b->path() << ": " << p;
+    }
+  }
 
   // The reader walks the controlling order of the bag as the engine does.
   // (The reader walks a descending tag in ascending order.)
@@ -448,11 +468,13 @@ TEST_P(IndexCommandsTest, RemovingTagsPicksTheOrderThatControlsNext) {
 // the order that controlled controls again on the same record. With the table open in another
 // program it refuses and changes nothing.
 TEST_P(IndexCommandsTest, RebuildKeepsEveryOrderAndTheControllingOne) {
-  // The bag as another program made it: a descending order (which the dialog cannot make) and
-  // a unique one with a condition.
-  const std::string bag = Path("ALL") + Ext();
+  // The bag as another program made it: a descending order (which the dialog cannot make), a
+  // unique one with a condition and a custom one holding two keys; a CDX bag is the table's
+  // structural bag, which the table's own open holds.
+  const std::string bag = Cdx() ? Path("PERSONE") + Ext() : Path("ALL") + Ext();
   {
     ASSERT_TRUE(DBUSEAREA(true, GetParam(), Table(), "MAKE", false, false));
+    SET(kSetAutOpen, Value::Logical(true));
     OrdCondArgs cond;
     cond.for_text = "N > 20";
     ORDCONDSET(cond);
@@ -462,7 +484,16 @@ TEST_P(IndexCommandsTest, RebuildKeepsEveryOrderAndTheControllingOne) {
       desc.descending = true;
       ORDCONDSET(desc);
       ASSERT_TRUE(ORDCREATE(bag, "NUM", "N", nullptr, Value::Logical(false)));
+      OrdCondArgs custom;
+      custom.custom = true;
+      ORDCONDSET(custom);
+      ASSERT_TRUE(ORDCREATE(bag, "PICKED", "NOME", nullptr, Value::Logical(false)));
+      for (int r : {2, 5}) {
+        DBGOTO(Value::Integer(r));
+        ASSERT_TRUE(ORDKEYADD());
+      }
     }
+    SET(kSetAutOpen, Value::Logical(false));
     DBCLOSEAREA();
   }
   RunWithTable(ui_, Table(), [&](TWBrowse& brw) {
@@ -505,16 +536,21 @@ TEST_P(IndexCommandsTest, RebuildKeepsEveryOrderAndTheControllingOne) {
       EXPECT_EQ(after[i].for_text, before[i].for_text);
       EXPECT_EQ(after[i].unique, before[i].unique);
       EXPECT_EQ(after[i].descending, before[i].descending);
+      EXPECT_EQ(after[i].custom, before[i].custom);
     }
     EXPECT_EQ(ORDSETFOCUS(), "CITY");
     EXPECT_EQ(RECNO(), 3u);
     EXPECT_EQ(Walk(), walk);
     EXPECT_EQ(CurTable().cCurIndex, bag);
     ExpectReaderAgrees(bag);
+    ExpectBagsPassCheck();
     if (Cdx()) {
       ORDSETFOCUS(Value::String("NUM"));
       EXPECT_EQ(Walk(), (std::vector<uint32_t>{6, 3, 8, 1, 4, 2, 7, 5}));
       ExpectReaderAgrees(bag);
+      EXPECT_TRUE(after.back().custom);
+      EXPECT_EQ(ORDKEYCOUNT(Value::String("PICKED")), 0) << "a custom tag comes back empty";
+      ORDSETFOCUS(Value::String("CITY"));
     }
     EXPECT_TRUE(Leftovers().empty());
   });

@@ -421,9 +421,9 @@ TEST_F(ToolTest, ReindexKeepsEveryOrderAndOnAFullDiskTheOldBag) {
     EXPECT_NE(full.status, 0) << full.out;
     EXPECT_EQ(vosk::test::ReadFileBytes(dir_ + "/" + c.bag), bytes) << "the bag is as it was";
 
-    // Killed while a new order's pages are written, or between the orders of a compound bag:
-    // the bag is as it was, and the next rebuild removes what the killed one left.
-    for (const char* point : {"index-flush", "bag-order-built"}) {
+    // Killed while the new bag's pages are written, or once it is built: the bag is as it
+    // was, and the next rebuild removes what the killed one left.
+    for (const char* point : {"index-flush", "bag-rebuilt"}) {
       const std::string cmd = std::string("VOSK_CRASH_AT=") + point + " '" + DBUTOOL_PATH +
                               "' reindex '" + table + "' " + bag + " 2>/dev/null";
       const int st = std::system(cmd.c_str());

@@ -90,8 +90,10 @@ void UseMemoKindOf(const std::string& table) {
 std::string MissingMemoFile(const std::string& table) {
   const MemoKindOnDisk kind = KindOfVersion(table);
   if (kind == MemoKindOnDisk::kUnknown) return "";
+  // The maker switch names every memo file .DBT; a file of the kind's own extension is the
+  // table's memo file as well (the engine opens it when the other is not there).
   const std::string memo = Base(table) + (VOSK() ? ".DBT" : Extension(kind));
-  return FileExists(memo) ? "" : memo;
+  return FileExists(memo) || FileExists(Base(table) + Extension(kind)) ? "" : memo;
 }
 
 bool ReadOnlyOnDisk(const std::string& table) {

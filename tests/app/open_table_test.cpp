@@ -445,5 +445,40 @@ TEST_F(OpenTableTest, ATruncatedMemoFileMarksItsCellsAndIsReportedOnce) {
   });
 }
 
+// A Visual FoxPro table with FPT memos and a structural CDX bag (a real one, written by the
+// program that owns such tables) opens with its own memo file and bag whatever the settings
+// file names as driver and memo kind, also with the maker switch on.
+TEST_F(OpenTableTest, ARealVisualFoxProTableOpensUnderEveryDriverAndMemoSetting) {
+  const std::string real = VOSK_SOURCE_DIR "/../shared/fixtures/real/";
+  if (!std::filesystem::exists(real + "contacts.dbf")) GTEST_SKIP() << "no real-world tables";
+  for (const char* f : {"contacts.dbf", "contacts.FPT", "contacts.CDX"}) {
+    std::filesystem::copy_file(real + f, Path(f));
+  }
+  // (The plain settings come last: the drivers keep the memo format of the last start.)
+  for (const char* vosk : {"Si", "No"}) {
+    for (const char* memo : {"2", "1"}) {
+      for (const char* rdd : {"DBFCDX", "DBFNTX"}) {
+        SCOPED_TRACE(std::string(rdd) + " Memo=" + memo + " Vosk=" + vosk);
+        Ini("RDD", rdd);
+        Ini("Memo", memo);
+        Ini("Vosk", vosk);
+        ui_.messages.clear();
+        ui_.main_windows = 0;
+        bool shown = false;
+        RunWithTable(ui_, Path("contacts.dbf"), [&](TWBrowse& brw) {
+          shown = true;
+          EXPECT_TRUE(ui_.messages.empty()) << ui_.messages[0].text;
+          EXPECT_EQ(LASTREC(), 5u);
+          EXPECT_EQ(ORDCOUNT(), 2) << "its structural bag is open with it";
+          EXPECT_EQ(FIELDGET(2).str().substr(0, 5), "Nancy");
+          EXPECT_NE(FIELDGET(23).str().find("Psychology"), std::string::npos);
+        });
+        EXPECT_TRUE(shown) << (ui_.messages.empty() ? "" : ui_.messages[0].text);
+        CLOSEALL();
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vosk

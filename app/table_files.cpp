@@ -8,6 +8,7 @@
 #include "app/current_table.h"
 #include "app/filename.h"
 #include "app/messages.h"
+#include "app/open_table.h"
 #include "app/startup.h"
 #include "app/voskdbu.h"
 #include "expr/memvars.h"
@@ -119,7 +120,7 @@ bool ExplainReadOnlyOpen(const std::string& table) {
            1);
     return true;
   }
-  return false;
+  return ExplainStructuralBag(table);
 }
 
 void TableOpened(const std::string& table) {

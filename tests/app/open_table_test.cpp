@@ -280,7 +280,8 @@ TEST_F(OpenTableTest, ADriverThatCannotReopenTheTableLeavesItAsItWas) {
 // A table whose header flags a structural CDX bag opens with DBFCDX and the bag whatever the
 // default driver says, and the status bar names the driver it got; its changes keep the tags
 // current, also after the view was sorted and reset. A flagged bag that is missing or damaged
-// is told, naming it, and the table opens without it (nothing written to the bag or the flag).
+// is told, naming it, and the table opens read-only without it (nothing written to the bag or
+// the flag).
 TEST_F(OpenTableTest, ATableFlaggingAStructuralBagOpensWithItAndKeepsItCurrent) {
   Ini("RDD", "DBFNTX");
   const std::string table = MakeClienti("STRUTT.DBF");
@@ -307,7 +308,8 @@ TEST_F(OpenTableTest, ATableFlaggingAStructuralBagOpensWithItAndKeepsItCurrent) 
     DBCOMMIT();
     DBUNLOCK();
     EXPECT_EQ(ORDKEYCOUNT(Value::Integer(1)), 11) << "the bag follows the table";
-    // Damaged: told, opened without it, the bag and the flag untouched.
+    // Damaged: told, naming the bag and its repair; opened read-only without it, so that no
+    // change leaves it wrong; the bag and the flag untouched.
     const std::string other = MakeClienti("ALTRA.DBF");
     APRITAB(&brw, other);
     std::ofstream(bag, std::ios::binary) << std::string(600, '\xFF');
@@ -315,8 +317,16 @@ TEST_F(OpenTableTest, ATableFlaggingAStructuralBagOpensWithItAndKeepsItCurrent) 
     APRITAB(&brw, table);
     ASSERT_EQ(ui_.messages.size(), 1u) << ui_.messages[0].text;
     EXPECT_NE(ui_.messages[0].text.find(bag), std::string::npos) << ui_.messages[0].text;
+    EXPECT_NE(ui_.messages[0].text.find("sola lettura"), std::string::npos);
+    EXPECT_NE(ui_.messages[0].text.find("dbutool reindex " + table + " " + bag),
+              std::string::npos)
+        << ui_.messages[0].text;
     EXPECT_EQ(CurTable().cCurTable, table);
+    EXPECT_TRUE(CurTable().lReadOnly);
+    EXPECT_TRUE(DBINFO(129).logical());
     EXPECT_EQ(LASTREC(), 11u);
+    EDCOL(&brw, 2);  // refused: the table is read-only
+    EXPECT_TRUE(ui_.dialogs.empty());
     // Missing: told the same way.
     APRITAB(&brw, other);
     std::remove(bag.c_str());
@@ -326,8 +336,10 @@ TEST_F(OpenTableTest, ATableFlaggingAStructuralBagOpensWithItAndKeepsItCurrent) 
     EXPECT_NE(ui_.messages[0].text.find("non \xE8 stato trovato"), std::string::npos)
         << ui_.messages[0].text;
     EXPECT_EQ(CurTable().cCurTable, table);
+    EXPECT_TRUE(CurTable().lReadOnly);
   });
   EXPECT_TRUE(StructuralBagOf(table).flagged);
+  EXPECT_FALSE(std::filesystem::exists(bag)) << "nothing made in its place";
 }
 
 // A table with one memo field and an empty FPT file of 64-byte blocks.

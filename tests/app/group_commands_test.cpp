@@ -231,8 +231,9 @@ TEST_F(GroupCommandsTest, TheReplaceDialogShowsOneValueControlAndValueAndExpress
       EXPECT_TRUE(ui_.Press(d, kIdAnnulla));
     });
     SOSTVAL(&brw);
-    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Campo non valido.", "Campo non valido.",
-                                                 "Annullo le modifiche?"}));
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Campo non valido: Espressione.",
+                                                        "Campo non valido: Condizione di filtro.",
+                                                        "Annullo le modifiche?"}));
     EXPECT_EQ(Column("ATTIVO")[1], "F") << "cancelled: nothing changed";
   });
 }
@@ -251,7 +252,8 @@ TEST_F(GroupCommandsTest, DeleteRecordsByConditionMarksThemAndNeedsACondition) {
     CANCREC(&brw);
     EXPECT_EQ(DeletionMarks(), " *     ***");
     EXPECT_EQ(RECNO(), 2u);
-    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Campo non valido.", "Campo non valido."}));
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Campo non valido: Condizione.",
+                                                      "Campo non valido: Condizione."}));
     EXPECT_EQ(ui_.progress.front(), "open:Cancellazione record in corso...|Attenzione");
   });
 }
@@ -282,7 +284,7 @@ TEST_F(GroupCommandsTest, ATableLockedElsewhereIsToldAndTheDialogComesBackAsItWa
         "Il file (o un suo record) risulta attualmente bloccato da un altro programma. "
         "Impossibile effettuare la ";
     EXPECT_EQ(MessageTexts(), (std::vector<std::string>{locked + "sostituzione.", locked + "cancellazione.",
-                                                 "Annullo le modifiche?"}));
+                                                        "Annullo le modifiche?"}));
     EXPECT_EQ(ui_.dialogs.size(), 4u);
   });
 }

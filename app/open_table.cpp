@@ -32,6 +32,7 @@
 #include "platform/os_error.h"
 #include "rdd/db_commands.h"
 #include "rdd/ord_commands.h"
+#include "rdd/table_driver.h"
 
 namespace vosk {
 namespace {
@@ -130,75 +131,53 @@ bool AutoOpenIndexExists(const std::string& index) {
 
 }  // namespace
 
-namespace {
-
-// The trial open of OKOPEN leaves telling about a damaged structural bag to the real open.
-bool g_trial_open = false;
-
-bool EndsWithNoCase(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() &&
-         ::strcasecmp(text.c_str() + text.size() - end.size(), end.c_str()) == 0;
-}
-
-// Opens a table whose header flags a structural bag that is there with DBFCDX and the bag, so
-// that every change keeps the bag current (the settings' driver stays the default of other
-// tables). True when opened. A bag that cannot be opened (damaged) is told, naming it, and the
-// table is opened without it by the caller: nothing is written to the bag or the flag then.
-bool OpenWithStructuralBag(bool lNew, const std::string& cFile, const std::string& cAlias,
-                           bool lShared, bool lReadOnly, const StructuralBag& bag,
-                           bool* damaged) {
-  const std::string bag_name = bag.path.substr(bag.path.find_last_of('/') + 1);
-  bool bag_failed = false;
-  bool opened = false;
+bool ExplainStructuralBag(const std::string& cFile) {
+  TableOpening probe;
   {
-    const Value autopen = SET(kSetAutOpen, Value::Logical(true));
-    struct Restore {
-      Value value;
-      ~Restore() { SET(kSetAutOpen, value); }
-    } restore{autopen};
-    ErrorHandler program = GetErrorHandler();
-    ScopedErrorHandler watch([&](const RuntimeError& e) -> ErrorAnswer {
-      if (EndsWithNoCase(e.file_name, bag_name)) {
-        bag_failed = true;
-        throw Abandon(e);
-      }
-      if (program) return program(e);
-      throw Abandon(e);
-    });
+    AreaSelection back("");
+    ScopedErrorHandler breakout([](const RuntimeError& e) -> ErrorAnswer { throw Abandon(e); });
+    AreaOptions o;
+    o.file = cFile;
+    o.alias = "BAGPROBE";
+    o.shared = true;
     try {
-      opened = DBUSEAREA(lNew, "DBFCDX", cFile, cAlias, lShared, lReadOnly);
+      probe = UseTable(true, o, true);
     } catch (const Abandon&) {
-      if (!bag_failed) throw;
+      // The table's own trouble is told by its test-open.
+    }
+    try {
+      DBCLOSE("BAGPROBE");
+    } catch (const Abandon&) {
     }
   }
-  *damaged = bag_failed;
-  if (bag_failed && !g_trial_open) {
-    POPMSG(Ansi("L'indice strutturale ") + bag.path +
-               Ansi(" non può essere aperto (danneggiato): la tabella viene aperta senza, e "
-                    "l'indice non viene aggiornato finché non lo si ricostruisce."),
-           1);
+  const BagTrouble& t = probe.trouble;
+  if (!t) return false;
+  std::string what = t.kind == BagTrouble::Kind::kMissing
+                         ? Ansi(" non è stato trovato")
+                         : Ansi(" non può essere usato (") + t.reason + ")";
+  std::string text = Ansi("L'indice strutturale ") + t.bag + what +
+                     Ansi(":;la tabella viene aperta in sola lettura, perché una modifica "
+                          "lascerebbe l'indice errato per gli altri programmi che lo usano.");
+  if (t.kind != BagTrouble::Kind::kMissing) {
+    text += Ansi(";Il comando \"dbutool reindex ") + cFile + " " + t.bag +
+            Ansi("\" lo ricostruisce.");
   }
-  return opened;
+  POPMSG(text, 1);
+  return true;
 }
-
-}  // namespace
 
 void DBOPEN(bool lNew, const std::string& cDriver, const std::string& cFile,
             const std::string& cAlias, bool lShared, bool lReadOnly) {
-  StructuralBag bag;
-  if (cDriver.empty()) bag = StructuralBagOf(cFile);
-  bool with_bag = bag.present;
-  const auto open = [&] {
-    if (with_bag) {
-      bool damaged = false;
-      const bool opened =
-          OpenWithStructuralBag(lNew, cFile, cAlias, lShared, lReadOnly, bag, &damaged);
-      if (!damaged) return opened;
-      with_bag = false;  // told: the table opens without it
-      NETERR(false);
-    }
-    return DBUSEAREA(lNew, cDriver, cFile, cAlias, lShared, lReadOnly);
-  };
+  // The engine's rule: a table flagging a structural bag opens with that bag's driver and the
+  // bag; a bag that cannot be kept current keeps a table open for changes from opening (the
+  // opening commands open such a table read-only, having told why: ExplainStructuralBag).
+  AreaOptions o;
+  o.driver = cDriver;
+  o.file = cFile;
+  o.alias = cAlias;
+  o.shared = lShared;
+  o.read_only = lReadOnly;
+  const auto open = [&] { return UseTable(lNew, o, !lReadOnly).opened; };
   NETERR(false);
   if (open()) {
     SetPassword("");
@@ -245,10 +224,6 @@ bool OKOPEN(const std::string& cFile, const std::string& cIndex, bool lReadOnly)
     ScopedErrorHandler breakout([](const RuntimeError& e) -> ErrorAnswer { throw Abandon(e); });
     std::string failing_file = cFile;
     try {
-      g_trial_open = true;
-      struct TrialEnd {
-        ~TrialEnd() { g_trial_open = false; }
-      } trial_end;
       DBOPEN(true, "", cFile, "OKOPEN", true, lReadOnly);
       if (!cIndex.empty()) {
         failing_file = cIndex;
@@ -310,12 +285,6 @@ void APRITAB(Browse* oBrw, const std::string& cFile_in) {
   if (std::ifstream header(cFile, std::ios::binary); header.seekg(32) && header.get() == 0x0D) {
     POPMSG(Ansi("Impossibile aprire il file;") + cFile + Ansi(";perché privo di campi."), 1);
     return;
-  }
-  if (const StructuralBag bag = StructuralBagOf(cFile); bag.flagged && !bag.present) {
-    POPMSG(Ansi("L'indice strutturale ") + bag.path +
-               Ansi(" non è stato trovato: la tabella viene aperta senza, e l'indice non viene "
-                    "aggiornato."),
-           1);
   }
   const std::string index = AutoIndexName(cFile);
   const bool with_index = auto_open && AutoOpenIndexExists(index);

@@ -19,6 +19,10 @@ class Browse;
 // was open is closed first and shown again afterwards.
 void DBOPEN(bool lNew, const std::string& cDriver, const std::string& cFile,
             const std::string& cAlias, bool lShared, bool lReadOnly);
+// Tells, naming it, when the structural bag that cFile's header flags is missing or cannot be
+// kept current (the table then opens read-only); true when it did.
+bool ExplainStructuralBag(const std::string& cFile);
+
 // Closes the work area of the alias (default the current one) and its view index file.
 void DBCLOSE(const std::string& cAlias = "");
 

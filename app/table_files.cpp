@@ -9,6 +9,7 @@
 #include "app/current_table.h"
 #include "app/filename.h"
 #include "app/messages.h"
+#include "app/open_table.h"
 #include "app/startup.h"
 #include "app/table_presence.h"
 #include "app/voskdbu.h"
@@ -92,8 +93,10 @@ void UseMemoKindOf(const std::string& table) {
 std::string MissingMemoFile(const std::string& table) {
   const MemoKindOnDisk kind = KindOfVersion(table);
   if (kind == MemoKindOnDisk::kUnknown) return "";
+  // The maker switch names every memo file .DBT; a file of the kind's own extension is the
+  // table's memo file as well (the engine opens it when the other is not there).
   const std::string memo = Base(table) + (VOSK() ? ".DBT" : Extension(kind));
-  return FileExists(memo) ? "" : memo;
+  return FileExists(memo) || FileExists(Base(table) + Extension(kind)) ? "" : memo;
 }
 
 bool ReadOnlyOnDisk(const std::string& table) {
@@ -119,7 +122,7 @@ bool ExplainReadOnlyOpen(const std::string& table) {
            1);
     return true;
   }
-  return false;
+  return ExplainStructuralBag(table);
 }
 
 void TableOpened(const std::string& table) {

@@ -28,8 +28,8 @@ std::string MissingMemoFile(const std::string& table);
 // read-only media).
 bool ReadOnlyOnDisk(const std::string& table);
 
-// Whether `table` is to be opened read-only: when its memo file is missing or it cannot be
-// written, after saying so.
+// Whether `table` is to be opened read-only: when its memo file is missing, it cannot be
+// written, or the structural bag its header flags cannot be kept current, after saying so.
 bool ExplainReadOnlyOpen(const std::string& table);
 // After the current table was opened: its display errors may be reported again, except those
 // on a missing memo file, which the user was told about.

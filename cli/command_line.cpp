@@ -167,7 +167,7 @@ std::string RoffSynopsis(const CommandSpec& c) {
   for (const OptionSpec& o : c.options) {
     std::string option = "\\fB\\-\\-" + Roff(o.name) + "\\fR" +
                          (o.value.empty() ? "" : " \\fI" + Roff(o.value) + "\\fR");
-    out += " " + (o.required ? option : "[" + option + "]");
+    out += " " + (o.required ? option : "[" + option + "]") + (o.repeatable ? "..." : "");
   }
   return out;
 }
@@ -271,7 +271,8 @@ std::string Synopsis(const CommandSpec& c) {
   std::string out = "dbutool " + c.name;
   for (const ArgSpec& a : c.args) out += " " + ArgUsage(a);
   for (const OptionSpec& o : c.options) {
-    out += " " + (o.required ? "--" + o.name + Value(o) : "[--" + o.name + Value(o) + "]");
+    out += " " + (o.required ? "--" + o.name + Value(o) : "[--" + o.name + Value(o) + "]") +
+           (o.repeatable ? "..." : "");
   }
   return out;
 }

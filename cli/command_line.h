@@ -35,6 +35,7 @@ struct OptionSpec {
   Completion completion = Completion::kNone;
   std::vector<std::string> choices;  // with Completion::kChoice
   bool required = false;             // the command cannot run without it
+  bool repeatable = false;           // may be given more than once (ToolArgs::GetAll)
 };
 
 struct ArgSpec {

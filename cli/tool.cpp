@@ -19,7 +19,9 @@
 #include "rdd/text/field_text.h"
 #include "rdd/db_commands.h"
 #include "rdd/dbf1/dbf_area.h"
+#include "rdd/ord_commands.h"
 #include "rdd/restructure.h"
+#include "rdd/table_driver.h"
 #include "rdd/work_area_table.h"
 
 namespace vosk {
@@ -85,13 +87,81 @@ std::string AliasOption(const ToolArgs& a, const std::string& table) {
   return a.Get("alias");
 }
 
-DbfArea* OpenTable(const ToolArgs& a, const std::string& file, bool shared, bool read_only) {
+namespace {
+
+// What stands in the way of a table's structural bag, for a warning or a refusal.
+std::string BagTroubleText(const std::string& table, const BagTrouble& t, bool refused) {
+  std::string text = table + ": the structural index bag " + t.bag;
+  switch (t.kind) {
+    case BagTrouble::Kind::kMissing: text += " that the table's header names is missing"; break;
+    case BagTrouble::Kind::kDamaged: text += " cannot be used (" + t.reason + ")"; break;
+    default:
+      text += " cannot be kept current together with " + t.reason + " indexes";
+      break;
+  }
+  if (!refused) return text + "; going on without it";
+  text += ": a change through the table alone would leave it wrong for the programs that use "
+          "it; nothing changed.";
+  if (t.kind == BagTrouble::Kind::kOtherDriver) return text + " Name CDX bags only.";
+  if (t.kind == BagTrouble::Kind::kMissing) {
+    return text + " Put the bag back, or make its tags again with dbutool index.";
+  }
+  return text + " dbutool reindex " + table + " " + t.bag + " rebuilds it.";
+}
+
+// The order driver of a bag named by its extension, "" for another extension.
+std::string BagDriverOf(const std::string& bag) {
+  const size_t slash = bag.find_last_of('/');
+  const size_t dot = bag.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  std::string ext = bag.substr(dot);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext == ".ntx" ? "DBFNTX" : ext == ".cdx" ? "DBFCDX" : "";
+}
+
+}  // namespace
+
+DbfArea* OpenTable(const ToolArgs& a, const std::string& file, bool shared, bool read_only,
+                   bool for_change, const std::string& driver) {
   g_table = file;
-  if (!DBUSEAREA(true, "DBFFPT", file, AliasOption(a, file), shared, read_only,
-                 CodepageOption(a))) {
-    throw Abandon(RuntimeError{kEgOpen, "DBF", kEdfOpen, 0, "", file});
+  AreaOptions o;
+  o.driver = driver.empty() ? "DBFFPT" : driver;
+  o.file = file;
+  o.alias = AliasOption(a, file);
+  o.shared = shared;
+  o.read_only = read_only;
+  o.codepage = CodepageOption(a);
+  const TableOpening opening = UseTable(true, o, for_change);
+  if (opening.trouble && !opening.opened) {
+    throw Refusal{BagTroubleText(file, opening.trouble, true)};
+  }
+  if (!opening.opened) throw Abandon(RuntimeError{kEgOpen, "DBF", kEdfOpen, 0, "", file});
+  if (opening.trouble) {
+    std::fprintf(stderr, "dbutool: %s\n", BagTroubleText(file, opening.trouble, false).c_str());
   }
   return dynamic_cast<DbfArea*>(CurrentArea());
+}
+
+DbfArea* OpenForAppend(const ToolArgs& a) {
+  const std::string file = a.positional.at(1);
+  const std::vector<std::string> bags = a.GetAll("index");
+  // The bags' extension names the order driver; one area keeps bags of one kind.
+  std::string driver;
+  for (const std::string& bag : bags) {
+    const std::string kind = BagDriverOf(bag);
+    if (kind.empty()) throw UsageError{"--index " + bag + ": not an .ntx or .cdx file"};
+    if (!driver.empty() && kind != driver) {
+      throw UsageError{"--index: NTX and CDX bags cannot be kept current together"};
+    }
+    driver = kind;
+  }
+  DbfArea* t = OpenTable(a, file, !a.Has("exclusive"), false, true, driver);
+  for (const std::string& bag : bags) {
+    if (!ORDLISTADD(Value::String(bag))) {
+      throw Abandon(RuntimeError{kEgOpen, driver, 1003, 0, "", bag});
+    }
+  }
+  return t;
 }
 
 namespace {
@@ -440,7 +510,7 @@ int CmdCreate(const ToolArgs& a) {
 }
 
 int CmdPackZap(const ToolArgs& a, bool zap) {
-  OpenTable(a, a.positional.at(1), false, false);
+  OpenTable(a, a.positional.at(1), false, false, true);
   bool ok = zap ? DBZAP() : DBPACK();
   DBCLOSEAREA();
   return ok ? 0 : 1;
@@ -451,7 +521,7 @@ int CmdRestructure(const ToolArgs& a) {
   const std::string file = a.positional.at(1);
   ValueArray structure = FieldArguments(a, 2);
   if (structure.empty()) throw UsageError{"restructure needs at least one field"};
-  OpenTable(a, file, false, false);
+  OpenTable(a, file, false, false, true);
   RestructureOptions options;
   options.password = a.Get("password");
   RestructureReport report;
@@ -474,7 +544,7 @@ int CmdCipher(const ToolArgs& a, bool encipher) {
   if (!a.Has("password") || a.Get("password").empty()) {
     throw UsageError{"a password is needed (--password PW)"};
   }
-  DbfArea* t = OpenTable(a, file, false, false);
+  DbfArea* t = OpenTable(a, file, false, false, true);
   const char* refusal = nullptr;
   if (encipher && t->table_enciphered()) refusal = "the table is enciphered already";
   if (encipher && t->memo_kind() != MemoKind::kNone) {
@@ -531,6 +601,11 @@ const OptionSpec kFormatOption{.name = "format", .value = "FORMAT",
                                .help = "The file's format, when its extension does not say it.",
                                .completion = Completion::kChoice,
                                .choices = {"dbf", "sdf", "csv", "sqlite", "xlsx"}};
+const OptionSpec kKeepIndexOption{
+    .name = "index", .value = "BAG",
+    .help = "Keep this index file current too (an NTX order or a CDX bag; repeatable, all of "
+            "one kind). The table's structural CDX bag is always kept current.",
+    .completion = Completion::kIndex, .repeatable = true};
 const OptionSpec kExclusiveOption{
     .name = "exclusive", .help = "Open the table for this process alone, which is faster."};
 
@@ -618,6 +693,7 @@ const std::vector<CommandSpec>& Commands() {
            {.name = "csv", .value = "FILE", .help = "The CSV file (- for standard input).",
             .completion = Completion::kCsv, .required = true},
            kOemOption,
+           kKeepIndexOption,
            kExclusiveOption,
        }),
        .run = CmdAppendCsv},
@@ -697,6 +773,7 @@ const std::vector<CommandSpec>& Commands() {
            {.name = "for", .value = "EXPR",
             .help = "Only the records of SOURCE for which the expression is true."},
            kOemOption,
+           kKeepIndexOption,
            kExclusiveOption,
        }),
        .run = CmdImport},
@@ -854,6 +931,10 @@ int RunCommand(const CommandSpec& command, const ToolArgs& a) {
   } catch (const UsageError& e) {
     CloseAllReporting();
     return ReportUsageError(command.name + ": " + e.text, command);
+  } catch (const Refusal& e) {
+    std::fprintf(stderr, "dbutool: %s\n", e.text.c_str());
+    CloseAllReporting();
+    return 1;
   } catch (const Abandon& e) {
     ReportAbandon(e.error());
     CloseAllReporting();
@@ -877,6 +958,14 @@ bool ToolArgs::Has(const std::string& name) const {
     if (n == name) return true;
   }
   return false;
+}
+
+std::vector<std::string> ToolArgs::GetAll(const std::string& name) const {
+  std::vector<std::string> out;
+  for (const auto& [n, v] : options) {
+    if (n == name) out.push_back(v);
+  }
+  return out;
 }
 
 std::string ToolArgs::Get(const std::string& name, const std::string& def) const {

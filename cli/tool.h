@@ -24,12 +24,26 @@ struct ToolArgs {
   std::vector<std::pair<std::string, std::string>> options;  // name without "--", value
   bool Has(const std::string& name) const;
   std::string Get(const std::string& name, const std::string& def = "") const;
+  // Every value of a repeatable option, in order.
+  std::vector<std::string> GetAll(const std::string& name) const;
 };
 
 class DbfArea;
 
-// Opens a table with the memo driver in a new area; throws Abandon when it cannot.
-DbfArea* OpenTable(const ToolArgs& a, const std::string& file, bool shared, bool read_only);
+// A command that refused to run: "dbutool: TEXT" on standard error, exit status 1.
+struct Refusal {
+  std::string text;
+};
+
+// Opens a table in a new area by the engine's rule (rdd/table_driver.h): with its structural
+// bag when the header flags one. A bag that cannot be kept current is warned about on
+// standard error, or, when `for_change`, refused (throws Refusal); throws Abandon when the
+// table does not open. `driver`: the order driver the command needs, "" for none.
+DbfArea* OpenTable(const ToolArgs& a, const std::string& file, bool shared, bool read_only,
+                   bool for_change = false, const std::string& driver = "");
+// Opens TABLE (positional 1) for a command that adds records: by the rule, with every bag
+// named by --index (repeatable) kept current beside the structural one.
+DbfArea* OpenForAppend(const ToolArgs& a);
 
 // dbutool copy TABLE TARGET ... and dbutool import TABLE SOURCE ... (transfer_commands.cpp).
 int CmdCopy(const ToolArgs& a);

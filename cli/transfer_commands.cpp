@@ -216,10 +216,7 @@ int CmdImport(const ToolArgs& a) {
   const std::string source = a.positional[2];
   const Format& format = FormatOf(a, source, true);
   if (a.Has("table") && a.Has("query")) throw UsageError{"give --table or --query, not both"};
-  if (!DBUSEAREA(true, "DBFFPT", a.positional[1], AliasOption(a, a.positional[1]), !a.Has("exclusive"), false,
-                 CodepageOption(a))) {
-    throw Abandon(RuntimeError{kEgOpen, "DBF", kEdfOpen, 0, "", a.positional[1]});
-  }
+  OpenForAppend(a);
   TransferArgs args;
   args.file = source;
   args.fields = FieldList(a);
@@ -292,10 +289,7 @@ int CmdAppendCsv(const ToolArgs& a) {
     std::string err;
     bool any = reader.Next(&header, &err);
     std::fclose(in);
-    if (!DBUSEAREA(true, "DBFFPT", a.positional.at(1), AliasOption(a, a.positional.at(1)), !a.Has("exclusive"), false,
-                   CodepageOption(a))) {
-      throw Abandon(RuntimeError{kEgOpen, "DBF", kEdfOpen, 0, "", a.positional[1]});
-    }
+    OpenForAppend(a);
     for (const std::string& name : any ? header : std::vector<std::string>()) {
       if (name != "_RECNO" && name != "_DELETED" && FIELDPOS(name) == 0) {
         std::fprintf(stderr, "dbutool: %s: line 1: no field named %s\n", csv_file.c_str(),
@@ -304,9 +298,8 @@ int CmdAppendCsv(const ToolArgs& a) {
         return 1;
       }
     }
-  } else if (!DBUSEAREA(true, "DBFFPT", a.positional.at(1), AliasOption(a, a.positional.at(1)), !a.Has("exclusive"), false,
-                        CodepageOption(a))) {
-    throw Abandon(RuntimeError{kEgOpen, "DBF", kEdfOpen, 0, "", a.positional[1]});
+  } else {
+    OpenForAppend(a);
   }
   TransferArgs args;
   args.file = path;

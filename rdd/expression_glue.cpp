@@ -33,6 +33,8 @@ int AreaArg(const ValueArray& args, size_t i) {
   return 0;
 }
 
+constexpr size_t kFieldNameSignificant = 10;
+
 class EngineAccess : public DatabaseAccess {
  public:
   int CurrentArea() override { return CurrentAreaNumber(); }
@@ -45,6 +47,14 @@ class EngineAccess : public DatabaseAccess {
     if (!a) return 0;
     for (int i = 1; i <= a->field_count(); ++i) {
       if (a->field_name(i) == name) return i;
+    }
+    // A table stores at most 10 characters of a name: a longer name that no field has is the
+    // field of its first 10 (a Visual FoxPro database's long names in index keys).
+    if (name.size() > kFieldNameSignificant) {
+      const std::string_view stored = name.substr(0, kFieldNameSignificant);
+      for (int i = 1; i <= a->field_count(); ++i) {
+        if (a->field_name(i) == stored) return i;
+      }
     }
     return 0;
   }

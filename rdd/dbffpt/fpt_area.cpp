@@ -148,6 +148,10 @@ std::string FptArea::MemoExtension(MemoKind kind) const {
   if (kind == MemoKind::kFpt && !GlobalSettings().mfileext().empty()) {
     return GlobalSettings().mfileext();
   }
+  return KindExtension(kind);
+}
+
+const char* FptArea::KindExtension(MemoKind kind) {
   switch (kind) {
     case MemoKind::kDbt: return ".dbt";
     case MemoKind::kSmt: return ".smt";
@@ -321,6 +325,12 @@ Status FptArea::open_memo_file(const OpenInfo& info) {
     return kFailure;
   }
   std::string name = MemoFileName(kind, false);
+  // The memo file the table has: an extension setting that names no file beside the table
+  // (".DBT" set for every kind) gives way to the file of the kind's own extension.
+  if (!blob() && !FileExists(name)) {
+    const std::string own = ResolveCase(WithoutExtension(file_name_) + KindExtension(kind));
+    if (FileExists(own)) name = own;
+  }
   memo_missing_ = false;
   for (;;) {
     int rc = memo_.file().Open(name, read_only_ ? Access::kRead : Access::kReadWrite,

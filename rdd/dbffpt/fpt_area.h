@@ -132,6 +132,8 @@ class FptArea : public DbfArea {
   void RaiseMemo(const MemoError& e, bool can_default = false);
   ErrorAnswer MemoCreateError(int sub_code, int os_code, bool can_retry);
   std::string MemoExtension(MemoKind kind) const;
+  // ".dbt", ".fpt" or ".smt": the extension of the kind without any setting.
+  static const char* KindExtension(MemoKind kind);
   std::string MemoFileName(MemoKind kind, bool creating) const;
   uint32_t DefaultBlockSize(MemoKind kind) const;
   MemoVariant DefaultVariant() const;

@@ -445,12 +445,12 @@ TEST_F(BrowseViewTest, KeyboardMapAndContextMenu) {
 // Tables written by other programs, copied beside the test (skipped when they are absent).
 class RealTablesTest : public BrowseViewTest {
  protected:
-  // Copies the table and its memo file.
+  // Copies the table, its memo file and its structural bag.
   bool CopyReal(const std::string& name) {
     const std::string dir = VOSK_SOURCE_DIR "/../shared/fixtures/real/";
     if (!std::filesystem::exists(dir + name)) return false;
     const std::string base = name.substr(0, name.rfind('.'));
-    for (const char* ext : {".dbf", ".dbt", ".fpt", ".FPT", ".DBT"}) {
+    for (const char* ext : {".dbf", ".dbt", ".fpt", ".FPT", ".DBT", ".CDX"}) {
       if (std::filesystem::exists(dir + base + ext)) {
         std::filesystem::copy_file(dir + base + ext, Path(base + ext));
       }
@@ -487,7 +487,10 @@ TEST_F(RealTablesTest, EveryFieldTypeTheEngineReadsShowsItsValue) {
       ASSERT_GE(cells.size(), static_cast<size_t>(c.column));
       EXPECT_EQ(Trimmed(cells[c.column - 1]), c.text);
       EXPECT_EQ(brw.columns().aJustify[c.column - 1], c.right);
-      EXPECT_TRUE(ui_.messages.empty()) << ui_.messages[0].text;
+      // dbase_31.dbf flags a structural bag that did not come with it: told, opened read-only.
+      for (const auto& m : ui_.messages) {
+        EXPECT_NE(m.text.find("dbase_31.cdx non \xE8 stato trovato"), std::string::npos) << m.text;
+      }
     });
   }
 }

@@ -289,7 +289,8 @@ TEST_F(OpenTableTest, ADriverThatCannotReopenTheTableLeavesItAsItWas) {
 // A table whose header flags a structural CDX bag opens with DBFCDX and the bag whatever the
 // default driver says, and the status bar names the driver it got; its changes keep the tags
 // current, also after the view was sorted and reset. A flagged bag that is missing or damaged
-// is told, naming it, and the table opens without it (nothing written to the bag or the flag).
+// is told, naming it, and the table opens read-only without it (nothing written to the bag or
+// the flag).
 TEST_F(OpenTableTest, ATableFlaggingAStructuralBagOpensWithItAndKeepsItCurrent) {
   Ini("RDD", "DBFNTX");
   const std::string table = MakeClienti("STRUTT.DBF");
@@ -316,7 +317,8 @@ TEST_F(OpenTableTest, ATableFlaggingAStructuralBagOpensWithItAndKeepsItCurrent) 
     DBCOMMIT();
     DBUNLOCK();
     EXPECT_EQ(ORDKEYCOUNT(Value::Integer(1)), 11) << "the bag follows the table";
-    // Damaged: told, opened without it, the bag and the flag untouched.
+    // Damaged: told, naming the bag and its repair; opened read-only without it, so that no
+    // change leaves it wrong; the bag and the flag untouched.
     const std::string other = MakeClienti("ALTRA.DBF");
     APRITAB(&brw, other);
     std::ofstream(bag, std::ios::binary) << std::string(600, '\xFF');
@@ -324,8 +326,16 @@ TEST_F(OpenTableTest, ATableFlaggingAStructuralBagOpensWithItAndKeepsItCurrent) 
     APRITAB(&brw, table);
     ASSERT_EQ(ui_.messages.size(), 1u) << ui_.messages[0].text;
     EXPECT_NE(ui_.messages[0].text.find(bag), std::string::npos) << ui_.messages[0].text;
+    EXPECT_NE(ui_.messages[0].text.find("sola lettura"), std::string::npos);
+    EXPECT_NE(ui_.messages[0].text.find("dbutool reindex " + table + " " + bag),
+              std::string::npos)
+        << ui_.messages[0].text;
     EXPECT_EQ(CurTable().cCurTable, table);
+    EXPECT_TRUE(CurTable().lReadOnly);
+    EXPECT_TRUE(DBINFO(129).logical());
     EXPECT_EQ(LASTREC(), 11u);
+    EDCOL(&brw, 2);  // refused: the table is read-only
+    EXPECT_TRUE(ui_.dialogs.empty());
     // Missing: told the same way.
     APRITAB(&brw, other);
     std::remove(bag.c_str());
@@ -335,8 +345,10 @@ TEST_F(OpenTableTest, ATableFlaggingAStructuralBagOpensWithItAndKeepsItCurrent) 
     EXPECT_NE(ui_.messages[0].text.find("non \xE8 stato trovato"), std::string::npos)
         << ui_.messages[0].text;
     EXPECT_EQ(CurTable().cCurTable, table);
+    EXPECT_TRUE(CurTable().lReadOnly);
   });
   EXPECT_TRUE(StructuralBagOf(table).flagged);
+  EXPECT_FALSE(std::filesystem::exists(bag)) << "nothing made in its place";
 }
 
 // A table with one memo field and an empty FPT file of 64-byte blocks.
@@ -452,6 +464,41 @@ TEST_F(OpenTableTest, ATruncatedMemoFileMarksItsCellsAndIsReportedOnce) {
     EXPECT_EQ(Texts(), (std::vector<std::string>{"Il file " + Path("ORDINI.DBT") +
                                                  " risulta corrotto."}));
   });
+}
+
+// A Visual FoxPro table with FPT memos and a structural CDX bag (a real one, written by the
+// program that owns such tables) opens with its own memo file and bag whatever the settings
+// file names as driver and memo kind, also with the maker switch on.
+TEST_F(OpenTableTest, ARealVisualFoxProTableOpensUnderEveryDriverAndMemoSetting) {
+  const std::string real = VOSK_SOURCE_DIR "/../shared/fixtures/real/";
+  if (!std::filesystem::exists(real + "contacts.dbf")) GTEST_SKIP() << "no real-world tables";
+  for (const char* f : {"contacts.dbf", "contacts.FPT", "contacts.CDX"}) {
+    std::filesystem::copy_file(real + f, Path(f));
+  }
+  // (The plain settings come last: the drivers keep the memo format of the last start.)
+  for (const char* vosk : {"Si", "No"}) {
+    for (const char* memo : {"2", "1"}) {
+      for (const char* rdd : {"DBFCDX", "DBFNTX"}) {
+        SCOPED_TRACE(std::string(rdd) + " Memo=" + memo + " Vosk=" + vosk);
+        Ini("RDD", rdd);
+        Ini("Memo", memo);
+        Ini("Vosk", vosk);
+        ui_.messages.clear();
+        ui_.main_windows = 0;
+        bool shown = false;
+        RunWithTable(ui_, Path("contacts.dbf"), [&](TWBrowse& brw) {
+          shown = true;
+          EXPECT_TRUE(ui_.messages.empty()) << ui_.messages[0].text;
+          EXPECT_EQ(LASTREC(), 5u);
+          EXPECT_EQ(ORDCOUNT(), 2) << "its structural bag is open with it";
+          EXPECT_EQ(FIELDGET(2).str().substr(0, 5), "Nancy");
+          EXPECT_NE(FIELDGET(23).str().find("Psychology"), std::string::npos);
+        });
+        EXPECT_TRUE(shown) << (ui_.messages.empty() ? "" : ui_.messages[0].text);
+        CLOSEALL();
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -914,7 +914,8 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
            d->findChild<QComboBox*>("cCam")->setCurrentText("ATTIVO");
            EXPECT_EQ(d->findChild<QComboBox*>("lVal")->currentText(), ".F.");
            SetTextAndConfirm("cFor", "CODICE <= 2")(d);
-         }}},
+         }},
+        {"2 record modificati", Press("OK")}},
        [](Walk& k) {
          DBCOMMIT();
          EXPECT_EQ(ReadByDbfread(k.table, "ATTIVO", 1), "False");
@@ -923,8 +924,12 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
        },
        true},
       {MenuEntry("&Modifica", "Cancella record..."), Table::kClienti,
-       {{"CANCREC", SetTextAndConfirm("cFor", "CODICE <= 2")}},
+       {{"CANCREC", SetTextAndConfirm("cFor", "CODICE <= 2")}, {"2 record eliminati", Press("OK")}},
        All({DeletedOnDisk(1, true), DeletedOnDisk(2, true), DeletedOnDisk(3, false)}), true},
+      {MenuEntry("&Modifica", "Ripristina record..."), Table::kClienti,
+       {{"RIPRREC", SetTextAndConfirm("cFor", "CODICE <= 2")},
+        {"1 record richiamati", Press("OK")}},
+       DeletedOnDisk(1, false), true, FirstRecordDeleted},
       {MenuEntry("&Modifica", "Modifica struttura tabella...\tF3"), Table::kClienti,
        {{"Modifica tabella"}}},
       {MenuEntry("&Modifica", "Modifica proprietà campo..."), Table::kClienti,
@@ -1398,6 +1403,7 @@ TEST_F(MainWindowWalkTest, CommandsThatWouldChangeAReadOnlyTableSayWhy) {
       {KeyPress(Qt::Key_F3), Table::kReadOnly, refused},
       {KeyPress(Qt::Key_F6), Table::kReadOnly, refused},
       {MenuEntry("&Modifica", "Cancella record..."), Table::kReadOnly, refused},
+      {MenuEntry("&Modifica", "Ripristina record..."), Table::kReadOnly, refused},
       {MenuEntry("&Modifica", "Modifica proprietà campo..."), Table::kReadOnly, refused},
       {MenuEntry("&Modifica", "Svuota tabella"), Table::kReadOnly, refused},
       {MenuEntry("&Modifica", "Compatta tabella"), Table::kReadOnly, refused},

@@ -441,17 +441,17 @@ TEST_P(GroupWalkTest, EveryRecordTheCommandSelectsIsChangedOnceInEveryView) {
       {replace("PREZZO",
                [](Dialog& d) {
                  ScriptedUi::SetMemo(d, "cExp", "PREZZO * 2");
-                 ScriptedUi::SetMemo(d, "cFor", "CODICE % 3 <> 1");
+                 ScriptedUi::SetMemo(d, "cFor", "CODICE % 9 = 0");
                }),
-       [](uint32_t r, const Row&) { return r % 3 != 1; }, [](Row& row) { row.prezzo *= 2; },
+       [](uint32_t r, const Row&) { return r % 9 == 0; }, [](Row& row) { row.prezzo *= 2; },
        "modificati"},
       // The field the filter's condition tests: records leave the view as they change.
       {replace("PROV",
                [](Dialog& d) {
                  ScriptedUi::SetMemo(d, "cVal", "LC");
-                 ScriptedUi::SetMemo(d, "cFor", "PREZZO > 600000");
+                 ScriptedUi::SetMemo(d, "cFor", "PREZZO > 900000");
                }),
-       [](uint32_t, const Row& row) { return row.prezzo > 600000; },
+       [](uint32_t, const Row& row) { return row.prezzo > 900000; },
        [](Row& row) { row.prov = "LC"; }, "modificati"},
       {by_condition(false, "PREZZO < 900000"),
        [](uint32_t, const Row& row) { return !row.deleted && row.prezzo < 900000; },

@@ -8,10 +8,14 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <mutex>
+#include <vector>
 
+#include "platform/file_fault.h"
 #include "platform/os_error.h"
 
 namespace vosk {
@@ -26,7 +30,8 @@ int OsCodeFromErrno(int err) {
     case EROFS: return kOsWriteProtected;
     case EIO: case ENXIO: case ENODEV: return kOsNotReady;
     case EWOULDBLOCK: return kOsSharingViolation;
-    case EDEADLK: case ENOLCK: return kOsLockViolation;
+    case EDEADLK: return kOsLockViolation;
+    case ENOLCK: return kOsNoLocks;
     case ENOSPC: case EDQUOT: case EFBIG: return kOsDiskFull;
     case EEXIST: return kOsFileExists;
     case EMLINK: return kOsDirectoryFull;
@@ -52,6 +57,62 @@ File& File::operator=(File&& other) noexcept {
 
 namespace {
 
+// --- injected faults (platform/file_fault.h) ---
+
+std::atomic<bool> g_faults_armed{false};
+
+std::mutex& FaultMutex() {
+  static std::mutex m;
+  return m;
+}
+
+std::vector<FileFault*>& ArmedFaults() {
+  static std::vector<FileFault*> faults;
+  return faults;
+}
+
+bool EndsWithIgnoringCase(const std::string& s, const std::string& suffix) {
+  if (suffix.size() > s.size()) return false;
+  return strcasecmp(s.c_str() + (s.size() - suffix.size()), suffix.c_str()) == 0;
+}
+
+// Counts the call in every armed fault of its kind that matches the file, `grows` telling
+// (when asked, at most once) whether a write lengthens the file. Returns the errno of the
+// first fault that fails the call, or 0; *torn tells whether that failure is a torn write.
+template <typename Grows>
+int InjectedError(FaultOp op, const std::string& path, Grows grows, bool* torn = nullptr) {
+  std::lock_guard<std::mutex> hold(FaultMutex());
+  int err = 0;
+  int grew = -1;  // not asked yet
+  for (FileFault* f : ArmedFaults()) {
+    bool write = op == FaultOp::kWrite;
+    if (f->op != op && !(write && f->op == FaultOp::kGrowingWrite)) continue;
+    if (!EndsWithIgnoringCase(path, f->suffix)) continue;
+    if (f->op == FaultOp::kGrowingWrite) {
+      if (grew < 0) grew = grows() ? 1 : 0;
+      if (!grew) continue;
+    }
+    uint64_t n = ++f->calls_;
+    if (n == f->nth || (f->sticky && n > f->nth)) {
+      ++f->injected_;
+      if (err == 0) {
+        err = f->error;
+        if (torn) *torn = f->torn;
+      }
+    }
+  }
+  return err;
+}
+
+int InjectedError(FaultOp op, const std::string& path) {
+  return InjectedError(op, path, [] { return false; });
+}
+
+// The OsCode of a failed byte-range lock: refused by another holder is contention.
+int LockErrorCode(int err) {
+  return (err == EAGAIN || err == EACCES) ? kOsLockViolation : OsCodeFromErrno(err);
+}
+
 // Takes the share-mode lock of an open; returns 0 or the OsCode of the refusal.
 int TakeShareLock(int fd, Share share) {
   int op = (share == Share::kExclusive ? LOCK_EX : LOCK_SH) | LOCK_NB;
@@ -63,6 +124,21 @@ int TakeShareLock(int fd, Share share) {
 }
 
 }  // namespace
+
+void ArmFileFault(FileFault* fault) {
+  std::lock_guard<std::mutex> hold(FaultMutex());
+  fault->calls_ = 0;
+  fault->injected_ = 0;
+  ArmedFaults().push_back(fault);
+  g_faults_armed = true;
+}
+
+void DisarmFileFault(FileFault* fault) {
+  std::lock_guard<std::mutex> hold(FaultMutex());
+  auto& armed = ArmedFaults();
+  armed.erase(std::remove(armed.begin(), armed.end(), fault), armed.end());
+  g_faults_armed = !armed.empty();
+}
 
 int File::Open(const std::string& path, Access access, Share share) {
   Close();
@@ -179,12 +255,43 @@ int64_t WriteWhole(size_t len, int* os_code, Step step) {
 }  // namespace
 
 int64_t File::Write(const void* buf, size_t len) {
+  if (g_faults_armed.load(std::memory_order_relaxed)) {
+    bool torn = false;
+    int err = InjectedError(FaultOp::kWrite, path_, [&] {
+      off_t at = ::lseek(fd_, 0, SEEK_CUR);
+      return at < 0 || static_cast<int64_t>(at) + static_cast<int64_t>(len) > Size();
+    }, &torn);
+    if (err != 0) {
+      if (torn && len / 2 > 0) (void)Put(buf, len / 2);
+      last_error_ = OsCodeFromErrno(err);
+      return -1;
+    }
+  }
+  return Put(buf, len);
+}
+
+int64_t File::WriteAt(const void* buf, size_t len, uint64_t offset) {
+  if (g_faults_armed.load(std::memory_order_relaxed)) {
+    bool torn = false;
+    int err = InjectedError(FaultOp::kWrite, path_, [&] {
+      return static_cast<int64_t>(offset + len) > Size();
+    }, &torn);
+    if (err != 0) {
+      if (torn && len / 2 > 0) (void)PutAt(buf, len / 2, offset);
+      last_error_ = OsCodeFromErrno(err);
+      return -1;
+    }
+  }
+  return PutAt(buf, len, offset);
+}
+
+int64_t File::Put(const void* buf, size_t len) {
   return WriteWhole(len, &last_error_, [&](size_t done) {
     return ::write(fd_, static_cast<const char*>(buf) + done, len - done);
   });
 }
 
-int64_t File::WriteAt(const void* buf, size_t len, uint64_t offset) {
+int64_t File::PutAt(const void* buf, size_t len, uint64_t offset) {
   return WriteWhole(len, &last_error_, [&](size_t done) {
     return ::pwrite(fd_, static_cast<const char*>(buf) + done, len - done,
                     static_cast<off_t>(offset + done));
@@ -201,6 +308,12 @@ int64_t File::Size() {
 }
 
 bool File::Truncate(uint64_t size) {
+  if (g_faults_armed.load(std::memory_order_relaxed)) {
+    if (int err = InjectedError(FaultOp::kTruncate, path_)) {
+      last_error_ = OsCodeFromErrno(err);
+      return false;
+    }
+  }
   if (ftruncate(fd_, static_cast<off_t>(size)) != 0) {
     last_error_ = OsCodeFromErrno(errno);
     return false;
@@ -209,6 +322,12 @@ bool File::Truncate(uint64_t size) {
 }
 
 bool File::Commit() {
+  if (g_faults_armed.load(std::memory_order_relaxed)) {
+    if (int err = InjectedError(FaultOp::kCommit, path_)) {
+      last_error_ = OsCodeFromErrno(err);
+      return false;
+    }
+  }
   if (fdatasync(fd_) != 0) {
     last_error_ = OsCodeFromErrno(errno);
     return false;
@@ -238,9 +357,15 @@ bool File::Lock(uint64_t offset, uint64_t length, bool exclusive, bool wait) {
   fl.l_start = static_cast<off_t>(offset);
   fl.l_len = static_cast<off_t>(length);
   fl.l_pid = 0;  // required for OFD locks
+  if (g_faults_armed.load(std::memory_order_relaxed)) {
+    if (int err = InjectedError(FaultOp::kLock, path_)) {
+      last_error_ = LockErrorCode(err);
+      return false;
+    }
+  }
   while (fcntl(fd_, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) != 0) {
     if (errno == EINTR) continue;
-    last_error_ = (errno == EAGAIN || errno == EACCES) ? kOsLockViolation : OsCodeFromErrno(errno);
+    last_error_ = LockErrorCode(errno);
     return false;
   }
   return true;

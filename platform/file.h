@@ -19,6 +19,9 @@ enum class Access { kRead, kReadWrite };
 // Locks belong to this open file: two File objects on the same path compete as two processes
 // would, and closing one never drops the locks of the other.
 //
+// Tests can make the writes, commits, truncates and locks of chosen files fail
+// (platform/file_fault.h).
+//
 // Thread safety: one File is used by one thread at a time.
 class File {
  public:
@@ -62,7 +65,8 @@ class File {
   bool IsLinked();
 
   // Byte-range locks. exclusive=false takes a shared (read) lock. wait=true blocks until the
-  // range is free. Return true when the lock is held afterwards.
+  // range is free. Return true when the lock is held afterwards. A range another holder keeps
+  // fails with kOsLockViolation (contention); any other failure has its own code.
   bool Lock(uint64_t offset, uint64_t length, bool exclusive, bool wait);
   bool Unlock(uint64_t offset, uint64_t length);
   // True when another open of a file (this program's or another's) holds a lock over some byte
@@ -73,6 +77,10 @@ class File {
   int last_error() const { return last_error_; }
 
  private:
+  // The writes themselves, past the injected faults.
+  int64_t Put(const void* buf, size_t len);
+  int64_t PutAt(const void* buf, size_t len, uint64_t offset);
+
   int fd_ = -1;
   int last_error_ = 0;
   std::string path_;

@@ -14,7 +14,8 @@ enum OsCode : int {
   kOsWriteProtected = 19,
   kOsNotReady = 21,
   kOsSharingViolation = 32,
-  kOsLockViolation = 33,
+  kOsLockViolation = 33,    // a byte range held by another (contention)
+  kOsNoLocks = 36,          // no lock can be taken at all (lock table full, no lock service)
   kOsDiskFull = 39,
   kOsFileExists = 80,
   kOsDirectoryFull = 82,

@@ -373,8 +373,9 @@ void SOSTVAL(Browse* oBrw) {
 
 namespace {
 
-// Marks deleted (or recalls) the records that meet a condition: the dialog `title` (a
-// condition that must not be empty), then the walk over the live (or deleted) records.
+// Marks deleted (recall: recalls) the records that meet a condition: the dialog "Cancella
+// record" ("Ripristina record"), whose condition must not be empty, then the walk over the live
+// (deleted) records.
 void ByCondition(Browse* oBrw, bool recall) {
   const uint32_t nRec = RECNO();
   Dialog dlg{recall ? "RIPRREC" : "CANCREC", recall ? "Ripristina record" : "Cancella record",

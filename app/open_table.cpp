@@ -439,7 +439,7 @@ std::optional<std::string> ChooseTag(const std::string& cTitle) {
 
 void SELEZTAG(Browse* oBrw) {
   RoutineFrame frame("SELEZTAG", __LINE__);
-  if (OrderCount() == 0) return;
+  if (ATAG().empty()) return;  // none, or only a sorted or filtered view's own
   const std::optional<std::string> tag = ChooseTag("Seleziona TAG");
   if (!tag) return;
   ORDSETFOCUS(Value::String(*tag));

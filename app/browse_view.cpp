@@ -27,6 +27,7 @@
 #include "app/structure_editor.h"
 #include "app/table_files.h"
 #include "app/twbrowse.h"
+#include "app/table_presence.h"
 #include "app/ui.h"
 #include "app/voskdbu.h"
 #include "expr/date_text.h"
@@ -105,7 +106,8 @@ int FieldFlags(int n) {
   return static_cast<int>(row.array()[4].number());
 }
 
-constexpr int kFieldBinary = 0x04;  // descriptor flag: the bytes are not text
+constexpr int kFieldBinary = 0x04;   // descriptor flag: the bytes are not text
+constexpr int kFieldAutoInc = 0x08;  // descriptor flag: the table's own counter fills it
 constexpr int kCurrencyDigits = 15;   // digits before the point of a currency value
 constexpr int kCurrencyDecimals = 4;
 
@@ -207,7 +209,11 @@ CellSpec CellSpecOf(int n, Codepage cp) {
 bool Editable(int n) {
   const char type = FieldType(n);
   const int len = FIELDLEN(n);
+  // An autoincrement field (Visual FoxPro) is the table's own counter.
+  if (FieldFlags(n) & kFieldAutoInc) return false;
   switch (type) {
+    case 'V':  // varchar: text, whatever its flags say
+      return true;
     case 'C':
     case 'Q':
       return (FieldFlags(n) & kFieldBinary) == 0;
@@ -588,7 +594,21 @@ void REBUILDBRW(Browse* oBrw, bool lReset, bool lInitOnly) {
   MKFLD(oBrw);
 }
 
+namespace {
+TWBrowse*& MainGrid() {
+  static TWBrowse* grid = nullptr;
+  return grid;
+}
+}  // namespace
+
+Browse* MainBrowse() { return MainGrid(); }
+
+void ForgetMainBrowse(TWBrowse* oBrw) {
+  if (MainGrid() == oBrw) MainGrid() = nullptr;
+}
+
 void InstallBrowseHandlers(TWBrowse* oBrw) {
+  MainGrid() = oBrw;
   oBrw->lHScroll = true;
   oBrw->lCellStyle = true;
   auto deleted = [oBrw] { return InAreaDeleted(oBrw->columns().cAlias); };
@@ -628,6 +648,7 @@ bool TASTI(Browse* oBrw, int nKey, bool ctrl) {
       VISTACOL(oBrw);
       return true;
     case kVkF5:
+      if (!TABLEPRESENT(oBrw)) return true;
       if (oBrw) {
         oBrw->Refresh();
         oBrw->Change();
@@ -809,13 +830,28 @@ void EDCOL(Browse* oBrw, int nCol) {
   }
   const int n = state.aViewCols[nCol - 1];
   const char type = FieldType(n);
-  if (!Editable(n)) return;
+  if (FieldFlags(n) & kFieldAutoInc) {
+    POPMSG("Il campo " + FIELDNAME(n) +
+               Ansi(" è il contatore automatico della tabella: non può essere modificato."),
+           1);
+    return;
+  }
+  if (!Editable(n)) {
+    // Said, not silently ignored.
+    POPMSG("Il campo " + FIELDNAME(n) +
+               ((FieldFlags(n) & kFieldBinary) != 0 || type == 'Q'
+                    ? Ansi(" contiene dati binari: non può essere modificato nella griglia.")
+                    : " (tipo " + std::string(1, type) +
+                          Ansi(") non può essere modificato nella griglia.")),
+           1);
+    return;
+  }
   if (!TableWritable()) return;
   if (type == 'M') {
     EDMEMO(oBrw, n);
     return;
   }
-  const bool plain = ViewCodepage() == Codepage::kCp1252 || type != 'C' ||
+  const bool plain = ViewCodepage() == Codepage::kCp1252 || (type != 'C' && type != 'V') ||
                      (FieldFlags(n) & kFieldBinary) != 0;
   // A null (Visual FoxPro) is edited from the empty value of the field's type: the input field
   // would otherwise take it for text.
@@ -823,7 +859,7 @@ void EDCOL(Browse* oBrw, int nCol) {
   Value shown = current;
   if (type == 'T') {
     shown = Value::String(ValueToText(current));
-  } else if (type == 'Q') {
+  } else if (type == 'Q' || type == 'V') {
     // A variable-length value is edited in the field's whole width and stored without the
     // blanks after it.
     std::string text = current.is_string() ? current.str() : "";
@@ -849,7 +885,7 @@ void EDCOL(Browse* oBrw, int nCol) {
   if (type == 'T') {
     stored = TextToTimestamp(edited.is_string() ? edited.str() : "");
     if (SameValue(stored, current)) return;
-  } else if (type == 'Q') {
+  } else if (type == 'Q' || type == 'V') {
     std::string text = edited.is_string() ? edited.str() : "";
     text.erase(text.find_last_not_of(' ') + 1);
     stored = Value::String(text);
@@ -911,6 +947,7 @@ void EDMEMO(Browse* oBrw, int nField) {
     memo.name = "cMemo";
     memo.value = Value::String(text, true);
     memo.multi_line = true;
+    memo.takes_tab = true;
     memo.row = 4, memo.col = 4, memo.width = 292, memo.height = 172;
     dlg.Add(std::move(memo));
     dlg.Add(Control::Button(kIdConferma, "&Conferma", 182, 190, 50, 14));

@@ -35,6 +35,9 @@ std::string DTOCHR(const Value& dDate);
 std::string TTOCHR(const Value& tTime);
 // Installs the main grid's handlers that belong to the Application (colours, change action).
 void InstallBrowseHandlers(TWBrowse* oBrw);
+// The grid the handlers were last installed on (the main window's), or null once it is gone.
+Browse* MainBrowse();
+void ForgetMainBrowse(TWBrowse* oBrw);
 // DELETED() of the work area of that alias.
 bool InAreaDeleted(const std::string& alias);
 

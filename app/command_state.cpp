@@ -3,6 +3,8 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "expr/memvars.h"
 
@@ -43,9 +45,22 @@ ErrorAnswer KeepAndAbandon(const RuntimeError& e) {
   throw Abandon(e);
 }
 
+std::vector<std::function<void()>>& AfterSteps() {
+  static std::vector<std::function<void()>> steps;
+  return steps;
+}
+
 }  // namespace
 
 bool CommandRunning() { return Depth() > 0; }
+
+void AfterCommand(std::function<void()> step) { AfterSteps().push_back(std::move(step)); }
+
+void RunAfterCommand() {
+  std::vector<std::function<void()>> steps;
+  steps.swap(AfterSteps());
+  for (const auto& step : steps) step();
+}
 
 CommandScope::CommandScope() { ++Depth(); }
 CommandScope::~CommandScope() { --Depth(); }

@@ -18,6 +18,7 @@
 //   }
 //   ... later, from the event loop:  ReportDisplayError();
 
+#include <functional>
 #include <string>
 
 #include "expr/runtime_error.h"
@@ -35,6 +36,13 @@ class CommandScope {
   CommandScope(const CommandScope&) = delete;
   CommandScope& operator=(const CommandScope&) = delete;
 };
+
+// A step the user asked for while a command failed (the password dialog after a refused write):
+// it runs once the command is over (its locks let go, its state unwound), as a command of its
+// own. RunAfterCommand() runs the kept steps in order and forgets them; the dispatcher calls it
+// after every outermost command.
+void AfterCommand(std::function<void()> step);
+void RunAfterCommand();
 
 // Installs, for its lifetime, the handler of display reads: a division by zero gives 0; any
 // other error abandons the read and is kept for ReportDisplayError() (the first one only; not a

@@ -1,6 +1,9 @@
 #include "app/dialog.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <utility>
 
 #include "app/messages.h"
 
@@ -15,7 +18,7 @@ std::string UpperAscii(std::string s) {
 }
 
 // Shows `message` while control `index` is red, then gives it the focus.
-void Fail(Dialog& dlg, size_t index, const char* message) {
+void Fail(Dialog& dlg, size_t index, const std::string& message) {
   Control& c = dlg.controls[index];
   c.failing = true;
   if (dlg.on_control_changed) dlg.on_control_changed(static_cast<int>(index));
@@ -25,7 +28,48 @@ void Fail(Dialog& dlg, size_t index, const char* message) {
   if (dlg.on_control_changed) dlg.on_control_changed(static_cast<int>(index));
 }
 
+std::string& ValidationProblem() {
+  static std::string problem;
+  return problem;
+}
+
+// ": <label>" of the label that names control `index` (the nearest one on its left in the same
+// row, or just above it), its caption without the colon; "" when it has none.
+std::string LabelOf(const Dialog& dlg, size_t index) {
+  const Control& field = dlg.controls[index];
+  const Control* best = nullptr;
+  int best_distance = 0;
+  for (const Control& c : dlg.controls) {
+    if (c.kind != ControlKind::kLabel || c.label.empty()) continue;
+    int distance = -1;
+    if (std::abs(c.row - field.row) <= 4 && c.col < field.col) {
+      distance = field.col - c.col;
+    } else if (c.row < field.row && field.row - c.row <= 14 && std::abs(c.col - field.col) <= 10) {
+      distance = (field.row - c.row) * 4 + std::abs(c.col - field.col);
+    }
+    if (distance >= 0 && (!best || distance < best_distance)) {
+      best = &c;
+      best_distance = distance;
+    }
+  }
+  if (!best) return "";
+  std::string text = best->label;
+  std::erase(text, '&');
+  while (!text.empty() && (text.back() == ':' || text.back() == ' ' || text.back() == '.')) {
+    text.pop_back();
+  }
+  return text.empty() ? "" : ": " + text;
+}
+
 }  // namespace
+
+void SetValidationProblem(std::string text) { ValidationProblem() = std::move(text); }
+
+std::string TakeValidationProblem() {
+  std::string text;
+  text.swap(ValidationProblem());
+  return text;
+}
 
 Control Control::Label(std::string text, int row, int col, int width, int height) {
   Control c;
@@ -136,7 +180,12 @@ bool DLGVALID(Dialog& dlg, bool lAsk) {
       if (c.get->BadDate()) return Fail(dlg, i, "Data non valida."), false;
       if (c.get->BadNumber()) return Fail(dlg, i, "Numero troppo grande."), false;
     }
-    if (c.valid && !c.valid(c.Val())) return Fail(dlg, i, "Campo non valido."), false;
+    (void)TakeValidationProblem();
+    if (c.valid && !c.valid(c.Val())) {
+      std::string why = TakeValidationProblem();
+      if (why.empty()) why = "Campo non valido" + LabelOf(dlg, i) + ".";
+      return Fail(dlg, i, why), false;
+    }
   }
   return true;
 }

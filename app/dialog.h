@@ -50,6 +50,7 @@ struct Control {
   std::vector<bool> marks;         // kFieldList: selected rows
   bool read_only = false;
   bool multi_line = false;
+  bool takes_tab = false;  // kMemo: Tab types a tab (the memo editor); else it moves the focus
   bool password = false;  // kGet: the typed characters are shown masked
   // kLabel: a picture instead of the text; kButton: a bitmap button, pressed through the
   // dialog's on_tool unless it is Conferma or Annulla.
@@ -150,6 +151,11 @@ void UniqueFollowsKey(Dialog& dlg, const std::string& key, const std::string& ch
 // sets the cargo and runs DLGVALID; when the dialog may close sets `result` (1 for Conferma)
 // and returns true. The renderer and the test script both close dialogs through this.
 bool DialogTryClose(Dialog& dlg, std::optional<int> cargo);
+
+// What a validation rule found wrong, said by the rule before it answers false; the dialog shows
+// it in place of the general "Campo non valido." message. Taken (and forgotten) by the dialog.
+void SetValidationProblem(std::string text);
+std::string TakeValidationProblem();
 
 }  // namespace vosk
 

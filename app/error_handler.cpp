@@ -1,7 +1,12 @@
 #include "app/error_handler.h"
 
+#include "app/ansi.h"
+#include "app/browse_view.h"
+#include "app/command_state.h"
+#include "app/current_table.h"
 #include "app/filename.h"
 #include "app/messages.h"
+#include "app/password.h"
 #include "app/ui.h"
 #include "platform/os_error.h"
 #include "rdd/db_commands.h"
@@ -14,16 +19,9 @@ RoutineFrame*& InnermostFrame() {
   return frame;
 }
 
-std::string Upper(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return s;
-}
-
 // The message of the rules that abandon the command, or "" when none applies.
 std::string AbandonMessage(const RuntimeError& e) {
-  const std::string name = Upper(e.file_name);
+  const std::string& name = e.file_name;  // as the file system spells it
   switch (e.os_code) {
     case kOsNotReady:
       return "Disco " + name + " non pronto.";
@@ -62,11 +60,49 @@ std::string AbandonMessage(const RuntimeError& e) {
   return "";
 }
 
+// Whether the table of the current work area is enciphered; false when that cannot be told.
+bool CurrentTableEnciphered() {
+  ScopedErrorHandler quiet([](const RuntimeError& err) -> ErrorAnswer { throw Abandon(err); });
+  try {
+    const Value enciphered = DBINFO(132);
+    return enciphered.is_logical() && enciphered.logical();
+  } catch (const Abandon&) {
+    return false;
+  }
+}
+
+// A write the table refused (a read-only file, or a key that does not match the table): the
+// command ends with a message and, when a password would help, an offer of the password
+// dialog once the command is over.
+[[noreturn]] void RefuseWrite(Ui& ui, const RuntimeError& e) {
+  const std::string name = e.file_name.empty() ? CurTable().cCurTable : e.file_name;
+  const bool enciphered = CurrentTableEnciphered();
+  const bool password_set = !CurTable().cPassword.value_or("").empty();
+  std::string text;
+  if (enciphered && !password_set) {
+    text = Ansi("La tabella ") + name + Ansi(" è crittata: per modificarla serve la sua password.");
+  } else if (enciphered) {
+    text = Ansi("La password impostata non è quella della tabella ") + name +
+           Ansi(": per modificarla serve la sua password.");
+  } else if (password_set) {
+    text = Ansi("La tabella ") + name +
+           Ansi(" non è crittata: per modificarla eliminare la password impostata.");
+  } else {
+    POPMSG(ui, Ansi("Il file ") + name + Ansi(" è in sola lettura: impossibile modificarlo."), 1);
+    throw Abandon(e);
+  }
+  if (POPMSG(ui, text + Ansi(";;Impostare la password ora?"), 4).logical()) {
+    AfterCommand([] { PASSWORD(MainBrowse()); });
+  }
+  throw Abandon(e);
+}
+
 ErrorAnswer HandleError(Ui& ui, const RuntimeError& e) {
   if (std::string message = AbandonMessage(e); !message.empty()) {
     POPMSG(ui, message, 1);
     throw Abandon(e);
   }
+  if (e.sub_code == kEdfReadonly || e.gen_code == kEgReadonly) RefuseWrite(ui, e);
   if (e.gen_code == kEgZeroDiv) return ErrorAnswer::Substitute(Value::Integer(0));
   if (e.can_default && ((e.gen_code == kEgOpen &&
                          (e.os_code == kOsSharingViolation || e.os_code == kOsAccessDenied)) ||

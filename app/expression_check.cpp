@@ -1,9 +1,13 @@
 #include "app/expression_check.h"
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 
+#include "app/ansi.h"
 #include "app/area_selection.h"
 #include "app/current_table.h"
+#include "app/dialog.h"
 #include "expr/expression.h"
 #include "expr/runtime_error.h"
 #include "rdd/db_commands.h"
@@ -86,8 +90,81 @@ std::string ExpressionLine(std::string text) {
   return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
+namespace {
+
+// The name of a value's type as a user reads it.
+std::string TypeName(const Value& v) {
+  if (v.is_string()) return "carattere";
+  if (v.is_numeric()) return "numerico";
+  if (v.is_date()) return "data";
+  if (v.is_timestamp()) return "data e ora";
+  if (v.is_logical()) return "logico";
+  if (v.is_array()) return "array";
+  if (v.is_nil()) return "NIL";
+  return "sconosciuto";
+}
+
+// What is wrong with an expression that a rule refused, in the user's words: the part that
+// does not compile, the field or function that does not exist, the operator whose values do
+// not go together, or the kind of result that is not the one wanted.
+std::string ExpressionProblem(const std::string& text, bool condition) {
+  if (Blank(text)) return condition ? "Manca la condizione." : "Manca l'espressione.";
+  CompileError error;
+  std::unique_ptr<Expression> expr = Compile(text, &error);
+  if (!expr) {
+    const size_t at = std::min(static_cast<size_t>(std::max(error.position, 0)), text.size());
+    const std::string rest = text.substr(at, 30);
+    return rest.empty() ? Ansi("L'espressione è incompleta: manca qualcosa alla fine.")
+                        : Ansi("Errore di sintassi in \"") + rest + "\".";
+  }
+  std::optional<RuntimeError> failure;
+  std::optional<Value> result;
+  {
+    ScopedErrorHandler breakout([](const RuntimeError& e) -> ErrorAnswer {
+      if (e.gen_code == kEgZeroDiv) return ErrorAnswer::Substitute(Value::Integer(0));
+      throw Abandon(e);
+    });
+    try {
+      result = expr->Eval();
+    } catch (const Abandon& abandon) {
+      failure = abandon.error();
+    }
+  }
+  if (failure) {
+    const std::string& what = failure->operation;
+    switch (failure->gen_code) {
+      case kEgNoVar:
+      case kEgNoAlias:
+        return "Campo inesistente: " + what + ".";
+      case kEgNoFunc:
+        return "Funzione inesistente: " + what + "().";
+      case kEgArg:
+      case kEgDataType:
+        return what.empty() ? Ansi("Valori di tipo diverso nell'espressione.")
+                            : "Valori di tipo diverso per " + what + ".";
+      default:
+        return "Errore nell'espressione" + (what.empty() ? "" : " (" + what + ")") + ": " +
+               failure->description + ".";
+    }
+  }
+  if (condition) {
+    return Ansi("La condizione deve dare un valore logico (.T. o .F.), non di tipo ") +
+           TypeName(*result) + ".";
+  }
+  return Ansi("La chiave deve dare un valore carattere, numerico, data o logico, non di tipo ") +
+         TypeName(*result) + ".";
+}
+
+}  // namespace
+
 std::function<bool(const Value&)> ExpressionField(bool (*rule)(const std::string&)) {
-  return [rule](const Value& v) { return rule(ExpressionLine(v.is_string() ? v.str() : "")); };
+  return [rule](const Value& v) {
+    const std::string text = ExpressionLine(v.is_string() ? v.str() : "");
+    if (rule(text)) return true;
+    SetValidationProblem(
+        ExpressionProblem(text, rule == &ValidCondition || rule == &ValidConditionNotEmpty));
+    return false;
+  };
 }
 
 bool ValidCondition(const std::string& text) { return Blank(text) || ValidConditionNotEmpty(text); }

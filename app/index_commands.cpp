@@ -13,6 +13,8 @@
 #include "app/expression_check.h"
 #include "app/filename.h"
 #include "app/key_search.h"
+#include "app/ansi.h"
+#include "app/file_naming.h"
 #include "app/messages.h"
 #include "app/open_table.h"
 #include "app/order_info.h"
@@ -187,12 +189,19 @@ void CREAIND(Browse* oBrw, bool lTag) {
   const std::string ext = IndexFileExt();
   IndexForm f;
   bool new_file = !lTag;
+  bool into_structural = false;
   if (lTag) {
-    if (!state.cCurIndex || state.cCurIndex->empty()) {
+    const StructuralBag structural = StructuralBagOf(state.cCurTable);
+    if ((!state.cCurIndex || state.cCurIndex->empty()) && structural.present &&
+        state.xCurOrder.is_nil() && !state.cCurFilter && OrderCount() > 0) {
+      // No TAG chosen yet, but the structural bag opened with the table: it takes the TAG.
+      f.cInd = structural.path;
+      into_structural = true;
+    } else if (!state.cCurIndex || state.cCurIndex->empty()) {
       // The orders of the view are a sort or a filter: a TAG needs an index file.
       new_file = true;
     } else if (SingleOrderFile(*state.cCurIndex)) {
-      if (!POPMSG("Il file indice " + UpperName(CFILENOPATH(*state.cCurIndex)) +
+      if (!POPMSG("Il file indice " + CFILENOPATH(*state.cCurIndex) +
                       " contiene un solo TAG, che il nuovo TAG sostituirebbe.;"
                       "Creo il nuovo TAG in un nuovo file indice?",
                   2)
@@ -208,7 +217,7 @@ void CREAIND(Browse* oBrw, bool lTag) {
     f.cInd = CGETFILE("File " + ext + " (*." + ext + ")|*." + ext, "Nuovo indice...", 1,
                       CFILEPATH(state.cCurTable), true);
     if (f.cInd.empty()) return;
-    if (UpperName(CFILEEXT(f.cInd)) != ext) f.cInd += "." + ext;
+    if (UpperName(CFILEEXT(f.cInd)) != ext) f.cInd = WithExtension(f.cInd, ext);
     if (FileExists(f.cInd) && !POPMSG("Sostituire il file esistente?", 2).logical()) return;
     f.order.name = UpperName(CFILENOEXT(f.cInd));
     if (!state.xCurOrder.is_numeric() && OrderControls()) {
@@ -230,6 +239,7 @@ void CREAIND(Browse* oBrw, bool lTag) {
     }
   }
   frame.set_line(__LINE__);
+  if (into_structural) state.cCurIndex = f.cInd;
   BuildIndexOrder(oBrw, "Creazione indice in corso...", f, new_file);
 }
 
@@ -252,6 +262,12 @@ void ELIMINATAG(Browse* oBrw) {
   const std::string focus = OrderFocus();
   const std::optional<std::string> chosen = ChooseTag("Elimina TAG");
   if (!chosen) return;
+  // Deleting a TAG cannot be undone: asked once more, naming it.
+  if (!POPMSG(Ansi("Eliminare il TAG ") + *chosen + Ansi("? L'operazione non può essere annullata."),
+              5)
+           .logical()) {
+    return;
+  }
   const size_t position =
       static_cast<size_t>(std::find(tags.begin(), tags.end(), *chosen) - tags.begin());
   frame.set_line(__LINE__);

@@ -16,6 +16,7 @@
 #include "app/sort_filter.h"
 #include "app/structure_editor.h"
 #include "app/table_maintenance.h"
+#include "app/table_presence.h"
 #include "app/ui.h"
 #include "app/voskdbu.h"
 #include "rdd/db_commands.h"
@@ -235,6 +236,7 @@ void OrdinaColonna(Browse* b) {
 }
 void ImpostaFiltro(Browse* b) { FILTRA(b); }
 void Aggiorna(Browse* b) {
+  if (!TABLEPRESENT(b)) return;
   if (b) {
     b->Refresh();
     b->Change();

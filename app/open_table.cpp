@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 
 #include "app/ansi.h"
@@ -50,7 +51,7 @@ bool SameText(const std::string& a, const std::string& b) {
 std::string OkOpenMessage(const RuntimeError& e, const std::string& cIndex,
                           const std::string& failing_file) {
   // An error raised while evaluating an index key (an alias it names) carries no file name.
-  const std::string name = UpperName(e.file_name.empty() ? failing_file : e.file_name);
+  const std::string name = e.file_name.empty() ? failing_file : e.file_name;
   // An open that failed for a reason no rule names still failed: saying so beats letting the
   // real open run into an error report that ends the program.
   std::string message = "Impossibile aprire il file " + name + ".";
@@ -304,6 +305,12 @@ void APRITAB(Browse* oBrw, const std::string& cFile_in) {
   } memo_kind{state.cCurTable};
   const bool read_only = ExplainReadOnlyOpen(cFile);
   if (!OKOPEN(cFile, "", read_only)) return;
+  // A table without fields has no record to show or add (as at start-up): its header ends
+  // where the first field descriptor would begin.
+  if (std::ifstream header(cFile, std::ios::binary); header.seekg(32) && header.get() == 0x0D) {
+    POPMSG(Ansi("Impossibile aprire il file;") + cFile + Ansi(";perché privo di campi."), 1);
+    return;
+  }
   if (const StructuralBag bag = StructuralBagOf(cFile); bag.flagged && !bag.present) {
     POPMSG(Ansi("L'indice strutturale ") + bag.path +
                Ansi(" non è stato trovato: la tabella viene aperta senza, e l'indice non viene "
@@ -537,7 +544,7 @@ void CAMBIARDD(Browse* oBrw, const std::string& cDriver) {
     SetMemoFormat(memo, memo_ext);
     UseMemoKindOf(state.cCurTable);
     if (reopened) (void)Reopen(state, rebuild);
-    POPMSG("Impossibile aprire la tabella " + UpperName(state.cCurTable) + " con il driver " +
+    POPMSG("Impossibile aprire la tabella " + state.cCurTable + " con il driver " +
                cDriver + ":;" + failure->ToString() + ";La tabella resta aperta con il driver " +
                previous + ".",
            1);

@@ -23,20 +23,21 @@ std::string Trimmed(const std::string& text) {
 
 void PASSWORD(Browse* oBrw) {
   RoutineFrame frame("PASSWORD", __LINE__);
-  Dialog dlg{"PASSWORD", "Imposta password", 105, 55};
+  // Wide enough for its title beside the window system's buttons.
+  Dialog dlg{"PASSWORD", "Imposta password", 150, 55};
   dlg.lAsk = false;  // closing never asks
   dlg.Add(Control::Label("Password:", 12, 10, 35, 10));
   Control psw = Control::Get(101, "cPsw", Value::String(std::string(kPasswordLength, ' ')), "",
-                             10, 45, 30, 13);
+                             10, 45, 60, 13);
   psw.password = true;
   dlg.Add(std::move(psw));
-  Control elimina = Control::Button(kIdElimina, "", 10, 80, 10, 13);
+  Control elimina = Control::Button(kIdElimina, "", 10, 110, 10, 13);
   elimina.name = "ELIMINA";
   elimina.bitmap = "ELIMINA";
   elimina.tooltip = "Elimina password";
   dlg.Add(std::move(elimina));
-  dlg.Add(Control::Button(kIdConferma, "&Conferma", 35, 10, 40, 14));
-  dlg.Add(Control::Button(kIdAnnulla, "&Annulla", 35, 55, 40, 14));
+  dlg.Add(Control::Button(kIdConferma, "&Conferma", 35, 30, 40, 14));
+  dlg.Add(Control::Button(kIdAnnulla, "&Annulla", 35, 80, 40, 14));
   // "ELIMINA" empties the password and ends the dialog as a confirmation.
   dlg.on_tool = [](Dialog& d, int id) {
     if (id != kIdElimina) return false;

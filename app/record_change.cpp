@@ -109,16 +109,22 @@ void DBLOCK(bool lRecord) {
 
 bool DBAPP() {
   DBLOCK(false);
+  // An append the table refuses (an enciphered table without its key) abandons the command:
+  // the table lock goes with it.
+  struct UnlockUnlessKept {
+    bool keep = false;
+    ~UnlockUnlessKept() {
+      if (!keep) Quietly([] { DBUNLOCK(); });
+    }
+  } unlock;
   const bool appended = Persist([]() -> std::optional<bool> {
     NETERR(false);
     if (DBAPPEND()) return !NETERR();
     if (NETERR()) return false;
     return std::nullopt;
   });
-  if (!appended) {
-    DBUNLOCK();
-    return false;
-  }
+  if (!appended) return false;
+  unlock.keep = true;
   DBLOCK(true);
   return true;
 }

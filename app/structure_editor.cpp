@@ -15,6 +15,7 @@
 #include "app/current_table.h"
 #include "app/dialog.h"
 #include "app/error_handler.h"
+#include "app/file_naming.h"
 #include "app/filename.h"
 #include "app/key_search.h"
 #include "app/main_menu.h"
@@ -207,12 +208,21 @@ bool RoomForRestructure(const ValueArray& aStruct) {
 
 
 // The refresh timer is stopped while the table is rebuilt.
-void RestructureCurrent(const ValueArray& aStruct) {
+void RestructureCurrent(const ValueArray& aStruct, const std::vector<FieldLoss>& losses) {
   struct TimerPause {
     TimerPause() { GetUi().SetRefreshTimer(false); }
     ~TimerPause() { GetUi().SetRefreshTimer(true); }
   } pause;
-  MODITAB(aStruct);  // tells its own failures; the table is reopened as it stands on disk
+  MODITAB(aStruct, losses);  // tells its own failures; the table is reopened as it stands on disk
+}
+
+// The question before a restructure: the values that would not fit said first, field by field.
+bool ConfirmChange(const std::vector<FieldLoss>& losses) {
+  if (losses.empty()) return POPMSG(kConfirmChange, 2).logical();
+  return POPMSG(Ansi("Non tutti i valori entrano nei nuovi campi:;") + LossLines(losses) + ";;" +
+                    kConfirmChange,
+                6)
+      .logical();
 }
 
 // After a new table or a restructure: the table open shared in the current work area with its
@@ -295,7 +305,7 @@ std::string CreateNewTable(const ValueArray& aStruct) {
   const std::string dir = state.cCurTable.empty() ? FULLNAME(".") : CFILEPATH(state.cCurTable);
   std::string cFile = CGETFILE("File DBF (*.DBF)|*.DBF", "Nuova tabella...", 1, dir, true);
   if (cFile.empty()) return "";
-  if (CFILEEXT(cFile).empty()) cFile += ".DBF";
+  if (CFILEEXT(cFile).empty()) cFile = WithExtension(cFile, "DBF");
   cFile = CreatedName(FULLNAME(cFile));
   if (FileExists(cFile)) {
     if (!POPMSG("Sostituire il file esistente?", 2).logical()) return "";
@@ -467,6 +477,7 @@ bool CREATAB(Browse* oBrw, bool lNew) {
   ValueArray aStruct = lNew ? ValueArray{} : TableStructure();
   Dialog dlg = EditorDialog(lNew, aStruct);
   std::string cFile;
+  std::vector<FieldLoss> losses;
   for (;;) {
     dlg.result = 0;
     dlg.cargo.reset();
@@ -483,14 +494,15 @@ bool CREATAB(Browse* oBrw, bool lNew) {
       break;
     }
     cFile = state.cCurTable;
-    if (!POPMSG(kConfirmChange, 2).logical()) continue;
+    losses = ValuesThatWouldNotFit(aStruct);
+    if (!ConfirmChange(losses)) continue;
     if (!OKEXCL(oBrw, cFile)) {
       POPMSG(std::string(kOpenElsewhere) + "modificarne la struttura.", 1);
       continue;
     }
     if (!RoomForRestructure(aStruct)) continue;
     frame.set_line(__LINE__);
-    RestructureCurrent(aStruct);
+    RestructureCurrent(aStruct, losses);
     break;
   }
   state.cCurTable = cFile;
@@ -510,6 +522,7 @@ void MODPROP(Browse* oBrw) {
   if (nField > static_cast<int>(aStruct.size())) return;
   const std::string old_name = RowName(aStruct, nField);
   FieldValues v = ValuesOfRow(aStruct, nField);
+  std::vector<FieldLoss> losses;
   for (;;) {
     if (!FieldDialog(Ansi("Modifica proprietà campo"), v, true)) return;
     const std::string name = Trim(v.name);
@@ -518,7 +531,8 @@ void MODPROP(Browse* oBrw) {
       continue;
     }
     aStruct[static_cast<size_t>(nField - 1)] = StructRow(v);
-    if (!POPMSG(kConfirmChange, 2).logical()) continue;
+    losses = ValuesThatWouldNotFit(aStruct);
+    if (!ConfirmChange(losses)) continue;
     if (!OKEXCL(oBrw, state.cCurTable)) {
       POPMSG(std::string(kOpenElsewhere) + "modificarne la struttura.", 1);
       continue;
@@ -527,7 +541,7 @@ void MODPROP(Browse* oBrw) {
     break;
   }
   frame.set_line(__LINE__);
-  RestructureCurrent(aStruct);
+  RestructureCurrent(aStruct, losses);
   OpenAgain(oBrw, false);
 }
 

@@ -4,11 +4,13 @@
 
 #include "app/ansi.h"
 #include "app/area_selection.h"
+#include "app/browse_view.h"
 #include "app/command_state.h"
 #include "app/current_table.h"
 #include "app/filename.h"
 #include "app/messages.h"
 #include "app/startup.h"
+#include "app/table_presence.h"
 #include "app/voskdbu.h"
 #include "expr/memvars.h"
 #include "platform/file.h"
@@ -103,15 +105,15 @@ bool ReadOnlyOnDisk(const std::string& table) {
 bool ExplainReadOnlyOpen(const std::string& table) {
   const std::string missing = MissingMemoFile(table);
   if (!missing.empty()) {
-    POPMSG("Il file memo " + UpperName(missing) + Ansi(" non è presente:;la tabella ") +
-               UpperName(table) +
+    POPMSG("Il file memo " + missing + Ansi(" non è presente:;la tabella ") +
+               table +
                Ansi(" viene aperta in sola lettura e i campi memo non sono "
                     "disponibili."),
            1);
     return true;
   }
   if (ReadOnlyOnDisk(table)) {
-    POPMSG("Il file " + UpperName(table) +
+    POPMSG("Il file " + table +
                Ansi(" è in sola lettura:;la tabella viene aperta in sola "
                     "lettura e non potrà essere modificata."),
            1);
@@ -128,6 +130,8 @@ void TableOpened(const std::string& table) {
 
 bool TableWritable() {
   if (!AreaInUse(kCurrentAlias)) return true;
+  // A write to a file that is no longer at the table's path would be lost.
+  if (!TABLEPRESENT(MainBrowse())) return false;
   bool read_only = false;
   {
     AreaSelection selection(kCurrentAlias);
@@ -135,7 +139,7 @@ bool TableWritable() {
     read_only = v.is_logical() && v.logical();
   }
   if (!read_only) return true;
-  POPMSG("La tabella " + UpperName(CurTable().cCurTable) +
+  POPMSG("La tabella " + CurTable().cCurTable +
              Ansi(" è aperta in sola lettura: impossibile modificarla."),
          1);
   return false;

@@ -4,6 +4,7 @@
 #include <type_traits>
 
 #include "app/area_selection.h"
+#include "app/browse_view.h"
 #include "app/command_state.h"
 #include "app/order_info.h"
 #include "expr/settings.h"
@@ -80,7 +81,7 @@ TWBrowse::TWBrowse(std::string alias) {
   };
 }
 
-TWBrowse::~TWBrowse() = default;
+TWBrowse::~TWBrowse() { ForgetMainBrowse(this); }
 
 void TWBrowse::SetArray(int length) {
   is_array_ = true;

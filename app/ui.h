@@ -30,7 +30,8 @@ enum class MessageKind : int {
 // Buttons as MessageBox() reports them.
 enum MessageButton : int { kButtonOk = 1, kButtonCancel = 2, kButtonYes = 6, kButtonNo = 7 };
 
-// Outer rectangle of the main window, screen pixels.
+// A rectangle of the screen in screen pixels: the main window's (the window proper, without the
+// frame the window system draws around it) or a screen's area free for windows.
 struct WindowRect {
   int left = 0, top = 0, right = 0, bottom = 0;
 };
@@ -89,6 +90,10 @@ class Ui {
   virtual void ShowMainWindow(int top, int left, int width, int height, bool maximized) = 0;
   virtual int ScreenWidth() = 0;
   virtual int ScreenHeight() = 0;
+  // The part of each screen that windows may take (without task bars), the primary first.
+  virtual std::vector<WindowRect> ScreenAreas() {
+    return {{0, 0, ScreenWidth(), ScreenHeight()}};
+  }
 
   // Runs a dialog description modally (the protocol of app/dialog.h decides when it closes);
   // returns its result: 1 when closed by "&Conferma", else 0.

@@ -4,7 +4,36 @@
 #include "app/ui.h"
 #include "app/voskdbu.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace vosk {
+namespace {
+
+int Overlap(const WindowRect& a, const WindowRect& b) {
+  const int w = std::min(a.right, b.right) - std::max(a.left, b.left);
+  const int h = std::min(a.bottom, b.bottom) - std::max(a.top, b.top);
+  return w > 0 && h > 0 ? w * h : 0;
+}
+
+// The saved rectangle moved (and if need be shrunk) onto the screen that holds most of it, the
+// primary one when none does: a window restored off the screens, or half on them, could not be
+// reached.
+WindowRect OnAScreen(WindowRect r, const std::vector<WindowRect>& areas) {
+  if (areas.empty()) return r;
+  const WindowRect* best = &areas.front();
+  for (const WindowRect& a : areas) {
+    if (Overlap(r, a) > Overlap(r, *best)) best = &a;
+  }
+  const WindowRect& a = *best;
+  const int width = std::min(r.right - r.left, a.right - a.left);
+  const int height = std::min(r.bottom - r.top, a.bottom - a.top);
+  const int left = std::clamp(r.left, a.left, a.right - width);
+  const int top = std::clamp(r.top, a.top, a.bottom - height);
+  return {left, top, left + width, top + height};
+}
+
+}  // namespace
 
 void RESIZE(std::optional<int> nType) {
   Ui& ui = GetUi();
@@ -18,7 +47,8 @@ void RESIZE(std::optional<int> nType) {
   if (!state.nSavedLeft) state.nSavedLeft = left;
 
   if (!nType) {
-    ui.ShowMainWindow(top, left, width, height, maximized);
+    const WindowRect r = OnAScreen({left, top, left + width, top + height}, ui.ScreenAreas());
+    ui.ShowMainWindow(r.top, r.left, r.right - r.left, r.bottom - r.top, maximized);
   } else if (*nType == 0 && maximized) {
     WriteIniLogical("Maximized", false);  // restored from maximized
   } else if (*nType == 0) {

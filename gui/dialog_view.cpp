@@ -125,6 +125,7 @@ DialogView::DialogView(Dialog& dlg, QWidget* parent, QPoint origin) : QDialog(pa
         // Memo lines end in CR LF; the editor works with LF.
         edit->setPlainText(FromApp(c.value.is_string() ? c.value.str() : "").replace("\r\n", "\n"));
         edit->setReadOnly(c.read_only);
+        edit->setTabChangesFocus(!c.takes_tab);
         connect(edit, &QPlainTextEdit::textChanged, this, [this, i, edit] {
           Control& m = dlg_.controls[i];
           QString typed = edit->toPlainText();

@@ -25,8 +25,17 @@ void ShowFatal(const std::string& text) {
 
 void RunCommand(const std::function<void()>& command) {
   // Paints and timer ticks in the nested event loops of its boxes leave the engine alone.
-  CommandScope running;
-  RunProgram(command);
+  {
+    CommandScope running;
+    RunProgram(command);
+  }
+  // What the user asked for while the command failed runs once it is over.
+  if (!CommandRunning()) {
+    RunProgram([] {
+      CommandScope running;
+      RunAfterCommand();
+    });
+  }
 }
 
 void RunProgram(const std::function<void()>& program) {

@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QMenuBar>
 #include <QMouseEvent>
+#include <QScreen>
+#include <QTimer>
 #include <QStatusBar>
 #include <QToolButton>
 #include <functional>
@@ -14,6 +16,7 @@
 #include "app/key_search.h"
 #include "app/open_table.h"
 #include "app/order_info.h"
+#include "app/table_presence.h"
 #include "app/voskdbu.h"
 #include "gui/dispatcher.h"
 #include "gui/icons.h"
@@ -83,6 +86,8 @@ MainWindow::MainWindow() {
     if (CommandRunning()) return;
     refresh_timer_.stop();
     RunCommand([this, core] {
+      // A table file removed or replaced by another program is told about (once).
+      if (!TABLEPRESENT(core, true)) return;
       // Files that did not change since the last tick leave nothing to re-synchronise.
       const std::string stamp = TableStamp();
       if (stamp == refresh_stamp_) return;
@@ -276,13 +281,34 @@ void MainWindow::ShowWithSavedGeometry() {
 }
 
 void MainWindow::Place(int top, int left, int width, int height, bool maximized) {
-  move(left, top);
-  resize(width, height);
+  // The window proper at (left, top), as MainWindowRect() reads it back.
+  setGeometry(left, top, width, height);
   if (maximized) {
     showMaximized();
   } else {
     showNormal();
+    // Once the window system has put its frame around the window: the frame too on the screen
+    // (the title bar above a window at the screen's top edge would be out of reach).
+    QTimer::singleShot(0, this, [this] { KeepFrameOnScreen(); });
   }
+}
+
+void MainWindow::KeepFrameOnScreen() {
+  if (isMaximized() || isMinimized() || isFullScreen()) return;
+  QScreen* s = screen();
+  if (!s) return;
+  const QRect area = s->availableGeometry();
+  const QRect frame = frameGeometry();
+  if (area.contains(frame)) return;
+  const QRect inner = geometry();
+  const int extra_w = frame.width() - inner.width(), extra_h = frame.height() - inner.height();
+  const int width = std::min(inner.width(), area.width() - extra_w);
+  const int height = std::min(inner.height(), area.height() - extra_h);
+  if (width != inner.width() || height != inner.height()) resize(width, height);
+  const int frame_w = width + extra_w, frame_h = height + extra_h;
+  const int x = std::clamp(frame.x(), area.x(), area.x() + area.width() - frame_w);
+  const int y = std::clamp(frame.y(), area.y(), area.y() + area.height() - frame_h);
+  if (x != frame.x() || y != frame.y()) move(x, y);
 }
 
 void MainWindow::moveEvent(QMoveEvent* event) {

@@ -28,6 +28,9 @@ class MainWindow : public QMainWindow {
   void ShowWithSavedGeometry();
   // Places and shows the window (for Ui::ShowMainWindow).
   void Place(int top, int left, int width, int height, bool maximized);
+  // Moves (and if need be shrinks) the normal window so that its frame lies wholly on its
+  // screen's free area.
+  void KeepFrameOnScreen();
 
   void SetMenuCheck(const std::string& prompt, bool checked);
   void SetStatusItem(int item, const std::string& text);

@@ -21,6 +21,7 @@
 #include <QStringList>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -404,20 +405,17 @@ void QtUi::SetStatusText(const std::string& text) {
 
 WindowRect QtUi::MainWindowRect() {
   if (!window_) return {};
-  // Position of the frame, size of the window proper: applied back by ShowMainWindow the same
-  // way, so the window does not grow by its frame at every start.
-  QPoint pos = window_->pos();
-  QSize size = window_->size();
-  return {pos.x(), pos.y(), pos.x() + size.width(), pos.y() + size.height()};
+  // The window proper, without the frame: applied back by ShowMainWindow the same way. The
+  // frame's size is known only some time after the window is shown (and not at all without a
+  // window manager): a position that counted it would move the window at every start.
+  const QRect g = window_->geometry();
+  return {g.x(), g.y(), g.x() + g.width(), g.y() + g.height()};
 }
 
 WindowRect QtUi::NormalWindowRect() {
   if (!window_) return {};
-  // The normal geometry is the window proper; the frame's offset is the one it has now.
   const QRect normal = window_->normalGeometry();
-  const QPoint frame = window_->geometry().topLeft() - window_->pos();
-  const QPoint pos = normal.topLeft() - frame;
-  return {pos.x(), pos.y(), pos.x() + normal.width(), pos.y() + normal.height()};
+  return {normal.x(), normal.y(), normal.x() + normal.width(), normal.y() + normal.height()};
 }
 
 bool QtUi::MainWindowMinimized() { return window_ && window_->isMinimized(); }
@@ -434,6 +432,22 @@ int QtUi::ScreenWidth() {
 int QtUi::ScreenHeight() {
   QScreen* screen = QGuiApplication::primaryScreen();
   return screen ? screen->size().height() : 768;
+}
+
+std::vector<WindowRect> QtUi::ScreenAreas() {
+  std::vector<WindowRect> areas;
+  QScreen* primary = QGuiApplication::primaryScreen();
+  QList<QScreen*> screens = QGuiApplication::screens();
+  if (primary) {
+    screens.removeAll(primary);
+    screens.prepend(primary);
+  }
+  for (QScreen* screen : screens) {
+    const QRect a = screen->availableGeometry();
+    areas.push_back({a.x(), a.y(), a.x() + a.width(), a.y() + a.height()});
+  }
+  if (areas.empty()) return Ui::ScreenAreas();
+  return areas;
 }
 
 int QtUi::RunDialog(Dialog& dlg) {
@@ -453,8 +467,15 @@ int QtUi::RunDialog(Dialog& dlg) {
   }
   QPoint origin;
   if (window_ && window_->grid()) origin = window_->grid()->GridToGlobal(QPoint(0, 0));
+  // The keyboard focus goes back where it was once the dialog closes (a pop-up editor over the
+  // grid leaves no window for the system to give it back to).
+  QPointer<QWidget> focused = QApplication::focusWidget();
   const int result = RunDialogView(dlg, window_.get(), origin);
   *running = false;
+  if (focused && focused->isVisible() && !QApplication::activeModalWidget()) {
+    focused->activateWindow();
+    focused->setFocus(Qt::OtherFocusReason);
+  }
   return result;
 }
 

@@ -50,6 +50,7 @@ class QtUi : public Ui {
   void ShowMainWindow(int top, int left, int width, int height, bool maximized) override;
   int ScreenWidth() override;
   int ScreenHeight() override;
+  std::vector<WindowRect> ScreenAreas() override;
   int RunDialog(Dialog& dlg) override;
   Action PopupMenu(const std::vector<MenuItem>& items, int x, int y) override;
   void SetRecentFiles(const std::vector<std::string>& paths) override;

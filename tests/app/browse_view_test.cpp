@@ -26,11 +26,6 @@ void RunWithTable(ScriptedUi& ui, const std::string& table,
 
 namespace {
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::stringstream s;
@@ -195,6 +190,39 @@ TEST_F(BrowseViewTest, CurrencyVariableLengthTextAndNullsAreEdited) {
   EXPECT_EQ(test::FieldBytes(bytes, 1, "_NullFlags"), std::string(1, '\x01'));
 }
 
+// A Visual FoxPro autoincrement field is the table's own counter: Enter on it says so and opens
+// no editor. A cell the grid cannot edit (binary bytes) says why instead of doing nothing.
+TEST_F(BrowseViewTest, CellsThatCannotBeEditedSayWhy) {
+  test::DbfImage img;
+  img.version = 0x30;
+  img.fields = {{"ID", 'I', 4, 0, 0x08, 2, 1}, {"NOME", 'C', 10}};
+  img.records = {test::Record({test::Le32(1), "Mario     "})};
+  const std::string table = Path("CONTATORE.DBF");
+  std::ofstream(table, std::ios::binary) << img.Bytes();
+  RunWithTable(ui_, table, [&](TWBrowse& brw) {
+    EDCOL(&brw, 1);
+    EXPECT_TRUE(ui_.dialogs.empty()) << "no editor opened";
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].text,
+              Ansi("Il campo ID è il contatore automatico della tabella: non può essere "
+                   "modificato."));
+    EXPECT_EQ(FIELDGET(1).number(), 1);
+  });
+  ui_.messages.clear();
+  ui_.main_windows = 0;
+  const std::string real = VOSK_SOURCE_DIR "/../shared/fixtures/real/dbase_32.dbf";
+  if (!std::filesystem::exists(real)) GTEST_SKIP() << "no shared fixtures";
+  std::filesystem::copy_file(real, Path("DBASE_32.DBF"));
+  RunWithTable(ui_, Path("DBASE_32.DBF"), [&](TWBrowse& brw) {
+    // Its varchar field is flagged binary (the bytes are not text of a code page).
+    EDCOL(&brw, 1);
+    EXPECT_TRUE(ui_.dialogs.empty());
+    EXPECT_EQ(MessageTexts(), std::vector<std::string>{Ansi(
+                                  "Il campo NAME contiene dati binari: non può essere modificato "
+                                  "nella griglia.")});
+  });
+}
+
 TEST_F(BrowseViewTest, OemLetterShownAndEditedAsAnsiAndWrittenBackAsOem) {
   Ini("Codifica", "OEM");
   WriteDbf(Path("OEM.DBF"), {{"CITTA", 'C', 6, 0}}, {{"Cant\x85 "}});
@@ -298,7 +326,7 @@ TEST_F(BrowseViewTest, GoToRecordFindsVisibleRecordsOnly) {
     // The dialog closes without asking, even after typing (a script that leaves it open closes
     // it as Esc does).
     EXPECT_EQ(Texts(), (std::vector<std::string>{"Record 4 non trovato.", "Record 99 non trovato.",
-                                                 "Campo non valido."}));
+                                                 "Campo non valido: RecNo."}));
     ui_.dialog_scripts.push_back([this](Dialog& d) {
       ScriptedUi::Type(d, "nRec", "5");
       EXPECT_TRUE(ui_.Press(d, 0)) << "Esc closes at once";
@@ -332,7 +360,8 @@ TEST_F(BrowseViewTest, ColumnSearchDoesNotWrap) {
     EXPECT_EQ(ui_.messages.back().text, "Campo CITTA non trovato nella vista corrente.");
     ui_.dialog_scripts.push_back(TypeAndConfirm("cCam", "  "));  // empty is not valid
     CERCACOL(&brw);
-    EXPECT_EQ(ui_.messages.back().text, "Campo non valido.") << "and no question on closing";
+    EXPECT_EQ(ui_.messages.back().text, "Campo non valido: Nome colonna.")
+        << "and no question on closing";
     ui_.dialog_scripts.push_back([this](Dialog& d) {
       ScriptedUi::Type(d, "cCam", "NOME");
       EXPECT_TRUE(ui_.Press(d, 0)) << "Esc closes at once";
@@ -490,7 +519,7 @@ TEST_F(BrowseViewTest, AReadOnlyTableRefusesEveryChange) {
     for (int column : {1, 2}) EDCOL(&brw, column);
     EXPECT_TRUE(ui_.dialogs.empty()) << "no editor opens";
     ASSERT_EQ(ui_.messages.size(), 2u);
-    EXPECT_EQ(ui_.messages[0].text, "La tabella " + Upper(table) +
+    EXPECT_EQ(ui_.messages[0].text, "La tabella " + table +
                                         Ansi(" è aperta in sola lettura: impossibile modificarla."));
   };
   MAIN(table);

@@ -152,8 +152,9 @@ TEST_F(CopyImportTest, DialogRulesFollowConditionKeyAndFormat) {
     });
   });
   EXPECT_EQ(MessageTexts(),
-            (std::vector<std::string>{"Campo non valido.", "Campo non valido.",
-                                      "Annullo le modifiche?"}));
+            (std::vector<std::string>{
+                "La condizione deve dare un valore logico (.T. o .F.), non di tipo carattere.",
+                "Campo inesistente: NOSUCH.", "Annullo le modifiche?"}));
   EXPECT_FALSE(std::filesystem::exists(Path("X.DBF")));
 }
 
@@ -337,7 +338,7 @@ TEST_F(CopyImportTest, ImportConditionIsCheckedAgainstTheSourcesFields) {
                                                       "ivo     "}));
     EXPECT_EQ(ALIAS(), "DBF");
   });
-  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Campo non valido."}));
+  EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Campo non valido: Condizione."}));
 }
 
 TEST_F(CopyImportTest, ImportFromSqliteAsksWhichTable) {

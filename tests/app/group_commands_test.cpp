@@ -244,8 +244,9 @@ TEST_F(GroupCommandsTest, TheReplaceDialogShowsOneValueControlAndValueAndExpress
       EXPECT_TRUE(ui_.Press(d, kIdAnnulla));
     });
     SOSTVAL(&brw);
-    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Campo non valido.", "Campo non valido.",
-                                                 "Annullo le modifiche?"}));
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Campo non valido: Espressione.",
+                                                        "Campo non valido: Condizione di filtro.",
+                                                        "Annullo le modifiche?"}));
     EXPECT_EQ(Column("ATTIVO")[1], "F") << "cancelled: nothing changed";
   });
 }
@@ -264,7 +265,8 @@ TEST_F(GroupCommandsTest, DeleteRecordsByConditionMarksThemAndNeedsACondition) {
     CANCREC(&brw);
     EXPECT_EQ(DeletionMarks(), " *     ***");
     EXPECT_EQ(RECNO(), 2u);
-    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Campo non valido.", "Campo non valido.",
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Campo non valido: Condizione.",
+                                                        "Campo non valido: Condizione.",
                                                         "4 record eliminati"}));
     EXPECT_EQ(ui_.progress.front(), "open:Cancellazione record in corso...|Attenzione");
   });

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/ansi.h"
 #include "app/app_fixture.h"
 #include "app/dialog.h"
 #include "app/main_menu.h"
@@ -242,16 +243,21 @@ TEST_P(IndexCommandsTest, ANewIndexStartsFromTheViewsOrder) {
 // that is logical; the unique box follows the key.
 TEST_P(IndexCommandsTest, TheIndexDialogRefusesWhatCannotBeAnOrder) {
   RunWithTable(ui_, Table(), [&](TWBrowse& brw) {
+    // Each refusal says which field, or what is wrong with the expression.
     const struct {
       const char* tag;
       const char* key;
       const char* cond;
+      const char* message;
     } bad[] = {
-        {"A B", "NOME", ""},         // a blank inside the name
-        {"          ", "NOME", ""},  // no name
-        {"X", "", ""},               // no key
-        {"X", "NOME +", ""},         // a key that does not compile
-        {"X", "NOME", "N + 1"},      // a condition that is not logical
+        {"A B", "NOME", "", "Campo non valido: TAG."},         // a blank inside the name
+        {"          ", "NOME", "", "Campo non valido: TAG."},  // no name
+        {"X", "", "", "Manca l'espressione."},                 // no key
+        {"X", "NOME +", "", "L'espressione \xE8 incompleta: manca qualcosa alla fine."},
+        {"X", "NOME", "N + 1",
+         "La condizione deve dare un valore logico (.T. o .F.), non di tipo numerico."},
+        {"X", "NOME", "NOSUCH > 1", "Campo inesistente: NOSUCH."},
+        {"X", "NOME + 1", "", "Valori di tipo diverso per +."},
     };
     for (const auto& c : bad) {
       SCOPED_TRACE(std::string(c.tag) + "|" + c.key + "|" + c.cond);
@@ -267,7 +273,7 @@ TEST_P(IndexCommandsTest, TheIndexDialogRefusesWhatCannotBeAnOrder) {
       });
       CREAIND(&brw);
       ASSERT_GE(ui_.messages.size(), 2u);
-      EXPECT_EQ(ui_.messages[0].text, "Campo non valido.");
+      EXPECT_EQ(ui_.messages[0].text, c.message);
       EXPECT_EQ(ui_.messages[1].text, "Annullo le modifiche?");
       EXPECT_FALSE(FileExists(Path("BAD") + Ext()));
     }
@@ -382,8 +388,10 @@ TEST_P(IndexCommandsTest, RemovingTagsPicksTheOrderThatControlsNext) {
       EXPECT_EQ(d.title, "Elimina TAG");
       ui_.Press(d, kIdConferma);
     });
+    ui_.answers = {kButtonYes};
     RunAction(Action::kEliminaTag, &brw);
     EXPECT_EQ(ui_.dialogs.back(), "SELEZTAG|Elimina TAG");
+    EXPECT_EQ(ui_.messages.back().text, Ansi("Eliminare il TAG ONLY? L'operazione non può essere annullata."));
     EXPECT_EQ(OrderCount(), 0);
     EXPECT_FALSE(CurTable().cCurIndex.has_value());
     EXPECT_FALSE(FileExists(Path("ONLY") + Ext())) << "a file of no order is removed";
@@ -417,6 +425,15 @@ TEST_P(IndexCommandsTest, RemovingTagsPicksTheOrderThatControlsNext) {
         ScriptedUi::Choose(d, "cTag", c.removed);
         ui_.Press(d, kIdConferma);
       });
+      // Asked once more: No keeps the TAG, Yes deletes it.
+      ui_.answers = {kButtonNo};
+      ELIMINATAG(&brw);
+      EXPECT_EQ(OrderCount(), 3);
+      ui_.dialog_scripts.push_back([&](Dialog& d) {
+        ScriptedUi::Choose(d, "cTag", c.removed);
+        ui_.Press(d, kIdConferma);
+      });
+      ui_.answers = {kButtonYes};
       ELIMINATAG(&brw);
       EXPECT_EQ(ORDSETFOCUS(), c.controls);
       EXPECT_EQ(OrderCount(), 2);
@@ -550,7 +567,7 @@ TEST_P(IndexCommandsTest, AFullDiskLeavesTheIndexAsItWas) {
       ui_.answers.push_back(kButtonOk);  // "Sostituire il file esistente?"
       NewIndex(&brw, "ORDERS", Form("ORDERS", "CITTA"));
     }
-    const std::string full_disk = "Spazio sul disco " + UpperCase(bag) + " insufficiente.";
+    const std::string full_disk = "Spazio sul disco " + bag + " insufficiente.";
     EXPECT_EQ(MessageTexts(),
               (std::vector<std::string>{"Confermi la ricostruzione dell'indice attivo?", full_disk,
                                         "Sostituire il file esistente?", full_disk}));
@@ -576,7 +593,7 @@ TEST_P(IndexCommandsTest, ANewIndexOverAFileInUseElsewhereIsRefused) {
     EXPECT_EQ(MessageTexts(),
               (std::vector<std::string>{
                   "Sostituire il file esistente?",
-                  "Il file " + UpperCase(bag) + " risulta aperto da un altro programma."}));
+                  "Il file " + bag + " risulta aperto da un altro programma."}));
     other.Close();
     EXPECT_EQ(test::ReadFileBytes(bag), bytes);
     EXPECT_EQ(CurTable().cCurIndex, bag);

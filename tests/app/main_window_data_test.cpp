@@ -230,5 +230,34 @@ TEST_F(MainWindowDataTest, MaximizingKeepsTheNormalPosition) {
   EXPECT_EQ(IniValue("Top"), "120");
 }
 
+// The saved place of a window that would lie off the screen (another screen gone, a setting
+// grown over starts): the window comes back wholly on a screen, as large as it fits.
+TEST_F(MainWindowDataTest, ARestoredWindowIsWhollyOnAScreen) {
+  const struct {
+    const char *top, *left, *width, *height;
+    ScriptedUi::WindowShow shown;  // top, left, width, height
+  } cases[] = {
+      {"100", "50", "640", "480", {100, 50, 640, 480, false}},       // on the screen: as saved
+      {"1000", "50", "640", "480", {600, 50, 640, 480, false}},      // below the bottom edge
+      {"-40", "-300", "640", "480", {0, 0, 640, 480, false}},        // above and left of it
+      {"5000", "3000", "640", "480", {600, 1280, 640, 480, false}},  // on a screen now gone
+      {"10", "10", "4000", "2000", {0, 0, 1920, 1080, false}},       // larger than the screen
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.top) + "," + c.left + " " + c.width + "x" + c.height);
+    Ini("Maximized", "No");
+    Ini("Top", c.top);
+    Ini("Left", c.left);
+    Ini("Width", c.width);
+    Ini("Height", c.height);
+    ui_.shown_windows.clear();
+    RESIZE(std::nullopt);
+    ASSERT_EQ(ui_.shown_windows.size(), 1u);
+    const auto& w = ui_.shown_windows[0];
+    EXPECT_EQ(std::vector<int>({w.top, w.left, w.width, w.height}),
+              std::vector<int>({c.shown.top, c.shown.left, c.shown.width, c.shown.height}));
+  }
+}
+
 }  // namespace
 }  // namespace vosk

@@ -49,11 +49,6 @@ inline void RunWithTable(ScriptedUi& ui, const std::string& table,
 
 namespace {
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // Another program holding a file exclusively: a share lock on its own open file.
 class ExclusiveHolder {
  public:
@@ -89,8 +84,8 @@ TEST_F(OpenTableTest, TestOpenExplainsWhyATableCannotBeOpened) {
   EXPECT_FALSE(OKOPEN(Path("ROTTA.DBF")));
   EXPECT_FALSE(OKOPEN(Path("TENUTA.DBF")));
   EXPECT_EQ(Texts(), (std::vector<std::string>{
-                         "Il file " + Upper(Path("ROTTA.DBF")) + " risulta corrotto.",
-                         "Il file " + Upper(Path("TENUTA.DBF")) +
+                         "Il file " + Path("ROTTA.DBF") + " risulta corrotto.",
+                         "Il file " + Path("TENUTA.DBF") +
                              Ansi(" è già aperto in modo esclusivo oppure è in sola lettura."),
                      }));
   EXPECT_FALSE(USED()) << "the spare work area is closed again";
@@ -143,9 +138,23 @@ TEST_F(OpenTableTest, OpenTableReplacesTheCurrentOneAndResetsTheView) {
     APRITAB(&brw, Path("ROTTA.DBF"));
     EXPECT_EQ(Texts(), (std::vector<std::string>{
                            "Impossibile trovare il file " + Path("NESSUNA.DBF") + ".",
-                           "Il file " + Upper(Path("ROTTA.DBF")) + " risulta corrotto."}));
+                           "Il file " + Path("ROTTA.DBF") + " risulta corrotto."}));
     EXPECT_EQ(CurTable().cCurTable, second);
     EXPECT_TRUE(USED());
+  });
+}
+
+// A table without fields is refused by "Apri tabella..." as at start-up: the open table stays
+// (a record added to a table without fields would break its record count).
+TEST_F(OpenTableTest, ATableWithoutFieldsIsNotOpened) {
+  const std::string table = MakeClienti();
+  WriteDbf(Path("VUOTA.DBF"), {}, {});
+  RunWithTable(ui_, table, [&](TWBrowse& brw) {
+    APRITAB(&brw, Path("VUOTA.DBF"));
+    EXPECT_EQ(Texts(), std::vector<std::string>{"Impossibile aprire il file\n" + Path("VUOTA.DBF") +
+                                                Ansi("\nperché privo di campi.")});
+    EXPECT_EQ(CurTable().cCurTable, table);
+    EXPECT_EQ(FCOUNT(), 5);
   });
 }
 
@@ -251,7 +260,7 @@ TEST_F(OpenTableTest, ADriverThatCannotReopenTheTableLeavesItAsItWas) {
       ui_.checks[driver] = true;  // the menu item checks itself when chosen
       CAMBIARDD(&brw, driver);
       ASSERT_EQ(ui_.messages.size(), 1u);
-      EXPECT_EQ(ui_.messages[0].text.rfind("Impossibile aprire la tabella " + Upper(table) +
+      EXPECT_EQ(ui_.messages[0].text.rfind("Impossibile aprire la tabella " + table +
                                                 " con il driver " + driver + ":",
                                             0),
                 0u)
@@ -372,7 +381,7 @@ TEST_F(OpenTableTest, AnIndexWhoseKeyNamesAnAliasIsNamedInTheMessage) {
     ui_.file_results = {Path("ntx-char.ntx")};
     APRIIND(&brw);
     ASSERT_EQ(ui_.messages.size(), 1u);
-    EXPECT_EQ(ui_.messages[0].text, "Impossibile aprire il file " + Upper(Path("ntx-char.ntx")) + ".");
+    EXPECT_EQ(ui_.messages[0].text, "Impossibile aprire il file " + Path("ntx-char.ntx") + ".");
   });
 }
 
@@ -385,7 +394,7 @@ TEST_F(OpenTableTest, ATableOnReadOnlyMediaOpensReadOnlyAfterSayingSo) {
   RunWithTable(ui_, table, [&](TWBrowse& brw) {
     ASSERT_EQ(ui_.messages.size(), 1u);
     EXPECT_EQ(ui_.messages[0].text,
-              "Il file " + Upper(table) +
+              "Il file " + table +
                   Ansi(" è in sola lettura:\nla tabella viene aperta in sola lettura e non potrà "
                        "essere modificata."));
     EXPECT_TRUE(DBINFO(129).logical());
@@ -395,7 +404,7 @@ TEST_F(OpenTableTest, ATableOnReadOnlyMediaOpensReadOnlyAfterSayingSo) {
     EDCOL(&brw, 2);
     EXPECT_TRUE(ui_.dialogs.empty());
     EXPECT_EQ(ui_.messages.back().text,
-              "La tabella " + Upper(table) +
+              "La tabella " + table +
                   Ansi(" è aperta in sola lettura: impossibile modificarla."));
     CAMBIAANSI(&brw, "OEM");  // reopened read-only again
     EXPECT_TRUE(DBINFO(129).logical());
@@ -408,8 +417,8 @@ TEST_F(OpenTableTest, ATableWithoutItsMemoFileOpensReadOnlyWithItsMemosMarked) {
   RunWithTable(ui_, table, [&](TWBrowse& brw) {
     ASSERT_EQ(ui_.messages.size(), 1u);
     EXPECT_EQ(ui_.messages[0].text,
-              "Il file memo " + Upper(Path("ORDINI.DBT")) +
-                  Ansi(" non è presente:\nla tabella ") + Upper(table) +
+              "Il file memo " + Path("ORDINI.DBT") +
+                  Ansi(" non è presente:\nla tabella ") + table +
                   Ansi(" viene aperta in sola lettura e i campi memo non sono disponibili."));
     EXPECT_TRUE(DBINFO(129).logical());
     const std::vector<TWBrowse::Row> rows = brw.VisibleRows();
@@ -440,7 +449,7 @@ TEST_F(OpenTableTest, ATruncatedMemoFileMarksItsCellsAndIsReportedOnce) {
       } catch (const Abandon&) {
       }
     }
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"Il file " + Upper(Path("ORDINI.DBT")) +
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"Il file " + Path("ORDINI.DBT") +
                                                  " risulta corrotto."}));
   });
 }

@@ -7,6 +7,7 @@
 #include "app/app_fixture.h"
 #include "app/browse_view.h"
 #include "app/open_table.h"
+#include "app/key_search.h"
 #include "app/order_info.h"
 #include "app/sort_filter.h"
 #include "app/twbrowse.h"
@@ -139,6 +140,59 @@ TEST_F(OrderViewTest, OpenIndexAddsTheExtensionAndGoToRecordMissesHiddenRecords)
     EXPECT_NE(ui_.status_text.find("RecNo: 2/10     KeyNo: 2/10     "), std::string::npos)
         << ui_.status_text;
   });
+}
+
+// The first jump after an index of more keys than a screen is opened with "Apri indice..."
+// (go to a record, a letter typed, the thumb dragged, the last row) walks the index as it is:
+// no false alarm of a corrupted file.
+TEST_F(OrderViewTest, FirstJumpAfterOpeningALargeIndexFindsItSound) {
+  std::vector<std::vector<std::string>> rows;
+  for (int i = 1; i <= 400; ++i) {
+    const std::string n = std::to_string(i);
+    // Names in another order than the records: "N0399", "N0398", ...
+    const std::string name = std::to_string(10000 + 401 - i).substr(1);
+    rows.push_back({std::string(4 - n.size(), ' ') + n, "N" + name + "       "});
+  }
+  const std::string table = Path("GRANDE.DBF");
+  WriteDbf(table, {{"CODICE", 'N', 4, 0}, {"NOME", 'C', 12, 0}}, rows);
+  MakeIndex(table, Path("NOME.NTX"), "NOME");
+  const struct {
+    const char* jump;
+    std::function<void(TWBrowse&)> go;
+    uint32_t record;
+  } cases[] = {
+      {"go to record",
+       [this](TWBrowse& brw) {
+         ui_.dialog_scripts.push_back([this](Dialog& d) {
+           ScriptedUi::Type(d, "nRec", "350");
+           ui_.Press(d, kIdConferma);
+         });
+         VAIALREC(&brw);
+       },
+       350},
+      {"letters typed",
+       [](TWBrowse& brw) {
+         for (char c : std::string("N02")) KEYSEARCH(&brw, c);
+       },
+       201},
+      {"thumb dragged", [](TWBrowse& brw) { brw.VThumb(300); }, 101},
+      {"last row", [](TWBrowse& brw) { brw.GoBottom(); }, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.jump);
+    ui_.messages.clear();
+    RunWithTable(ui_, table, [&](TWBrowse& brw) {
+      brw.set_row_count(25);
+      ui_.file_results = {Path("NOME.NTX")};
+      APRIIND(&brw);
+      ASSERT_EQ(CurTable().cCurIndex, Path("NOME.NTX"));
+      c.go(brw);
+      EXPECT_EQ(RECNO(), c.record);
+      brw.Stabilize(false);
+    });
+    EXPECT_EQ(Texts(), std::vector<std::string>{});
+    ui_.main_windows = 0;
+  }
 }
 
 }  // namespace

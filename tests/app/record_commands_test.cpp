@@ -148,7 +148,7 @@ TEST_F(RecordCommandsTest, AFullDiskAbandonsTheAppendWithAMessage) {
       ASSERT_TRUE(limit.ok());
       EXPECT_THROW(TASTI(&brw, kVkInsert, false), Abandon);
     }
-    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Spazio sul disco " + UpperCase(table_) +
+    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Spazio sul disco " + table_ +
                                                  " insufficiente."}));
     EXPECT_TRUE(ui_.mails.empty());
     // The table is still sound: the next append works.

@@ -248,13 +248,16 @@ TEST_P(SortFilterTest, AWrongExpressionIsRefusedAndNothingChanges) {
     struct Case {
       const char* cond;
       const char* key;
+      const char* message;  // what is wrong, in the user's words
     } cases[] = {
-        {"NOME + 1", ""},     // a type error
-        {"NOME", ""},         // not a condition
-        {"ETA > ", ""},       // a syntax error
-        {"", "NOME + 1"},     // a key that cannot be evaluated
-        {"", "{1, 2}"},       // a value that cannot be a key
-        {"NESSUNO > 1", ""},  // no such field
+        {"NOME + 1", "", "Valori di tipo diverso per +."},
+        {"NOME", "",
+         "La condizione deve dare un valore logico (.T. o .F.), non di tipo carattere."},
+        {"ETA > ", "", "L'espressione \xE8 incompleta: manca qualcosa alla fine."},
+        {"", "NOME + 1", "Valori di tipo diverso per +."},
+        {"", "{1, 2}",
+         "La chiave deve dare un valore carattere, numerico, data o logico, non di tipo array."},
+        {"NESSUNO > 1", "", "Campo inesistente: NESSUNO."},
     };
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.cond) + " | " + c.key);
@@ -269,7 +272,7 @@ TEST_P(SortFilterTest, AWrongExpressionIsRefusedAndNothingChanges) {
       });
       FILTRA(&brw);
       EXPECT_TRUE(stayed_open);
-      EXPECT_EQ(Texts(), (std::vector<std::string>{"Campo non valido.", "Annullo le modifiche?"}));
+      EXPECT_EQ(Texts(), (std::vector<std::string>{c.message, "Annullo le modifiche?"}));
       EXPECT_EQ(OrderKey(), "ETA");
       EXPECT_EQ(Walk(), before);
       EXPECT_EQ(CurTable().xCurOrder.number(), 2);

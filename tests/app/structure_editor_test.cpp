@@ -134,12 +134,13 @@ TEST_F(StructureEditorTest, TheFieldDialogsRules) {
     std::vector<std::string> messages;  // shown after Conferma
   };
   const std::vector<Case> cases = {
-      {"a blank inside the name", {"AB CD", "", "", ""}, {"Campo non valido."}},
-      {"no name", {"", "", "", ""}, {"Campo non valido."}},
-      {"a numeric field of no length", {"N1", "Numerico", "", ""}, {"Campo non valido."}},
-      {"decimals taking the whole width", {"N1", "Numerico", "3", "3"}, {"Campo non valido."}},
+      {"a blank inside the name", {"AB CD", "", "", ""}, {"Campo non valido: Nome campo."}},
+      {"no name", {"", "", "", ""}, {"Campo non valido: Nome campo."}},
+      {"a numeric field of no length", {"N1", "Numerico", "", ""}, {"Campo non valido: Dim."}},
+      {"decimals taking the whole width", {"N1", "Numerico", "3", "3"},
+       {"Campo non valido: Dec."}},
       {"a numeric field wider than a table holds", {"N1", "Numerico", "256", ""},
-       {"Campo non valido."}},
+       {"Campo non valido: Dim."}},
       {"a name already in the list", {"CODICE", "", "", ""}, {Ansi("Nome campo già presente.")}},
       {"a good field", {"DESCR", "", "", ""}, {}},
   };
@@ -490,6 +491,53 @@ TEST_F(ChangeStructureTest, FieldPropertiesRenameAndWidenTheFieldOfTheCurrentCol
     DBGOTO(Value::Integer(3));
     EXPECT_EQ(FIELDGET(2).str(), "Cliente 3" + std::string(11, ' '));
   });
+}
+
+// A field made shorter or narrower than some of its values: the question says, field by field,
+// how many values would not fit (and the answer Annulla changes nothing); afterwards the
+// window says how many were cut or set to 0, and where the old table is.
+TEST_F(ChangeStructureTest, ValuesThatWouldNotFitAreCountedBeforeAndAfter) {
+  const struct {
+    int column;
+    Field field;                     // name, type, length, decimals typed
+    const char* loss;                // the line of the question and of the closing message
+    int changed_field;
+    const char* record_10;           // the value of record 10 afterwards
+  } cases[] = {
+      {1, {"CODICE", "", "1", ""}, "CODICE: 1 valore messo a 0", 1, "0"},
+      {2, {"NOME", "", "9", ""}, "NOME: 1 valore troncato", 2, "Cliente 1"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.loss);
+    std::filesystem::remove(Path("CLIENTI_ORIGINALE.DBF"));
+    MakeClienti();
+    ui_.messages.clear();
+    ui_.main_windows = 0;
+    RunWithTable(ui_, table_, [&](TWBrowse& brw) {
+      brw.set_nColAct(c.column);
+      // Annulla first: the table stays as it was; then OK.
+      ui_.dialog_scripts.push_back(Fill(c.field));
+      ui_.dialog_scripts.push_back(Fill(c.field));
+      ui_.answers = {kButtonCancel, kButtonOk};
+      RunAction(Action::kModificaProprieta, &brw);
+      const std::string question = Ansi("Non tutti i valori entrano nei nuovi campi:\n") +
+                                   c.loss + "\n\n" + kConfirm;
+      ASSERT_EQ(MessageTexts().size(), 3u);
+      EXPECT_EQ(MessageTexts()[0], question);
+      EXPECT_EQ(MessageTexts()[1], question);
+      EXPECT_EQ(MessageTexts()[2],
+                Ansi("La struttura è stata modificata, ma non tutti i valori sono entrati "
+                     "nei nuovi campi:\n") +
+                    c.loss + "\n\nLa tabella originale resta nel file " +
+                    Path("CLIENTI_ORIGINALE.DBF") + ".");
+      DBGOTO(Value::Integer(10));
+      const Value v = FIELDGET(c.changed_field);
+      const std::string shown = v.is_string() ? v.str().substr(0, v.str().find_last_not_of(' ') + 1)
+                                              : std::to_string(static_cast<int64_t>(v.number()));
+      EXPECT_EQ(shown, c.record_10);
+    });
+    CLOSEALL();
+  }
 }
 
 }  // namespace

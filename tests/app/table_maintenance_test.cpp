@@ -184,7 +184,7 @@ TEST_F(TableMaintenanceTest, EveryRecordCommandRefusesAReadOnlyTableBeforeAsking
       ui_.messages.clear();
       ui_.answers = {kButtonOk};
       c.command(&brw);
-      EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"La tabella " + UpperCase(table_) +
+      EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"La tabella " + table_ +
                                                    Ansi(" è aperta in sola lettura: impossibile "
                                                         "modificarla.")}))
           << c.name;

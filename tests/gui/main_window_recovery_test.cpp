@@ -72,8 +72,7 @@ TEST_F(MainWindowRecoveryTest, ATruncatedMemoFileIsToldOnceAndItsCellsAreMarked)
     }
     ASSERT_EQ(ui_.window(), &w) << "the program goes on";
     TWBrowseWidget& grid = *w.grid();
-    std::string memo = dir_ + "/ORDINI.DBT";
-    for (char& c : memo) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string memo = dir_ + "/ORDINI.DBT";  // named as the file system spells it
     EXPECT_EQ(boxes.texts, (std::vector<std::string>{"Il file " + memo + " risulta corrotto."}))
         << "told once, not at every paint";
     // The grid shows what it can: numbers, dates, and a mark in the memo cells it cannot read.

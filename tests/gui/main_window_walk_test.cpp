@@ -34,6 +34,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/browse.h"
@@ -748,7 +749,12 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
       {MenuEntry("&File", "Apri tabella...\tF2"), Table::kClienti,
        {{"Apri tabella...", FileName("ORDINI.DBF")}}, OpensTable("ORDINI.DBF")},
       {MenuEntry("&File", "Apri indice...\tCTRL-I"), Table::kClienti, {{"Apri indice..."}}},
-      {MenuEntry("&File", "Seleziona TAG\tCTRL-T"), Table::kNtx, {{"Seleziona TAG"}}},
+      {MenuEntry("&File", "Seleziona TAG\tCTRL-T"), Table::kNtx,
+       {{"Seleziona TAG",
+         [](QWidget* d) {
+           EXPECT_EQ(d->findChild<QComboBox*>("cTag")->currentText(), "CITTA");
+           Esc(d);
+         }}}},
       // The copy dialog chooses the format (the extension of the name given follows it).
       {MenuEntry("&File", "Copia tabella..."), Table::kClienti,
        {{"Copia tabella in...", FileName("COPIA.CSV")},
@@ -973,6 +979,17 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
          }}},
        All({Status("Tag: PROV"), Status("Chiave: PROV"),
             [](Walk&) { EXPECT_EQ(ORDCOUNT(), 3); }})},
+      // Before any TAG is chosen, a new TAG goes into the structural bag open with the table.
+      {MenuEntry("&File", "Nuovo TAG..."), Table::kStructural,
+       {{"Nuovo TAG",
+         [](QWidget* d) {
+           TypeInto(d, "cTag", "PROV");
+           SetTextAndConfirm("cKey", "PROV")(d);
+         }}},
+       All({Status("Tag: PROV"), [](Walk& k) {
+              EXPECT_EQ(ORDCOUNT(), 3);
+              EXPECT_EQ(CurTable().cCurIndex, k.dir + "/CLIENTI.CDX");
+            }})},
       {MenuEntry("&File", "Seleziona TAG\tCTRL-T"), Table::kCdx,
        {{"Seleziona TAG",
          [](QWidget* d) {
@@ -986,8 +1003,14 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
       {MenuEntry("&Modifica", "Modifica TAG attivo..."), Table::kCdx,
        {{"Modifica indice", SetTextAndConfirm("cKey", "UPPER(RAGSOC)")}},
        All({Status("Tag: RAGSOC"), Status("Chiave: UPPER(RAGSOC)")})},
+      // The list shows the TAG in control; the deletion asked once more.
       {MenuEntry("&Modifica", "Elimina TAG..."), Table::kCdx,
-       {{"Elimina TAG", Press("&Conferma")}},
+       {{"Elimina TAG",
+         [](QWidget* d) {
+           EXPECT_EQ(d->findChild<QComboBox*>("cTag")->currentText(), "RAGSOC");
+           PressButton(d, "&Conferma");
+         }},
+        {"Eliminare il TAG RAGSOC?", Press("S\u00EC")}},
        [](Walk& k) {
          EXPECT_EQ(ORDCOUNT(), 1);
          ExpectStatus(k, "Tag: CITTA");
@@ -1012,13 +1035,27 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
       {MenuEntry("&Visualizza", "Continua ricerca colonna...\tF7"), Table::kClienti, {},
        Status("Campo: 2/10"), false, ColumnSearchOfC},
       {MenuEntry("&Visualizza", "Imposta vista...\tF4"), Table::kClienti, {{"Imposta vista"}}},
+      // Tab in an expression box moves to the next control; it types nothing.
+      {MenuEntry("&Visualizza", "Imposta filtro...\tF8"), Table::kClienti,
+       {{"FILTRO",
+         [](QWidget* d) {
+           auto* edit = d->findChild<QPlainTextEdit*>("cFor");
+           ASSERT_NE(edit, nullptr);
+           edit->setPlainText("CODICE <= 3");
+           edit->setFocus();
+           Key(edit, Qt::Key_Tab, "\t");
+           EXPECT_EQ(edit->toPlainText(), "CODICE <= 3");
+           EXPECT_NE(QApplication::focusWidget(), edit);
+           PressButton(d, "&Conferma");
+         }}},
+       All({Status("Filtro: CODICE <= 3"), Status("/3")})},
       {MenuEntry("&Visualizza", "Imposta filtro...\tF8"), Table::kClienti,
        {{"FILTRO", SetTextAndConfirm("cFor", "CODICE <= 3")}},
        All({Status("Filtro: CODICE <= 3"), Status("/3")})},
       // A condition that does not hold together keeps the dialog open; given up, no filter.
       {MenuEntry("&Visualizza", "Imposta filtro...\tF8"), Table::kClienti,
        {{"FILTRO", SetTextAndConfirm("cFor", "RAGSOC > 3")},
-        {"Campo non valido.", Press("OK")},
+        {"Valori di tipo diverso per >.", Press("OK")},
         {"FILTRO", Press("&Annulla")},
         {"Annullo le modifiche?", Press("S\u00EC")}},
        [](Walk& k) {
@@ -1060,6 +1097,7 @@ TEST_F(MainWindowWalkTest, EveryKeyDoesWhatItSays) {
        [](Walk& k) {
          DBCOMMIT();
          EXPECT_EQ(ReadByDbfread(k.table, "NOTE", 1), "Nota nuova\r\nseconda riga");
+         FocusOnTheBrowse()(k);  // the keyboard goes on in the grid
        },
        true,
        [](Walk& k) { Key(k.w.grid(), Qt::Key_F12); }},
@@ -1408,6 +1446,108 @@ TEST_F(MainWindowWalkTest, CommandsThatWouldChangeAReadOnlyTableSayWhy) {
       {MenuEntry("&Modifica", "Svuota tabella"), Table::kReadOnly, refused},
       {MenuEntry("&Modifica", "Compatta tabella"), Table::kReadOnly, refused},
       {Button("IMPORTAREC"), Table::kReadOnly, refused},
+  };
+  WalkRows(rows);
+}
+
+// The changes an enciphered table refuses while its password is not set: the window says that
+// the table needs its password and offers the password dialog; the program goes on, and with the
+// password the table's values show.
+TEST_F(MainWindowWalkTest, ChangesToAnEncipheredTableAskForItsPassword) {
+  const Expect password_taken = All({WindowOpen(), [](Walk& k) {
+                                       EXPECT_EQ(RagsocShown(k), "Rossi Mario & C. s.n.c.");
+                                       EXPECT_EQ(k.w.status_item(1)->toolTip(),
+                                                 "Password impostata");
+                                     }});
+  const std::vector<Step> asked = {{"serve la sua password", Press("S\u00EC")},
+                                   {"Imposta password", TypeAndConfirm("cPsw", "segreto")}};
+  const std::vector<Row> rows = {
+      {KeyPress(Qt::Key_Delete), Table::kClienti, asked, password_taken, false,
+       EncipheredByAnotherProgram},
+      {KeyPress(Qt::Key_Insert), Table::kClienti, asked, password_taken, false,
+       EncipheredByAnotherProgram},
+      {KeyPress(Qt::Key_D, Qt::ControlModifier), Table::kClienti, asked, password_taken, false,
+       EncipheredByAnotherProgram},
+      // A cell edited: the value typed, then Enter.
+      {KeyPress(Qt::Key_Return), Table::kClienti,
+       {{"POPUP",
+         [](QWidget* d) {
+           TypeInto(d, "uValue", "77");
+           Key(d->findChild<QLineEdit*>("uValue"), Qt::Key_Return);
+         }},
+        {"serve la sua password", Press("S\u00EC")},
+        {"Imposta password", TypeAndConfirm("cPsw", "segreto")}},
+       password_taken, false, EncipheredByAnotherProgram},
+      // Declined: the table stays as it was, the window open.
+      {KeyPress(Qt::Key_Delete), Table::kClienti, {{"serve la sua password", Press("No")}},
+       WindowOpen(), false, EncipheredByAnotherProgram},
+  };
+  WalkRows(rows);
+}
+
+// The table's file removed by another program while the window has it open: F5, and any change
+// before it writes, say so and offer to save the open table under its name again (then the
+// change goes to that file); declined, nothing is written anywhere.
+TEST_F(MainWindowWalkTest, AVanishedTableFileIsToldAndSavedAgain) {
+  const Expect removed = [](Walk& k) { ASSERT_TRUE(std::filesystem::remove(k.table)); };
+  const std::vector<Step> saved = {{"eliminato da un altro programma", Press("S\u00EC")},
+                                   {"salvata di nuovo", Press("OK")}};
+  const std::vector<Row> rows = {
+      {KeyPress(Qt::Key_F5), Table::kClienti, saved, RecordsOnDisk(12), true, removed},
+      {MenuEntry("&Visualizza", "Aggiorna\tF5"), Table::kClienti, saved, RecordsOnDisk(12), true,
+       removed},
+      {KeyPress(Qt::Key_Insert), Table::kClienti, saved, RecordsOnDisk(13), true, removed},
+      {KeyPress(Qt::Key_Delete), Table::kClienti, saved, DeletedOnDisk(1, true), true, removed},
+      {KeyPress(Qt::Key_Delete), Table::kClienti,
+       {{"eliminato da un altro programma", Press("No")}},
+       All({WindowOpen(),
+            [](Walk& k) { EXPECT_FALSE(std::filesystem::exists(k.table)); }}),
+       false, removed},
+  };
+  WalkRows(rows);
+}
+
+// A table of 400 records (more than a screen) with the index NOME.NTX, opened in the window,
+// then the index opened as the user opens one (CTRL-I): the view follows the index.
+void LargeTableWithItsIndexOpened(Walk& k) {
+  const std::string table = k.dir + "/GRANDE.DBF";
+  ValueArray structure;
+  for (const auto& [name, type, len] :
+       {std::tuple{"CODICE", "N", 4}, std::tuple{"NOME", "C", 12}}) {
+    structure.push_back(Value::Array(
+        {Value::String(name), Value::String(type), Value::Integer(len), Value::Integer(0)}));
+  }
+  ASSERT_TRUE(DBCREATE(table, structure));
+  ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", table, "MK", false, false));
+  for (int i = 1; i <= 400; ++i) {
+    ASSERT_TRUE(DBAPPEND());
+    FIELDPUT(1, Value::Integer(i));
+    // Names in another order than the records: record 1 "N0400", record 400 "N0001".
+    FIELDPUT(2, Value::String("N" + std::to_string(10000 + 401 - i).substr(1)));
+  }
+  ASSERT_TRUE(ORDCREATE(k.dir + "/NOME.NTX", "", "NOME"));
+  DBCLOSEAREA();
+  DBSELECTAREA("DBF");
+  RunCommand([&] { BLOCKMRU(k.b, table); });
+  ModalScript opened({{"Apri indice...", FileName("NOME.NTX")}});
+  Key(k.w.grid(), Qt::Key_I, "\x09", Qt::ControlModifier);
+  QApplication::processEvents();
+  ASSERT_EQ(CurTable().cCurIndex, k.dir + "/NOME.NTX");
+}
+
+// The first jump after an index larger than a screen is opened: the index is walked as it is,
+// no false alarm of a corrupted file (any window a row does not expect fails it).
+TEST_F(MainWindowWalkTest, TheFirstJumpAfterOpeningALargeIndexRaisesNoAlarm) {
+  const auto at_record = [](uint32_t record) {
+    return [record](Walk&) { EXPECT_EQ(RECNO(), record); };
+  };
+  const std::vector<Row> rows = {
+      {Typed('N'), Table::kClienti, {}, at_record(400), false, LargeTableWithItsIndexOpened},
+      {KeyPress(Qt::Key_End), Table::kClienti, {}, at_record(1), false,
+       LargeTableWithItsIndexOpened},
+      {KeyPress(Qt::Key_R, Qt::ControlModifier), Table::kClienti,
+       {{"VAIALREC", TypeAndConfirm("nRec", "350")}}, at_record(350), false,
+       LargeTableWithItsIndexOpened},
   };
   WalkRows(rows);
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -52,6 +53,12 @@ TEST_F(PasswordWidgetTest, TheStatusItemOpensAMaskedDialogAndEliminaClearsThePas
     // Inactive, the item still opens the dialog; typed characters are masked.
     OnNextDialog([](QWidget* dialog) {
       EXPECT_EQ(dialog->windowTitle(), "Imposta password");
+      // Room for the whole title beside a title bar's icon and three buttons.
+      EXPECT_GE(dialog->width(),
+                QFontMetrics(QApplication::font("QMdiSubWindowTitleBar"))
+                        .horizontalAdvance(dialog->windowTitle()) +
+                    4 * 24)
+          << "the title would be cut";
       auto* edit = dialog->findChild<QLineEdit*>("cPsw");
       ASSERT_NE(edit, nullptr);
       EXPECT_EQ(edit->echoMode(), QLineEdit::Password);

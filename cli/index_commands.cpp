@@ -67,7 +67,6 @@ void AddBag(const ToolArgs& a, const std::string& bag) {
   if (a.Has("tag")) {
     ORDSETFOCUS(Value::String(a.Get("tag")));
     if (INDEXORD() == 0) throw Abandon(RuntimeError{kEgArg, g_driver, 1006, 0, "", bag, a.Get("tag")});
-    DBGOTOP();
   }
 }
 
@@ -94,6 +93,9 @@ std::string StructuralCdxOf(const std::string& table) {
 DbfArea* OpenIndexedTable(const ToolArgs& a, bool shared, bool read_only) {
   Open(a, a.positional.at(1), shared, read_only, DriverFor(a, a.Get("index")));
   AddBag(a, a.Get("index"));
+  // Opening a bag does not judge the record it stands on (check must open a damaged bag): the
+  // rows start from a top that does.
+  DBGOTOP();
   return dynamic_cast<DbfArea*>(CurrentArea());
 }
 

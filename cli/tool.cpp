@@ -702,8 +702,8 @@ const std::vector<CommandSpec>& Commands() {
       {.name = "decipher",
        .summary = "Decipher every record of a table enciphered with a password",
        .description = "The table is rewritten in clear beside itself and swapped in once every "
-                      "record is deciphered. A password that deciphers none of the first "
-                      "records to values of their fields is refused.",
+                      "record is deciphered. A password other than the table's is refused "
+                      "before anything is written.",
        .args = {kTableArg},
        .options = TableOptions(),
        .run = [](const ToolArgs& a) { return CmdCipher(a, false); }},

@@ -140,6 +140,7 @@ bool RestructureTable(const ValueArray& structure, const RestructureOptions& opt
                                       "The table is enciphered: its password is needed"));
     return false;
   }
+  if (Failed(old->RequireMatchingKey())) return false;  // a wrong password
   const std::vector<int> map = ConversionMap(old_specs, new_specs);
   const std::vector<RestructureBag> indexes = IndexesToRebuild();
   const std::string codepage = CodepageName(old->codepage());

@@ -9,7 +9,10 @@
 namespace vosk {
 namespace {
 
-constexpr char kJournalHead[] = "vosk table swap 1";
+// Version 2 escapes the names; version 1 (names never holding a tab or a line break) is still
+// read.
+constexpr char kJournalHead[] = "vosk table swap 2";
+constexpr char kJournalHeadPlain[] = "vosk table swap 1";
 constexpr char kJournalEnd[] = "end";
 constexpr char kNewSuffix[] = ".new";
 // A live swap holds its journal for milliseconds; an open waits this long at most for it.
@@ -28,15 +31,53 @@ std::string ExtensionOf(const std::string& file_part) {
 
 std::string InDir(const std::string& dir, const std::string& name) { return dir + "/" + name; }
 
-// One line of the journal: new name, final name, backup name (file parts, tab-separated).
+// One line of the journal: new name, final name, backup name (file parts, tab-separated, each
+// escaped).
 struct JournalEntry {
   std::string new_name, final_name, backup_name;
 };
 
+// A file name may hold any byte but '/' and NUL: a backslash, a tab, a line feed and a
+// carriage return are written as \\, \t, \n and \r.
+std::string EscapedName(const std::string& name) {
+  std::string out;
+  for (char c : name) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c; break;
+    }
+  }
+  return out;
+}
+
+bool UnescapeName(std::string* name) {
+  std::string out;
+  for (size_t i = 0; i < name->size(); ++i) {
+    char c = (*name)[i];
+    if (c == '\\') {
+      if (++i == name->size()) return false;
+      switch ((*name)[i]) {
+        case '\\': c = '\\'; break;
+        case 't': c = '\t'; break;
+        case 'n': c = '\n'; break;
+        case 'r': c = '\r'; break;
+        default: return false;
+      }
+    }
+    out += c;
+  }
+  *name = std::move(out);
+  return true;
+}
+
 bool ParseJournal(const std::string& text, std::vector<JournalEntry>* out) {
   std::istringstream in(text);
   std::string line;
-  if (!std::getline(in, line) || line != kJournalHead) return false;
+  if (!std::getline(in, line) || (line != kJournalHead && line != kJournalHeadPlain)) return false;
+  const bool escaped = line == kJournalHead;
   while (std::getline(in, line)) {
     if (line == kJournalEnd) return true;
     JournalEntry e;
@@ -46,6 +87,9 @@ bool ParseJournal(const std::string& text, std::vector<JournalEntry>* out) {
     e.new_name = line.substr(0, t1);
     e.final_name = line.substr(t1 + 1, t2 - t1 - 1);
     e.backup_name = line.substr(t2 + 1);
+    for (std::string* n : {&e.new_name, &e.final_name, &e.backup_name}) {
+      if (escaped && !UnescapeName(n)) return false;
+    }
     // Names are plain file parts of the table's directory.
     for (const std::string* n : {&e.new_name, &e.final_name, &e.backup_name}) {
       if (n->find('/') != std::string::npos || *n == "." || *n == "..") return false;
@@ -130,8 +174,9 @@ int TableRewrite::Commit(std::string* failed) {
   const std::string dir = DirectoryOf(table);
   std::string text = std::string(kJournalHead) + "\n";
   for (size_t i = 0; i < entries_.size(); ++i) {
-    text += FilePartOf(entries_[i].new_name) + "\t" + FilePartOf(entries_[i].final_name) + "\t" +
-            (i < backups_.size() ? FilePartOf(backups_[i]) : std::string()) + "\n";
+    text += EscapedName(FilePartOf(entries_[i].new_name)) + "\t" +
+            EscapedName(FilePartOf(entries_[i].final_name)) + "\t" +
+            (i < backups_.size() ? EscapedName(FilePartOf(backups_[i])) : std::string()) + "\n";
   }
   text += std::string(kJournalEnd) + "\n";
   std::string journal_new = OwnedFileName(dir, BaseOf(FilePartOf(table)) + ".", ".swap" +

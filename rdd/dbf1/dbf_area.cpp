@@ -539,6 +539,7 @@ Status DbfArea::open(const OpenInfo& in) {
   std::string password = !ds.pending_password.empty() ? ds.pending_password : ds.password;
   ds.pending_password.clear();
   if (!password.empty() && !memo_present_) key_ = KeyFromPassword(password);
+  key_checked_ = false;
 
   if (Failed(WorkArea::open(info))) {
     (void)close();
@@ -721,9 +722,12 @@ Status DbfArea::create(const OpenInfo& in) {
     DbfDriverSettings& ds = driver_->settings();
     std::string password = !ds.pending_password.empty() ? ds.pending_password : ds.password;
     ds.pending_password.clear();
+    key_checked_ = false;
     if (!password.empty() && !has_memo) {
       key_ = KeyFromPassword(password);
       table_enciphered_ = true;
+      StampKeyCheck(key_, header_.data());
+      key_checked_ = true;
     }
   }
   if (data_.WriteAt(desc.data(), desc.size(), kDbfHeaderSize) != static_cast<int64_t>(desc.size())) {
@@ -1345,14 +1349,27 @@ Status DbfArea::put_value(int pos, const Value& in) {
 }
 
 Status DbfArea::RequireMatchingKey() {
-  if (memo_present_ || table_enciphered_ == key_.has_value()) return kSuccess;
+  const char* refusal = nullptr;
+  if (memo_present_) {
+    if (table_enciphered_) {
+      refusal = "Write not allowed: the table is enciphered and has memo fields";
+    }
+  } else if (table_enciphered_ != key_.has_value()) {
+    refusal = table_enciphered_
+                  ? "Write not allowed: the table is enciphered and no password was given"
+                  : "Write not allowed: a password was given for a table not enciphered";
+  } else if (key_ && !key_checked_) {
+    if (!KeyFitsTable()) {
+      refusal = "Wrong password: the table is enciphered with another one; nothing changed";
+    }
+    key_checked_ = refusal == nullptr;
+  }
+  if (!refusal) return kSuccess;
   RuntimeError e;
   e.gen_code = kEgReadonly;
   e.sub_code = kEdfReadonly;
   e.file_name = file_name_;
-  e.description = table_enciphered_
-                      ? "Write not allowed: the table is enciphered and no password was given"
-                      : "Write not allowed: a password was given for a table not enciphered";
+  e.description = refusal;
   error(std::move(e));
   return kFailure;
 }
@@ -1729,7 +1746,7 @@ void DbfArea::PackProgress::Finish() {
 }
 
 Status DbfArea::pack() {
-  if (Failed(RequireExclusiveWrite())) return kFailure;
+  if (Failed(RequireExclusiveWrite()) || Failed(RequireMatchingKey())) return kFailure;
   if (!FireTrigger(kTrgPack)) return kFailure;
   if (Failed(go_cold()) || Failed(FlushPending())) return kFailure;
   PackProgress progress(scratch_);
@@ -1737,7 +1754,7 @@ Status DbfArea::pack() {
 }
 
 Status DbfArea::zap() {
-  if (Failed(RequireExclusiveWrite())) return kFailure;
+  if (Failed(RequireExclusiveWrite()) || Failed(RequireMatchingKey())) return kFailure;
   if (!FireTrigger(kTrgZap)) return kFailure;
   if (Failed(go_cold()) || Failed(FlushPending())) return kFailure;
   return RewriteTable(true, nullptr);
@@ -2229,6 +2246,7 @@ Status DbfArea::SetPassword(const std::string& password, Value* previous) {
     key_.reset();
   }
   if (!password.empty()) key_ = KeyFromPassword(password);
+  key_checked_ = false;
   return kSuccess;
 }
 

@@ -122,6 +122,12 @@ class DbfArea : public WorkArea {
   static uint8_t VersionByteFor(TableKind kind, MemoKind memo, bool autoinc, bool memo_present,
                                 bool enciphered);
 
+  // Clear and enciphered records never mix: a table marked enciphered is written only with
+  // its own key, one not marked only without ("Write not allowed" otherwise, before anything
+  // is written). Tables with memo fields are never enciphered here: one marked enciphered by
+  // another program is not written.
+  Status RequireMatchingKey();
+
  protected:
   // Reads the current record into the buffer when it is not valid yet.
   Status ReadRecord();
@@ -164,10 +170,12 @@ class DbfArea : public WorkArea {
   void StampFields();
   // "Write not allowed" on read-only tables, "Exclusive required" on shared ones (pack, zap).
   Status RequireExclusiveWrite();
-  // Clear and enciphered records never mix: a table marked enciphered is written only with a
-  // key, one not marked only without ("Write not allowed" otherwise). Tables with memo fields
-  // are never enciphered.
-  Status RequireMatchingKey();
+  // Whether the key fits the enciphered table: by the check value in its header when it has
+  // one, else by its first records (a wrong key turns their numbers, dates and logicals into
+  // bytes they never hold; a table without such fields cannot tell and is taken as fitting).
+  bool KeyFitsTable();
+  // Writes the check value of a key (none: zeros) into a 32-byte header.
+  static void StampKeyCheck(const std::optional<CipherKey>& key, uint8_t* head);
   // The progress pair {block, step} that DBPACK leaves in the scratch slot: Tick() calls the
   // block every step records examined, Finish() once more for the records since the last call.
   class PackProgress {
@@ -201,9 +209,10 @@ class DbfArea : public WorkArea {
   // takes them as this area's open files, with the new table's header and record count.
   Status SwapInRewrite(TableRewrite* rw, const std::array<uint8_t, kDbfHeaderSize>& head,
                        uint32_t count);
-  // False when a deciphered record holds bytes its numbers, dates or logicals never hold (the
-  // sign of a wrong key).
-  bool RecordLooksClear() const;
+  // False when a deciphered record (its bytes after the deletion flag) holds bytes its
+  // numbers, dates or logicals never hold (the sign of a wrong key); *tested tells whether it
+  // has such fields at all.
+  bool RecordLooksClear(const uint8_t* rec, bool* tested) const;
   // True when navigation goes record after record (no controlling order): a table locked
   // whole may then be read ahead, as no other program can change it meanwhile.
   virtual bool InNaturalOrder() const { return true; }
@@ -317,6 +326,7 @@ class DbfArea : public WorkArea {
   int read_mode_flag_ = 1;
   std::optional<CipherKey> key_;      // record cipher key; wiped when released
   bool record_enciphered_ = false;    // the buffer is (to be) stored enciphered
+  bool key_checked_ = false;          // key_ was found to fit the table
   std::string trigger_;               // trigger function name
   bool trigger_active_ = false;
   // Records read one at a time come from a read-only map of the table while it is opened

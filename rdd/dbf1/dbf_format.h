@@ -58,6 +58,9 @@ inline constexpr int kHdrRecCount = 4;
 inline constexpr int kHdrHeaderLen = 8;
 inline constexpr int kHdrRecordLen = 10;
 inline constexpr int kHdrFlagByte = 14;
+// Enciphered tables written here: a check value of the key (4 bytes) and its complement (4
+// bytes) in bytes the format leaves reserved; other programs ignore them.
+inline constexpr int kHdrKeyCheck = 20;
 inline constexpr int kHdrTableFlags = 28;
 inline constexpr int kHdrCodepage = 29;
 

@@ -23,20 +23,23 @@ bool AllOf(const uint8_t* p, size_t n, const char* allowed) {
 
 }  // namespace
 
-// The record cipher keeps no check value, but a wrong key turns the text of numbers, dates and
-// logicals into bytes they never hold.
-bool DbfArea::RecordLooksClear() const {
+bool DbfArea::RecordLooksClear(const uint8_t* rec, bool* tested) const {
+  *tested = false;
   for (const Field& f : fields_) {
-    const uint8_t* p = record_.data() + f.offset;
+    const uint8_t* p = rec + f.offset;
     switch (f.kind) {
       case FieldKind::kNumeric:
       case FieldKind::kFloat:
+        *tested = true;
         if (!AllOf(p, f.length, " 0123456789.-+*eE")) return false;
         break;
       case FieldKind::kDate:
-        if (f.length == 8 && !AllOf(p, 8, "0123456789") && !AllOf(p, 8, " ")) return false;
+        if (f.length != 8) break;
+        *tested = true;
+        if (!AllOf(p, 8, "0123456789") && !AllOf(p, 8, " ")) return false;
         break;
       case FieldKind::kLogical:
+        *tested = true;
         if (!AllOf(p, 1, "TtFfYyNn? ")) return false;
         break;
       default:
@@ -44,6 +47,34 @@ bool DbfArea::RecordLooksClear() const {
     }
   }
   return true;
+}
+
+void DbfArea::StampKeyCheck(const std::optional<CipherKey>& key, uint8_t* head) {
+  const uint32_t check = key ? KeyCheckValue(*key) : 0;
+  PutLe32(head + kHdrKeyCheck, check);
+  PutLe32(head + kHdrKeyCheck + 4, key ? ~check : 0);
+}
+
+bool DbfArea::KeyFitsTable() {
+  const uint32_t check = GetLe32(header_.data() + kHdrKeyCheck);
+  if (check != 0 && GetLe32(header_.data() + kHdrKeyCheck + 4) == ~check) {
+    return check == KeyCheckValue(*key_);
+  }
+  // No check value (a table enciphered elsewhere): a right key may meet a record of odd bytes
+  // that another program wrote, never a run of them.
+  constexpr uint32_t kProbe = 16;
+  std::vector<uint8_t> rec(record_len_);
+  bool any_tested = false;
+  for (uint32_t j = 1; j <= std::min(kProbe, rec_count_); ++j) {
+    const uint64_t at = header_len_ + static_cast<uint64_t>(j - 1) * record_len_;
+    if (data_.ReadAt(rec.data(), rec.size(), at) != static_cast<int64_t>(rec.size())) break;
+    if (rec[0] != kRecCipherLive && rec[0] != kRecCipherDeleted) continue;
+    DecipherBytes(*key_, rec.data() + 1, rec.size() - 1u);
+    bool tested = false;
+    if (RecordLooksClear(rec.data(), &tested)) return true;
+    any_tested |= tested;
+  }
+  return !any_tested;
 }
 
 Status DbfArea::BuildRewrittenTable(File* out, bool zap, PackProgress* progress,
@@ -72,26 +103,11 @@ Status DbfArea::BuildRewrittenTable(File* out, bool zap, PackProgress* progress,
   uint64_t written = 0;
   std::vector<uint8_t> scratch;
   const uint32_t old_count = zap ? 0 : rec_count_;
-  constexpr uint32_t kClearProbe = 16;
-  bool looked_clear = false;
   for (uint32_t j = 1; j <= old_count; ++j) {
     if (cipher) key_ = cipher->from;
     if (Failed(go_to(j)) || Failed(ReadRecord())) return kFailure;
     bool keep = true;
     if (cipher) {
-      // A wrong key: not one of the first records deciphers to values of its fields (a right
-      // key may meet a record of odd bytes that another program wrote, never all of them).
-      if (!cipher->encipher && j <= kClearProbe && RecordLooksClear()) looked_clear = true;
-      if (!cipher->encipher && j == std::min(kClearProbe, old_count) && !looked_clear) {
-        RuntimeError e;
-        e.gen_code = kEgReadonly;
-        e.sub_code = kEdfReadonly;
-        e.file_name = file_name_;
-        e.description = "Wrong password: the records do not decipher to values of their fields; "
-                        "nothing changed";
-        error(std::move(e));
-        return kFailure;
-      }
       key_ = cipher->to;
       record_enciphered_ = cipher->encipher;
     } else if (Failed(pack_record(j, &keep))) {
@@ -122,6 +138,7 @@ Status DbfArea::BuildRewrittenTable(File* out, bool zap, PackProgress* progress,
     const bool was = table_enciphered_;
     table_enciphered_ = cipher->encipher;
     StampHeader(*count, head->data());
+    StampKeyCheck(cipher->to, head->data());
     table_enciphered_ = was;
   } else {
     StampHeader(*count, head->data());
@@ -191,6 +208,7 @@ Status DbfArea::RecipherTable(const CipherChange& change) {
   if (Failed(built) || Failed(SwapInRewrite(&rw, head, count))) return kFailure;
   if (key_) key_->fill(0);
   key_ = change.to;
+  key_checked_ = true;
   table_enciphered_ = change.encipher;
   return go_top();
 }

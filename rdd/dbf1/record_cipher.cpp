@@ -44,4 +44,12 @@ CipherKey KeyFromPassword(std::string_view password) {
   return out;
 }
 
+uint32_t KeyCheckValue(const CipherKey& key) {
+  uint8_t block[32] = "VOSK DBU record cipher check";
+  EncipherBytes(key, block, sizeof block);
+  uint32_t h = 2166136261u;  // FNV-1a
+  for (uint8_t b : block) h = (h ^ b) * 16777619u;
+  return h ? h : 1;
+}
+
 }  // namespace vosk

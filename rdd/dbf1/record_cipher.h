@@ -25,6 +25,11 @@ void DecipherBytes(const CipherKey& key, uint8_t* data, size_t len);
 // The key of a password: its first 8 bytes, zero-padded, enciphered with themselves as key.
 CipherKey KeyFromPassword(std::string_view password);
 
+// A check value of a key (never zero): a fixed block enciphered with it and folded to 32 bits.
+// Kept beside an enciphered table, it tells a wrong password from the right one before
+// anything is written.
+uint32_t KeyCheckValue(const CipherKey& key);
+
 }  // namespace vosk
 
 #endif  // VOSK_RDD_DBF1_RECORD_CIPHER_H_

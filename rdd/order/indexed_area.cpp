@@ -289,19 +289,46 @@ Status IndexedArea::CheckRecord(Order* o, const OrderCursor& c) {
 
 Status IndexedArea::GoToKey(Order* o, uint32_t target) {
   if (Failed(go_to(target))) return kFailure;
-  // Where no other program changes the table, the record shows the key it was found by.
-  // Not in a read-only bag: a stale bag must still open and list there, so that check can
-  // report it (and a reindex, which opens it for writing, rebuilds it first).
-  if (target == 0 || eof_ || o->bag()->shared() || o->custom() || !o->cursor.on ||
-      o->bag()->read_only()) {
-    return kSuccess;
+  if (target == 0 || eof_ || o->custom() || !o->cursor.on || !check_landing_) return kSuccess;
+  bool same;
+  if (Failed(ShowsCursorKey(o, &same))) return kFailure;
+  if (same) return kSuccess;
+  if (o->bag()->shared()) {
+    bool real;
+    if (Failed(MismatchStays(o, target, &real))) return kFailure;
+    if (!real) return kSuccess;
   }
+  return o->bag()->Corrupt();  // a key naming another record
+}
+
+Status IndexedArea::ShowsCursorKey(Order* o, bool* same) {
   bool pass;
   std::string key;
   if (Failed(EvalFor(o, &pass))) return kFailure;
   if (pass && Failed(EvalKey(o, &key))) return kFailure;
-  if (pass && key == o->cursor.key) return kSuccess;
-  return o->bag()->Corrupt();  // a key naming another record
+  *same = pass && key == o->cursor.key;
+  return kSuccess;
+}
+
+Status IndexedArea::MismatchStays(Order* o, uint32_t target, bool* real) {
+  // Another program writes a record before its keys, holding the record's lock (or the
+  // table's) until both are done, and changes the keys under the bag's write lock: under the
+  // read lock, a record nobody holds that still differs from a key the bag still has is damage.
+  *real = false;
+  OrderReadLock lock(o->bag());
+  if (!lock.ok()) return kFailure;
+  if (RecordLockedElsewhere(target)) return kSuccess;
+  if (o->generation() != o->cursor.generation) {
+    // The bag changed since the cursor was read: the key must still stand for the record.
+    OrderCursor probe;
+    if (Failed(o->Locate(&probe, o->cursor.key, target))) return kFailure;
+    if (!probe.on || probe.recno != target || probe.key != o->cursor.key) return kSuccess;
+  }
+  valid_ = false;
+  bool same;
+  if (Failed(ShowsCursorKey(o, &same))) return kFailure;
+  *real = !same && !RecordLockedElsewhere(target);
+  return kSuccess;
 }
 
 Status IndexedArea::LogicalEdge(Order* o, bool top, OrderCursor* c) {
@@ -937,7 +964,7 @@ Status IndexedArea::open(const OpenInfo& info) {
       focus_ = nullptr;
       int n = GlobalSettings().autorder();
       if (n > 0) focus_ = Resolve(Value::Integer(n), Value());
-      return go_top();
+      return OpeningTop();
     }
   }
   return kSuccess;
@@ -1006,6 +1033,14 @@ bool IndexedArea::IsStructuralName(const std::string& path) const {
   return Upper(BaseNameOf(path)) == Upper(BaseNameOf(file_name_));
 }
 
+Status IndexedArea::OpeningTop() {
+  struct Unjudged {
+    bool& check;
+    ~Unjudged() { check = true; }
+  } opening{check_landing_ = false};
+  return go_top();
+}
+
 Status IndexedArea::order_list_add(const std::string& bag_name, const Value& order) {
   if (Failed(go_cold())) return kFailure;
   std::string name = NormalizeSeparators(Trim(bag_name));
@@ -1016,7 +1051,7 @@ Status IndexedArea::order_list_add(const std::string& bag_name, const Value& ord
     if (FullPath(b->path()) == FullPath(name)) {
       if (!focus_ && b->order_count() > 0) {
         focus_ = b->order_at(0);
-        return go_top();
+        return OpeningTop();
       }
       return kSuccess;
     }
@@ -1034,7 +1069,7 @@ Status IndexedArea::order_list_add(const std::string& bag_name, const Value& ord
   }
   if (!focus_ && bags_.back()->order_count() > 0) {
     focus_ = bags_.back()->order_at(0);
-    return go_top();
+    return OpeningTop();
   }
   return kSuccess;
 }

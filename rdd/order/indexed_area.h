@@ -174,9 +174,18 @@ class IndexedArea : public FptArea, public OrderHost {
   // A key the cursor stands on must name a record of the table (error 32/1012 naming the
   // bag otherwise); a record past the count read earlier makes the count be read again.
   Status CheckRecord(Order* o, const OrderCursor& c);
-  // Goes to the record a navigation found through the order's cursor (0: end of file); in a
-  // table no other program changes, the record's key must be the cursor's (32/1012 otherwise).
+  // Goes to the record a navigation found through the order's cursor (0: end of file). The
+  // record landed on must give the key the cursor holds (32/1012 naming the bag otherwise):
+  // every record a seek or a skip lands on, and so every row a listing in index order shows,
+  // is checked; the keys a skip of many steps passes over are only checked to stand in order
+  // (their records are not read). In a shared bag a difference counts only when it stays
+  // with the record read anew under the bag's lock and no other program holds the record.
   Status GoToKey(Order* o, uint32_t target);
+  // Whether the current record gives the cursor's key (and passes the order's condition).
+  Status ShowsCursorKey(Order* o, bool* same);
+  // A difference seen in a shared bag, judged again (see GoToKey): *real false when another
+  // program's change may be under way or the bag changed meanwhile.
+  Status MismatchStays(Order* o, uint32_t target, bool* real);
   Status SyncCursor(Order* o, bool* on_record);
   bool Visible();
   Status KeyCount(Order* o, int64_t* out);
@@ -196,6 +205,11 @@ class IndexedArea : public FptArea, public OrderHost {
   Status AddKeyCustom(Order* o, bool add, const std::optional<Value>& given, bool* done);
 
   std::string step_from_;  // the key a step started from (kept to spare an allocation a step)
+  // False while a bag is being opened: its first positioning does not judge the records, so
+  // that a damaged or stale bag still opens for check (and for the reindex that mends it).
+  bool check_landing_ = true;
+  // The first positioning of an area or a bag just opened (see check_landing_).
+  Status OpeningTop();
   // Steps of an ordered scan read ahead under one lock of a shared bag.
   static constexpr size_t kStepRunMin = 8;
   static constexpr size_t kStepRunMax = 512;

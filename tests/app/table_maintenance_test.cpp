@@ -138,6 +138,52 @@ TEST_F(TableMaintenanceTest, AFullDiskDuringThePackIsToldAndLeavesTheTableAsItWa
   });
 }
 
+// Zap and pack of an enciphered table without its password, or with another one, are refused
+// with a message before anything is written; with its password the pack goes.
+TEST_F(TableMaintenanceTest, ZapAndPackOfAnEncipheredTableWantItsPassword) {
+  ASSERT_TRUE(DBUSEAREA(true, "DBF", table_, "CIPH", false, false));
+  ASSERT_TRUE(DBINFO(140, Value::String("segreto")).logical());
+  DBCLOSEAREA();
+  const std::string before = test::ReadFileBytes(table_);
+  const auto set_password = [](const std::string& password) {
+    CurTable().cPassword = password;
+    DBINFO(kDbiPassword, Value::String(password));
+  };
+  const struct {
+    const char* password;
+    std::string message;
+  } cases[] = {
+      {"", Ansi(" è crittata: per modificarla serve la sua password.")},
+      {"sbagliata", Ansi("La password impostata non è quella della tabella ")},
+  };
+  RunWithTable(ui_, table_, [&](TWBrowse& brw) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.password);
+      set_password(c.password);
+      ui_.messages.clear();
+      ui_.answers = {kButtonOk};
+      COMPATTA(&brw);
+      ui_.answers = {kButtonOk};
+      SVUOTA(&brw);
+      const std::vector<std::string> told = MessageTexts();
+      ASSERT_EQ(told.size(), 4u);
+      for (size_t i : {1u, 3u}) {
+        EXPECT_NE(told[i].find(c.message), std::string::npos) << told[i];
+      }
+      EXPECT_TRUE(ui_.mails.empty()) << "no error report";
+      EXPECT_EQ(test::ReadFileBytes(table_), before);
+    }
+    set_password("segreto");
+    DBGOTO(Value::Integer(2));
+    ELIMREC(&brw);
+    ui_.answers = {kButtonOk};
+    COMPATTA(&brw);
+    EXPECT_EQ(LASTREC(), 9u);
+    DBGOTO(Value::Integer(2));
+    EXPECT_EQ(FIELDGET(1).number(), 3);
+  });
+}
+
 TEST_F(TableMaintenanceTest, AZapKeepsTheOpenBagsTheControllingOrderAndItsScope) {
   ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", table_, "DBF", false, false));
   ASSERT_TRUE(ORDCREATE(Path("CODICE.NTX"), "", "CODICE"));

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -551,6 +552,138 @@ TEST_F(ToolTest, EncipherAndDecipherChangeEveryRecordOrNone) {
   after.replace(1, 3, before.substr(1, 3));
   EXPECT_EQ(after, before);
   EXPECT_EQ(Tool("decipher " + table + " --password chiave").status, 1) << "not enciphered";
+}
+
+// A command that would change an enciphered table without its own password is refused before it
+// writes anything: the table stays byte for byte as it was. The table holds text only, so its
+// records cannot tell a wrong key (the check value kept in its header does), and one without
+// that check value (enciphered elsewhere) is judged by its numbers instead.
+TEST_F(ToolTest, ChangesWithoutTheTablesPasswordAreRefusedAndWriteNothing) {
+  const std::string path = dir_ + "/segreta.dbf", table = "'" + path + "'";
+  const std::string rows = "'" + dir_ + "/rows.csv'";
+  std::ofstream(dir_ + "/rows.csv") << "NAME,QTY\nalpha,1\nbeta,2\ngamma,3\n";
+  auto bytes = [&] {
+    std::ifstream f(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(f)), {});
+  };
+  const std::string clear_list = "NAME,QTY\r\nalpha,1\r\nbeta,2\r\ngamma,3\r\n";
+  const struct {
+    const char* label;
+    const char* fields;
+    bool check_value;  // kept in the header (cleared: enciphered by another program)
+  } tables[] = {
+      {"text only, with its check value", "NAME:C:10 QTY:C:5", true},
+      {"numbers, no check value", "NAME:C:10 QTY:N:5", false},
+  };
+  const char* refused[] = {
+      "pack T",
+      "zap T",
+      "pack T --password sbagliata",
+      "zap T --password sbagliata",
+      "append T --csv R --password sbagliata",
+      "append T --csv R",
+      "import T R --password sbagliata",
+      "decipher T --password sbagliata",
+      "restructure T NAME:C:12 QTY:C:5 --password sbagliata",
+  };
+  for (const auto& t : tables) {
+    SCOPED_TRACE(t.label);
+    std::filesystem::remove(path);
+    ASSERT_EQ(Tool("create " + table + " " + t.fields + " --password chiave").status, 0);
+    ASSERT_EQ(Tool("append " + table + " --csv " + rows + " --password chiave").status, 0);
+    if (!t.check_value) {
+      std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+      f.seekp(20);
+      f.write(std::string(8, '\0').data(), 8);
+    }
+    const std::string before = bytes();
+    for (const char* command : refused) {
+      SCOPED_TRACE(command);
+      std::string cmd = command;
+      cmd.replace(cmd.find('T'), 1, table);
+      if (size_t r = cmd.find(" R"); r != std::string::npos) cmd.replace(r + 1, 1, rows);
+      const ToolRun run = Tool(cmd, true);
+      EXPECT_EQ(run.status, 1) << run.out;
+      EXPECT_NE(run.out.find("password"), std::string::npos) << run.out;
+      EXPECT_EQ(bytes(), before);
+    }
+    EXPECT_EQ(Tool("list " + table + " --csv --password chiave").out, clear_list);
+    // With its password every change goes.
+    EXPECT_EQ(Tool("append " + table + " --csv " + rows + " --password chiave").status, 0);
+    EXPECT_EQ(Tool("pack " + table + " --password chiave").status, 0);
+    EXPECT_EQ(Tool("list " + table + " --csv --password chiave --count").out, "6\n");
+  }
+}
+
+// An index whose record numbers of two keys are swapped (8 bytes in a leaf): a seek of the
+// first key would land on the record of the second and a listing in index order would show
+// them out of order. Both say instead that the bag is damaged (32/1012, naming it), and check
+// reports it.
+TEST_F(ToolTest, SwappedRecordNumbersInAnIndexAreReportedAsDamage) {
+  const std::string path = MakeNumbered("swap", "NAME:C:8 N:N:3", "NAME,N", "", 5);
+  const std::string table = "'" + path + "'";
+  auto le = [](const std::string& b, size_t at, int width) {
+    uint32_t v = 0;
+    for (int k = width - 1; k >= 0; --k) v = (v << 8) | static_cast<uint8_t>(b[at + static_cast<size_t>(k)]);
+    return v;
+  };
+  auto put = [](std::string* b, size_t at, int width, uint32_t v) {
+    for (int k = 0; k < width; ++k) (*b)[at + static_cast<size_t>(k)] = static_cast<char>(v >> (8 * k));
+  };
+  // The record numbers of the first two keys of the one leaf, swapped in place.
+  auto swap_ntx = [&](std::string* b) {
+    const size_t page = le(*b, 4, 4);
+    const size_t first = page + le(*b, page + 2, 2) + 4, second = page + le(*b, page + 4, 2) + 4;
+    const uint32_t r = le(*b, first, 4);
+    put(b, first, 4, le(*b, second, 4));
+    put(b, second, 4, r);
+  };
+  auto swap_cdx = [&](std::string* b) {
+    for (size_t page = 1024; page + 512 <= b->size(); page += 512) {
+      if (!(le(*b, page, 2) & 2) || le(*b, page + 2, 2) != 5) continue;  // the tag's leaf
+      const uint32_t mask = le(*b, page + 14, 4);
+      const int bytes = static_cast<uint8_t>((*b)[page + 23]);
+      const size_t e0 = page + 24, e1 = e0 + static_cast<size_t>(bytes);
+      const uint32_t v0 = le(*b, e0, bytes), v1 = le(*b, e1, bytes);
+      put(b, e0, bytes, (v0 & ~mask) | (v1 & mask));
+      put(b, e1, bytes, (v1 & ~mask) | (v0 & mask));
+      return;
+    }
+    ADD_FAILURE() << "no leaf of five keys";
+  };
+  const struct {
+    const char* bag;
+    const char* driver;
+    std::function<void(std::string*)> damage;
+  } cases[] = {{"swap.ntx", "DBFNTX", swap_ntx}, {"swapx.cdx", "DBFCDX", swap_cdx}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.bag);
+    const std::string bag_path = dir_ + "/" + c.bag, bag = "'" + bag_path + "'";
+    ASSERT_EQ(Tool(std::string("index ") + table + " " + bag + " NAME --driver " + c.driver).status, 0);
+    EXPECT_EQ(Tool("seek " + table + " " + bag + " name1").out, "1\n");
+    std::string bytes;
+    {
+      std::ifstream f(bag_path, std::ios::binary);
+      bytes.assign(std::istreambuf_iterator<char>(f), {});
+    }
+    c.damage(&bytes);
+    std::ofstream(bag_path, std::ios::binary | std::ios::trunc) << bytes;
+    for (const std::string& command : {"seek " + table + " " + bag + " name1",
+                                       "seek " + table + " " + bag + " name2",
+                                       "list " + table + " --index " + bag + " --csv",
+                                       "list " + table + " --index " + bag}) {
+      SCOPED_TRACE(command);
+      const ToolRun run = Tool(command, true);
+      EXPECT_NE(run.status, 0) << run.out;
+      EXPECT_NE(run.out.find("error 32/1012"), std::string::npos) << run.out;
+      EXPECT_NE(run.out.find(c.bag), std::string::npos) << "names the bag: " << run.out;
+    }
+    // Untouched keys still answer; check names the damage.
+    EXPECT_EQ(Tool("seek " + table + " " + bag + " name4").out, "4\n");
+    const ToolRun check = Tool("check " + table + " " + bag);
+    EXPECT_EQ(check.status, 1) << check.out;
+    EXPECT_NE(check.out.find("DAMAGED"), std::string::npos) << check.out;
+  }
 }
 
 

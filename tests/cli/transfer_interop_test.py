@@ -13,9 +13,12 @@ by Python's zipfile.
 import argparse
 import datetime
 import os
+import random
 import re
+import sqlite3
 import subprocess
 import sys
+import time
 import unittest
 import zipfile
 
@@ -143,6 +146,71 @@ class SqliteExport(base.TempDirTest):
         self.assertEqual(proc.returncode, 1)
         rows = tool_rows(dst)
         self.assertEqual([(r["_DELETED"], r["NAME"]) for r in rows], [("", "ok")])
+
+    def test_a_failed_copy_leaves_the_database_as_it_was(self):
+        """Killed at random moments or stopped by a full disk, a copy into the user's database
+        rolls back: the table it would replace and a table it never touched stay, and the file
+        passes its integrity check."""
+        rows = 15000
+        src = make_table(self, "big.dbf", "db3", [("NAME", "C", 20, 0), ("QTY", "N", 8, 0)], [])
+        with open(self.path("big.csv"), "w") as f:
+            f.write("NAME,QTY\n" + "".join("name %d,%d\n" % (i, i) for i in range(rows)))
+        run_tool("append", src, "--csv", self.path("big.csv"))
+        keep = [(i, "row %d" % i) for i in range(2000)]
+
+        def user_db(path):
+            con = sqlite3.connect(path)
+            con.execute("CREATE TABLE keep (a INTEGER, b TEXT)")
+            con.executemany("INSERT INTO keep VALUES (?, ?)", keep)
+            con.execute("CREATE TABLE big (NAME TEXT, QTY INTEGER)")
+            con.executemany("INSERT INTO big VALUES (?, ?)", [("old", 1), ("old", 2)])
+            con.commit()
+            con.close()
+
+        def copied_rows(path, why):
+            con = sqlite3.connect(path)  # rolls a hot journal back
+            try:
+                self.assertEqual(con.execute("PRAGMA integrity_check").fetchall(), [("ok",)], why)
+                self.assertEqual(con.execute("SELECT a, b FROM keep ORDER BY a").fetchall(), keep,
+                                 why)
+                big = con.execute("SELECT count(*), min(NAME) FROM big").fetchone()
+            finally:
+                con.close()
+            self.assertIn(big, [(2, "old"), (rows, "name 0")], why)
+            return big[0]
+
+        db = self.path("whole.sqlite")
+        user_db(db)
+        start = time.monotonic()
+        run_tool("copy", src, db, "--table", "big")
+        whole = time.monotonic() - start
+        self.assertEqual(copied_rows(db, "whole copy"), rows)
+
+        chance = random.Random()
+        for i in range(6):
+            db = self.path("killed%d.sqlite" % i)
+            user_db(db)
+            delay = chance.uniform(0, whole)
+            proc = subprocess.Popen([base.DBUTOOL, "copy", src, db, "--table", "big"],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(delay)
+            proc.kill()
+            proc.wait()
+            copied_rows(db, "killed after %.3f s" % delay)
+
+        disk = self.path("small")
+        os.mkdir(disk)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=256k", "tmpfs", disk],
+                          capture_output=True).returncode != 0:
+            self.skipTest("no tmpfs can be mounted here")
+        try:
+            db = os.path.join(disk, "full.sqlite")
+            user_db(db)
+            proc = run_tool("copy", src, db, "--table", "big", expect_ok=False)
+            self.assertNotEqual(proc.returncode, 0)
+            self.assertEqual(copied_rows(db, "full disk"), 2)
+        finally:
+            subprocess.run(["umount", disk])
 
 
 class XlsxExport(base.TempDirTest):

@@ -159,8 +159,17 @@ TEST_F(CdxTest, RealBagsWalkAsTheReaderOrTheirKeysPredict) {
     for (int i = 1; i <= n; ++i) {
       ORDSETFOCUS(Value::Integer(i));
       std::string tag = ORDNAME(Value::Integer(i));
+      const size_t errors_before = errors_.size();
       std::vector<uint32_t> ours = Walk();
       std::vector<uint32_t> theirs;
+      if (bag == "cdx-sample/EXAMPLE.CDX" && errors_.size() > errors_before) {
+        // The stale record's key (below): the walk landing on it says the bag is damaged.
+        EXPECT_EQ(tag, "ID");
+        EXPECT_EQ(errors_.back().gen_code, kEgCorruption);
+        EXPECT_EQ(errors_.back().file_name, b);
+        errors_.resize(errors_before);
+        continue;
+      }
       if (ReaderWalk(t, b, tag, &theirs)) {
         // The reader walks every tree ascending.
         if (DBORDERINFO(Value::Integer(kOiIsDesc)).logical()) std::reverse(ours.begin(), ours.end());

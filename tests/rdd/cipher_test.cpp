@@ -157,9 +157,9 @@ TEST(EncipheredTable, PackKeepsRecordsEncipheredAndReportsProgress) {
   for (int r = 0; r < 5; ++r) EXPECT_EQ(bytes[hl + r * rl], 'E') << "record " << r + 1;
 }
 
-// Clear and enciphered records never mix: writing an enciphered table without its password, or
-// a clear table with one, is refused and leaves the file as it was; reading without the
-// password still works and shows the enciphered bytes.
+// Clear and enciphered records never mix: writing an enciphered table without its password or
+// with another one, or a clear table with one, is refused and leaves the file as it was;
+// reading without the password still works and shows the enciphered bytes.
 TEST(EncipheredTable, WritesWithTheWrongKindOfKeyAreRefused) {
   InitDatabaseEngine();
   std::vector<RuntimeError> errors;
@@ -173,9 +173,11 @@ TEST(EncipheredTable, WritesWithTheWrongKindOfKeyAreRefused) {
     const char* label;
     bool enciphered;       // the table
     const char* password;  // given to the open ("" none)
+    const char* refusal;
   } cases[] = {
-      {"enciphered table, no password", true, ""},
-      {"clear table, a password", false, "segreto"},
+      {"enciphered table, no password", true, "", "no password"},
+      {"enciphered table, another password", true, "sbagliata", "Wrong password"},
+      {"clear table, a password", false, "segreto", "not enciphered"},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -197,12 +199,13 @@ TEST(EncipheredTable, WritesWithTheWrongKindOfKeyAreRefused) {
     DBGOTO(Value::Integer(1));
     FIELDPUT(1, Value::String("changed"));
     DBDELETE();
-    ASSERT_EQ(errors.size(), 3u);
+    EXPECT_FALSE(DBPACK());
+    EXPECT_FALSE(DBZAP());
+    ASSERT_EQ(errors.size(), 5u);
     for (const RuntimeError& e : errors) {
       EXPECT_EQ(e.gen_code, kEgReadonly);
       EXPECT_EQ(e.sub_code, kEdfReadonly);
-      EXPECT_NE(e.description.find(c.enciphered ? "no password" : "not enciphered"),
-                std::string::npos) << e.description;
+      EXPECT_NE(e.description.find(c.refusal), std::string::npos) << e.description;
     }
     EXPECT_EQ(LASTREC(), 1u);
     std::string shown = FIELDGET(1).str();

@@ -21,15 +21,16 @@ struct MemoSetup {
 
 class MemoTest : public RddTest {
  protected:
-  // Creates `name` through DBFFPT and leaves it open (exclusive) in a new area.
+  // Creates `name` through DBFFPT and leaves it open (exclusive) in a new area (under the
+  // alias given, else one after the name).
   void CreateOpen(const std::string& name, const std::vector<FieldRow>& rows,
-                  const MemoSetup& setup = MemoSetup()) {
+                  const MemoSetup& setup = MemoSetup(), const std::string& alias = "") {
     DbfDriverSettings& s = FindDriver("DBFFPT")->settings();
     s.memo_type = setup.memo_kind;
     s.memo_variant = setup.variant;
     s.memo_block_size = setup.block_size;
     s.table_kind = setup.table_kind;
-    ASSERT_TRUE(DBCREATE(Path(name), Structure(rows), "DBFFPT", true)) << ErrorText();
+    ASSERT_TRUE(DBCREATE(Path(name), Structure(rows), "DBFFPT", true, alias)) << ErrorText();
   }
   FptArea* Area() const { return dynamic_cast<FptArea*>(CurrentArea()); }
   void Append() { ASSERT_TRUE(DBAPPEND()) << ErrorText(); }

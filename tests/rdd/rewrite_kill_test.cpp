@@ -38,6 +38,31 @@ class RewriteKillTest : public MemoTest {
   };
 
  protected:
+  std::string base_ = "t";  // the table's name without extension
+
+  // Clears the folder and builds the table anew (see Build).
+  void Fresh(const Kind& k, int n) {
+    fs::remove_all(Path("orig"));
+    for (const auto& e : fs::directory_iterator(dir_.File("."))) fs::remove_all(e.path());
+    Build(k, n);
+  }
+
+  // Pack killed at each crash point; *seen_after counts the runs that found the pack done.
+  void PackKilledAtEachPoint(const Kind& k, const std::vector<Row>& before, int* killed,
+                             int* seen_after) {
+    std::vector<Row> after;
+    for (const Row& r : before) {
+      if (!r.deleted) after.push_back(r);
+    }
+    for (const char* point : {"rewrite-memo:1", "rewrite-memo:150", "rewrite-record:1",
+                              "rewrite-record:299", "rewrite-built", "rewrite-journal",
+                              "rewrite-swap:1", "rewrite-swap:2"}) {
+      SCOPED_TRACE(point);
+      Restore();
+      if (KilledRewrite(false, point, 0)) ++*killed;
+      ExpectWholeState(before, after, *k.memo_ext, seen_after);
+    }
+  }
 
   static std::string Note(int i) {
     return std::string(static_cast<size_t>(20 + (i * 37) % 700), static_cast<char>('a' + i % 26)) +
@@ -48,7 +73,7 @@ class RewriteKillTest : public MemoTest {
   void Build(const Kind& k, int n) {
     std::vector<FieldRow> rows = {{"ID", "N", 6, 0}, {"NAME", "C", 12, 0}};
     if (*k.memo_ext) rows.push_back({"NOTE", "M", 10, 0});
-    CreateOpen("t.dbf", rows, k.setup);
+    CreateOpen(base_ + ".dbf", rows, k.setup, "T");
     for (int i = 1; i <= n; ++i) {
       Append();
       FIELDPUT(1, Value::Integer(i));
@@ -57,7 +82,7 @@ class RewriteKillTest : public MemoTest {
       if (i % 3 == 0) DBDELETE();
     }
     DBCLOSEAREA();
-    ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", Path("t.dbf"), "", false, false)) << ErrorText();
+    ASSERT_TRUE(DBUSEAREA(true, "DBFNTX", Path(base_ + ".dbf"), "T", false, false)) << ErrorText();
     ASSERT_TRUE(ORDCREATE(Path("t_id.ntx"), "T_ID", "ID")) << ErrorText();
     DBCLOSEALL();
     fs::create_directories(Path("orig"));
@@ -77,7 +102,7 @@ class RewriteKillTest : public MemoTest {
   // Every record of the table, in record order.
   std::vector<Row> Rows(bool with_memo) {
     std::vector<Row> out;
-    EXPECT_TRUE(DBUSEAREA(true, "DBFNTX", Path("t.dbf"), "", false, false)) << ErrorText();
+    EXPECT_TRUE(DBUSEAREA(true, "DBFNTX", Path(base_ + ".dbf"), "T", false, false)) << ErrorText();
     for (uint32_t r = 1; r <= LASTREC(); ++r) {
       DBGOTO(Value::Integer(r));
       out.push_back({DELETED(), static_cast<int>(FIELDGET(1).number()),
@@ -92,7 +117,7 @@ class RewriteKillTest : public MemoTest {
     pid_t pid = fork();
     if (pid == 0) {
       if (!point.empty()) setenv("VOSK_CRASH_AT", point.c_str(), 1);
-      bool ok = DBUSEAREA(true, "DBFNTX", Path("t.dbf"), "", false, false) &&
+      bool ok = DBUSEAREA(true, "DBFNTX", Path(base_ + ".dbf"), "T", false, false) &&
                 ORDLISTADD(Value::String(Path("t_id.ntx"))) && (zap ? DBZAP() : DBPACK());
       _exit(ok ? 0 : 1);
     }
@@ -140,14 +165,9 @@ const RewriteKillTest::Kind kKinds[] = {
 
 TEST_F(RewriteKillTest, PackKilledAtEveryStepLeavesTheTableWhole) {
   constexpr int kRecords = 300;
-  const std::vector<std::string> points = {
-      "rewrite-memo:1",   "rewrite-memo:150", "rewrite-record:1", "rewrite-record:299",
-      "rewrite-built",    "rewrite-journal",  "rewrite-swap:1",   "rewrite-swap:2"};
   for (const Kind& k : kKinds) {
     SCOPED_TRACE(k.label);
-    fs::remove_all(Path("orig"));
-    for (const auto& e : fs::directory_iterator(dir_.File("."))) fs::remove_all(e.path());
-    Build(k, kRecords);
+    Fresh(k, kRecords);
     const bool memo = *k.memo_ext;
     std::vector<Row> before = Rows(memo);
     DBCLOSEALL();
@@ -156,12 +176,7 @@ TEST_F(RewriteKillTest, PackKilledAtEveryStepLeavesTheTableWhole) {
       if (!r.deleted) after.push_back(r);
     }
     int seen_after = 0, killed = 0;
-    for (const std::string& point : points) {
-      SCOPED_TRACE(point);
-      Restore();
-      if (KilledRewrite(false, point, 0)) ++killed;
-      ExpectWholeState(before, after, memo, &seen_after);
-    }
+    PackKilledAtEachPoint(k, before, &killed, &seen_after);
     EXPECT_GE(killed, memo ? 8 : 5);  // the memo pass exists only with a memo file
     EXPECT_GE(seen_after, 2);         // kills after the journal finish the swap
     // Kills from outside at random moments.
@@ -179,9 +194,7 @@ TEST_F(RewriteKillTest, PackKilledAtEveryStepLeavesTheTableWhole) {
 TEST_F(RewriteKillTest, ZapKilledAtEveryStepLeavesTheTableWhole) {
   for (const Kind& k : kKinds) {
     SCOPED_TRACE(k.label);
-    fs::remove_all(Path("orig"));
-    for (const auto& e : fs::directory_iterator(dir_.File("."))) fs::remove_all(e.path());
-    Build(k, 40);
+    Fresh(k, 40);
     const bool memo = *k.memo_ext;
     std::vector<Row> before = Rows(memo);
     DBCLOSEALL();
@@ -197,9 +210,24 @@ TEST_F(RewriteKillTest, ZapKilledAtEveryStepLeavesTheTableWhole) {
     EXPECT_EQ(seen_after, 3);
     if (*k.memo_ext) {
       // The memo file of the zapped table holds its header only.
-      EXPECT_LE(fs::file_size(Path(std::string("t") + k.memo_ext)), 1024u);
+      EXPECT_LE(fs::file_size(Path(base_ + k.memo_ext)), 1024u);
     }
   }
+}
+
+// The swap's journal holds any file name: a table whose name has a tab and a line break, its
+// pack killed between the renames of table and memo file, is finished at the next open and
+// every memo stays with its record.
+TEST_F(RewriteKillTest, PackOfATableWithATabAndALineBreakInItsNameIsFinishedOrUndone) {
+  base_ = "t\tab\nline";
+  const Kind& k = kKinds[0];
+  Fresh(k, 300);
+  std::vector<Row> before = Rows(true);
+  DBCLOSEALL();
+  int seen_after = 0, killed = 0;
+  PackKilledAtEachPoint(k, before, &killed, &seen_after);
+  EXPECT_EQ(killed, 8);
+  EXPECT_GE(seen_after, 3);  // the journal, then each of the two renames
 }
 
 }  // namespace

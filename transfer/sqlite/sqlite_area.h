@@ -15,8 +15,9 @@ namespace vosk {
 // open info's table, else after the file) with a column per field: character and memo TEXT,
 // numbers INTEGER without decimals and REAL with them, dates TEXT YYYY-MM-DD, timestamps TEXT
 // YYYY-MM-DD HH:MM:SS.mmm, logicals INTEGER 0/1, binary memos BLOB; empty values are NULL.
-// Every row goes in through one prepared statement inside one transaction, committed at close
-// (a table of that name is replaced in the same transaction). Reading takes the rows of a
+// Every row goes in through one prepared statement inside one transaction under the database's
+// own journal, committed at close (a table of that name is replaced in the same transaction)
+// unless the copy failed: then it is rolled back. Reading takes the rows of a
 // table or of a query, matching columns to the given fields by name.
 class SqliteArea : public RowArea {
  public:
@@ -42,6 +43,7 @@ class SqliteArea : public RowArea {
   std::string file_name_;
   std::vector<int> column_;  // reading: per field its result column, -1 when none
   bool in_transaction_ = false;
+  bool failed_ = false;      // an error was raised: the copy is rolled back at close
   std::string text_;         // scratch
 };
 

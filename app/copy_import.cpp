@@ -7,6 +7,7 @@
 #include "app/ansi.h"
 #include "app/area_selection.h"
 #include "app/browse.h"
+#include "app/browse_view.h"
 #include "app/current_table.h"
 #include "app/dialog.h"
 #include "app/error_handler.h"
@@ -68,6 +69,23 @@ const CopyFormat& FormatNamed(const std::string& name) {
 }
 
 bool IsDbf(const CopyFormat& f) { return &f == &CopyFormats().front(); }
+
+// Formats whose copies leave deleted records out unless asked for a _DELETED column.
+bool KeepsDeletedAside(const CopyFormat& f) {
+  const std::string d = f.driver;
+  return d == "CSV" || d == "SQLITE" || d == "XLSX";
+}
+
+// The code page of the open table's text: its own, or for a table that names none the one
+// the window reads it in (the "Codifica OEM" setting).
+std::string TableCodepageName() { return CodepageName(ViewCodepage()); }
+
+// Tells what a transfer met (characters written as '?', values left blank, records marked
+// deleted), when it met anything.
+void ShowReport(const TransferReport& report) {
+  const std::string text = TransferReportText(report);
+  if (!text.empty()) POPMSG(Ansi(text), 1);
+}
 
 // The name with another extension, folder and base name kept.
 std::string WithExtension(const std::string& name, const char* extension) {
@@ -155,6 +173,9 @@ void BuildCopyDialog(Dialog& dlg, const std::string& cDbf, const std::string& cF
   dlg.Add(Check(105, "lUni", "Unique:", lUni, 120, 253));
   dlg.Add(Check(106, "lStr", "Solo struttura:", false, 150, 253));
   CTL(dlg, "lStr")->width = 64;  // "Solo struttura:" whole
+  dlg.Add(Check(107, "lDel", "Cancellati:", false, 95, 253));
+  CTL(dlg, "lDel")->width = 64;
+  CTL(dlg, "lDel")->tooltip = "Copia anche i record cancellati, con la colonna _DELETED";
   dlg.Add(Control::Button(kIdConferma, "&Conferma", 20, 255, 45, 14));
   dlg.Add(Control::Button(kIdAnnulla, "&Annulla", 40, 255, 45, 14));
 
@@ -164,6 +185,10 @@ void BuildCopyDialog(Dialog& dlg, const std::string& cDbf, const std::string& cF
     return dbf() && MemoText(dlg, "cFor").empty() && MemoText(dlg, "cKey").empty();
   };
   CTL(dlg, "cFmt")->when = [&dlg] { return !CTL(dlg, "lStr")->value.logical(); };
+  // Deleted records are left out of a CSV, SQLite or XLSX copy unless asked for.
+  CTL(dlg, "lDel")->when = [&dlg] {
+    return KeepsDeletedAside(FormatNamed(TextOf(CTL(dlg, "cFmt")->value)));
+  };
   // An empty key clears "Unique:" (which it also disables).
   CTL(dlg, "cKey")->on_change = [&dlg] {
     Control* uni = CTL(dlg, "lUni");
@@ -226,9 +251,11 @@ class CopyArea {
 
 // Steps 9 to 11 of the copy: the records of the open table into `cDbf`.
 void RunCopy(const std::string& cDbf, const CopyFormat& format, const std::string& cFor,
-             const std::string& cKey, bool lUni) {
+             const std::string& cKey, bool lUni, bool lDel) {
   CurrentTableState& state = CurTable();
   const uint64_t records = LASTREC();
+  const std::string table_codepage = TableCodepageName();
+  TransferReport report;
   Progress progress("Copia tabella in corso...", 2 * records);
   std::optional<CopyGuard> guard;
   {
@@ -255,6 +282,10 @@ void RunCopy(const std::string& cDbf, const CopyFormat& format, const std::strin
         args.for_text = cFor;
         args.driver = format.driver;
         args.table = CFILENOEXT(state.cCurTable);  // the database table or the worksheet
+        args.table_codepage = table_codepage;
+        args.include_deleted = lDel;
+        args.bom = true;  // spreadsheets show the accents of a CSV file that starts with it
+        args.report = &report;
         args.progress = [&progress, records](uint64_t copied) {
           progress.Advance(records + copied);
         };
@@ -272,6 +303,7 @@ void RunCopy(const std::string& cDbf, const CopyFormat& format, const std::strin
     POPMSG("Alcuni numeri non entrano nella loro colonna: sono stati scritti come asterischi.",
            1);
   }
+  if (!bad_key) ShowReport(report);
 }
 
 }  // namespace
@@ -342,10 +374,11 @@ void COPIATAB() {
   cKey = MemoText(dlg, "cKey");
   lUni = !cKey.empty() && CTL(dlg, "lUni")->value.logical();
   const bool lStr = IsDbf(*format) && CTL(dlg, "lStr")->value.logical();
+  const bool lDel = KeepsDeletedAside(*format) && CTL(dlg, "lDel")->value.logical();
   if (cKey.empty()) cKey = "RECNO()";
   if (lStr) cFor = ".F.";
   frame.set_line(__LINE__);
-  RunCopy(cDbf, *format, cFor, cKey, lUni);
+  RunCopy(cDbf, *format, cFor, cKey, lUni, lDel);
 }
 
 void IMPORTAREC(Browse* oBrw) {
@@ -416,6 +449,11 @@ void IMPORTAREC(Browse* oBrw) {
   args.for_text = MemoText(dlg, "cFor");
   args.driver = format->driver;
   if (database) args.table = TextOf(CTL(dlg, "cTab")->value);
+  args.table_codepage = TableCodepageName();
+  // Another table that names no code page is read as the window reads tables.
+  args.unmarked_codepage = IniString("Codifica", "ANSI") == "OEM" ? "cp850" : "";
+  TransferReport report;
+  args.report = &report;
   frame.set_line(__LINE__);
   {
     Progress progress("Importazione record in corso...", 0);
@@ -444,6 +482,7 @@ void IMPORTAREC(Browse* oBrw) {
              1);
     }
   }
+  ShowReport(report);
   if (oBrw) oBrw->Stabilize();
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "app/ansi.h"
+#include "app/browse_view.h"
 #include "app/current_table.h"
 #include "app/error_handler.h"
 #include "app/messages.h"
@@ -184,6 +185,8 @@ void MODITAB(const ValueArray& aStruct, const std::vector<FieldLoss>& expected) 
       // program alone for the restructure, which closes it.
       DBOPEN(false, "", state.cCurTable, kCurrentAlias, false, false);
       DBINFO(kDbiPassword, Value::String(password));
+      // An unmarked table read in the DOS code page is marked with it.
+      options.codepage = CodepageName(ViewCodepage());
       // The index the user opened is built again with the structural bag; one that does not
       // open is left alone.
       if (state.cCurIndex) {

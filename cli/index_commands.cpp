@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/tool.h"
 #include "expr/expression.h"
 #include "expr/number_text.h"
 #include "expr/runtime_error.h"
@@ -103,13 +104,13 @@ int CmdIndex(const ToolArgs& a) {
   if (a.positional.size() < 4) throw Abandon(RuntimeError{kEgArg, "DBCMD", 1006});
   Open(a, a.positional[1], !a.Has("exclusive"), false, DriverFor(a, a.positional[2]));
   OrdCondArgs cond;
-  cond.for_text = a.Get("for");
+  cond.for_text = TableText(a.Get("for"));
   cond.descending = a.Has("descending");
   ORDCONDSET(cond);
   // A new structural CDX bag (the table's own name) is flagged in the table's header, so that
   // every later change keeps it current.
   if (g_driver == "DBFCDX") SET(kSetAutOpen, Value::Logical(true));
-  bool created = ORDCREATE(a.positional[2], a.Get("tag"), a.positional[3], nullptr,
+  bool created = ORDCREATE(a.positional[2], a.Get("tag"), TableText(a.positional[3]), nullptr,
                            Value::Logical(a.Has("unique")));
   SET(kSetAutOpen, Value::Logical(false));
   if (!created) {
@@ -129,7 +130,7 @@ int CmdSeek(const ToolArgs& a) {
   Value last = Value::Logical(a.Has("last"));
   std::string out;
   auto one = [&](const std::string& text) {
-    DBSEEK(SeekValue(text), soft, last);
+    DBSEEK(SeekValue(TableText(text)), soft, last);
     out += EOF_() ? std::string("EOF") : std::to_string(RECNO());
     out += '\n';
     if (out.size() > (1u << 16)) {
@@ -264,6 +265,12 @@ int CmdTags(const ToolArgs& a) {
     }
   }
   std::string out = a.Has("json") ? "[" : "";
+  for (Row& r : rows) {
+    // Key texts are stored padded with blanks.
+    for (std::string* text : {&r.name, &r.key, &r.cond}) {
+      text->erase(text->find_last_not_of(' ') + 1);
+    }
+  }
   for (size_t i = 0; i < rows.size(); ++i) {
     const Row& r = rows[i];
     if (a.Has("json")) {

@@ -67,6 +67,18 @@ std::string CodepageOption(const ToolArgs& a) {
   return CodepageName(cp);
 }
 
+std::string TableText(const std::string& utf8) {
+  const WorkArea* area = CurrentArea();
+  if (!area || AsciiRun(utf8) == utf8.size() || area->codepage() == Codepage::kUtf8) return utf8;
+  std::string bytes;
+  size_t bad = 0;
+  if (FromUtf8(utf8, area->codepage(), &bytes, &bad)) return bytes;
+  std::string none;
+  if (!FromUtf8(utf8, Codepage::kUtf8, &none)) return utf8;  // not UTF-8: the bytes as given
+  throw UsageError{"\"" + utf8 + "\": a character is not in the table's code page " +
+                   CodepageName(area->codepage())};
+}
+
 std::string AliasOption(const ToolArgs& a, const std::string& table) {
   if (!a.Has("alias")) return AliasOfFileName(table);
   if (!IsValidAlias(a.Get("alias"))) throw UsageError{"not a valid alias: " + a.Get("alias")};
@@ -201,7 +213,7 @@ int ListCsv(const ToolArgs& a, DbfArea* t, const std::vector<int>& cols) {
   if (a.Has("fields")) {
     for (int c : cols) args.fields.push_back(t->field_name(c));
   }
-  args.for_text = a.Get("for");
+  args.for_text = TableText(a.Get("for"));
   args.text_columns = (a.Has("recno") ? kTextColumnRecno : 0) |
                       (a.Has("all") ? kTextColumnDeleted : 0);
   ScopedErrorHandler quiet(QuietDecodeErrors);
@@ -258,7 +270,7 @@ int CmdList(const ToolArgs& a) {
   std::unique_ptr<Expression> cond;
   if (a.Has("for")) {
     CompileError err;
-    cond = Compile(a.Get("for"), &err);
+    cond = Compile(TableText(a.Get("for")), &err);
     if (!cond) throw Abandon(err.ToRuntimeError(a.Get("for")));
   }
   bool count_only = a.Has("count");
@@ -348,7 +360,7 @@ int CmdEval(const ToolArgs& a) {
   (void)t->go_to(static_cast<uint32_t>(recno < 0 ? 0 : recno));
   try {
     CompileError err;
-    std::unique_ptr<Expression> e = Compile(a.positional[2], &err);
+    std::unique_ptr<Expression> e = Compile(TableText(a.positional[2]), &err);
     if (!e) throw Abandon(err.ToRuntimeError(a.positional[2]));
     Value v = e->Eval();
     std::fputs(EvalLine(v, cp).c_str(), stdout);
@@ -618,14 +630,32 @@ const std::vector<CommandSpec>& Commands() {
            "that list --csv writes (csv), a table of a SQLite database (sqlite; named after "
            "TABLE unless --table; an existing table of that name is replaced) or a spreadsheet "
            "(xlsx). Without --format the format follows TARGET's extension: .dbf, .txt or "
-           ".sdf, .csv, .sqlite or .db, .xlsx. Deleted records are copied (deleted in a dbf "
-           "target).",
+           ".sdf, .csv, .sqlite or .db, .xlsx. Deleted records are copied deleted to a dbf "
+           "target and to sdf; csv, sqlite and xlsx leave them out unless --all. Text goes "
+           "as characters: a dbf or sdf target in TABLE's code page (or --target-codepage), "
+           "csv, sqlite and xlsx in UTF-8; characters the target's code page lacks are "
+           "written as ? and reported with the first record that had one.",
        .args = {kTableArg, {.name = "TARGET", .help = "The file to write (- for standard output, with --format).",
                             .completion = Completion::kFile}},
        .options = WithTableOptions({
            kFormatOption,
            {.name = "table", .value = "NAME",
             .help = "The name of the SQLite table or of the worksheet."},
+           {.name = "all",
+            .help = "csv, sqlite, xlsx: include deleted records, with a _DELETED column (* for "
+                    "a deleted record), which import turns back into the deletion mark."},
+           {.name = "target-codepage", .value = "NAME",
+            .help = "The code page of a dbf, sdf or csv target's text (default: TABLE's; csv: "
+                    "UTF-8)."},
+           {.name = "bom", .help = "csv: start with the UTF-8 byte-order mark, which "
+                                   "spreadsheets need to show accented letters."},
+           {.name = "sheet-rows", .value = "N",
+            .help = "xlsx: rows per sheet below the header row (default and at most "
+                    "1048575); the rows after them go on in a next sheet named after the "
+                    "first with its number."},
+           {.name = "one-sheet",
+            .help = "xlsx: refuse, before writing anything, a copy that needs more than one "
+                    "sheet."},
            {.name = "fields", .value = "A,B", .help = "Only these fields, in this order."},
            {.name = "for", .value = "EXPR",
             .help = "Only the records for which the expression is true."},
@@ -647,14 +677,22 @@ const std::vector<CommandSpec>& Commands() {
            "that TABLE lacks is ignored; a field of TABLE that the source lacks stays blank). "
            "SOURCE is a table (dbf), fixed-width text in TABLE's layout (sdf), CSV with a "
            "header row (csv) or a SQLite table or query (sqlite; the table named after TABLE "
-           "unless --table or --query). Every value of a CSV or SQLite row is checked before "
-           "the record is added, so a rejected row leaves nothing; the rows before it stay.",
+           "unless --table or --query). Every value read from sdf or csv text is checked by its "
+           "field's type: one the field cannot hold is left blank and reported with its line. "
+           "A SQLite value the field cannot take stops the import; the rows before it stay. "
+           "A record whose store fails stays, marked deleted. Characters TABLE's code page "
+           "lacks are written as ? and reported.",
        .args = {kTableArg, {.name = "SOURCE", .help = "The file to read (- for standard input, with --format).",
                             .completion = Completion::kFile}},
        .options = WithTableOptions({
            kFormatOption,
            {.name = "table", .value = "NAME", .help = "The SQLite table to read."},
            {.name = "query", .value = "SQL", .help = "The SQLite query whose rows are read."},
+           {.name = "source-codepage", .value = "NAME",
+            .help = "The code page of SOURCE's text: a dbf's (default: its own), an sdf "
+                    "file's (default: TABLE's) or a csv file's (default: UTF-8)."},
+           {.name = "nulls", .help = "csv: an empty value is null in a nullable field (a "
+                                     "SQLite NULL always is)."},
            {.name = "fields", .value = "A,B", .help = "Only these fields."},
            {.name = "for", .value = "EXPR",
             .help = "Only the records of SOURCE for which the expression is true."},
@@ -781,8 +819,9 @@ const std::vector<CommandSpec>& Commands() {
 
 void ReportAbandon(const RuntimeError& r) {
   std::string file = r.file_name.empty() ? g_table : r.file_name;
+  if (!file.empty()) file += ": ";
   std::string desc = r.description.empty() ? GeneralDescription(r.gen_code) : r.description;
-  std::fprintf(stderr, "dbutool: %s: error %d/%d %s%s%s\n", file.c_str(), r.gen_code,
+  std::fprintf(stderr, "dbutool: %serror %d/%d %s%s%s\n", file.c_str(), r.gen_code,
                r.sub_code, desc.c_str(), r.operation.empty() ? "" : (" (" + r.operation + ")").c_str(),
                r.os_code ? (" [os " + std::to_string(r.os_code) + "]").c_str() : "");
 }
@@ -802,6 +841,8 @@ int RunCommand(const CommandSpec& command, const ToolArgs& a) {
   try {
     CleanTemporaryFolder();  // files of killed runs whose owner is gone
     ApplyStartupSettings();
+    // Errors name the table the command works on until a file of their own is known.
+    g_table = a.positional.size() > 1 ? a.positional[1] : std::string();
     if (a.Has("password")) {
       // The standing password of every table driver: tables opened or created by this
       // command are read and written with its key.

@@ -39,6 +39,10 @@ int CmdAppendCsv(const ToolArgs& a);
 // The code page named by --codepage (or cp850 for --oem); empty when none is named, so that
 // the table's own mark counts. Throws UsageError (command_line.h) for an unknown name.
 std::string CodepageOption(const ToolArgs& a);
+// Command-line text (UTF-8: a condition, an expression, a key) in the current table's code
+// page, for compiling or seeking there. Text that is not UTF-8 is kept as given; a character
+// the code page lacks throws UsageError.
+std::string TableText(const std::string& utf8);
 // The alias given by --alias, else one made from the table's file name.
 std::string AliasOption(const ToolArgs& a, const std::string& table);
 

@@ -18,6 +18,7 @@
 #include "rdd/text/csv.h"
 #include "rdd/text/text_area.h"
 #include "rdd/transfer.h"
+#include "rdd/codepage.h"
 #include "rdd/work_area_table.h"
 
 namespace vosk {
@@ -131,6 +132,42 @@ class DbfKindScope {
   throw Abandon(RuntimeError{kEgWrite, "DBCMD", 0, 0, "", file});
 }
 
+// The code page named by an option, as its program name; empty when not given.
+std::string CodepageNamed(const ToolArgs& a, const char* option) {
+  if (!a.Has(option)) return "";
+  Codepage cp;
+  if (!CodepageFromName(a.Get(option), &cp)) throw UsageError{"unknown code page " + a.Get(option)};
+  return CodepageName(cp);
+}
+
+// What the transfer met, on standard error: characters written as '?', values left blank,
+// records marked deleted.
+void PrintReport(const std::string& file, const TransferReport& r) {
+  if (r.lost) {
+    std::fprintf(stderr,
+                 "dbutool: %s: %llu character%s not in the target's code page, written as ? "
+                 "(first in record %u)\n",
+                 file.c_str(), static_cast<unsigned long long>(r.lost), r.lost == 1 ? "" : "s",
+                 r.first_lost);
+  }
+  if (r.bad) {
+    std::string places;
+    for (const BadValue& b : r.first_bad) {
+      places += (places.empty() ? "line " : "; line ") + std::to_string(b.line) + ", field " +
+                b.field + ": " + b.text;
+    }
+    std::fprintf(stderr, "dbutool: %s: %llu value%s left blank: %s%s\n", file.c_str(),
+                 static_cast<unsigned long long>(r.bad), r.bad == 1 ? "" : "s", places.c_str(),
+                 r.bad > r.first_bad.size() ? "; ..." : "");
+  }
+  if (r.failed) {
+    std::fprintf(stderr, "dbutool: %s: %llu record%s not stored whole, marked deleted (first from "
+                 "record %u)\n",
+                 file.c_str(), static_cast<unsigned long long>(r.failed), r.failed == 1 ? "" : "s",
+                 r.first_failed);
+  }
+}
+
 }  // namespace
 
 int CmdCopy(const ToolArgs& a) {
@@ -142,8 +179,8 @@ int CmdCopy(const ToolArgs& a) {
   TransferArgs args;
   args.file = target;
   args.fields = FieldList(a);
-  args.for_text = a.Get("for");
-  args.while_text = a.Get("while");
+  args.for_text = TableText(a.Get("for"));
+  args.while_text = TableText(a.Get("while"));
   if (a.Has("next")) args.next = NumberOption(a, "next");
   if (a.Has("record")) args.record = static_cast<uint32_t>(NumberOption(a, "record"));
   if (a.Has("rest")) args.rest = true;
@@ -151,12 +188,24 @@ int CmdCopy(const ToolArgs& a) {
   // A database table or a worksheet is named after the table copied.
   args.table = a.Get("table", BaseName(a.positional[1]));
   args.progress = ProgressLine();
+  args.codepage = CodepageNamed(a, "target-codepage");
+  args.include_deleted = a.Has("all");
+  args.bom = a.Has("bom");
+  if (a.Has("sheet-rows")) {
+    int64_t rows = NumberOption(a, "sheet-rows");
+    if (rows < 1 || rows > 1048575) throw UsageError{"--sheet-rows must be 1 to 1048575"};
+    args.sheet_rows = static_cast<uint32_t>(rows);
+  }
+  args.sheet_overflow = !a.Has("one-sheet");
+  TransferReport report;
+  args.report = &report;
   bool ok;
   {
     DbfKindScope kind(t->table_kind(), t->memo_kind());
     ok = DBCOPYTO(args);
   }
   EndProgress(args.progress);
+  PrintReport(target, report);
   if (!ok) TransferFailed(target);
   DBCLOSEAREA();
   return 0;
@@ -174,14 +223,26 @@ int CmdImport(const ToolArgs& a) {
   TransferArgs args;
   args.file = source;
   args.fields = FieldList(a);
-  args.for_text = a.Get("for");
+  args.for_text = TableText(a.Get("for"));
   args.driver = format.driver ? format.driver : "DBFFPT";
   // Without --table or --query the rows come from the database table named after TABLE.
   args.table = a.Get("table", BaseName(a.positional[1]));
   args.query = a.Get("query");
   args.progress = ProgressLine();
-  bool ok = DBAPPFROM(args);
+  args.codepage = CodepageNamed(a, "source-codepage");
+  args.empty_is_null = a.Has("nulls");
+  TransferReport report;
+  args.report = &report;
+  bool ok = false;
+  try {
+    ok = DBAPPFROM(args);
+  } catch (const Abandon&) {
+    EndProgress(args.progress);
+    PrintReport(source, report);
+    throw;
+  }
   EndProgress(args.progress);
+  PrintReport(source, report);
   DBCOMMIT();
   if (!ok) TransferFailed(source);
   DBCLOSEAREA();
@@ -250,6 +311,7 @@ int CmdAppendCsv(const ToolArgs& a) {
   TransferArgs args;
   args.file = path;
   args.driver = "CSV";
+  args.blank_bad_values = false;  // a value the field cannot hold stops, naming its line
   const uint32_t start_count = RECCOUNT();
   int status = 0;
   long fail_line = 0;  // the first failure: its CSV line, field and reason

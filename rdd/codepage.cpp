@@ -241,7 +241,7 @@ bool CodepageFromMark(uint8_t mark, Codepage* out) {
       {0x23, Codepage::kCp852}, {0x25, Codepage::kCp850}, {0x26, Codepage::kCp866},
       {0x37, Codepage::kCp850}, {0x40, Codepage::kCp852}, {0x57, Codepage::kCp1252},
       {0x58, Codepage::kCp1252}, {0x59, Codepage::kCp1252}, {0x86, Codepage::kCp737},
-      {0x87, Codepage::kCp852}, {0x88, Codepage::kCp857},
+      {0x87, Codepage::kCp852}, {0x88, Codepage::kCp857}, {0x50, Codepage::kCp874},
   };
   for (const auto& m : kOtherMarks) {
     if (m.mark == mark) {
@@ -335,36 +335,42 @@ bool FromUtf8(std::string_view s, Codepage cp, std::string* out, size_t* bad) {
   return true;
 }
 
-void TranslateBytes(std::string* bytes, Codepage from, Codepage to) {
-  if (from == to) return;
+size_t TranslateBytes(std::string* bytes, Codepage from, Codepage to) {
+  if (from == to) return 0;
   if (from != Codepage::kUtf8 && to != Codepage::kUtf8) {
-    TranslateBytes(bytes->data(), bytes->size(), from, to);
-    return;
+    return TranslateBytes(bytes->data(), bytes->size(), from, to);
   }
+  if (AsciiRun(*bytes) == bytes->size()) return 0;
   std::string utf8 = ToUtf8(*bytes, from);
-  std::string out;
   if (to == Codepage::kUtf8) {
     *bytes = std::move(utf8);
-    return;
+    return 0;
   }
+  std::string out;
+  size_t lost = 0;
   const ByteTable& t = TableOf(to);
   for (size_t i = 0; i < utf8.size();) {
     uint32_t u = '?';
     size_t n = DecodeUtf8(utf8, i, &u);
-    if (n == 0) n = 1;
+    if (n == 0) {
+      n = 1;
+      u = 0xFFFD;
+    }
     if (u < 0x80) {
       out.push_back(static_cast<char>(u));
     } else {
       auto it = t.byte_of.find(u);
+      if (it == t.byte_of.end()) ++lost;
       out.push_back(it == t.byte_of.end() ? '?' : static_cast<char>(it->second));
     }
     i += n;
   }
   *bytes = std::move(out);
+  return lost;
 }
 
-void TranslateBytes(char* bytes, size_t len, Codepage from, Codepage to) {
-  if (from == to || from == Codepage::kUtf8 || to == Codepage::kUtf8) return;
+size_t TranslateBytes(char* bytes, size_t len, Codepage from, Codepage to) {
+  if (from == to || from == Codepage::kUtf8 || to == Codepage::kUtf8) return 0;
   static std::array<char, 128> maps[kCodepageCount][kCodepageCount];
   static std::once_flag once[kCodepageCount][kCodepageCount];
   int f = static_cast<int>(from), g = static_cast<int>(to);
@@ -377,10 +383,15 @@ void TranslateBytes(char* bytes, size_t len, Codepage from, Codepage to) {
     }
   });
   const std::array<char, 128>& map = maps[f][g];
+  size_t lost = 0;
   for (size_t i = 0; i < len; ++i) {
     uint8_t b = static_cast<uint8_t>(bytes[i]);
-    if (b >= 0x80) bytes[i] = map[b - 0x80];
+    if (b >= 0x80) {
+      bytes[i] = map[b - 0x80];
+      lost += bytes[i] == '?';  // no byte of 0x80 or more stands for '?' itself
+    }
   }
+  return lost;
 }
 
 }  // namespace vosk

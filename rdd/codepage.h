@@ -46,10 +46,11 @@ std::string_view ByteToUtf8(uint8_t byte, Codepage cp);
 // Encodes UTF-8 text into a code page. False (and *bad the offending character's position in
 // the input) when a character has no byte there or the input is not UTF-8.
 bool FromUtf8(std::string_view utf8, Codepage cp, std::string* out, size_t* bad = nullptr);
-// Translates text between two code pages; characters the target cannot hold become '?'.
-void TranslateBytes(std::string* bytes, Codepage from, Codepage to);
+// Translates text between two code pages; characters the target cannot hold (and bytes of
+// UTF-8 text that are not part of a valid sequence) become '?'. Returns how many did.
+size_t TranslateBytes(std::string* bytes, Codepage from, Codepage to);
 // In place, between single-byte code pages (UTF-8 on either side leaves the bytes alone).
-void TranslateBytes(char* bytes, size_t len, Codepage from, Codepage to);
+size_t TranslateBytes(char* bytes, size_t len, Codepage from, Codepage to);
 
 }  // namespace vosk
 

@@ -59,6 +59,9 @@ struct RestructureOptions {
   std::string password;
   // Called now and then with the fraction of the records carried over (0 to 1).
   std::function<void(double done)> progress;
+  // The code page of the table's text when the table names none (the window's DOS setting);
+  // the new table is marked with it. Empty: the table's.
+  std::string codepage;
 };
 
 struct RestructureReport {

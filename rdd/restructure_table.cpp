@@ -143,7 +143,8 @@ bool RestructureTable(const ValueArray& structure, const RestructureOptions& opt
   if (Failed(old->RequireMatchingKey())) return false;  // a wrong password
   const std::vector<int> map = ConversionMap(old_specs, new_specs);
   const std::vector<RestructureBag> indexes = IndexesToRebuild();
-  const std::string codepage = CodepageName(old->codepage());
+  const std::string codepage =
+      options.codepage.empty() ? CodepageName(old->codepage()) : options.codepage;
 
   // The new table, beside the old one under an owned name: the next open of the table removes
   // it when this process dies before the swap.

@@ -107,6 +107,28 @@ class OtherArea {
   int number_ = 0;
 };
 
+// Drivers whose copies leave deleted records out unless asked for a _DELETED column.
+bool MarksDeletedColumn(const std::string& driver) {
+  return driver == "CSV" || driver == "SQLITE" || driver == "XLSX";
+}
+
+// The rows a spreadsheet sheet holds below its header row.
+constexpr uint64_t kSheetDataRows = 1048575;
+
+// How many records of the source a copy's scope passes (the record pointer kept).
+Status CountCopied(WorkArea* source, const Scope& scope, bool skip_deleted, uint64_t* count) {
+  *count = 0;
+  const uint32_t at = source->record_number();
+  Status s = source->eval(
+      [&] {
+        bool deleted = false;
+        if (!skip_deleted || (Ok(source->is_deleted(&deleted)) && !deleted)) ++*count;
+      },
+      scope);
+  if (Failed(s)) return s;
+  return scope.next || scope.while_cond || scope.rest ? source->go_to(at) : kSuccess;
+}
+
 bool RunTransfer(bool export_to, const TransferArgs& args, const char* operation) {
   WorkArea* current = CurrentArea();
   if (!current) {
@@ -123,17 +145,27 @@ bool RunTransfer(bool export_to, const TransferArgs& args, const char* operation
   WorkArea* dest = nullptr;
 
   Driver* driver = args.driver.empty() ? DefaultDriver() : FindDriver(args.driver);
+  const bool text_kind = driver && driver->kind() == kTransferKind;
+  const std::string driver_name = driver ? driver->name() : std::string();
+  Codepage table_cp = current->codepage();
+  if (!args.table_codepage.empty()) (void)CodepageFromName(args.table_codepage, &table_cp);
   AreaOptions o;
   o.file = args.file;
   o.driver = args.driver;
   o.alias = FreeAliasFor(args.file);
-  // Text moves between the two areas as the table's bytes: the other file takes the table's
-  // code page unless one is named for it.
-  o.codepage = args.codepage.empty() ? CodepageName(current->codepage()) : args.codepage;
+  // Values of a text, database or sheet area are in the current table's code page (the area
+  // turns them into its file's text); another table keeps its own, and text crosses between
+  // the two code pages record by record.
+  if (text_kind) o.codepage = CodepageName(table_cp);
+  else if (export_to) o.codepage = args.codepage.empty() ? CodepageName(table_cp) : args.codepage;
+  else o.codepage = args.codepage;
   o.connection = args.connection;
   o.delimiter = args.delimiter;
   o.table = args.table;
   o.query = args.query;
+  const bool deleted_column = export_to && MarksDeletedColumn(driver_name) &&
+                              (args.include_deleted || (args.text_columns & kTextColumnDeleted));
+  const bool skip_deleted = export_to && MarksDeletedColumn(driver_name) && !deleted_column;
   // The conditions are compiled in the source area; a copy's before its target is made.
   Condition for_cond = args.for_cond, while_cond = args.while_cond;
   auto compile = [&](WorkArea* src) {
@@ -141,18 +173,50 @@ bool RunTransfer(bool export_to, const TransferArgs& args, const char* operation
              (!while_cond && !args.while_text.empty() &&
               Failed(src->compile(args.while_text, &while_cond))));
   };
+  auto tell = [](WorkArea* area, int code, Value v) {
+    Value ignored;
+    return Ok(area->info(code, v, &ignored));
+  };
+  // What the text, database and sheet drivers are told once their area is there.
+  auto tell_options = [&](WorkArea* area) {
+    if (!text_kind) return true;
+    return (args.codepage.empty() || tell(area, kDbiFileCodepage, Value::String(args.codepage))) &&
+           (!args.bom || tell(area, kDbiWriteBom, Value::Logical(true))) &&
+           (!args.empty_is_null || tell(area, kDbiEmptyIsNull, Value::Logical(true))) &&
+           tell(area, kDbiBlankBadValues, Value::Logical(args.blank_bad_values)) &&
+           (!args.sheet_rows || tell(area, kDbiSheetRows, Value::Integer(args.sheet_rows)));
+  };
   if (export_to) {
     if (!compile(current) ||
         !DeriveTransferLayout(current, nullptr, args.fields, &items, &flags, &structure)) {
       return false;
     }
+    if (driver_name == "XLSX" && !args.sheet_overflow) {
+      // Refused before anything is written when the rows would not fit one sheet.
+      const uint64_t limit = args.sheet_rows ? args.sheet_rows : kSheetDataRows;
+      Scope counted;
+      counted.for_cond = for_cond;
+      counted.while_cond = while_cond;
+      counted.next = args.next;
+      counted.record = args.record;
+      counted.rest = args.rest.value_or(false);
+      uint64_t rows = 0;
+      if (Failed(CountCopied(current, counted, skip_deleted, &rows))) return false;
+      if (rows > limit) {
+        RuntimeError e = CommandErrorOf(kEgArg, kEdfCreate, operation);
+        e.file_name = args.file;
+        e.description = std::to_string(rows) + " records do not fit a sheet of " +
+                        std::to_string(limit) + " rows";
+        (void)RaiseError(e);
+        return false;
+      }
+    }
     if (!DBCREATE(o, structure, true)) return false;
     other.Set(CurrentAreaNumber());
     source = current;
     dest = other.area();
-    Value ignored;
-    if (args.text_columns && Failed(dest->info(kDbiTextColumns,
-                                               Value::Integer(args.text_columns), &ignored))) {
+    const int columns = args.text_columns | (deleted_column ? kTextColumnDeleted : 0);
+    if (!tell_options(dest) || (columns && !tell(dest, kDbiTextColumns, Value::Integer(columns)))) {
       return false;
     }
   } else {
@@ -162,7 +226,7 @@ bool RunTransfer(bool export_to, const TransferArgs& args, const char* operation
     }
     o.shared = true;
     o.read_only = true;
-    if (driver->kind() == kTransferKind) {
+    if (text_kind) {
       if (!DeriveTransferLayout(current, nullptr, args.fields, &items, &flags, &structure)) {
         return false;
       }
@@ -171,6 +235,7 @@ bool RunTransfer(bool export_to, const TransferArgs& args, const char* operation
       if (!DBUSEAREA(true, o)) return false;
       other.Set(CurrentAreaNumber());
       source = other.area();
+      if (!tell_options(source)) return false;
     } else {
       if (!DBUSEAREA(true, o)) return false;
       other.Set(CurrentAreaNumber());
@@ -189,6 +254,13 @@ bool RunTransfer(bool export_to, const TransferArgs& args, const char* operation
   info.dest = dest;
   info.flags = flags;
   if (args.text_columns & kTextColumnRecno) info.flags |= kTransferRowNumbers;
+  if (skip_deleted) info.flags |= kTransferSkipDeleted;
+  info.source_cp = export_to ? table_cp : source->codepage();
+  if (!export_to && !text_kind && args.codepage.empty() && !args.unmarked_codepage.empty() &&
+      source->codepage_source() == CodepageSource::kDefault) {
+    (void)CodepageFromName(args.unmarked_codepage, &info.source_cp);
+  }
+  info.dest_cp = export_to ? dest->codepage() : table_cp;
   info.items = std::move(items);
   info.scope.for_cond = for_cond;
   info.scope.while_cond = while_cond;
@@ -196,9 +268,30 @@ bool RunTransfer(bool export_to, const TransferArgs& args, const char* operation
   info.scope.next = args.next;
   info.scope.record = args.record;
   info.scope.rest = args.rest.value_or(false);
-  Status s = source->transfer(&info);
-  // The destination's pending record is written before the other file is closed.
-  if (Ok(s)) s = dest->go_cold();
+  current->ClearNotes();  // the other area's are its own since it opened
+  // What the transfer met is told also when an error's handler abandons it.
+  auto report = [&] {
+    if (TransferReport* r = args.report) {
+      const TransferNotes& notes = other.area()->notes();
+      r->copied = info.copied;
+      r->lost = info.lost;
+      r->first_lost = info.first_lost;
+      r->bad = notes.bad;
+      r->first_bad = notes.first_bad;
+      r->failed = info.failed;
+      r->first_failed = info.first_failed;
+    }
+  };
+  Status s;
+  try {
+    s = source->transfer(&info);
+    // The destination's pending record is written before the other file is closed.
+    if (Ok(s)) s = dest->go_cold();
+  } catch (...) {
+    report();
+    throw;
+  }
+  report();
   Status closed = other.Close();
   SelectAreaNumber(caller);
   return Ok(s) && Ok(closed);
@@ -318,6 +411,34 @@ bool DBCOPYTO(const TransferArgs& args) {
 }
 
 bool DBAPPFROM(const TransferArgs& args) { return RunTransfer(false, args, "APPEND FROM"); }
+
+std::string TransferReportText(const TransferReport& r) {
+  std::string text;
+  auto line = [&text](const std::string& l) {
+    if (!text.empty()) text += "\n";
+    text += l;
+  };
+  if (r.lost) {
+    line(std::to_string(r.lost) + (r.lost == 1 ? " carattere non esiste" : " caratteri non esistono") +
+         " nella codifica di destinazione: scritt" + (r.lost == 1 ? "o" : "i") +
+         " come '?' (primo al record " + std::to_string(r.first_lost) + ").");
+  }
+  if (r.bad) {
+    std::string places;
+    for (const BadValue& b : r.first_bad) {
+      places += (places.empty() ? "riga " : "; riga ") + std::to_string(b.line) + ", campo " +
+                b.field + ": " + b.text;
+    }
+    line(std::to_string(r.bad) + (r.bad == 1 ? " valore non valido lasciato" : " valori non validi lasciati") +
+         " vuot" + (r.bad == 1 ? "o" : "i") + ": " + places + (r.bad > r.first_bad.size() ? "; ..." : "") + ".");
+  }
+  if (r.failed) {
+    line(std::to_string(r.failed) + (r.failed == 1 ? " record non scritto per intero" : " record non scritti per intero") +
+         ", segnat" + (r.failed == 1 ? "o" : "i") + " come cancellat" + (r.failed == 1 ? "o" : "i") +
+         " (primo dal record " + std::to_string(r.first_failed) + ").");
+  }
+  return text;
+}
 
 bool DBSDF(bool export_to, TransferArgs args) {
   args.driver = "SDF";

@@ -23,6 +23,26 @@ namespace vosk {
 inline constexpr int kTableKind = 1;
 inline constexpr int kTransferKind = 2;
 
+// What a transfer met on its way (filled when TransferArgs::report is given).
+struct TransferReport {
+  uint64_t copied = 0;
+  // Characters a code page of the way lacked, written as '?', and the first source record
+  // (for a text source: its row) that had one.
+  uint64_t lost = 0;
+  uint32_t first_lost = 0;
+  // Values read from text that their field cannot hold, left blank: how many, and the first
+  // of them.
+  uint64_t bad = 0;
+  std::vector<BadValue> first_bad;
+  // Records whose store failed: appended and marked deleted.
+  uint64_t failed = 0;
+  uint32_t first_failed = 0;
+};
+
+// Text of a report for people, in Italian (empty when there is nothing to say): characters
+// written as '?', values left blank, records marked deleted.
+std::string TransferReportText(const TransferReport& report);
+
 // The arguments of DBCOPYTO and DBAPPFROM. Absent values are not given.
 struct TransferArgs {
   std::string file;
@@ -38,13 +58,36 @@ struct TransferArgs {
   std::optional<bool> rest;
   std::string driver;    // empty: the default driver
   int connection = 0;
-  std::string codepage;  // code page of the other file; empty: the program's
+  // Code page of the text of the other file: a table's (empty: a new table takes the current
+  // table's, a table read its own), or an SDF or CSV file's (empty: SDF in the current
+  // table's, CSV in UTF-8). Databases and spreadsheets hold UTF-8.
+  std::string codepage;
+  // Code page of the current table's text when it is not the one the table names (the window
+  // reads an unmarked table in its DOS code page when asked to); empty: the table's own.
+  std::string table_codepage;
+  // Code page of another table that names none (empty: the program's).
+  std::string unmarked_codepage;
   Value delimiter;       // not nil: handed to the other area's info 6
   std::string table;     // table inside a database file
   std::string query;     // query of a database file (import only)
   std::function<void(uint64_t copied)> progress;  // called now and then during the walk
   // Text targets that carry them (CSV): kTextColumn* columns before the fields.
   int text_columns = 0;
+  // Copies to CSV, SQLite and XLSX leave deleted records out unless this is set; then they
+  // carry a _DELETED column ("*" for a deleted record), which an import turns back into the
+  // deletion mark.
+  bool include_deleted = false;
+  bool bom = false;          // a CSV target starts with the UTF-8 byte-order mark
+  bool empty_is_null = false;  // an empty CSV value is null in a nullable field
+  // A value read from SDF or CSV text that its field cannot hold is left blank and reported
+  // (false: it stops the import with an error).
+  bool blank_bad_values = true;
+  // Spreadsheet targets: rows per sheet (0: the format's limit); past them the rows go on in
+  // a next sheet, or (sheet_overflow false) a copy that needs more is refused before anything
+  // is written.
+  uint32_t sheet_rows = 0;
+  bool sheet_overflow = true;
+  TransferReport* report = nullptr;  // filled when given
 };
 
 // Copies the current area's records into a new file. True when the transfer succeeded.

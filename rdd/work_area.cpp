@@ -345,13 +345,15 @@ Status WorkArea::eval_block(const Condition& cond, bool* out) {
 }
 
 // The record walk: positioning by the scope, then WHILE, FOR and one transfer_record per
-// record passed, skipping forward through the area's filter and the deleted setting.
+// record passed, skipping forward through the area's filter and the deleted setting. Each
+// record that made either area (or the crossing) lose a character is noted.
 Status WorkArea::transfer(TransferInfo* info) {
   const Scope& scope = info->scope;
   int64_t remaining = -1;
   bool nothing = false;
   if (Failed(StartScope(scope, &remaining, &nothing))) return kFailure;
   if (nothing) return kSuccess;
+  WorkArea* dest = info->dest;
   while (!eof()) {
     bool pass = true;
     if (scope.while_cond) {
@@ -359,8 +361,18 @@ Status WorkArea::transfer(TransferInfo* info) {
       if (!pass) return kSuccess;
     }
     if (scope.for_cond && Failed(eval_block(scope.for_cond, &pass))) return kFailure;
+    if (pass && (info->flags & kTransferSkipDeleted)) {
+      bool deleted = false;
+      if (Failed(is_deleted(&deleted))) return kFailure;
+      pass = !deleted;
+    }
     if (pass) {
       if (Failed(transfer_record(info))) return kFailure;
+      const uint64_t lost = notes_.lost + dest->notes_.lost;
+      if (lost != info->lost) {
+        if (info->first_lost == 0) info->first_lost = record_number();
+        info->lost = lost;
+      }
       if ((++info->copied & 0xFFFF) == 0 && info->progress) info->progress(info->copied);
     }
     if (remaining > 0 && --remaining == 0) return kSuccess;
@@ -374,6 +386,46 @@ Status WorkArea::AppendTransferRow(TransferInfo* info) {
   if (!(info->flags & kTransferRowNumbers)) return kSuccess;
   Value ignored;
   return info->dest->info(kDbiRowNumber, Value::Integer(record_number()), &ignored);
+}
+
+namespace {
+
+// Text whose bytes are data, not characters: binary memo kinds and fields marked binary.
+bool HoldsBytes(const Field& f) {
+  return f.kind == FieldKind::kBinaryMemo || f.kind == FieldKind::kPicture ||
+         f.kind == FieldKind::kBlob || f.kind == FieldKind::kGeneral || (f.flags & 0x04);
+}
+
+}  // namespace
+
+void WorkArea::CrossCodepages(const TransferInfo& info, int pos, Value* v) {
+  if (info.source_cp == info.dest_cp || !v->is_string() || pos < 1 ||
+      pos > static_cast<int>(fields_.size()) || HoldsBytes(fields_[pos - 1]) ||
+      AsciiRun(v->str()) == v->str().size()) {
+    return;
+  }
+  std::string text = v->str();
+  notes_.lost += TranslateBytes(&text, info.source_cp, info.dest_cp);
+  *v = Value::String(std::move(text), v->is_memo());
+}
+
+Status WorkArea::StoreTransferValue(TransferInfo* info, const TransferItem& item, Value* v,
+                                    bool blank) {
+  WorkArea* dest = info->dest;
+  if (blank) return kSuccess;  // the new record's field is blank already
+  // A null lands as null in a nullable field; another field stays blank.
+  if (v->is_nil() && (item.dest < 1 || item.dest > dest->fields_.size() ||
+                      dest->fields_[item.dest - 1].null_bit < 0)) {
+    return kSuccess;
+  }
+  CrossCodepages(*info, item.source, v);
+  return dest->put_value(item.dest, *v);
+}
+
+Status WorkArea::StoreFailed(TransferInfo* info) {
+  ++info->failed;
+  if (info->first_failed == 0) info->first_failed = record_number();
+  return info->dest->delete_record();
 }
 
 Status WorkArea::TransferCheckedRecord(TransferInfo* info) {
@@ -392,19 +444,29 @@ Status WorkArea::TransferCheckedRecord(TransferInfo* info) {
   }
   WorkArea* dest = info->dest;
   if (Failed(AppendTransferRow(info))) return kFailure;
-  for (size_t k = 0; k < n; ++k) {
-    if (transfer_blank_[k]) continue;
-    if (Failed(dest->put_value(info->items[k].dest, transfer_values_[k]))) {
-      (void)dest->delete_record();
-      return kFailure;
+  // A record whose store failed is marked deleted, also when the error's handler abandons
+  // the command.
+  try {
+    for (size_t k = 0; k < n; ++k) {
+      if (Failed(StoreTransferValue(info, info->items[k], &transfer_values_[k],
+                                    transfer_blank_[k]))) {
+        (void)StoreFailed(info);
+        return kFailure;
+      }
     }
+  } catch (...) {
+    try {
+      (void)StoreFailed(info);
+    } catch (...) {
+    }
+    throw;
   }
   return deleted ? dest->delete_record() : kSuccess;
 }
 
 Status WorkArea::DecideWholeRecords(TransferInfo* info, bool eligible) {
   info->flags &= static_cast<uint16_t>(~kTransferPutRec);
-  if (!(info->flags & kTransferMatch) || !eligible || codepage_ != info->dest->codepage()) {
+  if (!(info->flags & kTransferMatch) || !eligible || info->source_cp != info->dest_cp) {
     return kSuccess;
   }
   bool putrec = info->dest->driver() == driver_;
@@ -428,25 +490,46 @@ Status WorkArea::transfer_record(TransferInfo* info) {
     std::string& record = transfer_buffer_;
     if (Failed(get_record(&record))) return kFailure;
     if (Failed(AppendTransferRow(info))) return kFailure;
-    s = dest->put_record(&record);
+    try {
+      s = dest->put_record(&record);
+    } catch (...) {
+      try {
+        (void)StoreFailed(info);
+      } catch (...) {
+      }
+      throw;
+    }
   } else {
     if (Failed(AppendTransferRow(info))) return kFailure;
-    Value v;
-    for (const TransferItem& item : info->items) {
-      bool blank = false;
-      if (Failed(field_is_blank(item.source, &blank))) {
-        s = kFailure;
-        break;
+    // A record whose store failed is marked deleted, also when the error's handler abandons
+    // the command.
+    try {
+      Value v;
+      for (const TransferItem& item : info->items) {
+        bool blank = false;
+        if (Failed(field_is_blank(item.source, &blank))) {
+          s = kFailure;
+          break;
+        }
+        if (!blank && Failed(get_value(item.source, &v))) {
+          s = kFailure;
+          break;
+        }
+        if (Failed(StoreTransferValue(info, item, &v, blank))) {
+          s = kFailure;
+          break;
+        }
       }
-      if (blank) continue;  // the new record's field is blank already
-      if (Failed(get_value(item.source, &v)) || Failed(dest->put_value(item.dest, v))) {
-        s = kFailure;
-        break;
+    } catch (...) {
+      try {
+        (void)StoreFailed(info);
+      } catch (...) {
       }
+      throw;
     }
   }
   if (Failed(s)) {
-    (void)dest->delete_record();
+    (void)StoreFailed(info);
     return kFailure;
   }
   return deleted ? dest->delete_record() : kSuccess;

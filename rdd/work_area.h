@@ -84,6 +84,24 @@ enum TransferFlags : uint16_t {
   kTransferMatch = 1,   // both layouts are identical
   kTransferPutRec = 2,  // whole-record copies allowed
   kTransferRowNumbers = 4,  // the destination is told each row's source record number
+  kTransferSkipDeleted = 8,  // deleted source records are left out
+};
+
+// What the areas of a transfer note while they convert values: characters a code page lacks
+// (written as '?') and values a field cannot hold (left blank), with the first places.
+struct BadValue {
+  uint64_t line = 0;   // of the text file
+  std::string field;
+  std::string text;    // UTF-8
+};
+struct TransferNotes {
+  static constexpr size_t kFirstPlaces = 5;
+  uint64_t lost = 0;
+  uint64_t bad = 0;
+  std::vector<BadValue> first_bad;
+  void Bad(BadValue where) {
+    if (++bad <= kFirstPlaces) first_bad.push_back(std::move(where));
+  }
 };
 
 // One field pair of a transfer, 1-based field numbers.
@@ -104,6 +122,17 @@ struct TransferInfo {
   // Called now and then during the walk with the number of records copied so far.
   std::function<void(uint64_t copied)> progress;
   uint64_t copied = 0;
+  // The code pages of the text values of the source and of the destination (the current
+  // table's may be given instead of its own); strings cross between them as characters.
+  Codepage source_cp = kProgramCodepage;
+  Codepage dest_cp = kProgramCodepage;
+  // Characters a code page of the way lacked (both areas' notes and the crossing), and the
+  // first source record that had one.
+  uint64_t lost = 0;
+  uint32_t first_lost = 0;
+  // Records whose store failed (appended, then marked deleted), and the first of them.
+  uint64_t failed = 0;
+  uint32_t first_failed = 0;
 };
 
 // Table inquiry codes the transfer and the Application use.
@@ -116,6 +145,15 @@ enum : int {
   // the source record number of the row just appended (kTransferRowNumbers).
   kDbiTextColumns = 1002,
   kDbiRowNumber = 1003,
+  // Text drivers: the code page of the file's text (a name), a UTF-8 byte-order mark at the
+  // start of a CSV file (logical), an empty CSV value read as null (logical), and whether a
+  // value read that its field cannot hold is left blank and noted (logical; else an error).
+  kDbiFileCodepage = 1004,
+  kDbiWriteBom = 1005,
+  kDbiEmptyIsNull = 1006,
+  kDbiBlankBadValues = 1007,
+  // Spreadsheets: data rows per sheet (a number; 0 = the format's limit).
+  kDbiSheetRows = 1008,
 };
 inline constexpr int kTextColumnRecno = 1;    // "_RECNO": the source record number
 inline constexpr int kTextColumnDeleted = 2;  // "_DELETED": "*" for a deleted record
@@ -300,6 +338,8 @@ class WorkArea {
   const std::vector<Relation>& relations() const { return relations_; }
   Codepage codepage() const { return codepage_; }
   CodepageSource codepage_source() const { return codepage_source_; }
+  const TransferNotes& notes() const { return notes_; }
+  void ClearNotes() { notes_ = TransferNotes(); }
 
  protected:
   // Sets kTransferPutRec when the layouts match (kTransferMatch), the source's records are
@@ -316,6 +356,13 @@ class WorkArea {
   // transfer_record for sources that are not tables: every value of the record is read (and so
   // checked) before the destination record is appended, so a rejected record leaves nothing.
   Status TransferCheckedRecord(TransferInfo* info);
+  // A string value of field pos of this (source) area turned from the transfer's source code
+  // page into its destination's; characters the destination lacks are counted in notes_.
+  void CrossCodepages(const TransferInfo& info, int pos, Value* v);
+  // Stores a value read from this area (blank: none) in the destination's field of item.
+  Status StoreTransferValue(TransferInfo* info, const TransferItem& item, Value* v, bool blank);
+  // Counts a record whose store failed and marks the destination's record deleted.
+  Status StoreFailed(TransferInfo* info);
   // "Operation not supported" (general 30) for an operation this driver lacks.
   Status Unsupported(const char* op);
   // Raises a driver error with the general code its subcode implies.
@@ -340,6 +387,7 @@ class WorkArea {
   std::string transfer_buffer_;  // the raw record of a whole-record transfer
   std::vector<Value> transfer_values_;  // the values of a checked record transfer
   std::vector<char> transfer_blank_;
+  TransferNotes notes_;  // of the transfers this area took part in
 };
 
 }  // namespace vosk

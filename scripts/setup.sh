@@ -9,7 +9,7 @@ build_pkgs=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev
             qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
             fonts-liberation xvfb xauth
             libsqlite3-dev libxlsxwriter-dev sqlite3
-            python3 python3-dbf python3-dbfread libdbd-xbase-perl pgdbf
+            python3 python3-dbf python3-dbfread python3-openpyxl libdbd-xbase-perl pgdbf
             desktop-file-utils man-db dpkg-dev file bash-completion shared-mime-info)
 bench_pkgs=(dbview gdal-bin sqlite3 hyperfine coreutils)
 

@@ -15,9 +15,21 @@ std::string RowArea::BaseNameOf(const std::string& file) {
   return base;
 }
 
+void RowArea::TakeCodepage(const OpenInfo& info) {
+  Codepage cp = kProgramCodepage;
+  if (!info.codepage.empty()) (void)CodepageFromName(info.codepage, &cp);
+  codepage_ = cp;
+}
+
+Status RowArea::delete_record() {
+  if (!read_only_ && positioned_) row_deleted_ = true;
+  return kSuccess;
+}
+
 Status RowArea::append(bool release_locks) {
   if (Failed(go_cold()) || Failed(go_hot())) return kFailure;
   values_.assign(fields_.size(), Value());
+  row_deleted_ = false;
   ++rec_count_;
   recno_ = rec_count_;
   eof_ = false;
@@ -109,6 +121,14 @@ Status RowArea::info(int code, const Value& new_value, Value* out) {
   switch (code) {
     case kDbiCanPutRec: *out = Value::Logical(false); return kSuccess;
     case kDbiSetDelimiter: *out = Value(); return kSuccess;
+    case kDbiTextColumns:
+      *out = Value::Integer(deleted_column_ ? kTextColumnDeleted : 0);
+      if (new_value.is_numeric() && (static_cast<int>(new_value.number()) & kTextColumnDeleted) &&
+          !read_only_ && !deleted_column_ && rec_count_ == 0) {
+        if (Failed(AddDeletedColumn())) return kFailure;
+        deleted_column_ = true;
+      }
+      return kSuccess;
     case 129: *out = Value::Logical(read_only_); return kSuccess;
     case 144: *out = Value::Logical(positioned_); return kSuccess;
     default: return WorkArea::info(code, new_value, out);

@@ -22,10 +22,11 @@ class RowArea : public WorkArea {
   Status go_cold() override;
   Status go_hot() override;
   Status put_value(int pos, const Value& value) override;
-  Status delete_record() override { return kSuccess; }
+  // Marks the row written deleted (when the area has a _DELETED column).
+  Status delete_record() override;
   Status recall() override { return kSuccess; }
   Status is_deleted(bool* out) override {
-    *out = false;
+    *out = positioned_ && row_deleted_;
     return kSuccess;
   }
   Status flush() override { return go_cold(); }
@@ -48,11 +49,17 @@ class RowArea : public WorkArea {
 
   // The base name of a file, for the name of the table or sheet a copy makes.
   static std::string BaseNameOf(const std::string& file);
+  // Adds the _DELETED column after the fields of a file being written (before any row).
+  virtual Status AddDeletedColumn() { return Unsupported("_DELETED"); }
+  // The code page of the values: the one the open info names, else the program's.
+  void TakeCodepage(const OpenInfo& info);
 
   std::vector<Value> values_;  // one per field
   bool read_only_ = false;
   bool positioned_ = false;
   bool changed_ = false;
+  bool deleted_column_ = false;  // written rows carry a _DELETED column
+  bool row_deleted_ = false;     // the row (written or read) is deleted
   uint64_t rec_count_ = 0;
   uint64_t recno_ = 0;
 };

@@ -1,5 +1,6 @@
 #include "rdd/csv/csv_area.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "expr/runtime_error.h"
@@ -23,7 +24,10 @@ std::string HeaderKey(std::string_view s) {
 
 Status CsvArea::Prepare() {
   rec_count_ = 0;
+  file_cp_ = Codepage::kUtf8;  // unless told otherwise
   column_.assign(fields_.size(), -1);
+  parsed_.assign(fields_.size(), Value());
+  parsed_state_.assign(fields_.size(), kUnparsed);
   if (!read_only_) {
     header_pending_ = true;  // written before the first row, or at close
     cells_.assign(fields_.size(), std::string());
@@ -46,6 +50,7 @@ Status CsvArea::Prepare() {
   if (!reader_->Next(&header, &err)) return kSuccess;  // an empty file: no records
   if (!err.empty()) return TextError(0, err);
   columns_ = header.size();
+  if (!header.empty() && header[0].compare(0, 3, "\xEF\xBB\xBF") == 0) header[0].erase(0, 3);
   for (size_t c = 0; c < header.size(); ++c) {
     std::string key = HeaderKey(header[c]);
     if (key == "_DELETED") {
@@ -66,6 +71,7 @@ Status CsvArea::Prepare() {
 // where needed.
 void CsvArea::AppendHeader(std::string* out) {
   header_pending_ = false;
+  if (bom_ && file_cp_ == Codepage::kUtf8) out->append("\xEF\xBB\xBF");
   size_t at = out->size();
   auto next = [&]() {
     if (out->size() > at) out->push_back(',');
@@ -77,9 +83,15 @@ void CsvArea::AppendHeader(std::string* out) {
   }
   for (const Field& f : fields_) {
     next();
-    AppendCsvField(out, ToUtf8(f.name, codepage_));
+    std::string name = ToUtf8(f.name, codepage_);
+    ToFileText(&name);
+    AppendCsvField(out, name);
   }
   out->append("\r\n");
+}
+
+void CsvArea::ToFileText(std::string* text) {
+  if (file_cp_ != Codepage::kUtf8) notes_.lost += TranslateBytes(text, Codepage::kUtf8, file_cp_);
 }
 
 Status CsvArea::close() {
@@ -113,6 +125,7 @@ Status CsvArea::put_record(const std::string* buffer) {
     if (i > 0) whole_line_.push_back(',');
     (void)AppendFieldText(&whole_line_, record_fields_[i], rec, codepage_, false);
   }
+  ToFileText(&whole_line_);
   whole_row_ = true;
   return kSuccess;
 }
@@ -150,6 +163,7 @@ Status CsvArea::ReadRecord(bool* got) {
     if (row_.size() == 1 && row_[0].empty()) continue;  // a blank line
     break;
   }
+  std::fill(parsed_state_.begin(), parsed_state_.end(), kUnparsed);
   if (row_.size() != columns_) {
     return TextError(0, "expected " + std::to_string(columns_) + " values, found " +
                             std::to_string(row_.size()));
@@ -175,21 +189,51 @@ Status CsvArea::TextError(int pos, const std::string& why) {
   return kFailure;
 }
 
-Status CsvArea::field_is_blank(int pos, bool* out) {
+// Parses the value of a field once per row: a value, nothing (a blank, or a value the field
+// cannot hold, noted) or an error.
+Status CsvArea::Parse(int pos) {
+  const size_t i = static_cast<size_t>(pos - 1);
+  if (parsed_state_[i] != kUnparsed) return kSuccess;
   const std::string* cell = Cell(pos);
-  *out = !cell || cell->empty();
+  parsed_[i] = Value();
+  parsed_state_[i] = kBlank;
+  if (!cell) return kSuccess;
+  if (cell->empty()) {
+    if (empty_is_null_) parsed_state_[i] = kParsed;  // a null
+    return kSuccess;
+  }
+  std::string_view text = *cell;
+  std::string utf8;
+  if (file_cp_ != Codepage::kUtf8) {
+    utf8 = ToUtf8(text, file_cp_);
+    text = utf8;
+  }
+  std::string why;
+  if (ParseFieldText(text, fields_[i], codepage(), &parsed_[i], &why,
+                     blank_bad_ ? &notes_.lost : nullptr)) {
+    parsed_state_[i] = kParsed;
+    return kSuccess;
+  }
+  parsed_[i] = Value();
+  if (!blank_bad_) return TextError(pos, why);
+  NoteBadValue(pos, *cell);
+  return kSuccess;
+}
+
+Status CsvArea::field_is_blank(int pos, bool* out) {
+  *out = true;
+  if (pos < 1 || pos > static_cast<int>(fields_.size()) || !positioned_) return kSuccess;
+  if (Failed(Parse(pos))) return kFailure;
+  *out = parsed_state_[static_cast<size_t>(pos - 1)] == kBlank;
   return kSuccess;
 }
 
 Status CsvArea::get_value(int pos, Value* out) {
-  const std::string* cell = Cell(pos);
-  if (!cell) {
-    *out = Value();
-    return pos >= 1 && pos <= static_cast<int>(fields_.size()) ? kSuccess : kFailure;
-  }
-  const Field& f = fields_[static_cast<size_t>(pos - 1)];
-  std::string why;
-  if (!ParseFieldText(*cell, f, codepage(), out, &why)) return TextError(pos, why);
+  *out = Value();
+  if (pos < 1 || pos > static_cast<int>(fields_.size())) return kFailure;
+  if (!positioned_) return kSuccess;
+  if (Failed(Parse(pos))) return kFailure;
+  *out = parsed_[static_cast<size_t>(pos - 1)];
   return kSuccess;
 }
 
@@ -200,6 +244,7 @@ Status CsvArea::put_value(int pos, const Value& v) {
   std::string& cell = cells_[static_cast<size_t>(pos - 1)];
   cell.clear();
   AppendValueText(&cell, v, fields_[static_cast<size_t>(pos - 1)], codepage());
+  ToFileText(&cell);
   return kSuccess;
 }
 
@@ -218,6 +263,12 @@ Status CsvArea::info(int code, const Value& new_value, Value* out) {
   if (code == kDbiTextColumns && !read_only_ && header_pending_ && new_value.is_numeric()) {
     *out = Value::Integer(text_columns_);
     text_columns_ = static_cast<int>(new_value.number());
+    return kSuccess;
+  }
+  if (code == kDbiWriteBom || code == kDbiEmptyIsNull) {
+    bool& flag = code == kDbiWriteBom ? bom_ : empty_is_null_;
+    *out = Value::Logical(flag);
+    if (new_value.is_logical()) flag = new_value.logical();
     return kSuccess;
   }
   if (code == kDbiRowNumber && !read_only_ && new_value.is_numeric()) {

@@ -47,6 +47,16 @@ class CsvArea : public TextArea {
   void AppendHeader(std::string* out);
   // A data type error of a field, with the reason as its description.
   Status TextError(int pos, const std::string& why);
+  // Parses field pos of the row read into parsed_ (see parsed_state_).
+  Status Parse(int pos);
+  // UTF-8 text turned into the file's code page (characters it lacks noted).
+  void ToFileText(std::string* text);
+
+  enum : char { kUnparsed, kParsed, kBlank };
+  std::vector<Value> parsed_;       // per field of the row read: its value once parsed
+  std::vector<char> parsed_state_;  // per field: kUnparsed, kParsed (nil: a null) or kBlank
+  bool bom_ = false;                // a written file starts with the UTF-8 byte-order mark
+  bool empty_is_null_ = false;      // an empty value read is null
 
   std::unique_ptr<CsvReader> reader_;
   std::vector<std::string> row_;    // the row read

@@ -65,7 +65,7 @@ DbfArea* DbfArea::BlockCopyTarget(TransferInfo* info) {
   auto* dest = dynamic_cast<DbfArea*>(info->dest);
   const Scope& scope = info->scope;
   if (!dest || scope.for_cond || scope.while_cond || scope.next || scope.record || scope.rest ||
-      filter() || GlobalSettings().deleted() || !relations().empty() || pending_parent_ ||
+      filter() || GlobalSettings().deleted() || (info->flags & kTransferSkipDeleted) || !relations().empty() || pending_parent_ ||
       key_ || table_enciphered_ || trigger_active_) {
     return nullptr;
   }

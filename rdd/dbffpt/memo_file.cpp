@@ -78,7 +78,9 @@ MemoError MemoFile::Initialise(bool blob) {
   std::vector<uint8_t> h(static_cast<size_t>(header_size()), 0);
   uint32_t next = first_block();
   PutWord(h.data() + kMhNextFree, next);
-  PutWord(h.data() + kMhBlockSize, block_size_);
+  // dBase IV keeps its block size at bytes 20-21 and leaves bytes 4-7 zero, which its readers
+  // expect; the others keep it at bytes 4-7.
+  if (!(kind_ == MemoKind::kDbt && dbase4_blocks_)) PutWord(h.data() + kMhBlockSize, block_size_);
   if (variant_ == MemoVariant::kClip) {
     // Marks the variant so that the file reopens as what it was created as.
     std::memcpy(h.data() + kMhSignature, kClipSignature, 12);

@@ -55,7 +55,41 @@ int32_t ParseTimeOfDay(const char* p) {
   return ((h * 60 + mi) * 60 + s) * 1000 + f;
 }
 
+// A number as a field stores it: blanks, an optional sign, digits with at most one point
+// (or a field of asterisks, a number that did not fit), blanks.
+bool ValidNumberText(std::string_view t) {
+  size_t b = t.find_first_not_of(' ');
+  size_t e = t.find_last_not_of(' ');
+  if (b == std::string_view::npos) return true;
+  t = t.substr(b, e - b + 1);
+  if (t.find_first_not_of('*') == std::string_view::npos) return true;
+  size_t i = t[0] == '-' || t[0] == '+' ? 1 : 0;
+  bool digit = false, point = false;
+  for (; i < t.size(); ++i) {
+    if (t[i] >= '0' && t[i] <= '9') digit = true;
+    else if (t[i] == '.' && !point) point = true;
+    else return false;
+  }
+  return digit;
+}
+
+// A date as YYYYMMDD of a real day.
+bool ValidDateText(const char* p) {
+  int y = Digits(p, 4), m = Digits(p + 4, 2), d = Digits(p + 6, 2);
+  return y > 0 && m > 0 && d > 0 && JulianFromYmd(y, m, d) != 0;
+}
+
 }  // namespace
+
+bool SdfArea::ValidText(TextType t, std::string_view text) const {
+  switch (t) {
+    case TextType::kNumber: return ValidNumberText(text);
+    case TextType::kDate: return text.size() == 8 && ValidDateText(text.data());
+    case TextType::kLogical:
+      return std::string_view("TtFfYyNn? ").find(text[0]) != std::string_view::npos;
+    default: return true;
+  }
+}
 
 Status SdfArea::set_field_extent(int count) {
   types_.clear();
@@ -161,7 +195,18 @@ Status SdfArea::ReadRecord(bool* got) {
   return kSuccess;
 }
 
+// A whole record read: the values its fields cannot hold are blanked (and noted) first.
 Status SdfArea::get_record(std::string* out) {
+  if (read_only_) {
+    for (size_t i = 0; i < types_.size(); ++i) {
+      char* p = record_.data() + offsets_[i];
+      const uint16_t n = fields_[i].length;
+      if (!ValidText(types_[i], std::string_view(p, n))) {
+        NoteBadValue(static_cast<int>(i + 1), std::string_view(p, n));
+        std::memset(p, ' ', n);
+      }
+    }
+  }
   if (out) out->assign(record_.data(), 1 + record_len_);
   return kSuccess;
 }
@@ -180,8 +225,8 @@ Status SdfArea::get_value(int pos, Value* out) {
   switch (types_[static_cast<size_t>(pos - 1)]) {
     case TextType::kCharacter: {
       std::string s(p, f.length);
-      if (!(f.flags & 0x04) && codepage_ != kProgramCodepage) {
-        TranslateBytes(&s, codepage_, kProgramCodepage);
+      if (!(f.flags & 0x04) && file_cp_ != codepage_) {
+        notes_.lost += TranslateBytes(&s, file_cp_, codepage_);
       }
       *out = Value::String(std::move(s));
       return kSuccess;
@@ -215,7 +260,8 @@ Status SdfArea::get_value(int pos, Value* out) {
   return kFailure;
 }
 
-// Numbers, dates, logicals and timestamps of all blanks hold no value.
+// Numbers, dates, logicals and timestamps of all blanks hold no value; neither does one that
+// its field cannot hold (a date that is no day, a number that is no number), which is noted.
 Status SdfArea::field_is_blank(int pos, bool* out) {
   *out = false;
   if (pos < 1 || pos > static_cast<int>(types_.size())) return kSuccess;
@@ -224,6 +270,10 @@ Status SdfArea::field_is_blank(int pos, bool* out) {
   const Field& f = fields_[static_cast<size_t>(pos - 1)];
   const char* p = record_.data() + offsets_[static_cast<size_t>(pos - 1)];
   *out = std::all_of(p, p + f.length, [](char c) { return c == ' '; });
+  if (!*out && read_only_ && !ValidText(t, std::string_view(p, f.length))) {
+    NoteBadValue(pos, std::string_view(p, f.length));
+    *out = true;
+  }
   return kSuccess;
 }
 
@@ -239,12 +289,16 @@ Status SdfArea::put_value(int pos, const Value& v) {
   switch (t) {
     case TextType::kCharacter: {
       if (!v.is_string()) return ValueError(kEdfDataType, pos);
-      size_t n = std::min<size_t>(v.str().size(), f.length);
-      std::memcpy(p, v.str().data(), n);
-      std::memset(p + n, ' ', f.length - n);
-      if (!(f.flags & 0x04) && codepage_ != kProgramCodepage) {
-        TranslateBytes(p, n, kProgramCodepage, codepage_);
+      std::string_view text = v.str();
+      std::string translated;
+      if (!(f.flags & 0x04) && file_cp_ != codepage_ && AsciiRun(text) != text.size()) {
+        translated.assign(text);
+        notes_.lost += TranslateBytes(&translated, codepage_, file_cp_);
+        text = translated;
       }
+      size_t n = std::min<size_t>(text.size(), f.length);
+      std::memcpy(p, text.data(), n);
+      std::memset(p + n, ' ', f.length - n);
       return kSuccess;
     }
     case TextType::kNumber: {
@@ -297,7 +351,7 @@ Status SdfArea::put_value(int pos, const Value& v) {
 
 Status SdfArea::info(int code, const Value& new_value, Value* out) {
   switch (code) {
-    case kDbiCanPutRec: *out = Value::Logical(raw_copy_); return kSuccess;
+    case kDbiCanPutRec: *out = Value::Logical(raw_copy_ && file_cp_ == codepage_); return kSuccess;
     case 7: *out = Value::Integer(record_len_); return kSuccess;
     default: return TextArea::info(code, new_value, out);
   }
@@ -306,7 +360,7 @@ Status SdfArea::info(int code, const Value& new_value, Value* out) {
 // Whole records when the layouts match, every field kept its table type and width and both
 // areas use one code page.
 Status SdfArea::transfer(TransferInfo* info) {
-  if (Failed(DecideWholeRecords(info, raw_copy_))) return kFailure;
+  if (Failed(DecideWholeRecords(info, raw_copy_ && file_cp_ == codepage_))) return kFailure;
   return WorkArea::transfer(info);
 }
 

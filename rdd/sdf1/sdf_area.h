@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "rdd/text/text_area.h"
@@ -38,9 +39,13 @@ class SdfArea : public TextArea {
   void BlankRecord() override;
   void FormatRecord(std::string* out) override;
   Status ReadRecord(bool* got) override;
-  int EndByte() const override { return 0x1A; }
+  // Files end with 0x1A; the standard output does not.
+  int EndByte() const override { return streaming_ ? -1 : 0x1A; }
 
  private:
+  // Whether text of a field of type t holds a value the field can take (blanks do).
+  bool ValidText(TextType t, std::string_view text) const;
+
   std::vector<TextType> types_;
   std::vector<uint32_t> offsets_;  // of each field in record_ (the first at 1)
   std::string record_;

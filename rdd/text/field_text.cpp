@@ -431,18 +431,32 @@ bool ParseNumberText(std::string_view t, Value* out) {
   return true;
 }
 
+// Text turned into a code page: characters it lacks become '?' and are counted in *lost, or
+// (lost null) make it fail with *why set.
+bool EncodeText(std::string_view text, Codepage cp, std::string* bytes, uint64_t* lost,
+                std::string* why) {
+  if (lost) {
+    bytes->assign(text);
+    *lost += TranslateBytes(bytes, Codepage::kUtf8, cp);
+    return true;
+  }
+  size_t bad = 0;
+  if (!FromUtf8(text, cp, bytes, &bad)) {
+    *why = "character not in the table's code page at byte " + std::to_string(bad + 1);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool ParseFieldText(std::string_view text, const Field& f, Codepage cp, Value* out,
-                    std::string* why) {
+                    std::string* why, uint64_t* lost) {
   switch (f.kind) {
-    case FieldKind::kCharacter: {
+    case FieldKind::kCharacter:
+    case FieldKind::kVarLength: {
       std::string bytes;
-      size_t bad = 0;
-      if (!FromUtf8(text, cp, &bytes, &bad)) {
-        *why = "character not in the table's code page at byte " + std::to_string(bad + 1);
-        return false;
-      }
+      if (!EncodeText(text, cp, &bytes, lost, why)) return false;
       if (bytes.size() > f.length) {
         *why = "text of " + std::to_string(bytes.size()) + " bytes does not fit width " +
                std::to_string(f.length);
@@ -514,11 +528,7 @@ bool ParseFieldText(std::string_view text, const Field& f, Codepage cp, Value* o
     case FieldKind::kVariant: {
       // Memo fields take the text whole, in the table's code page.
       std::string bytes;
-      size_t bad = 0;
-      if (!FromUtf8(text, cp, &bytes, &bad)) {
-        *why = "character not in the table's code page at byte " + std::to_string(bad + 1);
-        return false;
-      }
+      if (!EncodeText(text, cp, &bytes, lost, why)) return false;
       *out = Value::String(std::move(bytes), f.kind != FieldKind::kVariant);
       return true;
     }

@@ -28,9 +28,11 @@ bool AppendFieldText(std::string* out, const Field& field, const uint8_t* record
 // nothing; a character field's trailing blanks are left out.
 void AppendValueText(std::string* out, const Value& value, const Field& field, Codepage text_cp);
 
-// Parses the text form of a value for a field. On failure returns false with *why set.
+// Parses the text form of a value for a field. On failure returns false with *why set. With
+// lost given, characters of text that text_cp lacks become '?' and are counted there instead
+// of failing.
 bool ParseFieldText(std::string_view text, const Field& field, Codepage text_cp, Value* out,
-                    std::string* why);
+                    std::string* why, uint64_t* lost = nullptr);
 
 // Text of a timestamp (julian day, milliseconds).
 std::string TimestampText(int32_t julian, int32_t millis);

@@ -63,6 +63,7 @@ Status TextArea::create(const OpenInfo& info) {
   Codepage cp = kProgramCodepage;
   if (!info.codepage.empty()) (void)CodepageFromName(info.codepage, &cp);
   codepage_ = cp;
+  file_cp_ = cp;
   if (Failed(WorkArea::open(WithAlias(info, file_name_))) || Failed(Prepare())) {
     (void)close();
     return kFailure;
@@ -80,6 +81,7 @@ Status TextArea::open(const OpenInfo& info) {
   Codepage cp = kProgramCodepage;
   if (!info.codepage.empty()) (void)CodepageFromName(info.codepage, &cp);
   codepage_ = cp;
+  file_cp_ = cp;
   // "-" is the standard input, read as a stream.
   streaming_ = info.file == "-";
   file_name_ = streaming_ ? info.file : WithDefaultExtension(info.file, driver_->settings().table_ext);
@@ -267,8 +269,26 @@ Status TextArea::info(int code, const Value& new_value, Value* out) {
       return kSuccess;
     }
     case kDbiTextLine: *out = Value::Integer(static_cast<int64_t>(line_)); return kSuccess;
+    case kDbiFileCodepage: {
+      *out = Value::String(CodepageName(file_cp_));
+      Codepage cp;
+      if (new_value.is_string() && CodepageFromName(new_value.str(), &cp)) file_cp_ = cp;
+      return kSuccess;
+    }
+    case kDbiBlankBadValues:
+      *out = Value::Logical(blank_bad_);
+      if (new_value.is_logical()) blank_bad_ = new_value.logical();
+      return kSuccess;
     default: return WorkArea::info(code, new_value, out);
   }
+}
+
+void TextArea::NoteBadValue(int pos, std::string_view text) {
+  const size_t first = text.find_first_not_of(' ');
+  const size_t last = text.find_last_not_of(' ');
+  text = first == std::string_view::npos ? std::string_view() : text.substr(first, last - first + 1);
+  std::string shown = ToUtf8(text.substr(0, 40), file_cp_);
+  notes_.Bad({line_, field_name(pos), shown});
 }
 
 Status TextArea::ValueError(int sub_code, int pos) {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/file.h"
@@ -57,6 +58,8 @@ class TextArea : public WorkArea {
   virtual Status ReadRecord(bool* got) = 0;
   // The byte written at the end of a created file (none: -1).
   virtual int EndByte() const { return -1; }
+  // Notes a value of field pos on the current line that its field cannot hold.
+  void NoteBadValue(int pos, std::string_view text);
   // Writes text at the end of the file at once (header lines).
   Status WriteNow(const std::string& text);
 
@@ -86,6 +89,10 @@ class TextArea : public WorkArea {
   uint64_t rec_count_ = 0;
   uint64_t recno_ = 0;
   uint64_t line_ = 0;  // line on which the current record started (reading), 1-based
+  // The code page of the file's text (values are in codepage_, the table's).
+  Codepage file_cp_ = kProgramCodepage;
+  // A value read that its field cannot hold: left blank and noted, or an error.
+  bool blank_bad_ = true;
 
  private:
   int Refill();

@@ -19,9 +19,11 @@
 #include "app/order_info.h"
 #include "app/password.h"
 #include "app/program_info.h"
+#include "app/restructure.h"
 #include "app/sort_filter.h"
 #include "app/twbrowse.h"
 #include "rdd/db_commands.h"
+#include "rdd/rdd_fixture.h"
 #include "support/dbf_image.h"
 #include "transfer/register.h"
 
@@ -269,7 +271,7 @@ TEST_F(CopyImportTest, EveryFormatWritesAFileThatASecondReaderAccepts) {
       {"DBF", "A.DBF",
        py + "\"import dbfread\nfor r in dbfread.DBF('A.DBF'): print(r['NOME'].strip())\""},
       {"CSV", "B.CSV",
-       py + "\"import csv\nfor r in csv.DictReader(open('B.CSV', newline='')): "
+       py + "\"import csv\nfor r in csv.DictReader(open('B.CSV', newline='', encoding='utf-8-sig')): "
             "print(r['NOME'].strip())\""},
       {"SQLite", "C.SQLITE", "sqlite3 C.SQLITE 'SELECT trim(NOME) FROM PERSONE ORDER BY rowid'"},
       {"XLSX", "D.XLSX",
@@ -296,6 +298,32 @@ TEST_F(CopyImportTest, EveryFormatWritesAFileThatASecondReaderAccepts) {
   EXPECT_TRUE(MessageTexts().empty());
 }
 
+// Deleted records are left out of a CSV, SQLite or XLSX copy unless the dialog asks for them;
+// then a _DELETED column marks them.
+TEST_F(CopyImportTest, DeletedRecordsGoToATextCopyOnlyWhenAskedFor) {
+  RunWithTable(ui_, table_, [&](TWBrowse&) {
+    DBGOTO(Value::Integer(2));
+    ASSERT_TRUE(RLOCK());
+    DBDELETE();
+    DBCOMMIT();
+    DBUNLOCK();
+    for (const bool every : {false, true}) {
+      Copy(Path(every ? "OGNI" : "VIVI"), [&](Dialog& dlg) {
+        EXPECT_FALSE(CTL(dlg, "lDel")->Enabled()) << "a DBF copy keeps them, deleted";
+        ScriptedUi::Choose(dlg, "cFmt", "CSV");
+        EXPECT_TRUE(ScriptedUi::SetCheck(dlg, "lDel", every));
+        ui_.Press(dlg, kIdConferma);
+      });
+    }
+  });
+  const std::string bom = "\xEF\xBB\xBF";
+  EXPECT_EQ(ReadFile(Path("VIVI.CSV")),
+            bom + "NOME,ETA,ATTIVO\r\nrosa,40,T\r\nROSA,25,T\r\nanna,52,T\r\nmarco,18,F\r\n");
+  EXPECT_EQ(ReadFile(Path("OGNI.CSV")),
+            bom + "_DELETED,NOME,ETA,ATTIVO\r\n,rosa,40,T\r\n*,Marco,31,F\r\n,ROSA,25,T\r\n"
+                  ",anna,52,T\r\n,marco,18,F\r\n");
+}
+
 TEST_F(CopyImportTest, ImportOfShortSdfLinesFillsTheMissingFieldsWithBlanks) {
   std::ofstream(Path("IN.TXT"), std::ios::binary) << "gino     33T\r\nlia\r\n\x1A";
   RunWithTable(ui_, table_, [&](TWBrowse& brw) {
@@ -318,6 +346,83 @@ TEST_F(CopyImportTest, ImportOfShortSdfLinesFillsTheMissingFieldsWithBlanks) {
   });
   EXPECT_EQ(ui_.file_dialogs.at(0).title, "Importa record da...");
   EXPECT_EQ(ui_.progress.front(), "open:Importazione record in corso...|Attenzione");
+}
+
+// An unmarked table read in the DOS code page ("Codifica OEM"): its letters cross every copy,
+// import and restructure as letters, read back by readers that are not this program.
+TEST_F(CopyImportTest, AnOemTableCrossesEveryTransferAsItsLetters) {
+  Ini("Codifica", "OEM");
+  const std::string table = Path("CITTA.DBF");
+  // Città, Perché, Forlì in CP850 bytes.
+  WriteDbf(table, {{"NOME", 'C', 8, 0}},
+           {{"Citt\x85   "}, {"Perch\x82  "}, {"Forl\x8d   "}});
+  std::ofstream(Path("IN.CSV"), std::ios::binary) << "NOME\r\nGi\xc3\xb9\r\n";  // Giù
+  RunWithTable(ui_, table, [&](TWBrowse& brw) {
+    for (const char* format : {"DBF", "CSV", "SQLite"}) {
+      Copy(Path(std::string("COPIA_") + format), [&](Dialog& dlg) {
+        ScriptedUi::Choose(dlg, "cFmt", format);
+        ui_.Press(dlg, kIdConferma);
+      });
+    }
+    ui_.file_results = {Path("IN.CSV")};
+    ui_.dialog_scripts = {[&](Dialog& dlg) { ui_.Press(dlg, kIdConferma); }};
+    IMPORTAREC(&brw);
+    ASSERT_EQ(LASTREC(), 4u);
+    DBGOTO(Value::Integer(4));
+    EXPECT_EQ(FIELDGET(1).str(), "Gi\x97     ");
+    // The restructured table is marked with the code page of its bytes.
+    MODITAB(Structure({{"NOME", "C", 10, 0}}));
+  });
+  const std::string letters = "Citt\xc3\xa0\nPerch\xc3\xa9\nForl\xc3\xac\n";
+  const std::string py = "cd " + dir_ + " && /usr/bin/python3 -c ";
+  EXPECT_EQ(Output(py + "\"import dbfread\nfor r in dbfread.DBF('COPIA_DBF.DBF'): "
+                        "print(r['NOME'].strip())\""),
+            letters);
+  EXPECT_EQ(Output(py + "\"import csv\nfor r in csv.DictReader(open('COPIA_CSV.CSV', "
+                        "newline='', encoding='utf-8-sig')): print(r['NOME'].strip())\""),
+            letters);
+  EXPECT_EQ(ReadFile(Path("COPIA_CSV.CSV")).substr(0, 3), "\xEF\xBB\xBF") << "the byte-order mark";
+  EXPECT_EQ(Output("sqlite3 " + Path("COPIA_SQLite.SQLITE") + " 'SELECT trim(NOME) FROM CITTA'"),
+            letters);
+  EXPECT_EQ(Output(py + "\"import dbfread\nfor r in dbfread.DBF('CITTA.DBF'): "
+                        "print(r['NOME'].strip())\""),
+            letters + "Gi\xc3\xb9\n");
+  EXPECT_TRUE(MessageTexts().empty()) << MessageTexts().front();
+}
+
+// A record whose store failed stays, deleted; a value an SDF field cannot hold is left blank
+// and told with its line.
+TEST_F(CopyImportTest, ImportMarksAFailedRecordDeletedAndBlanksBadSdfValues) {
+  WriteDbf(Path("LARGHI.DBF"), {{"NOME", 'C', 8, 0}, {"ETA", 'N', 5, 0}},
+           {{"ugo     ", "   70"}, {"eva     ", "12345"}, {"ivo     ", "   90"}});
+  std::ofstream(Path("IN.TXT"), std::ios::binary) << "gino    abcT\r\nlia       7F\r\n\x1A";
+  RunWithTable(ui_, table_, [&](TWBrowse& brw) {
+    ui_.file_results = {Path("LARGHI.DBF")};
+    ui_.dialog_scripts = {[&](Dialog& dlg) { ui_.Press(dlg, kIdConferma); }};
+    IMPORTAREC(&brw);
+    ASSERT_EQ(LASTREC(), 7u) << "ugo, then eva, whose age does not fit";
+    DBGOTO(Value::Integer(7));
+    EXPECT_EQ(FIELDGET(1).str(), "eva     ");
+    EXPECT_TRUE(DELETED());
+    DBGOTO(Value::Integer(6));
+    EXPECT_FALSE(DELETED());
+
+    ui_.file_results = {Path("IN.TXT")};
+    ui_.dialog_scripts = {[&](Dialog& dlg) { ui_.Press(dlg, kIdConferma); }};
+    IMPORTAREC(&brw);
+    ASSERT_EQ(LASTREC(), 9u);
+    DBGOTO(Value::Integer(8));
+    EXPECT_EQ(FIELDGET(1).str(), "gino    ");
+    EXPECT_EQ(FIELDGET(2).number(), 0);
+    EXPECT_TRUE(FIELDGET(3).logical());
+    DBGOTO(Value::Integer(9));
+    EXPECT_EQ(FIELDGET(2).number(), 7);
+  });
+  const std::vector<std::string> texts = MessageTexts();
+  ASSERT_EQ(texts.size(), 3u);
+  EXPECT_NE(texts[0].find("campo ETA"), std::string::npos) << texts[0];
+  EXPECT_NE(texts[1].find("segnato come cancellato"), std::string::npos) << texts[1];
+  EXPECT_NE(texts[2].find("riga 1, campo ETA: abc"), std::string::npos) << texts[2];
 }
 
 TEST_F(CopyImportTest, ImportConditionIsCheckedAgainstTheSourcesFields) {

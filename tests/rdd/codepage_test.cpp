@@ -59,6 +59,8 @@ TEST(CodepageTest, LettersConvertBothWays) {
   EXPECT_EQ(marked, Codepage::kCp866);
   ASSERT_TRUE(CodepageFromMark(0x57, &marked));
   EXPECT_EQ(marked, Codepage::kCp1252);
+  ASSERT_TRUE(CodepageFromMark(0x50, &marked));  // as python3-dbf marks cp874
+  EXPECT_EQ(marked, Codepage::kCp874);
   EXPECT_FALSE(CodepageFromMark(0xFF, &marked));
   // A character the code page lacks is refused, and its place reported.
   std::string out;

@@ -90,6 +90,7 @@ Status SqliteArea::Exec(const char* sql) {
 Status SqliteArea::create(const OpenInfo& info) {
   file_name_ = info.file;
   read_only_ = false;
+  TakeCodepage(info);
   if (sqlite3_open_v2(file_name_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                       nullptr) != SQLITE_OK) {
     DbError(kEdfCreate, "cannot create the database");
@@ -99,30 +100,22 @@ Status SqliteArea::create(const OpenInfo& info) {
   OpenInfo named = info;
   if (named.alias.empty()) named.alias = Upper(BaseNameOf(file_name_));
   if (Failed(WorkArea::open(named))) return kFailure;
-  std::string table = info.table.empty() ? BaseNameOf(file_name_) : info.table;
+  table_ = info.table.empty() ? BaseNameOf(file_name_) : info.table;
+  const std::string& table = table_;
   std::string create = "CREATE TABLE " + Quoted(table) + " (";
-  std::string insert = "INSERT INTO " + Quoted(table) + " VALUES (";
   for (size_t i = 0; i < fields_.size(); ++i) {
-    if (i > 0) {
-      create += ", ";
-      insert += ", ";
-    }
-    create += Quoted(ToUtf8(fields_[i].name, kProgramCodepage)) + " " + ColumnType(fields_[i]);
-    insert += "?";
+    if (i > 0) create += ", ";
+    create += Quoted(ToUtf8(fields_[i].name, codepage_)) + " " + ColumnType(fields_[i]);
   }
   create += ")";
-  insert += ")";
   // The database keeps its own journal (rollback journal or WAL, as its owner chose): a copy
   // that fails or is killed rolls back and leaves every table as it was. The speed comes from
   // the one transaction.
   if (Failed(Exec("BEGIN"))) return kFailure;
   in_transaction_ = true;
   if (Failed(Exec(("DROP TABLE IF EXISTS " + Quoted(table)).c_str())) ||
-      Failed(Exec(create.c_str()))) {
+      Failed(Exec(create.c_str())) || Failed(PrepareInsert())) {
     return kFailure;
-  }
-  if (sqlite3_prepare_v2(db_, insert.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) {
-    return DbError(kEdfCreate, insert);
   }
   values_.assign(fields_.size(), Value());
   recno_ = 1;
@@ -130,7 +123,36 @@ Status SqliteArea::create(const OpenInfo& info) {
   return kSuccess;
 }
 
+Status SqliteArea::PrepareInsert() {
+  std::string insert = "INSERT INTO " + Quoted(table_) + " VALUES (";
+  for (size_t i = 0; i < fields_.size() + (deleted_column_ ? 1 : 0); ++i) {
+    insert += i > 0 ? ", ?" : "?";
+  }
+  insert += ")";
+  if (stmt_) sqlite3_finalize(stmt_);
+  stmt_ = nullptr;
+  if (sqlite3_prepare_v2(db_, insert.c_str(), -1, &stmt_, nullptr) != SQLITE_OK) {
+    return DbError(kEdfCreate, insert);
+  }
+  return kSuccess;
+}
+
+Status SqliteArea::AddDeletedColumn() {
+  deleted_column_ = true;
+  if (Failed(Exec(("ALTER TABLE " + Quoted(table_) + " ADD COLUMN \"_DELETED\" TEXT").c_str())) ||
+      Failed(PrepareInsert())) {
+    deleted_column_ = false;
+    return kFailure;
+  }
+  return kSuccess;
+}
+
 Status SqliteArea::WriteRow() {
+  if (deleted_column_) {
+    const int col = static_cast<int>(fields_.size() + 1);
+    if (row_deleted_) sqlite3_bind_text(stmt_, col, "*", 1, SQLITE_STATIC);
+    else sqlite3_bind_null(stmt_, col);
+  }
   for (size_t i = 0; i < fields_.size(); ++i) {
     const Field& f = fields_[i];
     const Value& v = values_[i];
@@ -162,7 +184,7 @@ Status SqliteArea::WriteRow() {
         [[fallthrough]];
       default: {
         text_.clear();
-        AppendValueText(&text_, v, f, kProgramCodepage);
+        AppendValueText(&text_, v, f, codepage_);
         if (text_.empty() && !v.is_string()) sqlite3_bind_null(stmt_, col);
         else sqlite3_bind_text(stmt_, col, text_.data(), static_cast<int>(text_.size()),
                                SQLITE_TRANSIENT);
@@ -179,6 +201,7 @@ Status SqliteArea::WriteRow() {
 Status SqliteArea::open(const OpenInfo& info) {
   file_name_ = info.file;
   read_only_ = true;
+  TakeCodepage(info);
   if (sqlite3_open_v2(file_name_.c_str(), &db_, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
     DbError(kEdfOpen, "cannot open the database");
     Release();
@@ -195,10 +218,12 @@ Status SqliteArea::open(const OpenInfo& info) {
     return DbError(kEdfOpen, sql);
   }
   column_.assign(fields_.size(), -1);
+  deleted_col_ = -1;
   for (int c = 0; c < sqlite3_column_count(stmt_); ++c) {
     std::string name = Upper(sqlite3_column_name(stmt_, c));
+    if (name == "_DELETED") deleted_col_ = c;
     for (size_t i = 0; i < fields_.size(); ++i) {
-      if (column_[i] < 0 && Upper(ToUtf8(fields_[i].name, kProgramCodepage)) == name) {
+      if (column_[i] < 0 && Upper(ToUtf8(fields_[i].name, codepage_)) == name) {
         column_[i] = c;
         break;
       }
@@ -217,6 +242,13 @@ Status SqliteArea::ReadRow(bool* got) {
   }
   if (rc != SQLITE_ROW) return DbError(kEdfRead, "select");
   *got = true;
+  row_deleted_ = false;
+  if (deleted_col_ >= 0) {
+    // "*" as copies write it; 1, T or Y as other programs may.
+    const unsigned char* mark = sqlite3_column_text(stmt_, deleted_col_);
+    row_deleted_ = mark && std::string_view("*1TtYy").find(static_cast<char>(mark[0])) !=
+                               std::string_view::npos;
+  }
   for (size_t i = 0; i < fields_.size(); ++i) {
     Value& v = values_[i];
     v = Value();
@@ -239,7 +271,7 @@ Status SqliteArea::ReadRow(bool* got) {
     const char* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, c));
     int n = sqlite3_column_bytes(stmt_, c);
     std::string_view text(p ? p : "", static_cast<size_t>(n));
-    if (!ParseFieldText(text, f, kProgramCodepage, &v, &why)) {
+    if (!ParseFieldText(text, f, codepage_, &v, &why, &notes_.lost)) {
       RuntimeError e;
       e.gen_code = kEgDataType;
       e.sub_code = kEdfDataType;
@@ -274,6 +306,13 @@ Status SqliteArea::close() {
   Release();
   Status base = WorkArea::close();
   return Ok(s) ? base : s;
+}
+
+// A NULL is a value (null in a nullable field); only a field without a column is blank.
+Status SqliteArea::field_is_blank(int pos, bool* out) {
+  *out = pos < 1 || pos > static_cast<int>(column_.size()) || !positioned_ ||
+         column_[static_cast<size_t>(pos - 1)] < 0;
+  return kSuccess;
 }
 
 bool SqliteTables(const std::string& file, std::vector<std::string>* tables) {

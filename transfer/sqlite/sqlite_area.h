@@ -17,8 +17,11 @@ namespace vosk {
 // YYYY-MM-DD HH:MM:SS.mmm, logicals INTEGER 0/1, binary memos BLOB; empty values are NULL.
 // Every row goes in through one prepared statement inside one transaction under the database's
 // own journal, committed at close (a table of that name is replaced in the same transaction)
-// unless the copy failed: then it is rolled back. Reading takes the rows of a
-// table or of a query, matching columns to the given fields by name.
+// unless the copy failed: then it is rolled back. Reading takes the rows of a table or of a
+// query, matching columns to the given fields by name; a NULL is a null value. Text is UTF-8
+// in the database and in the table's code page in the values. A copy that keeps deleted
+// records adds a column _DELETED ("*" for a deleted record, else NULL); reading, such a column
+// marks the records deleted.
 class SqliteArea : public RowArea {
  public:
   explicit SqliteArea(Driver* driver) : RowArea(driver) {}
@@ -27,21 +30,27 @@ class SqliteArea : public RowArea {
   Status create(const OpenInfo& info) override;
   Status open(const OpenInfo& info) override;
   Status close() override;
+  Status field_is_blank(int pos, bool* out) override;
 
  protected:
   Status WriteRow() override;
   Status ReadRow(bool* got) override;
+  Status AddDeletedColumn() override;
 
  private:
   // Raises an error of the database with its message; always kFailure.
   Status DbError(int sub_code, const std::string& what);
   Status Exec(const char* sql);
   void Release();
+  // Prepares the insert of a row (the fields, then _DELETED when there is one).
+  Status PrepareInsert();
 
   sqlite3* db_ = nullptr;
   sqlite3_stmt* stmt_ = nullptr;
   std::string file_name_;
+  std::string table_;        // writing: the table made
   std::vector<int> column_;  // reading: per field its result column, -1 when none
+  int deleted_col_ = -1;     // reading: the _DELETED column, -1 when none
   bool in_transaction_ = false;
   bool failed_ = false;      // an error was raised: the copy is rolled back at close
   std::string text_;         // scratch

@@ -62,6 +62,7 @@ Status XlsxArea::CellError(int code) {
 Status XlsxArea::create(const OpenInfo& info) {
   file_name_ = info.file;
   read_only_ = false;
+  TakeCodepage(info);
   lxw_workbook_options options{};
   options.constant_memory = LXW_TRUE;
   options.use_zip64 = LXW_TRUE;
@@ -73,15 +74,13 @@ Status XlsxArea::create(const OpenInfo& info) {
   OpenInfo named = info;
   if (named.alias.empty()) named.alias = Upper(BaseNameOf(file_name_));
   if (Failed(WorkArea::open(named))) return kFailure;
-  std::string sheet = SheetName(info.table.empty() ? BaseNameOf(file_name_) : info.table);
-  sheet_ = workbook_add_worksheet(book_, sheet.c_str());
-  if (!sheet_) return CellError(LXW_ERROR_SHEETNAME_ALREADY_USED);
+  sheet_name_ = SheetName(info.table.empty() ? BaseNameOf(file_name_) : info.table);
   date_format_ = workbook_add_format(book_);
   format_set_num_format(date_format_, "yyyy-mm-dd");
   stamp_format_ = workbook_add_format(book_);
   format_set_num_format(stamp_format_, "yyyy-mm-dd hh:mm:ss.000");
-  lxw_format* bold = workbook_add_format(book_);
-  format_set_bold(bold);
+  bold_ = workbook_add_format(book_);
+  format_set_bold(bold_);
   formats_.assign(fields_.size(), nullptr);
   for (size_t i = 0; i < fields_.size(); ++i) {
     const Field& f = fields_[i];
@@ -92,18 +91,74 @@ Status XlsxArea::create(const OpenInfo& info) {
       formats_[i] = workbook_add_format(book_);
       format_set_num_format(formats_[i], "0.0000");
     }
-    lxw_error rc = worksheet_write_string(sheet_, 0, static_cast<lxw_col_t>(i),
-                                          ToUtf8(f.name, kProgramCodepage).c_str(), bold);
-    if (rc != LXW_NO_ERROR) return CellError(rc);
   }
+  if (Failed(NewSheet())) return kFailure;
   values_.assign(fields_.size(), Value());
   recno_ = 1;
   eof_ = true;
   return kSuccess;
 }
 
+// A sheet with the header row: the first named after the file (or the table asked for), the
+// next ones after the first with their number.
+Status XlsxArea::NewSheet() {
+  std::string name = sheet_name_;
+  if (++sheets_ > 1) {
+    const std::string number = " " + std::to_string(sheets_);
+    name = name.substr(0, 31 - number.size()) + number;
+  }
+  sheet_ = workbook_add_worksheet(book_, name.c_str());
+  if (!sheet_) return CellError(LXW_ERROR_SHEETNAME_ALREADY_USED);
+  sheet_row_ = 0;
+  for (size_t i = 0; i < fields_.size(); ++i) {
+    lxw_error rc = worksheet_write_string(sheet_, 0, static_cast<lxw_col_t>(i),
+                                          ToUtf8(fields_[i].name, codepage_).c_str(), bold_);
+    if (rc != LXW_NO_ERROR) return CellError(rc);
+  }
+  if (deleted_column_) {
+    lxw_error rc = worksheet_write_string(sheet_, 0, static_cast<lxw_col_t>(fields_.size()),
+                                          "_DELETED", bold_);
+    if (rc != LXW_NO_ERROR) return CellError(rc);
+  }
+  return kSuccess;
+}
+
+Status XlsxArea::AddDeletedColumn() {
+  lxw_error rc = worksheet_write_string(sheet_, 0, static_cast<lxw_col_t>(fields_.size()),
+                                        "_DELETED", bold_);
+  return rc == LXW_NO_ERROR ? kSuccess : CellError(rc);
+}
+
+Status XlsxArea::info(int code, const Value& new_value, Value* out) {
+  if (code == kDbiSheetRows) {
+    *out = Value::Integer(rows_per_sheet_);
+    if (new_value.is_numeric() && new_value.number() >= 1 && new_value.number() <= kSheetRows) {
+      rows_per_sheet_ = static_cast<uint32_t>(new_value.number());
+    }
+    return kSuccess;
+  }
+  return RowArea::info(code, new_value, out);
+}
+
+// A date a spreadsheet can show (from 1900 on) as a date cell, an earlier one as its ISO text.
+int XlsxArea::WriteDate(uint32_t row, uint16_t col, int32_t julian, int32_t millis, bool stamp) {
+  int y = 0, m = 0, d = 0;
+  if (julian != 0 && YmdFromJulian(julian, &y, &m, &d) && y < 1900) {
+    std::string iso = stamp ? TimestampText(julian, millis) : TimestampText(julian, 0).substr(0, 10);
+    return worksheet_write_string(sheet_, row, col, iso.c_str(), nullptr);
+  }
+  lxw_datetime dt = DateTimeOf(julian, millis);
+  return worksheet_write_datetime(sheet_, row, col, &dt, stamp ? stamp_format_ : date_format_);
+}
+
 Status XlsxArea::WriteRow() {
-  const lxw_row_t row = static_cast<lxw_row_t>(recno_);
+  if (sheet_row_ == rows_per_sheet_ && Failed(NewSheet())) return kFailure;
+  const lxw_row_t row = static_cast<lxw_row_t>(++sheet_row_);
+  if (deleted_column_ && row_deleted_) {
+    lxw_error rc = worksheet_write_string(sheet_, row, static_cast<lxw_col_t>(fields_.size()), "*",
+                                          nullptr);
+    if (rc != LXW_NO_ERROR) return CellError(rc);
+  }
   for (size_t i = 0; i < fields_.size(); ++i) {
     const Field& f = fields_[i];
     const Value& v = values_[i];
@@ -117,20 +172,16 @@ Status XlsxArea::WriteRow() {
         rc = worksheet_write_number(sheet_, row, col, v.number(), formats_[i]);
         break;
       case Value::Type::kDate:
-        if (v.julian() != 0) {
-          lxw_datetime dt = DateTimeOf(v.julian(), 0);
-          rc = worksheet_write_datetime(sheet_, row, col, &dt, date_format_);
-        }
+        if (v.julian() != 0) rc = static_cast<lxw_error>(WriteDate(row, col, v.julian(), 0, false));
         break;
       case Value::Type::kTimestamp:
         if (v.julian() != 0 || v.millis() != 0) {
-          lxw_datetime dt = DateTimeOf(v.julian(), v.millis());
-          rc = worksheet_write_datetime(sheet_, row, col, &dt, stamp_format_);
+          rc = static_cast<lxw_error>(WriteDate(row, col, v.julian(), v.millis(), true));
         }
         break;
       default:
         text_.clear();
-        AppendValueText(&text_, v, f, kProgramCodepage);
+        AppendValueText(&text_, v, f, codepage_);
         if (!text_.empty()) rc = worksheet_write_string(sheet_, row, col, text_.c_str(), nullptr);
         break;
     }

@@ -745,6 +745,7 @@ std::vector<MenuItem> ContextMenuItems() {
       from(1, "Modifica campo"),
       from(1, "Sostituisci valori..."),
       from(1, "Cancella record..."),
+      from(1, "Ripristina record..."),
       from(1, "Modifica struttura tabella..."),
       from(1, "Modifica proprietà campo..."),
       from(1, "Modifica TAG attivo..."),

@@ -23,6 +23,7 @@
 #include "expr/runtime_error.h"
 #include "platform/os_error.h"
 #include "rdd/db_commands.h"
+#include "rdd/record_walk.h"
 #include "rdd/work_area.h"
 
 namespace vosk {
@@ -30,7 +31,7 @@ namespace {
 
 constexpr char kTableLocked[] =
     "Il file (o un suo record) risulta attualmente bloccato da un altro programma. Impossibile "
-    "effettuare la ";
+    "effettuare ";
 constexpr char kBadExpression[] = "Espressione non valida per questo campo.";
 constexpr char kBadCondition[] = "Condizione non valida.";
 constexpr const char* kValueControls[] = {"cVal", "dVal", "nVal", "lVal"};
@@ -122,19 +123,47 @@ bool Guarded(const std::function<void()>& body, const char* bad_message) {
   }
 }
 
-// Walks every record from the top and runs `change` on those that meet the condition text
-// (all when it is blank), moving the progress bar for every record visited.
-void Walk(const std::string& condition, Progress& progress, const std::function<void()>& change) {
+// The count of records in the Italian way, with a dot between thousands: 1.000.000.
+std::string Grouped(uint64_t n) {
+  std::string digits = std::to_string(n), out;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) out += '.';
+    out += digits[i];
+  }
+  return out;
+}
+
+// Runs `change` once on every record that meets the condition text (all when it is blank) and
+// `also`, in the browse's order and through its filter, deleted records included. The records
+// are gathered first and changed afterwards, so a change that moves a record in the order, or
+// out of the filter, neither skips a record nor changes one twice. The progress bar moves over
+// its first half while gathering and its second half while changing. *changed counts the
+// records changed as the walk goes, so it holds them also when an error abandons the walk.
+void Walk(const std::string& condition, Progress& progress, const std::function<bool()>& also,
+          const std::function<void()>& change, uint64_t* changed) {
   Condition cond;
   if (!Blank(condition) && !GetConditionCompiler()(condition, &cond)) {
     RuntimeError e;
     e.gen_code = kEgSyntax;
     throw Abandon(e);
   }
-  DBEVAL([&] {
-    if (!cond || cond.IsTrue()) change();
-    progress.Step();
-  });
+  const uint64_t half = progress.total() / 2;
+  const auto step = [&progress, half](uint64_t base) {
+    return [&progress, half, base](uint64_t done, uint64_t total) {
+      progress.Advance(base + (total ? done * half / total : 0));
+      return true;
+    };
+  };
+  std::vector<uint32_t> records;
+  if (GatherRecords([&] { return (!cond || cond.IsTrue()) && (!also || also()); }, step(0),
+                    &records)) {
+    ChangeRecords(records, change, step(half), changed);
+  }
+}
+
+// Ends a walk that changed `changed` records: "N record <what>".
+void TellCount(uint64_t changed, const char* what) {
+  POPMSG(Grouped(changed) + " record " + what, 1);
 }
 
 Control Memo(int id, const char* name, int row, int col, int width, int height) {
@@ -300,34 +329,37 @@ void SOSTVAL(Browse* oBrw) {
   std::unique_ptr<RecordChange> change;
   std::optional<Value> value;
   for (;;) {
-    if (!ConfirmedAndLocked(dlg, &change, "sostituzione")) return;
+    if (!ConfirmedAndLocked(dlg, &change, "la sostituzione")) return;
     value = TypedValue(dlg, nField);
     if (value) break;
     change.reset();
   }
   frame.set_line(__LINE__);
+  uint64_t changed = 0;
+  bool walked = false;
   {
-    Progress progress("Sostituzione valori in corso...", LASTREC());
+    Progress progress("Sostituzione valori in corso...", 2 * uint64_t{LASTREC()});
     const char t = TypeOf(nField);
     const std::string cExp = TextOf(CTL(dlg, "cExp")->value);
     const std::string cFor = TextOf(CTL(dlg, "cFor")->value);
     if (Blank(cExp)) {
-      if (!value->is_nil()) {
-        Guarded([&] { Walk(cFor, progress, [&] { FIELDPUT(nField, *value); }); }, kBadCondition);
-      }
+      walked = value->is_nil() ||
+               Guarded([&] { Walk(cFor, progress, nullptr, [&] { FIELDPUT(nField, *value); },
+                                  &changed); },
+                       kBadCondition);
     } else {
       std::unique_ptr<Expression> expr = Compile(cExp);
       if (!expr) {
         POPMSG(kBadExpression, 1);
       } else {
-        Guarded(
+        walked = Guarded(
             [&] {
               if (!FitsField(t, expr->Eval())) {
                 RuntimeError e;
                 e.gen_code = kEgDataType;
                 throw Abandon(e);
               }
-              Walk(cFor, progress, [&] { FIELDPUT(nField, expr->Eval()); });
+              Walk(cFor, progress, nullptr, [&] { FIELDPUT(nField, expr->Eval()); }, &changed);
             },
             kBadExpression);
       }
@@ -336,13 +368,18 @@ void SOSTVAL(Browse* oBrw) {
     DBGOTO(Value::Integer(nRec));
   }
   if (oBrw) oBrw->Stabilize();
+  if (walked || changed > 0) TellCount(changed, "modificati");
 }
 
-void CANCREC(Browse* oBrw) {
-  RoutineFrame frame("CANCREC", __LINE__);
-  if (!TableWritable()) return;
+namespace {
+
+// Marks deleted (recall: recalls) the records that meet a condition: the dialog "Cancella
+// record" ("Ripristina record"), whose condition must not be empty, then the walk over the live
+// (deleted) records.
+void ByCondition(Browse* oBrw, bool recall) {
   const uint32_t nRec = RECNO();
-  Dialog dlg{"CANCREC", "Cancella record", 305, 70};
+  Dialog dlg{recall ? "RIPRREC" : "CANCREC", recall ? "Ripristina record" : "Cancella record",
+             305, 70};
   dlg.Add(Control::Label("Condizione:", 10, 10, 60, 10));
   Control& cond = dlg.Add(Memo(101, "cFor", 20, 10, 235, 40));
   cond.valid = [](const Value& v) { return ValidConditionNotEmpty(TextOf(v)); };
@@ -350,16 +387,42 @@ void CANCREC(Browse* oBrw) {
   dlg.Add(Control::Button(kIdAnnulla, "&Annulla", 40, 255, 45, 14));
   dlg.focus = 1;
   std::unique_ptr<RecordChange> change;
-  if (!ConfirmedAndLocked(dlg, &change, "cancellazione")) return;
-  frame.set_line(__LINE__);
+  if (!ConfirmedAndLocked(dlg, &change, recall ? "il ripristino" : "la cancellazione")) return;
+  uint64_t changed = 0;
+  bool walked = false;
   {
-    Progress progress("Cancellazione record in corso...", LASTREC());
+    Progress progress(recall ? "Ripristino record in corso..." : "Cancellazione record in corso...",
+                      2 * uint64_t{LASTREC()});
     const std::string cFor = TextOf(CTL(dlg, "cFor")->value);
-    Guarded([&] { Walk(cFor, progress, [] { DBDELETE(); }); }, kBadCondition);
+    walked = Guarded(
+        [&] {
+          // Only the records the command changes count.
+          if (recall) {
+            Walk(cFor, progress, [] { return DELETED(); }, [] { DBRECALL(); }, &changed);
+          } else {
+            Walk(cFor, progress, [] { return !DELETED(); }, [] { DBDELETE(); }, &changed);
+          }
+        },
+        kBadCondition);
     change->Finish();
     DBGOTO(Value::Integer(nRec));
   }
   if (oBrw) oBrw->Stabilize();
+  if (walked || changed > 0) TellCount(changed, recall ? "richiamati" : "eliminati");
+}
+
+}  // namespace
+
+void CANCREC(Browse* oBrw) {
+  RoutineFrame frame("CANCREC", __LINE__);
+  if (!TableWritable()) return;
+  ByCondition(oBrw, false);
+}
+
+void RIPRREC(Browse* oBrw) {
+  RoutineFrame frame("RIPRREC", __LINE__);
+  if (!TableWritable()) return;
+  ByCondition(oBrw, true);
 }
 
 }  // namespace vosk

@@ -2,10 +2,13 @@
 #define VOSK_APP_GROUP_COMMANDS_H_
 
 // Commands that change many records of the current table at once, with the table locked:
-// replace the value of a field (SOSTVAL, F6) and delete the records that meet a condition
-// (CANCREC). Both walk every record from the top, in the browse's order and through its filter,
-// deleted records included, under the progress pop-up; the record that was current is current
-// again afterwards.
+// replace the value of a field (SOSTVAL, F6), delete the records that meet a condition
+// (CANCREC) and recall them (RIPRREC). Each takes the records from the top, in the browse's
+// order and through its filter, deleted records included, under the progress pop-up, and
+// changes every record it takes exactly once, also when the change moves the record in that
+// order or out of the filter. The record that was current is current again afterwards, and a
+// message tells how many records were changed ("1.234 record modificati", "... eliminati",
+// "... richiamati").
 
 #include <string>
 #include <vector>
@@ -25,6 +28,9 @@ void SOSTVAL(Browse* oBrw);
 // CANCREC(oBrw): the dialog "Cancella record" (a condition that must not be empty), then every
 // record that meets the condition is marked deleted.
 void CANCREC(Browse* oBrw);
+// RIPRREC(oBrw): the dialog "Ripristina record" (a condition that must not be empty), then every
+// deleted record that meets the condition is recalled.
+void RIPRREC(Browse* oBrw);
 
 // The field names of the current table, in field order.
 std::vector<std::string> ACAMPI();

@@ -257,8 +257,8 @@ void MODIIND(Browse* oBrw) {
 
 void ELIMINATAG(Browse* oBrw) {
   RoutineFrame frame("ELIMINATAG", __LINE__);
-  if (OrderCount() == 0) return;
   const std::vector<std::string> tags = ATAG();
+  if (tags.empty()) return;  // none but a sorted or filtered view's own
   const std::string focus = OrderFocus();
   const std::optional<std::string> chosen = ChooseTag("Elimina TAG");
   if (!chosen) return;
@@ -281,6 +281,10 @@ void ELIMINATAG(Browse* oBrw) {
   std::string next = focus;
   if (focus.empty() || SameName(focus, *chosen)) {
     const std::vector<std::string> left = ATAG();
+    if (left.empty()) {  // only a view's own order is left
+      ORDINA(oBrw);
+      return;
+    }
     next = left[position > 0 ? std::min(position - 1, left.size() - 1) : 0];
   }
   ORDSETFOCUS(Value::String(next));

@@ -81,6 +81,8 @@ std::vector<Menu> BuildMenus() {
                "Per modificare il contenuto di un campo di più record", Action::kSostituisciValori),
           Item("Cancella record...", "", "Per cancellare un gruppo di record",
                Action::kCancellaRecord),
+          Item("Ripristina record...", "", "Per ripristinare un gruppo di record cancellati",
+               Action::kRipristinaRecord),
           Item("Modifica struttura tabella...", "F3",
                "Per modificare la struttura della tabella corrente", Action::kModificaStruttura),
           Item("Modifica proprietà campo...", "",
@@ -213,6 +215,7 @@ void DuplicaRecord(Browse* b) { NUOVOREC(b, true); }
 void CancellaRipristina(Browse* b) { ELIMREC(b); }
 void SostituisciValori(Browse* b) { SOSTVAL(b); }
 void CancellaRecord(Browse* b) { CANCREC(b); }
+void RipristinaRecord(Browse* b) { RIPRREC(b); }
 void SvuotaTabella(Browse* b) { SVUOTA(b); }
 void CompattaTabella(Browse* b) { COMPATTA(b); }
 void DriverNtx(Browse* b) { CAMBIARDD(b, "DBFNTX"); }
@@ -295,6 +298,8 @@ Command CommandOf(Action action) {
       return &SostituisciValori;
     case Action::kCancellaRecord:
       return &CancellaRecord;
+    case Action::kRipristinaRecord:
+      return &RipristinaRecord;
     case Action::kSvuotaTabella:
       return &SvuotaTabella;
     case Action::kCompattaTabella:

@@ -37,6 +37,7 @@ enum class Action {
   kModificaCampo,
   kSostituisciValori,
   kCancellaRecord,
+  kRipristinaRecord,
   kModificaStruttura,
   kModificaProprieta,
   kModificaTag,

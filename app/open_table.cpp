@@ -357,18 +357,26 @@ void APRIIND(Browse* oBrw) {
 
 std::vector<std::string> ATAG() {
   std::vector<std::string> tags;
-  for (int n = 1; n <= ORDCOUNT(); ++n) tags.push_back(ORDNAME(Value::Integer(n)));
+  for (int n = 1; n <= ORDCOUNT(); ++n) {
+    std::string name = ORDNAME(Value::Integer(n));
+    // The order of a sorted or filtered view is the program's own, not the user's.
+    if (!name.empty() && name[0] == '\x7F') continue;
+    tags.push_back(std::move(name));
+  }
   return tags;
 }
 
 std::optional<std::string> ChooseTag(const std::string& cTitle) {
   const std::vector<std::string> tags = ATAG();
   // The list starts on the controlling order, or on the first when none controls (the table
-  // in its own order with the structural bag open), showing that order's key.
-  const std::string start = OrderFocus().empty() && !tags.empty() ? tags.front() : OrderFocus();
-  // The order number of an entry of the list.
-  const auto number_of = [tags](const std::string& tag) {
-    return Value::Integer(std::find(tags.begin(), tags.end(), tag) - tags.begin() + 1);
+  // in its own order with the structural bag open) or the view's own order does (a sort or a
+  // filter, which the list leaves out), showing that order's key.
+  const std::string focus = OrderFocus();
+  const bool listed = std::find(tags.begin(), tags.end(), focus) != tags.end();
+  const std::string start = !listed && !tags.empty() ? tags.front() : focus;
+  // The order number of an entry of the list (the first of that name, as the list has it).
+  const auto number_of = [](const std::string& tag) {
+    return Value::Integer(ORDNUMBER(Value::String(tag)));
   };
   const Value n = number_of(start);
   Dialog dlg{"SELEZTAG", cTitle, kEditCol + kEditWidth + 10, 150};
@@ -407,7 +415,7 @@ std::optional<std::string> ChooseTag(const std::string& cTitle) {
 
 void SELEZTAG(Browse* oBrw) {
   RoutineFrame frame("SELEZTAG", __LINE__);
-  if (OrderCount() == 0) return;
+  if (ATAG().empty()) return;  // none, or only a sorted or filtered view's own
   const std::optional<std::string> tag = ChooseTag("Seleziona TAG");
   if (!tag) return;
   ORDSETFOCUS(Value::String(*tag));

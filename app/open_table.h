@@ -48,6 +48,8 @@ void SELEZTAG(Browse* oBrw);
 // controlling one, with the key, FOR condition and unique flag of the order chosen, read-only.
 // The name chosen, or nullopt when the dialog closed without "&Conferma".
 std::optional<std::string> ChooseTag(const std::string& cTitle);
+// The names of the open orders in order-number order, without the temporary order of a sorted
+// or filtered view (its name starts with the byte 0x7F).
 std::vector<std::string> ATAG();
 void AUTOOPEN(Browse* oBrw);
 

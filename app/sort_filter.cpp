@@ -22,6 +22,7 @@ namespace vosk {
 namespace {
 
 constexpr int kSortKeyWidth = 240;  // longest key of a column sort
+constexpr int kFloatKeyWidth = 40;  // NTX key of a float column: 28 digits before the point
 
 char TypeOf(int nField) {
   const Value t = FIELDTYPE(nField);
@@ -167,6 +168,15 @@ std::string SortKeyText(int nField) {
       return "UPPER( " + name + " )";
     case 'M':
       return "UPPER( PADR( " + name + ", " + width + ", CHR( 1 ) ) )";
+    case 'F':
+      // An NTX key holds a number in its field's plain form, which cannot hold the values
+      // other programs write in exponent form ("1.10042642493e+009" in an F19.11 field): a
+      // key of kFloatKeyWidth characters holds them.
+      if (RDDSETDEFAULT() == "DBFNTX") {
+        return "VAL( STR( " + name + ", " + std::to_string(kFloatKeyWidth) + ", " +
+               std::to_string(FIELDDEC(nField)) + " ) )";
+      }
+      return name;
     default:
       return name;
   }

@@ -43,7 +43,8 @@ bool BuildWithKeyCheck(const std::function<bool()>& build);
 
 // The key ORDINA sorts field n by: the field name; "UPPER( LEFT( name, 240 ) )" for a
 // character field longer than 240, "UPPER( name )" for a shorter one, "UPPER( PADR( name, 240,
-// CHR( 1 ) ) )" for a memo.
+// CHR( 1 ) ) )" for a memo; under DBFNTX "VAL( STR( name, 40, decimals ) )" for a float
+// field, whose values may not fit the field's plain form.
 std::string SortKeyText(int nField);
 
 // ORDINA(oBrw, nCol): sorts the view by shown column nCol (1-based) with a temporary order;

@@ -63,6 +63,23 @@ double ParseDecimal(std::string_view t, int64_t* as_integer, bool* is_integer) {
     if (mant) ++mant_digits;
     if (point) ++frac;
   }
+  if (i + 1 < n && (t[i] == 'e' || t[i] == 'E')) {
+    // Exponent form, as some programs write floats ("7.28159472653e+008"): the number the
+    // whole text denotes.
+    size_t e = i + 1;
+    if (t[e] == '-' || t[e] == '+') ++e;
+    size_t end = e;
+    while (end < n && t[end] >= '0' && t[end] <= '9') ++end;
+    if (end > e) {
+      const std::string clean(t.substr(0, end));
+      const double d = std::fabs(std::strtod(clean.c_str() + clean.find_first_not_of(" +-"), nullptr));
+      if (std::isfinite(d)) {
+        if (is_integer) *is_integer = false;
+        if (as_integer) *as_integer = 0;
+        return neg ? -d : d;
+      }
+    }
+  }
   double v;
   if (!overflow) {
     v = frac <= 22 ? static_cast<double>(mant) / kPow10[frac]

@@ -17,8 +17,10 @@ std::string FormatDecimal(int64_t value, int decimals);
 std::string RightAlign(const std::string& text, int width);
 
 // Parses the text of a numeric field: leading blanks skipped, optional sign, digits, at most
-// one decimal point; parsing stops at the first other byte; all blanks give 0.
-// *is_integer tells whether the text had no decimal point and fits a 64-bit integer.
+// one decimal point, optionally an exponent ("e+008", as some programs write floats); parsing
+// stops at the first other byte; all blanks give 0. *is_integer tells whether the text had no
+// decimal point nor exponent and fits a 64-bit integer. Every reader of number fields decodes
+// them with this.
 double ParseDecimal(std::string_view text, int64_t* as_integer, bool* is_integer);
 
 }  // namespace vosk

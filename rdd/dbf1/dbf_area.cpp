@@ -22,6 +22,41 @@
 namespace vosk {
 namespace {
 
+// The value of a number field's text. A value wider than the field's plain form can hold (a
+// float another program wrote in exponent form, "1.10042642493e+009" in an F19.11 field) keeps
+// its whole integer part and takes as many decimals as the field's width leaves beside it.
+Value NumberFieldValue(double d, int64_t as_integer, bool is_integer, int length, int decimals) {
+  static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                      1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (decimals == 0 && is_integer) return Value::Integer(as_integer, length);
+  int width = decimals > 0 ? length - decimals - 1 : length;
+  const int room = std::max(0, width - (d < 0 ? 1 : 0));  // digits before the point
+  if (room < 23 && std::fabs(d) >= kPow10[room] && std::isfinite(d)) {
+    int digits = (d < 0 ? 1 : 0) + 1;
+    for (double a = std::fabs(d); a >= 10 && digits < 400; a /= 10) ++digits;
+    width = digits;
+    decimals = std::max(0, length - digits - 1);
+  }
+  return Value::Double(d, width, decimals);
+}
+
+// The exponent form of a number in at most `width` characters with as many digits as fit
+// ("1.1004264249300e+09"), as other programs write a float too wide for its field's plain
+// form; false when not even one digit fits.
+bool ExponentText(double d, int width, std::string* out) {
+  if (!std::isfinite(d)) return false;
+  for (int digits = 14; digits >= 0; --digits) {
+    char buf[48];
+    const int n = std::snprintf(buf, sizeof buf, "%.*e", digits, d);
+    if (n > 0 && n <= width) {
+      out->assign(buf, static_cast<size_t>(n));
+      return true;
+    }
+  }
+  return false;
+}
+
 constexpr size_t kReadAheadBytes = 256 * 1024;
 constexpr size_t kPendingBytes = 256 * 1024;
 
@@ -1103,13 +1138,7 @@ Status DbfArea::DecodeField(const Field& f, Value* out) {
       int64_t i = 0;
       bool is_int = false;
       double d = ParseDecimal(std::string_view(reinterpret_cast<const char*>(p), f.length), &i, &is_int);
-      if (f.decimals > 0) {
-        *out = Value::Double(d, f.length - f.decimals - 1, f.decimals);
-      } else if (is_int) {
-        *out = Value::Integer(i, f.length);
-      } else {
-        *out = Value::Double(d, f.length, 0);
-      }
+      *out = NumberFieldValue(d, i, is_int, f.length, f.decimals);
       break;
     }
     case FieldKind::kInteger:
@@ -1249,7 +1278,8 @@ Status DbfArea::EncodeField(const Field& f, const Value& v) {
       if (!v.is_numeric()) return FieldValueError(kEdfDataType, f.name);
       std::string text = v.is_integer() ? FormatDecimal(v.integer(), f.decimals)
                                         : FormatDecimal(v.dbl(), f.decimals);
-      if (text.empty() || static_cast<int>(text.size()) > f.length) {
+      const bool too_wide = text.empty() || static_cast<int>(text.size()) > f.length;
+      if (too_wide && !(f.kind == FieldKind::kFloat && ExponentText(v.number(), f.length, &text))) {
         std::memset(p, '*', f.length);
         return FieldValueError(kEdfDataWidth, f.name);
       }

@@ -7,6 +7,7 @@
 
 #include "rdd/byte_order.h"
 #include "rdd/dbfcdx/cdx_format.h"
+#include "rdd/order/order.h"
 
 namespace vosk {
 namespace {
@@ -132,14 +133,24 @@ std::string CdxSearchKey(const Value& value, char type, int length, bool upper) 
     return s;
   }
   if (type == 'T' && value.is_date()) {
-    // A date searches its whole day: the key of its midnight.
-    return CdxDoubleKey(value.julian());
+    // A date searches its whole day: the key of its midnight, marked as a day.
+    return CdxDoubleKey(value.julian()) + kCdxDayMark;
   }
   std::string key;
   if (!CdxEncodeKey(value, type, length, upper, &key)) {
     key.assign(static_cast<size_t>(length), '\0');
   }
   return key;
+}
+
+int CdxCompareKeys(char type, const uint8_t* a, int alen, const uint8_t* b, int blen,
+                   bool exact) {
+  if (type == 'T' && (alen == kCdxDayKeyLength || blen == kCdxDayKeyLength) && alen >= 8 &&
+      blen >= 8) {
+    const double day_a = std::floor(CdxKeyDouble(a)), day_b = std::floor(CdxKeyDouble(b));
+    return day_a < day_b ? -1 : day_a > day_b ? 1 : 0;
+  }
+  return CompareKeyBytes(a, alen, b, blen, exact);
 }
 
 char CdxKeyTypeOf(const Value& value, int* length) {

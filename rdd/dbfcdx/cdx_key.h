@@ -32,8 +32,16 @@ double CdxKeyDouble(const uint8_t* key);
 // The key of an evaluated value for a tag of type `type` ('C', 'N', 'D', 'T', 'L') and
 // length; false when the value's type does not fit.
 bool CdxEncodeKey(const Value& value, char type, int length, bool upper, std::string* out);
-// A seek or scope value: character values keep their own length (at most the key length).
+// A seek or scope value: character values keep their own length (at most the key length). A
+// date in a timestamp tag searches its whole day: the key of its midnight followed by
+// kCdxDayMark, kCdxDayKeyLength bytes in all, which CdxCompareKeys compares by day.
 std::string CdxSearchKey(const Value& value, char type, int length, bool upper);
+inline constexpr char kCdxDayMark = 'D';
+inline constexpr int kCdxDayKeyLength = 9;
+// Compares keys of a tag of type `type` as the tag sorts them: unsigned bytes (see
+// CompareKeyBytes for lengths and exact), except that a day search key in a timestamp tag
+// compares equal to every key of its day.
+int CdxCompareKeys(char type, const uint8_t* a, int alen, const uint8_t* b, int blen, bool exact);
 // The type letter a value gives a tag ('C', 'N', 'D', 'T', 'L', 0 for others) and its length.
 char CdxKeyTypeOf(const Value& value, int* length);
 

@@ -64,6 +64,10 @@ class CdxTag : public Order {
 
   bool EncodeKey(const Value& value, std::string* out) const override;
   std::string SearchKey(const Value& value) const override;
+  int CompareKeys(const uint8_t* a, int alen, const uint8_t* b, int blen,
+                  bool exact) const override {
+    return CdxCompareKeys(type_, a, alen, b, blen, exact);
+  }
   bool KeyFromField(const uint8_t* field, std::string* out) const override;
   // Numbers and dates are 8-byte keys whatever their field's width.
   bool FieldGivesKey(char type, int length, int decimals) const override {

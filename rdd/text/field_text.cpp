@@ -259,16 +259,6 @@ bool AppendFieldText(std::string* out, const Field& f, const uint8_t* rec, Codep
         out->append(t);
         return true;
       }
-      if (t.find_first_of("eE") != std::string_view::npos) {
-        // Exponent form, as some programs write floats: the number the whole text denotes.
-        std::string text(t);
-        char* end = nullptr;
-        double d = std::strtod(text.c_str(), &end);
-        if (end != text.c_str() && std::isfinite(d)) {
-          out->append(FormatDecimal(d, f.decimals));
-          return true;
-        }
-      }
       int64_t i = 0;
       bool is_int = false;
       double d = ParseDecimal(t, &i, &is_int);

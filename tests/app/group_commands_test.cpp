@@ -7,13 +7,20 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "app/ansi.h"
 #include "app/app_fixture.h"
 #include "app/browse_view.h"
+#include "app/open_table.h"
 #include "app/other_program.h"
+#include "app/sort_filter.h"
 #include "app/twbrowse.h"
 #include "expr/expression.h"
 #include "rdd/db_commands.h"
+#include "rdd/ord_commands.h"
 #include "support/dbf_image.h"
 
 namespace vosk {
@@ -99,7 +106,10 @@ TEST_F(GroupCommandsTest, AValueOfEachTypeReplacesTheFieldWhereTheConditionHolds
       EXPECT_EQ(Column(c.field), c.expected) << c.field;
       EXPECT_EQ(RECNO(), 4u) << "the record that was current is current again";
     }
-    EXPECT_TRUE(MessageTexts().empty());
+    EXPECT_EQ(MessageTexts(),
+              (std::vector<std::string>{"10 record modificati", "5 record modificati",
+                                        "10 record modificati", "3 record modificati",
+                                        "10 record modificati", "10 record modificati"}));
     EXPECT_EQ(ui_.progress.front(), "open:Sostituzione valori in corso...|Attenzione");
     EXPECT_EQ(ui_.progress.back(), "close");
   });
@@ -123,7 +133,8 @@ TEST_F(GroupCommandsTest, ExpressionsOfTheRightTypeAssignAndOfTheWrongTypeChange
     EXPECT_EQ(Column("CODICE"),
               (std::vector<std::string>{" -25", " -33", " -50", "-100", "   0", " 100", "  50",
                                         "  33", "  25", "  20"}));
-    EXPECT_TRUE(MessageTexts().empty());
+    EXPECT_EQ(MessageTexts(),
+              (std::vector<std::string>{"2 record modificati", "10 record modificati"}));
 
     const std::string before = test::ReadFileBytes(table_);
     for (auto [field, exp] : {std::pair{"NOME", "CODICE + 1"}, std::pair{"CODICE", "NOME"},
@@ -182,7 +193,9 @@ TEST_F(GroupCommandsTest, IntegerAndTimeFieldsTakeOnlyExpressions) {
                                                          test::Le32(3000)}));
     DBGOTO(Value::Integer(3));
     EXPECT_EQ(ValueToText(FIELDGET(2)).substr(0, 16), "01/02/2025 10:30");
-    EXPECT_TRUE(MessageTexts().empty());
+    EXPECT_EQ(MessageTexts(),
+              (std::vector<std::string>{"0 record modificati", "0 record modificati",
+                                        "3 record modificati", "3 record modificati"}));
   });
 }
 
@@ -253,7 +266,8 @@ TEST_F(GroupCommandsTest, DeleteRecordsByConditionMarksThemAndNeedsACondition) {
     EXPECT_EQ(DeletionMarks(), " *     ***");
     EXPECT_EQ(RECNO(), 2u);
     EXPECT_EQ(MessageTexts(), (std::vector<std::string>{"Campo non valido: Condizione.",
-                                                      "Campo non valido: Condizione."}));
+                                                        "Campo non valido: Condizione.",
+                                                        "4 record eliminati"}));
     EXPECT_EQ(ui_.progress.front(), "open:Cancellazione record in corso...|Attenzione");
   });
 }
@@ -283,10 +297,205 @@ TEST_F(GroupCommandsTest, ATableLockedElsewhereIsToldAndTheDialogComesBackAsItWa
     const std::string locked =
         "Il file (o un suo record) risulta attualmente bloccato da un altro programma. "
         "Impossibile effettuare la ";
-    EXPECT_EQ(MessageTexts(), (std::vector<std::string>{locked + "sostituzione.", locked + "cancellazione.",
-                                                        "Annullo le modifiche?"}));
+    EXPECT_EQ(MessageTexts(),
+              (std::vector<std::string>{locked + "sostituzione.", "10 record modificati",
+                                        locked + "cancellazione.", "Annullo le modifiche?"}));
     EXPECT_EQ(ui_.dialogs.size(), 4u);
   });
+}
+
+// Replace, delete and recall by condition over a table far longer than the grid, in every
+// kind of view, on the field the view is ordered or filtered by and on another one: every
+// record the command selects is changed exactly once and the count is told. A model of the
+// table says what each command must select: the records the view shows (deleted ones
+// included) that meet the condition.
+class GroupWalkTest : public AppTest, public ::testing::WithParamInterface<const char*> {
+ protected:
+  static constexpr uint32_t kRecords = 100000;
+  struct Row {
+    int64_t prezzo;
+    std::string prov;
+    bool deleted;
+  };
+
+  void SetUp() override {
+    AppTest::SetUp();
+    Ini("RDD", GetParam());
+    RDDSETDEFAULT(GetParam());
+  }
+  // A fresh table and model, and the user's index of it on PREZZO (in a CDX bag, its second
+  // tag).
+  void MakeTable(const std::string& bag) {
+    rows_.clear();
+    std::vector<std::vector<std::string>> records;
+    for (uint32_t r = 1; r <= kRecords; ++r) {
+      // Prices in an order unlike the records' (7919 is prime to the count).
+      const int64_t prezzo = ((int64_t{r} * 7919) % kRecords + 1) * 10;
+      rows_.push_back({prezzo, r % 3 == 0 ? "CO" : "MI", false});
+      records.push_back({Num(r, 7), Num(prezzo, 10), rows_.back().prov});
+    }
+    table_ = Path("ARTICOLI.DBF");
+    WriteDbf(table_, {{"CODICE", 'N', 7, 0}, {"PREZZO", 'N', 10, 0}, {"PROV", 'C', 2, 0}},
+             records);
+    std::filesystem::remove(bag);
+    ASSERT_TRUE(DBUSEAREA(true, GetParam(), table_, "MK", false, false));
+    if (std::string(GetParam()) == "DBFCDX") ASSERT_TRUE(ORDCREATE(bag, "PROV", "PROV"));
+    ASSERT_TRUE(ORDCREATE(bag, "PREZZO", "PREZZO"));
+    DBCLOSEAREA();
+  }
+  static std::string Num(int64_t n, size_t width) {
+    const std::string digits = std::to_string(n);
+    return std::string(width - digits.size(), ' ') + digits;
+  }
+  // The table as another reader finds it in the file.
+  std::vector<Row> OnDisk() const {
+    const std::string bytes = test::ReadFileBytes(table_);
+    const test::ParsedDbf dbf = test::ParseDbf(bytes);
+    std::vector<Row> rows;
+    for (uint32_t r = 0; r < dbf.header_count; ++r) {
+      const size_t at =
+          static_cast<size_t>(dbf.header_length) + r * static_cast<size_t>(dbf.record_length);
+      rows.push_back({std::stoll(bytes.substr(at + 8, 10)), bytes.substr(at + 18, 2),
+                      bytes[at] == '*'});
+    }
+    return rows;
+  }
+  static std::string Grouped(uint64_t n) {
+    std::string digits = std::to_string(n), out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+      if (i > 0 && (digits.size() - i) % 3 == 0) out += '.';
+      out += digits[i];
+    }
+    return out;
+  }
+
+  std::string table_;
+  std::vector<Row> rows_;  // the model, record 1 first
+};
+
+INSTANTIATE_TEST_SUITE_P(Drivers, GroupWalkTest, ::testing::Values("DBFNTX", "DBFCDX"));
+
+TEST_P(GroupWalkTest, EveryRecordTheCommandSelectsIsChangedOnceInEveryView) {
+  using Model = std::function<bool(uint32_t recno, const Row&)>;
+  struct View {
+    const char* name;
+    std::function<void(TWBrowse&)> set;  // puts the browse in this view
+    Model shows;                         // the records it shows
+  };
+  const bool cdx = std::string(GetParam()) == "DBFCDX";
+  const std::string bag = Path(cdx ? "PREZZI.CDX" : "PREZZI.NTX");
+  const Model all = [](uint32_t, const Row&) { return true; };
+  const View views[] = {
+      {"natural order", [](TWBrowse&) {}, all},
+      {"column sort", [](TWBrowse& brw) { ORDINA(&brw, 2); }, all},
+      {"opened index",
+       [&](TWBrowse& brw) {
+         ui_.file_results.push_back(bag);
+         APRIIND(&brw);
+         if (cdx) {
+           ui_.dialog_scripts.push_back([this](Dialog& d) {
+             ScriptedUi::Choose(d, "cTag", "PREZZO");
+             ui_.Press(d, kIdConferma);
+           });
+           SELEZTAG(&brw);
+         }
+         ASSERT_EQ(ORDKEY(), "PREZZO");
+       },
+       all},
+      {"filter",
+       [&](TWBrowse& brw) {
+         ui_.dialog_scripts.push_back([this](Dialog& d) {
+           ScriptedUi::SetMemo(d, "cFor", "PROV = 'CO'");
+           ScriptedUi::SetMemo(d, "cKey", "PREZZO");
+           ui_.Press(d, kIdConferma);
+         });
+         FILTRA(&brw);
+       },
+       [](uint32_t, const Row& row) { return row.prov == "CO"; }},
+  };
+  struct Command {
+    std::function<void(TWBrowse&)> run;
+    Model selects;                  // among the records the view shows
+    std::function<void(Row&)> change;
+    const char* told;
+  };
+  const auto replace = [this](const char* field, std::function<void(Dialog&)> fill) {
+    return [this, field, fill](TWBrowse& brw) {
+      ui_.dialog_scripts.push_back([this, field, fill](Dialog& d) {
+        ScriptedUi::Choose(d, "cCam", field);
+        fill(d);
+        ui_.Press(d, kIdConferma);
+      });
+      EXPECT_TRUE(TASTI(&brw, kVkF6, false));
+    };
+  };
+  const auto by_condition = [this](bool recall, const char* cond) {
+    return [this, recall, cond](TWBrowse& brw) {
+      ui_.dialog_scripts.push_back([this, cond](Dialog& d) {
+        ScriptedUi::SetMemo(d, "cFor", cond);
+        ui_.Press(d, kIdConferma);
+      });
+      RunAction(recall ? Action::kRipristinaRecord : Action::kCancellaRecord, &brw);
+    };
+  };
+  const Command commands[] = {
+      // The field the sorted, indexed and filtered views are keyed by.
+      {replace("PREZZO",
+               [](Dialog& d) {
+                 ScriptedUi::SetMemo(d, "cExp", "PREZZO * 2");
+                 ScriptedUi::SetMemo(d, "cFor", "CODICE % 9 = 0");
+               }),
+       [](uint32_t r, const Row&) { return r % 9 == 0; }, [](Row& row) { row.prezzo *= 2; },
+       "modificati"},
+      // The field the filter's condition tests: records leave the view as they change.
+      {replace("PROV",
+               [](Dialog& d) {
+                 ScriptedUi::SetMemo(d, "cVal", "LC");
+                 ScriptedUi::SetMemo(d, "cFor", "PREZZO > 900000");
+               }),
+       [](uint32_t, const Row& row) { return row.prezzo > 900000; },
+       [](Row& row) { row.prov = "LC"; }, "modificati"},
+      {by_condition(false, "PREZZO < 900000"),
+       [](uint32_t, const Row& row) { return !row.deleted && row.prezzo < 900000; },
+       [](Row& row) { row.deleted = true; }, "eliminati"},
+      {by_condition(true, "CODICE % 2 = 0"),
+       [](uint32_t r, const Row& row) { return row.deleted && r % 2 == 0; },
+       [](Row& row) { row.deleted = false; }, "richiamati"},
+  };
+  for (const View& view : views) {
+    SCOPED_TRACE(view.name);
+    MakeTable(bag);
+    ui_.main_windows = 0;
+    RunWithTable(ui_, table_, [&](TWBrowse& brw) {
+      view.set(brw);
+      for (const Command& command : commands) {
+        SCOPED_TRACE(command.told);
+        uint64_t selected = 0;
+        for (uint32_t r = 1; r <= kRecords; ++r) {
+          Row& row = rows_[r - 1];
+          if (view.shows(r, row) && command.selects(r, row)) {
+            command.change(row);
+            ++selected;
+          }
+        }
+        ASSERT_GT(selected, 1000u) << "far more records than the grid shows";
+        ui_.messages.clear();
+        command.run(brw);
+        EXPECT_EQ(MessageTexts(),
+                  std::vector<std::string>{Grouped(selected) + " record " + command.told});
+        const std::vector<Row> disk = OnDisk();
+        ASSERT_EQ(disk.size(), rows_.size());
+        uint32_t wrong = 0, first = 0;
+        for (uint32_t r = 1; r <= kRecords; ++r) {
+          const Row &want = rows_[r - 1], &got = disk[r - 1];
+          if (got.prezzo != want.prezzo || got.prov != want.prov || got.deleted != want.deleted) {
+            if (!wrong++) first = r;
+          }
+        }
+        EXPECT_EQ(wrong, 0u) << "first wrong record " << first;
+      }
+    });
+  }
 }
 
 }  // namespace

@@ -725,5 +725,36 @@ TEST_P(IndexCommandsTest, ANewIndexOverAFileInUseElsewhereIsRefused) {
   });
 }
 
+// The order of a sorted or filtered view is the program's own: "Elimina TAG" and "Seleziona
+// TAG" list only the user's orders (here the structural bag's under DBFCDX; under DBFNTX none,
+// and "Elimina TAG" then has nothing to offer).
+TEST_P(IndexCommandsTest, TagListsLeaveOutTheOrderOfASortedView) {
+  if (Cdx()) {
+    ASSERT_TRUE(DBUSEAREA(true, GetParam(), Table(), "MAKE", false, false));
+    ASSERT_TRUE(ORDCREATE(Path("PERSONE.CDX"), "CITY", "CITTA"));
+    DBCLOSEAREA();
+  }
+  const std::vector<std::string> users = Cdx() ? std::vector<std::string>{"CITY"}
+                                               : std::vector<std::string>{};
+  RunWithTable(ui_, Table(), [&](TWBrowse& brw) {
+    ORDINA(&brw, 1);
+    ASSERT_EQ(OrderCount(), Cdx() ? 2 : 1);
+    EXPECT_EQ(ATAG(), users);
+    for (const Action action : {Action::kEliminaTag, Action::kSelezionaTag}) {
+      const size_t shown = ui_.dialogs.size();
+      ui_.dialog_scripts.push_back([&](Dialog& d) {
+        EXPECT_EQ(CTL(d, "cTag")->items, users);
+        EXPECT_EQ(CTL(d, "cTag")->value.str(), "CITY") << "the view's order is not listed";
+        ui_.Press(d, kIdAnnulla);
+      });
+      RunAction(action, &brw);
+      EXPECT_EQ(ui_.dialogs.size(), shown + (Cdx() ? 1 : 0));
+      if (!Cdx()) ui_.dialog_scripts.clear();
+    }
+    EXPECT_EQ(OrderCount(), Cdx() ? 2 : 1) << "nothing removed";
+    EXPECT_EQ(Walk(), (std::vector<uint32_t>{3, 4, 7, 8, 2, 5, 1, 6})) << "still sorted by NOME";
+  });
+}
+
 }  // namespace
 }  // namespace vosk

@@ -48,7 +48,7 @@ TEST_F(MainWindowDataTest, MenusHoldTheirEntriesInOrder) {
                                             "Seleziona TAG\tCTRL-T", "-", "Copia tabella...",
                                             "Importa record...", "-", "Apri indice automaticamente",
                                             "-", "*Tabelle aperte di recente", "-", "Esci"}));
-  EXPECT_EQ(menus[1].items.size(), 25u);
+  EXPECT_EQ(menus[1].items.size(), 26u);
   EXPECT_EQ(menus[2].items.size(), 12u);
   ASSERT_EQ(menus[3].items.size(), 1u);
   EXPECT_EQ(menus[3].items[0].prompt, "Informazioni");

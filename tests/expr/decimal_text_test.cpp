@@ -57,7 +57,11 @@ TEST(DecimalText, ParsesFieldText) {
       {"-9223372036854775807", -9223372036854775807.0, true, -9223372036854775807LL},
       {"9999999999999999999", 9999999999999999999.0, false, 0},
       {"12.5abc", 12.5, false, 0},
-      {" 1.10042642493e+09", 1.10042642493, false, 0},
+      // Exponent form, as some programs write floats: the whole value.
+      {" 1.10042642493e+09", 1100426424.93, false, 0},
+      {"7.28159472653e+008", 728159472.653, false, 0},
+      {"  -6.8E-002", -0.068, false, 0},
+      {"3e", 3, true, 3},  // no exponent digits: the number before it
   };
   for (const Case& c : cases) {
     int64_t i = -1;

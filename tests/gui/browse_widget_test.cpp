@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QMouseEvent>
@@ -356,8 +357,17 @@ TEST_F(BrowseWidgetTest, F6ShowsTheValueControlOfTheChosenFieldAndReplacesIntoTh
   if (::system("/usr/bin/python3 -c 'import dbfread' 2>/dev/null") != 0) {
     GTEST_SKIP() << "python3-dbfread is not installed";
   }
+  std::string told;  // the message the replace ends with
   WithMainWindow([&](MainWindow&, TWBrowseWidget& grid) {
     QApplication::processEvents();
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&told] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (!box || !box->isVisible()) return;
+      told = box->text().toStdString();
+      box->accept();
+    });
+    answer.start(5);
     OnNextDialog([](QWidget* dialog) {
       auto* field = dialog->findChild<QComboBox*>("cCam");
       auto* text = dialog->findChild<QPlainTextEdit*>("cVal");
@@ -380,6 +390,7 @@ TEST_F(BrowseWidgetTest, F6ShowsTheValueControlOfTheChosenFieldAndReplacesIntoTh
     Key(&grid, Qt::Key_F6);
     QApplication::processEvents();
   });
+  EXPECT_EQ(told, "2 record modificati");
   const std::string seen = ReadWithDbfread(table_);
   std::vector<std::string> lines;
   std::stringstream in(seen);

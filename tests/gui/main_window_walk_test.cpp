@@ -920,7 +920,8 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
            d->findChild<QComboBox*>("cCam")->setCurrentText("ATTIVO");
            EXPECT_EQ(d->findChild<QComboBox*>("lVal")->currentText(), ".F.");
            SetTextAndConfirm("cFor", "CODICE <= 2")(d);
-         }}},
+         }},
+        {"2 record modificati", Press("OK")}},
        [](Walk& k) {
          DBCOMMIT();
          EXPECT_EQ(ReadByDbfread(k.table, "ATTIVO", 1), "False");
@@ -929,8 +930,12 @@ TEST_F(MainWindowWalkTest, EveryMenuEntryDoesWhatItSays) {
        },
        true},
       {MenuEntry("&Modifica", "Cancella record..."), Table::kClienti,
-       {{"CANCREC", SetTextAndConfirm("cFor", "CODICE <= 2")}},
+       {{"CANCREC", SetTextAndConfirm("cFor", "CODICE <= 2")}, {"2 record eliminati", Press("OK")}},
        All({DeletedOnDisk(1, true), DeletedOnDisk(2, true), DeletedOnDisk(3, false)}), true},
+      {MenuEntry("&Modifica", "Ripristina record..."), Table::kClienti,
+       {{"RIPRREC", SetTextAndConfirm("cFor", "CODICE <= 2")},
+        {"1 record richiamati", Press("OK")}},
+       DeletedOnDisk(1, false), true, FirstRecordDeleted},
       {MenuEntry("&Modifica", "Modifica struttura tabella...\tF3"), Table::kClienti,
        {{"Modifica tabella"}}},
       {MenuEntry("&Modifica", "Modifica proprietà campo..."), Table::kClienti,
@@ -1415,9 +1420,9 @@ TEST_F(MainWindowWalkTest, EntriesAreGreyedOnlyForTheirReason) {
       EXPECT_EQ(greyed, row.greyed);
       entries = states.size();
     }
-    // 11 + 19 + 10 + 1 menu-bar entries, 10 buttons, 6 + 3 drop-down entries, 41 context-menu
+    // 11 + 20 + 10 + 1 menu-bar entries, 10 buttons, 6 + 3 drop-down entries, 42 context-menu
     // entries: none missed.
-    EXPECT_EQ(entries, 101u);
+    EXPECT_EQ(entries, 103u);
   });
   if (!read_only)
     GTEST_SKIP() << "no read-only mount on this system: the read-only row was not walked";
@@ -1436,6 +1441,7 @@ TEST_F(MainWindowWalkTest, CommandsThatWouldChangeAReadOnlyTableSayWhy) {
       {KeyPress(Qt::Key_F3), Table::kReadOnly, refused},
       {KeyPress(Qt::Key_F6), Table::kReadOnly, refused},
       {MenuEntry("&Modifica", "Cancella record..."), Table::kReadOnly, refused},
+      {MenuEntry("&Modifica", "Ripristina record..."), Table::kReadOnly, refused},
       {MenuEntry("&Modifica", "Modifica proprietà campo..."), Table::kReadOnly, refused},
       {MenuEntry("&Modifica", "Svuota tabella"), Table::kReadOnly, refused},
       {MenuEntry("&Modifica", "Compatta tabella"), Table::kReadOnly, refused},

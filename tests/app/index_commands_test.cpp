@@ -33,6 +33,7 @@
 #include "rdd/order_bag_build.h"
 #include "rdd/order_types.h"
 #include "rdd/work_area_table.h"
+#include "support/bag_check.h"
 #include "support/dbf_image.h"
 #include "support/file_size_limit.h"
 #include "support/read_only_mount.h"
@@ -140,17 +141,7 @@ class IndexCommandsTest : public AppTest, public ::testing::WithParamInterface<c
 
   // Every bag open in the current area passes the check.
   void ExpectBagsPassCheck() {
-    auto* area = dynamic_cast<IndexedArea*>(CurrentArea());
-    ASSERT_NE(area, nullptr);
-    for (const auto& b : area->bags()) {
-      NtxCheckReport report;
-      if (auto* ntx = dynamic_cast<NtxFile*>(b.get())) {
-        ASSERT_TRUE(Ok(NtxCheckBag(area, ntx, &report)));
-      } else if (auto* cdx = dynamic_cast<CdxBag*>(b.get())) {
-        ASSERT_TRUE(Ok(CdxCheckBag(area, cdx, &report)));
-      }
-      for (const std::string& p : report.problems) ADD_FAILURE() << b->path() << ": " << p;
-    }
+    ExpectOpenBagsPassCheck();
   }
 
   // The reader walks the controlling order of the bag as the engine does.

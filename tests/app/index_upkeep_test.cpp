@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/app_fixture.h"
+#include "support/bag_check.h"
 #include "app/current_table.h"
 #include "app/record_commands.h"
 #include "app/restructure.h"
@@ -90,17 +91,7 @@ class IndexUpkeepTest : public AppTest, public ::testing::WithParamInterface<con
     ASSERT_TRUE(DBUSEAREA(true, GetParam(), table_, "CHECK", true, true));
     ASSERT_TRUE(ORDLISTADD(Value::String(bag_)));
     ASSERT_EQ(LASTREC(), records);
-    auto* area = dynamic_cast<IndexedArea*>(CurrentArea());
-    ASSERT_NE(area, nullptr);
-    for (const auto& b : area->bags()) {
-      NtxCheckReport report;
-      if (auto* ntx = dynamic_cast<NtxFile*>(b.get())) {
-        ASSERT_TRUE(Ok(NtxCheckBag(area, ntx, &report)));
-      } else if (auto* cdx = dynamic_cast<CdxBag*>(b.get())) {
-        ASSERT_TRUE(Ok(CdxCheckBag(area, cdx, &report)));
-      }
-      for (const std::string& p : report.problems) ADD_FAILURE() << b->path() << ": " << p;
-    }
+    ExpectOpenBagsPassCheck();
     std::vector<std::pair<std::string, uint32_t>> model;
     for (uint32_t r = 1; r <= records; ++r) {
       DBGOTO(Value::Integer(r));

@@ -13,6 +13,7 @@
 #include "rdd/dbfntx/ntx_check.h"
 #include "rdd/ord_commands.h"
 #include "rdd_fixture.h"
+#include "support/bag_check.h"
 #include "support/file_faults.h"
 
 namespace vosk {
@@ -56,17 +57,7 @@ class RebuildFaultTest : public RddTest {
   }
   // Every bag open in the current area passes the check.
   void ExpectBagsPass() {
-    auto* area = dynamic_cast<IndexedArea*>(CurrentArea());
-    ASSERT_NE(area, nullptr);
-    for (const auto& b : area->bags()) {
-      NtxCheckReport report;
-      if (auto* ntx = dynamic_cast<NtxFile*>(b.get())) {
-        ASSERT_TRUE(Ok(NtxCheckBag(area, ntx, &report)));
-      } else if (auto* cdx = dynamic_cast<CdxBag*>(b.get())) {
-        ASSERT_TRUE(Ok(CdxCheckBag(area, cdx, &report)));
-      }
-      for (const std::string& p : report.problems) ADD_FAILURE() << b->path() << ": " << p;
-    }
+    ExpectOpenBagsPassCheck();
   }
 };
 
